@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Brennic needs.
+# Idempotent: when everything is present it returns at once without touching apt.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config
+  # Qt 6 widgets, network and web engine
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev qt6-webengine-dev-tools
+  libgl-dev libxkbcommon-dev
+  # RDP client library and the loopback RDP test server
+  freerdp2-dev libwinpr2-dev freerdp2-shadow-x11 winpr-utils
+  # headless display for GUI tests, screenshots
+  xvfb xauth x11-utils
+  # fonts able to show the Chinese texts
+  fonts-noto-cjk fonts-dejavu-core
+  # network tests and the comparison prober
+  iproute2 nftables fping iputils-ping procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

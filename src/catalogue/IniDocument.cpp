@@ -1,0 +1,229 @@
+#include "IniDocument.h"
+
+#include "IniValue.h"
+
+#include <algorithm>
+
+namespace {
+
+QString sanitizedValue(QString value)
+{
+    for (QChar &c : value)
+        if (c == u'\r' || c == u'\n' || c == QChar(0))
+            c = u' ';
+    return value;
+}
+
+QString detectNewline(const QString &text)
+{
+    const qsizetype lf = text.indexOf(u'\n');
+    if (lf > 0 && text[lf - 1] == u'\r')
+        return QStringLiteral("\r\n");
+    return QStringLiteral("\n");
+}
+
+} // namespace
+
+IniDocument::Line IniDocument::parseLine(const QString &text)
+{
+    Line line{text, {}, {}};
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith(u';'))
+        return line;
+    const qsizetype eq = trimmed.indexOf(u'=');
+    if (eq <= 0)
+        return line;
+    line.key = trimmed.left(eq).trimmed();
+    line.value = trimmed.mid(eq + 1).trimmed();
+    return line;
+}
+
+IniDocument IniDocument::fromBytes(const QByteArray &bytes)
+{
+    IniDocument doc;
+    const DecodedText decoded = DecodeIniText(bytes);
+    doc.encoding_ = decoded.encoding;
+    doc.newline_ = detectNewline(decoded.text);
+
+    QStringView rest(decoded.text);
+    doc.sections_.push_back(Section{});
+    while (!rest.isEmpty()) {
+        qsizetype end = rest.indexOf(u'\n');
+        QStringView raw = end < 0 ? rest : rest.left(end);
+        rest = end < 0 ? QStringView() : rest.mid(end + 1);
+        if (raw.endsWith(u'\r'))
+            raw.chop(1);
+        const QString text = raw.toString();
+        const QStringView trimmed = raw.trimmed();
+        if (trimmed.startsWith(u'[')) {
+            Section section;
+            const qsizetype close = trimmed.indexOf(u']');
+            section.name = (close < 0 ? trimmed.mid(1) : trimmed.mid(1, close - 1)).trimmed().toString();
+            section.header = text;
+            section.hasHeader = true;
+            doc.sections_.push_back(std::move(section));
+            continue;
+        }
+        Line line = parseLine(text);
+        Section &current = doc.sections_.back();
+        if (!line.key.isEmpty())
+            ++current.keyCount;
+        current.lines.push_back(std::move(line));
+    }
+    for (int i = 0; i < int(doc.sections_.size()); ++i)
+        doc.indexSection(i);
+    return doc;
+}
+
+void IniDocument::indexSection(int index)
+{
+    const Section &section = sections_[index];
+    if (!section.hasHeader || section.erased)
+        return;
+    const QString key = section.name.toLower();
+    if (!index_.contains(key))
+        index_.insert(key, index);
+}
+
+QByteArray IniDocument::toBytes() const
+{
+    QString text;
+    for (const Section &section : sections_) {
+        if (section.erased)
+            continue;
+        if (section.hasHeader)
+            text += section.header + newline_;
+        for (const Line &line : section.lines)
+            text += line.text + newline_;
+    }
+    return EncodeIniText(text, encoding_);
+}
+
+const IniDocument::Section *IniDocument::findSection(const QString &name) const
+{
+    const auto it = index_.constFind(name.toLower());
+    return it == index_.constEnd() ? nullptr : &sections_[*it];
+}
+
+IniDocument::Section *IniDocument::findSection(const QString &name)
+{
+    return const_cast<Section *>(std::as_const(*this).findSection(name));
+}
+
+const IniDocument::Line *IniDocument::findKey(const Section &section, const QString &key) const
+{
+    for (const Line &line : section.lines)
+        if (!line.key.isEmpty() && line.key.compare(key, Qt::CaseInsensitive) == 0)
+            return &line;
+    return nullptr;
+}
+
+bool IniDocument::hasSection(const QString &name) const
+{
+    const Section *section = findSection(name);
+    return section && section->keyCount > 0;
+}
+
+QStringList IniDocument::sectionNames() const
+{
+    QStringList names;
+    for (const Section &section : sections_)
+        if (section.hasHeader && !section.erased && section.keyCount > 0)
+            names.append(section.name);
+    return names;
+}
+
+std::optional<QString> IniDocument::value(const QString &section, const QString &key) const
+{
+    const Section *s = findSection(section);
+    if (!s)
+        return std::nullopt;
+    const Line *line = findKey(*s, key);
+    if (!line)
+        return std::nullopt;
+    return line->value;
+}
+
+QString IniDocument::readString(const QString &section, const QString &key, const QString &fallback) const
+{
+    return value(section, key).value_or(fallback);
+}
+
+int IniDocument::readInteger(const QString &section, const QString &key, int fallback) const
+{
+    const auto text = value(section, key);
+    if (!text)
+        return fallback;
+    return ParseIniInteger(*text).value_or(fallback);
+}
+
+bool IniDocument::readBool(const QString &section, const QString &key, bool fallback) const
+{
+    return readInteger(section, key, fallback ? 1 : 0) != 0;
+}
+
+IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
+{
+    if (Section *existing = findSection(name))
+        return *existing;
+    // A new section goes to the end of the file, set off by a blank line.
+    auto last = std::find_if(sections_.rbegin(), sections_.rend(), [](const Section &s) { return !s.erased; });
+    const bool lastHasText = last != sections_.rend() && (last->hasHeader || !last->lines.empty());
+    if (lastHasText && (last->lines.empty() || !last->lines.back().text.trimmed().isEmpty()))
+        last->lines.push_back(Line{});
+    Section section;
+    section.name = name;
+    section.header = QLatin1Char('[') + name + QLatin1Char(']');
+    section.hasHeader = true;
+    sections_.push_back(std::move(section));
+    indexSection(int(sections_.size()) - 1);
+    return sections_.back();
+}
+
+void IniDocument::writeString(const QString &section, const QString &key, const QString &value)
+{
+    Section &s = sectionForWriting(section);
+    const QString clean = sanitizedValue(value);
+    modified_ = true;
+    if (const Line *found = findKey(s, key)) {
+        Line &line = const_cast<Line &>(*found);
+        line.value = clean.trimmed();
+        line.text = line.key + QLatin1Char('=') + clean;
+        return;
+    }
+    // A new key follows the section's last non-blank line.
+    auto at = s.lines.end();
+    while (at != s.lines.begin() && std::prev(at)->text.trimmed().isEmpty())
+        --at;
+    s.lines.insert(at, Line{key + QLatin1Char('=') + clean, key, clean.trimmed()});
+    ++s.keyCount;
+}
+
+void IniDocument::writeInteger(const QString &section, const QString &key, int value)
+{
+    writeString(section, key, QString::number(value));
+}
+
+void IniDocument::writeBool(const QString &section, const QString &key, bool value)
+{
+    writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void IniDocument::eraseSection(const QString &name)
+{
+    const QString lower = name.toLower();
+    const auto it = index_.find(lower);
+    if (it == index_.end())
+        return;
+    sections_[*it].erased = true;
+    index_.erase(it);
+    modified_ = true;
+    // A later section of the same name, if any, now counts.
+    for (int i = 0; i < int(sections_.size()); ++i) {
+        const Section &s = sections_[i];
+        if (s.hasHeader && !s.erased && s.name.compare(name, Qt::CaseInsensitive) == 0) {
+            index_.insert(lower, i);
+            break;
+        }
+    }
+}

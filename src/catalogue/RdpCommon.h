@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <span>
+#include <vector>
+
+class IniFile;
+
+// Connection and display settings of one server.
+struct TClientSettings {
+    QString Server;
+    int Port = 3389;
+    QString Domain;
+    QString User;
+    QString Password; // in clear here; encoded in the file
+    int Width = 1024;
+    int Height = 768;
+    bool FullScreen = false;
+    int ColorDepth = 24;
+
+    bool operator==(const TClientSettings &) const = default;
+};
+
+struct TSvrGroup {
+    int GroupId = -1;
+    QString GroupName;
+
+    bool operator==(const TSvrGroup &) const = default;
+};
+
+struct TSvrItem {
+    int Id = 0;
+    TClientSettings ClntSett;
+    TSvrGroup Group; // a copy of the group's id and name, not a reference to it
+    QString Description;
+
+    bool operator==(const TSvrItem &) const = default;
+};
+
+using PSvrItem = TSvrItem *;
+
+// An ordered list that owns its records. Pointers to the records stay valid
+// until the record itself is removed.
+template <class T>
+class TOwnedList {
+public:
+    T *Add(std::unique_ptr<T> record)
+    {
+        items_.push_back(std::move(record));
+        return items_.back().get();
+    }
+    // Removes (and releases) the first entry that is the given record.
+    void Remove(const T *record)
+    {
+        for (auto it = items_.begin(); it != items_.end(); ++it)
+            if (it->get() == record) {
+                items_.erase(it);
+                return;
+            }
+    }
+    int Count() const { return int(items_.size()); }
+    T *Items(int index) const { return items_.at(size_t(index)).get(); }
+
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+private:
+    std::vector<std::unique_ptr<T>> items_;
+};
+
+class TSvrList : public TOwnedList<TSvrItem> {};
+class TSvrGroups : public TOwnedList<TSvrGroup> {};
+
+// The id and name of the group a server belongs to when it belongs to none.
+inline constexpr int UngroupedId = -1;
+QString UngroupedName();
+
+// Process-wide catalogue. The lists do not exist until they are first loaded.
+extern std::unique_ptr<TSvrList> SvrList;
+extern std::unique_ptr<TSvrGroups> SvrGroups;
+extern int MaxGroupID;
+extern int MaxServerId;
+
+// The server list file: "SvrList.ini" beside the executable unless UseIniFile chose another.
+IniFile &GetIniFile();
+// Points the catalogue at another server list file. Releases the current file
+// handle and both lists, and resets the counters, as a process exit would.
+void UseIniFile(const QString &fileName);
+// Releases the file handle, then the groups, then the servers.
+void ReleaseCatalogue();
+
+void LoadGroups();
+// Servers whose stored password cannot be decoded still load, with an empty
+// password; TakeLoadWarning then tells which they were.
+void LoadServers();
+TSvrGroups &GetSvrGroups();
+TSvrList &GetSvrList();
+// The notice for the user about servers that loaded with a problem, once; empty if none.
+QString TakeLoadWarning();
+
+void WriteSvrItem(const TSvrItem &item);
+
+// The group with the id, or a fresh ungrouped record (-1, "未分组") if there is none.
+TSvrGroup GetGroup(int groupId);
+// The id of the last group with exactly that name; -1 if none.
+int GetGroupIdByName(const QString &name);
+int AddGroup(const QString &name);
+int RegisterGroup(const TSvrGroup &group);
+void RenameGroup(int groupId, const QString &name);
+bool GroupHasServers(int groupId);
+void DeleteGroup(int groupId);
+
+PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString &description);
+PSvrItem GetSvrItem(int serverId);
+void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description);
+void SetSvrGroup(int serverId, const QString &groupName);
+void MoveSvrItem(PSvrItem server, const QString &groupName);
+void DeleteSvrItem(PSvrItem server);
+
+int IndexOfInt(int value, std::span<const int> values);
