@@ -1,0 +1,38 @@
+#pragma once
+
+#include "RdpCommon.h"
+
+#include <QString>
+#include <QStringList>
+
+// The whole catalogue in memory as text, for comparing states.
+inline QString DumpCatalogue()
+{
+    QStringList lines;
+    lines << QStringLiteral("counters %1 %2").arg(MaxGroupID).arg(MaxServerId);
+    for (const auto &g : GetSvrGroups())
+        lines << QStringLiteral("group %1 %2").arg(g->GroupId).arg(g->GroupName);
+    for (const auto &s : GetSvrList()) {
+        const TClientSettings &c = s->ClntSett;
+        lines << QStringLiteral("server %1 [%2 %3] %4:%5 %6\\%7 pw=%8 %9x%10 fs=%11 depth=%12 desc=%13")
+                     .arg(s->Id)
+                     .arg(s->Group.GroupId)
+                     .arg(s->Group.GroupName, c.Server)
+                     .arg(c.Port)
+                     .arg(c.Domain, c.User, c.Password)
+                     .arg(c.Width)
+                     .arg(c.Height)
+                     .arg(c.FullScreen ? "true" : "false")
+                     .arg(c.ColorDepth)
+                     .arg(s->Description);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Releases the catalogue and loads it afresh from the given file.
+inline void ReloadCatalogue(const QString &fileName)
+{
+    UseIniFile(fileName);
+    LoadGroups();
+    LoadServers();
+}

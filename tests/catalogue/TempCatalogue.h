@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+// A folder of its own for one test's server list file.
+class TempCatalogue {
+public:
+    TempCatalogue() : path_(dir_.filePath(QStringLiteral("SvrList.ini"))) {}
+
+    const QString &path() const { return path_; }
+    QString folder() const { return dir_.path(); }
+
+    void write(const QByteArray &bytes) const
+    {
+        QFile file(path_);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path_));
+    }
+
+    QByteArray read() const
+    {
+        QFile file(path_);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    static QByteArray dataFile(const QString &name)
+    {
+        QFile file(QStringLiteral(BRENNIC_TEST_DATA "/") + name);
+        if (!file.open(QIODevice::ReadOnly))
+            qFatal("missing test data %s", qPrintable(name));
+        return file.readAll();
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+};

@@ -1,0 +1,254 @@
+#include "AppError.h"
+#include "IniDocument.h"
+#include "IniFile.h"
+#include "IniValue.h"
+#include "TempCatalogue.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+unsigned modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? unsigned(st.st_mode & 07777) : 0xFFFFu;
+}
+} // namespace
+
+class TestIniFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void integers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected"); // -999 stands for "no number"
+        QTest::newRow("decimal") << "3389" << 3389;
+        QTest::newRow("negative") << "-5" << -5;
+        QTest::newRow("plus") << "+7" << 7;
+        QTest::newRow("leading blanks") << "   42" << 42;
+        QTest::newRow("0x") << "0x0D3D" << 3389;
+        QTest::newRow("0X") << "0X0d3d" << 3389;
+        QTest::newRow("x") << "xff" << 255;
+        QTest::newRow("dollar") << "$10" << 16;
+        QTest::newRow("negative hex") << "-$10" << -16;
+        QTest::newRow("eight hex digits wrap") << "$FFFFFFFF" << -1;
+        QTest::newRow("leading zeros not significant") << "$00000000010" << 16;
+        QTest::newRow("nine hex digits") << "$100000000" << -999;
+        QTest::newRow("int max") << "2147483647" << 2147483647;
+        QTest::newRow("int min") << "-2147483648" << int(-2147483648LL);
+        QTest::newRow("beyond int max") << "2147483648" << -999;
+        QTest::newRow("far beyond") << "99999999999999999999" << -999;
+        QTest::newRow("letters") << "abc" << -999;
+        QTest::newRow("word true") << "true" << -999;
+        QTest::newRow("trailing junk") << "12a" << -999;
+        QTest::newRow("empty") << "" << -999;
+        QTest::newRow("sign only") << "-" << -999;
+        QTest::newRow("prefix only") << "0x" << -999;
+    }
+    void integers()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        QCOMPARE(ParseIniInteger(text).value_or(-999), expected);
+    }
+
+    void readsKeysRegardlessOfCaseFirstWins()
+    {
+        const auto doc = IniDocument::fromBytes("; comment\n[misc]\nmaxgroupid = 4 \n[MISC]\nMaxGroupID=9\n"
+                                                "[S]\n  Key  =  a b  \nkey=second\nnoequals\n");
+        QCOMPARE(doc.readInteger("MISC", "MaxGroupID", 0), 4);
+        QCOMPARE(doc.readString("s", "KEY", "x"), QStringLiteral("a b"));
+        QCOMPARE(doc.readString("s", "other", "x"), QStringLiteral("x"));
+        QCOMPARE(doc.readString("nosuch", "key", "x"), QStringLiteral("x"));
+    }
+
+    void booleans()
+    {
+        const auto doc = IniDocument::fromBytes("[S]\nA=2\nB=true\nC=0\nD=\n");
+        QCOMPARE(doc.readBool("S", "A", false), true);
+        QCOMPARE(doc.readBool("S", "B", false), false);
+        QCOMPARE(doc.readBool("S", "B", true), true);
+        QCOMPARE(doc.readBool("S", "C", true), false);
+        QCOMPARE(doc.readBool("S", "D", true), true);
+        QCOMPARE(doc.readBool("S", "missing", false), false);
+    }
+
+    void sectionPresentOnlyWithAKey()
+    {
+        const auto doc = IniDocument::fromBytes("[Empty]\n\n; just a note\n[Full]\nk=\n");
+        QVERIFY(!doc.hasSection("Empty"));
+        QVERIFY(doc.hasSection("full"));
+        QCOMPARE(doc.sectionNames(), QStringList{"Full"});
+    }
+
+    void writesInPlaceAppendsAndErases()
+    {
+        auto doc = IniDocument::fromBytes("[A]\nx=1\ny=2\n\n[B]\nz=3\n\n");
+        doc.writeString("a", "X", "10");       // in place, keeps the key as written
+        doc.writeString("A", "w", "new");      // end of its section, before the blank line
+        doc.writeInteger("C", "n", -1);        // new section at the end
+        doc.eraseSection("b");
+        QCOMPARE(doc.toBytes(), QByteArray("[A]\nx=10\ny=2\nw=new\n\n[C]\nn=-1\n"));
+        QVERIFY(doc.isModified());
+    }
+
+    void newSectionInEmptyFileHasNoBlankLineAbove()
+    {
+        IniDocument doc;
+        doc.writeString("MISC", "MaxGroupID", "1");
+        doc.writeString("GroupItem1", "GroupName", "g");
+        QCOMPARE(doc.toBytes(), QByteArray("[MISC]\nMaxGroupID=1\n\n[GroupItem1]\nGroupName=g\n"));
+    }
+
+    void erasingRevealsALaterSectionOfTheSameName()
+    {
+        auto doc = IniDocument::fromBytes("[S]\nk=first\n[s]\nk=second\n");
+        doc.eraseSection("S");
+        QCOMPARE(doc.readString("S", "k", {}), QStringLiteral("second"));
+    }
+
+    // A value can never add lines, and so never sections or keys, to the file.
+    void lineBreaksInValuesCannotInjectLines()
+    {
+        IniDocument doc;
+        doc.writeString("S", "Description", "one\r\n[MISC]\nMaxServerId=99");
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(reread.sectionNames(), QStringList{"S"});
+        QCOMPARE(reread.readString("S", "Description", {}), QStringLiteral("one  [MISC] MaxServerId=99"));
+    }
+
+    void longValuesReadWhole()
+    {
+        const QString longText(3000, QChar(u'长'));
+        IniDocument doc;
+        doc.writeString("S", "Description", longText);
+        QCOMPARE(IniDocument::fromBytes(doc.toBytes()).readString("S", "Description", {}), longText);
+    }
+
+    void encodingsDetectedAndKept_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("encoding");
+        QTest::newRow("gb18030") << "SvrList-gb18030.ini" << int(IniEncoding::Gb18030);
+        QTest::newRow("utf16le") << "SvrList-utf16le-bom.ini" << int(IniEncoding::Utf16LeBom);
+        QTest::newRow("utf8") << "SvrList-utf8.ini" << int(IniEncoding::Utf8);
+    }
+    void encodingsDetectedAndKept()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, encoding);
+        const QByteArray original = TempCatalogue::dataFile(file);
+        auto doc = IniDocument::fromBytes(original);
+        QCOMPARE(int(doc.encoding()), encoding);
+        QCOMPARE(doc.readString("GroupItem1", "GroupName", {}), QStringLiteral("生产服务器"));
+        // Unchanged content writes back byte for byte, line ends included.
+        QCOMPARE(doc.toBytes(), original);
+        doc.writeString("GroupItem3", "GroupName", QStringLiteral("新名字😀"));
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(int(reread.encoding()), encoding);
+        QCOMPARE(reread.readString("GroupItem3", "GroupName", {}), QStringLiteral("新名字😀"));
+        QVERIFY(doc.toBytes().contains(encoding == int(IniEncoding::Utf16LeBom) ? QByteArray("\r\0\n\0", 4) : "\r\n"));
+    }
+
+    void utf8WithBomKeepsIt()
+    {
+        auto doc = IniDocument::fromBytes("\xEF\xBB\xBF[S]\nk=\xE4\xB8\xAD\n");
+        QCOMPARE(int(doc.encoding()), int(IniEncoding::Utf8Bom));
+        QCOMPARE(doc.readString("S", "k", {}), QStringLiteral("中"));
+        doc.writeString("S", "k", "x");
+        QVERIFY(doc.toBytes().startsWith("\xEF\xBB\xBF[S]"));
+    }
+
+    void newFileIsPrivateAndUtf8()
+    {
+        TempCatalogue dir;
+        IniFile file(dir.path());
+        QCOMPARE(file.current().sectionNames(), QStringList());
+        file.update([](IniDocument &doc) { doc.writeString("S", "k", QStringLiteral("中文")); });
+        QCOMPARE(dir.read(), QByteArray("[S]\nk=\xE4\xB8\xAD\xE6\x96\x87\n"));
+        QCOMPARE(modeOf(dir.path()), 0600u);
+        // No temporary file is left behind.
+        QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
+    }
+
+    void rewriteKeepsModeAndSeesOtherWriters()
+    {
+        TempCatalogue dir;
+        dir.write("[A]\nk=1\n");
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        IniFile file(dir.path());
+        QCOMPARE(file.current().readInteger("A", "k", 0), 1);
+        // Another copy of the program changes the file meanwhile.
+        IniFile other(dir.path());
+        other.update([](IniDocument &doc) { doc.writeString("B", "k", "2"); });
+        file.update([](IniDocument &doc) { doc.writeString("A", "k", "3"); });
+        QCOMPARE(dir.read(), QByteArray("[A]\nk=3\n\n[B]\nk=2\n"));
+        QCOMPARE(file.current().readInteger("B", "k", 0), 2);
+        QCOMPARE(modeOf(dir.path()), 0640u);
+    }
+
+    void noChangeWritesNothing()
+    {
+        TempCatalogue dir;
+        dir.write("[A]\nk=1\n");
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner));
+        IniFile file(dir.path());
+        file.update([](IniDocument &) {}); // read-only, but nothing to write: no error
+        QCOMPARE(dir.read(), QByteArray("[A]\nk=1\n"));
+    }
+
+    void refusedWritesLeaveTheFileAsItWas_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::addColumn<bool>("readOnlyFile");
+        QTest::addColumn<bool>("unreadableFile");
+        QTest::newRow("read-only file") << false << true << false;
+        QTest::newRow("read-only folder") << true << false << false;
+        QTest::newRow("unreadable file") << false << false << true;
+    }
+    void refusedWritesLeaveTheFileAsItWas()
+    {
+        QFETCH(bool, readOnlyFolder);
+        QFETCH(bool, readOnlyFile);
+        QFETCH(bool, unreadableFile);
+        TempCatalogue dir;
+        dir.write("[A]\nk=1\n");
+        if (unreadableFile) {
+            if (::geteuid() == 0)
+                QSKIP("root reads every file");
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::WriteOwner));
+        }
+        if (readOnlyFile)
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ReadUser));
+        if (readOnlyFolder)
+            QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::ExeOwner));
+        IniFile file(dir.path());
+        try {
+            file.update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+            QFAIL("the write was not refused");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir.path());
+        }
+        QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(dir.read(), QByteArray("[A]\nk=1\n"));
+        QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
+        // The handle reads the file as it is, not the refused change.
+        QCOMPARE(file.current().readInteger("A", "k", 0), 1);
+    }
+
+    void missingFolderIsAWriteError()
+    {
+        TempCatalogue dir;
+        IniFile file(dir.folder() + "/nosuch/SvrList.ini");
+        QCOMPARE(file.current().sectionNames(), QStringList());
+        QVERIFY_THROWS_EXCEPTION(AppError, file.update([](IniDocument &doc) { doc.writeString("A", "k", "1"); }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIniFile)
+#include "tst_inifile.moc"

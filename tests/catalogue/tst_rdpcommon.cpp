@@ -1,0 +1,344 @@
+#include "AppError.h"
+#include "CatalogueDump.h"
+#include "Encrypt.h"
+#include "IniEncoding.h"
+#include "IniFile.h"
+#include "RdpCommon.h"
+#include "RdpConst.h"
+#include "TempCatalogue.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <functional>
+
+namespace {
+
+TClientSettings settings(const QString &server, const QString &password = QStringLiteral("pw"))
+{
+    TClientSettings s;
+    s.Server = server;
+    s.User = QStringLiteral("admin");
+    s.Password = password;
+    return s;
+}
+
+} // namespace
+
+class TestRdpCommon : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempCatalogue> dir;
+
+    void load(const QByteArray &content)
+    {
+        dir->write(content);
+        ReloadCatalogue(dir->path());
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<TempCatalogue>();
+        UseIniFile(dir->path());
+    }
+    void cleanup()
+    {
+        ReleaseCatalogue();
+        dir.reset();
+    }
+
+    void noFileGivesEmptyCatalogueAndFirstIdsAreOne()
+    {
+        ReloadCatalogue(dir->path());
+        QCOMPARE(GetSvrGroups().Count(), 0);
+        QCOMPARE(GetSvrList().Count(), 0);
+        QCOMPARE(AddGroup(QStringLiteral("生产")), 1);
+        PSvrItem server = AddSvrItem(settings("127.0.0.1"), -1, QStringLiteral("desc"));
+        QCOMPARE(server->Id, 1);
+        QCOMPARE(server->Group, (TSvrGroup{-1, QStringLiteral("未分组")}));
+        QCOMPARE(QString::fromUtf8(dir->read()),
+                 QStringLiteral("[GroupItem1]\nGroupName=生产\n\n[MISC]\nMaxGroupID=1\nMaxServerId=1\n\n"
+                                "[ServerItem1]\nGroupId=-1\nDescription=desc\nServer=127.0.0.1\nPort=3389\n"
+                                "Domain=\nUser=admin\nPassword=2EB4\nWidth=1024\nHeight=768\nFullScreen=0\n"
+                                "ColorDeepth=24\n"));
+    }
+
+    void windowsFilesLoad_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("gb18030") << "SvrList-gb18030.ini";
+        QTest::newRow("utf16le") << "SvrList-utf16le-bom.ini";
+        QTest::newRow("utf8") << "SvrList-utf8.ini";
+    }
+    void windowsFilesLoad()
+    {
+        QFETCH(QString, file);
+        load(TempCatalogue::dataFile(file));
+        const QString expected = QStringLiteral(
+            "counters 4 7\n"
+            "group 1 生产服务器\n"
+            "group 3 测试环境\n"
+            "group 4 数据库\n"
+            "server 1 [1 生产服务器] 127.0.0.10:3389 CORP\\administrator pw=P@ssw0rd! 1024x768 fs=false depth=24 desc=主站 Web 服务器\n"
+            "server 2 [1 生产服务器] localhost:3390 \\admin pw=secret99 1280x1024 fs=true depth=32 desc=备用\n"
+            "server 5 [3 测试环境] 127.0.0.12:13389 \\测试用户 pw=abc 800x600 fs=false depth=16 desc=测试机，端口非默认\n"
+            "server 6 [9 未分组] 127.0.0.13:3389 \\ops pw= 1024x768 fs=false depth=12 desc=组已删除的服务器\n"
+            "server 7 [-1 未分组] 127.0.0.14:3389 \\root pw=longpassword123 1920x1080 fs=false depth=15 desc=");
+        QCOMPARE(DumpCatalogue(), expected);
+        QVERIFY(TakeLoadWarning().isEmpty());
+
+        // A change written back keeps the file's encoding, and every server still loads.
+        const QByteArray before = dir->read();
+        AddSvrItem(settings(QStringLiteral("127.0.0.15"), QStringLiteral("口令")), 3, QStringLiteral("新服务器"));
+        const DecodedText beforeText = DecodeIniText(before);
+        const DecodedText afterText = DecodeIniText(dir->read());
+        QCOMPARE(int(afterText.encoding), int(beforeText.encoding));
+        QVERIFY(afterText.text.startsWith(QString(beforeText.text).replace("MaxServerId=7", "MaxServerId=8")));
+        ReloadCatalogue(dir->path());
+        QCOMPARE(DumpCatalogue(),
+                 QString(expected).replace("counters 4 7", "counters 4 8") +
+                     QStringLiteral("\nserver 8 [3 测试环境] 127.0.0.15:3389 \\admin pw=口令 1024x768 fs=false depth=24 desc=新服务器"));
+    }
+
+    void countersBoundWhatIsLoaded()
+    {
+        load("[MISC]\nMaxGroupID=5\nMaxServerId=8\n"
+             "[GroupItem0]\nGroupName=zero\n[GroupItem3]\nGroupName=three\n[GroupItem6]\nGroupName=above\n"
+             "[GroupItem03]\nGroupName=padded\n[GroupItem-1]\nGroupName=negative\n"
+             "[ServerItem8]\nServer=127.0.0.8\n[ServerItem9]\nServer=127.0.0.9\n[ServerItem2]\n\n");
+        QCOMPARE(DumpCatalogue(),
+                 QStringLiteral("counters 5 8\ngroup 0 zero\ngroup 3 three\n"
+                                "server 8 [-1 未分组] 127.0.0.8:3389 \\ pw= 1024x768 fs=false depth=24 desc="));
+        QCOMPARE(AddGroup("next"), 6);
+        QCOMPARE(AddSvrItem(settings("127.0.0.1"), 3, {})->Group, (TSvrGroup{3, "three"}));
+        QCOMPARE(MaxServerId, 9);
+    }
+
+    void negativeCountersLoadNothing()
+    {
+        load("[MISC]\nMaxGroupID=-1\nMaxServerId=-5\n[GroupItem0]\nGroupName=g\n[ServerItem0]\nServer=127.0.0.1\n");
+        QCOMPARE(GetSvrGroups().Count(), 0);
+        QCOMPARE(GetSvrList().Count(), 0);
+        QCOMPARE(AddSvrItem(settings("127.0.0.2"), -1, {})->Id, 1);
+        QCOMPARE(IniFile(dir->path()).current().readInteger("MISC", "MaxServerId", 0), 1);
+        QCOMPARE(AddGroup("g"), 1);
+    }
+
+    // A counter at the top of the range neither hangs the load nor wraps around.
+    void hugeCounterLoadsPromptlyAndRefusesNewIds()
+    {
+        load("[MISC]\nMaxServerId=2147483647\n[ServerItem5]\nServer=127.0.0.5\n");
+        QCOMPARE(GetSvrList().Count(), 1);
+        const QString before = DumpCatalogue();
+        QVERIFY_THROWS_EXCEPTION(AppError, AddSvrItem(settings("127.0.0.6"), -1, {}));
+        QCOMPARE(DumpCatalogue(), before);
+    }
+
+    void oddValuesReadAsTheirDefaults()
+    {
+        load("[MISC]\nMaxServerId=3\n"
+             "[ServerItem1]\nPort=abc\nFullScreen=2\nWidth=-5\nColorDeepth=12\n"
+             "[ServerItem2]\nport=0x0D3D\nfullscreen=true\nGroupId=\n"
+             "[serveritem3]\nPORT=-5\nHeight=99999999999\n");
+        QCOMPARE(DumpCatalogue(),
+                 QStringLiteral("counters 0 3\n"
+                                "server 1 [-1 未分组] :3389 \\ pw= -5x768 fs=true depth=12 desc=\n"
+                                "server 2 [-1 未分组] :3389 \\ pw= 1024x768 fs=false depth=24 desc=\n"
+                                "server 3 [-1 未分组] :-5 \\ pw= 1024x768 fs=false depth=24 desc="));
+    }
+
+    void groupLookups()
+    {
+        load("[MISC]\nMaxGroupID=7\n[GroupItem2]\nGroupName=same\n[GroupItem7]\nGroupName=same\n[GroupItem5]\nGroupName=Other\n");
+        QCOMPARE(GetGroupIdByName("same"), 7);
+        QCOMPARE(GetGroupIdByName("other"), -1); // case matters
+        QCOMPARE(GetGroupIdByName("none"), -1);
+        QCOMPARE(GetGroup(7), (TSvrGroup{7, "same"}));
+        QCOMPARE(GetSvrGroups().Items(2)->GroupId, 7);
+        TSvrGroup fallback = GetGroup(42);
+        QCOMPARE(fallback, (TSvrGroup{-1, QStringLiteral("未分组")}));
+        fallback.GroupName = "changed";
+        QCOMPARE(GetGroup(42).GroupName, QStringLiteral("未分组"));
+        QCOMPARE(GetSvrGroups().Count(), 3);
+    }
+
+    void groupOperationsWriteThrough()
+    {
+        load("[MISC]\nMaxGroupID=3\n[GroupItem3]\nGroupName=old\n");
+        RenameGroup(3, "new");
+        QCOMPARE(RegisterGroup(TSvrGroup{10, "ten"}), 10);
+        QCOMPARE(RegisterGroup(TSvrGroup{4, "four"}), 10);
+        RenameGroup(99, "ghost"); // not in the catalogue: nothing happens
+        const QString memory = DumpCatalogue();
+        QCOMPARE(memory, QStringLiteral("counters 10 0\ngroup 3 new\ngroup 10 ten\ngroup 4 four"));
+        ReloadCatalogue(dir->path());
+        QCOMPARE(DumpCatalogue(), QStringLiteral("counters 10 0\ngroup 3 new\ngroup 4 four\ngroup 10 ten"));
+        QVERIFY(!IniFile(dir->path()).current().hasSection("GroupItem-1"));
+    }
+
+    void deletingAGroupLeavesItsServers()
+    {
+        const int group = AddGroup("g");
+        PSvrItem server = AddSvrItem(settings("127.0.0.1"), group, {});
+        QVERIFY(GroupHasServers(group));
+        QVERIFY(!GroupHasServers(-1));
+        DeleteGroup(group);
+        DeleteGroup(77); // no such group: its (absent) section is erased, nothing else happens
+        QCOMPARE(GetSvrGroups().Count(), 0);
+        QCOMPARE(server->Group, (TSvrGroup{group, "g"}));
+        QCOMPARE(MaxGroupID, 1);
+        ReloadCatalogue(dir->path());
+        QCOMPARE(GetSvrList().Items(0)->Group, (TSvrGroup{group, QStringLiteral("未分组")}));
+        QVERIFY(!IniFile(dir->path()).current().hasSection("GroupItem1"));
+    }
+
+    void movingServers()
+    {
+        AddGroup("A");
+        const int b = AddGroup("B");
+        PSvrItem server = AddSvrItem(settings("127.0.0.1"), -1, {});
+        SetSvrGroup(server->Id, "B");
+        QCOMPARE(server->Group, (TSvrGroup{b, "B"}));
+        MoveSvrItem(server, "nosuch");
+        QCOMPARE(server->Group, (TSvrGroup{-1, "nosuch"}));
+        QCOMPARE(IniFile(dir->path()).current().readInteger("ServerItem1", "GroupId", 0), -1);
+        MoveSvrItem(server, QStringLiteral("未分组"));
+        QCOMPARE(server->Group.GroupId, -1);
+        MoveSvrItem(nullptr, "B");
+        SetSvrGroup(99, "B");
+        MoveSvrItem(server, "B");
+        ReloadCatalogue(dir->path());
+        QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{b, "B"}));
+    }
+
+    void updatingAndDeletingServers()
+    {
+        PSvrItem first = AddSvrItem(settings("127.0.0.1"), -1, "one");
+        AddSvrItem(settings("127.0.0.2"), -1, "two");
+        TClientSettings changed = settings("127.0.0.3", "new");
+        changed.FullScreen = true;
+        changed.ColorDepth = 32;
+        UpdateSvrItem(first->Id, changed, "uno");
+        UpdateSvrItem(99, changed, "nothing");
+        QCOMPARE(first->ClntSett, changed);
+        QCOMPARE(first->Description, QStringLiteral("uno"));
+        DeleteSvrItem(GetSvrItem(2));
+        DeleteSvrItem(nullptr);
+        QCOMPARE(MaxServerId, 2);
+        const QString memory = DumpCatalogue();
+        ReloadCatalogue(dir->path());
+        QCOMPARE(DumpCatalogue(), memory);
+        QCOMPARE(AddSvrItem(settings("127.0.0.4"), -1, {})->Id, 3);
+    }
+
+    void longTextsAndPasswordsComeBackWhole_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("long description") << QString(3000, QChar(u'述')) << QStringLiteral("pw");
+        QTest::newRow("chinese password") << QStringLiteral("d") << QStringLiteral("密码😀x");
+        QTest::newRow("latin-1 password") << QStringLiteral("d") << QStringLiteral("pässwörd");
+        QTest::newRow("spaces kept inside") << QStringLiteral("a  b") << QStringLiteral("p w");
+    }
+    void longTextsAndPasswordsComeBackWhole()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, password);
+        AddSvrItem(settings("127.0.0.1", password), -1, description);
+        ReloadCatalogue(dir->path());
+        QCOMPARE(GetSvrItem(1)->Description, description);
+        QCOMPARE(GetSvrItem(1)->ClntSett.Password, password);
+        const QString stored = IniFile(dir->path()).current().readString("ServerItem1", "Password", {});
+        QVERIFY(!stored.contains(password));
+        if (std::all_of(password.begin(), password.end(), [](QChar c) { return c.unicode() < 256; }))
+            QCOMPARE(stored.size(), password.size() * 2);
+    }
+
+    // One bad password costs that password, not the rest of the catalogue.
+    void undecodablePasswordLoadsTheRest()
+    {
+        const QByteArray content = "[MISC]\nMaxServerId=3\n"
+                                   "[ServerItem1]\nServer=127.0.0.1\nPassword=3FA174\n"
+                                   "[ServerItem2]\nServer=127.0.0.2\nPassword=3FZZ74\nUser=u2\n"
+                                   "[ServerItem3]\nServer=127.0.0.3\nPassword=3FA174\n";
+        load(content);
+        QCOMPARE(GetSvrList().Count(), 3);
+        QCOMPARE(GetSvrItem(1)->ClntSett.Password, QStringLiteral("abc"));
+        QCOMPARE(GetSvrItem(2)->ClntSett.Password, QString());
+        QCOMPARE(GetSvrItem(2)->ClntSett.User, QStringLiteral("u2"));
+        QCOMPARE(GetSvrItem(3)->ClntSett.Password, QStringLiteral("abc"));
+        QCOMPARE(MaxServerId, 3);
+        const QString warning = TakeLoadWarning();
+        QVERIFY(warning.contains("127.0.0.2 (ServerItem2)"));
+        QVERIFY(!warning.contains("127.0.0.1"));
+        QVERIFY(TakeLoadWarning().isEmpty());
+        QCOMPARE(dir->read(), content);
+    }
+
+    // Another running copy of the program writes the same file.
+    void anotherCopysChangesAreKeptAndItsIdsNotReused()
+    {
+        ReloadCatalogue(dir->path());
+        AddGroup("mine");
+        AddSvrItem(settings("127.0.0.1"), -1, {});
+        IniFile other(dir->path());
+        other.update([](IniDocument &doc) {
+            doc.writeString("GroupItem2", "GroupName", "theirs");
+            doc.writeInteger("MISC", "MaxGroupID", 2);
+            doc.writeString("ServerItem2", "Server", "127.0.0.2");
+            doc.writeInteger("MISC", "MaxServerId", 2);
+            doc.eraseSection("ServerItem1");
+        });
+        QCOMPARE(AddGroup("mine too"), 3);
+        QCOMPARE(AddSvrItem(settings("127.0.0.3"), -1, {})->Id, 3);
+        // Moving the server the other copy deleted does not bring back a stub of it.
+        MoveSvrItem(GetSvrItem(1), "mine");
+        IniFile reader(dir->path());
+        const IniDocument &file = reader.current();
+        QCOMPARE(file.readString("GroupItem2", "GroupName", {}), QStringLiteral("theirs"));
+        QCOMPARE(file.readString("ServerItem2", "Server", {}), QStringLiteral("127.0.0.2"));
+        QVERIFY(!file.hasSection("ServerItem1"));
+        QCOMPARE(file.readInteger("MISC", "MaxServerId", 0), 3);
+    }
+
+    // When the file cannot be written, memory stays as it was: memory and file agree.
+    void failedWritesLeaveMemoryAsItWas()
+    {
+        const int group = AddGroup("g");
+        PSvrItem server = AddSvrItem(settings("127.0.0.1"), group, "d");
+        const std::vector<std::pair<const char *, std::function<void()>>> operations = {
+            {"AddGroup", [] { AddGroup("h"); }},
+            {"RegisterGroup", [] { RegisterGroup(TSvrGroup{9, "nine"}); }},
+            {"RenameGroup", [&] { RenameGroup(group, "renamed"); }},
+            {"DeleteGroup", [&] { DeleteGroup(group); }},
+            {"AddSvrItem", [] { AddSvrItem(settings("127.0.0.2"), -1, {}); }},
+            {"UpdateSvrItem", [&] { UpdateSvrItem(server->Id, settings("127.0.0.9"), "x"); }},
+            {"SetSvrGroup", [&] { SetSvrGroup(server->Id, QStringLiteral("未分组")); }},
+            {"DeleteSvrItem", [&] { DeleteSvrItem(server); }},
+        };
+        const QString before = DumpCatalogue();
+        const QByteArray fileBefore = dir->read();
+        QVERIFY(QFile::setPermissions(dir->path(), QFile::ReadOwner));
+        for (const auto &[name, operation] : operations) {
+            try {
+                operation();
+                QFAIL(name);
+            } catch (const AppError &error) {
+                QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir->path());
+            }
+            QVERIFY2(DumpCatalogue() == before, name);
+        }
+        QCOMPARE(dir->read(), fileBefore);
+    }
+
+    void colourDepthTable()
+    {
+        QCOMPARE(IndexOfInt(24, ColorDepthValues), 3);
+        QCOMPARE(IndexOfInt(12, ColorDepthValues), -1);
+        QCOMPARE(ColorDepthNames[DefaultColorDepthIndex], QStringLiteral("True Color (24 bit)"));
+        QCOMPARE(ColorDepthValues[DefaultColorDepthIndex], TClientSettings{}.ColorDepth);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRdpCommon)
+#include "tst_rdpcommon.moc"
