@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -163,6 +164,7 @@ void IniFile::update(const std::function<void(IniDocument &)> &change)
         failWrite();
     if (!refresh())
         failWrite();
+    removeLeftovers();
 
     // From here until the write succeeds the document may differ from the file.
     loaded_ = false;
@@ -173,6 +175,17 @@ void IniFile::update(const std::function<void(IniDocument &)> &change)
         stamp_ = stampOfFile();
     }
     loaded_ = true;
+}
+
+// A writer that was killed between creating its temporary file and renaming it
+// leaves the temporary behind. Under the lock no other writer has one open.
+void IniFile::removeLeftovers() const
+{
+    const QFileInfo info(fileName_);
+    QDir dir = info.absoluteDir();
+    const QString pattern = QLatin1Char('.') + info.fileName() + QStringLiteral(".??????");
+    for (const QString &name : dir.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System))
+        dir.remove(name);
 }
 
 void IniFile::writeAtomically(const QByteArray &bytes, int dirFd)

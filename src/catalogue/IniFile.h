@@ -38,6 +38,7 @@ private:
 
     Stamp stampOfFile() const;
     bool refresh();
+    void removeLeftovers() const;
     void writeAtomically(const QByteArray &bytes, int dirFd);
     [[noreturn]] void failWrite() const;
 
