@@ -81,22 +81,44 @@ void IniDocument::indexSection(int index)
     if (!section.hasHeader || section.erased)
         return;
     const QString key = section.name.toLower();
-    if (!index_.contains(key))
+    if (index_.contains(key))
+        hasDuplicates_ = true;
+    else
         index_.insert(key, index);
 }
 
-QByteArray IniDocument::toBytes() const
+void IniDocument::encodeSection(const Section &section) const
 {
     QString text;
+    if (section.hasHeader)
+        text += section.header + newline_;
+    for (const Line &line : section.lines) {
+        text += line.text;
+        text += newline_;
+    }
+    section.encoded = EncodeIniBody(text, encoding_);
+    section.encodedValid = true;
+}
+
+const QByteArray &IniDocument::toBytes() const
+{
+    const QByteArray mark = IniByteOrderMark(encoding_);
+    qsizetype total = mark.size();
     for (const Section &section : sections_) {
         if (section.erased)
             continue;
-        if (section.hasHeader)
-            text += section.header + newline_;
-        for (const Line &line : section.lines)
-            text += line.text + newline_;
+        if (!section.encodedValid)
+            encodeSection(section);
+        total += section.encoded.size();
     }
-    return EncodeIniText(text, encoding_);
+    // The buffer keeps its memory from one write to the next.
+    written_.resize(0);
+    written_.reserve(total);
+    written_ += mark;
+    for (const Section &section : sections_)
+        if (!section.erased)
+            written_ += section.encoded;
+    return written_;
 }
 
 const IniDocument::Section *IniDocument::findSection(const QString &name) const
@@ -169,8 +191,10 @@ IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
     // A new section goes to the end of the file, set off by a blank line.
     auto last = std::find_if(sections_.rbegin(), sections_.rend(), [](const Section &s) { return !s.erased; });
     const bool lastHasText = last != sections_.rend() && (last->hasHeader || !last->lines.empty());
-    if (lastHasText && (last->lines.empty() || !last->lines.back().text.trimmed().isEmpty()))
+    if (lastHasText && (last->lines.empty() || !last->lines.back().text.trimmed().isEmpty())) {
         last->lines.push_back(Line{});
+        last->encodedValid = false;
+    }
     Section section;
     section.name = name;
     section.header = QLatin1Char('[') + name + QLatin1Char(']');
@@ -185,6 +209,7 @@ void IniDocument::writeString(const QString &section, const QString &key, const 
     Section &s = sectionForWriting(section);
     const QString clean = sanitizedValue(value);
     modified_ = true;
+    s.encodedValid = false;
     if (const Line *found = findKey(s, key)) {
         Line &line = const_cast<Line &>(*found);
         line.value = clean.trimmed();
@@ -219,6 +244,8 @@ void IniDocument::eraseSection(const QString &name)
     index_.erase(it);
     modified_ = true;
     // A later section of the same name, if any, now counts.
+    if (!hasDuplicates_)
+        return;
     for (int i = 0; i < int(sections_.size()); ++i) {
         const Section &s = sections_[i];
         if (s.hasHeader && !s.erased && s.name.compare(name, Qt::CaseInsensitive) == 0) {

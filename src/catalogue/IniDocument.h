@@ -16,7 +16,8 @@ class IniDocument {
 public:
     IniDocument() = default;
     static IniDocument fromBytes(const QByteArray &bytes);
-    QByteArray toBytes() const;
+    // The file's bytes; valid until the document is next changed or written.
+    const QByteArray &toBytes() const;
 
     IniEncoding encoding() const { return encoding_; }
 
@@ -56,9 +57,13 @@ private:
         bool hasHeader = false;
         bool erased = false;
         int keyCount = 0;
+        // The section as it is written, kept until the section changes.
+        mutable QByteArray encoded;
+        mutable bool encodedValid = false;
     };
 
     static Line parseLine(const QString &text);
+    void encodeSection(const Section &section) const;
     const Section *findSection(const QString &name) const;
     Section *findSection(const QString &name);
     const Line *findKey(const Section &section, const QString &key) const;
@@ -70,4 +75,6 @@ private:
     IniEncoding encoding_ = IniEncoding::Utf8;
     QString newline_ = QStringLiteral("\n");
     bool modified_ = false;
+    bool hasDuplicates_ = false; // some section name stands twice in the file
+    mutable QByteArray written_;
 };

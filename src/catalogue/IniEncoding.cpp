@@ -38,19 +38,32 @@ DecodedText DecodeIniText(const QByteArray &bytes)
     return {legacy.decode(bytes), IniEncoding::Gb18030};
 }
 
-QByteArray EncodeIniText(const QString &text, IniEncoding encoding)
+QByteArray IniByteOrderMark(IniEncoding encoding)
+{
+    switch (encoding) {
+    case IniEncoding::Utf16LeBom:
+        return QByteArray("\xFF\xFE", 2);
+    case IniEncoding::Utf8Bom:
+        return QByteArray("\xEF\xBB\xBF", 3);
+    case IniEncoding::Gb18030:
+    case IniEncoding::Utf8:
+        break;
+    }
+    return {};
+}
+
+QByteArray EncodeIniBody(const QString &text, IniEncoding encoding)
 {
     switch (encoding) {
     case IniEncoding::Utf16LeBom: {
         QStringEncoder encoder(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
-        return QByteArray("\xFF\xFE", 2) + QByteArray(encoder.encode(text));
+        return encoder.encode(text);
     }
-    case IniEncoding::Utf8Bom:
-        return QByteArray("\xEF\xBB\xBF", 3) + text.toUtf8();
     case IniEncoding::Gb18030: {
         QStringEncoder encoder(kGb18030, QStringConverter::Flag::Stateless);
         return encoder.encode(text);
     }
+    case IniEncoding::Utf8Bom:
     case IniEncoding::Utf8:
         break;
     }

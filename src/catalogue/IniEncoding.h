@@ -14,4 +14,6 @@ struct DecodedText {
 
 // Recognises the encoding by its byte-order mark, else by whether the bytes are valid UTF-8.
 DecodedText DecodeIniText(const QByteArray &bytes);
-QByteArray EncodeIniText(const QString &text, IniEncoding encoding);
+// Text is written as the byte-order mark followed by the encoded body.
+QByteArray IniByteOrderMark(IniEncoding encoding);
+QByteArray EncodeIniBody(const QString &text, IniEncoding encoding);
