@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -134,6 +135,9 @@ int main(int argc, char *argv[])
     report("UpdateSvrItem", update, floorMs);
     report("DeleteSvrItem", remove, floorMs);
     std::printf("%-28s        %8.2f ms  (encodes the whole file once)\n", "first change after loading", add.front());
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("%-28s        %8.1f MB\n", "peak resident memory", usage.ru_maxrss / 1024.0);
     std::printf("targets: load under 200 ms; each operation within 2 x floor\n");
     return 0;
 }
