@@ -1,6 +1,7 @@
 #include "Encrypt.h"
 
 #include "AppError.h"
+#include "IniValue.h"
 
 #include <algorithm>
 #include <array>
@@ -17,22 +18,10 @@ void appendByte(QString &out, unsigned value)
     out += QLatin1Char(kHexDigits[value & 0xF]);
 }
 
-int hexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
 unsigned readByte(QStringView pair)
 {
-    const int high = hexValue(pair[0]);
-    const int low = hexValue(pair[1]);
+    const int high = HexDigitValue(pair[0]);
+    const int low = HexDigitValue(pair[1]);
     if (high < 0 || low < 0)
         throw EConvertError(QStringLiteral("''$%1'' is not a valid integer value").arg(pair));
     return unsigned(high * 16 + low);

@@ -2,9 +2,7 @@
 
 #include <cstdint>
 
-namespace {
-
-int hexDigit(QChar c)
+int HexDigitValue(QChar c)
 {
     const char16_t u = c.unicode();
     if (u >= '0' && u <= '9')
@@ -16,6 +14,8 @@ int hexDigit(QChar c)
     return -1;
 }
 
+namespace {
+
 std::optional<std::uint32_t> parseHex(QStringView digits)
 {
     if (digits.isEmpty())
@@ -23,7 +23,7 @@ std::optional<std::uint32_t> parseHex(QStringView digits)
     std::uint32_t value = 0;
     int significant = 0;
     for (QChar c : digits) {
-        const int d = hexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0)
             return std::nullopt;
         if (significant > 0 || d != 0)

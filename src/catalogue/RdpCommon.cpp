@@ -43,8 +43,9 @@ QString defaultIniFileName()
     return QDir(dir).filePath(QStringLiteral("SvrList.ini"));
 }
 
-// The ids n in 0..maxId for which the file has a section named prefix + n, ascending.
-// Only the present sections are looked at, so a huge counter costs nothing.
+// The ids n in 0..maxId for which the file has a section named prefix + n, ascending
+// (none when maxId is negative). Only the present sections are looked at, so a
+// huge counter costs nothing.
 std::vector<int> sectionIds(const IniDocument &doc, const QString &prefix, int maxId)
 {
     std::vector<int> ids;
@@ -158,8 +159,6 @@ void LoadGroups()
         SvrGroups = std::make_unique<TSvrGroups>();
     const IniDocument &doc = GetIniFile().current();
     MaxGroupID = doc.readInteger(kMisc, kMaxGroupId, 0);
-    if (MaxGroupID < 0)
-        return;
     for (int id : sectionIds(doc, kGroupPrefix, MaxGroupID))
         SvrGroups->Add(std::make_unique<TSvrGroup>(TSvrGroup{id, doc.readString(groupSection(id), kGroupName, {})}));
 }
@@ -170,8 +169,6 @@ void LoadServers()
         SvrList = std::make_unique<TSvrList>();
     const IniDocument &doc = GetIniFile().current();
     MaxServerId = doc.readInteger(kMisc, kMaxServerId, 0);
-    if (MaxServerId < 0)
-        return;
     for (int id : sectionIds(doc, kServerPrefix, MaxServerId))
         SvrList->Add(readSvrItem(doc, id));
 }
