@@ -1,0 +1,166 @@
+// Linux ICMP echo sockets: SOCK_DGRAM + IPPROTO_ICMP(V6) where
+// net.ipv4.ping_group_range admits the user, else SOCK_RAW with CAP_NET_RAW.
+#include "IcmpSocket.h"
+
+#include "EchoRequest.h"
+
+#include <QRandomGenerator>
+
+#include <linux/icmp.h>
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned char EchoRequestV4 = 8, EchoReplyV4 = 0;
+constexpr unsigned char EchoRequestV6 = 128, EchoReplyV6 = 129;
+constexpr int ReceiveBuffer = 4 * 1024 * 1024;
+
+unsigned short checksum(const unsigned char *data, int size)
+{
+    unsigned long sum = 0;
+    for (int i = 0; i + 1 < size; i += 2)
+        sum += (unsigned(data[i]) << 8) | data[i + 1];
+    if (size & 1)
+        sum += unsigned(data[size - 1]) << 8;
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<unsigned short>(~sum & 0xffff);
+}
+
+void configure(int fd, int family, bool raw)
+{
+    const int ttl = EchoRequest::Ttl;
+    if (family == AF_INET) {
+        setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+        if (raw) {
+            icmp_filter filter{};
+            filter.data = ~(1U << EchoReplyV4);
+            setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+        }
+    } else {
+        setsockopt(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl);
+        icmp6_filter filter;
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        ICMP6_FILTER_SETPASS(EchoReplyV6, &filter);
+        setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    }
+    // Many hosts answer within the same millisecond: leave room for them.
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBuffer, sizeof ReceiveBuffer) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
+}
+
+QString describe(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+std::unique_ptr<IcmpSocket> IcmpSocket::open(int family, QString *why)
+{
+    const int protocol = family == AF_INET ? IPPROTO_ICMP : IPPROTO_ICMPV6;
+    int fd = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+    if (fd >= 0) {
+        configure(fd, family, false);
+        sockaddr_storage local{};
+        socklen_t length = sizeof local;
+        unsigned short id = 0;
+        // Binding now fixes the id (the local "port") the kernel gives our requests.
+        local.ss_family = static_cast<sa_family_t>(family);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&local), family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6)) == 0
+            && ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0)
+            id = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in *>(&local)->sin_port
+                                         : reinterpret_cast<sockaddr_in6 *>(&local)->sin6_port);
+        return std::unique_ptr<IcmpSocket>(new IcmpSocket(fd, Kind::Datagram, family, id));
+    }
+    const int datagramError = errno;
+    fd = ::socket(family, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+    if (fd >= 0) {
+        configure(fd, family, true);
+        const auto id = static_cast<unsigned short>(QRandomGenerator::system()->bounded(1, 0x10000));
+        return std::unique_ptr<IcmpSocket>(new IcmpSocket(fd, Kind::Raw, family, id));
+    }
+    const int rawError = errno;
+    if (why) {
+        *why = QStringLiteral("datagram socket: %1; raw socket: %2")
+                   .arg(describe(datagramError), describe(rawError));
+    }
+    return nullptr;
+}
+
+IcmpSocket::IcmpSocket(int fd, Kind kind, int family, unsigned short id)
+    : fd_(fd), kind_(kind), family_(family), id_(id)
+{
+}
+
+IcmpSocket::~IcmpSocket()
+{
+    ::close(fd_);
+}
+
+int IcmpSocket::send(const IpAddress &to, unsigned short sequence, const unsigned char *data, int size)
+{
+    if (to.family != family_ || size < 0 || size > 1024)
+        return EINVAL;
+    unsigned char message[8 + 1024];
+    message[0] = family_ == AF_INET ? EchoRequestV4 : EchoRequestV6;
+    message[1] = 0;
+    message[2] = message[3] = 0;
+    message[4] = static_cast<unsigned char>(id_ >> 8);
+    message[5] = static_cast<unsigned char>(id_);
+    message[6] = static_cast<unsigned char>(sequence >> 8);
+    message[7] = static_cast<unsigned char>(sequence);
+    std::memcpy(message + 8, data, size);
+    if (family_ == AF_INET && kind_ == Kind::Raw) {
+        const unsigned short sum = checksum(message, 8 + size);
+        message[2] = static_cast<unsigned char>(sum >> 8);
+        message[3] = static_cast<unsigned char>(sum);
+    }
+    sockaddr_storage address;
+    const socklen_t length = to.toSockaddr(address);
+    const ssize_t sent = ::sendto(fd_, message, 8 + size, MSG_NOSIGNAL,
+                                  reinterpret_cast<sockaddr *>(&address), length);
+    if (sent < 0)
+        return errno ? errno : EIO;
+    return 0;
+}
+
+IcmpSocket::Read IcmpSocket::receive(Reply &reply)
+{
+    sockaddr_storage from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t got = ::recvfrom(fd_, packet_, sizeof packet_, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr *>(&from), &fromLength);
+    if (got < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Read::Empty : Read::Other;
+    const unsigned char *icmp = packet_;
+    int size = static_cast<int>(got);
+    if (family_ == AF_INET && kind_ == Kind::Raw) {
+        // A raw IPv4 socket hands over the IP header too.
+        if (size < 20)
+            return Read::Other;
+        const int headerLength = (packet_[0] & 0x0f) * 4;
+        if (headerLength < 20 || headerLength > size)
+            return Read::Other;
+        icmp += headerLength;
+        size -= headerLength;
+    }
+    if (size < 8)
+        return Read::Other;
+    const unsigned char replyType = family_ == AF_INET ? EchoReplyV4 : EchoReplyV6;
+    if (icmp[0] != replyType || icmp[1] != 0)
+        return Read::Other;
+    reply.from = IpAddress::fromSockaddr(reinterpret_cast<sockaddr *>(&from));
+    reply.id = static_cast<unsigned short>((icmp[4] << 8) | icmp[5]);
+    reply.sequence = static_cast<unsigned short>((icmp[6] << 8) | icmp[7]);
+    reply.data = icmp + 8;
+    reply.size = size - 8;
+    return Read::Reply;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+struct sockaddr;
+struct sockaddr_storage;
+
+// An IPv4 or IPv6 address as the probes use it: the family, the address bytes in
+// network order and, for IPv6 link-local addresses, the scope (interface index).
+struct IpAddress {
+    int family = 0;                   // AF_INET, AF_INET6, or 0 for none
+    std::array<unsigned char, 16> bytes{};
+    unsigned scopeId = 0;
+
+    bool isValid() const { return family != 0; }
+    bool isV6() const;
+    QString toString() const;         // dotted decimal, or the usual IPv6 text
+    bool operator==(const IpAddress &) const = default;
+
+    static IpAddress fromSockaddr(const sockaddr *address);
+    // Fills a socket address for this address and port; returns its length.
+    unsigned toSockaddr(sockaddr_storage &out, quint16 port = 0) const;
+
+    // A literal address, parsed without any name lookup: IPv4 in every form
+    // inet_aton accepts, or IPv6 (also in brackets, with a %scope). The
+    // all-ones address 255.255.255.255 is no address here, as with inet_addr.
+    static std::optional<IpAddress> parseLiteral(const QByteArray &host);
+    // A literal, else the first IPv4 address of the name, else its first IPv6
+    // address. Blocks for the name lookup. Empty when the host is not found.
+    static std::optional<IpAddress> resolve(const QByteArray &host);
+};

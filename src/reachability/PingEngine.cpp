@@ -1,0 +1,164 @@
+#include "PingEngine.h"
+
+#include "IcmpSocket.h"
+#include "PingLoop.h"
+#include "TcpProbe.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <sys/socket.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr long WantedDescriptors = 65536;
+
+QString fallbackNotice(const QString &cause)
+{
+    return QStringLiteral("无法打开 ICMP 套接字（%1），服务器状态改为用 TCP 连接服务器端口来检测。"
+                          "要使用 ICMP（ping），请由管理员执行 "
+                          "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"（写入 /etc/sysctl.d/ 可长期生效），"
+                          "或给本程序加上 cap_net_raw 能力（setcap cap_net_raw+ep 程序文件），然后重新启动本程序。")
+        .arg(cause);
+}
+
+} // namespace
+
+PingEngine::PingEngine(Method method, QObject *parent)
+    : QObject(parent), method_(method)
+{
+    std::unique_ptr<IcmpSocket> v4;
+    std::unique_ptr<IcmpSocket> v6;
+    if (method == Method::Auto) {
+        QString why;
+        v4 = IcmpSocket::open(AF_INET, &why);
+        v6 = IcmpSocket::open(AF_INET6, nullptr);
+        if (!v4)
+            notice_ = fallbackNotice(why);
+    }
+    if (!v4 || !v6)
+        TcpProbe::raiseDescriptorLimit(WantedDescriptors);
+    loop_ = std::make_unique<PingLoop>(std::move(v4), std::move(v6), [this](std::vector<PingResult> &&batch) {
+        // On the loop's thread: hand the batch to the GUI thread.
+        QMetaObject::invokeMethod(this, [this, batch = std::move(batch)] { deliver(batch); }, Qt::QueuedConnection);
+    });
+    if (!notice_.isEmpty()) {
+        QMetaObject::invokeMethod(this, [this] { emit icmpUnavailable(notice_); }, Qt::QueuedConnection);
+    }
+}
+
+PingEngine::~PingEngine()
+{
+    loop_.reset();
+}
+
+PingEngine *PingEngine::shared()
+{
+    static QPointer<PingEngine> engine;
+    if (!engine)
+        engine = new PingEngine(Method::Auto, QCoreApplication::instance());
+    return engine;
+}
+
+PingEngine::Handle PingEngine::attach(PingClient *client)
+{
+    unsigned slot;
+    if (!free_.empty()) {
+        slot = free_.back();
+        free_.pop_back();
+    } else {
+        slot = unsigned(clients_.size());
+        clients_.emplace_back();
+    }
+    Client &entry = clients_[slot];
+    entry.client = client;
+    entry.generation = nextGeneration_++;
+    if (nextGeneration_ == 0)
+        nextGeneration_ = 1;
+    entry.run = 0;
+    entry.started = false;
+    return Handle{slot, entry.generation};
+}
+
+void PingEngine::detach(Handle handle)
+{
+    Client *entry = find(handle);
+    if (!entry)
+        return;
+    if (entry->started)
+        loop_->stop(handle.slot);
+    *entry = Client{};
+    free_.push_back(handle.slot);
+}
+
+void PingEngine::start(Handle handle, const QByteArray &host, unsigned short port)
+{
+    Client *entry = find(handle);
+    if (!entry)
+        return;
+    ++entry->run;
+    entry->started = true;
+    loop_->start(handle.slot, handle.generation, entry->run, host, port);
+}
+
+void PingEngine::stop(Handle handle)
+{
+    Client *entry = find(handle);
+    if (!entry || !entry->started)
+        return;
+    ++entry->run;
+    entry->started = false;
+    loop_->stop(handle.slot);
+}
+
+PingEngine::Client *PingEngine::find(Handle handle)
+{
+    if (!handle.isValid() || handle.slot >= clients_.size())
+        return nullptr;
+    Client &entry = clients_[handle.slot];
+    return entry.generation == handle.generation ? &entry : nullptr;
+}
+
+void PingEngine::deliver(const std::vector<PingResult> &batch)
+{
+    for (const PingResult &result : batch) {
+        if (result.slot >= clients_.size())
+            continue;
+        const Client &entry = clients_[result.slot];
+        // Dropped: a client detached, or stopped or started again since the probe.
+        if (!entry.client || !entry.started || entry.generation != result.generation || entry.run != result.run)
+            continue;
+        entry.client->pingResult(result.iRet);
+    }
+}
+
+PingEngine::Statistics PingEngine::statistics() const
+{
+    const PingCounters &counters = loop_->counters();
+    Statistics statistics;
+    statistics.sent = counters.sent.load();
+    statistics.answered = counters.answered.load();
+    statistics.timedOut = counters.timedOut.load();
+    statistics.failed = counters.failed.load();
+    statistics.notFound = counters.notFound.load();
+    statistics.stray = counters.stray.load();
+    statistics.latenessWorstMs = double(counters.worstLatenessNs.load()) / 1e6;
+    std::uint64_t total = 0;
+    for (int i = 0; i < PingCounters::Buckets; ++i)
+        total += counters.lateness[i].load();
+    statistics.probesTimed = total;
+    if (total > 0) {
+        const std::uint64_t rank = (total * 99 + 99) / 100;
+        std::uint64_t seen = 0;
+        for (int i = 0; i < PingCounters::Buckets; ++i) {
+            seen += counters.lateness[i].load();
+            if (seen >= rank) {
+                statistics.latenessP99Ms = (i + 1) * 0.1;
+                break;
+            }
+        }
+    }
+    return statistics;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class PingLoop;
+struct PingResult;
+
+// Who receives a target's results, on the GUI thread.
+class PingClient {
+public:
+    virtual void pingResult(int iRet) = 0;
+
+protected:
+    ~PingClient() = default;
+};
+
+// The probing shared by all status pollers. The object lives on the GUI thread;
+// its loop runs on one thread of its own and hands back each batch of results
+// through a queued call, so clients are only ever called on the GUI thread.
+class PingEngine : public QObject {
+    Q_OBJECT
+public:
+    enum class Method {
+        Auto,       // ICMP echo where the system allows a socket, else a TCP connection attempt
+        TcpOnly,    // TCP connection attempts only
+    };
+    struct Handle {
+        unsigned slot = 0;
+        unsigned generation = 0;
+        bool isValid() const { return generation != 0; }
+    };
+    struct Statistics {
+        std::uint64_t sent = 0;
+        std::uint64_t answered = 0;
+        std::uint64_t timedOut = 0;
+        std::uint64_t failed = 0;
+        std::uint64_t notFound = 0;
+        std::uint64_t stray = 0;
+        std::uint64_t probesTimed = 0;
+        double latenessP99Ms = 0;
+        double latenessWorstMs = 0;
+    };
+
+    explicit PingEngine(Method method = Method::Auto, QObject *parent = nullptr);
+    ~PingEngine() override;
+
+    // The engine of the process, made on first use on the GUI thread and
+    // owned by the application object.
+    static PingEngine *shared();
+
+    // Whether IPv4 hosts are probed by ICMP echo. When not, notice() says why,
+    // in the user's words, and how to enable it; icmpUnavailable() carries the
+    // same text once, soon after the engine is made.
+    bool icmpAvailable() const { return notice_.isEmpty() && method_ == Method::Auto; }
+    QString notice() const { return notice_; }
+
+    Handle attach(PingClient *client);
+    void detach(Handle handle);
+    // Probes host (a name or an address) WaitMs from now, then WaitMs after
+    // each result; port is used by the TCP fallback. Results of an earlier
+    // start of the same handle are never delivered after this call.
+    void start(Handle handle, const QByteArray &host, unsigned short port);
+    // No result of the handle is delivered after this call until it is started again.
+    void stop(Handle handle);
+
+    Statistics statistics() const;
+    int clientCount() const { return int(clients_.size() - free_.size()); }
+
+signals:
+    void icmpUnavailable(const QString &text);
+
+private:
+    struct Client {
+        PingClient *client = nullptr;
+        unsigned generation = 0;
+        unsigned run = 0;
+        bool started = false;
+    };
+    void deliver(const std::vector<PingResult> &batch);
+    Client *find(Handle handle);
+
+    Method method_;
+    QString notice_;
+    std::vector<Client> clients_;
+    std::vector<unsigned> free_;
+    unsigned nextGeneration_ = 1;
+    std::unique_ptr<PingLoop> loop_;
+};

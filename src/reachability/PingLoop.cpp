@@ -1,0 +1,477 @@
+#include "PingLoop.h"
+
+#include "TcpProbe.h"
+
+#include <QRandomGenerator>
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What an epoll event is about: the top byte of its data, the slot below.
+enum Tag : std::uint64_t { WakeTag = 1, TimerTag = 2, V4Tag = 3, V6Tag = 4, TcpTag = 5 };
+constexpr int TagShift = 56;
+constexpr int MaxRepliesPerWake = 8192;
+constexpr auto Wait = std::chrono::milliseconds(EchoRequest::WaitMs);
+constexpr auto Timeout = std::chrono::milliseconds(EchoRequest::TimeoutMs);
+constexpr auto Retry = std::chrono::milliseconds(100);   // after the system had no socket or buffer to spare
+
+void watch(int epoll, int fd, std::uint32_t events, std::uint64_t data)
+{
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = data;
+    epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event);
+}
+
+} // namespace
+
+PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver)
+    : post_(std::move(deliver)),
+      token_(QRandomGenerator::system()->generate64()),
+      request_(EchoRequest::data())
+{
+    v4_.socket = std::move(v4);
+    v6_.socket = std::move(v6);
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    watch(epoll_, wake_, EPOLLIN, std::uint64_t(WakeTag) << TagShift);
+    watch(epoll_, timer_, EPOLLIN, std::uint64_t(TimerTag) << TagShift);
+    for (Family *family : {&v4_, &v6_}) {
+        if (!family->socket)
+            continue;
+        family->owner.assign(0x10000, 0);
+        family->nextSequence = static_cast<unsigned short>(QRandomGenerator::global()->generate());
+        watch(epoll_, family->socket->handle(), EPOLLIN,
+              std::uint64_t(family == &v4_ ? V4Tag : V6Tag) << TagShift);
+    }
+    resolver_ = std::make_unique<HostResolver>(
+        [this](unsigned slot, unsigned serial, std::optional<IpAddress> address) {
+            Command command;
+            command.kind = Command::Kind::Resolved;
+            command.slot = slot;
+            command.serial = serial;
+            command.address = std::move(address);
+            post(std::move(command));
+        },
+        2);
+    thread_ = std::thread([this] { run(); });
+}
+
+PingLoop::~PingLoop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
+    thread_.join();
+    resolver_.reset();
+    for (Target &target : targets_) {
+        if (target.tcp >= 0)
+            TcpProbe::close(target.tcp);
+    }
+    ::close(timer_);
+    ::close(wake_);
+    ::close(epoll_);
+}
+
+void PingLoop::start(unsigned slot, unsigned generation, unsigned run, const QByteArray &host, unsigned short port)
+{
+    Command command;
+    command.kind = Command::Kind::Start;
+    command.slot = slot;
+    command.generation = generation;
+    command.run = run;
+    command.host = host;
+    command.port = port;
+    post(std::move(command));
+}
+
+void PingLoop::stop(unsigned slot)
+{
+    Command command;
+    command.kind = Command::Kind::Stop;
+    command.slot = slot;
+    post(std::move(command));
+}
+
+void PingLoop::post(Command &&command)
+{
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(std::move(command));
+        wake = !woken_;
+        woken_ = true;
+    }
+    if (wake) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
+    }
+}
+
+void PingLoop::run()
+{
+    epoll_event events[256];
+    std::vector<Command> commands;
+    for (;;) {
+        const int count = epoll_wait(epoll_, events, 256, -1);
+        if (count < 0 && errno != EINTR)
+            break;
+        Clock::time_point now = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            const std::uint64_t data = events[i].data.u64;
+            const auto tag = Tag(data >> TagShift);
+            std::uint64_t drained = 0;
+            switch (tag) {
+            case WakeTag: {
+                [[maybe_unused]] ssize_t got = ::read(wake_, &drained, sizeof drained);
+                {
+                    std::lock_guard lock(mutex_);
+                    if (quit_)
+                        return;
+                    commands.swap(commands_);
+                    woken_ = false;
+                }
+                for (Command &command : commands)
+                    apply(command, now);
+                commands.clear();
+                break;
+            }
+            case TimerTag: {
+                [[maybe_unused]] ssize_t got = ::read(timer_, &drained, sizeof drained);
+                armedAt_ = {};
+                break;
+            }
+            case V4Tag:
+                receive(v4_, now);
+                break;
+            case V6Tag:
+                receive(v6_, now);
+                break;
+            case TcpTag:
+                finishTcp(unsigned(data & 0xffffffffu), now);
+                break;
+            }
+        }
+        now = Clock::now();
+        expire(now);
+        sendDue(now);
+        flush(Clock::now(), false);
+        arm();
+    }
+}
+
+void PingLoop::apply(Command &command, Clock::time_point now)
+{
+    if (command.slot >= targets_.size()) {
+        if (command.kind != Command::Kind::Start)
+            return;
+        targets_.resize(command.slot + 1);
+    }
+    Target &target = targets_[command.slot];
+    switch (command.kind) {
+    case Command::Kind::Start: {
+        cancel(target);
+        target.generation = command.generation;
+        target.run = command.run;
+        target.host = command.host.trimmed();
+        target.port = command.port;
+        const std::optional<IpAddress> literal = IpAddress::parseLiteral(target.host);
+        target.isName = !literal;
+        target.address = literal.value_or(IpAddress());
+        wait(target, command.slot, now + Wait);
+        break;
+    }
+    case Command::Kind::Stop:
+        cancel(target);
+        break;
+    case Command::Kind::Resolved:
+        if (target.state != State::Resolving || target.serial != command.serial)
+            return;
+        if (!command.address) {
+            counters_.notFound.fetch_add(1, std::memory_order_relaxed);
+            complete(command.slot, -1, now);
+            return;
+        }
+        target.address = *command.address;
+        send(command.slot, now);
+        break;
+    }
+}
+
+void PingLoop::cancel(Target &target)
+{
+    if (target.state == State::Icmp) {
+        Family &family = target.address.family == AF_INET ? v4_ : v6_;
+        if (!family.owner.empty())
+            family.owner[target.sequence] = 0;
+    } else if (target.state == State::Tcp) {
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, target.tcp, nullptr);
+        TcpProbe::close(target.tcp);
+        target.tcp = -1;
+    }
+    target.state = State::Idle;
+    ++target.serial;
+}
+
+void PingLoop::wait(Target &target, unsigned slot, Clock::time_point at)
+{
+    target.state = State::Waiting;
+    ++target.serial;
+    waiting_.push_back(Timed{at, slot, target.serial});
+}
+
+bool PingLoop::valid(const Timed &entry, bool inFlight) const
+{
+    const Target &target = targets_[entry.slot];
+    if (target.serial != entry.serial)
+        return false;
+    return inFlight ? target.state == State::Icmp || target.state == State::Tcp : target.state == State::Waiting;
+}
+
+void PingLoop::sendDue(Clock::time_point now)
+{
+    while (!waiting_.empty() && waiting_.front().at <= now) {
+        const Timed entry = waiting_.front();
+        waiting_.pop_front();
+        if (valid(entry, false))
+            begin(entry.slot, entry.at, now);
+    }
+}
+
+void PingLoop::begin(unsigned slot, Clock::time_point due, Clock::time_point now)
+{
+    noteLateness(now - due);
+    Target &target = targets_[slot];
+    if (!target.isName) {
+        if (!target.address.isValid()) {
+            counters_.notFound.fetch_add(1, std::memory_order_relaxed);
+            complete(slot, -1, now);
+            return;
+        }
+        send(slot, now);
+        return;
+    }
+    // A name is looked up again for every probe, as the address may change.
+    target.state = State::Resolving;
+    ++target.serial;
+    resolver_->lookUp(slot, target.serial, target.host);
+}
+
+void PingLoop::send(unsigned slot, Clock::time_point now)
+{
+    Target &target = targets_[slot];
+    Family &family = target.address.family == AF_INET ? v4_ : v6_;
+    if (!family.socket) {
+        sendTcp(slot, now);
+        return;
+    }
+    unsigned short sequence = family.nextSequence;
+    for (int tries = 0; tries < 0x10000 && family.owner[sequence] != 0; ++tries)
+        ++sequence;
+    if (family.owner[sequence] != 0) {
+        wait(target, slot, now + Retry);
+        return;
+    }
+    family.nextSequence = static_cast<unsigned short>(sequence + 1);
+    ++target.serial;
+    unsigned char data[EchoRequest::DataSize];
+    std::memcpy(data, request_.constData(), sizeof data);
+    EchoRequest::writeMark(data, EchoRequest::Mark{token_, slot, target.serial});
+    const int error = family.socket->send(target.address, sequence, data, sizeof data);
+    if (error == EAGAIN || error == ENOBUFS || error == ENOMEM) {
+        wait(target, slot, now + Retry);
+        return;
+    }
+    counters_.sent.fetch_add(1, std::memory_order_relaxed);
+    if (error != 0) {
+        // No route, or a firewall refused it: a failed echo.
+        counters_.failed.fetch_add(1, std::memory_order_relaxed);
+        complete(slot, 0, now);
+        return;
+    }
+    target.state = State::Icmp;
+    target.sequence = sequence;
+    family.owner[sequence] = slot + 1;
+    timeouts_.push_back(Timed{now + Timeout, slot, target.serial});
+}
+
+void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
+{
+    Target &target = targets_[slot];
+    const TcpProbe::Attempt attempt = TcpProbe::start(target.address, target.port);
+    switch (attempt.outcome) {
+    case TcpProbe::Outcome::NoResources:
+        wait(target, slot, now + Retry);
+        return;
+    case TcpProbe::Outcome::Up:
+    case TcpProbe::Outcome::Down:
+        counters_.sent.fetch_add(1, std::memory_order_relaxed);
+        if (attempt.outcome == TcpProbe::Outcome::Up)
+            counters_.answered.fetch_add(1, std::memory_order_relaxed);
+        else
+            counters_.failed.fetch_add(1, std::memory_order_relaxed);
+        complete(slot, attempt.outcome == TcpProbe::Outcome::Up ? 1 : 0, now);
+        return;
+    case TcpProbe::Outcome::Pending:
+        break;
+    }
+    counters_.sent.fetch_add(1, std::memory_order_relaxed);
+    target.state = State::Tcp;
+    target.tcp = attempt.handle;
+    ++target.serial;
+    watch(epoll_, attempt.handle, EPOLLOUT, (std::uint64_t(TcpTag) << TagShift) | slot);
+    timeouts_.push_back(Timed{now + Timeout, slot, target.serial});
+}
+
+void PingLoop::receive(Family &family, Clock::time_point now)
+{
+    IcmpSocket &socket = *family.socket;
+    for (int i = 0; i < MaxRepliesPerWake; ++i) {
+        IcmpSocket::Reply reply;
+        const IcmpSocket::Read read = socket.receive(reply);
+        if (read == IcmpSocket::Read::Empty)
+            return;
+        if (read == IcmpSocket::Read::Other)
+            continue;
+        // A raw socket also sees the replies of every other prober on the machine.
+        if (socket.repliesNeedIdCheck() && reply.id != socket.echoId()) {
+            counters_.stray.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        const unsigned owner = family.owner[reply.sequence];
+        EchoRequest::Mark mark;
+        const bool marked = EchoRequest::readMark(reply.data, reply.size, mark);
+        if (owner == 0 || !marked || reply.size != EchoRequest::DataSize) {
+            counters_.stray.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        const unsigned slot = owner - 1;
+        const Target &target = targets_[slot];
+        if (target.state != State::Icmp || target.sequence != reply.sequence || !(target.address == reply.from)
+            || !(mark == EchoRequest::Mark{token_, slot, target.serial})) {
+            counters_.stray.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        family.owner[reply.sequence] = 0;
+        counters_.answered.fetch_add(1, std::memory_order_relaxed);
+        complete(slot, 1, now);
+    }
+}
+
+void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
+{
+    if (slot >= targets_.size())
+        return;
+    Target &target = targets_[slot];
+    if (target.state != State::Tcp)
+        return;
+    const TcpProbe::Outcome outcome = TcpProbe::finish(target.tcp);
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, target.tcp, nullptr);
+    TcpProbe::close(target.tcp);
+    target.tcp = -1;
+    if (outcome == TcpProbe::Outcome::Up)
+        counters_.answered.fetch_add(1, std::memory_order_relaxed);
+    else
+        counters_.failed.fetch_add(1, std::memory_order_relaxed);
+    complete(slot, outcome == TcpProbe::Outcome::Up ? 1 : 0, now);
+}
+
+void PingLoop::expire(Clock::time_point now)
+{
+    while (!timeouts_.empty() && timeouts_.front().at <= now) {
+        const Timed entry = timeouts_.front();
+        timeouts_.pop_front();
+        if (!valid(entry, true))
+            continue;
+        Target &target = targets_[entry.slot];
+        if (target.state == State::Icmp) {
+            Family &family = target.address.family == AF_INET ? v4_ : v6_;
+            family.owner[target.sequence] = 0;
+        } else {
+            epoll_ctl(epoll_, EPOLL_CTL_DEL, target.tcp, nullptr);
+            TcpProbe::close(target.tcp);
+            target.tcp = -1;
+        }
+        counters_.timedOut.fetch_add(1, std::memory_order_relaxed);
+        complete(entry.slot, 0, now);
+    }
+}
+
+void PingLoop::complete(unsigned slot, int iRet, Clock::time_point now)
+{
+    Target &target = targets_[slot];
+    results_.push_back(PingResult{slot, target.generation, target.run, iRet});
+    wait(target, slot, now + Wait);
+}
+
+void PingLoop::flush(Clock::time_point now, bool force)
+{
+    if (results_.empty())
+        return;
+    if (!force && now < lastFlush_ + std::chrono::milliseconds(FlushMs))
+        return;
+    lastFlush_ = now;
+    std::vector<PingResult> batch;
+    batch.swap(results_);
+    post_(std::move(batch));
+}
+
+void PingLoop::noteLateness(Clock::duration late)
+{
+    const auto ns = std::uint64_t(std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(late).count()));
+    const std::uint64_t bucket = std::min<std::uint64_t>(ns / 100000, PingCounters::Buckets - 1);
+    counters_.lateness[bucket].fetch_add(1, std::memory_order_relaxed);
+    std::uint64_t worst = counters_.worstLatenessNs.load(std::memory_order_relaxed);
+    while (ns > worst && !counters_.worstLatenessNs.compare_exchange_weak(worst, ns, std::memory_order_relaxed)) {
+    }
+}
+
+void PingLoop::arm()
+{
+    while (!waiting_.empty() && !valid(waiting_.front(), false))
+        waiting_.pop_front();
+    while (!timeouts_.empty() && !valid(timeouts_.front(), true))
+        timeouts_.pop_front();
+    std::optional<Clock::time_point> next;
+    auto consider = [&next](Clock::time_point at) {
+        if (!next || at < *next)
+            next = at;
+    };
+    if (!waiting_.empty())
+        consider(waiting_.front().at);
+    if (!timeouts_.empty())
+        consider(timeouts_.front().at);
+    if (!results_.empty())
+        consider(lastFlush_ + std::chrono::milliseconds(FlushMs));
+    if (!next)
+        return;
+    // Round up to the tick, so that probes due close together leave in one wake.
+    const auto tick = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(TickMs));
+    const auto since = next->time_since_epoch();
+    const Clock::time_point at{((since + tick - Clock::duration(1)) / tick) * tick};
+    if (armedAt_ != Clock::time_point{} && armedAt_ <= at)
+        return;
+    armedAt_ = at;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+    itimerspec when{};
+    when.it_value.tv_sec = ns / 1000000000;
+    when.it_value.tv_nsec = ns % 1000000000;
+    if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
+        when.it_value.tv_nsec = 1;
+    timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr);
+}

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "EchoRequest.h"
+#include "HostResolver.h"
+#include "IcmpSocket.h"
+#include "IpAddress.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+// One probe's outcome: -1 host not found, 0 no reply, 1 reply.
+struct PingResult {
+    unsigned slot;
+    unsigned generation;
+    unsigned run;
+    int iRet;
+};
+
+// Counters of the loop, readable from any thread.
+struct PingCounters {
+    std::atomic<std::uint64_t> sent{0};        // echo requests and connection attempts
+    std::atomic<std::uint64_t> answered{0};
+    std::atomic<std::uint64_t> timedOut{0};
+    std::atomic<std::uint64_t> failed{0};      // refused at once by the system
+    std::atomic<std::uint64_t> notFound{0};
+    std::atomic<std::uint64_t> stray{0};       // replies that matched no probe of ours
+    std::atomic<std::uint64_t> worstLatenessNs{0};
+    // How late each probe left against its due time, in 0.1 ms steps; the
+    // last bucket gathers everything from 200 ms on.
+    static constexpr int Buckets = 2001;
+    std::unique_ptr<std::atomic<std::uint32_t>[]> lateness{new std::atomic<std::uint32_t>[Buckets]()};
+};
+
+// The thread that sends every poller's probes: one socket per address family,
+// epoll and a timer. Each target is probed WaitMs after it is started and then
+// WaitMs after each result. Commands come in through a queue that the loop is
+// woken for; results leave in batches through the post function, at most
+// every FlushMs.
+class PingLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Post = std::function<void(std::vector<PingResult> &&batch)>;
+    static constexpr int TickMs = 10;          // probes due within one tick leave together
+    static constexpr int FlushMs = 20;
+
+    PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver);
+    ~PingLoop();   // stops and joins the thread
+    PingLoop(const PingLoop &) = delete;
+    PingLoop &operator=(const PingLoop &) = delete;
+
+    void start(unsigned slot, unsigned generation, unsigned run, const QByteArray &host, unsigned short port);
+    void stop(unsigned slot);
+
+    const PingCounters &counters() const { return counters_; }
+
+private:
+    enum class State : std::uint8_t { Idle, Waiting, Resolving, Icmp, Tcp };
+    struct Target {
+        State state = State::Idle;
+        bool isName = false;
+        unsigned short port = 0;
+        unsigned short sequence = 0;
+        unsigned generation = 0;
+        unsigned run = 0;
+        unsigned serial = 0;
+        int tcp = -1;
+        QByteArray host;
+        IpAddress address;
+    };
+    struct Timed {
+        Clock::time_point at;
+        unsigned slot;
+        unsigned serial;
+    };
+    struct Command {
+        enum class Kind { Start, Stop, Resolved };
+        Kind kind = Kind::Start;
+        unsigned slot = 0;
+        unsigned generation = 0;
+        unsigned run = 0;
+        unsigned serial = 0;
+        unsigned short port = 0;
+        QByteArray host;
+        std::optional<IpAddress> address;
+    };
+    struct Family {
+        std::unique_ptr<IcmpSocket> socket;
+        std::vector<unsigned> owner;            // sequence number -> slot + 1 of the probe waiting for it
+        unsigned short nextSequence = 0;
+    };
+
+    void post(Command &&command);
+    void run();
+    void apply(Command &command, Clock::time_point now);
+    void cancel(Target &target);
+    void begin(unsigned slot, Clock::time_point due, Clock::time_point now);
+    void send(unsigned slot, Clock::time_point now);
+    void sendTcp(unsigned slot, Clock::time_point now);
+    void receive(Family &family, Clock::time_point now);
+    void finishTcp(unsigned slot, Clock::time_point now);
+    void complete(unsigned slot, int iRet, Clock::time_point now);
+    void wait(Target &target, unsigned slot, Clock::time_point at);
+    void expire(Clock::time_point now);
+    void sendDue(Clock::time_point now);
+    void flush(Clock::time_point now, bool force);
+    void arm();
+    bool valid(const Timed &entry, bool inFlight) const;
+    void noteLateness(Clock::duration late);
+
+    Family v4_;
+    Family v6_;
+    Post post_;
+    std::uint64_t token_;
+    QByteArray request_;
+    int epoll_ = -1;
+    int wake_ = -1;
+    int timer_ = -1;
+    std::vector<Target> targets_;
+    std::deque<Timed> waiting_;
+    std::deque<Timed> timeouts_;
+    std::vector<PingResult> results_;
+    Clock::time_point lastFlush_{};
+    Clock::time_point armedAt_{};
+    PingCounters counters_;
+
+    std::mutex mutex_;
+    std::vector<Command> commands_;
+    bool quit_ = false;
+    bool woken_ = false;
+
+    std::unique_ptr<HostResolver> resolver_;
+    std::thread thread_;
+};

@@ -1,0 +1,107 @@
+#include "PingThread.h"
+
+#include "AppError.h"
+#include "StatusRow.h"
+
+TPingThread::TPingThread(bool CreateSuspended, QObject *parent)
+    : TPingThread(CreateSuspended, PingEngine::shared(), parent)
+{
+}
+
+TPingThread::TPingThread(bool CreateSuspended, PingEngine *engine, QObject *parent)
+    : QObject(parent), fEngine(engine)
+{
+    if (!engine)
+        throw AppError(QStringLiteral("No probe engine for the status poller."));
+    fHandle = engine->attach(this);
+    if (!CreateSuspended)
+        Resume();
+}
+
+TPingThread::~TPingThread()
+{
+    if (fEngine)
+        fEngine->detach(fHandle);
+}
+
+void TPingThread::setListItem(StatusRow *row)
+{
+    if (FListItem == row)
+        return;
+    FListItem = row;
+    // A running poller probes the new row's address from its next cycle on.
+    if (fState == State::Running && row && !fTerminated)
+        startProbing();
+}
+
+void TPingThread::Resume()
+{
+    switch (fState) {
+    case State::Made:
+    case State::Paused:
+        if (!FListItem || fTerminated) {
+            end();
+            return;
+        }
+        fState = State::Running;
+        startProbing();
+        return;
+    case State::Running:
+    case State::Ended:
+        return;
+    }
+}
+
+void TPingThread::Suspend()
+{
+    if (fState != State::Running)
+        return;
+    fState = State::Paused;
+    if (fEngine)
+        fEngine->stop(fHandle);
+}
+
+void TPingThread::Terminate()
+{
+    fTerminated = true;
+    end();
+}
+
+void TPingThread::startProbing()
+{
+    if (fEngine)
+        fEngine->start(fHandle, FListItem->address().toUtf8(), FListItem->port());
+}
+
+void TPingThread::end()
+{
+    if (fState == State::Ended)
+        return;
+    fState = State::Ended;
+    if (fEngine)
+        fEngine->stop(fHandle);
+    deleteLater();
+}
+
+void TPingThread::pingResult(int iRet)
+{
+    fRet = iRet;
+    ++fCycles;
+    UpdateStatus();
+}
+
+void TPingThread::UpdateStatus()
+{
+    if (fTerminated || fState != State::Running)
+        return;
+    if (!FListItem) {
+        Suspend();
+        return;
+    }
+    if (FListItem->hasStatusColumn()) {
+        const QString &text = fRet >= 1 ? Online : Offline;
+        if (FListItem->status() != text)
+            FListItem->setStatus(text);
+    }
+    emit statusUpdated(fRet);
+}

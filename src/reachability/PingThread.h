@@ -1,0 +1,68 @@
+#pragma once
+
+#include "PingEngine.h"
+
+#include <QObject>
+#include <QPointer>
+
+class StatusRow;
+
+// The status poller of one server row: every cycle it waits 1000 ms, probes the
+// row's address and writes "Online" (a result of 1 or more) or "Offline" (0 or
+// -1) into the row's status column. The probing is done by the shared
+// PingEngine; this object holds the poller's binding, state and last result,
+// and lives on the GUI thread, where all of its methods are called.
+//
+// States: Made (until Resume), Running, Paused, Ended. Nothing is written into
+// the row while paused or after Terminate. Once ended (by Terminate, or a
+// Resume that finds it unbound or stopped) the poller frees itself with
+// deleteLater: whoever stops it forgets it at that moment.
+class TPingThread : public QObject, private PingClient {
+    Q_OBJECT
+public:
+    enum class State { Made, Running, Paused, Ended };
+
+    // Created suspended, the poller waits for Resume; otherwise it runs at once
+    // (and, being unbound, ends at once). Throws AppError when the probing
+    // cannot be set up.
+    explicit TPingThread(bool CreateSuspended, QObject *parent = nullptr);
+    TPingThread(bool CreateSuspended, PingEngine *engine, QObject *parent = nullptr);
+    ~TPingThread() override;
+
+    static inline const QString Online = QStringLiteral("Online");
+    static inline const QString Offline = QStringLiteral("Offline");
+
+    StatusRow *ListItem() const { return FListItem; }
+    // Binds the poller to a row, or unbinds it with nullptr. The row's address
+    // is read when the poller is resumed; while the poller runs, a change of
+    // binding takes effect with the next cycle.
+    void setListItem(StatusRow *row);
+
+    void Resume();
+    void Suspend();
+    void Terminate();
+
+    State state() const { return fState; }
+    bool Terminated() const { return fTerminated; }
+    // The result of the last probe: -1, 0, or the number of replies.
+    int iRet() const { return fRet; }
+    // How many results have reached UpdateStatus.
+    int cycles() const { return fCycles; }
+
+signals:
+    void statusUpdated(int iRet);
+
+private:
+    void pingResult(int iRet) override;
+    void UpdateStatus();
+    void startProbing();
+    void end();
+
+    StatusRow *FListItem = nullptr;
+    QPointer<PingEngine> fEngine;
+    PingEngine::Handle fHandle;
+    State fState = State::Made;
+    bool fTerminated = false;
+    int fRet = 0;
+    int fCycles = 0;
+};

@@ -1,0 +1,162 @@
+#pragma once
+
+// Puts the test process into a network namespace of its own, before any thread
+// starts: only a loopback interface, and the range 127.1.0.0/16 dropped on
+// input so that its hosts never answer. Nothing the tests send can leave the
+// machine, a name look-up fails at once, and the namespace goes away with the
+// process however the test ends.
+
+#include <QString>
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+extern char **environ;
+
+namespace TestNetwork {
+
+inline bool &isPrivate()
+{
+    static bool value = false;
+    return value;
+}
+
+inline bool &canDropHosts()
+{
+    static bool value = false;
+    return value;
+}
+
+inline QString &reason()
+{
+    static QString value;
+    return value;
+}
+
+// A host in the dropped range.
+inline QByteArray unreachableHost(int n)
+{
+    return QByteArray("127.1.") + QByteArray::number((n / 250) % 250) + '.' + QByteArray::number(n % 250 + 1);
+}
+
+namespace detail {
+
+inline bool writeFile(const char *path, const std::string &text)
+{
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    ::close(fd);
+    return ok;
+}
+
+inline int run(const char *const argv[], const char *input)
+{
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[0]);
+    if (spawned == 0 && input) {
+        [[maybe_unused]] ssize_t written = ::write(pipeFds[1], input, std::strlen(input));
+    }
+    ::close(pipeFds[1]);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline bool loopbackUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP | IFF_RUNNING;
+    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace detail
+
+// Call first thing in main().
+inline void enter()
+{
+    if (::geteuid() == 0) {
+        if (::unshare(CLONE_NEWNET) != 0) {
+            reason() = QStringLiteral("cannot make a network namespace: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return;
+        }
+    } else {
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+            reason() = QStringLiteral("needs root or user namespaces (unshare: %1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return;
+        }
+        detail::writeFile("/proc/self/setgroups", "deny");
+        detail::writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+        detail::writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    }
+    if (!detail::loopbackUp()) {
+        reason() = QStringLiteral("cannot bring up the namespace's loopback interface");
+        return;
+    }
+    isPrivate() = true;
+    const char *const nft[] = {"nft", "-f", "-", nullptr};
+    const char *rules =
+        "table inet brennic_reachability_test {\n"
+        "  chain input { type filter hook input priority 0; policy accept;\n"
+        "    ip daddr 127.1.0.0/16 counter drop; }\n"
+        "}\n";
+    if (detail::run(nft, rules) == 0)
+        canDropHosts() = true;
+    else
+        reason() = QStringLiteral("nft could not install the drop rule (is nftables installed?)");
+}
+
+} // namespace TestNetwork
+
+#define REQUIRE_PRIVATE_NETWORK()                                                                  \
+    do {                                                                                           \
+        if (!TestNetwork::isPrivate())                                                             \
+            QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + TestNetwork::reason())); \
+    } while (false)
+
+#define REQUIRE_UNREACHABLE_HOSTS()                                                                \
+    do {                                                                                           \
+        if (!TestNetwork::canDropHosts())                                                          \
+            QSKIP(qPrintable(QStringLiteral("needs a namespace with unreachable hosts: ") + TestNetwork::reason())); \
+    } while (false)
+
+#define BRENNIC_NETWORK_TEST_MAIN(TestObject)                                                      \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        TestNetwork::enter();                                                                      \
+        QCoreApplication app(argc, argv);                                                          \
+        TestObject test;                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

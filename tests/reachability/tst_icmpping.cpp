@@ -1,0 +1,108 @@
+// TPing, the blocking echo probe, on real ICMP sockets in the test's own
+// network namespace.
+#include "AppError.h"
+#include "IcmpPing.h"
+#include "TestNetwork.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <memory>
+
+class TstIcmpPing : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TPing> ping;
+
+private slots:
+    void initTestCase()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        try {
+            ping = std::make_unique<TPing>();
+        } catch (const AppError &error) {
+            QSKIP(qPrintable(QStringLiteral("no ICMP socket for this user: ") + error.message()));
+        }
+    }
+
+    void answeringHost_data()
+    {
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<QString>("replyFrom");
+        QTest::newRow("dotted loopback") << QByteArray("127.0.0.1") << QStringLiteral("127.0.0.1");
+        QTest::newRow("another loopback address") << QByteArray("127.0.0.9") << QStringLiteral("127.0.0.9");
+        QTest::newRow("short dotted form") << QByteArray("127.1") << QStringLiteral("127.0.0.1");
+        QTest::newRow("name with an IPv4 address") << QByteArray("localhost") << QStringLiteral("127.0.0.1");
+        QTest::newRow("IPv6 loopback") << QByteArray("::1") << QStringLiteral("::1");
+        QTest::newRow("IPv6 in brackets") << QByteArray("[::1]") << QStringLiteral("::1");
+    }
+
+    void answeringHost()
+    {
+        QFETCH(QByteArray, host);
+        QFETCH(QString, replyFrom);
+        QString rev = QStringLiteral("untouched");
+        QString ip;
+        int retTime = -5;
+        QCOMPARE(ping->PingHost(host, rev, ip, retTime), 1);
+        QCOMPARE(rev, QStringLiteral("Reply from server"));
+        QCOMPARE(ip, replyFrom);
+        QVERIFY(retTime >= 0);
+        QVERIFY(retTime < 3000);
+    }
+
+    void hostNotFound_data()
+    {
+        QTest::addColumn<QByteArray>("host");
+        QTest::newRow("all-ones address") << QByteArray("255.255.255.255");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("unknown name") << QByteArray("no-such-host.invalid");
+        QTest::newRow("unknown single label") << QByteArray("brennic-no-such-server");
+    }
+
+    void hostNotFound()
+    {
+        QFETCH(QByteArray, host);
+        QString rev;
+        QString ip = QStringLiteral("10.9.8.7");
+        int retTime = 4321;
+        QCOMPARE(ping->PingHost(host, rev, ip, retTime), -1);
+        QCOMPARE(rev, QStringLiteral("找不到主机"));
+        QCOMPARE(ip, QStringLiteral("10.9.8.7"));
+        QCOMPARE(retTime, 4321);
+    }
+
+    void silentHost()
+    {
+        REQUIRE_UNREACHABLE_HOSTS();
+        QString rev;
+        QString ip = QStringLiteral("untouched");
+        int retTime = 99;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(ping->PingHost(TestNetwork::unreachableHost(4), rev, ip, retTime), 0);
+        QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(rev, QStringLiteral("服务器连接中断"));
+        QCOMPARE(ip, QStringLiteral("0.0.0.0"));
+        QCOMPARE(retTime, 0);
+    }
+
+    void repliesStayWithTheirProbe()
+    {
+        // Two probes in one thread, alternating between hosts: each reply must
+        // name the host that was asked, never the other's late answer.
+        TPing other;
+        for (int i = 0; i < 10; ++i) {
+            QString rev, ip;
+            int retTime = 0;
+            TPing &probe = i % 2 ? *ping : other;
+            const QByteArray host = "127.0.0." + QByteArray::number(20 + i);
+            QCOMPARE(probe.PingHost(host, rev, ip, retTime), 1);
+            QCOMPARE(ip, QString::fromLatin1(host));
+        }
+    }
+};
+
+BRENNIC_NETWORK_TEST_MAIN(TstIcmpPing)
+#include "tst_icmpping.moc"
