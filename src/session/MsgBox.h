@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// A modal message box captioned with the program's title. Returns the button pressed.
+QMessageBox::StandardButton ShowMessageBox(QWidget *parent, const QString &text,
+                                           QMessageBox::Icon icon = QMessageBox::NoIcon,
+                                           QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+// Shows errors that leave an event handler in a message box with the error icon.
+void InstallErrorMessageBoxes();
