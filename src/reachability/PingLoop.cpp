@@ -7,7 +7,6 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +18,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // What an epoll event is about: the top byte of its data, the slot below.
-enum Tag : std::uint64_t { WakeTag = 1, TimerTag = 2, V4Tag = 3, V6Tag = 4, TcpTag = 5 };
+enum Tag : std::uint64_t { WakeTag = 1, V4Tag = 3, V6Tag = 4, TcpTag = 5 };
 constexpr int TagShift = 56;
 constexpr int MaxRepliesPerWake = 8192;
 constexpr auto Wait = std::chrono::milliseconds(EchoRequest::WaitMs);
@@ -45,9 +44,7 @@ PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v
     v6_.socket = std::move(v6);
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     watch(epoll_, wake_, EPOLLIN, std::uint64_t(WakeTag) << TagShift);
-    watch(epoll_, timer_, EPOLLIN, std::uint64_t(TimerTag) << TagShift);
     for (Family *family : {&v4_, &v6_}) {
         if (!family->socket)
             continue;
@@ -83,7 +80,6 @@ PingLoop::~PingLoop()
         if (target.tcp >= 0)
             TcpProbe::close(target.tcp);
     }
-    ::close(timer_);
     ::close(wake_);
     ::close(epoll_);
 }
@@ -128,7 +124,13 @@ void PingLoop::run()
     epoll_event events[256];
     std::vector<Command> commands;
     for (;;) {
-        const int count = epoll_wait(epoll_, events, 256, -1);
+        int waitMs = -1;
+        if (wakeAt_) {
+            const auto left = *wakeAt_ - Clock::now();
+            waitMs = left <= Clock::duration::zero()
+                ? 0 : int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        }
+        const int count = epoll_wait(epoll_, events, 256, waitMs);
         if (count < 0 && errno != EINTR)
             break;
         Clock::time_point now = Clock::now();
@@ -149,11 +151,6 @@ void PingLoop::run()
                 for (Command &command : commands)
                     apply(command, now);
                 commands.clear();
-                break;
-            }
-            case TimerTag: {
-                [[maybe_unused]] ssize_t got = ::read(timer_, &drained, sizeof drained);
-                armedAt_ = {};
                 break;
             }
             case V4Tag:
@@ -458,20 +455,11 @@ void PingLoop::arm()
         consider(timeouts_.front().at);
     if (!results_.empty())
         consider(lastFlush_ + std::chrono::milliseconds(FlushMs));
+    wakeAt_.reset();
     if (!next)
         return;
     // Round up to the tick, so that probes due close together leave in one wake.
     const auto tick = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(TickMs));
     const auto since = next->time_since_epoch();
-    const Clock::time_point at{((since + tick - Clock::duration(1)) / tick) * tick};
-    if (armedAt_ != Clock::time_point{} && armedAt_ <= at)
-        return;
-    armedAt_ = at;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
-    itimerspec when{};
-    when.it_value.tv_sec = ns / 1000000000;
-    when.it_value.tv_nsec = ns % 1000000000;
-    if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
-        when.it_value.tv_nsec = 1;
-    timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr);
+    wakeAt_ = Clock::time_point{((since + tick - Clock::duration(1)) / tick) * tick};
 }

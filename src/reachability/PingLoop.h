@@ -42,10 +42,10 @@ struct PingCounters {
 };
 
 // The thread that sends every poller's probes: one socket per address family,
-// epoll and a timer. Each target is probed WaitMs after it is started and then
-// WaitMs after each result. Commands come in through a queue that the loop is
-// woken for; results leave in batches through the post function, at most
-// every FlushMs.
+// epoll, and the time-out of the epoll wait as the timer. Each target is
+// probed WaitMs after it is started and then WaitMs after each result.
+// Commands come in through a queue that the loop is woken for; results leave
+// in batches through the post function, at most every FlushMs.
 class PingLoop {
 public:
     using Clock = std::chrono::steady_clock;
@@ -124,13 +124,12 @@ private:
     QByteArray request_;
     int epoll_ = -1;
     int wake_ = -1;
-    int timer_ = -1;
     std::vector<Target> targets_;
     std::deque<Timed> waiting_;
     std::deque<Timed> timeouts_;
     std::vector<PingResult> results_;
     Clock::time_point lastFlush_{};
-    Clock::time_point armedAt_{};
+    std::optional<Clock::time_point> wakeAt_;   // the next tick with work due
     PingCounters counters_;
 
     std::mutex mutex_;
