@@ -1,0 +1,61 @@
+// Helper for tst_tcpfallback: runs the engine as it picks its own method, in a
+// process that the test has started without the right to open ICMP sockets,
+// and prints what it found.
+//   fallback_probe OPEN_PORT CLOSED_PORT SILENT_HOST
+#include "PingEngine.h"
+#include "PingThread.h"
+#include "TestRow.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 4)
+        return 2;
+    PingEngine engine;
+    int notices = 0;
+    QObject::connect(&engine, &PingEngine::icmpUnavailable, &engine, [&notices] { ++notices; });
+
+    const auto openPort = static_cast<unsigned short>(args[1].toUInt());
+    const auto closedPort = static_cast<unsigned short>(args[2].toUInt());
+    std::array<std::unique_ptr<TestRow>, 3> rows{
+        std::make_unique<TestRow>(QStringLiteral("127.0.0.1"), openPort),
+        std::make_unique<TestRow>(QStringLiteral("127.0.0.1"), closedPort),
+        std::make_unique<TestRow>(args[3], openPort),
+    };
+    std::array<TPingThread *, 3> pollers{};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        pollers[i] = new TPingThread(true, &engine, &engine);
+        pollers[i]->setListItem(rows[i].get());
+        pollers[i]->Resume();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &app, [&] {
+        bool done = true;
+        for (TPingThread *poller : pollers)
+            done = done && poller->cycles() >= 1;
+        if (done || clock.elapsed() > 15000)
+            app.quit();
+    });
+    poll.start(20);
+    app.exec();
+
+    QTextStream out(stdout);
+    out << "icmp=" << (engine.icmpAvailable() ? 1 : 0) << '\n'
+        << "signals=" << notices << '\n'
+        << "open=" << rows[0]->status() << '\n'
+        << "closed=" << rows[1]->status() << '\n'
+        << "silent=" << rows[2]->status() << '\n'
+        << "notice=" << engine.notice() << '\n';
+    return 0;
+}

@@ -1,0 +1,157 @@
+// The TCP connection probe used where no ICMP socket can be opened: real
+// sockets on loopback and on hosts dropped inside the test's own namespace.
+#include "PingEngine.h"
+#include "PingThread.h"
+#include "TestNetwork.h"
+#include "TestRow.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int CycleLimitMs = 9000;
+
+// A listening TCP socket on a loopback address; closed with the object.
+class Listener {
+public:
+    explicit Listener(int family, bool listen = true)
+    {
+        fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage address{};
+        socklen_t length;
+        if (family == AF_INET) {
+            auto *in = reinterpret_cast<sockaddr_in *>(&address);
+            in->sin_family = AF_INET;
+            in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof(sockaddr_in);
+        } else {
+            auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
+            in6->sin6_family = AF_INET6;
+            in6->sin6_addr = in6addr_loopback;
+            length = sizeof(sockaddr_in6);
+        }
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || (listen && ::listen(fd_, 64) != 0)
+            || ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in *>(&address)->sin_port
+                                        : reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
+    }
+    ~Listener()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    unsigned short port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    unsigned short port_ = 0;
+};
+
+} // namespace
+
+class TstTcpFallback : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PingEngine> engine;
+    std::unique_ptr<Listener> open4, open6, closed4;
+
+private slots:
+    void initTestCase()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        engine = std::make_unique<PingEngine>(PingEngine::Method::TcpOnly);
+        open4 = std::make_unique<Listener>(AF_INET);
+        open6 = std::make_unique<Listener>(AF_INET6);
+        // Bound but not listening: the port is held, and a connection to it is refused.
+        closed4 = std::make_unique<Listener>(AF_INET, false);
+        QVERIFY(open4->port() && open6->port() && closed4->port());
+    }
+
+    void status_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("needsSilentHosts");
+        QTest::addColumn<int>("iRet");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("open port") << QStringLiteral("127.0.0.1") << QStringLiteral("open4") << false << 1 << QStringLiteral("Online");
+        QTest::newRow("open port, IPv6") << QStringLiteral("::1") << QStringLiteral("open6") << false << 1 << QStringLiteral("Online");
+        QTest::newRow("closed port: refused, so the host is up") << QStringLiteral("127.0.0.1") << QStringLiteral("closed4") << false << 1
+                                                                << QStringLiteral("Online");
+        QTest::newRow("silent host") << QString::fromLatin1(TestNetwork::unreachableHost(7)) << QStringLiteral("open4") << true << 0
+                                     << QStringLiteral("Offline");
+        QTest::newRow("no route") << QStringLiteral("10.20.30.40") << QStringLiteral("open4") << false << 0 << QStringLiteral("Offline");
+        QTest::newRow("unknown name") << QStringLiteral("no-such-host.invalid") << QStringLiteral("open4") << false << -1
+                                      << QStringLiteral("Offline");
+    }
+
+    void status()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        QFETCH(bool, needsSilentHosts);
+        QFETCH(int, iRet);
+        QFETCH(QString, status);
+        if (needsSilentHosts)
+            REQUIRE_UNREACHABLE_HOSTS();
+        const unsigned short portNumber = port == QLatin1String("open4") ? open4->port()
+            : port == QLatin1String("open6") ? open6->port() : closed4->port();
+        TestRow row(address, portNumber);
+        auto *poller = new TPingThread(true, engine.get(), this);
+        poller->setListItem(&row);
+        poller->Resume();
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), status, CycleLimitMs);
+        QCOMPARE(poller->iRet(), iRet);
+        // And again one cycle later: the attempt leaves nothing behind that changes the answer.
+        const int cycles = poller->cycles();
+        QTRY_VERIFY_WITH_TIMEOUT(poller->cycles() > cycles, CycleLimitMs);
+        QCOMPARE(poller->iRet(), iRet);
+        QCOMPARE(row.history, QStringList{status});
+        poller->Terminate();
+    }
+
+    void engineFallsBackWhenIcmpIsRefused()
+    {
+        REQUIRE_UNREACHABLE_HOSTS();
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("setpriv (util-linux) is needed to start the helper without the right to raw sockets");
+        // ping_group_range of a new namespace admits nobody to datagram ICMP
+        // sockets, and without CAP_NET_RAW no raw socket can be had either.
+        QProcess helper;
+        helper.start(setpriv, {QStringLiteral("--bounding-set=-net_raw"), QStringLiteral("--inh-caps=-net_raw"),
+                               QStringLiteral(BRENNIC_FALLBACK_PROBE), QString::number(open4->port()),
+                               QString::number(closed4->port()), QString::fromLatin1(TestNetwork::unreachableHost(8))});
+        QVERIFY(helper.waitForFinished(30000));
+        if (helper.exitCode() != 0 && helper.readAllStandardOutput().isEmpty())
+            QSKIP(qPrintable(QStringLiteral("could not drop CAP_NET_RAW: ") + QString::fromLocal8Bit(helper.readAllStandardError())));
+        QCOMPARE(helper.exitCode(), 0);
+        const QString output = QString::fromUtf8(helper.readAllStandardOutput());
+        QHash<QString, QString> found;
+        for (const QString &line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            found.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+        QCOMPARE(found.value(QStringLiteral("icmp")), QStringLiteral("0"));
+        QCOMPARE(found.value(QStringLiteral("signals")), QStringLiteral("1"));
+        QCOMPARE(found.value(QStringLiteral("open")), QStringLiteral("Online"));
+        QCOMPARE(found.value(QStringLiteral("closed")), QStringLiteral("Online"));
+        QCOMPARE(found.value(QStringLiteral("silent")), QStringLiteral("Offline"));
+        const QString notice = found.value(QStringLiteral("notice"));
+        QVERIFY2(notice.contains(QLatin1String("ping_group_range")) && notice.contains(QLatin1String("cap_net_raw"))
+                     && notice.contains(QStringLiteral("TCP")),
+                 qPrintable(notice));
+    }
+};
+
+BRENNIC_NETWORK_TEST_MAIN(TstTcpFallback)
+#include "tst_tcpfallback.moc"
