@@ -1,0 +1,73 @@
+#pragma once
+
+#include "ClientOwner.h"
+#include "MsRdpClient5.h"
+#include "RdpCommon.h"
+
+#include <QTimer>
+#include <QWidget>
+
+// One remote desktop session in a top-level window of its own. It copies the
+// server's settings, starts connecting at once and ends itself on a
+// disconnection, a fatal error or when no connection came up within 10 s.
+// A closed session window is finished: its connection ends, its worker stops and
+// the window deletes itself.
+class TfrmClient : public QWidget {
+    Q_OBJECT
+public:
+    // AOwner is the window that keeps the list of open sessions; it should
+    // implement TClientOwner. The session window is a top-level window parented to
+    // it and dies with it. Returns hidden; the caller sets the caption and shows it.
+    TfrmClient(QWidget *AOwner, const TClientSettings &aSett);
+    ~TfrmClient() override;
+
+    // Stops the time-out and closes the window.
+    void CloseForm();
+
+    QTimer *tmrTimeOut = nullptr;
+    TMsRdpClient5 *msrdpclnt1 = nullptr;
+    TClientSettings FClientSettings;
+    QWidget *LOwner = nullptr;
+    bool LDisconnected = false;
+    int FWidth_Old = 0;
+    int FHeight_Old = 0;
+
+    // The design's caption and client size.
+    static QString DesignCaption();
+    static QSize DesignClientSize();
+    // How long a connection may take to come up.
+    static constexpr int TimeOutMs = 10000;
+
+    // True once the window has been closed and is on its way out.
+    bool IsFinished() const { return finished_; }
+
+    void FormClose();
+    void msrdpclnt1Connected();
+    void msrdpclnt1Disconnected(int discReason);
+    void msrdpclnt1FatalError(int errorCode);
+    void msrdpclnt1Warning(int warningCode);
+    void msrdpclnt1LogonError(int lError);
+    void msrdpclnt1UserNameAcquired(const QString &bstrUserName);
+    void msrdpclnt1LeaveFullScreenMode();
+    void tmrTimeOutTimer();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void CreateParams();
+    void SetUp();
+    void Finish();
+    // The text, then which server and why beneath it.
+    void ShowFailure(const QString &text, const QString &cause);
+    QString ServerAddress() const;
+
+    TClientOwner *owner_ = nullptr;
+    bool finished_ = false;
+};
+
+// Opens a session window for the settings, owned by owner (which should implement
+// TClientOwner), captioned "<server> - Remote Desktop" and shown. Returns it, for
+// the owner to enter it in its list of open sessions.
+TfrmClient *OpenClientWindow(QWidget *owner, const TClientSettings &settings);

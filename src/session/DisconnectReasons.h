@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// The text shown for the reason a connection ended; empty when nothing is shown.
+QString DisconnectReasonText(int discReason);

@@ -1,0 +1,554 @@
+#include "MsRdpClient5.h"
+
+#include "AppError.h"
+#include "MsgBox.h"
+#include "RdpKeyboard.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MinDesktopSide = 200;
+constexpr int MaxDesktopSide = 8192;
+
+bool IsLeaveFullScreenCombination(const QKeyEvent *event)
+{
+    const auto mods = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    if (mods != (Qt::ControlModifier | Qt::AltModifier))
+        return false;
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Pause;
+}
+
+void WaitForWorkersAtExit()
+{
+    WaitForRdpWorkers(1000);
+}
+
+} // namespace
+
+// ---- settings objects -----------------------------------------------------------
+
+void TMsRdpClientAdvancedSettings::SetRDPPort(int port)
+{
+    owner_.RefuseWhileInUse("RDPPort");
+    if (port < 1 || port > 65535)
+        throw AppError(QStringLiteral("无效的端口: %1").arg(port));
+    port_ = port;
+}
+
+void TMsRdpClientAdvancedSettings::SetClearTextPassword(const QString &password)
+{
+    owner_.RefuseWhileInUse("ClearTextPassword");
+    password_ = password;
+}
+
+void TMsRdpClientSecuredSettings::SetKeyboardHookMode(int mode)
+{
+    if (mode < 0 || mode > 2)
+        throw AppError(QStringLiteral("无效的键盘模式: %1").arg(mode));
+    mode_ = mode;
+    owner_.UpdateKeyboardGrab();
+}
+
+// ---- the control ------------------------------------------------------------------
+
+TMsRdpClient5::TMsRdpClient5(QWidget *parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+}
+
+TMsRdpClient5::~TMsRdpClient5()
+{
+    // Cancels the worker and lets it go; it no longer reports to us.
+    session_.reset();
+}
+
+void TMsRdpClient5::RefuseWhileInUse(const char *what) const
+{
+    if (started_)
+        throw AppError(QStringLiteral("连接开始后不能更改 %1").arg(QLatin1String(what)));
+}
+
+void TMsRdpClient5::SetConnectingText(const QString &text)
+{
+    connectingText_ = text;
+    update();
+}
+
+void TMsRdpClient5::SetServer(const QString &server)
+{
+    RefuseWhileInUse("Server");
+    server_ = server.trimmed();
+}
+
+void TMsRdpClient5::SetDomain(const QString &domain)
+{
+    RefuseWhileInUse("Domain");
+    domain_ = domain;
+}
+
+void TMsRdpClient5::SetUserName(const QString &userName)
+{
+    RefuseWhileInUse("UserName");
+    userName_ = userName;
+}
+
+void TMsRdpClient5::SetDesktopWidth(int width)
+{
+    RefuseWhileInUse("DesktopWidth");
+    if (width < MinDesktopSide || width > MaxDesktopSide)
+        throw AppError(QStringLiteral("无效的桌面宽度: %1").arg(width));
+    desktopWidth_ = width;
+}
+
+void TMsRdpClient5::SetDesktopHeight(int height)
+{
+    RefuseWhileInUse("DesktopHeight");
+    if (height < MinDesktopSide || height > MaxDesktopSide)
+        throw AppError(QStringLiteral("无效的桌面高度: %1").arg(height));
+    desktopHeight_ = height;
+}
+
+void TMsRdpClient5::SetFullScreen(bool fullScreen)
+{
+    if (fullScreen == fullScreen_)
+        return;
+    if (fullScreen) {
+        fullScreen_ = true;
+        if (Connected())
+            EnterFullScreen();
+    } else {
+        LeaveFullScreen();
+    }
+}
+
+void TMsRdpClient5::SetColorDepth(int bitsPerPixel)
+{
+    RefuseWhileInUse("ColorDepth");
+    static constexpr int depths[] = {8, 15, 16, 24, 32};
+    if (std::find(std::begin(depths), std::end(depths), bitsPerPixel) == std::end(depths))
+        throw AppError(QStringLiteral("无效的颜色深度: %1").arg(bitsPerPixel));
+    colorDepth_ = bitsPerPixel;
+}
+
+void TMsRdpClient5::Connect()
+{
+    if (started_)
+        throw AppError(QStringLiteral("已经在连接"));
+    if (server_.isEmpty())
+        throw AppError(QStringLiteral("服务器地址为空"));
+    RdpConnectParams params;
+    params.Host = server_;
+    params.Port = advanced_.port_;
+    params.Domain = domain_;
+    params.User = userName_;
+    params.Password = advanced_.password_;
+    params.Width = desktopWidth_;
+    params.Height = desktopHeight_;
+    params.ColorDepth = colorDepth_;
+    params.CertificateStore = CertificateStoreFolder();
+    QDir().mkpath(params.CertificateStore);
+
+    static bool exitHookInstalled = false;
+    if (!exitHookInstalled) {
+        qAddPostRoutine(WaitForWorkersAtExit);
+        exitHookInstalled = true;
+    }
+    started_ = true;
+    session_ = CreateRdpSession(this, this);
+    session_->Start(params);
+    // The control keeps no copy of the password once the worker has it.
+    advanced_.password_.fill(QChar(0));
+    advanced_.password_.clear();
+    params.Password.fill(QChar(0));
+}
+
+short TMsRdpClient5::Connected() const
+{
+    return short(session_ && !cancelled_ ? session_->Connected() : 0);
+}
+
+void TMsRdpClient5::Disconnect()
+{
+    if (session_ && !cancelled_)
+        session_->Disconnect();
+}
+
+void TMsRdpClient5::Cancel()
+{
+    if (cancelled_)
+        return;
+    cancelled_ = true;
+    ReleaseHeldKeys();
+    if (grabbing_) {
+        releaseKeyboard();
+        grabbing_ = false;
+    }
+    if (session_)
+        session_->Cancel();
+}
+
+QSize TMsRdpClient5::RemoteDesktopSize() const
+{
+    return remoteSize_;
+}
+
+QImage TMsRdpClient5::RemoteFrame() const
+{
+    if (!session_)
+        return {};
+    RdpFrameBuffer &frame = session_->Frame();
+    std::lock_guard guard(frame.Lock);
+    return frame.Image.copy();
+}
+
+void TMsRdpClient5::SetCertificateStoreFolder(const QString &folder)
+{
+    SetCertificateStore(folder);
+}
+
+QString TMsRdpClient5::CertificateStoreFolder()
+{
+    return CertificateStore();
+}
+
+// ---- events from the session -----------------------------------------------------------
+
+void TMsRdpClient5::RdpConnected()
+{
+    if (fullScreen_)
+        EnterFullScreen();
+    UpdateKeyboardGrab();
+    emit OnConnected();
+}
+
+void TMsRdpClient5::RdpDisconnected(const RdpDisconnectInfo &info)
+{
+    disconnectCause_ = info.Cause;
+    ReleaseHeldKeys();
+    UpdateKeyboardGrab();
+    emit OnDisconnected(info.ServerReason);
+}
+
+void TMsRdpClient5::RdpFatalError(int errorCode, const QString &cause)
+{
+    disconnectCause_ = cause;
+    emit OnFatalError(errorCode);
+}
+
+void TMsRdpClient5::RdpWarning(int warningCode)
+{
+    emit OnWarning(warningCode);
+}
+
+void TMsRdpClient5::RdpLogonError(int error)
+{
+    emit OnLogonError(error);
+}
+
+void TMsRdpClient5::RdpUserNameAcquired(const QString &userName)
+{
+    emit OnUserNameAcquired(userName);
+}
+
+void TMsRdpClient5::RdpFrameUpdated()
+{
+    QRegion dirty;
+    QSize size;
+    {
+        RdpFrameBuffer &frame = session_->Frame();
+        std::lock_guard guard(frame.Lock);
+        dirty.swap(frame.Dirty);
+        frame.UpdatePending = false;
+        size = frame.Image.size();
+    }
+    if (remoteSize_ != size) {
+        remoteSize_ = size;
+        update();
+        return;
+    }
+    if (Scaled())
+        update();
+    else
+        update(dirty);
+}
+
+void TMsRdpClient5::RdpDesktopResized(int width, int height)
+{
+    remoteSize_ = QSize(width, height);
+    update();
+}
+
+void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &q,
+                                         std::function<void(RdpCertificateAnswer)> reply)
+{
+    const QString server = QStringLiteral("%1:%2").arg(q.Host).arg(q.Port);
+    QString text;
+    QMessageBox::Icon icon;
+    if (!q.Changed) {
+        icon = QMessageBox::Question;
+        text = QStringLiteral("第一次连接到此服务器，无法确认它的身份。请核对它的证书:\n\n"
+                              "服务器: %1\n主题: %2\n颁发者: %3\n指纹: %4\n\n"
+                              "是否信任此证书并记住它?")
+                   .arg(server, q.Subject, q.Issuer, q.Fingerprint);
+    } else {
+        icon = QMessageBox::Warning;
+        text = QStringLiteral("警告: 此服务器的证书已更改! 可能有人在冒充此服务器。\n\n"
+                              "服务器: %1\n新证书主题: %2\n新证书颁发者: %3\n新证书指纹: %4\n"
+                              "原证书主题: %5\n原证书颁发者: %6\n原证书指纹: %7\n\n"
+                              "除非您确知此服务器的证书已被更换，否则请选择“否”。"
+                              "是否接受新证书并记住它?")
+                   .arg(server, q.Subject, q.Issuer, q.Fingerprint, q.OldSubject, q.OldIssuer,
+                        q.OldFingerprint);
+    }
+    QPointer<TMsRdpClient5> alive(this);
+    const auto answer = ShowMessageBox(window(), text, icon, QMessageBox::Yes | QMessageBox::No);
+    if (!alive || cancelled_) {
+        reply(RdpCertificateAnswer::Reject);
+        return;
+    }
+    reply(answer == QMessageBox::Yes ? RdpCertificateAnswer::TrustAndRemember : RdpCertificateAnswer::Reject);
+}
+
+// ---- drawing ---------------------------------------------------------------------------
+
+bool TMsRdpClient5::Scaled() const
+{
+    return remoteSize_.isValid() && remoteSize_ != size();
+}
+
+void TMsRdpClient5::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    if (session_) {
+        RdpFrameBuffer &frame = session_->Frame();
+        std::lock_guard guard(frame.Lock);
+        if (!frame.Image.isNull()) {
+            if (frame.Image.size() == size()) {
+                for (const QRect &r : event->region())
+                    painter.drawImage(r, frame.Image, r);
+            } else {
+                painter.fillRect(rect(), Qt::black);
+                const QSize fitted = frame.Image.size().scaled(size(), Qt::KeepAspectRatio);
+                painter.drawImage(QRect(QPoint(0, 0), fitted), frame.Image);
+            }
+            return;
+        }
+    }
+    painter.fillRect(rect(), QColor(0, 0, 0));
+    if (!cancelled_ && started_) {
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter, connectingText_);
+    }
+}
+
+// ---- keyboard ------------------------------------------------------------------------------
+
+bool TMsRdpClient5::event(QEvent *event)
+{
+    // While connected every key belongs to the remote computer, shortcuts included.
+    if (event->type() == QEvent::ShortcutOverride && Connected()) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+bool TMsRdpClient5::focusNextPrevChild(bool next)
+{
+    if (Connected())
+        return false; // Tab goes to the remote computer
+    return QWidget::focusNextPrevChild(next);
+}
+
+void TMsRdpClient5::SendKey(QKeyEvent *event, bool down)
+{
+    if (!session_ || cancelled_ || !Connected())
+        return;
+    if (event->key() == Qt::Key_Pause && !(event->modifiers() & Qt::ControlModifier)) {
+        if (down)
+            session_->SendPause();
+        return;
+    }
+    const uint32_t code = RdpScanCode(event);
+    if (code == 0)
+        return;
+    if (down) {
+        if (!heldKeys_.contains(code))
+            heldKeys_.append(code);
+    } else {
+        heldKeys_.removeAll(code);
+    }
+    session_->SendKey(down, code);
+}
+
+void TMsRdpClient5::keyPressEvent(QKeyEvent *event)
+{
+    if (fullScreen_ && IsLeaveFullScreenCombination(event)) {
+        ReleaseHeldKeys();
+        LeaveFullScreen();
+        return;
+    }
+    SendKey(event, true);
+}
+
+void TMsRdpClient5::keyReleaseEvent(QKeyEvent *event)
+{
+    SendKey(event, false);
+}
+
+void TMsRdpClient5::ReleaseHeldKeys()
+{
+    if (session_ && !cancelled_)
+        for (uint32_t code : std::as_const(heldKeys_))
+            session_->SendKey(false, code);
+    heldKeys_.clear();
+}
+
+void TMsRdpClient5::UpdateKeyboardGrab()
+{
+    const bool want = !cancelled_ && Connected() && hasFocus() && isVisible()
+        && (secured_.KeyboardHookMode() == 1 || (secured_.KeyboardHookMode() == 2 && fullScreen_));
+    if (want == grabbing_)
+        return;
+    grabbing_ = want;
+    if (want)
+        grabKeyboard();
+    else
+        releaseKeyboard();
+}
+
+void TMsRdpClient5::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    UpdateKeyboardGrab();
+}
+
+void TMsRdpClient5::focusOutEvent(QFocusEvent *event)
+{
+    ReleaseHeldKeys();
+    QWidget::focusOutEvent(event);
+    UpdateKeyboardGrab();
+}
+
+void TMsRdpClient5::hideEvent(QHideEvent *event)
+{
+    ReleaseHeldKeys();
+    QWidget::hideEvent(event);
+    UpdateKeyboardGrab();
+}
+
+// ---- mouse ---------------------------------------------------------------------------------
+
+QPoint TMsRdpClient5::RemotePoint(const QPointF &local) const
+{
+    if (!remoteSize_.isValid())
+        return local.toPoint();
+    double x = local.x();
+    double y = local.y();
+    if (Scaled()) {
+        const QSize fitted = remoteSize_.scaled(size(), Qt::KeepAspectRatio);
+        x = x * remoteSize_.width() / std::max(1, fitted.width());
+        y = y * remoteSize_.height() / std::max(1, fitted.height());
+    }
+    return QPoint(std::clamp(int(x), 0, remoteSize_.width() - 1), std::clamp(int(y), 0, remoteSize_.height() - 1));
+}
+
+void TMsRdpClient5::SendMouseButton(QMouseEvent *event, bool down)
+{
+    if (!session_ || cancelled_ || !Connected())
+        return;
+    const QPoint p = RemotePoint(event->position());
+    uint16_t flags = 0;
+    switch (event->button()) {
+    case Qt::LeftButton: flags = RdpMouse::Button1; break;
+    case Qt::RightButton: flags = RdpMouse::Button2; break;
+    case Qt::MiddleButton: flags = RdpMouse::Button3; break;
+    case Qt::BackButton:
+        session_->SendExtendedMouse(uint16_t(RdpMouse::XButton1 | (down ? RdpMouse::XDown : 0)), p.x(), p.y());
+        return;
+    case Qt::ForwardButton:
+        session_->SendExtendedMouse(uint16_t(RdpMouse::XButton2 | (down ? RdpMouse::XDown : 0)), p.x(), p.y());
+        return;
+    default:
+        return;
+    }
+    session_->SendMouse(uint16_t(flags | (down ? RdpMouse::Down : 0)), p.x(), p.y());
+}
+
+void TMsRdpClient5::mousePressEvent(QMouseEvent *event)
+{
+    setFocus(Qt::MouseFocusReason);
+    SendMouseButton(event, true);
+}
+
+void TMsRdpClient5::mouseReleaseEvent(QMouseEvent *event)
+{
+    SendMouseButton(event, false);
+}
+
+void TMsRdpClient5::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    SendMouseButton(event, true);
+}
+
+void TMsRdpClient5::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!session_ || cancelled_ || !Connected())
+        return;
+    const QPoint p = RemotePoint(event->position());
+    session_->SendMouse(RdpMouse::Move, p.x(), p.y());
+}
+
+void TMsRdpClient5::wheelEvent(QWheelEvent *event)
+{
+    if (!session_ || cancelled_ || !Connected())
+        return;
+    const QPoint p = RemotePoint(event->position());
+    const auto send = [&](int delta, uint16_t kind) {
+        // A wheel step of zero is never sent; the rest fits nine signed bits.
+        delta = std::clamp(delta, -256, 255);
+        if (delta == 0)
+            return;
+        uint16_t flags = kind;
+        if (delta < 0)
+            flags |= RdpMouse::WheelNegative | uint16_t(delta & 0xFF);
+        else
+            flags |= uint16_t(delta);
+        session_->SendMouse(flags, p.x(), p.y());
+    };
+    send(event->angleDelta().y(), RdpMouse::Wheel);
+    send(event->angleDelta().x(), RdpMouse::HWheel);
+    event->accept();
+}
+
+// ---- full screen ------------------------------------------------------------------------------
+
+void TMsRdpClient5::EnterFullScreen()
+{
+    QWidget *top = window();
+    top->setWindowState(top->windowState() | Qt::WindowFullScreen);
+    UpdateKeyboardGrab();
+}
+
+void TMsRdpClient5::LeaveFullScreen()
+{
+    if (!fullScreen_)
+        return;
+    fullScreen_ = false;
+    QWidget *top = window();
+    top->setWindowState(top->windowState() & ~Qt::WindowFullScreen);
+    UpdateKeyboardGrab();
+    emit OnLeaveFullScreenMode();
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "RdpSession.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class TMsRdpClient5;
+
+// The control's advanced settings: the port and the password.
+class TMsRdpClientAdvancedSettings {
+public:
+    int RDPPort() const { return port_; }
+    void SetRDPPort(int port); // 1..65535
+    void SetClearTextPassword(const QString &password); // write-only
+
+private:
+    friend class TMsRdpClient5;
+    explicit TMsRdpClientAdvancedSettings(TMsRdpClient5 &owner) : owner_(owner) {}
+    TMsRdpClient5 &owner_;
+    int port_ = 3389;
+    QString password_;
+};
+
+// The control's secured settings: how system key combinations are treated.
+class TMsRdpClientSecuredSettings {
+public:
+    // 0: they stay on this computer; 1: they go to the remote computer while the
+    // session has the focus; 2: only in full screen.
+    int KeyboardHookMode() const { return mode_; }
+    void SetKeyboardHookMode(int mode);
+
+private:
+    friend class TMsRdpClient5;
+    explicit TMsRdpClientSecuredSettings(TMsRdpClient5 &owner) : owner_(owner) {}
+    TMsRdpClient5 &owner_;
+    int mode_ = 0;
+};
+
+// The remote desktop client control: shows one remote desktop and sends it the
+// keyboard and the mouse. Connect returns at once; the outcome arrives as events,
+// always on the GUI thread. Setting a value it cannot take raises AppError.
+class TMsRdpClient5 : public QWidget, private RdpSessionListener {
+    Q_OBJECT
+public:
+    explicit TMsRdpClient5(QWidget *parent = nullptr);
+    ~TMsRdpClient5() override;
+
+    QString ConnectingText() const { return connectingText_; }
+    void SetConnectingText(const QString &text);
+    QString Server() const { return server_; }
+    void SetServer(const QString &server);
+    QString Domain() const { return domain_; }
+    void SetDomain(const QString &domain);
+    QString UserName() const { return userName_; }
+    void SetUserName(const QString &userName);
+    int DesktopWidth() const { return desktopWidth_; }
+    void SetDesktopWidth(int width);   // 200..8192
+    int DesktopHeight() const { return desktopHeight_; }
+    void SetDesktopHeight(int height); // 200..8192
+    bool FullScreen() const { return fullScreen_; }
+    void SetFullScreen(bool fullScreen);
+    int ColorDepth() const { return colorDepth_; }
+    void SetColorDepth(int bitsPerPixel); // 8, 15, 16, 24 or 32
+
+    TMsRdpClientAdvancedSettings *AdvancedSettings2() { return &advanced_; }
+    TMsRdpClientSecuredSettings *SecuredSettings2() { return &secured_; }
+
+    // Starts connecting and returns at once.
+    void Connect();
+    // 1 while connected, 0 otherwise (also while a connection is being made).
+    short Connected() const;
+    // Ends a connection; OnDisconnected follows.
+    void Disconnect();
+    // Gives the session up for good: a connection being made is cut, one that is up
+    // is ended, the worker ends, and no event comes any more.
+    void Cancel();
+
+    // Why the last connection ended or failed on this side, in words; empty when
+    // the server ended it or nothing has ended yet.
+    QString DisconnectCause() const { return disconnectCause_; }
+    // The remote desktop's size as the server set it; empty before the first frame.
+    QSize RemoteDesktopSize() const;
+    // A copy of the remote desktop's picture.
+    QImage RemoteFrame() const;
+
+    // Where the known-hosts store of server certificates lives, for every session.
+    static void SetCertificateStoreFolder(const QString &folder);
+    static QString CertificateStoreFolder();
+
+signals:
+    void OnConnected();
+    void OnDisconnected(int discReason);
+    void OnLeaveFullScreenMode();
+    void OnFatalError(int errorCode);
+    void OnWarning(int warningCode);
+    void OnLogonError(int lError);
+    void OnUserNameAcquired(const QString &bstrUserName);
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    friend class TMsRdpClientAdvancedSettings;
+    friend class TMsRdpClientSecuredSettings;
+
+    // RdpSessionListener, on the GUI thread.
+    void RdpConnected() override;
+    void RdpDisconnected(const RdpDisconnectInfo &info) override;
+    void RdpFatalError(int errorCode, const QString &cause) override;
+    void RdpWarning(int warningCode) override;
+    void RdpLogonError(int error) override;
+    void RdpUserNameAcquired(const QString &userName) override;
+    void RdpFrameUpdated() override;
+    void RdpDesktopResized(int width, int height) override;
+    void RdpVerifyCertificate(const RdpCertificateQuestion &question,
+                              std::function<void(RdpCertificateAnswer)> reply) override;
+
+    void RefuseWhileInUse(const char *what) const;
+    void SendKey(QKeyEvent *event, bool down);
+    void SendMouseButton(QMouseEvent *event, bool down);
+    QPoint RemotePoint(const QPointF &local) const;
+    bool Scaled() const;
+    void EnterFullScreen();
+    void LeaveFullScreen();
+    void ReleaseHeldKeys();
+    void UpdateKeyboardGrab();
+
+    TMsRdpClientAdvancedSettings advanced_{*this};
+    TMsRdpClientSecuredSettings secured_{*this};
+    QString connectingText_;
+    QString server_;
+    QString domain_;
+    QString userName_;
+    int desktopWidth_ = 1024;
+    int desktopHeight_ = 768;
+    bool fullScreen_ = false;
+    int colorDepth_ = 24;
+
+    std::unique_ptr<RdpSession> session_;
+    bool started_ = false;
+    bool cancelled_ = false;
+    bool grabbing_ = false;
+    QString disconnectCause_;
+    QSize remoteSize_;
+    QList<uint32_t> heldKeys_;
+};

@@ -1,0 +1,71 @@
+#include "RdpKeyboard.h"
+
+#include <QKeyEvent>
+
+#include <winpr/input.h>
+
+namespace {
+
+// Windows virtual key of a toolkit key, for events that carry no native key code.
+DWORD VirtualKeyOf(int key)
+{
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return DWORD(key); // VK_KEY_A.. share the letters' codes
+    if (key >= Qt::Key_0 && key <= Qt::Key_9)
+        return DWORD(key);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
+        return VK_F1 + DWORD(key - Qt::Key_F1);
+    switch (key) {
+    case Qt::Key_Space: return VK_SPACE;
+    case Qt::Key_Return: return VK_RETURN;
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Tab: case Qt::Key_Backtab: return VK_TAB;
+    case Qt::Key_Backspace: return VK_BACK;
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Down: return VK_DOWN;
+    case Qt::Key_Insert: return VK_INSERT;
+    case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Home: return VK_HOME;
+    case Qt::Key_End: return VK_END;
+    case Qt::Key_PageUp: return VK_PRIOR;
+    case Qt::Key_PageDown: return VK_NEXT;
+    case Qt::Key_Shift: return VK_LSHIFT;
+    case Qt::Key_Control: return VK_LCONTROL;
+    case Qt::Key_Alt: return VK_LMENU;
+    case Qt::Key_Meta: return VK_LWIN;
+    case Qt::Key_CapsLock: return VK_CAPITAL;
+    case Qt::Key_Period: return VK_OEM_PERIOD;
+    case Qt::Key_Comma: return VK_OEM_COMMA;
+    case Qt::Key_Minus: return VK_OEM_MINUS;
+    case Qt::Key_Equal: return VK_OEM_PLUS;
+    case Qt::Key_Slash: return VK_OEM_2;
+    case Qt::Key_Semicolon: return VK_OEM_1;
+    case Qt::Key_Apostrophe: return VK_OEM_7;
+    case Qt::Key_BracketLeft: return VK_OEM_4;
+    case Qt::Key_BracketRight: return VK_OEM_6;
+    case Qt::Key_Backslash: return VK_OEM_5;
+    case Qt::Key_QuoteLeft: return VK_OEM_3;
+    case Qt::Key_Print: return VK_SNAPSHOT;
+    case Qt::Key_ScrollLock: return VK_SCROLL;
+    case Qt::Key_Pause: return VK_PAUSE;
+    case Qt::Key_NumLock: return VK_NUMLOCK;
+    }
+    return 0;
+}
+
+} // namespace
+
+uint32_t RdpScanCode(const QKeyEvent *event)
+{
+    DWORD vk = 0;
+    if (event->nativeScanCode() != 0)
+        vk = GetVirtualKeyCodeFromKeycode(event->nativeScanCode(), KEYCODE_TYPE_EVDEV);
+    if (vk == 0)
+        vk = VirtualKeyOf(event->key());
+    if (vk == 0)
+        return 0;
+    return GetVirtualScanCodeFromVirtualKeyCode(vk, 4);
+}

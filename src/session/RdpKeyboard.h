@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+class QKeyEvent;
+
+// The scan code a key event stands for (PC/AT set 1, extended keys with 0x100),
+// 0 when the key has none. Uses the native key code when the platform gives one,
+// else the toolkit's key.
+uint32_t RdpScanCode(const QKeyEvent *event);
+
+inline constexpr uint32_t RdpScanCodeExtended = 0x100;
