@@ -37,6 +37,10 @@ PingEngine::PingEngine(Method method, QObject *parent)
         v6 = IcmpSocket::open(AF_INET6, nullptr);
         if (!v4)
             notice_ = fallbackNotice(why);
+        else if (v4->kind() == IcmpSocket::Kind::Datagram)
+            probeKind_ = QStringLiteral("ICMP datagram socket");
+        else
+            probeKind_ = QStringLiteral("ICMP raw socket");
     }
     if (!v4 || !v6)
         TcpProbe::raiseDescriptorLimit(WantedDescriptors);

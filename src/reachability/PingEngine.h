@@ -59,6 +59,8 @@ public:
     // same text once, soon after the engine is made.
     bool icmpAvailable() const { return notice_.isEmpty() && method_ == Method::Auto; }
     QString notice() const { return notice_; }
+    // How IPv4 hosts are probed: "ICMP datagram socket", "ICMP raw socket" or "TCP connection".
+    QString probeKind() const { return probeKind_; }
 
     Handle attach(PingClient *client);
     void detach(Handle handle);
@@ -87,6 +89,7 @@ private:
 
     Method method_;
     QString notice_;
+    QString probeKind_ = QStringLiteral("TCP connection");
     std::vector<Client> clients_;
     std::vector<unsigned> free_;
     unsigned nextGeneration_ = 1;

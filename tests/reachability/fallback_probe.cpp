@@ -1,7 +1,9 @@
 // Helper for tst_tcpfallback: runs the engine as it picks its own method, in a
-// process that the test has started without the right to open ICMP sockets,
-// and prints what it found.
+// process that the test has started without CAP_NET_RAW, and prints what it
+// found: the probe kind, the statuses, and the blocking probe's own verdict.
 //   fallback_probe OPEN_PORT CLOSED_PORT SILENT_HOST
+#include "AppError.h"
+#include "IcmpPing.h"
 #include "PingEngine.h"
 #include "PingThread.h"
 #include "TestRow.h"
@@ -26,12 +28,13 @@ int main(int argc, char *argv[])
 
     const auto openPort = static_cast<unsigned short>(args[1].toUInt());
     const auto closedPort = static_cast<unsigned short>(args[2].toUInt());
-    std::array<std::unique_ptr<TestRow>, 3> rows{
+    std::array<std::unique_ptr<TestRow>, 4> rows{
         std::make_unique<TestRow>(QStringLiteral("127.0.0.1"), openPort),
         std::make_unique<TestRow>(QStringLiteral("127.0.0.1"), closedPort),
         std::make_unique<TestRow>(args[3], openPort),
+        std::make_unique<TestRow>(QStringLiteral("::1"), openPort),
     };
-    std::array<TPingThread *, 3> pollers{};
+    std::array<TPingThread *, 4> pollers{};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         pollers[i] = new TPingThread(true, &engine, &engine);
         pollers[i]->setListItem(rows[i].get());
@@ -50,8 +53,21 @@ int main(int argc, char *argv[])
     poll.start(20);
     app.exec();
 
+    QString blocking;
+    try {
+        TPing ping;
+        QString rev, ip;
+        int retTime = 0;
+        blocking = QString::number(ping.PingHost("127.0.0.1", rev, ip, retTime)) + QLatin1Char(' ') + rev;
+    } catch (const AppError &error) {
+        blocking = QStringLiteral("error ") + error.message();
+    }
+
     QTextStream out(stdout);
     out << "icmp=" << (engine.icmpAvailable() ? 1 : 0) << '\n'
+        << "kind=" << engine.probeKind() << '\n'
+        << "v6=" << rows[3]->status() << '\n'
+        << "tping=" << blocking << '\n'
         << "signals=" << notices << '\n'
         << "open=" << rows[0]->status() << '\n'
         << "closed=" << rows[1]->status() << '\n'
