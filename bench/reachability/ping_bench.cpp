@@ -2,8 +2,11 @@
 // of them silent, for 20 s each, inside a network namespace of its own, and
 // fping over the same hosts at the same rate for comparison.
 //
-//   ping_bench [--seconds S] [--hosts N[,N...]]
+//   ping_bench [--seconds S] [--hosts N[,N...]] [--datagram | --tcp]
 //
+// As root the engine uses a raw ICMP socket; --datagram widens the namespace's
+// ping_group_range first, so that it uses a datagram socket; --tcp runs the
+// TCP connection fallback instead (to port 3389, which nobody listens on).
 // Each size runs in a child process of its own, so that peak memory and CPU
 // belong to that size alone.
 #include "PingEngine.h"
@@ -23,7 +26,6 @@
 
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 
 #include <cstdio>
 #include <memory>
@@ -50,9 +52,7 @@ double cpuSeconds(int who)
 
 double threadCpuSeconds()
 {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+    return cpuSeconds(RUSAGE_THREAD);
 }
 
 QString statusField(const QString &name)
@@ -98,7 +98,7 @@ private:
 };
 
 // One size, in this process.
-int runEngine(int hosts, int seconds)
+int runEngine(int hosts, int seconds, bool tcp)
 {
     int argc = 1;
     char name[] = "ping_bench";
@@ -107,7 +107,7 @@ int runEngine(int hosts, int seconds)
     const double cpuStart = cpuSeconds(RUSAGE_SELF);
     const QString baseKb = statusField(QStringLiteral("VmRSS")).remove(QStringLiteral(" kB"));
 
-    PingEngine engine;
+    PingEngine engine(tcp ? PingEngine::Method::TcpOnly : PingEngine::Method::Auto);
     std::vector<std::unique_ptr<BenchRow>> rows;
     rows.reserve(hosts);
     for (int i = 0; i < hosts; ++i) {
@@ -139,12 +139,12 @@ int runEngine(int hosts, int seconds)
     }
     std::printf("engine hosts=%d seconds=%d cpu=%.2f cpu_setup=%.2f base_rss_kb=%s peak_kb=%s threads=%d sent=%llu answered=%llu "
                 "timed_out=%llu stray=%llu results=%ld wrong=%ld rows_without_result=%ld late_p99_ms=%.1f late_worst_ms=%.1f "
-                "gui_busy=%.3f%% method=%s\n",
+                "gui_busy=%.3f%% probe=\"%s\"\n",
                 hosts, seconds, cpu, cpuRun - cpuStart, qPrintable(baseKb), qPrintable(statusField(QStringLiteral("VmHWM")).remove(QStringLiteral(" kB"))),
                 threads, (unsigned long long)statistics.sent, (unsigned long long)statistics.answered,
                 (unsigned long long)statistics.timedOut, (unsigned long long)statistics.stray, results, wrong, unanswered,
                 statistics.latenessP99Ms, statistics.latenessWorstMs, guiBusy * 100.0,
-                engine.icmpAvailable() ? "icmp" : "tcp");
+                qPrintable(engine.probeKind()));
     std::fflush(stdout);
     return 0;
 }
@@ -194,12 +194,24 @@ Child runChild(const QStringList &command)
 
 int main(int argc, char *argv[])
 {
-    if (argc == 4 && QByteArray(argv[1]) == "--run")
-        return runEngine(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt());
+    if (argc == 5 && QByteArray(argv[1]) == "--run")
+        return runEngine(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt(), QByteArray(argv[4]) == "tcp");
 
     int seconds = 20;
+    bool datagram = false;
+    bool tcp = false;
     QList<int> sizes{100, 1000, 10000};
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--datagram") {
+            datagram = true;
+            continue;
+        }
+        if (QByteArray(argv[i]) == "--tcp") {
+            tcp = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
         if (QByteArray(argv[i]) == "--seconds")
             seconds = QByteArray(argv[i + 1]).toInt();
         else if (QByteArray(argv[i]) == "--hosts") {
@@ -207,6 +219,7 @@ int main(int argc, char *argv[])
             for (const QByteArray &size : QByteArray(argv[i + 1]).split(','))
                 sizes.append(size.toInt());
         }
+        ++i;
     }
     TestNetwork::enter();
     if (!TestNetwork::canDropHosts()) {
@@ -214,11 +227,20 @@ int main(int argc, char *argv[])
                      qPrintable(TestNetwork::reason()));
         return 1;
     }
+    if (datagram) {
+        // Let everyone, this process included, use datagram ICMP sockets in the namespace.
+        QFile range(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
+        if (!range.open(QIODevice::WriteOnly) || range.write("0 2147483647") <= 0) {
+            std::fprintf(stderr, "cannot widen ping_group_range\n");
+            return 1;
+        }
+    }
     const QString self = QString::fromLocal8Bit(argv[0]);
     const QString fping = QStandardPaths::findExecutable(QStringLiteral("fping"));
     QTemporaryDir dir;
     for (int hosts : sizes) {
-        const Child engine = runChild({self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds)});
+        const Child engine = runChild({self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds),
+                                        tcp ? QStringLiteral("tcp") : QStringLiteral("auto")});
         std::printf("%s", qPrintable(engine.output));
         std::printf("engine hosts=%d total_cpu_incl_setup=%.2f peak_rss_kb=%ld\n", hosts, engine.cpu, engine.peakKb);
         if (fping.isEmpty()) {
