@@ -28,6 +28,7 @@ TfrmClient::TfrmClient(QWidget *AOwner, const TClientSettings &aSett)
     resize(DesignClientSize());
     tmrTimeOut = new QTimer(this);
     tmrTimeOut->setInterval(TimeOutMs);
+    tmrTimeOut->setTimerType(Qt::PreciseTimer);
     connect(tmrTimeOut, &QTimer::timeout, this, [this] { Guard([&] { tmrTimeOutTimer(); }); });
     tmrTimeOut->start();
 

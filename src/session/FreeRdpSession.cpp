@@ -18,12 +18,16 @@
 #include <winpr/synch.h>
 #include <winpr/wlog.h>
 
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <optional>
@@ -82,6 +86,15 @@ struct Core : std::enable_shared_from_this<Core> {
 
     QString lastLogError; // worker thread only
 
+    // The sockets the worker opened towards the server, with their two ends, so
+    // that a blocked attempt can be cut without asking the library from another thread.
+    struct Socket {
+        int fd;
+        sockaddr_storage local;
+        sockaddr_storage peer;
+    };
+    std::vector<Socket> sockets; // under lock
+
     RdpFrameBuffer frame;
 
     Core() { inputEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
@@ -126,14 +139,35 @@ struct Core : std::enable_shared_from_this<Core> {
         freerdp_abort_connect(instance);
         if (connected)
             return;
-        void *rfds[32] = {};
-        void *wfds[32] = {};
-        int rcount = 0;
-        int wcount = 0;
-        if (!freerdp_get_fds(instance, rfds, &rcount, wfds, &wcount))
+        for (const Socket &socket : sockets)
+            if (StillTheSame(socket))
+                ::shutdown(socket.fd, SHUT_RDWR);
+    }
+
+    static bool StillTheSame(const Socket &socket)
+    {
+        sockaddr_storage local{};
+        sockaddr_storage peer{};
+        socklen_t localLength = sizeof local;
+        socklen_t peerLength = sizeof peer;
+        if (::getsockname(socket.fd, reinterpret_cast<sockaddr *>(&local), &localLength) != 0)
+            return false;
+        if (std::memcmp(&local, &socket.local, sizeof local) != 0)
+            return false;
+        if (::getpeername(socket.fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0)
+            return true; // not connected yet: the same socket still
+        return std::memcmp(&peer, &socket.peer, sizeof peer) == 0;
+    }
+
+    void RecordSocket(int fd, const sockaddr *address, socklen_t length)
+    {
+        Socket socket{fd, {}, {}};
+        socklen_t localLength = sizeof socket.local;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&socket.local), &localLength) != 0)
             return;
-        for (int i = 0; i < rcount && i < 32; ++i)
-            ::shutdown(int(intptr_t(rfds[i])), SHUT_RDWR);
+        std::memcpy(&socket.peer, address, std::min<size_t>(length, sizeof socket.peer));
+        std::lock_guard guard(lock);
+        sockets.push_back(socket);
     }
 
     void Enqueue(const InputEvent &event)
@@ -177,7 +211,31 @@ void RouteLibraryLog()
 
 // ---- causes in words ------------------------------------------------------------
 
-QString DescribeClientError(uint32_t error, bool wasConnected, const QString &logText)
+// Whether the server's port refuses connections: asked again after a failed
+// attempt, because the library reports a refused connection as a failed write.
+bool PortRefuses(const sockaddr_storage &peer)
+{
+    const int fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const socklen_t length = peer.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    int error = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&peer), length) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            error = 0;
+            if (::poll(&p, 1, 500) == 1) {
+                socklen_t size = sizeof error;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            }
+        }
+    }
+    ::close(fd);
+    return error == ECONNREFUSED;
+}
+
+QString DescribeClientError(uint32_t error, bool wasConnected, bool refused, const QString &logText)
 {
     QString cause;
     switch (error) {
@@ -220,7 +278,7 @@ QString DescribeClientError(uint32_t error, bool wasConnected, const QString &lo
     case FREERDP_ERROR_CONNECT_TRANSPORT_FAILED:
         if (wasConnected)
             cause = QStringLiteral("连接已中断");
-        else if (logText.contains(QLatin1String("refused"), Qt::CaseInsensitive))
+        else if (refused || logText.contains(QLatin1String("refused"), Qt::CaseInsensitive))
             cause = QStringLiteral("连接被拒绝");
         else if (logText.contains(QLatin1String("nla"), Qt::CaseInsensitive)
                  || logText.contains(QLatin1String("authenticat"), Qt::CaseInsensitive)
@@ -546,7 +604,20 @@ void RunWorker(std::shared_ptr<Core> core)
         info.ServerReason = 1; // ended by our own request
         info.ClientError = 0;
     } else {
-        info.Cause = DescribeClientError(info.ClientError, up, core->lastLogError);
+        bool refused = false;
+        if (!up && (info.ClientError == FREERDP_ERROR_CONNECT_TRANSPORT_FAILED
+                    || info.ClientError == FREERDP_ERROR_CONNECT_FAILED) && !core->cancelled) {
+            std::optional<sockaddr_storage> peer;
+            {
+                std::lock_guard guard(core->lock);
+                if (!core->sockets.empty())
+                    peer = core->sockets.front().peer;
+            }
+            t_core = nullptr;
+            refused = peer && PortRefuses(*peer);
+            t_core = core.get();
+        }
+        info.Cause = DescribeClientError(info.ClientError, up, refused, core->lastLogError);
     }
     if (up)
         freerdp_disconnect(instance);
@@ -642,6 +713,20 @@ private:
 };
 
 } // namespace
+
+// Every connect() of the program passes through here; those made by a session's
+// worker are noted for that session.
+extern "C" int connect(int fd, const sockaddr *address, socklen_t length)
+{
+    using Connect = int (*)(int, const sockaddr *, socklen_t);
+    static const Connect next = reinterpret_cast<Connect>(dlsym(RTLD_NEXT, "connect"));
+    const int result = next(fd, address, length);
+    const int saved = errno;
+    if (t_core && address && (address->sa_family == AF_INET || address->sa_family == AF_INET6))
+        t_core->RecordSocket(fd, address, length);
+    errno = saved;
+    return result;
+}
 
 std::unique_ptr<RdpSession> CreateRdpSession(RdpSessionListener *listener, QObject *context)
 {

@@ -1,0 +1,54 @@
+#pragma once
+
+// Answers the modal message boxes that the code under test shows, and keeps
+// their texts. A question (Yes/No) gets the answer set beforehand; a plain box is
+// confirmed with OK.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QObject>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+
+class MessageBoxWatcher : public QObject {
+public:
+    MessageBoxWatcher()
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { Answer(); });
+        timer_.start();
+    }
+
+    QStringList texts;
+    QList<QMessageBox::Icon> icons;
+    QMessageBox::StandardButton questionAnswer = QMessageBox::Yes;
+
+    void Clear()
+    {
+        texts.clear();
+        icons.clear();
+    }
+
+private:
+    void Answer()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box || !box->isVisible() || box->property("answered").toBool())
+                continue;
+            box->setProperty("answered", true);
+            texts << box->text();
+            icons << box->icon();
+            QAbstractButton *button = box->button(questionAnswer);
+            if (!button)
+                button = box->button(QMessageBox::Ok);
+            if (!button && !box->buttons().isEmpty())
+                button = box->buttons().first();
+            if (button)
+                QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+        }
+    }
+
+    QTimer timer_;
+};

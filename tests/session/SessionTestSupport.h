@@ -1,0 +1,82 @@
+#pragma once
+
+#include "ClientForm.h"
+#include "ClientOwner.h"
+#include "RdpTestServer.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTest>
+
+#include <functional>
+
+// Stands in for the manager: keeps the list of open session windows.
+class FakeOwner : public QWidget, public TClientOwner {
+public:
+    QList<TfrmClient *> open;
+    int removeCalls = 0;
+
+    void AddOpenClnt(TfrmClient *aFrmClnt) override { open.append(aFrmClnt); }
+    void RemoveOpenClnt(TfrmClient *aFrmClnt) override
+    {
+        ++removeCalls;
+        open.removeOne(aFrmClnt);
+    }
+
+    TfrmClient *Open(const TClientSettings &settings)
+    {
+        TfrmClient *form = OpenClientWindow(this, settings);
+        AddOpenClnt(form);
+        return form;
+    }
+};
+
+inline TClientSettings Settings(const QString &server, int port, int width = 1024, int height = 768)
+{
+    TClientSettings s;
+    s.Server = server;
+    s.Port = port;
+    s.User = QStringLiteral("rdpuser");
+    s.Password = QStringLiteral("S3cret!");
+    s.Width = width;
+    s.Height = height;
+    return s;
+}
+
+// Runs the event loop until the condition holds or the time is up.
+inline bool WaitUntil(const std::function<bool()> &condition, int milliseconds)
+{
+    return QTest::qWaitFor(condition, milliseconds);
+}
+
+// Threads of this process.
+inline int ThreadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// A listener on loopback that accepts connections and never says a word.
+class SilentServer : public QTcpServer {
+public:
+    SilentServer() { listen(QHostAddress::LocalHost); }
+    int Port() const { return serverPort(); }
+
+protected:
+    void incomingConnection(qintptr handle) override { handles.append(handle); }
+
+public:
+    QList<qintptr> handles;
+    ~SilentServer() override
+    {
+        for (qintptr h : handles)
+            ::close(int(h));
+    }
+};
+
+// The colour of the pixel at the centre of a widget's picture, as the user sees it.
+inline QRgb CentrePixel(QWidget *widget)
+{
+    const QImage image = widget->grab().toImage();
+    return image.pixel(image.width() / 2, image.height() / 2) & 0xFFFFFF;
+}

@@ -1,0 +1,298 @@
+// Session windows without an RDP server: the reason table, the events, the
+// time-out, failed connections, window sizes and shutdown.
+
+#include "DisconnectReasons.h"
+#include "MessageBoxWatcher.h"
+#include "MsgBox.h"
+#include "SessionTestSupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTemporaryDir>
+
+class TestSessionOffline : public QObject {
+    Q_OBJECT
+public:
+    bool isolated = false;
+
+private:
+    QTemporaryDir store_;
+    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<FakeOwner> owner_;
+    std::unique_ptr<SilentServer> silent_;
+
+    TfrmClient *OpenSilent(int width = 1024, int height = 768)
+    {
+        return owner_->Open(Settings(QStringLiteral("127.0.0.1"), silent_->Port(), width, height));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        InstallErrorMessageBoxes();
+        TMsRdpClient5::SetCertificateStoreFolder(store_.path());
+    }
+
+    void init()
+    {
+        boxes_ = std::make_unique<MessageBoxWatcher>();
+        owner_ = std::make_unique<FakeOwner>();
+        silent_ = std::make_unique<SilentServer>();
+    }
+
+    void cleanup()
+    {
+        owner_.reset();
+        QVERIFY(WaitForRdpWorkers(1000));
+        silent_.reset();
+        boxes_.reset();
+    }
+
+    void reasonTable_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        const QString other = QStringLiteral("已断开");
+        QTest::newRow("0") << 0 << "NoInfo.";
+        QTest::newRow("1") << 1 << "";
+        QTest::newRow("2") << 2 << "";
+        QTest::newRow("3") << 3 << "ReasonServerIdleTimeout.";
+        QTest::newRow("4") << 4 << "ReasonServerLogonTimeout.";
+        QTest::newRow("5") << 5 << "ReasonReplacedByOtherConnection.";
+        QTest::newRow("6") << 6 << "ReasonOutOfMemory.";
+        QTest::newRow("7") << 7 << "ReasonServerDeniedConnection.";
+        QTest::newRow("256") << 256 << "ReasonLicenseInternal.";
+        QTest::newRow("257") << 257 << "ReasonLicenseNoLicenseServer.";
+        QTest::newRow("258") << 258 << "ReasonLicenseNoLicense.";
+        QTest::newRow("259") << 259 << "ReasonLicenseErrClientMsg.";
+        QTest::newRow("260") << 260 << "ReasonLicenseHwidDoesntMatchLicense.";
+        QTest::newRow("261") << 261 << "ReasonLicenseErrClientLicense.";
+        QTest::newRow("262") << 262 << "ReasonLicenseCantFinishProtocol.";
+        QTest::newRow("263") << 263 << "ReasonLicenseClientEndedProtocol.";
+        QTest::newRow("264") << 264 << "ReasonLicenseErrClientEncryption.";
+        QTest::newRow("265") << 265 << "ReasonLicenseCantUpgradeLicense.";
+        QTest::newRow("266") << 266 << "ReasonLicenseNoRemoteConnections.";
+        QTest::newRow("4096") << 4096 << "ReasonProtocolRangeStart.";
+        QTest::newRow("32767") << 32767 << "ReasonProtocolRangeEnd.";
+        for (int code : {8, 255, 267, 4095, 4097, 32766, 32768, -1, -2147483647 - 1, 2147483647})
+            QTest::newRow(qPrintable(QString::number(code))) << code << other;
+    }
+
+    void reasonTable()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QCOMPARE(DisconnectReasonText(code), text);
+    }
+
+    // The disconnection event on a visible window: its text (when it has one) in
+    // a box with the server beneath, then the window closes and goes away.
+    void disconnectEventShowsReasonAndCloses_data() { reasonTable_data(); }
+    void disconnectEventShowsReasonAndCloses()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QPointer<TfrmClient> form = OpenSilent();
+        QVERIFY(form->isVisible());
+        emit form->msrdpclnt1->OnDisconnected(code);
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 2000));
+        if (text.isEmpty()) {
+            QCOMPARE(boxes_->texts.size(), 0);
+        } else {
+            QCOMPARE(boxes_->texts.size(), 1);
+            QCOMPARE(boxes_->texts[0].section(QLatin1Char('\n'), 0, 0), text);
+            QVERIFY(boxes_->texts[0].contains(QStringLiteral("服务器: 127.0.0.1:%1").arg(silent_->Port())));
+        }
+        QCOMPARE(owner_->open.size(), 0);
+        QCOMPARE(owner_->removeCalls, 1);
+    }
+
+    void secondDisconnectEventDoesNothing()
+    {
+        QPointer<TfrmClient> form = OpenSilent();
+        form->msrdpclnt1Disconnected(3);
+        form->msrdpclnt1Disconnected(7);
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 2000));
+        QCOMPARE(boxes_->texts.size(), 1);
+        QVERIFY(boxes_->texts[0].startsWith(QStringLiteral("ReasonServerIdleTimeout.")));
+        QCOMPARE(owner_->removeCalls, 1);
+    }
+
+    // A hidden window that has not ended: the event ends it silently.
+    void disconnectEventOnHiddenWindowIsSilent()
+    {
+        auto *form = new TfrmClient(owner_.get(), Settings(QStringLiteral("127.0.0.1"), silent_->Port()));
+        QVERIFY(form->tmrTimeOut->isActive());
+        form->msrdpclnt1Disconnected(3);
+        QVERIFY(form->LDisconnected);
+        QVERIFY(!form->tmrTimeOut->isActive());
+        QTest::qWait(50);
+        QCOMPARE(boxes_->texts.size(), 0);
+        QCOMPARE(owner_->removeCalls, 0);
+        QVERIFY(!form->IsFinished());
+    }
+
+    void failedConnectionTellsServerAndCause_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("connection refused") << "127.0.0.1" << RdpTest::FreePort() << "连接被拒绝";
+        if (isolated)
+            QTest::newRow("unknown host") << "no-such-server.invalid" << 3389 << "找不到服务器名称";
+    }
+
+    void failedConnectionTellsServerAndCause()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QFETCH(QString, cause);
+        QElapsedTimer timer;
+        timer.start();
+        QPointer<TfrmClient> form = owner_->Open(Settings(server, port));
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 8000));
+        QVERIFY(timer.elapsed() < 8000);
+        QCOMPARE(boxes_->texts.size(), 1);
+        const QStringList lines = boxes_->texts[0].split(QLatin1Char('\n'));
+        QCOMPARE(lines[0], QStringLiteral("NoInfo."));
+        QVERIFY2(lines.contains(QStringLiteral("服务器: ") + (port == 3389 ? server : server + QStringLiteral(":%1").arg(port))),
+                 qPrintable(boxes_->texts[0]));
+        QVERIFY2(boxes_->texts[0].contains(QStringLiteral("原因: ") + cause), qPrintable(boxes_->texts[0]));
+        QCOMPARE(owner_->open.size(), 0);
+    }
+
+    // A server that accepts and never answers: after 10 s "连接超时", the window
+    // goes, and no thread is left behind.
+    void silentServerTimesOut()
+    {
+        const int threadsBefore = ThreadCount();
+        QElapsedTimer timer;
+        timer.start();
+        QPointer<TfrmClient> form = OpenSilent();
+        QVERIFY(WaitUntil([&] { return RdpWorkerCount() == 1; }, 1000));
+        QVERIFY(WaitUntil([&] { return !boxes_->texts.isEmpty(); }, 12000));
+        QVERIFY(timer.elapsed() >= TfrmClient::TimeOutMs - 100);
+        QCOMPARE(boxes_->texts[0].section(QLatin1Char('\n'), 0, 0), QStringLiteral("连接超时"));
+        QVERIFY(boxes_->texts[0].contains(QStringLiteral("127.0.0.1:%1").arg(silent_->Port())));
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitUntil([&] { return ThreadCount() <= threadsBefore; }, 1000));
+        QTest::qWait(200);
+        QCOMPARE(boxes_->texts.size(), 1);
+    }
+
+    // A window closed while it connects is finished at once: no message ever,
+    // the attempt is cut, its worker ends and the window is freed.
+    void closeWhileConnectingFinishesForGood()
+    {
+        QPointer<TfrmClient> form = OpenSilent();
+        QVERIFY(WaitUntil([&] { return silent_->handles.size() == 1; }, 3000));
+        QElapsedTimer timer;
+        timer.start();
+        form->close();
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(owner_->removeCalls, 1);
+        QCOMPARE(owner_->open.size(), 0);
+        QCOMPARE(boxes_->texts.size(), 0);
+    }
+
+    // A value the control refuses: its message first, the window opens all the
+    // same, and without a connection it closes at 10 s with "连接超时".
+    void setUpErrorShownThenTimeOut()
+    {
+        TClientSettings s = Settings(QStringLiteral("127.0.0.1"), 0);
+        QElapsedTimer timer;
+        timer.start();
+        QPointer<TfrmClient> form = owner_->Open(s);
+        QVERIFY(WaitUntil([&] { return !boxes_->texts.isEmpty(); }, 2000));
+        QVERIFY(boxes_->texts[0].startsWith(QStringLiteral("无效的端口: 0")));
+        QVERIFY(form && form->isVisible());
+        QCOMPARE(owner_->open.size(), 1);
+        QCOMPARE(RdpWorkerCount(), 0);
+        QVERIFY(WaitUntil([&] { return boxes_->texts.size() == 2; }, 12000));
+        QVERIFY2(timer.elapsed() >= TfrmClient::TimeOutMs - 100, qPrintable(boxes_->texts.join("|")));
+        QCOMPARE(boxes_->texts[1].section(QLatin1Char('\n'), 0, 0), QStringLiteral("连接超时"));
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+        QCOMPARE(owner_->open.size(), 0);
+    }
+
+    void messagesOfTheOtherEvents()
+    {
+        QPointer<TfrmClient> form = OpenSilent();
+        emit form->msrdpclnt1->OnWarning(1);
+        emit form->msrdpclnt1->OnUserNameAcquired(QStringLiteral("someone"));
+        emit form->msrdpclnt1->OnLogonError(-2);
+        QVERIFY(WaitUntil([&] { return boxes_->texts.size() == 2; }, 2000));
+        QTest::qWait(50);
+        QCOMPARE(boxes_->texts.size(), 2);
+        for (const QString &text : boxes_->texts)
+            QCOMPARE(text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("失败,请检查设置"));
+        QVERIFY(form && form->isVisible());
+        emit form->msrdpclnt1->OnFatalError(3);
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 2000));
+        QCOMPARE(boxes_->texts.size(), 3);
+        QCOMPARE(boxes_->texts[2].section(QLatin1Char('\n'), 0, 0), QStringLiteral("未知错误 请检查设置"));
+        QCOMPARE(owner_->open.size(), 0);
+    }
+
+    void windowedSettingsSizeTheWindow()
+    {
+        TfrmClient *form = OpenSilent(1024, 768);
+        QCOMPARE(form->size(), QSize(1024, 768));
+        QCOMPARE(form->msrdpclnt1->size(), QSize(1024, 768));
+        QCOMPARE(form->msrdpclnt1->DesktopWidth(), 1024);
+        QCOMPARE(form->msrdpclnt1->DesktopHeight(), 768);
+        QVERIFY(!form->msrdpclnt1->FullScreen());
+        QCOMPARE(form->windowTitle(), QStringLiteral("127.0.0.1 - Remote Desktop"));
+        QCOMPARE(QSize(form->FWidth_Old, form->FHeight_Old), TfrmClient::DesignClientSize());
+        QVERIFY(form->isWindow());
+        QCOMPARE(form->parentWidget(), owner_.get());
+        QCOMPARE(form->msrdpclnt1->cursor().shape(), Qt::WaitCursor);
+    }
+
+    void fullScreenSettingsAndLeavingIt()
+    {
+        TClientSettings s = Settings(QStringLiteral("127.0.0.1"), silent_->Port(), 1280, 1024);
+        s.FullScreen = true;
+        TfrmClient *form = owner_->Open(s);
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        QCOMPARE(form->size(), screen);
+        QCOMPARE(form->msrdpclnt1->DesktopWidth(), screen.width());
+        QCOMPARE(form->msrdpclnt1->DesktopHeight(), screen.height());
+        QVERIFY(form->msrdpclnt1->FullScreen());
+        emit form->msrdpclnt1->OnLeaveFullScreenMode();
+        QCOMPARE(form->size(), TfrmClient::DesignClientSize());
+        QCOMPARE(form->frameGeometry().topLeft(), QPoint(10, 10));
+    }
+
+    // The owner going with sessions open ends every worker within a second and
+    // shows nothing.
+    void ownerDestroyedEndsEveryWorker()
+    {
+        for (int i = 0; i < 3; ++i)
+            OpenSilent();
+        QVERIFY(WaitUntil([&] { return silent_->handles.size() == 3; }, 3000));
+        QCOMPARE(RdpWorkerCount(), 3);
+        QElapsedTimer timer;
+        timer.start();
+        owner_.reset();
+        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(timer.elapsed() < 1000);
+        QTest::qWait(50);
+        QCOMPARE(boxes_->texts.size(), 0);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    const bool isolated = RdpTest::EnterPrivateNetwork();
+    QApplication app(argc, argv);
+    TestSessionOffline test;
+    test.isolated = isolated;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sessionoffline.moc"
