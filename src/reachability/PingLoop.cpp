@@ -62,7 +62,7 @@ PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v
             command.address = std::move(address);
             post(std::move(command));
         },
-        2);
+        4);
     thread_ = std::thread([this] { run(); });
 }
 

@@ -4,13 +4,17 @@
 // starts: only a loopback interface, and the range 127.1.0.0/16 dropped on
 // input so that its hosts never answer. Nothing the tests send can leave the
 // machine, a name look-up fails at once, and the namespace goes away with the
-// process however the test ends.
+// process however the test ends. A mount namespace of its own gives the
+// process a hosts file with the test names below.
 
 #include <QString>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <stdlib.h>
 #include <net/if.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -37,6 +41,21 @@ inline bool &canDropHosts()
     static bool value = false;
     return value;
 }
+
+inline bool &hasTestNames()
+{
+    static bool value = false;
+    return value;
+}
+
+// The names of the test's hosts file.
+inline constexpr const char *HostsFile =
+    "127.0.0.1 localhost\n"
+    "::1 brennic-v6only.test\n"
+    "::1 brennic-dual.test\n"
+    "127.0.0.8 brennic-dual.test\n"
+    "127.1.0.50 brennic-first-silent.test\n"
+    "127.0.0.7 brennic-first-silent.test\n";
 
 inline QString &reason()
 {
@@ -100,6 +119,23 @@ inline bool loopbackUp()
     return ok;
 }
 
+inline bool installHostsFile()
+{
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    char path[] = "/tmp/brennic-hosts-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0)
+        return false;
+    const std::string text = HostsFile;
+    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    ::fchmod(fd, 0644);
+    ::close(fd);
+    const bool mounted = written && ::mount(path, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+    ::unlink(path);
+    return mounted;
+}
+
 } // namespace detail
 
 // Call first thing in main().
@@ -126,6 +162,7 @@ inline void enter()
         return;
     }
     isPrivate() = true;
+    hasTestNames() = detail::installHostsFile();
     const char *const nft[] = {"nft", "-f", "-", nullptr};
     const char *rules =
         "table inet brennic_reachability_test {\n"
@@ -150,6 +187,12 @@ inline void enter()
     do {                                                                                           \
         if (!TestNetwork::canDropHosts())                                                          \
             QSKIP(qPrintable(QStringLiteral("needs a namespace with unreachable hosts: ") + TestNetwork::reason())); \
+    } while (false)
+
+#define REQUIRE_TEST_NAMES()                                                                       \
+    do {                                                                                           \
+        if (!TestNetwork::hasTestNames())                                                          \
+            QSKIP("needs a mount namespace of its own for the test's hosts file");                 \
     } while (false)
 
 #define BRENNIC_NETWORK_TEST_MAIN(TestObject)                                                      \

@@ -52,6 +52,34 @@ private slots:
         QVERIFY(retTime < 3000);
     }
 
+    void nameResolution_data()
+    {
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("replyFrom");
+        QTest::newRow("name with only an IPv6 address") << QByteArray("brennic-v6only.test") << 1 << QStringLiteral("::1");
+        QTest::newRow("IPv4 preferred to an earlier IPv6 address") << QByteArray("brennic-dual.test") << 1
+                                                                   << QStringLiteral("127.0.0.8");
+        // Only the first address is probed: the silent one, though the second would answer.
+        QTest::newRow("only the first IPv4 address") << QByteArray("brennic-first-silent.test") << 0
+                                                     << QStringLiteral("0.0.0.0");
+    }
+
+    void nameResolution()
+    {
+        QFETCH(QByteArray, host);
+        QFETCH(int, result);
+        QFETCH(QString, replyFrom);
+        REQUIRE_TEST_NAMES();
+        if (result == 0)
+            REQUIRE_UNREACHABLE_HOSTS();
+        QString rev, ip;
+        int retTime = -1;
+        QCOMPARE(ping->PingHost(host, rev, ip, retTime), result);
+        QCOMPARE(ip, replyFrom);
+        QCOMPARE(rev, result ? QStringLiteral("Reply from server") : QStringLiteral("服务器连接中断"));
+    }
+
     void hostNotFound_data()
     {
         QTest::addColumn<QByteArray>("host");

@@ -65,6 +65,10 @@ private slots:
         QTest::newRow("loopback") << QStringLiteral("127.0.0.1") << false << 1 << QStringLiteral("Online");
         QTest::newRow("IPv6 loopback") << QStringLiteral("::1") << false << 1 << QStringLiteral("Online");
         QTest::newRow("name") << QStringLiteral("localhost") << false << 1 << QStringLiteral("Online");
+        QTest::newRow("name with only an IPv6 address") << QStringLiteral("brennic-v6only.test") << false << 1
+                                                        << QStringLiteral("Online");
+        QTest::newRow("name whose first address is silent") << QStringLiteral("brennic-first-silent.test") << true << 0
+                                                            << QStringLiteral("Offline");
         QTest::newRow("unknown name") << QStringLiteral("no-such-host.invalid") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("all-ones address") << QStringLiteral("255.255.255.255") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("silent host") << QString::fromLatin1(TestNetwork::unreachableHost(1)) << true << 0
@@ -79,6 +83,8 @@ private slots:
         QFETCH(QString, status);
         if (needsSilentHosts)
             REQUIRE_UNREACHABLE_HOSTS();
+        if (address.endsWith(QLatin1String(".test")))
+            REQUIRE_TEST_NAMES();
         TestRow row(address);
         QElapsedTimer clock;
         clock.start();
