@@ -13,6 +13,9 @@ TPingThread::TPingThread(bool CreateSuspended, PingEngine *engine, QObject *pare
 {
     if (!engine)
         throw AppError(QStringLiteral("No probe engine for the status poller."));
+    // Without an owner of its own, a poller belongs to its engine and ends with it.
+    if (!parent)
+        setParent(engine);
     fHandle = engine->attach(this);
     if (!CreateSuspended)
         Resume();

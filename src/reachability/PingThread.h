@@ -23,8 +23,10 @@ public:
     enum class State { Made, Running, Paused, Ended };
 
     // Created suspended, the poller waits for Resume; otherwise it runs at once
-    // (and, being unbound, ends at once). Throws AppError when the probing
-    // cannot be set up.
+    // (and, being unbound, ends at once). Without a parent the poller is owned
+    // by its engine (by default the process's shared one, which the application
+    // object owns), so pollers that nobody stops end with it at exit. Throws
+    // AppError when the probing cannot be set up.
     explicit TPingThread(bool CreateSuspended, QObject *parent = nullptr);
     TPingThread(bool CreateSuspended, PingEngine *engine, QObject *parent = nullptr);
     ~TPingThread() override;

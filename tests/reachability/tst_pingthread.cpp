@@ -263,6 +263,39 @@ private slots:
         }
     }
 
+    void pollersWithoutOwnerEndWithTheirEngine()
+    {
+        auto own = std::make_unique<PingEngine>();
+        TestRow row(QStringLiteral("127.0.0.12"));
+        QPointer<TPingThread> running = new TPingThread(true, own.get());
+        running->setListItem(&row);
+        running->Resume();
+        QPointer<TPingThread> paused = new TPingThread(true, own.get());
+        paused->setListItem(&row);
+        paused->Resume();
+        paused->Suspend();
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), CycleLimitMs);
+        QCOMPARE(running->parent(), own.get());
+        own.reset();
+        QVERIFY(running.isNull());
+        QVERIFY(paused.isNull());
+    }
+
+    void sharedEngineIsTheDefault()
+    {
+        PingEngine *shared = PingEngine::shared();
+        QCOMPARE(PingEngine::shared(), shared);
+        QCOMPARE(shared->parent(), QCoreApplication::instance());
+        TestRow row(QStringLiteral("127.0.0.13"));
+        QPointer<TPingThread> poller = new TPingThread(true);
+        QCOMPARE(poller->parent(), shared);
+        poller->setListItem(&row);
+        poller->Resume();
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), CycleLimitMs);
+        poller->Terminate();
+        QTRY_VERIFY(poller.isNull());
+    }
+
     void manyRowsEachGetTheirOwnAnswer()
     {
         REQUIRE_UNREACHABLE_HOSTS();
