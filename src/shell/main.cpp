@@ -1,30 +1,30 @@
-// Brennic's entry. The windows are not built yet: for now the program loads the
-// server catalogue beside its executable and lists what it holds.
-#include "AppError.h"
-#include "IniFile.h"
+// Brennic's entry: the main window with the server manager in its first tab.
+#include "LogonForm.h"
+#include "Main.h"
+#include "ManagerHost.h"
+#include "MsgBox.h"
 #include "RdpCommon.h"
+#include "WebEngineSetup.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
+#include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Brennic"));
-    QTextStream out(stdout);
-    try {
-        LoadGroups();
-        LoadServers();
-    } catch (const AppError &error) {
-        QTextStream(stderr) << error.message() << Qt::endl;
-        return 1;
+    PrepareWebEngine();
+    QApplication app(argc, argv);
+    InstallErrorMessageBoxes();
+    {
+        // Created in this order, destroyed in the reverse one.
+        TFormMain FormMain;
+        const std::unique_ptr<QWidget> frmMgmt = CreateManagerWindow();
+        TfrmLogon frmLogon;
+        const std::unique_ptr<QWidget> frmGrpName = CreateGroupNameWindow();
+
+        FormMain.SetManager(frmMgmt.get());
+        QObject::connect(&FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit);
+        FormMain.show();
+        app.exec();
     }
-    out << GetIniFile().fileName() << Qt::endl;
-    out << "groups: " << GetSvrGroups().Count() << ", servers: " << GetSvrList().Count() << Qt::endl;
-    for (const auto &server : GetSvrList())
-        out << "  [" << server->Group.GroupName << "] " << server->ClntSett.Server << ':' << server->ClntSett.Port
-            << "  " << server->Description << Qt::endl;
-    if (const QString warning = TakeLoadWarning(); !warning.isEmpty())
-        QTextStream(stderr) << warning << Qt::endl;
+    ReleaseCatalogue();
     return 0;
 }

@@ -1,0 +1,20 @@
+#include "LinkButton.h"
+
+#include "AppError.h"
+#include "ExternalBrowser.h"
+#include "ShellPages.h"
+
+#include <QStyle>
+
+TLinkButton::TLinkButton(QWidget *parent) : QPushButton(QStringLiteral("Win服务器交流"), parent)
+{
+    setIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
+    setObjectName(QStringLiteral("sBitBtn1"));
+    setFixedSize(131, 25);
+    connect(this, &QPushButton::clicked, this, [this] { sBitBtn1Click(); });
+}
+
+void TLinkButton::sBitBtn1Click()
+{
+    Guard([] { OpenInExternalBrowser(HomePageUrl()); });
+}

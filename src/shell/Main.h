@@ -1,0 +1,102 @@
+#pragma once
+
+#include "BrowserList.h"
+#include "ShellPages.h"
+#include "TabInfo.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QTimer;
+class QToolButton;
+class TPageControl;
+class TTabSheet;
+class WebBrowser;
+
+// The main window: a small tabbed web browser whose first tab holds the server manager.
+class TFormMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFormMain(const QString &defaultPage = DefaultPageUrl(), QWidget *parent = nullptr);
+    ~TFormMain() override;
+
+    // The window that showing this one places into the first tab. Not owned.
+    void SetManager(QWidget *manager);
+    // Where the window reads the time of a press on the tab strip.
+    void SetClock(std::function<QDateTime()> clock);
+
+signals:
+    // The window has closed; the program ends with it.
+    void Closed();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    friend class TestMain;
+
+    void CreateControls();
+    QToolButton *CreateSpeedButton(const char *name, int x, int icon);
+    void BindBrowser(WebBrowser *browser);
+    // A switch made by the window itself: PageControlMainChange does not run.
+    void SelectTab(int index);
+    QString CurrentCaption() const;
+    void WithActiveBrowser(const std::function<void(WebBrowser &)> &command);
+
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormDestroy();
+    void FormKeyPress(int key);
+    void EditUrlKeyUp(int key);
+    void SpeedButtonBackClick();
+    void SpeedButtonForwardClick();
+    void SpeedButtonRefreshClick();
+    void SpeedButtonStopClick();
+    void PageControlMainChange();
+    void PageControlMainMouseDown();
+    void TimerCloseTabTimer();
+    void WebBrowser1DocumentComplete(WebBrowser *Sender);
+    void WebBrowser1NewWindow2(WebBrowser *Sender, WebBrowser **ppDisp, bool *Cancel);
+    void WebBrowser1WindowClosing(WebBrowser *Sender, bool IsChildWindow, bool *Cancel);
+
+    TBrowserEntry *GetActiveBrowser() const;
+    void NewBrowserTab(WebBrowser **ppDisp, const QString &Url);
+
+    QFrame *PanelToolBar = nullptr;
+    QFrame *Panel1 = nullptr;
+    QToolButton *SpeedButtonBack = nullptr;
+    QToolButton *SpeedButtonForward = nullptr;
+    QToolButton *SpeedButtonStop = nullptr;
+    QToolButton *SpeedButtonRefresh = nullptr;
+    QFrame *Panel2 = nullptr;
+    QLineEdit *EditUrl = nullptr;
+    TPageControl *PageControlMain = nullptr;
+    TTabSheet *TabSheetForm = nullptr;
+    QLabel *PanelMain = nullptr;
+    TTabSheet *TabSheetWeb = nullptr;
+    WebBrowser *WebBrowser1 = nullptr;
+    TTabSheet *TabSheetNew = nullptr;
+    QTimer *TimerCloseTab = nullptr;
+
+    std::array<TTabInfo, TabInfoCount> m_TabInfo{};
+    bool m_Existed = false;
+    qint32 m_nBrowserTag = 0;
+    qint32 m_nOldActivePageIndex = 0;
+    TBrowserList m_BrowserList;
+    QDateTime m_dtTabDouble;
+
+    QString defaultPage_;
+    QPointer<QWidget> manager_;
+    std::function<QDateTime()> clock_;
+    bool windowSwitching_ = false;
+};

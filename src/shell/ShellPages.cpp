@@ -1,0 +1,16 @@
+#include "ShellPages.h"
+
+QString DefaultPageUrl()
+{
+    return QStringLiteral("qrc:/pages/default.html");
+}
+
+QString BannerPageUrl()
+{
+    return QStringLiteral("qrc:/pages/banner.html");
+}
+
+QString HomePageUrl()
+{
+    return QStringLiteral("https://brennic.org/");
+}

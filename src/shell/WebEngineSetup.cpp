@@ -1,0 +1,12 @@
+#include "WebEngineSetup.h"
+
+#include <QCoreApplication>
+#include <QtGlobal>
+#include <unistd.h>
+
+void PrepareWebEngine()
+{
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
