@@ -132,7 +132,7 @@ private slots:
         // ICMP sockets, and the helper has no CAP_NET_RAW for a raw one.
         QTest::newRow("no ICMP socket allowed") << QStringLiteral("1 0") << QStringLiteral("TCP connection")
                                                 << QStringLiteral("error ");
-        QTest::newRow("datagram sockets allowed") << QStringLiteral("0 2147483647") << QStringLiteral("ICMP datagram socket")
+        QTest::newRow("datagram sockets allowed to group 0") << QStringLiteral("0 0") << QStringLiteral("ICMP datagram socket")
                                                   << QStringLiteral("1 Reply from server");
     }
 
@@ -149,17 +149,21 @@ private slots:
         if (!range.open(QIODevice::ReadWrite))
             QSKIP("cannot set this namespace's ping_group_range");
         const QByteArray before = range.readAll();
-        range.seek(0);
-        range.write(groupRange.toLatin1());
         range.close();
-        const auto restore = qScopeGuard([&range, before] {
-            if (range.open(QIODevice::WriteOnly))
-                range.write(before);
-        });
+        const auto writeRange = [&range](const QByteArray &text) {
+            if (range.open(QIODevice::WriteOnly)) {
+                range.write(text);
+                range.close();
+            }
+        };
+        writeRange(groupRange.toLatin1());
+        const auto restore = qScopeGuard([&writeRange, before] { writeRange(before); });
+        if (!range.open(QIODevice::ReadOnly) || range.readAll().simplified() != groupRange.toLatin1())
+            QSKIP("this namespace's ping_group_range does not take the value");
+        range.close();
 
         QProcess helper;
-        helper.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                               QStringLiteral("--bounding-set=-net_raw"), QStringLiteral("--inh-caps=-net_raw"),
+        helper.start(setpriv, {QStringLiteral("--bounding-set=-net_raw"), QStringLiteral("--inh-caps=-net_raw"),
                                QStringLiteral(BRENNIC_FALLBACK_PROBE), QString::number(open4->port()),
                                QString::number(closed4->port()), QString::fromLatin1(TestNetwork::unreachableHost(8))});
         QVERIFY(helper.waitForFinished(30000));
