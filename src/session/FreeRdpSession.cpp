@@ -84,7 +84,8 @@ struct Core : std::enable_shared_from_this<Core> {
     std::condition_variable certChanged;
     std::optional<RdpCertificateAnswer> certAnswer;
 
-    QString lastLogError; // worker thread only
+    QString lastLogError;    // worker thread only
+    QString connectionState; // worker thread only: the library's last connection state
 
     // The sockets the worker opened towards the server, with their two ends, so
     // that a blocked attempt can be cut without asking the library from another thread.
@@ -187,6 +188,15 @@ BOOL OnLogMessage(const wLogMessage *msg)
     const QString text = QString::fromUtf8(msg->TextString ? msg->TextString : "");
     if (msg->Level >= WLOG_ERROR && t_core)
         t_core->lastLogError = text;
+    // The connection's progress, to tell where a failed attempt stopped.
+    static const QString transition = QStringLiteral("rdp_client_transition_to_state");
+    if (t_core && text.startsWith(transition)) {
+        const QString next = text.section(QStringLiteral("--> "), 1).trimmed();
+        if (next != QLatin1String("CONNECTION_STATE_INITIAL")) // a failure falls back to it
+            t_core->connectionState = next;
+    }
+    if (msg->Level < WLOG_WARN && !lcRdp().isDebugEnabled())
+        return TRUE;
     // The library reports ordinary outcomes, a refused connection among them, as errors.
     if (msg->Level >= WLOG_FATAL)
         qCWarning(lcRdp).noquote() << text;
@@ -206,6 +216,8 @@ void RouteLibraryLog()
         callbacks.message = OnLogMessage;
         WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
         WLog_OpenAppender(root);
+        // Its state changes are told at the debug level; they say where an attempt failed.
+        WLog_SetLogLevel(WLog_Get("com.freerdp.core.connection"), WLOG_DEBUG);
     });
 }
 
@@ -235,7 +247,8 @@ bool PortRefuses(const sockaddr_storage &peer)
     return error == ECONNREFUSED;
 }
 
-QString DescribeClientError(uint32_t error, bool wasConnected, bool refused, const QString &logText)
+QString DescribeClientError(uint32_t error, bool wasConnected, bool refused, const QString &state,
+                            const QString &logText)
 {
     QString cause;
     switch (error) {
@@ -280,7 +293,8 @@ QString DescribeClientError(uint32_t error, bool wasConnected, bool refused, con
             cause = QStringLiteral("连接已中断");
         else if (refused || logText.contains(QLatin1String("refused"), Qt::CaseInsensitive))
             cause = QStringLiteral("连接被拒绝");
-        else if (logText.contains(QLatin1String("nla"), Qt::CaseInsensitive)
+        else if (state == QLatin1String("CONNECTION_STATE_NLA")
+                 || logText.contains(QLatin1String("nla"), Qt::CaseInsensitive)
                  || logText.contains(QLatin1String("authenticat"), Qt::CaseInsensitive)
                  || logText.contains(QLatin1String("credssp"), Qt::CaseInsensitive))
             cause = QStringLiteral("身份验证失败:用户名或密码错误");
@@ -617,7 +631,7 @@ void RunWorker(std::shared_ptr<Core> core)
             refused = peer && PortRefuses(*peer);
             t_core = core.get();
         }
-        info.Cause = DescribeClientError(info.ClientError, up, refused, core->lastLogError);
+        info.Cause = DescribeClientError(info.ClientError, up, refused, core->connectionState, core->lastLogError);
     }
     if (up)
         freerdp_disconnect(instance);

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -181,6 +182,7 @@ short TMsRdpClient5::Connected() const
 
 void TMsRdpClient5::Disconnect()
 {
+    ++disconnectCalls_;
     if (session_ && !cancelled_)
         session_->Disconnect();
 }
@@ -201,7 +203,11 @@ void TMsRdpClient5::Cancel()
 
 QSize TMsRdpClient5::RemoteDesktopSize() const
 {
-    return remoteSize_;
+    if (!session_)
+        return {};
+    RdpFrameBuffer &frame = session_->Frame();
+    std::lock_guard guard(frame.Lock);
+    return frame.Image.isNull() ? QSize() : frame.Image.size();
 }
 
 QImage TMsRdpClient5::RemoteFrame() const
@@ -227,6 +233,7 @@ QString TMsRdpClient5::CertificateStoreFolder()
 
 void TMsRdpClient5::RdpConnected()
 {
+    remoteSize_ = RemoteDesktopSize();
     if (fullScreen_)
         EnterFullScreen();
     UpdateKeyboardGrab();
@@ -423,7 +430,7 @@ void TMsRdpClient5::UpdateKeyboardGrab()
     if (want == grabbing_)
         return;
     grabbing_ = want;
-    if (want)
+    if (want && QGuiApplication::platformName() != QLatin1String("offscreen"))
         grabKeyboard();
     else
         releaseKeyboard();

@@ -78,6 +78,9 @@ public:
     // is ended, the worker ends, and no event comes any more.
     void Cancel();
 
+    // How often Disconnect has been called.
+    int DisconnectCalls() const { return disconnectCalls_; }
+
     // Why the last connection ended or failed on this side, in words; empty when
     // the server ended it or nothing has ended yet.
     QString DisconnectCause() const { return disconnectCause_; }
@@ -155,6 +158,7 @@ private:
     bool started_ = false;
     bool cancelled_ = false;
     bool grabbing_ = false;
+    int disconnectCalls_ = 0;
     QString disconnectCause_;
     QSize remoteSize_;
     QList<uint32_t> heldKeys_;

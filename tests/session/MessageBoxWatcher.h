@@ -20,14 +20,20 @@ public:
         timer_.start();
     }
 
+    // Plain boxes (one OK button).
     QStringList texts;
     QList<QMessageBox::Icon> icons;
+    // Questions (Yes and No).
+    QStringList questions;
+    QList<QMessageBox::Icon> questionIcons;
     QMessageBox::StandardButton questionAnswer = QMessageBox::Yes;
 
     void Clear()
     {
         texts.clear();
         icons.clear();
+        questions.clear();
+        questionIcons.clear();
     }
 
 private:
@@ -38,8 +44,13 @@ private:
             if (!box || !box->isVisible() || box->property("answered").toBool())
                 continue;
             box->setProperty("answered", true);
-            texts << box->text();
-            icons << box->icon();
+            if (box->button(QMessageBox::Yes)) {
+                questions << box->text();
+                questionIcons << box->icon();
+            } else {
+                texts << box->text();
+                icons << box->icon();
+            }
             QAbstractButton *button = box->button(questionAnswer);
             if (!button)
                 button = box->button(QMessageBox::Ok);

@@ -74,6 +74,13 @@ public:
     }
 };
 
+// Two colours that differ by no more than the server's lossy codecs make them.
+inline bool NearColor(QRgb a, QRgb b, int tolerance = 12)
+{
+    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance
+        && std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
 // The colour of the pixel at the centre of a widget's picture, as the user sees it.
 inline QRgb CentrePixel(QWidget *widget)
 {

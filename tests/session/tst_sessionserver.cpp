@@ -1,0 +1,335 @@
+// Session windows against a real RDP server on loopback: the FreeRDP shadow
+// server showing an Xvfb display that a small X program paints.
+
+#include "MessageBoxWatcher.h"
+#include "MsgBox.h"
+#include "SessionTestSupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+namespace {
+
+constexpr QRgb Background = 0x336699;
+constexpr QRgb Other = 0xCC6633;
+
+QStringList g_log;
+QtMessageHandler g_previousHandler = nullptr;
+
+void CaptureLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    g_log << message;
+    if (type != QtDebugMsg || qEnvironmentVariableIsSet("SHOW_RDP_LOG"))
+        g_previousHandler(type, context, message);
+}
+
+} // namespace
+
+class TestSessionServer : public QObject {
+    Q_OBJECT
+public:
+    bool isolated = false;
+
+private:
+    QTemporaryDir work_;
+    RdpTest::Display display_;
+    RdpTest::Server server_;
+    RdpTest::Painter painter_;
+    QString keysFile_;
+    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<FakeOwner> owner_;
+
+    TfrmClient *OpenConnected(TClientSettings settings)
+    {
+        TfrmClient *form = owner_->Open(settings);
+        QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
+        if (!connected.wait(10000) && connected.isEmpty())
+            return nullptr;
+        return form;
+    }
+
+    TClientSettings ServerSettings(int width = 1024, int height = 768) const
+    {
+        return Settings(QStringLiteral("127.0.0.1"), server_.Port(), width, height);
+    }
+
+    bool Shows(QWidget *widget, QRgb color, int ms = 5000)
+    {
+        if (WaitUntil([&] { return NearColor(CentrePixel(widget), color); }, ms))
+            return true;
+        qWarning("centre pixel %06x, expected %06x", CentrePixel(widget), color);
+        return false;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString missing = RdpTest::MissingServerPrograms();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("needs %1 for a loopback RDP server").arg(missing)));
+        InstallErrorMessageBoxes();
+        TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store")));
+        QString error;
+        QVERIFY2(display_.Start(&error), qPrintable(error));
+        keysFile_ = work_.filePath(QStringLiteral("keys.txt"));
+        QVERIFY(painter_.Start(QStringLiteral(BRENNIC_X11_TARGET), display_, QStringLiteral("336699"), keysFile_));
+        QVERIFY2(server_.Start(display_, &error), qPrintable(error));
+    }
+
+    void init()
+    {
+        boxes_ = std::make_unique<MessageBoxWatcher>();
+        owner_ = std::make_unique<FakeOwner>();
+    }
+
+    void cleanup()
+    {
+        owner_.reset();
+        QVERIFY(WaitForRdpWorkers(1000));
+        boxes_.reset();
+    }
+
+    // The first connection asks about the server's certificate and remembers it
+    // when trusted; a refused certificate ends the attempt; a changed one is
+    // refused with a warning unless the user accepts it.
+    void certificates()
+    {
+        QTemporaryDir store;
+        TMsRdpClient5::SetCertificateStoreFolder(store.path());
+        auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
+
+        boxes_->questionAnswer = QMessageBox::No;
+        QPointer<TfrmClient> form = owner_->Open(ServerSettings());
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 10000));
+        QCOMPARE(boxes_->questions.size(), 1);
+        QCOMPARE(boxes_->questionIcons[0], QMessageBox::Question);
+        QVERIFY2(boxes_->questions[0].contains(QStringLiteral("指纹: ")), qPrintable(boxes_->questions[0]));
+        QVERIFY(boxes_->questions[0].contains(QStringLiteral("127.0.0.1:%1").arg(server_.Port())));
+        QCOMPARE(boxes_->texts.size(), 1);
+        QVERIFY2(boxes_->texts[0].contains(QStringLiteral("服务器: 127.0.0.1")), qPrintable(boxes_->texts[0]));
+
+        boxes_->Clear();
+        boxes_->questionAnswer = QMessageBox::Yes;
+        QVERIFY(OpenConnected(ServerSettings()));
+        QCOMPARE(boxes_->questions.size(), 1);
+        QCOMPARE(boxes_->questionIcons[0], QMessageBox::Question);
+        QCOMPARE(boxes_->texts.size(), 0);
+        const QString firstQuestion = boxes_->questions[0];
+
+        boxes_->Clear();
+        QVERIFY(OpenConnected(ServerSettings()));
+        QCOMPARE(boxes_->questions.size(), 0); // remembered
+
+        // Another server, with a certificate of its own, on the remembered address.
+        owner_.reset();
+        owner_ = std::make_unique<FakeOwner>();
+        QString error;
+        server_.Stop();
+        auto restart = qScopeGuard([&] {
+            QString restartError;
+            server_.Start(display_, &restartError, {}, {}, server_.Port());
+        });
+        RdpTest::Server replacement;
+        QVERIFY2(replacement.Start(display_, &error, {}, {}, server_.Port()), qPrintable(error));
+        boxes_->Clear();
+        boxes_->questionAnswer = QMessageBox::No;
+        QPointer<TfrmClient> changed = owner_->Open(ServerSettings());
+        QVERIFY(WaitUntil([&] { return changed.isNull(); }, 10000));
+        QCOMPARE(boxes_->questions.size(), 1);
+        QCOMPARE(boxes_->questionIcons[0], QMessageBox::Warning);
+        QVERIFY2(boxes_->questions[0].contains(QStringLiteral("证书已更改")), qPrintable(boxes_->questions[0]));
+        QVERIFY(boxes_->questions[0] != firstQuestion);
+        QCOMPARE(boxes_->texts.size(), 1); // the refused connection's message
+
+        // Accepted explicitly, it connects.
+        boxes_->Clear();
+        boxes_->questionAnswer = QMessageBox::Yes;
+        QVERIFY(OpenConnected(ServerSettings()));
+        QCOMPARE(boxes_->questions.size(), 1);
+        replacement.Stop();
+    }
+
+    void connectShowsTheRemoteDesktop()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        TfrmClient *form = OpenConnected(ServerSettings());
+        QVERIFY(form);
+        QVERIFY(form->msrdpclnt1->Connected() > 0);
+        QVERIFY(form->msrdpclnt1->cursor().shape() != Qt::WaitCursor);
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        QCOMPARE(form->msrdpclnt1->RemoteDesktopSize(), QSize(1024, 768));
+        // A connection that is up when the time-out comes: nothing happens, and
+        // the timer does not fire again.
+        form->tmrTimeOutTimer();
+        QVERIFY(!form->tmrTimeOut->isActive());
+        QVERIFY(!form->LDisconnected);
+        QVERIFY(form->isVisible());
+        QCOMPARE(boxes_->texts.size(), 0);
+    }
+
+    void keysReachTheServer()
+    {
+        TfrmClient *form = OpenConnected(ServerSettings());
+        QVERIFY(form);
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        const qint64 before = QFileInfo(keysFile_).size();
+        QTest::keyClicks(form->msrdpclnt1, QStringLiteral("brennic42"));
+        QTest::keyClick(form->msrdpclnt1, Qt::Key_Return);
+        QVERIFY(WaitUntil(
+            [&] {
+                QFile f(keysFile_);
+                return f.open(QIODevice::ReadOnly) && f.readAll().mid(before).contains("brennic42\n");
+            },
+            5000));
+    }
+
+    // The user's close disconnects once, shows nothing, and the window goes.
+    void userCloseDisconnectsOnce()
+    {
+        QPointer<TfrmClient> form = OpenConnected(ServerSettings());
+        QVERIFY(form);
+        TMsRdpClient5 *control = form->msrdpclnt1;
+        QSignalSpy disconnected(control, &TMsRdpClient5::OnDisconnected);
+        form->close();
+        QVERIFY(form->LDisconnected);
+        QCOMPARE(control->DisconnectCalls(), 1);
+        QCOMPARE(owner_->removeCalls, 1);
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+        QVERIFY(WaitForRdpWorkers(1000));
+        QTest::qWait(100);
+        QCOMPARE(boxes_->texts.size(), 0);
+    }
+
+    void serverKilledMidSession()
+    {
+        RdpTest::Server doomed;
+        QString error;
+        QVERIFY2(doomed.Start(display_, &error), qPrintable(error));
+        QPointer<TfrmClient> form = OpenConnected(Settings(QStringLiteral("127.0.0.1"), doomed.Port()));
+        QVERIFY(form);
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        doomed.Kill();
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 5000));
+        QCOMPARE(boxes_->texts.size(), 1);
+        const QString text = boxes_->texts[0];
+        QCOMPARE(text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("NoInfo."));
+        QVERIFY2(text.contains(QStringLiteral("服务器: 127.0.0.1:%1").arg(doomed.Port())), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("原因: 连接已中断")), qPrintable(text));
+        QCOMPARE(owner_->open.size(), 0);
+    }
+
+    // A server that asks for credentials: the right ones connect, a wrong password
+    // fails with a clear message, and the password is in no log line.
+    void credentials()
+    {
+        RdpTest::Server guarded;
+        QString error;
+        QVERIFY2(guarded.Start(display_, &error, QStringLiteral("rdpuser"), QStringLiteral("S3cret!")),
+                 qPrintable(error));
+        QLoggingCategory::setFilterRules(QStringLiteral("brennic.rdp.debug=true"));
+        g_log.clear();
+        g_previousHandler = qInstallMessageHandler(CaptureLog);
+        auto restore = qScopeGuard([] {
+            qInstallMessageHandler(g_previousHandler);
+            QLoggingCategory::setFilterRules(QString());
+        });
+
+        TClientSettings good = Settings(QStringLiteral("127.0.0.1"), guarded.Port());
+        TfrmClient *form = OpenConnected(good);
+        QVERIFY(form);
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+
+        TClientSettings bad = good;
+        bad.Password = QStringLiteral("Wr0ngPass");
+        boxes_->Clear();
+        QPointer<TfrmClient> refused = owner_->Open(bad);
+        QVERIFY(WaitUntil([&] { return refused.isNull(); }, 10000));
+        QCOMPARE(boxes_->texts.size(), 1);
+        const QString text = boxes_->texts[0];
+        QVERIFY2(text.contains(QStringLiteral("服务器: 127.0.0.1:%1").arg(guarded.Port())), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("原因: 身份验证失败")), qPrintable(text));
+
+        QVERIFY(!g_log.isEmpty());
+        for (const QString &line : std::as_const(g_log)) {
+            QVERIFY2(!line.contains(QStringLiteral("S3cret!")), qPrintable(line));
+            QVERIFY2(!line.contains(QStringLiteral("Wr0ngPass")), qPrintable(line));
+        }
+    }
+
+    void fullScreenAndLeavingIt()
+    {
+        TClientSettings s = ServerSettings(1280, 1024);
+        s.FullScreen = true;
+        TfrmClient *form = OpenConnected(s);
+        QVERIFY(form);
+        QVERIFY(form->isFullScreen());
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        QCOMPARE(form->size(), screen);
+        QSignalSpy left(form->msrdpclnt1, &TMsRdpClient5::OnLeaveFullScreenMode);
+        QTest::keyClick(form->msrdpclnt1, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(left.size(), 1);
+        QVERIFY(!form->isFullScreen());
+        QVERIFY(!form->msrdpclnt1->FullScreen());
+        QVERIFY(WaitUntil([&] { return form->size() == TfrmClient::DesignClientSize(); }, 2000));
+        QCOMPARE(form->frameGeometry().topLeft(), QPoint(10, 10));
+        QVERIFY(form->msrdpclnt1->Connected() > 0);
+    }
+
+    // The remote desktop's size is the server's: a server that keeps its own
+    // size is shown whole, scaled into the window.
+    void remoteSizeIsFollowed()
+    {
+        TfrmClient *form = OpenConnected(ServerSettings(800, 600));
+        QVERIFY(form);
+        QVERIFY(WaitUntil([&] { return form->msrdpclnt1->RemoteDesktopSize().isValid(); }, 5000));
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        const QSize remote = form->msrdpclnt1->RemoteDesktopSize();
+        QCOMPARE(form->msrdpclnt1->RemoteFrame().size(), remote);
+    }
+
+    void fiveSessionsAtOnce()
+    {
+        QList<QPointer<TfrmClient>> forms;
+        for (int i = 0; i < 5; ++i)
+            forms << owner_->Open(ServerSettings(640, 480));
+        QVERIFY(WaitUntil(
+            [&] {
+                return std::all_of(forms.begin(), forms.end(),
+                                   [](const QPointer<TfrmClient> &f) { return f && f->msrdpclnt1->Connected() > 0; });
+            },
+            20000));
+        QCOMPARE(owner_->open.size(), 5);
+        for (auto &form : forms)
+            QVERIFY(Shows(form->msrdpclnt1, Background));
+        forms[2]->close();
+        QVERIFY(WaitUntil([&] { return forms[2].isNull(); }, 1000));
+        QCOMPARE(owner_->open.size(), 4);
+        QCOMPARE(boxes_->texts.size(), 0);
+
+        RdpTest::Painter cover;
+        QVERIFY(cover.Start(QStringLiteral(BRENNIC_X11_TARGET), display_, QStringLiteral("cc6633")));
+        for (int i : {0, 1, 3, 4}) {
+            QVERIFY(forms[i]->msrdpclnt1->Connected() > 0);
+            QVERIFY(Shows(forms[i]->msrdpclnt1, Other));
+        }
+        cover.Stop();
+        QCOMPARE(RdpWorkerCount(), 4);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    const bool isolated = RdpTest::EnterPrivateNetwork();
+    QApplication app(argc, argv);
+    TestSessionServer test;
+    test.isolated = isolated;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sessionserver.moc"
