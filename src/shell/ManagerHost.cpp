@@ -2,14 +2,36 @@
 
 #include "Banner.h"
 #include "LinkButton.h"
-#include "StandInManager.h"
 
+#ifdef BRENNIC_HAVE_MANAGER
+#include "GrpForm.h"
+#include "MgmtForm.h"
+#else
+#include "StandInManager.h"
 #include <QDialog>
 #include <QFrame>
+#endif
+
+#ifdef BRENNIC_HAVE_MANAGER
 
 std::unique_ptr<QWidget> CreateManagerWindow()
 {
-    // The place of the manager window until it is built.
+    auto manager = std::make_unique<TfrmMgmt>();
+    manager->SetBanner(new TBanner);
+    manager->SetLinkButton(new TLinkButton);
+    return manager;
+}
+
+std::unique_ptr<QWidget> CreateGroupNameWindow()
+{
+    return std::make_unique<TfrmGrpName>(nullptr);
+}
+
+#else
+
+// Holds the manager's place while the program is built without it.
+std::unique_ptr<QWidget> CreateManagerWindow()
+{
     auto manager = std::make_unique<TStandInManager>();
     PlaceBannerAndLink(manager->TopPanel());
     return manager;
@@ -22,10 +44,14 @@ std::unique_ptr<QWidget> CreateGroupNameWindow()
     return dialog;
 }
 
+#endif
+
 void PlaceBannerAndLink(QWidget *pnlTop)
 {
     auto *banner = new TBanner(pnlTop);
     banner->move(24, 11);
+    banner->show();
     auto *link = new TLinkButton(pnlTop);
     link->move(494, 85);
+    link->show();
 }

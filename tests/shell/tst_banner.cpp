@@ -1,0 +1,209 @@
+// The manager's banner and link button: no context menu on the banner, its links
+// and the button open in the desktop's browser, and a failure to do so is reported.
+#include "AppError.h"
+#include "Banner.h"
+#include "LinkButton.h"
+#include "ModalDriver.h"
+#include "MsgBox.h"
+#include "PageServer.h"
+#include "ShellPages.h"
+#include "WebBrowser.h"
+#include "WebEngineBrowser.h"
+#include "WebTestMain.h"
+
+#include <QDesktopServices>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QWebEngineView>
+#include <memory>
+
+// Takes the addresses of one scheme that the desktop is asked to open.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    explicit OpenedUrls(const QString &scheme) : scheme_(scheme) { QDesktopServices::setUrlHandler(scheme, this, "open"); }
+    ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(scheme_); }
+    QList<QUrl> urls;
+
+private:
+    QString scheme_;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+class TestBanner : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+    void bannerShowsTheShippedPage();
+    void rightClick_data();
+    void rightClick();
+    void bannerLinkOpensInTheDesktopBrowser();
+    void linkButtonOpensTheHomePageEachClick();
+    void linkButtonReportsAFailure();
+
+private:
+    static QWidget *visibleMenu();
+    // Clicks into the middle of the control until the page reacts (Chromium drops
+    // input that comes before its first frame).
+    static bool clickUntil(WebBrowser *browser, Qt::MouseButton button, const std::function<bool()> &done);
+};
+
+void TestBanner::cleanup()
+{
+    for (QWidget *menu : QApplication::topLevelWidgets())
+        if (qobject_cast<QMenu *>(menu))
+            menu->close();
+}
+
+QWidget *TestBanner::visibleMenu()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (qobject_cast<QMenu *>(widget) && widget->isVisible())
+            return widget;
+    return nullptr;
+}
+
+bool TestBanner::clickUntil(WebBrowser *browser, Qt::MouseButton button, const std::function<bool()> &done)
+{
+    QWidget *target = static_cast<WebEngineBrowser *>(browser)->View()->focusProxy();
+    if (!target)
+        return false;
+    for (int attempt = 0; attempt < 30 && !done(); ++attempt) {
+        QTest::mouseClick(target, button, {}, target->rect().center());
+        for (int wait = 0; wait < 10 && !done(); ++wait)
+            QTest::qWait(20);
+    }
+    return done();
+}
+
+void TestBanner::bannerShowsTheShippedPage()
+{
+    TBanner banner;
+    QCOMPARE(banner.size(), QSize(468, 60));
+    QSignalSpy completed(banner.Browser(), &WebBrowser::DocumentComplete);
+    QVERIFY(completed.wait(10000));
+    QCOMPARE(banner.Browser()->LocationURL(), BannerPageUrl());
+    QCOMPARE(banner.Browser()->DocumentTitle(), QStringLiteral("Brennic"));
+    QCOMPARE(banner.Browser()->objectName(), QStringLiteral("WebBrowser1"));
+}
+
+void TestBanner::rightClick_data()
+{
+    QTest::addColumn<bool>("banner");
+    QTest::addColumn<bool>("menuShown");
+    QTest::newRow("banner: no menu") << true << false;
+    QTest::newRow("ordinary control: menu") << false << true;
+}
+
+void TestBanner::rightClick()
+{
+    QFETCH(bool, banner);
+    QFETCH(bool, menuShown);
+    PageServer server;
+    server.page(QStringLiteral("/banner"),
+                "<!DOCTYPE html><html><head><title>Banner</title></head>"
+                "<body style=\"margin:0\"><div style=\"width:468px;height:60px;background:#369\"></div><script>"
+                "document.addEventListener('mousedown', function (e) {"
+                "  if (e.button == 2) document.title = 'right ' + (++window.n || (window.n = 1));"
+                "});</script></body></html>");
+    std::unique_ptr<QWidget> host;
+    WebBrowser *browser = nullptr;
+    if (banner) {
+        auto owned = std::make_unique<TBanner>(nullptr, server.url(QStringLiteral("/banner")));
+        browser = owned->Browser();
+        host = std::move(owned);
+    } else {
+        host = std::make_unique<QWidget>();
+        host->resize(468, 60);
+        browser = CreateWebBrowser(host.get());
+        browser->resize(468, 60);
+        browser->Navigate(server.url(QStringLiteral("/banner")));
+    }
+    QSignalSpy completed(browser, &WebBrowser::DocumentComplete);
+    host->show();
+    QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+    QVERIFY(completed.wait(10000));
+
+    QWebEngineView *view = static_cast<WebEngineBrowser *>(browser)->View();
+    // The page sees the right click in both cases.
+    QVERIFY(clickUntil(browser, Qt::RightButton, [view] { return view->title().startsWith(QStringLiteral("right")); }));
+    if (menuShown) {
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMenu(), 5000);
+    } else {
+        QTest::qWait(500);
+        QCOMPARE(visibleMenu(), nullptr);
+    }
+}
+
+void TestBanner::bannerLinkOpensInTheDesktopBrowser()
+{
+    PageServer server;
+    server.titled(QStringLiteral("/elsewhere"), QStringLiteral("Elsewhere"));
+    server.page(QStringLiteral("/banner"),
+                "<!DOCTYPE html><html><head><title>Banner</title></head><body style=\"margin:0\">"
+                "<a href=\"/elsewhere\" style=\"display:block;width:468px;height:60px;background:#369\">go</a>"
+                "</body></html>");
+    OpenedUrls opened(QStringLiteral("http"));
+    TBanner banner(nullptr, server.url(QStringLiteral("/banner")));
+    QSignalSpy completed(banner.Browser(), &WebBrowser::DocumentComplete);
+    banner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&banner));
+    QVERIFY(completed.wait(10000));
+
+    QVERIFY(clickUntil(banner.Browser(), Qt::LeftButton, [&opened] { return !opened.urls.isEmpty(); }));
+    QTest::qWait(200);
+    QCOMPARE(opened.urls, QList<QUrl>{QUrl(server.url(QStringLiteral("/elsewhere")))});
+    QCOMPARE(banner.Browser()->LocationURL(), server.url(QStringLiteral("/banner")));
+    QCOMPARE(server.hits(QStringLiteral("/elsewhere")), 0);
+}
+
+void TestBanner::linkButtonOpensTheHomePageEachClick()
+{
+    OpenedUrls opened(QUrl(HomePageUrl()).scheme());
+    TLinkButton button;
+    QCOMPARE(button.text(), QStringLiteral("Win服务器交流"));
+    QCOMPARE(button.objectName(), QStringLiteral("sBitBtn1"));
+    QCOMPARE(button.size(), QSize(131, 25));
+    QVERIFY(!button.icon().isNull());
+    ModalDriver driver;
+    button.click();
+    button.click();
+    QCOMPARE(opened.urls, (QList<QUrl>{QUrl(HomePageUrl()), QUrl(HomePageUrl())}));
+    QCOMPARE(driver.seen().size(), 0);
+}
+
+void TestBanner::linkButtonReportsAFailure()
+{
+    // This process has no browser to start (its PATH is empty), so opening fails.
+    InstallErrorMessageBoxes();
+    QWidget manager;
+    TLinkButton *button = new TLinkButton(&manager);
+    manager.show();
+    ModalDriver driver;
+    button->click();
+    QCOMPARE(driver.seen().size(), 1);
+    const ModalDriver::Seen &box = driver.seen().first();
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.title, AppTitle());
+    QVERIFY2(box.text.contains(HomePageUrl()), qPrintable(box.text));
+    QVERIFY(manager.isVisible());
+    QCOMPARE(button->parentWidget(), &manager);
+    SetAppErrorPresenter({});
+}
+
+int main(int argc, char *argv[])
+{
+    // No browser may be started from here: nothing on the PATH, no browser variables.
+    static QTemporaryDir emptyPath;
+    qputenv("PATH", emptyPath.path().toLocal8Bit());
+    qunsetenv("BROWSER");
+    qunsetenv("DEFAULT_BROWSER");
+    UsePrivateRuntimeDir();
+    PrepareWebEngine();
+    QApplication app(argc, argv);
+    TestBanner test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_banner.moc"
