@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Starts the whole program on a virtual X display, with a few servers in its
+# catalogue, and saves a picture of the screen.
+# Usage: scripts/screenshot-shell.sh [picture.png]   (default: build/screenshot-shell.png)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(realpath -m "${1:-$root/build/screenshot-shell.png}")
+build="$root/build"
+
+[ -f "$build/build.ninja" ] || "$root/scripts/build.sh" normal
+cmake --build "$build" --target brennic screen_grab >/dev/null
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The program reads its catalogue beside its executable.
+cp "$build/src/shell/brennic" "$work/brennic"
+cat >"$work/SvrList.ini" <<'INI'
+[MISC]
+MaxGroupID=3
+MaxServerId=6
+
+[GroupItem1]
+GroupName=生产服务器
+
+[GroupItem2]
+GroupName=测试环境
+
+[GroupItem3]
+GroupName=数据库
+
+[ServerItem1]
+GroupId=1
+Description=主站 Web 服务器
+Server=127.0.0.10
+Port=3389
+Domain=CORP
+User=administrator
+Password=
+Width=1024
+Height=768
+FullScreen=0
+ColorDeepth=24
+
+[ServerItem2]
+GroupId=1
+Description=备用 Web 服务器
+Server=127.0.0.11
+Port=3389
+Domain=CORP
+User=administrator
+Password=
+Width=1280
+Height=1024
+FullScreen=0
+ColorDeepth=32
+
+[ServerItem3]
+GroupId=2
+Description=测试机
+Server=127.0.0.20
+Port=3390
+Domain=
+User=tester
+Password=
+Width=1024
+Height=768
+FullScreen=0
+ColorDeepth=16
+
+[ServerItem4]
+GroupId=3
+Description=主数据库
+Server=127.0.0.30
+Port=3389
+Domain=CORP
+User=dba
+Password=
+Width=1024
+Height=768
+FullScreen=1
+ColorDeepth=24
+
+[ServerItem5]
+GroupId=3
+Description=只读副本
+Server=127.0.0.31
+Port=3389
+Domain=CORP
+User=dba
+Password=
+Width=1024
+Height=768
+FullScreen=0
+ColorDeepth=24
+
+[ServerItem6]
+GroupId=-1
+Description=跳板机
+Server=localhost
+Port=3389
+Domain=
+User=admin
+Password=
+Width=1024
+Height=768
+FullScreen=0
+ColorDeepth=24
+INI
+
+display=""
+for n in $(seq 91 120); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "screenshot: no free X display number" >&2; exit 1; }
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+
+mkdir -m 700 "$work/runtime"
+export DISPLAY="$display" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime"
+export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu"
+"$work/brennic" >"$work/brennic.log" 2>&1 &
+app_pid=$!
+
+# Time for the pages to load and the first statuses to come in.
+"$build/bench/shell/screen_grab" "$out" 6000
+kill -0 "$app_pid" 2>/dev/null || { echo "screenshot: the program ended early:" >&2; cat "$work/brennic.log" >&2; exit 1; }
+echo "$out"
