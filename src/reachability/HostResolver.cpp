@@ -22,7 +22,8 @@ void HostResolver::lookUp(unsigned slot, unsigned serial, const QByteArray &host
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back(Job{slot, serial, host});
-        if (int(threads_.size()) < maxThreads_ && jobs_.size() > 0)
+        // Another thread only when every running one is busy.
+        if (int(threads_.size()) < maxThreads_ && int(jobs_.size()) > idle_)
             threads_.emplace_back([this] { work(); });
     }
     wake_.notify_one();
@@ -40,7 +41,9 @@ void HostResolver::work()
         Job job;
         {
             std::unique_lock lock(mutex_);
+            ++idle_;
             wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+            --idle_;
             if (quit_)
                 return;
             job = std::move(jobs_.front());

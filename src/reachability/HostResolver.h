@@ -40,5 +40,6 @@ private:
     std::condition_variable wake_;
     std::deque<Job> jobs_;
     std::vector<std::thread> threads_;
+    int idle_ = 0;
     bool quit_ = false;
 };
