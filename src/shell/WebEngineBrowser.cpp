@@ -2,7 +2,6 @@
 
 #include "AppError.h"
 
-#include <QPointer>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
@@ -69,6 +68,7 @@ WebEngineBrowser::WebEngineBrowser(QWidget *parent)
 // scripts then: nothing of that reaches the owner of a control being destroyed.
 WebEngineBrowser::~WebEngineBrowser()
 {
+    alive_.reset();
     blockSignals(true);
     page_->disconnect(this);
 }
@@ -154,12 +154,13 @@ bool WebEngineBrowser::RequestLinkNavigation(const QUrl &url)
 void WebEngineBrowser::OnLoadFinished()
 {
     const int serial = ++loadSerial_;
-    QPointer<WebEngineBrowser> self(this);
-    page_->runJavaScript(TitleScript, QWebEngineScript::ApplicationWorld, [self, serial](const QVariant &title) {
-        if (!self || serial != self->loadSerial_ || !title.isValid())
+    // The engine answers pending scripts also while the page goes with its control.
+    std::weak_ptr<bool> alive = alive_;
+    page_->runJavaScript(TitleScript, QWebEngineScript::ApplicationWorld, [this, alive, serial](const QVariant &title) {
+        if (alive.expired() || serial != loadSerial_ || !title.isValid())
             return;
-        self->documentTitle_ = title.toString();
-        emit self->DocumentComplete();
+        documentTitle_ = title.toString();
+        emit DocumentComplete();
     });
 }
 

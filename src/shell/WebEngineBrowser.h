@@ -2,6 +2,8 @@
 
 #include "WebBrowser.h"
 
+#include <memory>
+
 class QWebEngineView;
 class WebEnginePage;
 
@@ -38,4 +40,5 @@ private:
     bool openedByScript_ = false;
     QString documentTitle_;
     int loadSerial_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
