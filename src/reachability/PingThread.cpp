@@ -3,6 +3,24 @@
 #include "AppError.h"
 #include "StatusRow.h"
 
+#include <QUrl>
+
+namespace {
+
+// The host as the resolver takes it: a name in other than ASCII letters goes
+// in its ASCII (punycode) form.
+QByteArray hostBytes(const QString &address)
+{
+    const QString host = address.trimmed();
+    for (const QChar c : host) {
+        if (c.unicode() > 0x7f)
+            return QUrl::toAce(host);
+    }
+    return host.toLatin1();
+}
+
+} // namespace
+
 TPingThread::TPingThread(bool CreateSuspended, QObject *parent)
     : TPingThread(CreateSuspended, PingEngine::shared(), parent)
 {
@@ -73,7 +91,7 @@ void TPingThread::Terminate()
 void TPingThread::startProbing()
 {
     if (fEngine)
-        fEngine->start(fHandle, FListItem->address().toUtf8(), FListItem->port());
+        fEngine->start(fHandle, hostBytes(FListItem->address()), FListItem->port());
 }
 
 void TPingThread::end()

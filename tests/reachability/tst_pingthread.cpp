@@ -69,6 +69,7 @@ private slots:
                                                         << QStringLiteral("Online");
         QTest::newRow("name whose first address is silent") << QStringLiteral("brennic-first-silent.test") << true << 0
                                                             << QStringLiteral("Offline");
+        QTest::newRow("name in Chinese") << QStringLiteral("服务器.test") << false << 1 << QStringLiteral("Online");
         QTest::newRow("unknown name") << QStringLiteral("no-such-host.invalid") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("all-ones address") << QStringLiteral("255.255.255.255") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("silent host") << QString::fromLatin1(TestNetwork::unreachableHost(1)) << true << 0
