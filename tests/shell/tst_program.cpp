@@ -1,0 +1,112 @@
+// The whole program as its user starts it: its catalogue beside it, nothing set in
+// its environment for the web engine, also when it runs as root.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <unistd.h>
+
+class TestProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void startsAndRendersItsPages();
+
+private:
+    static QList<qint64> descendants(qint64 root);
+    static int renderers(qint64 root);
+};
+
+QList<qint64> TestProgram::descendants(qint64 root)
+{
+    QList<qint64> found;
+    QList<qint64> pending{root};
+    while (!pending.isEmpty() && found.size() < 256) {
+        const qint64 parent = pending.takeFirst();
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            bool number = false;
+            const qint64 pid = entry.toLongLong(&number);
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (!number || !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            if (line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong() == parent) {
+                found << pid;
+                pending << pid;
+            }
+        }
+    }
+    return found;
+}
+
+// Web engine helpers that render pages: the zygote forks them, so they are the
+// children of a helper (and keep its command line).
+int TestProgram::renderers(qint64 root)
+{
+    const auto isHelper = [](qint64 pid) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        return cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("QtWebEngineProcess");
+    };
+    int count = 0;
+    for (const qint64 pid : descendants(root)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qint64 parent = line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+        if (parent != root && isHelper(pid) && isHelper(parent))
+            ++count;
+    }
+    return count;
+}
+
+void TestProgram::startsAndRendersItsPages()
+{
+    QTemporaryDir folder;
+    const QString program = folder.filePath(QStringLiteral("brennic"));
+    QVERIFY(QFile::copy(QStringLiteral(BRENNIC_PROGRAM), program));
+    QFile catalogue(folder.filePath(QStringLiteral("SvrList.ini")));
+    QVERIFY(catalogue.open(QIODevice::WriteOnly));
+    catalogue.write("[MISC]\nMaxGroupID=1\nMaxServerId=1\n\n[GroupItem1]\nGroupName=A\n\n"
+                    "[ServerItem1]\nGroupId=1\nDescription=d\nServer=127.0.0.1\nPort=3389\nDomain=\nUser=u\n"
+                    "Password=\nWidth=1024\nHeight=768\nFullScreen=0\nColorDeepth=24\n");
+    catalogue.close();
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("runtime")));
+    QFile::setPermissions(folder.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
+    environment.remove(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.filePath(QStringLiteral("runtime")));
+    // In the sanitizer build: the web engine's own sized deletes are not this program's.
+    environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("new_delete_type_mismatch=0:detect_leaks=0"));
+    QProcess run;
+    run.setProcessEnvironment(environment);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(program, {});
+    QVERIFY(run.waitForStarted(5000));
+
+    // The default page and the banner each get a renderer.
+    QElapsedTimer limit;
+    limit.start();
+    while (run.state() == QProcess::Running && renderers(run.processId()) < 2 && limit.elapsed() < 30000)
+        QTest::qWait(100);
+    const int rendering = run.state() == QProcess::Running ? renderers(run.processId()) : 0;
+    QTest::qWait(500);
+    const bool stillRunning = run.state() == QProcess::Running;
+    run.terminate();
+    if (!run.waitForFinished(10000)) {
+        run.kill();
+        run.waitForFinished(5000);
+    }
+    const QByteArray output = run.readAll();
+    QVERIFY2(stillRunning, output.constData());
+    QVERIFY2(rendering >= 2, output.constData());
+    QVERIFY(!output.contains("without --no-sandbox"));
+    qInfo("euid %u: the program ran with %d renderers", unsigned(geteuid()), rendering);
+}
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"
