@@ -9,9 +9,9 @@
 
 TBanner::TBanner(QWidget *parent, const QString &page) : QWidget(parent), WebBrowser1(CreateWebBrowser(this))
 {
-    setObjectName(QStringLiteral("Banner"));
+    setObjectName(QStringLiteral("WebBrowser1"));
     setFixedSize(468, 60);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1->setObjectName(QStringLiteral("BannerPage"));
     WebBrowser1->SetSilent(true);
     WebBrowser1->SetContextMenuEnabled(false);
     auto *layout = new QVBoxLayout(this);

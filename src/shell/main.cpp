@@ -12,6 +12,8 @@ int main(int argc, char *argv[])
 {
     PrepareWebEngine();
     QApplication app(argc, argv);
+    // The main window alone ends the program; other windows are never asked to close.
+    QApplication::setQuitOnLastWindowClosed(false);
     InstallErrorMessageBoxes();
     {
         // Created in this order, destroyed in the reverse one.
@@ -21,7 +23,7 @@ int main(int argc, char *argv[])
         const std::unique_ptr<QWidget> frmGrpName = CreateGroupNameWindow();
 
         FormMain.SetManager(frmMgmt.get());
-        QObject::connect(&FormMain, &TFormMain::Closed, &app, &QCoreApplication::quit);
+        QObject::connect(&FormMain, &TFormMain::Closed, &app, [] { QCoreApplication::exit(0); });
         FormMain.show();
         app.exec();
     }

@@ -85,7 +85,7 @@ void TestBanner::bannerShowsTheShippedPage()
     QVERIFY(completed.wait(10000));
     QCOMPARE(banner.Browser()->LocationURL(), BannerPageUrl());
     QCOMPARE(banner.Browser()->DocumentTitle(), QStringLiteral("Brennic"));
-    QCOMPARE(banner.Browser()->objectName(), QStringLiteral("WebBrowser1"));
+    QCOMPARE(banner.objectName(), QStringLiteral("WebBrowser1"));
 }
 
 void TestBanner::rightClick_data()
