@@ -1,5 +1,6 @@
 // The tabbed browser window: its tabs, captions, address box, keys and the pages'
 // requests, against pages served by the test on loopback.
+#include "LogonForm.h"
 #include "Main.h"
 #include "ModalDriver.h"
 #include "PageControl.h"
@@ -11,6 +12,7 @@
 
 #include "AppError.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -29,6 +31,20 @@ QByteArray scriptPage(const QString &title, const QByteArray &body)
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title.toUtf8() + "</title></head><body>"
            + body + "</body></html>";
 }
+
+// A window that counts the requests to close it.
+class CloseCounter : public QWidget {
+public:
+    using QWidget::QWidget;
+    int closeRequests = 0;
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        ++closeRequests;
+        event->ignore(); // would ask its user
+    }
+};
 
 } // namespace
 
@@ -60,6 +76,8 @@ private slots:
     void enterInTheAddressBox();
     void backWithoutHistoryDoesNothing();
     void noTabWhileTheWindowCloses();
+    void closingAsksNoOtherWindow();
+    void logonWindowIsEmpty();
 
 private:
     void open(const QString &defaultPage);
@@ -559,6 +577,40 @@ void TestMain::noTabWhileTheWindowCloses()
     QCOMPARE(window_->m_nBrowserTag, 1);
     QCOMPARE(tabs()->tabText(1), QStringLiteral("Alpha"));
     QCOMPARE(window_->EditUrl->text(), server_->url(QStringLiteral("/a")));
+}
+
+void TestMain::closingAsksNoOtherWindow()
+{
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    window_ = std::make_unique<TFormMain>(server_->url(QStringLiteral("/a")));
+    auto manager = std::make_unique<CloseCounter>(nullptr, Qt::Window);
+    auto *session = new CloseCounter(manager.get(), Qt::Window); // a session window the manager owns
+    QPointer<QWidget> sessionAlive(session);
+    window_->SetManager(manager.get());
+    window_->show();
+    session->show();
+    QVERIFY(QTest::qWaitForWindowExposed(session));
+    QSignalSpy closed(window_.get(), &TFormMain::Closed);
+
+    QVERIFY(window_->close());
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(!window_->isVisible());
+    QCOMPARE(manager->closeRequests, 0);
+    QCOMPARE(session->closeRequests, 0);
+    // The program then destroys the manager before the main window, and the
+    // session windows go with it.
+    manager.reset();
+    QVERIFY(sessionAlive.isNull());
+    window_.reset();
+}
+
+void TestMain::logonWindowIsEmpty()
+{
+    TfrmLogon logon;
+    QCOMPARE(logon.windowTitle(), QStringLiteral("登陆信息"));
+    QVERIFY(logon.isWindow());
+    QVERIFY(!logon.isVisible());
+    QVERIFY(logon.findChildren<QWidget *>().isEmpty());
 }
 
 BRENNIC_WEB_TEST_MAIN(TestMain)
