@@ -71,7 +71,8 @@ private slots:
     void scriptOpenedPageClosesWithoutQuestion();
     void userOpenedPageAsks_data();
     void userOpenedPageAsks();
-    void escAndF5FromTheAddressBox();
+    void escAndF5_data();
+    void escAndF5();
     void enterInTheAddressBox_data();
     void enterInTheAddressBox();
     void backWithoutHistoryDoesNothing();
@@ -474,8 +475,16 @@ void TestMain::userOpenedPageAsks()
     QCOMPARE(tabs()->count(), tabsAfter);
 }
 
-void TestMain::escAndF5FromTheAddressBox()
+void TestMain::escAndF5_data()
 {
+    QTest::addColumn<bool>("inAddressBox");
+    QTest::newRow("focus in the address box") << true;
+    QTest::newRow("focus in the page") << false;
+}
+
+void TestMain::escAndF5()
+{
+    QFETCH(bool, inAddressBox);
     server_->titled(QStringLiteral("/count"), QStringLiteral("Counted"));
     server_->hang(QStringLiteral("/hang"));
     open(server_->url(QStringLiteral("/count")));
@@ -483,26 +492,30 @@ void TestMain::escAndF5FromTheAddressBox()
     press(1);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-    window_->EditUrl->setFocus();
-    QTRY_VERIFY(window_->EditUrl->hasFocus());
+    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    QWidget *focus = inAddressBox ? static_cast<QWidget *>(window_->EditUrl) : view->focusProxy();
+    QVERIFY(focus);
+    focus->setFocus();
+    QTRY_VERIFY(focus->hasFocus());
 
-    QTest::keyClick(window_->EditUrl, Qt::Key_F5);
+    QTest::keyClick(focus, Qt::Key_F5);
     QTRY_COMPARE_WITH_TIMEOUT(server_->hits(QStringLiteral("/count")), 2, 10000);
 
-    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
     QSignalSpy finished(view, &QWebEngineView::loadFinished);
     browserAt(1)->Navigate(server_->url(QStringLiteral("/hang")));
     QTRY_COMPARE_WITH_TIMEOUT(server_->hits(QStringLiteral("/hang")), 1, 10000);
     QTest::qWait(100);
     QCOMPARE(finished.count(), 0);
-    window_->EditUrl->setFocus();
-    QTest::keyClick(window_->EditUrl, Qt::Key_Escape);
+    focus->setFocus();
+    QTest::keyClick(focus, Qt::Key_Escape);
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
     QCOMPARE(finished.first().first().toBool(), false);
 
-    // The keys go on to the address box as well.
-    QTest::keyClicks(window_->EditUrl, QStringLiteral("xyz"));
-    QVERIFY(window_->EditUrl->text().endsWith(QStringLiteral("xyz")));
+    if (inAddressBox) {
+        // The keys go on to the address box as well.
+        QTest::keyClicks(window_->EditUrl, QStringLiteral("xyz"));
+        QVERIFY(window_->EditUrl->text().endsWith(QStringLiteral("xyz")));
+    }
 }
 
 void TestMain::enterInTheAddressBox_data()
