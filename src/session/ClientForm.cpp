@@ -177,7 +177,6 @@ void TfrmClient::Finish()
 void TfrmClient::msrdpclnt1Connected()
 {
     msrdpclnt1->setCursor(Qt::ArrowCursor);
-    msrdpclnt1->unsetCursor();
 }
 
 void TfrmClient::msrdpclnt1Disconnected(int discReason)
@@ -220,14 +219,13 @@ void TfrmClient::msrdpclnt1UserNameAcquired(const QString &bstrUserName)
 void TfrmClient::msrdpclnt1LeaveFullScreenMode()
 {
     // Back to the design size near the top-left corner of the screen. The outer
-    // size the window had before the settings sized it is its client size plus
-    // the frame, so the client area is set and the frame comes on top.
+    // size noted before the settings sized the window is the design's client size
+    // (the window had no frame yet), so it is given to the client area and the
+    // frame comes on top, as the design had it.
     resize(FWidth_Old, height());
     resize(width(), FHeight_Old);
-    const QRect frame = frameGeometry();
-    const QPoint offset = frame.topLeft() - geometry().topLeft();
-    Q_UNUSED(offset);
-    move(10, 10);
+    move(x(), 10);
+    move(10, y());
 }
 
 void TfrmClient::tmrTimeOutTimer()

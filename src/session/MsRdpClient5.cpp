@@ -219,6 +219,15 @@ QImage TMsRdpClient5::RemoteFrame() const
     return frame.Image.copy();
 }
 
+QRgb TMsRdpClient5::RemotePixel(QPoint point) const
+{
+    if (!session_)
+        return 0;
+    RdpFrameBuffer &frame = session_->Frame();
+    std::lock_guard guard(frame.Lock);
+    return frame.Image.valid(point) ? frame.Image.pixel(point) : 0;
+}
+
 void TMsRdpClient5::SetCertificateStoreFolder(const QString &folder)
 {
     SetCertificateStore(folder);

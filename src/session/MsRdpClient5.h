@@ -88,6 +88,8 @@ public:
     QSize RemoteDesktopSize() const;
     // A copy of the remote desktop's picture.
     QImage RemoteFrame() const;
+    // One pixel of it, 0 outside.
+    QRgb RemotePixel(QPoint point) const;
 
     // Where the known-hosts store of server certificates lives, for every session.
     static void SetCertificateStoreFolder(const QString &folder);

@@ -145,6 +145,7 @@ public:
     }
 
     QString Name() const { return name_; }
+    qint64 Pid() const { return process_.processId(); }
 
     QProcessEnvironment Environment() const
     {
@@ -231,13 +232,15 @@ public:
     ~Painter() { StopProcess(process_); }
 
     bool Start(const QString &program, const Display &display, const QString &color,
-               const QString &keysFile = {}, double fps = 0, const QString &other = {})
+               const QString &keysFile = {}, double fps = 0, const QString &other = {}, int square = 0)
     {
         QStringList arguments{QStringLiteral("--color"), color};
         if (!keysFile.isEmpty())
             arguments << QStringLiteral("--keys") << keysFile;
         if (fps > 0)
             arguments << QStringLiteral("--animate") << QString::number(fps) << QStringLiteral("--other") << other;
+        if (square > 0)
+            arguments << QStringLiteral("--square") << QString::number(square);
         process_.setProcessEnvironment(display.Environment());
         process_.start(program, arguments);
         if (!process_.waitForStarted(3000))

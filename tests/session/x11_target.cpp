@@ -2,7 +2,9 @@
 // with one colour, writes every key typed to it into a file, and with --animate
 // alternates two colours a number of times per second.
 //
-//   x11_target --color RRGGBB [--keys FILE] [--animate FPS --other RRGGBB]
+//   x11_target --color RRGGBB [--keys FILE] [--animate FPS --other RRGGBB [--square SIDE]]
+//
+// With --square only a square of that side at the centre changes.
 //
 // Prints "ready" once its window is on the screen and has the keyboard focus.
 
@@ -39,6 +41,7 @@ int main(int argc, char **argv)
     unsigned long other = 0x993366;
     const char *keysPath = nullptr;
     double fps = 0;
+    int square = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--color"))
             color = parseColor(argv[i + 1]);
@@ -48,6 +51,8 @@ int main(int argc, char **argv)
             keysPath = argv[i + 1];
         else if (!std::strcmp(argv[i], "--animate"))
             fps = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--square"))
+            square = std::atoi(argv[i + 1]);
     }
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
@@ -81,6 +86,9 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     FILE *keys = keysPath ? std::fopen(keysPath, "a") : nullptr;
+    const GC gc = XCreateGC(display, window, 0, nullptr);
+    const int width = DisplayWidth(display, screen);
+    const int height = DisplayHeight(display, screen);
     const int fd = ConnectionNumber(display);
     bool alternate = false;
     double next = now();
@@ -104,8 +112,14 @@ int main(int argc, char **argv)
             const double t = now();
             if (t >= next) {
                 alternate = !alternate;
-                XSetWindowBackground(display, window, alternate ? other : color);
-                XClearWindow(display, window);
+                if (square > 0) {
+                    XSetForeground(display, gc, alternate ? other : color);
+                    XFillRectangle(display, window, gc, (width - square) / 2, (height - square) / 2,
+                                   unsigned(square), unsigned(square));
+                } else {
+                    XSetWindowBackground(display, window, alternate ? other : color);
+                    XClearWindow(display, window);
+                }
                 XFlush(display);
                 next += 1.0 / fps;
                 if (next < t)
@@ -120,6 +134,7 @@ int main(int argc, char **argv)
     }
     if (keys)
         std::fclose(keys);
+    XFreeGC(display, gc);
     XDestroyWindow(display, window);
     XCloseDisplay(display);
     return 0;

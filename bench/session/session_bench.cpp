@@ -1,0 +1,401 @@
+// Compares this program's RDP session with Debian's xfreerdp against the same
+// loopback shadow server, in one run: time from connect to the first frame, CPU
+// and frames per second while the server's display changes 30 times a second,
+// and memory per open session.
+//
+//   session_bench [seconds]        (default 20)
+
+#include "MsRdpClient5.h"
+#include "RdpTestServer.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QTest>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <thread>
+#include <ctime>
+
+namespace {
+
+constexpr QRgb ColorA = 0x336699;
+constexpr QRgb ColorB = 0xCC6633;
+constexpr double ChangesPerSecond = 30;
+
+bool Near(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) <= 16 && std::abs(qGreen(a) - qGreen(b)) <= 16
+        && std::abs(qBlue(a) - qBlue(b)) <= 16;
+}
+
+// 0 for neither colour, 1 for A, 2 for B.
+int Which(QRgb pixel)
+{
+    return Near(pixel, ColorA) ? 1 : Near(pixel, ColorB) ? 2 : 0;
+}
+
+double ProcessCpuSeconds(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks; // utime, stime
+}
+
+double SelfCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6 + double(usage.ru_stime.tv_sec)
+        + double(usage.ru_stime.tv_usec) / 1e6;
+}
+
+double MemoryMb(pid_t pid, const char *field)
+{
+    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QString::fromLatin1(
+        std::strcmp(field, "Pss:") == 0 ? "smaps_rollup" : "status")));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(std::strlen(field))).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+struct Figures {
+    double firstFrameMs = 0;
+    double cpuSeconds = 0;
+    double changesSeen = 0;
+    double framesPainted = -1;
+    double seconds = 0;
+    double memoryMb = 0;
+    double displayCpuSeconds = -1; // the X server that shows the client's window
+};
+
+// ---- this program ----------------------------------------------------------------
+
+class Counter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+std::unique_ptr<TMsRdpClient5> OpenOurs(int port)
+{
+    auto control = std::make_unique<TMsRdpClient5>();
+    control->resize(1024, 768);
+    control->SetServer(QStringLiteral("127.0.0.1"));
+    control->AdvancedSettings2()->SetRDPPort(port);
+    control->SetDesktopWidth(1024);
+    control->SetDesktopHeight(768);
+    control->SetColorDepth(24);
+    control->show();
+    control->Connect();
+    return control;
+}
+
+std::optional<double> OurFirstFrameMs(int port)
+{
+    QElapsedTimer timer;
+    timer.start();
+    auto control = OpenOurs(port);
+    const QPoint centre(512, 384);
+    if (!QTest::qWaitFor([&] { return Which(control->RemotePixel(centre)) != 0; }, 15000))
+        return std::nullopt;
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// CPU time of the calling thread.
+double ThreadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Counts the changes between the two colours seen in samples taken every 5 ms;
+// returns the sampler's own CPU time.
+template <class Sample>
+double CountChanges(Sample sample, int seconds, int *changes)
+{
+    const double cpu0 = ThreadCpuSeconds();
+    int last = Which(sample());
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < seconds * 1000) {
+        QThread::msleep(5);
+        const int now = Which(sample());
+        if (now != 0 && now != last) {
+            ++*changes;
+            last = now;
+        }
+    }
+    return ThreadCpuSeconds() - cpu0;
+}
+
+Figures OurRun(int port, int seconds)
+{
+    Figures f;
+    auto control = OpenOurs(port);
+    Counter counter;
+    control->installEventFilter(&counter);
+    const QPoint centre(512, 384);
+    if (!QTest::qWaitFor([&] { return Which(control->RemotePixel(centre)) != 0; }, 15000))
+        return f;
+    QTest::qWait(500);
+    counter.paints = 0;
+    int changes = 0;
+    double samplerCpu = 0;
+    const double cpu0 = SelfCpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    // The sampler runs on a thread of its own and its CPU time is taken out, as
+    // it is for xfreerdp, whose samples are taken by this process.
+    std::thread sampler([&] {
+        samplerCpu = CountChanges([&] { return control->RemotePixel(centre); }, seconds, &changes);
+    });
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    sampler.join();
+    f.seconds = double(timer.elapsed()) / 1000;
+    f.cpuSeconds = SelfCpuSeconds() - cpu0 - samplerCpu;
+    f.changesSeen = changes;
+    f.framesPainted = counter.paints;
+    return f;
+}
+
+double OurMemoryPerSession(int port, int sessions)
+{
+    std::vector<std::unique_ptr<TMsRdpClient5>> open;
+    open.push_back(OpenOurs(port));
+    (void)QTest::qWaitFor([&] { return open[0]->Connected() > 0; }, 15000);
+    QTest::qWait(2000);
+    const double before = MemoryMb(getpid(), "VmRSS:");
+    for (int i = 1; i <= sessions; ++i)
+        open.push_back(OpenOurs(port));
+    (void)QTest::qWaitFor([&] { return std::all_of(open.begin(), open.end(), [](auto &c) { return c->Connected() > 0; }); },
+                    30000);
+    QTest::qWait(3000);
+    const double after = MemoryMb(getpid(), "VmRSS:");
+    return (after - before) / sessions;
+}
+
+// ---- xfreerdp -------------------------------------------------------------------------
+
+class XfreerdpSession {
+public:
+    XfreerdpSession(const RdpTest::Display &display, int port)
+    {
+        process_.setProcessEnvironment(display.Environment());
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.setStandardErrorFile(QProcess::nullDevice());
+        process_.start(QStringLiteral("xfreerdp"),
+                       {QStringLiteral("/v:127.0.0.1:%1").arg(port), QStringLiteral("/cert:ignore"),
+                        QStringLiteral("/size:1024x768"), QStringLiteral("/bpp:24"), QStringLiteral("-grab-keyboard"),
+                        QStringLiteral("/w:1024"), QStringLiteral("/h:768")});
+        process_.waitForStarted(5000);
+    }
+    ~XfreerdpSession() { RdpTest::StopProcess(process_); }
+    pid_t Pid() const { return pid_t(process_.processId()); }
+
+private:
+    QProcess process_;
+};
+
+// Reads the colour at the centre of the xfreerdp window from its own X display.
+class ScreenSampler {
+public:
+    explicit ScreenSampler(const QString &display) { display_ = XOpenDisplay(display.toLatin1().constData()); }
+    ~ScreenSampler()
+    {
+        if (display_)
+            XCloseDisplay(display_);
+    }
+    // The window is placed by the X server at the top-left corner: the remote
+    // centre is at (512, 384) of the screen.
+    QRgb Centre()
+    {
+        if (!display_)
+            return 0;
+        XImage *image = XGetImage(display_, DefaultRootWindow(display_), 512, 384, 1, 1, AllPlanes, ZPixmap);
+        if (!image)
+            return 0;
+        const QRgb pixel = QRgb(XGetPixel(image, 0, 0)) & 0xFFFFFF;
+        XDestroyImage(image);
+        return pixel;
+    }
+
+private:
+    ::Display *display_ = nullptr;
+};
+
+std::optional<double> XfreerdpFirstFrameMs(const RdpTest::Display &clientDisplay, int port)
+{
+    ScreenSampler sampler(clientDisplay.Name());
+    QElapsedTimer timer;
+    timer.start();
+    XfreerdpSession session(clientDisplay, port);
+    while (timer.elapsed() < 15000) {
+        if (Which(sampler.Centre()) != 0)
+            return double(timer.nsecsElapsed()) / 1e6;
+        QThread::usleep(2000);
+    }
+    return std::nullopt;
+}
+
+Figures XfreerdpRun(const RdpTest::Display &clientDisplay, int port, int seconds)
+{
+    Figures f;
+    ScreenSampler sampler(clientDisplay.Name());
+    XfreerdpSession session(clientDisplay, port);
+    QElapsedTimer wait;
+    wait.start();
+    while (Which(sampler.Centre()) == 0 && wait.elapsed() < 15000)
+        QThread::msleep(5);
+    QThread::msleep(500);
+    int last = Which(sampler.Centre());
+    int changes = 0;
+    const double cpu0 = ProcessCpuSeconds(session.Pid());
+    const double display0 = ProcessCpuSeconds(pid_t(clientDisplay.Pid()));
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < seconds * 1000) {
+        QThread::msleep(5);
+        const int now = Which(sampler.Centre());
+        if (now != 0 && now != last) {
+            ++changes;
+            last = now;
+        }
+    }
+    f.seconds = double(timer.elapsed()) / 1000;
+    f.cpuSeconds = ProcessCpuSeconds(session.Pid()) - cpu0;
+    f.displayCpuSeconds = ProcessCpuSeconds(pid_t(clientDisplay.Pid())) - display0;
+    f.changesSeen = changes;
+    f.memoryMb = MemoryMb(session.Pid(), "VmRSS:");
+    return f;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void Print(const char *name, const Figures &f, double firstFrame, double memory)
+{
+    std::printf("%-10s first frame %7.0f ms | %5.2f CPU s in %4.1f s, %5.1f changes/s seen", name, firstFrame,
+                f.cpuSeconds, f.seconds, f.changesSeen / std::max(0.001, f.seconds));
+    if (f.framesPainted >= 0)
+        std::printf(", %5.1f paints/s", f.framesPainted / std::max(0.001, f.seconds));
+    std::printf(", %6.2f CPU ms per change seen", 1000 * f.cpuSeconds / std::max(1.0, f.changesSeen));
+    if (f.displayCpuSeconds >= 0)
+        std::printf(" (%.2f with its X server's drawing)",
+                    1000 * (f.cpuSeconds + f.displayCpuSeconds) / std::max(1.0, f.changesSeen));
+    std::printf(" | %6.1f MB per session\n", memory);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
+    const QString missing = RdpTest::MissingServerPrograms();
+    if (!missing.isEmpty() || !RdpTest::HaveProgram(QStringLiteral("xfreerdp"))) {
+        std::fprintf(stderr, "session_bench: needs Xvfb, freerdp-shadow-cli, winpr-hash and xfreerdp\n");
+        return 1;
+    }
+    QTemporaryDir store;
+    TMsRdpClient5::SetCertificateStoreFolder(store.path());
+    // The certificate is trusted once by hand below; the question box would stop the run.
+    QString error;
+    RdpTest::Display serverDisplay;
+    RdpTest::Display clientDisplay;
+    RdpTest::Server server;
+    if (!serverDisplay.Start(&error) || !clientDisplay.Start(&error)) {
+        std::fprintf(stderr, "session_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!server.Start(serverDisplay, &error)) {
+        std::fprintf(stderr, "session_bench: server: %s\n", qPrintable(error));
+        return 1;
+    }
+    // Answer the first certificate question with "trust and remember".
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+                box->button(QMessageBox::Yes)->click();
+    });
+    answer.start(5);
+
+    // Two scenes: the whole screen changes, or a square of 256 x 256 at its centre.
+    for (int square : {0, 256}) {
+        RdpTest::Painter painter;
+        if (!painter.Start(QStringLiteral(BRENNIC_X11_TARGET), serverDisplay, QStringLiteral("336699"), {},
+                           ChangesPerSecond, QStringLiteral("cc6633"), square)) {
+            std::fprintf(stderr, "session_bench: painter did not start\n");
+            return 1;
+        }
+        if (square == 0) {
+            // The first connection of the process, certificate question included.
+            QElapsedTimer cold;
+            cold.start();
+            auto first = OpenOurs(server.Port());
+            (void)QTest::qWaitFor([&] { return Which(first->RemotePixel(QPoint(512, 384))) != 0; }, 15000);
+            std::printf("brennic: first connection of the process (certificate trusted by a box answered at once): "
+                        "first frame after %.0f ms\n", double(cold.nsecsElapsed()) / 1e6);
+        }
+        WaitForRdpWorkers(1000);
+        int serverChanges = 0;
+        {
+            ScreenSampler onServer(serverDisplay.Name());
+            CountChanges([&] { return onServer.Centre(); }, 2, &serverChanges);
+        }
+        std::printf("\n== server display: %s changes %.0f times a second; %d s per measurement\n",
+                    square ? "a 256 x 256 square" : "the whole 1024 x 768 screen", ChangesPerSecond, seconds);
+        std::printf("   (sampled on the server's own display: %.1f changes/s)\n", serverChanges / 2.0);
+        std::vector<double> ourFirst;
+        std::vector<double> theirFirst;
+        for (int round = 0; round < 5; ++round) {
+            if (auto ms = XfreerdpFirstFrameMs(clientDisplay, server.Port()))
+                theirFirst.push_back(*ms);
+            if (auto ms = OurFirstFrameMs(server.Port()))
+                ourFirst.push_back(*ms);
+            WaitForRdpWorkers(1000);
+        }
+        const Figures theirs = XfreerdpRun(clientDisplay, server.Port(), seconds);
+        const Figures ours = OurRun(server.Port(), seconds);
+        WaitForRdpWorkers(1000);
+        const double ourMemory = OurMemoryPerSession(server.Port(), 4);
+        WaitForRdpWorkers(1000);
+        Print("brennic", ours, Median(ourFirst), ourMemory);
+        Print("xfreerdp", theirs, Median(theirFirst), theirs.memoryMb);
+    }
+    std::printf("\nfirst frame: median of 5, xfreerdp's includes its process start; memory: brennic's is the RSS "
+                "growth per additional session over 4, xfreerdp's the RSS of its process\n");
+    return 0;
+}
