@@ -233,7 +233,7 @@ void TFormMain::FormCreate()
     m_dtTabDouble = clock_();
     m_BrowserList.Clear();
     WebBrowser1->Tag = HandleOf(TabSheetWeb);
-    m_BrowserList.Add(QStringLiteral("0"), std::make_unique<TBrowserEntry>(TBrowserEntry{WebBrowser1, TabSheetWeb}));
+    m_BrowserList.Add(QStringLiteral("0"), std::make_unique<TBrowserEntry>(TBrowserEntry{WebBrowser1, TabSheetWeb.data()}));
     SelectTab(1);
     WebBrowser1->Navigate(defaultPage_);
 }

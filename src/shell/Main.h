@@ -83,8 +83,8 @@ private:
     TPageControl *PageControlMain = nullptr;
     TTabSheet *TabSheetForm = nullptr;
     QLabel *PanelMain = nullptr;
-    TTabSheet *TabSheetWeb = nullptr;
-    WebBrowser *WebBrowser1 = nullptr;
+    QPointer<TTabSheet> TabSheetWeb; // closes like any browser tab
+    QPointer<WebBrowser> WebBrowser1;
     TTabSheet *TabSheetNew = nullptr;
     QTimer *TimerCloseTab = nullptr;
 
