@@ -1,0 +1,239 @@
+#include "EditForm.h"
+
+#include "AppError.h"
+#include "MsgBox.h"
+#include "RdpConst.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTimer>
+
+namespace {
+
+template <class W>
+W *make(QWidget *parent, const char *name, int x, int y, int w = -1, int h = -1)
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->move(x, y);
+    if (w > 0)
+        widget->resize(w, h > 0 ? h : widget->sizeHint().height());
+    return widget;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &text, int x, int y)
+{
+    auto *l = make<QLabel>(parent, name, x, y);
+    l->setText(text);
+    l->adjustSize();
+    return l;
+}
+
+std::optional<int> wholeNumber(const QLineEdit *field)
+{
+    bool ok = false;
+    const int value = field->text().toInt(&ok, 10);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+} // namespace
+
+TfrmEdit::TfrmEdit(QWidget *owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("frmEdit"));
+    setWindowTitle(QStringLiteral("添加"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(11);
+    setFont(f);
+    setFixedSize(290, 304);
+
+    tbcSett = make<QTabBar>(this, "tbcSett", 8, 0);
+    tbcSett->addTab(QStringLiteral("登陆"));
+    tbcSett->addTab(QStringLiteral("显示"));
+    tbcSett->setExpanding(false);
+    tbcSett->setDrawBase(true);
+    tbcSett->resize(273, 265);
+
+    grpConn = make<QGroupBox>(tbcSett, "grpConn", 3, 24, 267, 153);
+    grpConn->setTitle(QStringLiteral("连接信息"));
+    grpDisp = make<QGroupBox>(tbcSett, "grpDisp", 3, 24, 267, 153);
+    grpDisp->setTitle(QStringLiteral("设置"));
+    grpDisp->lower();
+    lblDesc = label(tbcSett, "lblDesc", QStringLiteral("备注:"), 19, 176);
+    edtDesc = make<QLineEdit>(tbcSett, "edtDesc", 21, 195, 231);
+
+    lblServer = label(grpConn, "lblServer", QStringLiteral("服务器IP/网址:"), 18, 15);
+    edtSvr = make<QLineEdit>(grpConn, "edtSvr", 18, 31, 153);
+    lblPort = label(grpConn, "lblPort", QStringLiteral("端口:"), 200, 12);
+    edtPort = make<QLineEdit>(grpConn, "edtPort", 200, 31, 49);
+    edtPort->setText(QStringLiteral("3389"));
+    lblUser = label(grpConn, "lblUser", QStringLiteral("用户名:"), 18, 58);
+    edtUser = make<QLineEdit>(grpConn, "edtUser", 18, 77, 153);
+    lblPwd = label(grpConn, "lblPwd", QStringLiteral("密码:"), 18, 104);
+    edtPwd = make<QLineEdit>(grpConn, "edtPwd", 18, 123, 153);
+    edtPwd->setEchoMode(QLineEdit::Password);
+
+    lblWidth = label(grpDisp, "lblWidth", QStringLiteral("宽"), 16, 16);
+    edtWidth = make<QLineEdit>(grpDisp, "edtWidth", 16, 32, 36);
+    edtWidth->setText(QStringLiteral("1024"));
+    lbl1 = label(grpDisp, "lbl1", QStringLiteral("X"), 58, 35);
+    lblHeight = label(grpDisp, "lblHeight", QStringLiteral("高"), 100, 15);
+    edtHeight = make<QLineEdit>(grpDisp, "edtHeight", 71, 32, 34);
+    edtHeight->setText(QStringLiteral("768"));
+    chkFullScr = make<QCheckBox>(grpDisp, "chkFullScr", 16, 59);
+    chkFullScr->setText(QStringLiteral("全屏"));
+    chkFullScr->adjustSize();
+    lblColors = label(grpDisp, "lblColors", QStringLiteral("颜色"), 16, 92);
+    cbbColors = make<QComboBox>(grpDisp, "cbbColors", 16, 106, 169);
+
+    btnOK = make<QPushButton>(this, "btnOK", 121, 271, 75, 25);
+    btnOK->setText(QStringLiteral("确定"));
+    btnOK->setDefault(true);
+    btnCancel = make<QPushButton>(this, "btnCancel", 207, 271, 75, 25);
+    btnCancel->setText(QStringLiteral("取消"));
+    btnCancel->setAutoDefault(false);
+    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    for (QLineEdit *digits : {edtWidth, edtHeight, edtPort})
+        digits->installEventFilter(this);
+    connect(tbcSett, &QTabBar::currentChanged, this, [this] { Guard([&] { tbcSettChange(); }); });
+
+    setTabOrder(tbcSett, edtSvr);
+    setTabOrder(edtSvr, edtPort);
+    setTabOrder(edtPort, edtUser);
+    setTabOrder(edtUser, edtPwd);
+    setTabOrder(edtPwd, edtWidth);
+    setTabOrder(edtWidth, edtHeight);
+    setTabOrder(edtHeight, chkFullScr);
+    setTabOrder(chkFullScr, cbbColors);
+    setTabOrder(cbbColors, edtDesc);
+    setTabOrder(edtDesc, btnOK);
+    setTabOrder(btnOK, btnCancel);
+
+    tmrUpdate = new QTimer(this);
+    tmrUpdate->setObjectName(QStringLiteral("tmrUpdate"));
+    tmrUpdate->setInterval(10);
+    connect(tmrUpdate, &QTimer::timeout, this, [this] { Guard([&] { tmrUpdateTimer(); }); });
+    tmrUpdate->start();
+
+    FormCreate();
+    tbcSettChange();
+}
+
+void TfrmEdit::FormCreate()
+{
+    cbbColors->clear();
+    for (const QString &name : ColorDepthNames)
+        cbbColors->addItem(name);
+    cbbColors->setCurrentIndex(DefaultColorDepthIndex);
+}
+
+void TfrmEdit::tbcSettChange()
+{
+    grpConn->setVisible(tbcSett->currentIndex() == 0);
+    grpDisp->setVisible(tbcSett->currentIndex() == 1);
+}
+
+void TfrmEdit::tmrUpdateTimer()
+{
+    const bool sized = !chkFullScr->isChecked();
+    edtWidth->setEnabled(sized);
+    edtHeight->setEnabled(sized);
+}
+
+bool TfrmEdit::edtHeightKeyPress(QChar key)
+{
+    return (key >= u'0' && key <= u'9') || key == QChar(8);
+}
+
+bool TfrmEdit::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const QString text = static_cast<QKeyEvent *>(event)->text();
+        // Typed characters other than digits and backspace never reach the field.
+        if (!text.isEmpty() && text[0].isPrint() && !edtHeightKeyPress(text[0]))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfrmEdit::keyPressEvent(QKeyEvent *event)
+{
+    // Escape has no binding here.
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TfrmEdit::refuse(const QString &message, int tab, QLineEdit *field)
+{
+    ShowMessageBox(this, message);
+    tbcSett->setCurrentIndex(tab);
+    tbcSettChange();
+    field->setFocus();
+    return false;
+}
+
+bool TfrmEdit::FormCloseQuery()
+{
+    if (edtSvr->text().trimmed().isEmpty())
+        return refuse(QStringLiteral("服务器空,请添加"), 0, edtSvr);
+    if (!wholeNumber(edtPort))
+        return refuse(QStringLiteral("端口必须是整数"), 0, edtPort);
+    if (!wholeNumber(edtWidth))
+        return refuse(QStringLiteral("宽度必须是整数"), 1, edtWidth);
+    if (!wholeNumber(edtHeight))
+        return refuse(QStringLiteral("高度必须是整数"), 1, edtHeight);
+    return true;
+}
+
+void TfrmEdit::done(int result)
+{
+    bool canClose = true;
+    if (result == QDialog::Accepted)
+        Guard([&] { canClose = FormCloseQuery(); });
+    if (canClose)
+        QDialog::done(result);
+}
+
+bool EditServerSettings(QWidget *owner, TClientSettings &settings, QString &description)
+{
+    TfrmEdit dialog(owner);
+    if (!settings.Server.isEmpty()) {
+        dialog.setWindowTitle(QStringLiteral("修改服务器设置"));
+        dialog.edtSvr->setText(settings.Server);
+        dialog.edtPort->setText(QString::number(settings.Port));
+        dialog.edtUser->setText(settings.User);
+        dialog.edtPwd->setText(settings.Password);
+        dialog.edtWidth->setText(QString::number(settings.Width));
+        dialog.edtHeight->setText(QString::number(settings.Height));
+        dialog.chkFullScr->setChecked(settings.FullScreen);
+        dialog.cbbColors->setCurrentIndex(IndexOfInt(settings.ColorDepth, ColorDepthValues));
+        dialog.edtDesc->setText(description);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+
+    settings.Server = dialog.edtSvr->text();
+    settings.Port = wholeNumber(dialog.edtPort).value_or(settings.Port);
+    settings.User = dialog.edtUser->text().trimmed();
+    settings.Password = dialog.edtPwd->text();
+    settings.Width = wholeNumber(dialog.edtWidth).value_or(settings.Width);
+    settings.Height = wholeNumber(dialog.edtHeight).value_or(settings.Height);
+    settings.FullScreen = dialog.chkFullScr->isChecked();
+    // A depth the list does not offer stays as it was unless the user picks one.
+    if (const int entry = dialog.cbbColors->currentIndex(); entry >= 0)
+        settings.ColorDepth = ColorDepthValues[size_t(entry)];
+    description = dialog.edtDesc->text();
+    return true;
+}

@@ -1,0 +1,286 @@
+#include "GroupListItems.h"
+
+#include "PingThread.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <QTreeWidget>
+
+namespace {
+
+QPixmap drawGlyph(bool plus)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QColor(128, 128, 128));
+    painter.drawRect(3, 3, 8, 8); // a 9 x 9 outline
+    painter.setPen(Qt::black);
+    painter.drawLine(5, 7, 9, 7); // five pixels wide
+    if (plus)
+        painter.drawLine(7, 5, 7, 9);
+    return pixmap;
+}
+
+QStringList serverTexts(PSvrItem server)
+{
+    return {server->ClntSett.User, QString(), server->Description};
+}
+
+} // namespace
+
+QIcon GroupGlyph(int index)
+{
+    static const QIcon glyphs[2] = {QIcon(drawGlyph(false)), QIcon(drawGlyph(true))};
+    return index >= 0 && index < 2 ? glyphs[index] : QIcon();
+}
+
+// ---- TListItem
+
+void TListItem::setImageIndex(int index)
+{
+    fImageIndex = index;
+    setIcon(ColServer, GroupGlyph(index));
+}
+
+void TListItem::setOwnedData(std::unique_ptr<TRowObject> data)
+{
+    fOwned = std::move(data);
+    fData = fOwned.get();
+}
+
+void TListItem::setSubItems(const QStringList &texts)
+{
+    fSubItems = int(texts.size());
+    for (int i = 0; i < fSubItems; ++i)
+        setText(i + 1, texts[i]);
+}
+
+QString TListItem::address() const
+{
+    return text(ColServer);
+}
+
+unsigned short TListItem::port() const
+{
+    const TItem *item = dynamic_cast<const TItem *>(fData);
+    const int port = item && item->Server() ? item->Server()->ClntSett.Port : 3389;
+    return port > 0 && port < 65536 ? static_cast<unsigned short>(port) : 3389;
+}
+
+QString TListItem::status() const
+{
+    return hasStatusColumn() ? text(ColStatus) : QString();
+}
+
+void TListItem::setStatus(const QString &text)
+{
+    if (hasStatusColumn())
+        setText(ColStatus, text);
+}
+
+// ---- TItem
+
+TItem::~TItem()
+{
+    // Every poller ends with its row object, a paused one too: none outlives its list.
+    if (fPiThd)
+        fPiThd->Terminate();
+}
+
+// ---- TGroupItem
+
+TGroupItem::TGroupItem(const TSvrGroup &aGroup) : fCaption(aGroup.GroupName), FGrpId(aGroup.GroupId) {}
+
+TGroupItem::~TGroupItem() = default;
+
+TListView *TGroupItem::list() const
+{
+    return fListItem ? fListItem->treeWidget() : nullptr;
+}
+
+void TGroupItem::setCaption(const QString &name)
+{
+    fCaption = name;
+    if (fListItem)
+        fListItem->setText(ColServer, name);
+    for (const auto &item : fItems)
+        item->Server()->Group.GroupName = name;
+}
+
+TListItem *TGroupItem::insertServerRow(TItem *item, int index)
+{
+    auto *row = new TListItem;
+    row->setText(ColServer, item->Server()->ClntSett.Server);
+    row->setSubItems(serverTexts(item->Server()));
+    row->setData(item);
+    row->setImageIndex(-1);
+    TListView *view = list();
+    view->insertTopLevelItem(std::min(index, view->topLevelItemCount()), row);
+    item->setListItem(row);
+    return row;
+}
+
+TItem *TGroupItem::AddItem(PSvrItem server)
+{
+    fItems.push_back(std::make_unique<TItem>(server));
+    TItem *item = fItems.back().get();
+    item->setGrp(this);
+    if (fExpanded) {
+        TListItem *row = insertServerRow(item, IndexOfRow(list(), fListItem) + int(fItems.size()));
+        auto *poller = new TPingThread(true, list());
+        poller->setListItem(row);
+        item->setPingThd(poller);
+        poller->Resume();
+    } else {
+        // A collapsed group keeps its new server's row back until it is expanded.
+        item->setPingThd(new TPingThread(true, list()));
+    }
+    return item;
+}
+
+void TGroupItem::Expand()
+{
+    if (fExpanded)
+        return;
+    fExpanded = true;
+    fListItem->setImageIndex(0);
+    const int at = IndexOfRow(list(), fListItem) + 1;
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(qsizetype(fItems.size()));
+    for (const auto &item : fItems) {
+        auto *row = new TListItem;
+        row->setText(ColServer, item->Server()->ClntSett.Server);
+        row->setSubItems(serverTexts(item->Server()));
+        row->setData(item.get());
+        item->setListItem(row);
+        rows.append(row);
+    }
+    list()->insertTopLevelItems(at, rows);
+    for (const auto &item : fItems) {
+        if (!item->PingThd())
+            continue;
+        item->PingThd()->setListItem(item->ListItem());
+        item->PingThd()->Resume();
+    }
+}
+
+void TGroupItem::Collapse()
+{
+    if (!fExpanded)
+        return;
+    fListItem->setImageIndex(1);
+    fExpanded = false;
+    TListView *view = list();
+    const int first = IndexOfRow(view, fListItem) + 1;
+    int count = 0;
+    while (TItem *item = ItemOf(RowAt(view, first + count))) {
+        if (item->PingThd()) {
+            item->PingThd()->Suspend();
+            item->PingThd()->setListItem(nullptr);
+        }
+        item->setListItem(nullptr);
+        ++count;
+    }
+    // One removal for all the rows, rather than one per row.
+    if (count > 0)
+        view->model()->removeRows(first, count);
+}
+
+void TGroupItem::DeleteItem(TItem *item)
+{
+    if (item->PingThd()) {
+        item->PingThd()->Terminate();
+        item->setPingThd(nullptr);
+    }
+    delete item->ListItem();
+    item->setListItem(nullptr);
+    const auto it = std::find_if(fItems.begin(), fItems.end(), [&](const auto &p) { return p.get() == item; });
+    if (it != fItems.end())
+        fItems.erase(it);
+}
+
+// ---- free operations
+
+TListItem *RowAt(TListView *list, int index)
+{
+    if (!list || index < 0 || index >= list->topLevelItemCount())
+        return nullptr;
+    return static_cast<TListItem *>(list->topLevelItem(index));
+}
+
+int IndexOfRow(TListView *list, TListItem *row)
+{
+    return list && row ? list->indexOfTopLevelItem(row) : -1;
+}
+
+TGroupItem *GroupOf(TListItem *row)
+{
+    return row ? dynamic_cast<TGroupItem *>(row->Data()) : nullptr;
+}
+
+TItem *ItemOf(TListItem *row)
+{
+    return row ? dynamic_cast<TItem *>(row->Data()) : nullptr;
+}
+
+void AddGroupRow(TListView *list, std::unique_ptr<TGroupItem> group)
+{
+    auto *row = new TListItem;
+    row->setText(ColServer, group->Caption());
+    row->setImageIndex(0);
+    group->setListItem(row);
+    row->setOwnedData(std::move(group));
+    list->addTopLevelItem(row);
+}
+
+TGroupItem *FindGroupRow(TListView *list, int id)
+{
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (TGroupItem *group = GroupOf(RowAt(list, i)); group && group->GrpId() == id)
+            return group;
+    return nullptr;
+}
+
+TGroupItem *RenameGroupRow(TListView *list, int id, const QString &name)
+{
+    TGroupItem *group = FindGroupRow(list, id);
+    if (group)
+        group->setCaption(name);
+    return group;
+}
+
+int DeleteGroupRow(TListView *list, int id)
+{
+    TGroupItem *group = FindGroupRow(list, id);
+    if (!group)
+        return -1;
+    TListItem *row = group->ListItem();
+    const int index = IndexOfRow(list, row);
+    delete row; // frees the group object it owns, and with it its servers' row objects
+    return index;
+}
+
+void AddServerRow(TListView *list, PSvrItem server)
+{
+    TGroupItem *group = FindGroupRow(list, server->Group.GroupId);
+    if (!group) {
+        auto made = std::make_unique<TGroupItem>(server->Group);
+        group = made.get();
+        AddGroupRow(list, std::move(made));
+    }
+    group->AddItem(server);
+}
+
+void FillServerRows(TListView *list, const TSvrList &records)
+{
+    for (const auto &server : records)
+        AddServerRow(list, server.get());
+}
+
+void ClearServerRows(TListView *list)
+{
+    // Each group row owns its group object, whose server row objects stop their
+    // pollers as they go, paused ones included.
+    list->clear();
+}

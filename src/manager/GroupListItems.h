@@ -1,0 +1,147 @@
+#pragma once
+
+#include "RdpCommon.h"
+#include "PingThread.h"
+#include "StatusRow.h"
+
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+#include <QTreeWidgetItem>
+#include <memory>
+#include <vector>
+
+class QTreeWidget;
+class TGroupItem;
+class TItem;
+
+// The server list is one flat list of rows: each group row is followed directly
+// by the rows of its servers while the group is expanded.
+using TListView = QTreeWidget;
+
+// Column 0 is the row's caption; the further columns are its sub-items.
+enum ServerListColumn { ColServer = 0, ColUser = 1, ColStatus = 2, ColDescription = 3, ColumnCount = 4 };
+
+// The object attached to a row: a group or a server.
+class TRowObject {
+public:
+    virtual ~TRowObject() = default;
+};
+
+// One row of the server list. A server row is what its status poller reports into.
+class TListItem : public QTreeWidgetItem, public StatusRow {
+public:
+    TListItem() = default;
+
+    int ImageIndex() const { return fImageIndex; }
+    void setImageIndex(int index);
+    TRowObject *Data() const { return fData; }
+    // Attaches an object the row does not own (a server's row object).
+    void setData(TRowObject *data) { fData = data; }
+    // Attaches an object that lives as long as the row (a group's row object).
+    void setOwnedData(std::unique_ptr<TRowObject> data);
+    // Number of texts after the caption.
+    int SubItemCount() const { return fSubItems; }
+    void setSubItems(const QStringList &texts);
+
+    QString address() const override;
+    unsigned short port() const override;
+    bool hasStatusColumn() const override { return fSubItems >= 2; }
+    QString status() const override;
+    void setStatus(const QString &text) override;
+
+private:
+    std::unique_ptr<TRowObject> fOwned;
+    TRowObject *fData = nullptr;
+    int fImageIndex = -1;
+    int fSubItems = 0;
+};
+
+// The row object of a server.
+class TItem : public TRowObject {
+public:
+    explicit TItem(PSvrItem aSvr) : fServer(aSvr) {}
+    ~TItem() override;
+    TItem(const TItem &) = delete;
+    TItem &operator=(const TItem &) = delete;
+
+    TListItem *ListItem() const { return fListItem; }
+    void setListItem(TListItem *row) { fListItem = row; }
+    PSvrItem Server() const { return fServer; }
+    void setServer(PSvrItem server) { fServer = server; }
+    TPingThread *PingThd() const { return fPiThd; }
+    void setPingThd(TPingThread *poller) { fPiThd = poller; }
+    TGroupItem *Grp() const { return fGrp; }
+    void setGrp(TGroupItem *group) { fGrp = group; }
+
+private:
+    TListItem *fListItem = nullptr;
+    PSvrItem fServer = nullptr;
+    QPointer<TPingThread> fPiThd;
+    TGroupItem *fGrp = nullptr;
+};
+
+// The row object of a group; owns the row objects of its servers.
+class TGroupItem : public TRowObject {
+public:
+    explicit TGroupItem(const TSvrGroup &aGroup);
+    ~TGroupItem() override;
+    TGroupItem(const TGroupItem &) = delete;
+    TGroupItem &operator=(const TGroupItem &) = delete;
+
+    bool Expanded() const { return fExpanded; }
+    const QString &Caption() const { return fCaption; }
+    // Renames the group row and the group name held by its servers' records.
+    void setCaption(const QString &name);
+    const std::vector<std::unique_ptr<TItem>> &Items() const { return fItems; }
+    TListItem *ListItem() const { return fListItem; }
+    void setListItem(TListItem *row) { fListItem = row; }
+    int GrpId() const { return FGrpId; }
+
+    void Expand();
+    void Collapse();
+    TItem *AddItem(PSvrItem server);
+    void DeleteItem(TItem *item);
+
+private:
+    TListView *list() const;
+    TListItem *insertServerRow(TItem *item, int index);
+
+    std::vector<std::unique_ptr<TItem>> fItems;
+    QString fCaption;
+    TListItem *fListItem = nullptr;
+    bool fExpanded = true;
+    int FGrpId = -1;
+};
+
+// What a drag of a server row carries.
+class TDragItem {
+public:
+    TDragItem(TItem *aData, int aIndex) : fData(aData), fIndex(aIndex) {}
+    TItem *Data() const { return fData; }
+    void setData(TItem *data) { fData = data; }
+    int Index() const { return fIndex; }
+
+private:
+    TItem *fData;
+    int fIndex;
+};
+
+// The row at an index, or none past the end.
+TListItem *RowAt(TListView *list, int index);
+int IndexOfRow(TListView *list, TListItem *row);
+TGroupItem *GroupOf(TListItem *row);
+TItem *ItemOf(TListItem *row);
+
+// The 16 x 16 glyph of a group row: 0 expanded (minus), 1 collapsed (plus).
+QIcon GroupGlyph(int index);
+
+// Appends the group's row; the row owns the group object from then on.
+void AddGroupRow(TListView *list, std::unique_ptr<TGroupItem> group);
+TGroupItem *FindGroupRow(TListView *list, int id);
+TGroupItem *RenameGroupRow(TListView *list, int id, const QString &name);
+int DeleteGroupRow(TListView *list, int id);
+void AddServerRow(TListView *list, PSvrItem server);
+void FillServerRows(TListView *list, const TSvrList &records);
+// Empties the list: stops every poller and frees every row object.
+void ClearServerRows(TListView *list);

@@ -1,0 +1,50 @@
+#include "GrpForm.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+TfrmGrpName::TfrmGrpName(QWidget *owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("frmGrpName"));
+    setWindowTitle(QStringLiteral("编辑"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPixelSize(11);
+    setFont(f);
+    setFixedSize(140, 64);
+
+    edtGrp = new QLineEdit(this);
+    edtGrp->setObjectName(QStringLiteral("edtGrp"));
+    edtGrp->setGeometry(8, 8, 121, 21);
+
+    btnOK = new QPushButton(QStringLiteral("确定"), this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setGeometry(55, 35, 75, 25);
+    btnOK->setDefault(true);
+    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+
+    setTabOrder(edtGrp, btnOK);
+    edtGrp->setFocus();
+}
+
+void TfrmGrpName::keyPressEvent(QKeyEvent *event)
+{
+    // Escape has no binding here: only the close box cancels.
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool AskGroupName(QWidget *owner, QString &name)
+{
+    TfrmGrpName dialog(owner);
+    dialog.edtGrp->setText(name);
+    dialog.edtGrp->selectAll();
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    name = dialog.edtGrp->text();
+    return true;
+}

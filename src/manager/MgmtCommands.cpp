@@ -1,0 +1,182 @@
+// The server and group commands of the manager window.
+#include "MgmtForm.h"
+
+#include "EditForm.h"
+#include "GrpForm.h"
+#include "MsgBox.h"
+#include "PingThread.h"
+
+#include <QComboBox>
+
+namespace {
+
+// Resumes a paused poller when the command ends, however it ends.
+class ResumeOnExit {
+public:
+    explicit ResumeOnExit(TPingThread *poller) : fPoller(poller) {}
+    ~ResumeOnExit()
+    {
+        if (fPoller)
+            fPoller->Resume();
+    }
+    ResumeOnExit(const ResumeOnExit &) = delete;
+    ResumeOnExit &operator=(const ResumeOnExit &) = delete;
+
+private:
+    QPointer<TPingThread> fPoller;
+};
+
+int findEntry(const QComboBox *combo, const QString &name)
+{
+    return combo->findText(name, Qt::MatchFixedString); // whole entry, letter case ignored
+}
+
+} // namespace
+
+void TfrmMgmt::actAddExecute()
+{
+    TClientSettings settings;
+    QString description;
+    if (!EditServerSettings(this, settings, description))
+        return;
+    PSvrItem server = AddSvrItem(settings, UngroupedId, description);
+    AddServerRow(lvSvr, server);
+}
+
+void TfrmMgmt::actOpenExecute()
+{
+    TItem *item = SelectedServer();
+    if (!item)
+        return;
+    if (item->PingThd())
+        item->PingThd()->Suspend();
+    ResumeOnExit resume(item->PingThd());
+
+    PSvrItem server = item->Server();
+    TClientSettings settings = server->ClntSett;
+    QString description = server->Description;
+    if (!EditServerSettings(this, settings, description))
+        return;
+    // The record takes the new settings once they are in the file.
+    UpdateSvrItem(server->Id, settings, description);
+    if (TListItem *row = item->ListItem()) {
+        row->setText(ColServer, settings.Server);
+        row->setText(ColUser, settings.User);
+        row->setText(ColDescription, description);
+    }
+}
+
+void TfrmMgmt::actConnectExecute()
+{
+    TItem *item = SelectedServer();
+    if (!item)
+        return;
+    const TClientSettings settings = item->Server()->ClntSett;
+    if (settings.Server.trimmed().isEmpty()) {
+        ShowMessageBox(this, QStringLiteral("服务器空,请添加"));
+        return;
+    }
+    if (settings.User.trimmed().isEmpty()) {
+        ShowMessageBox(this, QStringLiteral("请输入用户名"));
+        return;
+    }
+    if (settings.Password.trimmed().isEmpty()) {
+        ShowMessageBox(this, QStringLiteral("请输入密码"));
+        return;
+    }
+    OpenSession(settings);
+}
+
+void TfrmMgmt::actDeleteExecute()
+{
+    TItem *item = SelectedServer();
+    if (!item)
+        return;
+    if (ShowMessageBox(this, QStringLiteral("确定删除?"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) !=
+        QMessageBox::Yes)
+        return;
+    DeleteSvrItem(item->Server());
+    item->Grp()->DeleteItem(item);
+}
+
+void TfrmMgmt::btnSetGrpClick()
+{
+    TItem *item = SelectedServer();
+    if (!item || cbbGrp->currentIndex() < 0)
+        return;
+    SetSvrGroup(item->Server()->Id, cbbGrp->currentText());
+    RefreshSvrList();
+}
+
+void TfrmMgmt::btnNewGrpClick()
+{
+    QString name;
+    if (!AskGroupName(this, name))
+        return;
+    if (findEntry(cbbGrp, name) >= 0)
+        return;
+    // The group is in the file before the window shows it anywhere.
+    const int id = AddGroup(name);
+    cbbGrp->addItem(name);
+    cbbGrp->setCurrentIndex(cbbGrp->count() - 1);
+    AddGroupRow(lvSvr, std::make_unique<TGroupItem>(GetGroup(id)));
+}
+
+void TfrmMgmt::btnEditGrpClick()
+{
+    if (cbbGrp->currentIndex() >= 0)
+        RenameGrpByDialog(cbbGrp->currentText());
+}
+
+void TfrmMgmt::actRenameGrpExecute()
+{
+    if (TGroupItem *group = SelectedGroup())
+        RenameGrpByDialog(group->Caption());
+}
+
+void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
+{
+    QString name = oldName;
+    if (!AskGroupName(this, name))
+        return;
+    if (findEntry(cbbGrp, name) >= 0)
+        return;
+    const int id = GetGroupIdByName(oldName);
+    RenameGroup(id, name);
+
+    const int at = cbbGrp->currentIndex() >= 0 ? cbbGrp->currentIndex() : cbbGrp->count();
+    cbbGrp->insertItem(at, name);
+    const int old = cbbGrp->findText(oldName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (old >= 0)
+        cbbGrp->removeItem(old);
+    cbbGrp->setCurrentIndex(cbbGrp->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    RenameGroupRow(lvSvr, id, name);
+}
+
+void TfrmMgmt::btnDeleteGrpClick()
+{
+    if (cbbGrp->currentIndex() < 0)
+        return;
+    const int id = GetGroupIdByName(cbbGrp->currentText());
+    if (GroupHasServers(id)) {
+        ShowMessageBox(this, QStringLiteral("无法删除，请先删除服务器"));
+        return;
+    }
+    DeleteGroup(id);
+    DeleteGroupRow(lvSvr, id);
+    cbbGrp->removeItem(cbbGrp->currentIndex());
+    cbbGrp->setCurrentIndex(-1);
+}
+
+void TfrmMgmt::OpenSession(const TClientSettings &settings)
+{
+    // Session windows are opened by the session library once it has them; until
+    // then a window with the session's caption stands in for one.
+    auto *window = new QWidget(this, Qt::Window);
+    window->setObjectName(QStringLiteral("frmClient"));
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(settings.Server + QStringLiteral(" - ") + QStringLiteral("Remote Desktop"));
+    window->show();
+    AddOpenClnt(window);
+    connect(window, &QObject::destroyed, this, [this, window] { RemoveOpenClnt(window); });
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "RdpCommon.h"
+#include "ServerListView.h"
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class TPing;
+
+// The server manager: the grouped server list with its live statuses, the
+// buttons and menu of the server and group commands, and the group combo.
+class TfrmMgmt : public QWidget, private TServerListEvents {
+    Q_OBJECT
+public:
+    explicit TfrmMgmt(QWidget *parent = nullptr);
+    ~TfrmMgmt() override;
+
+    // Controls, under the names the rest of the program and its tests use.
+    QWidget *pnlTop;
+    QWidget *WebBrowser1; // the banner's place until the banner is set
+    QPushButton *btnConnect;
+    QPushButton *btnAdd;
+    QPushButton *btnOpen;
+    QPushButton *btnDelete;
+    QWidget *sBitBtn1; // the link button's place until it is set
+    QWidget *pnlRight;
+    QPushButton *btnNewGrp;
+    QPushButton *btnSetGrp;
+    QComboBox *cbbGrp;
+    QPushButton *btnEditGrp;
+    QPushButton *btnDeleteGrp;
+    TServerListView *lvSvr;
+    QStatusBar *stat1;
+    QLabel *stat1Panel0;
+    QMenu *pmLv;
+    QAction *N1;
+    QAction *N2;
+    QObject *actlstSvr;
+    QAction *actAdd;
+    QAction *actOpen;
+    QAction *actConnect;
+    QAction *actDelete;
+    QAction *actRenameGrp;
+    QAction *actDelGrp;
+
+    // Puts the banner and the link button into the top panel in place of their placeholders.
+    void SetBanner(QWidget *banner);
+    void SetLinkButton(QWidget *button);
+
+    // The open session windows, in the order they were opened; not owned.
+    const QList<QPointer<QWidget>> &OpenClients() const { return FOpenClients; }
+    void AddOpenClnt(QWidget *aFrmClnt);
+    void RemoveOpenClnt(QWidget *aFrmClnt);
+
+    void RefreshSvrList();
+    void OpenSession(const TClientSettings &settings);
+    void RenameGrpByDialog(const QString &name);
+
+    // Handlers.
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    bool FormCloseQuery();
+    void lvSvrSelectItem(TListItem *item, bool selected);
+    void lvSvrDblClick();
+    bool ApplicationEvents1MessageMessage(QObject *target, QEvent *message);
+
+    void actAddExecute();
+    void actOpenExecute();
+    void actConnectExecute();
+    void actDeleteExecute();
+    void actRenameGrpExecute();
+    void btnDeleteGrpClick();
+    void btnNewGrpClick();
+    void btnSetGrpClick();
+    void btnEditGrpClick();
+
+    void actOpenUpdate();
+    void actConnectUpdate();
+    void actDeleteUpdate();
+    void actRenameGrpUpdate();
+    void actDelGrpUpdate();
+    // Runs every update handler; done whenever the application falls idle.
+    void UpdateActions();
+
+    // The list's drawing and drag-and-drop handlers.
+    std::unique_ptr<TDragItem> lvSvrStartDrag() override;
+    bool lvSvrDragOver(TDragItem *source, const QPoint &at) override;
+    void lvSvrDragDrop(TDragItem *source, const QPoint &at) override;
+    void lvSvrAdvancedCustomDrawItem(TListItem *row, TRowPaint &paint) override;
+    void lvSvrAdvancedCustomDrawSubItem(TListItem *row, int subItem, TRowPaint &paint) override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildTop();
+    void buildRight();
+    void buildList();
+    void buildActions();
+    QAction *makeAction(const char *name, const QString &caption, const QKeySequence &shortcut,
+                        void (TfrmMgmt::*execute)());
+    void replacePlaceholder(QWidget *&slot, QWidget *widget, const char *name);
+    TItem *SelectedServer() const;
+    TGroupItem *SelectedGroup() const;
+    void tellLoadProblems();
+
+    std::unique_ptr<TPing> FPing;
+    QList<QPointer<QWidget>> FOpenClients;
+    bool fShown = false;
+};

@@ -1,0 +1,499 @@
+#include "AppError.h"
+#include "EditForm.h"
+#include "GrpForm.h"
+#include "ManagerFixture.h"
+#include "ModalAnswer.h"
+#include "MsgBox.h"
+#include "PingThread.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDragMoveEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTabBar>
+
+namespace {
+
+using Rows = QStringList;
+
+const Rows kSmallRows = {"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
+                         QStringLiteral("-未分组"), "  127.0.0.4||"};
+
+// Fills the settings dialog and confirms it.
+std::function<void(QWidget *)> fillSettings(const QString &server, const QString &user, const QString &password,
+                                            const QString &description = {})
+{
+    return [=](QWidget *w) {
+        auto *dialog = qobject_cast<TfrmEdit *>(w);
+        QVERIFY(dialog);
+        dialog->edtSvr->setText(server);
+        dialog->edtUser->setText(user);
+        dialog->edtPwd->setText(password);
+        dialog->edtDesc->setText(description);
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+    };
+}
+
+std::function<void(QWidget *)> typeGroupName(const QString &name)
+{
+    return [=](QWidget *w) {
+        auto *dialog = qobject_cast<TfrmGrpName *>(w);
+        QVERIFY(dialog);
+        dialog->edtGrp->setText(name);
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+    };
+}
+
+bool dragAccepted(TServerListView *list, const QMimeData *data, const QPoint &at)
+{
+    QDragEnterEvent enter(at, Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &enter);
+    QDragMoveEvent move(at, Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &move);
+    return move.isAccepted();
+}
+
+QPoint centreOf(TServerListView *list, TListItem *row)
+{
+    return list->visualItemRect(row).center();
+}
+
+} // namespace
+
+class TestMgmtForm : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { InstallErrorMessageBoxes(); }
+
+    void showsTheCatalogueGrouped()
+    {
+        QFile fixture(QStringLiteral(BRENNIC_TEST_DATA "/SvrList-utf8.ini"));
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        ManagerFixture f(fixture.readAll());
+        QCOMPARE(f.form->windowTitle(), QStringLiteral("Kestrune 1.3 "));
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("-生产服务器"), QStringLiteral("  127.0.0.10|administrator|主站 Web 服务器"),
+                                 QStringLiteral("  localhost|admin|备用"), QStringLiteral("-测试环境"),
+                                 QStringLiteral("  127.0.0.12|测试用户|测试机，端口非默认"), QStringLiteral("-未分组"),
+                                 QStringLiteral("  127.0.0.13|ops|组已删除的服务器"), QStringLiteral("-未分组"),
+                                 QStringLiteral("  127.0.0.14|root|")}));
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("生产服务器"), QStringLiteral("测试环境"), QStringLiteral("数据库")}));
+        QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
+        QCOMPARE(f.form->lvSvr->headerItem()->text(2), QStringLiteral("状态"));
+    }
+
+    void statusesArriveAndAreDrawn()
+    {
+        ManagerFixture f(SmallCatalogue());
+        // Loopback answers: the real poller writes "Online" within a few cycles.
+        QTRY_COMPARE_WITH_TIMEOUT(f.row("127.0.0.1")->text(ColStatus), QStringLiteral("Online"), 15000);
+        f.select("127.0.0.1");
+        QCOMPARE(f.form->stat1Panel0->text(), QStringLiteral("Online"));
+        f.select("Web");
+        QCOMPARE(f.form->stat1Panel0->text(), QString());
+    }
+
+    void drawingFollowsTheStatus_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QColor>("rowBackground");
+        QTest::addColumn<QColor>("statusText");
+        QTest::addColumn<QColor>("statusBackground");
+        const QColor base = QApplication::palette().color(QPalette::Base);
+        QTest::newRow("offline") << "Offline" << QColor(160, 160, 164) << QColor(255, 0, 0) << QColor(160, 160, 164);
+        QTest::newRow("online") << "Online" << base << QColor(0, 128, 0) << base;
+        QTest::newRow("none yet") << "" << base << QColor() << base;
+        QTest::newRow("letter case counts") << "offline" << base << QColor() << base;
+    }
+    void drawingFollowsTheStatus()
+    {
+        QFETCH(QString, status);
+        QFETCH(QColor, rowBackground);
+        QFETCH(QColor, statusText);
+        QFETCH(QColor, statusBackground);
+        ManagerFixture f(SmallCatalogue());
+        TListItem *row = f.row("127.0.0.3");
+        ItemOf(row)->PingThd()->Suspend(); // keep the poller from writing over the test's status
+        row->setStatus(status);
+        TRowPaint paint{f.form->font(), {}, {}};
+        f.form->lvSvrAdvancedCustomDrawItem(row, paint);
+        QCOMPARE(paint.background, rowBackground);
+        QVERIFY(!paint.font.bold());
+        f.form->lvSvrAdvancedCustomDrawSubItem(row, ColStatus - 1, paint);
+        QCOMPARE(paint.text, statusText);
+        QCOMPARE(paint.background, statusBackground);
+        TRowPaint other{f.form->font(), {}, {}};
+        f.form->lvSvrAdvancedCustomDrawSubItem(row, ColUser - 1, other);
+        QVERIFY(!other.text.isValid() && !other.background.isValid());
+
+        TRowPaint group{f.form->font(), {}, {}};
+        f.form->lvSvrAdvancedCustomDrawItem(f.row("DB"), group);
+        QVERIFY(group.font.bold());
+    }
+
+    void collapseAndExpand()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QCOMPARE(f.rows(), kSmallRows);
+        TPingThread *poller = ItemOf(f.row("127.0.0.1"))->PingThd();
+        f.select("Web");
+        f.form->lvSvrDblClick();
+        QCOMPARE(f.rows(), (Rows{"+Web", "-DB", "  127.0.0.3|db|", QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        QCOMPARE(poller->state(), TPingThread::State::Paused);
+        FindGroupRow(f.form->lvSvr, 1)->Collapse(); // collapsing twice changes nothing
+        FindGroupRow(f.form->lvSvr, -1)->Collapse(); // the last group: stops at the end of the list
+        QCOMPARE(f.rows(), (Rows{"+Web", "-DB", "  127.0.0.3|db|", QStringLiteral("+未分组")}));
+        f.select("Web");
+        f.form->lvSvrDblClick();
+        FindGroupRow(f.form->lvSvr, 1)->Expand();
+        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
+                                 QStringLiteral("+未分组")}));
+        QCOMPARE(poller->state(), TPingThread::State::Running);
+        QCOMPARE(poller->ListItem(), static_cast<StatusRow *>(f.row("127.0.0.1")));
+        QCOMPARE(f.row("127.0.0.1")->text(ColStatus), QString());
+    }
+
+    void idleRulesEnableTheCommands_data()
+    {
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<bool>("serverCommands");
+        QTest::addColumn<bool>("rename");
+        QTest::newRow("nothing") << "" << false << false;
+        QTest::newRow("group") << "Web" << false << true;
+        QTest::newRow("ungrouped") << QStringLiteral("未分组") << false << false;
+        QTest::newRow("server") << "127.0.0.2" << true << false;
+    }
+    void idleRulesEnableTheCommands()
+    {
+        QFETCH(QString, selected);
+        QFETCH(bool, serverCommands);
+        QFETCH(bool, rename);
+        ManagerFixture f(SmallCatalogue());
+        f.select(selected);
+        f.form->actOpen->setEnabled(!serverCommands); // stale until the application falls idle
+        f.idle();
+        for (QAction *a : {f.form->actOpen, f.form->actConnect, f.form->actDelete})
+            QCOMPARE(a->isEnabled(), serverCommands);
+        QCOMPARE(f.form->btnOpen->isEnabled(), serverCommands);
+        QVERIFY(f.form->actAdd->isEnabled());
+        QCOMPARE(f.form->actRenameGrp->isEnabled(), rename);
+        QCOMPARE(f.form->actRenameGrp->isVisible(), rename);
+        QCOMPARE(f.form->N2->isVisible(), rename);
+        QCOMPARE(f.form->actOpen->shortcut(), QKeySequence(Qt::Key_F2));
+        QCOMPARE(f.form->btnConnect->text(), QStringLiteral("连接(&C)"));
+    }
+
+    void dragMovesAServerToAnotherGroup()
+    {
+        ManagerFixture f(SmallCatalogue());
+        TServerListView *list = f.form->lvSvr;
+        f.select("Web");
+        QVERIFY2(!list->beginDrag(), "a group row is not dragged");
+        f.select("127.0.0.1");
+        std::unique_ptr<QMimeData> data(list->beginDrag());
+        QVERIFY(data);
+        QVERIFY(!dragAccepted(list, data.get(), centreOf(list, f.row("Web"))));
+        QVERIFY(!dragAccepted(list, data.get(), centreOf(list, f.row("127.0.0.2"))));
+        QVERIFY(!dragAccepted(list, data.get(), QPoint(5, list->viewport()->height() - 2)));
+        QVERIFY(dragAccepted(list, data.get(), centreOf(list, f.row("DB"))));
+        QVERIFY(dragAccepted(list, data.get(), centreOf(list, f.row("127.0.0.4"))));
+        QMimeData foreign;
+        foreign.setData(QStringLiteral("application/x-brennic-server-row"), "elsewhere");
+        QVERIFY(!dragAccepted(list, &foreign, centreOf(list, f.row("DB"))));
+
+        QDropEvent drop(centreOf(list, f.row("127.0.0.3")), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &drop);
+        list->endDrag();
+        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|", "  127.0.0.1|web1|first",
+                                 QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        QVERIFY(list->selectedItems().isEmpty());
+        QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{2, "DB"}));
+        QVERIFY(f.fileText().contains("[ServerItem1]\nGroupId=2\n"));
+        QCOMPARE(ItemOf(f.row("127.0.0.1"))->PingThd()->state(), TPingThread::State::Running);
+    }
+
+    void addEditAndDeleteServers()
+    {
+        ManagerFixture f(SmallCatalogue());
+        f.select("Web");
+        {
+            ModalAnswer answer(fillSettings("127.0.0.9", "  new user ", " pw ", "added"));
+            f.form->actAdd->trigger();
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(f.rows().mid(5), (Rows{QStringLiteral("-未分组"), "  127.0.0.4||", "  127.0.0.9|new user|added"}));
+        QCOMPARE(GetSvrItem(5)->ClntSett.Password, QStringLiteral(" pw "));
+        QVERIFY(f.fileText().contains("[ServerItem5]\nGroupId=-1\nDescription=added\nServer=127.0.0.9\n"));
+
+        // Editing pauses the row's poller while the dialog is open.
+        f.select("127.0.0.2");
+        TPingThread *poller = ItemOf(f.row("127.0.0.2"))->PingThd();
+        TPingThread::State during{};
+        QString caption;
+        {
+            ModalAnswer answer([&](QWidget *w) {
+                during = poller->state();
+                caption = w->windowTitle();
+                auto *dialog = qobject_cast<TfrmEdit *>(w);
+                QCOMPARE(dialog->edtSvr->text(), QStringLiteral("127.0.0.2"));
+                QCOMPARE(dialog->edtDesc->text(), QStringLiteral("second"));
+                dialog->edtSvr->setText("127.0.0.22");
+                dialog->edtDesc->setText("changed");
+                QTest::keyClick(dialog->edtDesc, Qt::Key_Return); // Enter confirms
+            });
+            f.form->lvSvrDblClick();
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(caption, QStringLiteral("修改服务器设置"));
+        QCOMPARE(during, TPingThread::State::Paused);
+        QCOMPARE(poller->state(), TPingThread::State::Running);
+        QVERIFY(f.rows().contains("  127.0.0.22|web2|changed"));
+        QCOMPARE(GetSvrItem(2)->ClntSett.Server, QStringLiteral("127.0.0.22"));
+        QVERIFY(f.fileText().contains("Server=127.0.0.22\n"));
+
+        // Deleting asks first.
+        f.select("127.0.0.1");
+        QString question;
+        QMessageBox::Icon icon{};
+        {
+            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::No, &question, &icon));
+            f.form->actDelete->trigger();
+        }
+        QCOMPARE(question, QStringLiteral("确定删除?"));
+        QCOMPARE(icon, QMessageBox::Warning);
+        QVERIFY(f.row("127.0.0.1"));
+        {
+            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Yes, nullptr));
+            f.form->actDelete->trigger();
+        }
+        QVERIFY(!f.row("127.0.0.1"));
+        QVERIFY(!GetSvrItem(1));
+        QVERIFY(!f.fileText().contains("[ServerItem1]"));
+        f.select("127.0.0.22");
+        {
+            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Yes, nullptr));
+            f.form->actDelete->trigger();
+        }
+        QCOMPARE(f.rows().first(), QStringLiteral("-Web")); // the emptied group keeps its row
+        QCOMPARE(f.rows().at(1), QStringLiteral("-DB"));
+    }
+
+    // A number field that holds no whole number refuses OK and keeps what was typed.
+    void unreadableNumbersAreRefused_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("tab");
+        QTest::newRow("port") << "edtPort" << QStringLiteral("端口必须是整数") << 0;
+        QTest::newRow("width") << "edtWidth" << QStringLiteral("宽度必须是整数") << 1;
+        QTest::newRow("height") << "edtHeight" << QStringLiteral("高度必须是整数") << 1;
+    }
+    void unreadableNumbersAreRefused()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, message);
+        QFETCH(int, tab);
+        ManagerFixture f(SmallCatalogue());
+        f.select("127.0.0.1");
+        TPingThread *poller = ItemOf(f.row("127.0.0.1"))->PingThd();
+        QString shown, kept;
+        int tabAfter = -1;
+        bool stayedOpen = false;
+        {
+            ModalAnswer answer([&](QWidget *w) {
+                auto *dialog = qobject_cast<TfrmEdit *>(w);
+                auto *edit = dialog->findChild<QLineEdit *>(field);
+                edit->setText(field == "edtPort" ? "" : "99999999999");
+                dialog->edtUser->setText("typed");
+                ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+                box.fIgnored = dialog;
+                QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+                stayedOpen = dialog->isVisible();
+                tabAfter = dialog->tbcSett->currentIndex();
+                kept = dialog->edtUser->text();
+                dialog->reject();
+            });
+            f.form->actOpen->trigger();
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(shown, message);
+        QVERIFY(stayedOpen);
+        QCOMPARE(tabAfter, tab);
+        QCOMPARE(kept, QStringLiteral("typed"));
+        QCOMPARE(poller->state(), TPingThread::State::Running);
+        QCOMPARE(GetSvrItem(1)->ClntSett.User, QStringLiteral("web1"));
+    }
+
+    void connectChecksInOrder_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no address, no user") << " " << "" << "pw" << QStringLiteral("服务器空,请添加");
+        QTest::newRow("no user") << "127.0.0.1" << "  " << "pw" << QStringLiteral("请输入用户名");
+        QTest::newRow("blank password") << "127.0.0.1" << "u" << "   " << QStringLiteral("请输入密码");
+    }
+    void connectChecksInOrder()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        ManagerFixture f(SmallCatalogue());
+        PSvrItem record = GetSvrItem(1);
+        record->ClntSett.Server = server;
+        record->ClntSett.User = user;
+        record->ClntSett.Password = password;
+        f.select("127.0.0.1");
+        QString shown;
+        {
+            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+            f.form->actConnect->trigger();
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(shown, message);
+        QCOMPARE(f.form->OpenClients().size(), 0);
+    }
+
+    void connectOpensASessionWindowEachTime()
+    {
+        ManagerFixture f(SmallCatalogue());
+        f.select("127.0.0.2");
+        f.form->actConnect->trigger();
+        f.form->actConnect->trigger();
+        QCOMPARE(f.form->OpenClients().size(), 2);
+        QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
+        QVERIFY(f.form->OpenClients().first()->isWindow());
+
+        // Closing the manager with sessions open asks first.
+        QString question;
+        {
+            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::No, &question));
+            QVERIFY(!f.form->close());
+        }
+        QCOMPARE(question, QStringLiteral("已有打开的窗口,确定退出?"));
+        QVERIFY(f.form->isVisible());
+    }
+
+    void closesWithoutAskingWhenNoSessionIsOpen()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QVERIFY(f.form->close());
+    }
+
+    void groupCommands()
+    {
+        ManagerFixture f(SmallCatalogue());
+        // A name the combo holds already, in any letter case, is ignored.
+        {
+            ModalAnswer answer(typeGroupName("web"));
+            QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
+        }
+        QCOMPARE(GetSvrGroups().Count(), 3);
+        {
+            ModalAnswer answer(typeGroupName("Ops"));
+            QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
+        }
+        QCOMPARE(f.comboEntries(), (QStringList{"Web", "DB", "Empty", "Ops"}));
+        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
+        QCOMPARE(f.rows().last(), QStringLiteral("-Ops"));
+        QVERIFY(f.fileText().contains("[GroupItem4]\nGroupName=Ops\n"));
+
+        // Rename through the combo's button.
+        f.form->cbbGrp->setCurrentIndex(0);
+        {
+            ModalAnswer answer(typeGroupName("Front"));
+            QTest::mouseClick(f.form->btnEditGrp, Qt::LeftButton);
+        }
+        QCOMPARE(f.comboEntries(), (QStringList{"Front", "DB", "Empty", "Ops"}));
+        QCOMPARE(f.rows().first(), QStringLiteral("-Front"));
+        QCOMPARE(GetSvrItem(1)->Group.GroupName, QStringLiteral("Front"));
+        QVERIFY(f.fileText().contains("[GroupItem1]\nGroupName=Front\n"));
+
+        // Move a server into the combo's group: the list is rebuilt.
+        f.select("127.0.0.4");
+        f.form->cbbGrp->setCurrentIndex(2);
+        f.idle();
+        QTest::mouseClick(f.form->btnSetGrp, Qt::LeftButton);
+        QVERIFY(f.fileText().contains("[ServerItem4]\nGroupId=3\n"));
+        QCOMPARE(f.rows(), (Rows{"-Front", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
+                                 "-Empty", "  127.0.0.4||"}));
+        QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
+
+        // A group with servers is not deleted.
+        QString shown;
+        f.form->cbbGrp->setCurrentIndex(1);
+        {
+            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+            f.form->actDelGrp->trigger();
+        }
+        QCOMPARE(shown, QStringLiteral("无法删除，请先删除服务器"));
+        QCOMPARE(GetSvrGroups().Count(), 4);
+
+        // An empty one is, and the combo is left without a selection.
+        f.form->cbbGrp->setCurrentIndex(3);
+        f.idle();
+        f.form->actDelGrp->trigger();
+        QCOMPARE(f.comboEntries(), (QStringList{"Front", "DB", "Empty"}));
+        QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
+        QVERIFY(!f.fileText().contains("[GroupItem4]"));
+        f.idle();
+        QVERIFY(!f.form->actDelGrp->isEnabled());
+        QVERIFY(!f.form->btnEditGrp->isEnabled());
+        QVERIFY(!f.form->btnSetGrp->isEnabled());
+    }
+
+    void selectingAServerChoosesItsGroup()
+    {
+        ManagerFixture f(SmallCatalogue());
+        f.select("127.0.0.3");
+        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("DB"));
+        f.select("127.0.0.4"); // ungrouped: no entry
+        QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
+        f.idle();
+        QVERIFY(!f.form->btnSetGrp->isEnabled());
+    }
+
+    // A failed write is shown in an error box and changes nothing.
+    void failedWriteIsShownAndChangesNothing()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QVERIFY(QFile::setPermissions(f.file, QFile::ReadOwner));
+        const Rows before = f.rows();
+        QString text, title;
+        QMessageBox::Icon icon{};
+        {
+            ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &text, &icon, &title), 10000);
+            box.fOnlyMessageBoxes = true;
+            ModalAnswer dialog(fillSettings("127.0.0.8", "u", "p"));
+            f.form->actAdd->trigger();
+            QVERIFY(dialog.answered());
+            QVERIFY(box.answered());
+        }
+        QCOMPARE(text, QStringLiteral("Unable to write to ") + f.file);
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(title, AppTitle());
+        QCOMPARE(f.rows(), before);
+        QCOMPARE(GetSvrList().Count(), 4);
+    }
+
+    void rightButtonNeverReachesTheBanner()
+    {
+        ManagerFixture f(SmallCatalogue());
+        auto *inner = new QWidget(f.form->WebBrowser1);
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::RightButton, Qt::RightButton,
+                          Qt::NoModifier);
+        QMouseEvent left(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QVERIFY(f.form->ApplicationEvents1MessageMessage(inner, &press));
+        QVERIFY(!f.form->ApplicationEvents1MessageMessage(inner, &left));
+        QVERIFY(!f.form->ApplicationEvents1MessageMessage(f.form->lvSvr, &press));
+    }
+};
+
+QTEST_MAIN(TestMgmtForm)
+#include "tst_mgmtform.moc"
