@@ -1,0 +1,162 @@
+#include "EditForm.h"
+#include "GrpForm.h"
+#include "ModalAnswer.h"
+#include "RdpConst.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+
+class TestDialogs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void addingStartsFromTheDefaults()
+    {
+        TClientSettings settings;
+        QString description;
+        QStringList seen;
+        ModalAnswer answer([&](QWidget *w) {
+            auto *d = qobject_cast<TfrmEdit *>(w);
+            seen << d->windowTitle() << d->edtPort->text() << d->edtWidth->text() << d->edtHeight->text()
+                 << d->cbbColors->currentText() << QString::number(d->chkFullScr->isChecked())
+                 << QString::number(d->tbcSett->currentIndex()) << QString::number(d->grpConn->isVisible())
+                 << QString::number(d->grpDisp->isVisible());
+            d->reject();
+        });
+        QVERIFY(!EditServerSettings(nullptr, settings, description));
+        QCOMPARE(seen, (QStringList{QStringLiteral("添加"), "3389", "1024", "768", "True Color (24 bit)", "0", "0", "1", "0"}));
+        QCOMPARE(settings, TClientSettings{});
+    }
+
+    void editingWritesBackWhatWasTyped()
+    {
+        TClientSettings settings;
+        settings.Server = "127.0.0.1";
+        settings.Port = 3390;
+        settings.User = "u";
+        settings.Password = "p";
+        settings.Width = 800;
+        settings.Height = 600;
+        settings.FullScreen = true;
+        settings.ColorDepth = 12; // not among the five the dialog offers
+        settings.Domain = "CORP";
+        QString description = "d";
+        bool sizesDisabled = false;
+        int colourEntry = 0;
+        ModalAnswer answer([&](QWidget *w) {
+            auto *d = qobject_cast<TfrmEdit *>(w);
+            QTRY_VERIFY_WITH_TIMEOUT(!d->edtWidth->isEnabled(), 1000);
+            sizesDisabled = !d->edtHeight->isEnabled();
+            colourEntry = d->cbbColors->currentIndex();
+            d->edtUser->setText("  spaced user  ");
+            d->edtPwd->setText(" p w ");
+            QTest::mouseClick(d->btnOK, Qt::LeftButton);
+        });
+        QVERIFY(EditServerSettings(nullptr, settings, description));
+        QVERIFY(sizesDisabled);
+        QCOMPARE(colourEntry, -1);
+        QCOMPARE(settings.User, QStringLiteral("spaced user"));
+        QCOMPARE(settings.Password, QStringLiteral(" p w "));
+        QCOMPARE(settings.Width, 800);
+        QCOMPARE(settings.Height, 600);
+        QCOMPARE(settings.ColorDepth, 12);
+        QCOMPARE(settings.Domain, QStringLiteral("CORP"));
+        QCOMPARE(settings.Port, 3390);
+    }
+
+    void choosingAColourStoresItsDepth()
+    {
+        TClientSettings settings;
+        settings.Server = "127.0.0.1";
+        QString description;
+        ModalAnswer answer([&](QWidget *w) {
+            auto *d = qobject_cast<TfrmEdit *>(w);
+            d->cbbColors->setCurrentIndex(1);
+            d->edtPort->setText("007");
+            d->accept();
+        });
+        QVERIFY(EditServerSettings(nullptr, settings, description));
+        QCOMPARE(settings.ColorDepth, ColorDepthValues[1]);
+        QCOMPARE(settings.Port, 7);
+    }
+
+    void numberFieldsTakeDigitsOnly()
+    {
+        TfrmEdit dialog(nullptr);
+        dialog.show();
+        dialog.edtPort->clear();
+        QTest::keyClicks(dialog.edtPort, "3a3-8 9x");
+        QCOMPARE(dialog.edtPort->text(), QStringLiteral("3389"));
+        QTest::keyClick(dialog.edtPort, Qt::Key_Backspace);
+        QCOMPARE(dialog.edtPort->text(), QStringLiteral("338"));
+        QTest::keyClicks(dialog.edtSvr, "host-1.a");
+        QCOMPARE(dialog.edtSvr->text(), QStringLiteral("host-1.a"));
+    }
+
+    void blankAddressBringsTheConnectionTabBack()
+    {
+        TfrmEdit dialog(nullptr);
+        dialog.show();
+        dialog.edtSvr->setText("   ");
+        dialog.tbcSett->setCurrentIndex(1);
+        QVERIFY(dialog.grpDisp->isVisible());
+        QString shown;
+        ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+        QTest::keyClick(dialog.edtWidth, Qt::Key_Return);
+        QCOMPARE(shown, QStringLiteral("服务器空,请添加"));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.tbcSett->currentIndex(), 0);
+        QVERIFY(dialog.grpConn->isVisible());
+        QVERIFY(!dialog.grpDisp->isVisible());
+        QCOMPARE(dialog.focusWidget(), dialog.edtSvr);
+        // Escape does not close the dialog; cancelling always does.
+        QTest::keyClick(dialog.edtSvr, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
+        QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    }
+
+    void groupNameDialog_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("typed"); // "<close>" closes with the close box
+        QTest::addColumn<bool>("confirmed");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("confirm at once") << "Web" << "" << true << "Web";
+        QTest::newRow("typing replaces") << "Web" << "Front end " << true << "Front end ";
+        QTest::newRow("empty") << "" << "" << true << "";
+        QTest::newRow("close box") << "Web" << "<close>" << false << "Web";
+    }
+    void groupNameDialog()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, typed);
+        QFETCH(bool, confirmed);
+        QFETCH(QString, result);
+        QString name = start;
+        QString title;
+        ModalAnswer answer([&](QWidget *w) {
+            auto *d = qobject_cast<TfrmGrpName *>(w);
+            title = d->windowTitle();
+            if (typed == "<close>") {
+                d->close();
+                return;
+            }
+            if (!typed.isEmpty())
+                QTest::keyClicks(d->edtGrp, typed); // the start text is selected: typing replaces it
+            QTest::keyClick(d->edtGrp, Qt::Key_Return);
+        });
+        QCOMPARE(AskGroupName(nullptr, name), confirmed);
+        QCOMPARE(name, result);
+        QCOMPARE(title, QStringLiteral("编辑"));
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
