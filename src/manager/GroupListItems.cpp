@@ -2,6 +2,7 @@
 
 #include "PingThread.h"
 
+#include <QHash>
 #include <QPainter>
 #include <QPixmap>
 #include <QTreeWidget>
@@ -108,35 +109,65 @@ void TGroupItem::setCaption(const QString &name)
         item->Server()->Group.GroupName = name;
 }
 
-TListItem *TGroupItem::insertServerRow(TItem *item, int index)
+namespace {
+
+TListItem *makeServerRow(TItem *item)
 {
     auto *row = new TListItem;
     row->setText(ColServer, item->Server()->ClntSett.Server);
     row->setSubItems(serverTexts(item->Server()));
     row->setData(item);
     row->setImageIndex(-1);
-    TListView *view = list();
-    view->insertTopLevelItem(std::min(index, view->topLevelItemCount()), row);
     item->setListItem(row);
     return row;
 }
 
-TItem *TGroupItem::AddItem(PSvrItem server)
+} // namespace
+
+void TGroupItem::startPoller(TItem *item)
+{
+    if (!item->PingThd())
+        item->setPingThd(new TPingThread(true, list()));
+    item->PingThd()->setListItem(item->ListItem());
+    item->PingThd()->Resume();
+}
+
+TItem *TGroupItem::AppendItem(PSvrItem server)
 {
     fItems.push_back(std::make_unique<TItem>(server));
     TItem *item = fItems.back().get();
     item->setGrp(this);
-    if (fExpanded) {
-        TListItem *row = insertServerRow(item, IndexOfRow(list(), fListItem) + int(fItems.size()));
-        auto *poller = new TPingThread(true, list());
-        poller->setListItem(row);
-        item->setPingThd(poller);
-        poller->Resume();
-    } else {
+    return item;
+}
+
+TItem *TGroupItem::AddItem(PSvrItem server)
+{
+    TItem *item = AppendItem(server);
+    if (!fExpanded) {
         // A collapsed group keeps its new server's row back until it is expanded.
         item->setPingThd(new TPingThread(true, list()));
+        return item;
     }
+    TListView *view = list();
+    const int index = IndexOfRow(view, fListItem) + int(fItems.size());
+    view->insertTopLevelItem(std::min(index, view->topLevelItemCount()), makeServerRow(item));
+    startPoller(item);
     return item;
+}
+
+QList<QTreeWidgetItem *> TGroupItem::MakeServerRows()
+{
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(qsizetype(fItems.size()));
+    for (const auto &item : fItems)
+        rows.append(makeServerRow(item.get()));
+    return rows;
+}
+
+void TGroupItem::StartPollers()
+{
+    for (const auto &item : fItems)
+        startPoller(item.get());
 }
 
 void TGroupItem::Expand()
@@ -145,24 +176,8 @@ void TGroupItem::Expand()
         return;
     fExpanded = true;
     fListItem->setImageIndex(0);
-    const int at = IndexOfRow(list(), fListItem) + 1;
-    QList<QTreeWidgetItem *> rows;
-    rows.reserve(qsizetype(fItems.size()));
-    for (const auto &item : fItems) {
-        auto *row = new TListItem;
-        row->setText(ColServer, item->Server()->ClntSett.Server);
-        row->setSubItems(serverTexts(item->Server()));
-        row->setData(item.get());
-        item->setListItem(row);
-        rows.append(row);
-    }
-    list()->insertTopLevelItems(at, rows);
-    for (const auto &item : fItems) {
-        if (!item->PingThd())
-            continue;
-        item->PingThd()->setListItem(item->ListItem());
-        item->PingThd()->Resume();
-    }
+    list()->insertTopLevelItems(IndexOfRow(list(), fListItem) + 1, MakeServerRows());
+    StartPollers();
 }
 
 void TGroupItem::Collapse()
@@ -216,22 +231,29 @@ int IndexOfRow(TListView *list, TListItem *row)
 
 TGroupItem *GroupOf(TListItem *row)
 {
-    return row ? dynamic_cast<TGroupItem *>(row->Data()) : nullptr;
+    TRowObject *data = row ? row->Data() : nullptr;
+    return data && data->IsGroup() ? static_cast<TGroupItem *>(data) : nullptr;
 }
 
 TItem *ItemOf(TListItem *row)
 {
-    return row ? dynamic_cast<TItem *>(row->Data()) : nullptr;
+    TRowObject *data = row ? row->Data() : nullptr;
+    return data && !data->IsGroup() ? static_cast<TItem *>(data) : nullptr;
 }
 
-void AddGroupRow(TListView *list, std::unique_ptr<TGroupItem> group)
+TListItem *MakeGroupRow(std::unique_ptr<TGroupItem> group)
 {
     auto *row = new TListItem;
     row->setText(ColServer, group->Caption());
     row->setImageIndex(0);
     group->setListItem(row);
     row->setOwnedData(std::move(group));
-    list->addTopLevelItem(row);
+    return row;
+}
+
+void AddGroupRow(TListView *list, std::unique_ptr<TGroupItem> group)
+{
+    list->addTopLevelItem(MakeGroupRow(std::move(group)));
 }
 
 TGroupItem *FindGroupRow(TListView *list, int id)
@@ -274,8 +296,35 @@ void AddServerRow(TListView *list, PSvrItem server)
 
 void FillServerRows(TListView *list, const TSvrList &records)
 {
-    for (const auto &server : records)
-        AddServerRow(list, server.get());
+    if (list->topLevelItemCount() > 0) {
+        for (const auto &server : records)
+            AddServerRow(list, server.get());
+        return;
+    }
+    // Into an empty list all rows go at once, in the order that adding the
+    // servers one by one would give: groups in the order of their first server.
+    std::vector<TGroupItem *> groups;
+    QHash<int, TGroupItem *> byId;
+    std::vector<std::unique_ptr<TGroupItem>> made;
+    for (const auto &server : records) {
+        TGroupItem *group = byId.value(server->Group.GroupId);
+        if (!group) {
+            made.push_back(std::make_unique<TGroupItem>(server->Group));
+            group = made.back().get();
+            byId.insert(server->Group.GroupId, group);
+            groups.push_back(group);
+        }
+        group->AppendItem(server.get());
+    }
+    QList<QTreeWidgetItem *> rows;
+    for (auto &group : made) {
+        TGroupItem *g = group.get();
+        rows.append(MakeGroupRow(std::move(group)));
+        rows.append(g->MakeServerRows());
+    }
+    list->addTopLevelItems(rows);
+    for (TGroupItem *group : groups)
+        group->StartPollers();
 }
 
 void ClearServerRows(TListView *list)

@@ -26,6 +26,7 @@ enum ServerListColumn { ColServer = 0, ColUser = 1, ColStatus = 2, ColDescriptio
 class TRowObject {
 public:
     virtual ~TRowObject() = default;
+    virtual bool IsGroup() const = 0;
 };
 
 // One row of the server list. A server row is what its status poller reports into.
@@ -62,6 +63,7 @@ class TItem : public TRowObject {
 public:
     explicit TItem(PSvrItem aSvr) : fServer(aSvr) {}
     ~TItem() override;
+    bool IsGroup() const override { return false; }
     TItem(const TItem &) = delete;
     TItem &operator=(const TItem &) = delete;
 
@@ -86,6 +88,7 @@ class TGroupItem : public TRowObject {
 public:
     explicit TGroupItem(const TSvrGroup &aGroup);
     ~TGroupItem() override;
+    bool IsGroup() const override { return true; }
     TGroupItem(const TGroupItem &) = delete;
     TGroupItem &operator=(const TGroupItem &) = delete;
 
@@ -103,9 +106,16 @@ public:
     TItem *AddItem(PSvrItem server);
     void DeleteItem(TItem *item);
 
+    // For filling a whole list at once: adds a server's row object without a row,
+    // makes the rows of all the group's servers, and starts their pollers once
+    // the rows are in the list.
+    TItem *AppendItem(PSvrItem server);
+    QList<QTreeWidgetItem *> MakeServerRows();
+    void StartPollers();
+
 private:
     TListView *list() const;
-    TListItem *insertServerRow(TItem *item, int index);
+    void startPoller(TItem *item);
 
     std::vector<std::unique_ptr<TItem>> fItems;
     QString fCaption;
@@ -136,6 +146,8 @@ TItem *ItemOf(TListItem *row);
 // The 16 x 16 glyph of a group row: 0 expanded (minus), 1 collapsed (plus).
 QIcon GroupGlyph(int index);
 
+// Makes the group's row, which owns the group object from then on.
+TListItem *MakeGroupRow(std::unique_ptr<TGroupItem> group);
 // Appends the group's row; the row owns the group object from then on.
 void AddGroupRow(TListView *list, std::unique_ptr<TGroupItem> group);
 TGroupItem *FindGroupRow(TListView *list, int id);
