@@ -1,6 +1,7 @@
 // The server and group commands of the manager window.
 #include "MgmtForm.h"
 
+#include "ClientForm.h"
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "MsgBox.h"
@@ -170,13 +171,10 @@ void TfrmMgmt::btnDeleteGrpClick()
 
 void TfrmMgmt::OpenSession(const TClientSettings &settings)
 {
-    // Session windows are opened by the session library once it has them; until
-    // then a window with the session's caption stands in for one.
-    auto *window = new QWidget(this, Qt::Window);
-    window->setObjectName(QStringLiteral("frmClient"));
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(settings.Server + QStringLiteral(" - ") + QStringLiteral("Remote Desktop"));
-    window->show();
-    AddOpenClnt(window);
-    connect(window, &QObject::destroyed, this, [this, window] { RemoveOpenClnt(window); });
+    // A session window reports its own failures; one that cannot even be made is
+    // not reported a second time here.
+    try {
+        AddOpenClnt(OpenClientWindow(this, settings));
+    } catch (const std::exception &) {
+    }
 }

@@ -306,12 +306,12 @@ void TfrmMgmt::closeEvent(QCloseEvent *event)
         event->ignore();
 }
 
-void TfrmMgmt::AddOpenClnt(QWidget *aFrmClnt)
+void TfrmMgmt::AddOpenClnt(TfrmClient *aFrmClnt)
 {
     FOpenClients.append(aFrmClnt);
 }
 
-void TfrmMgmt::RemoveOpenClnt(QWidget *aFrmClnt)
+void TfrmMgmt::RemoveOpenClnt(TfrmClient *aFrmClnt)
 {
     const qsizetype at = FOpenClients.indexOf(aFrmClnt);
     if (at >= 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClientOwner.h"
 #include "RdpCommon.h"
 #include "ServerListView.h"
 
@@ -18,7 +19,7 @@ class TPing;
 
 // The server manager: the grouped server list with its live statuses, the
 // buttons and menu of the server and group commands, and the group combo.
-class TfrmMgmt : public QWidget, private TServerListEvents {
+class TfrmMgmt : public QWidget, public TClientOwner, private TServerListEvents {
     Q_OBJECT
 public:
     explicit TfrmMgmt(QWidget *parent = nullptr);
@@ -57,9 +58,9 @@ public:
     void SetLinkButton(QWidget *button);
 
     // The open session windows, in the order they were opened; not owned.
-    const QList<QPointer<QWidget>> &OpenClients() const { return FOpenClients; }
-    void AddOpenClnt(QWidget *aFrmClnt);
-    void RemoveOpenClnt(QWidget *aFrmClnt);
+    const QList<TfrmClient *> &OpenClients() const { return FOpenClients; }
+    void AddOpenClnt(TfrmClient *aFrmClnt) override;
+    void RemoveOpenClnt(TfrmClient *aFrmClnt) override;
 
     void RefreshSvrList();
     void OpenSession(const TClientSettings &settings);
@@ -117,6 +118,6 @@ private:
     void tellLoadProblems();
 
     std::unique_ptr<TPing> FPing;
-    QList<QPointer<QWidget>> FOpenClients;
+    QList<TfrmClient *> FOpenClients;
     bool fShown = false;
 };

@@ -1,4 +1,5 @@
 #include "AppError.h"
+#include "ClientForm.h"
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "ManagerFixture.h"
@@ -14,6 +15,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTabBar>
+#include <QTcpServer>
 
 namespace {
 
@@ -361,13 +363,23 @@ private slots:
 
     void connectOpensASessionWindowEachTime()
     {
+        // A listener that accepts and stays silent: the sessions stay connecting
+        // for the whole test, with nothing to report.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
         ManagerFixture f(SmallCatalogue());
+        GetSvrItem(2)->ClntSett.Port = silent.serverPort();
         f.select("127.0.0.2");
         f.form->actConnect->trigger();
         f.form->actConnect->trigger();
         QCOMPARE(f.form->OpenClients().size(), 2);
         QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
         QVERIFY(f.form->OpenClients().first()->isWindow());
+        // A window the user closes leaves the list.
+        TfrmClient *first = f.form->OpenClients().first();
+        first->close();
+        QTRY_COMPARE(f.form->OpenClients().size(), 1);
+        QVERIFY(f.form->OpenClients().first() != first);
 
         // Closing the manager with sessions open asks first.
         QString question;
