@@ -65,6 +65,14 @@ QPoint centreOf(TServerListView *list, TListItem *row)
 
 } // namespace
 
+// The file, read afresh, holds the group under its new name.
+void ReloadCatalogueCheck(const QString &file, int groupId, const QString &name)
+{
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(in.readAll()).contains(QStringLiteral("[GroupItem%1]\nGroupName=%2\n").arg(groupId).arg(name)));
+}
+
 class TestMgmtForm : public QObject {
     Q_OBJECT
 
@@ -457,6 +465,29 @@ private slots:
         QVERIFY(!f.form->actDelGrp->isEnabled());
         QVERIFY(!f.form->btnEditGrp->isEnabled());
         QVERIFY(!f.form->btnSetGrp->isEnabled());
+    }
+
+    void renameFromThePopupMenu()
+    {
+        ManagerFixture f(SmallCatalogue());
+        f.select("DB");
+        f.idle();
+        QVERIFY(f.form->actRenameGrp->isVisible());
+        {
+            ModalAnswer answer(typeGroupName("EMPTY")); // another group's name: ignored
+            f.form->actRenameGrp->trigger();
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(f.comboEntries(), (QStringList{"Web", "DB", "Empty"}));
+        {
+            ModalAnswer answer(typeGroupName(QStringLiteral("数据库")));
+            f.form->actRenameGrp->trigger();
+        }
+        QCOMPARE(f.comboEntries(), (QStringList{"Web", QStringLiteral("数据库"), "Empty"}));
+        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("数据库"));
+        QVERIFY(f.row(QStringLiteral("数据库")));
+        QCOMPARE(GetSvrItem(3)->Group.GroupName, QStringLiteral("数据库"));
+        ReloadCatalogueCheck(f.file, 2, QStringLiteral("数据库"));
     }
 
     void selectingAServerChoosesItsGroup()
