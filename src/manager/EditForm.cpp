@@ -1,6 +1,7 @@
 #include "EditForm.h"
 
 #include "AppError.h"
+#include "DialogLook.h"
 #include "MsgBox.h"
 #include "RdpConst.h"
 
@@ -46,13 +47,7 @@ std::optional<int> wholeNumber(const QLineEdit *field)
 
 TfrmEdit::TfrmEdit(QWidget *owner) : QDialog(owner)
 {
-    setObjectName(QStringLiteral("frmEdit"));
-    setWindowTitle(QStringLiteral("添加"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
-    setFixedSize(290, 304);
+    SetDialogLook(this, "frmEdit", QStringLiteral("添加"), QStringLiteral("MS Sans Serif"), 290, 304);
 
     tbcSett = make<QTabBar>(this, "tbcSett", 8, 0);
     tbcSett->addTab(QStringLiteral("登陆"));

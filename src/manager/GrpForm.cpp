@@ -1,18 +1,14 @@
 #include "GrpForm.h"
 
+#include "DialogLook.h"
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
 TfrmGrpName::TfrmGrpName(QWidget *owner) : QDialog(owner)
 {
-    setObjectName(QStringLiteral("frmGrpName"));
-    setWindowTitle(QStringLiteral("编辑"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPixelSize(11);
-    setFont(f);
-    setFixedSize(140, 64);
+    SetDialogLook(this, "frmGrpName", QStringLiteral("编辑"), QStringLiteral("Tahoma"), 140, 64);
 
     edtGrp = new QLineEdit(this);
     edtGrp->setObjectName(QStringLiteral("edtGrp"));
