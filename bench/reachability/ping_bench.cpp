@@ -2,11 +2,13 @@
 // of them silent, for 20 s each, inside a network namespace of its own, and
 // fping over the same hosts at the same rate for comparison.
 //
-//   ping_bench [--seconds S] [--hosts N[,N...]] [--datagram | --tcp]
+//   ping_bench [--seconds S] [--hosts N[,N...]] [--datagram | --tcp] [--no-caps]
 //
 // As root the engine uses a raw ICMP socket; --datagram widens the namespace's
 // ping_group_range first, so that it uses a datagram socket; --tcp runs the
-// TCP connection fallback instead (to port 3389, which nobody listens on).
+// TCP connection fallback instead (to port 3389, which nobody listens on);
+// --no-caps runs the engine without any capability, as an ordinary user's
+// program would run (with --datagram, or it falls back to TCP).
 // Each size runs in a child process of its own, so that peak memory and CPU
 // belong to that size alone.
 #include "PingEngine.h"
@@ -48,6 +50,13 @@ double cpuSeconds(int who)
     rusage usage{};
     getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double userSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6;
 }
 
 double threadCpuSeconds()
@@ -122,12 +131,14 @@ int runEngine(int hosts, int seconds, bool tcp)
     wall.start();
     const double guiStart = threadCpuSeconds();
     const double cpuRun = cpuSeconds(RUSAGE_SELF);
+    const double userRun = userSeconds();
     int threads = 0;
     QTimer::singleShot(seconds * 1000 / 2, &app, [&threads] { threads = int(QDir(QStringLiteral("/proc/self/task")).count()) - 2; });
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
     const double guiBusy = (threadCpuSeconds() - guiStart) / (double(wall.elapsed()) / 1000.0);
     const double cpu = cpuSeconds(RUSAGE_SELF) - cpuRun;
+    const double user = userSeconds() - userRun;
     const PingEngine::Statistics statistics = engine.statistics();
 
     long wrong = 0, results = 0, unanswered = 0;
@@ -137,13 +148,13 @@ int runEngine(int hosts, int seconds, bool tcp)
         if (row->results == 0)
             ++unanswered;
     }
-    std::printf("engine hosts=%d seconds=%d cpu=%.2f cpu_setup=%.2f base_rss_kb=%s peak_kb=%s threads=%d sent=%llu answered=%llu "
-                "timed_out=%llu stray=%llu results=%ld wrong=%ld rows_without_result=%ld late_p99_ms=%.1f late_worst_ms=%.1f "
+    std::printf("engine hosts=%d seconds=%d cpu=%.2f (user %.2f) cpu_setup=%.2f base_rss_kb=%s peak_kb=%s threads=%d sent=%llu answered=%llu "
+                "timed_out=%llu stray=%llu results=%ld wrong=%ld rows_without_result=%ld late_p50_ms=%.1f late_p90_ms=%.1f late_p99_ms=%.1f late_worst_ms=%.1f "
                 "gui_busy=%.3f%% probe=\"%s\"\n",
-                hosts, seconds, cpu, cpuRun - cpuStart, qPrintable(baseKb), qPrintable(statusField(QStringLiteral("VmHWM")).remove(QStringLiteral(" kB"))),
+                hosts, seconds, cpu, user, cpuRun - cpuStart, qPrintable(baseKb), qPrintable(statusField(QStringLiteral("VmHWM")).remove(QStringLiteral(" kB"))),
                 threads, (unsigned long long)statistics.sent, (unsigned long long)statistics.answered,
                 (unsigned long long)statistics.timedOut, (unsigned long long)statistics.stray, results, wrong, unanswered,
-                statistics.latenessP99Ms, statistics.latenessWorstMs, guiBusy * 100.0,
+                statistics.latenessP50Ms, statistics.latenessP90Ms, statistics.latenessP99Ms, statistics.latenessWorstMs, guiBusy * 100.0,
                 qPrintable(engine.probeKind()));
     std::fflush(stdout);
     return 0;
@@ -200,10 +211,15 @@ int main(int argc, char *argv[])
     int seconds = 20;
     bool datagram = false;
     bool tcp = false;
+    bool noCaps = false;
     QList<int> sizes{100, 1000, 10000};
     for (int i = 1; i < argc; ++i) {
         if (QByteArray(argv[i]) == "--datagram") {
             datagram = true;
+            continue;
+        }
+        if (QByteArray(argv[i]) == "--no-caps") {
+            noCaps = true;
             continue;
         }
         if (QByteArray(argv[i]) == "--tcp") {
@@ -239,8 +255,11 @@ int main(int argc, char *argv[])
     const QString fping = QStandardPaths::findExecutable(QStringLiteral("fping"));
     QTemporaryDir dir;
     for (int hosts : sizes) {
-        const Child engine = runChild({self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds),
-                                        tcp ? QStringLiteral("tcp") : QStringLiteral("auto")});
+        QStringList command{self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds),
+                            tcp ? QStringLiteral("tcp") : QStringLiteral("auto")};
+        if (noCaps)
+            command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-all"), QStringLiteral("--inh-caps=-all")} + command;
+        const Child engine = runChild(command);
         std::printf("%s", qPrintable(engine.output));
         std::printf("engine hosts=%d total_cpu_incl_setup=%.2f peak_rss_kb=%ld\n", hosts, engine.cpu, engine.peakKb);
         if (fping.isEmpty()) {

@@ -41,15 +41,28 @@ public:
 
     // Sends one echo request; 0 or the errno of the failure.
     int send(const IpAddress &to, unsigned short sequence, const unsigned char *data, int size);
-    // Reads one waiting packet without blocking.
+
+    // Requests to many hosts leave in batches: queue up to BatchSize of them,
+    // then flush(), which returns for each queued request, in order, 0 or the
+    // errno of its failure (valid until the next queue()).
+    static constexpr int BatchSize = 64;
+    int queued() const;
+    void queue(const IpAddress &to, unsigned short sequence, const unsigned char *data, int size);
+    const int *flush();
+
+    // Reads one waiting packet without blocking (the system is asked for
+    // several at a time).
     Read receive(Reply &reply);
 
 private:
+    struct Batches;
     IcmpSocket(int fd, Kind kind, int family, unsigned short id);
+    int buildRequest(unsigned char *message, unsigned short sequence, const unsigned char *data, int size) const;
+    Read parse(const unsigned char *packet, int size, const void *from, Reply &reply) const;
 
     int fd_;
     Kind kind_;
     int family_;
     unsigned short id_;
-    unsigned char packet_[2048];
+    std::unique_ptr<Batches> batches_;
 };

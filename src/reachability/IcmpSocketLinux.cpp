@@ -95,8 +95,30 @@ std::unique_ptr<IcmpSocket> IcmpSocket::open(int family, QString *why)
     return nullptr;
 }
 
+namespace {
+constexpr int MaxRequest = 8 + 1024;
+constexpr int MaxPacket = 2048;
+}
+
+// The buffers of sendmmsg and recvmmsg.
+struct IcmpSocket::Batches {
+    unsigned char out[BatchSize][MaxRequest];
+    sockaddr_storage outAddress[BatchSize];
+    iovec outVector[BatchSize];
+    mmsghdr outMessage[BatchSize];
+    int outErrors[BatchSize];
+    int outCount = 0;
+
+    unsigned char in[BatchSize][MaxPacket];
+    sockaddr_storage inAddress[BatchSize];
+    iovec inVector[BatchSize];
+    mmsghdr inMessage[BatchSize];
+    int inCount = 0;
+    int inNext = 0;
+};
+
 IcmpSocket::IcmpSocket(int fd, Kind kind, int family, unsigned short id)
-    : fd_(fd), kind_(kind), family_(family), id_(id)
+    : fd_(fd), kind_(kind), family_(family), id_(id), batches_(std::make_unique<Batches>())
 {
 }
 
@@ -105,11 +127,8 @@ IcmpSocket::~IcmpSocket()
     ::close(fd_);
 }
 
-int IcmpSocket::send(const IpAddress &to, unsigned short sequence, const unsigned char *data, int size)
+int IcmpSocket::buildRequest(unsigned char *message, unsigned short sequence, const unsigned char *data, int size) const
 {
-    if (to.family != family_ || size < 0 || size > 1024)
-        return EINVAL;
-    unsigned char message[8 + 1024];
     message[0] = family_ == AF_INET ? EchoRequestV4 : EchoRequestV6;
     message[1] = 0;
     message[2] = message[3] = 0;
@@ -123,30 +142,105 @@ int IcmpSocket::send(const IpAddress &to, unsigned short sequence, const unsigne
         message[2] = static_cast<unsigned char>(sum >> 8);
         message[3] = static_cast<unsigned char>(sum);
     }
+    return 8 + size;
+}
+
+int IcmpSocket::send(const IpAddress &to, unsigned short sequence, const unsigned char *data, int size)
+{
+    if (to.family != family_ || size < 0 || size > MaxRequest - 8)
+        return EINVAL;
+    unsigned char message[MaxRequest];
+    const int length = buildRequest(message, sequence, data, size);
     sockaddr_storage address;
-    const socklen_t length = to.toSockaddr(address);
-    const ssize_t sent = ::sendto(fd_, message, 8 + size, MSG_NOSIGNAL,
-                                  reinterpret_cast<sockaddr *>(&address), length);
+    const socklen_t addressLength = to.toSockaddr(address);
+    const ssize_t sent = ::sendto(fd_, message, length, MSG_NOSIGNAL,
+                                  reinterpret_cast<sockaddr *>(&address), addressLength);
     if (sent < 0)
         return errno ? errno : EIO;
     return 0;
 }
 
+int IcmpSocket::queued() const
+{
+    return batches_->outCount;
+}
+
+void IcmpSocket::queue(const IpAddress &to, unsigned short sequence, const unsigned char *data, int size)
+{
+    Batches &b = *batches_;
+    if (b.outCount >= BatchSize)
+        return;
+    const int i = b.outCount++;
+    if (to.family != family_ || size < 0 || size > MaxRequest - 8) {
+        b.outErrors[i] = EINVAL;
+        b.outVector[i] = iovec{b.out[i], 0};
+        b.outMessage[i] = mmsghdr{};
+        return;
+    }
+    b.outErrors[i] = 0;
+    b.outVector[i] = iovec{b.out[i], size_t(buildRequest(b.out[i], sequence, data, size))};
+    b.outMessage[i] = mmsghdr{};
+    b.outMessage[i].msg_hdr.msg_name = &b.outAddress[i];
+    b.outMessage[i].msg_hdr.msg_namelen = to.toSockaddr(b.outAddress[i]);
+    b.outMessage[i].msg_hdr.msg_iov = &b.outVector[i];
+    b.outMessage[i].msg_hdr.msg_iovlen = 1;
+}
+
+const int *IcmpSocket::flush()
+{
+    Batches &b = *batches_;
+    int i = 0;
+    // Each pass sends at least one request or records the failure of one.
+    while (i < b.outCount) {
+        if (b.outErrors[i] != 0) {
+            ++i;
+            continue;
+        }
+        int end = i;
+        while (end < b.outCount && b.outErrors[end] == 0)
+            ++end;
+        const int sent = ::sendmmsg(fd_, &b.outMessage[i], unsigned(end - i), MSG_NOSIGNAL);
+        if (sent > 0) {
+            i += sent;
+        } else {
+            b.outErrors[i] = sent < 0 && errno ? errno : EIO;
+            ++i;
+        }
+    }
+    b.outCount = 0;
+    return b.outErrors;
+}
+
 IcmpSocket::Read IcmpSocket::receive(Reply &reply)
 {
-    sockaddr_storage from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t got = ::recvfrom(fd_, packet_, sizeof packet_, MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr *>(&from), &fromLength);
-    if (got < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Read::Empty : Read::Other;
-    const unsigned char *icmp = packet_;
-    int size = static_cast<int>(got);
+    Batches &b = *batches_;
+    if (b.inNext >= b.inCount) {
+        b.inNext = b.inCount = 0;
+        for (int i = 0; i < BatchSize; ++i) {
+            b.inVector[i] = iovec{b.in[i], MaxPacket};
+            b.inMessage[i] = mmsghdr{};
+            b.inMessage[i].msg_hdr.msg_name = &b.inAddress[i];
+            b.inMessage[i].msg_hdr.msg_namelen = sizeof(sockaddr_storage);
+            b.inMessage[i].msg_hdr.msg_iov = &b.inVector[i];
+            b.inMessage[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int got = ::recvmmsg(fd_, b.inMessage, BatchSize, MSG_DONTWAIT, nullptr);
+        if (got <= 0)
+            return got == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Read::Empty : Read::Other;
+        b.inCount = got;
+    }
+    const int i = b.inNext++;
+    return parse(b.in[i], int(b.inMessage[i].msg_len), &b.inAddress[i], reply);
+}
+
+IcmpSocket::Read IcmpSocket::parse(const unsigned char *packet, int size, const void *from, Reply &reply) const
+{
+    const unsigned char *icmp = packet;
     if (family_ == AF_INET && kind_ == Kind::Raw) {
         // A raw IPv4 socket hands over the IP header too.
         if (size < 20)
             return Read::Other;
-        const int headerLength = (packet_[0] & 0x0f) * 4;
+        const int headerLength = (packet[0] & 0x0f) * 4;
         if (headerLength < 20 || headerLength > size)
             return Read::Other;
         icmp += headerLength;
@@ -157,7 +251,7 @@ IcmpSocket::Read IcmpSocket::receive(Reply &reply)
     const unsigned char replyType = family_ == AF_INET ? EchoReplyV4 : EchoReplyV6;
     if (icmp[0] != replyType || icmp[1] != 0)
         return Read::Other;
-    reply.from = IpAddress::fromSockaddr(reinterpret_cast<sockaddr *>(&from));
+    reply.from = IpAddress::fromSockaddr(static_cast<const sockaddr *>(from));
     reply.id = static_cast<unsigned short>((icmp[4] << 8) | icmp[5]);
     reply.sequence = static_cast<unsigned short>((icmp[6] << 8) | icmp[7]);
     reply.data = icmp + 8;

@@ -153,16 +153,21 @@ PingEngine::Statistics PingEngine::statistics() const
     for (int i = 0; i < PingCounters::Buckets; ++i)
         total += counters.lateness[i].load();
     statistics.probesTimed = total;
-    if (total > 0) {
-        const std::uint64_t rank = (total * 99 + 99) / 100;
+    // Each figure is the upper edge of its 0.1 ms bucket.
+    const auto percentile = [&counters, total](std::uint64_t percent) {
+        const std::uint64_t rank = (total * percent + 99) / 100;
         std::uint64_t seen = 0;
         for (int i = 0; i < PingCounters::Buckets; ++i) {
             seen += counters.lateness[i].load();
-            if (seen >= rank) {
-                statistics.latenessP99Ms = (i + 1) * 0.1;
-                break;
-            }
+            if (seen >= rank)
+                return (i + 1) * 0.1;
         }
+        return PingCounters::Buckets * 0.1;
+    };
+    if (total > 0) {
+        statistics.latenessP50Ms = percentile(50);
+        statistics.latenessP90Ms = percentile(90);
+        statistics.latenessP99Ms = percentile(99);
     }
     return statistics;
 }

@@ -43,6 +43,8 @@ public:
         std::uint64_t notFound = 0;
         std::uint64_t stray = 0;
         std::uint64_t probesTimed = 0;
+        double latenessP50Ms = 0;
+        double latenessP90Ms = 0;
         double latenessP99Ms = 0;
         double latenessWorstMs = 0;
     };

@@ -21,6 +21,7 @@ using Clock = std::chrono::steady_clock;
 enum Tag : std::uint64_t { WakeTag = 1, V4Tag = 3, V6Tag = 4, TcpTag = 5 };
 constexpr int TagShift = 56;
 constexpr int MaxRepliesPerWake = 8192;
+constexpr int ReceiveEvery = 256;         // probes sent between two looks at the replies
 constexpr auto Wait = std::chrono::milliseconds(EchoRequest::WaitMs);
 constexpr auto Timeout = std::chrono::milliseconds(EchoRequest::TimeoutMs);
 constexpr auto Retry = std::chrono::milliseconds(100);   // after the system had no socket or buffer to spare
@@ -167,6 +168,7 @@ void PingLoop::run()
         now = Clock::now();
         expire(now);
         sendDue(now);
+        flushRequests(now);
         flush(Clock::now(), false);
         arm();
     }
@@ -242,17 +244,29 @@ bool PingLoop::valid(const Timed &entry, bool inFlight) const
 
 void PingLoop::sendDue(Clock::time_point now)
 {
+    int sent = 0;
     while (!waiting_.empty() && waiting_.front().at <= now) {
         const Timed entry = waiting_.front();
         waiting_.pop_front();
-        if (valid(entry, false))
-            begin(entry.slot, entry.at, now);
+        if (!valid(entry, false))
+            continue;
+        begin(entry.slot, entry.at, now);
+        // Near hosts answer while the rest of a large round is still being
+        // sent: take their replies in between, before the socket's buffer fills.
+        if (++sent % ReceiveEvery == 0) {
+            now = Clock::now();
+            flushRequests(now);
+            for (Family *family : {&v4_, &v6_}) {
+                if (family->socket)
+                    receive(*family, now);
+            }
+        }
     }
 }
 
 void PingLoop::begin(unsigned slot, Clock::time_point due, Clock::time_point now)
 {
-    noteLateness(now - due);
+    noteLateness(Clock::now() - due);
     Target &target = targets_[slot];
     if (!target.isName) {
         if (!target.address.isValid()) {
@@ -289,22 +303,50 @@ void PingLoop::send(unsigned slot, Clock::time_point now)
     unsigned char data[EchoRequest::DataSize];
     std::memcpy(data, request_.constData(), sizeof data);
     EchoRequest::writeMark(data, EchoRequest::Mark{token_, slot, target.serial});
-    const int error = family.socket->send(target.address, sequence, data, sizeof data);
-    if (error == EAGAIN || error == ENOBUFS || error == ENOMEM) {
-        wait(target, slot, now + Retry);
-        return;
-    }
-    counters_.sent.fetch_add(1, std::memory_order_relaxed);
-    if (error != 0) {
-        // No route, or a firewall refused it: a failed echo.
-        counters_.failed.fetch_add(1, std::memory_order_relaxed);
-        complete(slot, 0, now);
-        return;
-    }
+    family.socket->queue(target.address, sequence, data, sizeof data);
+    family.queued.emplace_back(slot, target.serial);
     target.state = State::Icmp;
     target.sequence = sequence;
     family.owner[sequence] = slot + 1;
     timeouts_.push_back(Timed{now + Timeout, slot, target.serial});
+    if (family.socket->queued() >= IcmpSocket::BatchSize)
+        flushRequests(family, now);
+}
+
+void PingLoop::flushRequests(Clock::time_point now)
+{
+    for (Family *family : {&v4_, &v6_}) {
+        if (family->socket)
+            flushRequests(*family, now);
+    }
+}
+
+void PingLoop::flushRequests(Family &family, Clock::time_point now)
+{
+    if (family.queued.empty())
+        return;
+    const int *errors = family.socket->flush();
+    for (std::size_t i = 0; i < family.queued.size(); ++i) {
+        const auto [slot, serial] = family.queued[i];
+        const int error = errors[i];
+        Target &target = targets_[slot];
+        if (error == 0) {
+            counters_.sent.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        if (target.state != State::Icmp || target.serial != serial)
+            continue;   // stopped in the meantime
+        family.owner[target.sequence] = 0;
+        if (error == EAGAIN || error == ENOBUFS || error == ENOMEM) {
+            wait(target, slot, now + Retry);
+            continue;
+        }
+        // No route, or a firewall refused it: a failed echo.
+        counters_.sent.fetch_add(1, std::memory_order_relaxed);
+        counters_.failed.fetch_add(1, std::memory_order_relaxed);
+        complete(slot, 0, now);
+    }
+    family.queued.clear();
 }
 
 void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
@@ -339,6 +381,10 @@ void PingLoop::receive(Family &family, Clock::time_point now)
 {
     IcmpSocket &socket = *family.socket;
     for (int i = 0; i < MaxRepliesPerWake; ++i) {
+        // Each result's next probe is due a second after the result: keep the
+        // clock current through a long run of replies.
+        if (i % IcmpSocket::BatchSize == IcmpSocket::BatchSize - 1)
+            now = Clock::now();
         IcmpSocket::Reply reply;
         const IcmpSocket::Read read = socket.receive(reply);
         if (read == IcmpSocket::Read::Empty)

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // One probe's outcome: -1 host not found, 0 no reply, 1 reply.
@@ -50,7 +51,7 @@ class PingLoop {
 public:
     using Clock = std::chrono::steady_clock;
     using Post = std::function<void(std::vector<PingResult> &&batch)>;
-    static constexpr int TickMs = 10;          // probes due within one tick leave together
+    static constexpr int TickMs = 5;           // probes due within one tick leave together
     static constexpr int FlushMs = 20;
 
     PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver);
@@ -97,6 +98,7 @@ private:
         std::unique_ptr<IcmpSocket> socket;
         std::vector<unsigned> owner;            // sequence number -> slot + 1 of the probe waiting for it
         unsigned short nextSequence = 0;
+        std::vector<std::pair<unsigned, unsigned>> queued;   // slot and serial of each request not yet flushed
     };
 
     void post(Command &&command);
@@ -113,6 +115,8 @@ private:
     void expire(Clock::time_point now);
     void sendDue(Clock::time_point now);
     void flush(Clock::time_point now, bool force);
+    void flushRequests(Family &family, Clock::time_point now);
+    void flushRequests(Clock::time_point now);
     void arm();
     bool valid(const Timed &entry, bool inFlight) const;
     void noteLateness(Clock::duration late);
