@@ -133,6 +133,11 @@ int runEngine(int hosts, int seconds, bool tcp)
     const double cpuRun = cpuSeconds(RUSAGE_SELF);
     const double userRun = userSeconds();
     int threads = 0;
+    // Lateness of the first rounds, when every host was started at once, and
+    // of the steady state after them.
+    std::vector<std::uint64_t> startup;
+    const int settleMs = std::min(5000, seconds * 1000 / 4);
+    QTimer::singleShot(settleMs, &app, [&engine, &startup] { startup = engine.latenessHistogram(); });
     QTimer::singleShot(seconds * 1000 / 2, &app, [&threads] { threads = int(QDir(QStringLiteral("/proc/self/task")).count()) - 2; });
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
@@ -156,6 +161,13 @@ int runEngine(int hosts, int seconds, bool tcp)
                 (unsigned long long)statistics.timedOut, (unsigned long long)statistics.stray, results, wrong, unanswered,
                 statistics.latenessP50Ms, statistics.latenessP90Ms, statistics.latenessP99Ms, statistics.latenessWorstMs, guiBusy * 100.0,
                 qPrintable(engine.probeKind()));
+    std::vector<std::uint64_t> steady = engine.latenessHistogram();
+    for (std::size_t i = 0; i < steady.size() && i < startup.size(); ++i)
+        steady[i] -= startup[i];
+    std::printf("engine hosts=%d lateness in the first %d ms: p99_ms=%.1f p100_ms=%.1f; after it: p50_ms=%.1f p99_ms=%.1f p100_ms=%.1f\n",
+                hosts, settleMs, PingEngine::latenessPercentileMs(startup, 99), PingEngine::latenessPercentileMs(startup, 100),
+                PingEngine::latenessPercentileMs(steady, 50), PingEngine::latenessPercentileMs(steady, 99),
+                PingEngine::latenessPercentileMs(steady, 100));
     std::fflush(stdout);
     return 0;
 }

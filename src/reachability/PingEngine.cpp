@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -138,6 +139,33 @@ void PingEngine::deliver(const std::vector<PingResult> &batch)
     }
 }
 
+std::vector<std::uint64_t> PingEngine::latenessHistogram() const
+{
+    const PingCounters &counters = loop_->counters();
+    std::vector<std::uint64_t> histogram(PingCounters::Buckets);
+    for (int i = 0; i < PingCounters::Buckets; ++i)
+        histogram[i] = counters.lateness[i].load(std::memory_order_relaxed);
+    return histogram;
+}
+
+double PingEngine::latenessPercentileMs(const std::vector<std::uint64_t> &histogram, double percent)
+{
+    std::uint64_t total = 0;
+    for (const std::uint64_t count : histogram)
+        total += count;
+    if (total == 0)
+        return 0;
+    // The upper edge of the 0.1 ms step that holds the rank.
+    const auto rank = std::uint64_t(std::ceil(double(total) * percent / 100.0));
+    std::uint64_t seen = 0;
+    for (std::size_t i = 0; i < histogram.size(); ++i) {
+        seen += histogram[i];
+        if (seen >= rank && histogram[i] > 0)
+            return double(i + 1) * 0.1;
+    }
+    return double(histogram.size()) * 0.1;
+}
+
 PingEngine::Statistics PingEngine::statistics() const
 {
     const PingCounters &counters = loop_->counters();
@@ -149,25 +177,11 @@ PingEngine::Statistics PingEngine::statistics() const
     statistics.notFound = counters.notFound.load();
     statistics.stray = counters.stray.load();
     statistics.latenessWorstMs = double(counters.worstLatenessNs.load()) / 1e6;
-    std::uint64_t total = 0;
-    for (int i = 0; i < PingCounters::Buckets; ++i)
-        total += counters.lateness[i].load();
-    statistics.probesTimed = total;
-    // Each figure is the upper edge of its 0.1 ms bucket.
-    const auto percentile = [&counters, total](std::uint64_t percent) {
-        const std::uint64_t rank = (total * percent + 99) / 100;
-        std::uint64_t seen = 0;
-        for (int i = 0; i < PingCounters::Buckets; ++i) {
-            seen += counters.lateness[i].load();
-            if (seen >= rank)
-                return (i + 1) * 0.1;
-        }
-        return PingCounters::Buckets * 0.1;
-    };
-    if (total > 0) {
-        statistics.latenessP50Ms = percentile(50);
-        statistics.latenessP90Ms = percentile(90);
-        statistics.latenessP99Ms = percentile(99);
-    }
+    const std::vector<std::uint64_t> histogram = latenessHistogram();
+    for (const std::uint64_t count : histogram)
+        statistics.probesTimed += count;
+    statistics.latenessP50Ms = latenessPercentileMs(histogram, 50);
+    statistics.latenessP90Ms = latenessPercentileMs(histogram, 90);
+    statistics.latenessP99Ms = latenessPercentileMs(histogram, 99);
     return statistics;
 }

@@ -74,6 +74,10 @@ public:
     void stop(Handle handle);
 
     Statistics statistics() const;
+    // How many probes left how late against their due time, in 0.1 ms steps;
+    // the last step gathers everything from 200 ms on.
+    std::vector<std::uint64_t> latenessHistogram() const;
+    static double latenessPercentileMs(const std::vector<std::uint64_t> &histogram, double percent);
     int clientCount() const { return int(clients_.size() - free_.size()); }
 
 signals:

@@ -14,9 +14,11 @@ class StatusRow;
 // and lives on the GUI thread, where all of its methods are called.
 //
 // States: Made (until Resume), Running, Paused, Ended. Nothing is written into
-// the row while paused or after Terminate. Once ended (by Terminate, or a
-// Resume that finds it unbound or stopped) the poller frees itself with
-// deleteLater: whoever stops it forgets it at that moment.
+// the row while paused or after Terminate, so the row may be deleted right
+// after either call. Once ended the poller frees itself with deleteLater:
+// Terminate ends it at once, running, paused or not yet resumed (whoever stops
+// it forgets it at that moment), and so does a Resume that finds it unbound.
+// A result that finds the poller unbound pauses it.
 class TPingThread : public QObject, private PingClient {
     Q_OBJECT
 public:
@@ -52,6 +54,7 @@ public:
     int cycles() const { return fCycles; }
 
 signals:
+    // After each result that reached a running, bound poller.
     void statusUpdated(int iRet);
 
 private:
