@@ -230,6 +230,10 @@ void TfrmClient::msrdpclnt1LeaveFullScreenMode()
 
 void TfrmClient::tmrTimeOutTimer()
 {
+    // While the user reads the server's certificate the attempt waits for them,
+    // not for the network: the time-out looks again one interval later.
+    if (msrdpclnt1->IsAskingUser())
+        return;
     tmrTimeOut->stop();
     if (LDisconnected || msrdpclnt1->Connected() != 0)
         return;

@@ -329,7 +329,12 @@ void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &q,
                         q.OldFingerprint);
     }
     QPointer<TMsRdpClient5> alive(this);
-    const auto answer = ShowMessageBox(window(), text, icon, QMessageBox::Yes | QMessageBox::No);
+    askingUser_ = true;
+    // A box of its own, not a child of this window, so that the window may go
+    // while the question is open without taking the box along in mid-answer.
+    const auto answer = ShowMessageBox(nullptr, text, icon, QMessageBox::Yes | QMessageBox::No);
+    if (alive)
+        askingUser_ = false;
     if (!alive || cancelled_) {
         reply(RdpCertificateAnswer::Reject);
         return;

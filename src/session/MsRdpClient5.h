@@ -78,6 +78,9 @@ public:
     // is ended, the worker ends, and no event comes any more.
     void Cancel();
 
+    // True while the user is asked about the server's certificate.
+    bool IsAskingUser() const { return askingUser_; }
+
     // How often Disconnect has been called.
     int DisconnectCalls() const { return disconnectCalls_; }
 
@@ -161,6 +164,7 @@ private:
     bool cancelled_ = false;
     bool grabbing_ = false;
     int disconnectCalls_ = 0;
+    bool askingUser_ = false;
     QString disconnectCause_;
     QSize remoteSize_;
     QList<uint32_t> heldKeys_;

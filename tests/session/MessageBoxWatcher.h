@@ -5,6 +5,7 @@
 // confirmed with OK.
 
 #include <QApplication>
+#include <QDateTime>
 #include <QMessageBox>
 #include <QObject>
 #include <QPushButton>
@@ -27,6 +28,8 @@ public:
     QStringList questions;
     QList<QMessageBox::Icon> questionIcons;
     QMessageBox::StandardButton questionAnswer = QMessageBox::Yes;
+    // How long a question stays open before it is answered.
+    int questionDelayMs = 0;
 
     void Clear()
     {
@@ -43,6 +46,12 @@ private:
             auto *box = qobject_cast<QMessageBox *>(widget);
             if (!box || !box->isVisible() || box->property("answered").toBool())
                 continue;
+            if (box->button(QMessageBox::Yes) && questionDelayMs > 0) {
+                if (!box->property("seen").isValid())
+                    box->setProperty("seen", QDateTime::currentMSecsSinceEpoch());
+                if (QDateTime::currentMSecsSinceEpoch() - box->property("seen").toLongLong() < questionDelayMs)
+                    continue;
+            }
             box->setProperty("answered", true);
             if (box->button(QMessageBox::Yes)) {
                 questions << box->text();

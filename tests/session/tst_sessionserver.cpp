@@ -154,6 +154,22 @@ private slots:
         replacement.Stop();
     }
 
+    // A user who takes longer than the time-out to decide on the certificate is
+    // not overtaken by it.
+    void slowCertificateAnswerIsWaitedFor()
+    {
+        QTemporaryDir store;
+        TMsRdpClient5::SetCertificateStoreFolder(store.path());
+        auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
+        boxes_->questionDelayMs = TfrmClient::TimeOutMs + 1000;
+        QPointer<TfrmClient> form = owner_->Open(ServerSettings());
+        QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
+        QVERIFY(connected.wait(TfrmClient::TimeOutMs + 8000));
+        QCOMPARE(boxes_->questions.size(), 1);
+        QCOMPARE(boxes_->texts.size(), 0);
+        QVERIFY(form && form->isVisible() && form->msrdpclnt1->Connected() > 0);
+    }
+
     void connectShowsTheRemoteDesktop()
     {
         QElapsedTimer timer;
