@@ -170,6 +170,32 @@ private slots:
         QVERIFY(form && form->isVisible() && form->msrdpclnt1->Connected() > 0);
     }
 
+    // The owner goes (the program ends) while a certificate question is open:
+    // the session is given up, its worker ends, and nothing else is shown.
+    void ownerGoesDuringCertificateQuestion()
+    {
+        QTemporaryDir store;
+        TMsRdpClient5::SetCertificateStoreFolder(store.path());
+        auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
+        boxes_->questionDelayMs = 1500;
+        QPointer<TfrmClient> form = owner_->Open(ServerSettings());
+        QTimer killer;
+        killer.setInterval(20);
+        connect(&killer, &QTimer::timeout, this, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (qobject_cast<QMessageBox *>(w) && w->isVisible()) {
+                    owner_.reset();
+                    killer.stop();
+                }
+        });
+        killer.start();
+        QVERIFY(WaitUntil([&] { return form.isNull() && boxes_->questions.size() == 1; }, 10000));
+        QVERIFY(WaitForRdpWorkers(1000));
+        QTest::qWait(200);
+        QCOMPARE(boxes_->texts.size(), 0);
+        owner_ = std::make_unique<FakeOwner>();
+    }
+
     void connectShowsTheRemoteDesktop()
     {
         QElapsedTimer timer;
