@@ -4,6 +4,7 @@
 #include "MsgBox.h"
 #include "RdpKeyboard.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -328,18 +329,24 @@ void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &q,
                    .arg(server, q.Subject, q.Issuer, q.Fingerprint, q.OldSubject, q.OldIssuer,
                         q.OldFingerprint);
     }
-    QPointer<TMsRdpClient5> alive(this);
+    // The question runs a modal loop; it is asked from the application object,
+    // not from this control's own event, so that the window may go meanwhile (the
+    // program ends) without the loop returning into a control that is gone. The
+    // box stands on its own for the same reason.
     askingUser_ = true;
-    // A box of its own, not a child of this window, so that the window may go
-    // while the question is open without taking the box along in mid-answer.
-    const auto answer = ShowMessageBox(nullptr, text, icon, QMessageBox::Yes | QMessageBox::No);
-    if (alive)
-        askingUser_ = false;
-    if (!alive || cancelled_) {
-        reply(RdpCertificateAnswer::Reject);
-        return;
-    }
-    reply(answer == QMessageBox::Yes ? RdpCertificateAnswer::TrustAndRemember : RdpCertificateAnswer::Reject);
+    QPointer<TMsRdpClient5> alive(this);
+    QMetaObject::invokeMethod(
+        qApp,
+        [alive, text, icon, reply = std::move(reply)] {
+            const bool ask = alive && !alive->cancelled_;
+            const auto answer = ask ? ShowMessageBox(nullptr, text, icon, QMessageBox::Yes | QMessageBox::No)
+                                    : QMessageBox::No;
+            if (alive)
+                alive->askingUser_ = false;
+            const bool trusted = alive && !alive->cancelled_ && answer == QMessageBox::Yes;
+            reply(trusted ? RdpCertificateAnswer::TrustAndRemember : RdpCertificateAnswer::Reject);
+        },
+        Qt::QueuedConnection);
 }
 
 // ---- drawing ---------------------------------------------------------------------------

@@ -182,11 +182,12 @@ private slots:
         QTimer killer;
         killer.setInterval(20);
         connect(&killer, &QTimer::timeout, this, [&] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (qobject_cast<QMessageBox *>(w) && w->isVisible()) {
-                    owner_.reset();
-                    killer.stop();
-                }
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            if (std::any_of(windows.begin(), windows.end(),
+                            [](QWidget *w) { return qobject_cast<QMessageBox *>(w) && w->isVisible(); })) {
+                killer.stop();
+                owner_.reset();
+            }
         });
         killer.start();
         QVERIFY(WaitUntil([&] { return form.isNull() && boxes_->questions.size() == 1; }, 10000));
