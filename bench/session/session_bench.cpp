@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <optional>
 #include <thread>
-#include <ctime>
 
 namespace {
 
@@ -127,9 +126,10 @@ std::optional<double> OurFirstFrameMs(int port)
 // CPU time of the calling thread.
 double ThreadCpuSeconds()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6 + double(usage.ru_stime.tv_sec)
+        + double(usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Counts the changes between the two colours seen in samples taken every 5 ms;

@@ -21,6 +21,16 @@ namespace {
 constexpr int MinDesktopSide = 200;
 constexpr int MaxDesktopSide = 8192;
 
+// The largest size of the picture's proportions that fits into the area.
+QSize Fitted(QSize picture, QSize area)
+{
+    if (picture.isEmpty() || area.isEmpty())
+        return area;
+    if (qint64(area.width()) * picture.height() <= qint64(area.height()) * picture.width())
+        return QSize(area.width(), int(qint64(area.width()) * picture.height() / picture.width()));
+    return QSize(int(qint64(area.height()) * picture.width() / picture.height()), area.height());
+}
+
 bool IsLeaveFullScreenCombination(const QKeyEvent *event)
 {
     const auto mods = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
@@ -368,7 +378,7 @@ void TMsRdpClient5::paintEvent(QPaintEvent *event)
                     painter.drawImage(r, frame.Image, r);
             } else {
                 painter.fillRect(rect(), Qt::black);
-                const QSize fitted = frame.Image.size().scaled(size(), Qt::KeepAspectRatio);
+                const QSize fitted = Fitted(frame.Image.size(), size());
                 painter.drawImage(QRect(QPoint(0, 0), fitted), frame.Image);
             }
             return;
@@ -486,7 +496,7 @@ QPoint TMsRdpClient5::RemotePoint(const QPointF &local) const
     double x = local.x();
     double y = local.y();
     if (Scaled()) {
-        const QSize fitted = remoteSize_.scaled(size(), Qt::KeepAspectRatio);
+        const QSize fitted = Fitted(remoteSize_, size());
         x = x * remoteSize_.width() / std::max(1, fitted.width());
         y = y * remoteSize_.height() / std::max(1, fitted.height());
     }
