@@ -503,11 +503,20 @@ QPoint TMsRdpClient5::RemotePoint(const QPointF &local) const
     return QPoint(std::clamp(int(x), 0, remoteSize_.width() - 1), std::clamp(int(y), 0, remoteSize_.height() - 1));
 }
 
+void TMsRdpClient5::MovePointer(QPoint p)
+{
+    if (p == lastPointer_)
+        return;
+    lastPointer_ = p;
+    session_->SendMouse(RdpMouse::Move, p.x(), p.y());
+}
+
 void TMsRdpClient5::SendMouseButton(QMouseEvent *event, bool down)
 {
     if (!session_ || cancelled_ || !Connected())
         return;
     const QPoint p = RemotePoint(event->position());
+    MovePointer(p);
     uint16_t flags = 0;
     switch (event->button()) {
     case Qt::LeftButton: flags = RdpMouse::Button1; break;
@@ -545,8 +554,7 @@ void TMsRdpClient5::mouseMoveEvent(QMouseEvent *event)
 {
     if (!session_ || cancelled_ || !Connected())
         return;
-    const QPoint p = RemotePoint(event->position());
-    session_->SendMouse(RdpMouse::Move, p.x(), p.y());
+    MovePointer(RemotePoint(event->position()));
 }
 
 void TMsRdpClient5::wheelEvent(QWheelEvent *event)
@@ -554,6 +562,7 @@ void TMsRdpClient5::wheelEvent(QWheelEvent *event)
     if (!session_ || cancelled_ || !Connected())
         return;
     const QPoint p = RemotePoint(event->position());
+    MovePointer(p);
     const auto send = [&](int delta, uint16_t kind) {
         // A wheel step of zero is never sent; the rest fits nine signed bits.
         delta = std::clamp(delta, -256, 255);

@@ -142,6 +142,9 @@ private:
     void SendKey(QKeyEvent *event, bool down);
     void SendMouseButton(QMouseEvent *event, bool down);
     QPoint RemotePoint(const QPointF &local) const;
+    // The remote pointer goes to p first when it is not there: some servers place
+    // a button or wheel event at the pointer, not at the event's own position.
+    void MovePointer(QPoint p);
     bool Scaled() const;
     void EnterFullScreen();
     void LeaveFullScreen();
@@ -168,4 +171,5 @@ private:
     QString disconnectCause_;
     QSize remoteSize_;
     QList<uint32_t> heldKeys_;
+    QPoint lastPointer_{-1, -1};
 };

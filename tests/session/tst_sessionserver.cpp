@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 
 namespace {
 
@@ -230,6 +231,32 @@ private slots:
                 return f.open(QIODevice::ReadOnly) && f.readAll().mid(before).contains("brennic42\n");
             },
             5000));
+    }
+
+    // Mouse buttons and the wheel reach the server where they were pressed.
+    void mouseReachesTheServer()
+    {
+        TfrmClient *form = OpenConnected(ServerSettings());
+        QVERIFY(form);
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        const qint64 before = QFileInfo(keysFile_).size();
+        auto written = [&] {
+            QFile f(keysFile_);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().mid(before) : QByteArray();
+        };
+        QTest::mouseMove(form->msrdpclnt1, QPoint(100, 200));
+        QTest::mouseClick(form->msrdpclnt1, Qt::LeftButton, {}, QPoint(100, 200));
+        QVERIFY2(WaitUntil([&] { return written().contains("[b1 100,200]"); }, 5000), written().constData());
+        QTest::mouseClick(form->msrdpclnt1, Qt::RightButton, {}, QPoint(300, 400));
+        QVERIFY2(WaitUntil([&] { return written().contains("[b3 300,400]"); }, 5000), written().constData());
+        QWheelEvent down(QPointF(50, 60), form->msrdpclnt1->mapToGlobal(QPointF(50, 60)), QPoint(), QPoint(0, -120),
+                         Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form->msrdpclnt1, &down);
+        QVERIFY2(WaitUntil([&] { return written().contains("[b5 50,60]"); }, 5000), written().constData());
+        QWheelEvent up(QPointF(50, 60), form->msrdpclnt1->mapToGlobal(QPointF(50, 60)), QPoint(), QPoint(0, 120),
+                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form->msrdpclnt1, &up);
+        QVERIFY2(WaitUntil([&] { return written().contains("[b4 50,60]"); }, 5000), written().constData());
     }
 
     // The user's close disconnects once, shows nothing, and the window goes.

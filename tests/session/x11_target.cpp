@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     attributes.background_pixel = color;
-    attributes.event_mask = KeyPressMask | StructureNotifyMask | ExposureMask;
+    attributes.event_mask = KeyPressMask | ButtonPressMask | StructureNotifyMask | ExposureMask;
     const Window window = XCreateWindow(display, RootWindow(display, screen), 0, 0,
                                         unsigned(DisplayWidth(display, screen)),
                                         unsigned(DisplayHeight(display, screen)), 0, CopyFromParent,
@@ -102,6 +102,9 @@ int main(int argc, char **argv)
                     std::fputs("\n", keys);
                 else if (n > 0)
                     std::fwrite(text, 1, size_t(n), keys);
+                std::fflush(keys);
+            } else if (event.type == ButtonPress && keys) {
+                std::fprintf(keys, "[b%u %d,%d]", event.xbutton.button, event.xbutton.x, event.xbutton.y);
                 std::fflush(keys);
             }
         }
