@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev qt6-webengine-dev-tools
   libgl-dev libxkbcommon-dev
   # RDP client library and the loopback RDP test server
-  freerdp2-dev libwinpr2-dev freerdp2-shadow-x11 winpr-utils
+  freerdp2-dev libwinpr2-dev freerdp2-shadow-x11 freerdp2-x11 winpr-utils libx11-dev
   # headless display for GUI tests, screenshots
   xvfb xauth x11-utils
   # fonts able to show the Chinese texts
