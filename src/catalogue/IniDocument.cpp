@@ -26,16 +26,33 @@ QString detectNewline(const QString &text)
 
 IniDocument::Line IniDocument::parseLine(const QString &text)
 {
-    Line line{text, {}, {}};
-    const QString trimmed = text.trimmed();
+    Line line{text, {}, -1};
+    const QStringView trimmed = QStringView(text).trimmed();
     if (trimmed.isEmpty() || trimmed.startsWith(u';'))
         return line;
-    const qsizetype eq = trimmed.indexOf(u'=');
-    if (eq <= 0)
+    const qsizetype eq = text.indexOf(u'=');
+    const QStringView key = QStringView(text).left(std::max<qsizetype>(eq, 0)).trimmed();
+    if (eq < 0 || key.isEmpty())
         return line;
-    line.key = trimmed.left(eq).trimmed();
-    line.value = trimmed.mid(eq + 1).trimmed();
+    line.key = internedKey(key);
+    line.valueFrom = int(eq + 1);
     return line;
+}
+
+// The same few key names stand in every section: they share one copy.
+QString IniDocument::internedKey(QStringView key)
+{
+    const QString name = key.toString();
+    const auto it = keyNames_.constFind(name);
+    if (it != keyNames_.constEnd())
+        return *it;
+    keyNames_.insert(name);
+    return name;
+}
+
+QString IniDocument::Line::value() const
+{
+    return valueFrom < 0 ? QString() : QStringView(text).mid(valueFrom).trimmed().toString();
 }
 
 IniDocument IniDocument::fromBytes(const QByteArray &bytes)
@@ -64,7 +81,7 @@ IniDocument IniDocument::fromBytes(const QByteArray &bytes)
             doc.sections_.push_back(std::move(section));
             continue;
         }
-        Line line = parseLine(text);
+        Line line = doc.parseLine(text);
         Section &current = doc.sections_.back();
         if (!line.key.isEmpty())
             ++current.keyCount;
@@ -163,7 +180,7 @@ std::optional<QString> IniDocument::value(const QString &section, const QString 
     const Line *line = findKey(*s, key);
     if (!line)
         return std::nullopt;
-    return line->value;
+    return line->value();
 }
 
 QString IniDocument::readString(const QString &section, const QString &key, const QString &fallback) const
@@ -212,15 +229,16 @@ void IniDocument::writeString(const QString &section, const QString &key, const 
     s.encodedValid = false;
     if (const Line *found = findKey(s, key)) {
         Line &line = const_cast<Line &>(*found);
-        line.value = clean.trimmed();
         line.text = line.key + QLatin1Char('=') + clean;
+        line.valueFrom = int(line.key.size()) + 1;
         return;
     }
     // A new key follows the section's last non-blank line.
     auto at = s.lines.end();
     while (at != s.lines.begin() && std::prev(at)->text.trimmed().isEmpty())
         --at;
-    s.lines.insert(at, Line{key + QLatin1Char('=') + clean, key, clean.trimmed()});
+    const QString name = internedKey(key);
+    s.lines.insert(at, Line{name + QLatin1Char('=') + clean, name, int(name.size()) + 1});
     ++s.keyCount;
 }
 

@@ -3,6 +3,7 @@
 #include "IniEncoding.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -46,9 +47,10 @@ public:
 
 private:
     struct Line {
-        QString text;  // as it stands in the file
-        QString key;   // trimmed key name; empty for blank lines and comments
-        QString value; // trimmed value of a key line
+        QString text;      // as it stands in the file
+        QString key;       // trimmed key name; empty for blank lines and comments
+        int valueFrom = -1; // where the value starts in text, after the '='
+        QString value() const; // trimmed
     };
     struct Section {
         QString name;   // empty for the lines above the first header
@@ -62,7 +64,8 @@ private:
         mutable bool encodedValid = false;
     };
 
-    static Line parseLine(const QString &text);
+    Line parseLine(const QString &text);
+    QString internedKey(QStringView key);
     void encodeSection(const Section &section) const;
     const Section *findSection(const QString &name) const;
     Section *findSection(const QString &name);
@@ -71,7 +74,8 @@ private:
     void indexSection(int index);
 
     std::vector<Section> sections_;
-    QHash<QString, int> index_; // lower-cased name -> first live section of that name
+    QHash<QString, int> index_;
+    QSet<QString> keyNames_; // lower-cased name -> first live section of that name
     IniEncoding encoding_ = IniEncoding::Utf8;
     QString newline_ = QStringLiteral("\n");
     bool modified_ = false;
