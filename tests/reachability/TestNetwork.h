@@ -7,6 +7,8 @@
 // process however the test ends. A mount namespace of its own gives the
 // process a hosts file with the test names below.
 
+#include "PrivateNetwork.h"
+
 #include <QString>
 
 #include <fcntl.h>
@@ -72,16 +74,6 @@ inline QByteArray unreachableHost(int n)
 
 namespace detail {
 
-inline bool writeFile(const char *path, const std::string &text)
-{
-    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    ::close(fd);
-    return ok;
-}
-
 inline int run(const char *const argv[], const char *input)
 {
     int pipeFds[2];
@@ -106,20 +98,6 @@ inline int run(const char *const argv[], const char *input)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline bool loopbackUp()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP | IFF_RUNNING;
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    ::close(fd);
-    return ok;
-}
-
 inline bool installHostsFile()
 {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
@@ -142,26 +120,8 @@ inline bool installHostsFile()
 // Call first thing in main().
 inline void enter()
 {
-    if (::geteuid() == 0) {
-        if (::unshare(CLONE_NEWNET) != 0) {
-            reason() = QStringLiteral("cannot make a network namespace: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-            return;
-        }
-    } else {
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-            reason() = QStringLiteral("needs root or user namespaces (unshare: %1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
-            return;
-        }
-        detail::writeFile("/proc/self/setgroups", "deny");
-        detail::writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-        detail::writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-    }
-    if (!detail::loopbackUp()) {
-        reason() = QStringLiteral("cannot bring up the namespace's loopback interface");
+    if (!PrivateNetwork::Enter(&reason()))
         return;
-    }
     isPrivate() = true;
     hasTestNames() = detail::installHostsFile();
     const char *const nft[] = {"nft", "-f", "-", nullptr};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PrivateNetwork.h"
+
 // A real RDP server on loopback for the session tests and the benchmark: an Xvfb
 // display, the FreeRDP shadow server showing it, and a small X program that
 // paints the display and records the keys typed to it. Each piece is started and
@@ -30,29 +32,7 @@ namespace RdpTest {
 // leave the machine and a name look-up fails at once. False when not allowed.
 inline bool EnterPrivateNetwork()
 {
-    if (::unshare(CLONE_NEWNET) != 0) {
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
-            return false;
-        auto write = [](const char *path, const QByteArray &text) {
-            QFile f(QString::fromLatin1(path));
-            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-        };
-        write("/proc/self/setgroups", "deny");
-        write("/proc/self/uid_map", "0 " + QByteArray::number(uid) + " 1");
-        write("/proc/self/gid_map", "0 " + QByteArray::number(gid) + " 1");
-    }
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP;
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    ::close(fd);
-    return ok;
+    return PrivateNetwork::Enter();
 }
 
 // A TCP port on 127.0.0.1 that nothing listens on at the moment.
