@@ -79,6 +79,7 @@ private slots:
     void noTabWhileTheWindowCloses();
     void closingAsksNoOtherWindow();
     void logonWindowIsEmpty();
+    void glSettingIsNotPassedOn();
 
 private:
     void open(const QString &defaultPage);
@@ -624,6 +625,14 @@ void TestMain::logonWindowIsEmpty()
     QVERIFY(logon.isWindow());
     QVERIFY(!logon.isVisible());
     QVERIFY(logon.findChildren<QWidget *>().isEmpty());
+}
+
+// The web engine was prepared with X11's GL integration off; once the application
+// runs, programs it starts (the desktop's browser) get the user's environment back.
+void TestMain::glSettingIsNotPassedOn()
+{
+    QCoreApplication::processEvents();
+    QVERIFY2(!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"), qgetenv("QT_XCB_GL_INTEGRATION").constData());
 }
 
 BRENNIC_WEB_TEST_MAIN(TestMain)

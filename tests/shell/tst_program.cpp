@@ -1,5 +1,8 @@
 // The whole program as its user starts it: its catalogue beside it, nothing set in
-// its environment for the web engine, also when it runs as root.
+// its environment for the web engine, also when it runs as root; on an X display it
+// loads no GL driver (its pages are drawn in software).
+#include "VirtualDisplay.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,11 +13,13 @@
 class TestProgram : public QObject {
     Q_OBJECT
 private slots:
+    void startsAndRendersItsPages_data();
     void startsAndRendersItsPages();
 
 private:
     static QList<qint64> descendants(qint64 root);
     static int renderers(qint64 root);
+    static QByteArray glDriversMapped(qint64 pid);
 };
 
 QList<qint64> TestProgram::descendants(qint64 root)
@@ -60,8 +65,37 @@ int TestProgram::renderers(qint64 root)
     return count;
 }
 
+// GL drivers and Qt's X11 GL integration among the process's mapped files.
+QByteArray TestProgram::glDriversMapped(qint64 pid)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return "(maps unreadable)";
+    QByteArray found;
+    for (const QByteArray &line : maps.readAll().split('\n'))
+        if ((line.contains("_dri.so") || line.contains("libGLX_") || line.contains("xcbglintegrations"))
+            && !found.contains(line.mid(line.lastIndexOf(' ') + 1)))
+            found += line.mid(line.lastIndexOf(' ') + 1) + ' ';
+    return found;
+}
+
+void TestProgram::startsAndRendersItsPages_data()
+{
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("offscreen") << QStringLiteral("offscreen");
+    QTest::newRow("X display") << QStringLiteral("xcb");
+}
+
 void TestProgram::startsAndRendersItsPages()
 {
+    QFETCH(QString, platform);
+    TestDisplay::Display display;
+    if (platform == QStringLiteral("xcb")) {
+        if (!TestDisplay::HaveProgram(QStringLiteral("Xvfb")))
+            QSKIP("Xvfb is not installed (scripts/setup.sh installs it)");
+        QString error;
+        QVERIFY2(display.Start(&error), qPrintable(error));
+    }
     QTemporaryDir folder;
     const QString program = folder.filePath(QStringLiteral("brennic"));
     QVERIFY(QFile::copy(QStringLiteral(BRENNIC_PROGRAM), program));
@@ -78,7 +112,10 @@ void TestProgram::startsAndRendersItsPages()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
     environment.remove(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    if (platform == QStringLiteral("xcb"))
+        environment.insert(QStringLiteral("DISPLAY"), display.Name());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.filePath(QStringLiteral("runtime")));
     // In the sanitizer build: the web engine's own sized deletes are not this program's.
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("new_delete_type_mismatch=0:detect_leaks=0"));
@@ -95,6 +132,7 @@ void TestProgram::startsAndRendersItsPages()
         QTest::qWait(100);
     const int rendering = run.state() == QProcess::Running ? renderers(run.processId()) : 0;
     QTest::qWait(500);
+    const QByteArray glDrivers = glDriversMapped(run.processId());
     const bool stillRunning = run.state() == QProcess::Running;
     run.terminate();
     if (!run.waitForFinished(10000)) {
@@ -105,7 +143,8 @@ void TestProgram::startsAndRendersItsPages()
     QVERIFY2(stillRunning, output.constData());
     QVERIFY2(rendering >= 2, output.constData());
     QVERIFY(!output.contains("without --no-sandbox"));
-    qInfo("euid %u: the program ran with %d renderers", unsigned(geteuid()), rendering);
+    QVERIFY2(glDrivers.isEmpty(), glDrivers.constData());
+    qInfo("euid %u, %s: the program ran with %d renderers", unsigned(geteuid()), qPrintable(platform), rendering);
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

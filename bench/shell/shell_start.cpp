@@ -1,0 +1,170 @@
+// One start of the whole program for the start-up benchmark (shell_bench runs it):
+//   shell_start <catalogue.ini> <servers> manager|stand-in
+// builds the windows as the program's entry does, with the catalogue at the given
+// file, and prints one line: servers, ms from the process's start to the manager's
+// list filled, rows, processes in its tree, tree RSS MB, tree PSS MB (once the tree
+// has stopped growing), whether the web tab loaded, the manager's class.
+#include "LogonForm.h"
+#include "Main.h"
+#include "ManagerHost.h"
+#include "RdpCommon.h"
+#include "StandInManager.h"
+#include "WebBrowser.h"
+#include "WebEngineSetup.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Milliseconds since this process was started by the kernel (10 ms steps).
+double ProcessAgeMs()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double startedS = fields.value(19).toDouble() / double(sysconf(_SC_CLK_TCK));
+    const double nowS = uptime.readAll().split(' ').value(0).toDouble();
+    return (nowS - startedS) * 1000.0;
+}
+
+QList<qint64> Children(qint64 pid)
+{
+    QList<qint64> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 candidate = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(candidate));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toLongLong() == pid)
+            children << candidate;
+    }
+    return children;
+}
+
+// Kilobytes of one field of /proc/<pid>/smaps_rollup.
+qint64 RollupKb(qint64 pid, const QByteArray &field)
+{
+    QFile file(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+struct TreeMemory {
+    int processes = 0;
+    qint64 rssKb = 0;
+    qint64 pssKb = 0;
+};
+
+TreeMemory MemoryOfTree(qint64 root)
+{
+    TreeMemory memory;
+    QList<qint64> pending{root};
+    while (!pending.isEmpty() && memory.processes < 256) {
+        const qint64 pid = pending.takeFirst();
+        ++memory.processes;
+        memory.rssKb += RollupKb(pid, "Rss");
+        memory.pssKb += RollupKb(pid, "Pss");
+        pending << Children(pid);
+    }
+    return memory;
+}
+
+// The tree's memory once it has stopped growing: the renderers keep growing for a
+// few seconds after their pages have loaded. Sampled each second, with the program
+// running in between, until two samples are within 1 MB (at least 5 s, at most 30 s).
+TreeMemory SettledMemoryOfTree()
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    QElapsedTimer settle;
+    settle.start();
+    TreeMemory previous = MemoryOfTree(self);
+    for (int sample = 0; sample < 30; ++sample) {
+        QElapsedTimer second;
+        second.start();
+        while (second.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const TreeMemory now = MemoryOfTree(self);
+        if (settle.elapsed() >= 5000 && qAbs(now.pssKb - previous.pssKb) < 1024)
+            return now;
+        previous = now;
+    }
+    return previous;
+}
+
+std::unique_ptr<QWidget> CreateManager(bool standIn)
+{
+    if (!standIn)
+        return CreateManagerWindow();
+    auto manager = std::make_unique<TStandInManager>();
+    PlaceBannerAndLink(manager->TopPanel());
+    return manager;
+}
+
+// One start of the program with the catalogue at iniPath; prints one line of figures.
+int RunOnce(int argc, char *argv[], const QString &iniPath, int servers, bool standIn)
+{
+    PrepareWebEngine();
+    QApplication app(argc, argv);
+    UseIniFile(iniPath);
+    int result = 0;
+    {
+        TFormMain FormMain;
+        const std::unique_ptr<QWidget> frmMgmt = CreateManager(standIn);
+        TfrmLogon frmLogon;
+        const std::unique_ptr<QWidget> frmGrpName = CreateGroupNameWindow();
+        FormMain.SetManager(frmMgmt.get());
+        auto *defaultTab = FormMain.findChild<WebBrowser *>(QStringLiteral("WebBrowser1"));
+        QSignalSpy webTabLoaded(defaultTab, &WebBrowser::DocumentComplete);
+
+        FormMain.show();
+        auto *list = frmMgmt->findChild<QAbstractItemView *>(QStringLiteral("lvSvr"));
+        QElapsedTimer limit;
+        limit.start();
+        while (list && list->model()->rowCount() < servers && limit.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(); // the first paint of the filled list
+        const double filledMs = ProcessAgeMs();
+        const int rows = list ? list->model()->rowCount() : -1;
+
+        if (webTabLoaded.isEmpty())
+            webTabLoaded.wait(20000);
+        const TreeMemory memory = SettledMemoryOfTree();
+        std::printf("%d %.0f %d %d %lld %lld %d %s\n", servers, filledMs, rows, memory.processes,
+                    memory.rssKb / 1024, memory.pssKb / 1024, webTabLoaded.isEmpty() ? 0 : 1,
+                    frmMgmt->metaObject()->className());
+        result = rows >= servers ? 0 : 1;
+    }
+    ReleaseCatalogue();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: shell_start <catalogue.ini> <servers> manager|stand-in\n");
+        return 2;
+    }
+    return RunOnce(argc, argv, QString::fromLocal8Bit(argv[1]), QByteArray(argv[2]).toInt(),
+                   QByteArray(argv[3]) == "stand-in");
+}
