@@ -22,37 +22,82 @@ QString detectNewline(const QString &text)
     return QStringLiteral("\n");
 }
 
+// The trimmed key name of a line; empty for blank lines, comments and lines
+// without a name before their '='.
+QStringView keyOf(QStringView line)
+{
+    const QStringView trimmed = line.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith(u';'))
+        return {};
+    const qsizetype eq = line.indexOf(u'=');
+    return eq < 0 ? QStringView() : line.left(eq).trimmed();
+}
+
+// Walks the '\n'-ended lines of a section's text from a given offset.
+class LineWalk {
+public:
+    LineWalk(const QString &text, qsizetype from) : text_(text), next_(from) {}
+    bool next()
+    {
+        if (next_ >= text_.size())
+            return false;
+        from_ = next_;
+        const qsizetype end = text_.indexOf(u'\n', from_);
+        length_ = (end < 0 ? text_.size() : end) - from_;
+        next_ = from_ + length_ + 1;
+        return true;
+    }
+    QStringView line() const { return QStringView(text_).mid(from_, length_); }
+    qsizetype from() const { return from_; }
+    qsizetype length() const { return length_; }
+
+private:
+    const QString &text_;
+    qsizetype next_;
+    qsizetype from_ = 0;
+    qsizetype length_ = 0;
+};
+
 } // namespace
 
-IniDocument::Line IniDocument::parseLine(const QString &text)
+QString IniDocument::Section::name() const
 {
-    Line line{text, {}, -1};
-    const QStringView trimmed = QStringView(text).trimmed();
-    if (trimmed.isEmpty() || trimmed.startsWith(u';'))
-        return line;
-    const qsizetype eq = text.indexOf(u'=');
-    const QStringView key = QStringView(text).left(std::max<qsizetype>(eq, 0)).trimmed();
-    if (eq < 0 || key.isEmpty())
-        return line;
-    line.key = internedKey(key);
-    line.valueFrom = int(eq + 1);
-    return line;
+    if (!hasHeader)
+        return {};
+    const qsizetype end = text.indexOf(u'\n');
+    const QStringView header = QStringView(text).left(end < 0 ? text.size() : end).trimmed();
+    const qsizetype close = header.indexOf(u']');
+    return (close < 0 ? header.mid(1) : header.mid(1, close - 1)).trimmed().toString();
 }
 
-// The same few key names stand in every section: they share one copy.
-QString IniDocument::internedKey(QStringView key)
+qsizetype IniDocument::Section::bodyStart() const
 {
-    const QString name = key.toString();
-    const auto it = keyNames_.constFind(name);
-    if (it != keyNames_.constEnd())
-        return *it;
-    keyNames_.insert(name);
-    return name;
+    if (!hasHeader)
+        return 0;
+    const qsizetype end = text.indexOf(u'\n');
+    return end < 0 ? text.size() : end + 1;
 }
 
-QString IniDocument::Line::value() const
+// A section from its lines as they stand in the decoded file: the line ends
+// become '\n' (one '\r' before each '\n' is the line end's), and the last line
+// gets one if the file ended without.
+IniDocument::Section IniDocument::makeSection(QStringView text, bool hasHeader)
 {
-    return valueFrom < 0 ? QString() : QStringView(text).mid(valueFrom).trimmed().toString();
+    Section section;
+    section.hasHeader = hasHeader;
+    section.text = text.toString();
+    if (section.text.contains(u'\r'))
+        section.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (!section.text.isEmpty() && !section.text.endsWith(u'\n')) {
+        if (section.text.endsWith(u'\r'))
+            section.text.chop(1);
+        section.text += u'\n';
+    }
+    LineWalk walk(section.text, section.bodyStart());
+    while (walk.next())
+        if (!keyOf(walk.line()).isEmpty())
+            ++section.keyCount;
+    return section;
 }
 
 IniDocument IniDocument::fromBytes(const QByteArray &bytes)
@@ -62,42 +107,34 @@ IniDocument IniDocument::fromBytes(const QByteArray &bytes)
     doc.encoding_ = decoded.encoding;
     doc.newline_ = detectNewline(decoded.text);
 
-    QStringView rest(decoded.text);
-    doc.sections_.push_back(Section{});
-    while (!rest.isEmpty()) {
-        qsizetype end = rest.indexOf(u'\n');
-        QStringView raw = end < 0 ? rest : rest.left(end);
-        rest = end < 0 ? QStringView() : rest.mid(end + 1);
-        if (raw.endsWith(u'\r'))
-            raw.chop(1);
-        const QString text = raw.toString();
-        const QStringView trimmed = raw.trimmed();
-        if (trimmed.startsWith(u'[')) {
-            Section section;
-            const qsizetype close = trimmed.indexOf(u']');
-            section.name = (close < 0 ? trimmed.mid(1) : trimmed.mid(1, close - 1)).trimmed().toString();
-            section.header = text;
-            section.hasHeader = true;
-            doc.sections_.push_back(std::move(section));
-            continue;
+    // Each header line starts a section that runs to the next header line.
+    const QStringView text(decoded.text);
+    qsizetype sectionFrom = 0;
+    bool sectionHasHeader = false;
+    qsizetype lineFrom = 0;
+    while (lineFrom < text.size()) {
+        const qsizetype end = text.indexOf(u'\n', lineFrom);
+        const qsizetype next = end < 0 ? text.size() : end + 1;
+        if (text.mid(lineFrom, next - lineFrom).trimmed().startsWith(u'[')) {
+            // The first section holds the lines above the first header, if any.
+            doc.sections_.push_back(makeSection(text.mid(sectionFrom, lineFrom - sectionFrom), sectionHasHeader));
+            sectionFrom = lineFrom;
+            sectionHasHeader = true;
         }
-        Line line = doc.parseLine(text);
-        Section &current = doc.sections_.back();
-        if (!line.key.isEmpty())
-            ++current.keyCount;
-        current.lines.push_back(std::move(line));
+        lineFrom = next;
     }
+    doc.sections_.push_back(makeSection(text.mid(sectionFrom), sectionHasHeader));
     for (int i = 0; i < int(doc.sections_.size()); ++i)
-        doc.indexSection(i);
+        doc.indexSection(i, doc.sections_[i].name());
     return doc;
 }
 
-void IniDocument::indexSection(int index)
+void IniDocument::indexSection(int index, const QString &name)
 {
     const Section &section = sections_[index];
     if (!section.hasHeader || section.erased)
         return;
-    const QString key = section.name.toLower();
+    const QString key = name.toLower();
     if (index_.contains(key))
         hasDuplicates_ = true;
     else
@@ -106,14 +143,12 @@ void IniDocument::indexSection(int index)
 
 void IniDocument::encodeSection(const Section &section) const
 {
-    QString text;
-    if (section.hasHeader)
-        text += section.header + newline_;
-    for (const Line &line : section.lines) {
-        text += line.text;
-        text += newline_;
+    if (newline_ == u"\n") {
+        section.encoded = EncodeIniBody(section.text, encoding_);
+    } else {
+        QString text = section.text;
+        section.encoded = EncodeIniBody(text.replace(u'\n', newline_), encoding_);
     }
-    section.encoded = EncodeIniBody(text, encoding_);
     section.encodedValid = true;
 }
 
@@ -149,12 +184,15 @@ IniDocument::Section *IniDocument::findSection(const QString &name)
     return const_cast<Section *>(std::as_const(*this).findSection(name));
 }
 
-const IniDocument::Line *IniDocument::findKey(const Section &section, const QString &key) const
+IniDocument::KeyLine IniDocument::findKey(const Section &section, const QString &key)
 {
-    for (const Line &line : section.lines)
-        if (!line.key.isEmpty() && line.key.compare(key, Qt::CaseInsensitive) == 0)
-            return &line;
-    return nullptr;
+    LineWalk walk(section.text, section.bodyStart());
+    while (walk.next()) {
+        const QStringView name = keyOf(walk.line());
+        if (!name.isEmpty() && name.compare(key, Qt::CaseInsensitive) == 0)
+            return KeyLine{walk.from(), walk.length(), walk.line(), name};
+    }
+    return {};
 }
 
 bool IniDocument::hasSection(const QString &name) const
@@ -168,7 +206,7 @@ QStringList IniDocument::sectionNames() const
     QStringList names;
     for (const Section &section : sections_)
         if (section.hasHeader && !section.erased && section.keyCount > 0)
-            names.append(section.name);
+            names.append(section.name());
     return names;
 }
 
@@ -177,10 +215,10 @@ std::optional<QString> IniDocument::value(const QString &section, const QString 
     const Section *s = findSection(section);
     if (!s)
         return std::nullopt;
-    const Line *line = findKey(*s, key);
-    if (!line)
+    const KeyLine found = findKey(*s, key);
+    if (found.from < 0)
         return std::nullopt;
-    return line->value();
+    return found.line.mid(found.line.indexOf(u'=') + 1).trimmed().toString();
 }
 
 QString IniDocument::readString(const QString &section, const QString &key, const QString &fallback) const
@@ -207,17 +245,20 @@ IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
         return *existing;
     // A new section goes to the end of the file, set off by a blank line.
     auto last = std::find_if(sections_.rbegin(), sections_.rend(), [](const Section &s) { return !s.erased; });
-    const bool lastHasText = last != sections_.rend() && (last->hasHeader || !last->lines.empty());
-    if (lastHasText && (last->lines.empty() || !last->lines.back().text.trimmed().isEmpty())) {
-        last->lines.push_back(Line{});
-        last->encodedValid = false;
+    if (last != sections_.rend() && !last->text.isEmpty()) {
+        const qsizetype body = last->bodyStart();
+        const qsizetype lastLine = last->text.lastIndexOf(u'\n', -2) + 1;
+        const bool noLines = body >= last->text.size();
+        if (noLines || !QStringView(last->text).mid(std::max(lastLine, body)).trimmed().isEmpty()) {
+            last->text += u'\n';
+            last->encodedValid = false;
+        }
     }
     Section section;
-    section.name = name;
-    section.header = QLatin1Char('[') + name + QLatin1Char(']');
+    section.text = QLatin1Char('[') + name + QStringLiteral("]\n");
     section.hasHeader = true;
     sections_.push_back(std::move(section));
-    indexSection(int(sections_.size()) - 1);
+    indexSection(int(sections_.size()) - 1, name);
     return sections_.back();
 }
 
@@ -227,18 +268,20 @@ void IniDocument::writeString(const QString &section, const QString &key, const 
     const QString clean = sanitizedValue(value);
     modified_ = true;
     s.encodedValid = false;
-    if (const Line *found = findKey(s, key)) {
-        Line &line = const_cast<Line &>(*found);
-        line.text = line.key + QLatin1Char('=') + clean;
-        line.valueFrom = int(line.key.size()) + 1;
+    const KeyLine found = findKey(s, key);
+    if (found.from >= 0) {
+        // The key keeps its spelling from the file.
+        const QString line = found.key.toString() + QLatin1Char('=') + clean;
+        s.text.replace(found.from, found.length, line);
         return;
     }
     // A new key follows the section's last non-blank line.
-    auto at = s.lines.end();
-    while (at != s.lines.begin() && std::prev(at)->text.trimmed().isEmpty())
-        --at;
-    const QString name = internedKey(key);
-    s.lines.insert(at, Line{name + QLatin1Char('=') + clean, name, int(name.size()) + 1});
+    qsizetype at = s.bodyStart();
+    LineWalk walk(s.text, at);
+    while (walk.next())
+        if (!walk.line().trimmed().isEmpty())
+            at = walk.from() + walk.length() + 1;
+    s.text.insert(at, key + QLatin1Char('=') + clean + QLatin1Char('\n'));
     ++s.keyCount;
 }
 
@@ -266,7 +309,7 @@ void IniDocument::eraseSection(const QString &name)
         return;
     for (int i = 0; i < int(sections_.size()); ++i) {
         const Section &s = sections_[i];
-        if (s.hasHeader && !s.erased && s.name.compare(name, Qt::CaseInsensitive) == 0) {
+        if (s.hasHeader && !s.erased && s.name().compare(name, Qt::CaseInsensitive) == 0) {
             index_.insert(lower, i);
             break;
         }

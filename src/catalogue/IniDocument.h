@@ -3,7 +3,6 @@
 #include "IniEncoding.h"
 
 #include <QHash>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -46,36 +45,39 @@ public:
     void markSaved() { modified_ = false; }
 
 private:
-    struct Line {
-        QString text;      // as it stands in the file
-        QString key;       // trimmed key name; empty for blank lines and comments
-        int valueFrom = -1; // where the value starts in text, after the '='
-        QString value() const; // trimmed
-    };
+    // A section is held as one text: its header line, if it has one, then its
+    // lines, each ending in '\n' whatever the file's line ends are. A line is
+    // found by walking the text, which is short; no per-line records are kept.
     struct Section {
-        QString name;   // empty for the lines above the first header
-        QString header; // the header line as written
-        std::vector<Line> lines;
+        QString text;
         bool hasHeader = false;
         bool erased = false;
         int keyCount = 0;
         // The section as it is written, kept until the section changes.
         mutable QByteArray encoded;
         mutable bool encodedValid = false;
+
+        QString name() const; // empty for the lines above the first header
+        qsizetype bodyStart() const; // where the lines after the header begin
+    };
+    // Where a key's line stands in its section's text (without its '\n').
+    struct KeyLine {
+        qsizetype from = -1;
+        qsizetype length = 0;
+        QStringView line;
+        QStringView key;
     };
 
-    Line parseLine(const QString &text);
-    QString internedKey(QStringView key);
+    static Section makeSection(QStringView text, bool hasHeader);
     void encodeSection(const Section &section) const;
     const Section *findSection(const QString &name) const;
     Section *findSection(const QString &name);
-    const Line *findKey(const Section &section, const QString &key) const;
+    static KeyLine findKey(const Section &section, const QString &key);
     Section &sectionForWriting(const QString &name);
-    void indexSection(int index);
+    void indexSection(int index, const QString &name);
 
     std::vector<Section> sections_;
-    QHash<QString, int> index_;
-    QSet<QString> keyNames_; // lower-cased name -> first live section of that name
+    QHash<QString, int> index_; // lower-cased name -> first live section of that name
     IniEncoding encoding_ = IniEncoding::Utf8;
     QString newline_ = QStringLiteral("\n");
     bool modified_ = false;

@@ -96,6 +96,46 @@ private slots:
         QVERIFY(doc.isModified());
     }
 
+    // Everything a change does not touch stays as the file had it: line ends,
+    // comments, lines above the first header, stray carriage returns.
+    void changesKeepTheRestOfTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("crlf") << QByteArray("[A]\r\nx=1\r\ny=2\r\n")
+                              << QByteArray("[A]\r\nx=9\r\ny=2\r\n\r\n[N]\r\nn=1\r\n");
+        QTest::newRow("no final line end") << QByteArray("[A]\nx=1") << QByteArray("[A]\nx=9\n\n[N]\nn=1\n");
+        QTest::newRow("no final line end, crlf")
+            << QByteArray("[A]\r\ny=1") << QByteArray("[A]\r\ny=1\r\nX=9\r\n\r\n[N]\r\nn=1\r\n");
+        QTest::newRow("lines above the first header")
+            << QByteArray("; top\n\n[A]\n; c\nx=1\n") << QByteArray("; top\n\n[A]\n; c\nx=9\n\n[N]\nn=1\n");
+        QTest::newRow("key into a section with no key")
+            << QByteArray("[A]\n\n[B]\nb=1\n") << QByteArray("[A]\nX=9\n\n[B]\nb=1\n\n[N]\nn=1\n");
+        QTest::newRow("stray carriage returns")
+            << QByteArray("[A]\r\nd=a\rb\r\ny=1\r\r\n")
+            << QByteArray("[A]\r\nd=a\rb\r\ny=1\r\r\nX=9\r\n\r\n[N]\r\nn=1\r\n");
+        QTest::newRow("header alone at the end")
+            << QByteArray("[A]\nx=1\n[Z]") << QByteArray("[A]\nx=9\n[Z]\n\n[N]\nn=1\n");
+        QTest::newRow("blank lines kept after the new key")
+            << QByteArray("[A]\ny=1\n\n\n[B]\nb=2\n\n") << QByteArray("[A]\ny=1\nX=9\n\n\n[B]\nb=2\n\n[N]\nn=1\n");
+    }
+
+    void changesKeepTheRestOfTheFile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, expected);
+        auto doc = IniDocument::fromBytes(file);
+        if (file.endsWith('\n'))
+            QCOMPARE(doc.toBytes(), file);
+        doc.writeString("a", "X", "9");
+        doc.writeInteger("N", "n", 1);
+        QCOMPARE(doc.toBytes(), expected);
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(reread.readInteger("A", "x", 0), 9);
+        QCOMPARE(reread.readInteger("a", "X", 0), 9);
+        QCOMPARE(reread.readInteger("N", "n", 0), 1);
+    }
+
     void newSectionInEmptyFileHasNoBlankLineAbove()
     {
         IniDocument doc;
