@@ -210,10 +210,11 @@ void TfrmClient::msrdpclnt1LogonError(int lError)
     Q_UNUSED(lError);
 }
 
+// The server tells the user name once the logon has succeeded: that is no failure,
+// so no box is shown for it and the window stays as it is.
 void TfrmClient::msrdpclnt1UserNameAcquired(const QString &bstrUserName)
 {
     Q_UNUSED(bstrUserName);
-    ShowFailure(QStringLiteral("失败,请检查设置"), QString());
 }
 
 void TfrmClient::msrdpclnt1LeaveFullScreenMode()
