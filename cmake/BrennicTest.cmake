@@ -1,6 +1,13 @@
 # brennic_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [ENV VAR=value ...])
 # One Qt Test executable run by CTest, headless.
+#
+# LABELS name the subsystem and one kind: `unit` (no server, no display, answers in
+# seconds), `integration` (real servers, namespaces, processes), `gui` (drives real
+# windows); `threads` marks the tests that the ThreadSanitizer build runs.
+# A test whose every case skipped (a missing tool, no root) shows as skipped.
 find_package(Qt6 REQUIRED COMPONENTS Test)
+
+set(BRENNIC_TSAN_DIR ${CMAKE_CURRENT_LIST_DIR}/../tests/tsan)
 
 function(brennic_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
@@ -13,8 +20,16 @@ function(brennic_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  set(environment "QT_QPA_PLATFORM=offscreen" ${T_ENV})
+  if(BRENNIC_SANITIZE_THREAD)
+    add_dependencies(${T_NAME} fork_instead_of_vfork)
+    list(APPEND environment
+      "LD_PRELOAD=$<TARGET_FILE:fork_instead_of_vfork>"
+      "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${BRENNIC_TSAN_DIR}/suppressions.txt")
+  endif()
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
+    SKIP_REGULAR_EXPRESSION "Totals: 0 passed, 0 failed, [1-9][0-9]* skipped"
+    ENVIRONMENT "${environment}")
 endfunction()
