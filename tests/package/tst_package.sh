@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: built from this tree by CPack, accepted by
+# lintian, unpacked into a temporary root, and the installed program started by a
+# normal user, offscreen, until it has rendered its pages.
+# Usage: tst_package.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 0; }
+
+for tool in cpack dpkg-deb; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/setup.sh installs it)"
+done
+
+work=$(mktemp -d)
+chmod 755 "$work"
+pid=
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    pkill -KILL -P "$pid" 2>/dev/null || true
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+(cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/deb/brennic_*.deb)
+echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+
+# What the package declares and holds.
+dpkg-deb -f "$deb" Depends | grep -q 'libfreerdp2-2' || fail "no dependency on libfreerdp2-2"
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6webenginecore6' || fail "no dependency on Qt WebEngine"
+dpkg-deb -f "$deb" Depends | grep -q 'fonts-noto-cjk' || fail "no dependency on a font for the Chinese texts"
+dpkg-deb -x "$deb" "$work/root"
+root=$work/root
+for f in usr/bin/brennic usr/share/applications/brennic.desktop usr/share/metainfo/brennic.metainfo.xml \
+         usr/share/icons/hicolor/scalable/apps/brennic.svg usr/share/icons/hicolor/48x48/apps/brennic.png \
+         usr/share/doc/brennic/copyright usr/share/doc/brennic/changelog.Debian.gz usr/share/man/man1/brennic.1.gz; do
+  [ -e "$root/$f" ] || fail "$f is missing from the package"
+done
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$root/usr/share/applications/brennic.desktop" || fail "desktop entry"
+fi
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian reports errors"; }
+  grep -v 'root privileges' "$work/lintian.log" || true
+  echo "lintian: no errors"
+else
+  echo "lintian is not installed: its check is left out"
+fi
+
+# A normal user starts the installed program.
+runas=()
+user=$(id -un)
+if [ "$(id -u)" -eq 0 ]; then
+  user=brennicpkg
+  id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+  runas=(setpriv --reuid="$user" --regid="$user" --init-groups)
+fi
+home=$work/home
+mkdir -p "$home/run"
+chmod 700 "$home/run"
+chown -R "$user:" "$home"
+env -i HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$home/run" PATH=/usr/bin:/bin \
+    QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 \
+    "${runas[@]}" "$root/usr/bin/brennic" >"$work/run.log" 2>&1 &
+pid=$!
+
+descendants() {
+  local all=() next=("$1") p
+  while [ ${#next[@]} -gt 0 ] && [ ${#all[@]} -lt 256 ]; do
+    p=${next[0]}; next=("${next[@]:1}")
+    for c in $(pgrep -P "$p" || true); do all+=("$c"); next+=("$c"); done
+  done
+  echo "${all[@]:-}"
+}
+# Renderers are forked by a zygote and keep its command line: a web engine helper
+# whose parent is a helper too.
+helper() { grep -qa QtWebEngineProcess "/proc/$1/cmdline" 2>/dev/null; }
+renderers() {
+  local n=0 c parent
+  for c in $(descendants "$1"); do
+    parent=$(awk '{print $4}' "/proc/$c/stat" 2>/dev/null || echo 0)
+    if [ "$parent" != "$1" ] && helper "$c" && helper "$parent"; then n=$((n + 1)); fi
+  done
+  echo $n
+}
+
+for _ in $(seq 300); do
+  kill -0 "$pid" 2>/dev/null || break
+  [ "$(renderers "$pid")" -ge 2 ] && break
+  sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null || { cat "$work/run.log"; fail "the installed program ended by itself"; }
+count=$(renderers "$pid")
+[ "$count" -ge 2 ] || { cat "$work/run.log"; fail "the installed program rendered $count pages, not 2"; }
+owner=$(stat -c %U "/proc/$pid")
+[ "$owner" = "$user" ] || fail "the program ran as $owner, not $user"
+echo "the installed program runs as $owner with $count renderers"
