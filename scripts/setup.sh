@@ -17,6 +17,8 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core
   # network tests and the comparison prober
   iproute2 nftables fping iputils-ping procps
+  # the Debian package and its checks
+  file lintian desktop-file-utils
 )
 
 missing=()
