@@ -200,8 +200,9 @@ int main(int argc, char *argv[])
     qunsetenv("BROWSER");
     qunsetenv("DEFAULT_BROWSER");
     UsePrivateRuntimeDir();
-    PrepareWebEngine();
-    QApplication app(argc, argv);
+    UsePrivateConfigDir();
+    WebEngineArguments engine = PrepareWebEngine(argc, argv);
+    QApplication app(engine.Count(), engine.Values());
     TestBanner test;
     return QTest::qExec(&test, argc, argv);
 }
