@@ -31,8 +31,8 @@ public:
     bool Busy() const override;
 
     // How many new windows one page may open within NewWindowSpanMs.
-    static constexpr int MaxNewWindows = 3;
-    static constexpr qint64 NewWindowSpanMs = 5000;
+    static constexpr int MaxNewWindows = 4;
+    static constexpr qint64 NewWindowSpanMs = 10000;
 
     QWebEngineView *View() const { return view_; }
 
