@@ -144,8 +144,8 @@ void TFormMain::CreateControls()
         PageControlMain->addTab(TabSheetWeb, QStringLiteral("默认网页"));
         PageControlMain->addTab(TabSheetNew, QStringLiteral("   +"));
     }
-    RemoveCloseButton(PageControlMain->indexOf(TabSheetForm));
-    RemoveCloseButton(PageControlMain->indexOf(TabSheetNew));
+    PageControlMain->TabBar()->RemoveCloseButton(PageControlMain->indexOf(TabSheetForm));
+    PageControlMain->TabBar()->RemoveCloseButton(PageControlMain->indexOf(TabSheetNew));
 
     TimerCloseTab = new QTimer(this);
     TimerCloseTab->setObjectName(QStringLiteral("TimerCloseTab"));
@@ -181,16 +181,6 @@ void TFormMain::CreateTabCommands()
     connect(ShortcutCloseTab, &QShortcut::activated, this, [this] { ShortcutCloseTabActivated(); });
 }
 
-void TFormMain::RemoveCloseButton(int position)
-{
-    QTabBar *bar = PageControlMain->tabBar();
-    const auto side = QTabBar::ButtonPosition(bar->style()->styleHint(QStyle::SH_TabBar_CloseButtonPosition, nullptr, bar));
-    if (QWidget *button = bar->tabButton(position, side)) {
-        bar->setTabButton(position, side, nullptr);
-        button->deleteLater();
-    }
-}
-
 void TFormMain::BindBrowser(WebBrowser *browser)
 {
     connect(browser, &WebBrowser::DocumentComplete, this, [this, browser] { WebBrowser1DocumentComplete(browser); });
@@ -200,7 +190,8 @@ void TFormMain::BindBrowser(WebBrowser *browser)
     connect(browser, &WebBrowser::WindowClosing, this, [this, browser](bool isChildWindow, bool *cancel) {
         WebBrowser1WindowClosing(browser, isChildWindow, cancel);
     });
-    connect(browser, &WebBrowser::BusyChanged, this, [this, browser](bool busy) { WebBrowserBusyChanged(browser, busy); });
+    connect(browser, &WebBrowser::BusyChanged, this,
+            [this, browser](bool busy) { WebBrowserBusyChanged(browser, busy); });
 }
 
 void TFormMain::SelectTab(int index)

@@ -61,7 +61,6 @@ private:
     // one closes without changing the current tab.
     void CloseTabByUser(int position);
     void ArmCloseTab(int position, QWidget *keepCurrent = nullptr);
-    void RemoveCloseButton(int position);
     void WebBrowserBusyChanged(WebBrowser *Sender, bool busy);
     void WithActiveBrowser(const std::function<void(WebBrowser &)> &command);
 

@@ -1,6 +1,8 @@
 #include "PageControl.h"
 
+#include <QAbstractButton>
 #include <QMouseEvent>
+#include <QStyle>
 #include <QWheelEvent>
 
 void TTabBar::mousePressEvent(QMouseEvent *event)
@@ -23,6 +25,28 @@ void TTabBar::wheelEvent(QWheelEvent *event)
     QTabBar::wheelEvent(event);
     if (skip)
         setTabEnabled(last, true);
+}
+
+namespace {
+
+QTabBar::ButtonPosition CloseSide(const QTabBar *bar)
+{
+    return QTabBar::ButtonPosition(bar->style()->styleHint(QStyle::SH_TabBar_CloseButtonPosition, nullptr, bar));
+}
+
+} // namespace
+
+QAbstractButton *TTabBar::CloseButton(int index) const
+{
+    return qobject_cast<QAbstractButton *>(tabButton(index, CloseSide(this)));
+}
+
+void TTabBar::RemoveCloseButton(int index)
+{
+    if (QWidget *button = tabButton(index, CloseSide(this))) {
+        setTabButton(index, CloseSide(this), nullptr);
+        button->deleteLater();
+    }
 }
 
 TPageControl::TPageControl(QWidget *parent) : QTabWidget(parent), bar_(new TTabBar(this))

@@ -3,6 +3,8 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+class QAbstractButton;
+
 // A tab strip that reports every mouse press after it has acted on it, so that a
 // press that picks a tab is seen with that tab already current. A middle click on
 // a tab asks to close it. The wheel moves between the tabs but passes over the
@@ -13,6 +15,10 @@ public:
     using QTabBar::QTabBar;
 
     bool WheelSkipsLastTab = false;
+
+    // The close button of a tab (tabs are closable), or nullptr when it has none.
+    QAbstractButton *CloseButton(int index) const;
+    void RemoveCloseButton(int index);
 
 signals:
     void MouseDown(Qt::MouseButton button);

@@ -22,7 +22,6 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QPushButton>
-#include <QStyle>
 #include <QWheelEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -228,9 +227,7 @@ void TestMain::press(int position, qint64 afterMs)
 
 QAbstractButton *TestMain::closeButton(int position) const
 {
-    QTabBar *bar = tabs()->TabBar();
-    const auto side = QTabBar::ButtonPosition(bar->style()->styleHint(QStyle::SH_TabBar_CloseButtonPosition, nullptr, bar));
-    return qobject_cast<QAbstractButton *>(bar->tabButton(position, side));
+    return tabs()->TabBar()->CloseButton(position);
 }
 
 bool TestMain::clickPage(int position, const std::function<bool()> &done)
@@ -568,7 +565,8 @@ void TestMain::pageThatTriesToOpenAHundredTabsAndChainBoxes()
     // prompt then answer as cancelled without a box.
     QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("Asked no null"), 15000);
     QCOMPARE(dialogs.messages, (QStringList{QStringLiteral("第 0 个"), QStringLiteral("第 1 个")}));
-    const QString origin = QStringLiteral("127.0.0.1:%1 上的网页显示：").arg(QUrl(server_->url(QString())).port());
+    const int port = QUrl(server_->url(QString())).port();
+    const QString origin = QStringLiteral("127.0.0.1:%1 上的网页显示：").arg(port);
     QCOMPARE(dialogs.origins, (QStringList{origin, origin}));
     QCOMPARE(tabs()->count(), 3);
     QCOMPARE(server_->hits(QStringLiteral("/spawn0")), 0);
