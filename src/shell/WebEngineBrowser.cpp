@@ -3,8 +3,8 @@
 #include "AppError.h"
 #include "PageDialog.h"
 
-#include <QVBoxLayout>
 #include <QPointer>
+#include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
