@@ -125,7 +125,13 @@ export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu"
 "$work/brennic" >"$work/brennic.log" 2>&1 &
 app_pid=$!
 
-# Time for the pages to load and the first statuses to come in.
+# Once its window is up (a busy machine takes a while to start it), time for the
+# pages to load and the first statuses to come in.
+for _ in $(seq 120); do
+  xwininfo -root -tree 2>/dev/null | grep -q '"Brennic 1.8 Talvane"' && break
+  kill -0 "$app_pid" 2>/dev/null || break
+  sleep 0.5
+done
 "$build/bench/shell/screen_grab" "$out" 6000
 kill -0 "$app_pid" 2>/dev/null || { echo "screenshot: the program ended early:" >&2; cat "$work/brennic.log" >&2; exit 1; }
 echo "$out"
