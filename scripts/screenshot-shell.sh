@@ -115,22 +115,23 @@ FullScreen=0
 ColorDeepth=24
 INI
 
-display=""
-for n in $(seq 91 120); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "screenshot: no free X display number" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+. "$root/scripts/virtual-display.sh"
+start_virtual_display 91 120
 
-mkdir -m 700 "$work/runtime"
-export DISPLAY="$display" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$work/runtime" "$work/config"
+# A settings folder of its own: the window opens at its first-start size.
+export DISPLAY="$display" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config"
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu"
 "$work/brennic" >"$work/brennic.log" 2>&1 &
 app_pid=$!
 
-# Time for the pages to load and the first statuses to come in.
+# Once its window is up (a busy machine takes a while to start it), time for the
+# pages to load and the first statuses to come in.
+for _ in $(seq 120); do
+  xwininfo -root -tree 2>/dev/null | grep -q '"Brennic 1.8 Talvane"' && break
+  kill -0 "$app_pid" 2>/dev/null || break
+  sleep 0.5
+done
 "$build/bench/shell/screen_grab" "$out" 6000
 kill -0 "$app_pid" 2>/dev/null || { echo "screenshot: the program ended early:" >&2; cat "$work/brennic.log" >&2; exit 1; }
 echo "$out"

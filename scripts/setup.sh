@@ -9,6 +9,8 @@ packages=(
   # Qt 6 widgets, network and web engine
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev qt6-webengine-dev-tools
   libgl-dev libxkbcommon-dev
+  # the toolkit's own Chinese texts (standard buttons and dialogs)
+  qt6-translations-l10n
   # RDP client library and the loopback RDP test server
   freerdp2-dev libwinpr2-dev freerdp2-shadow-x11 freerdp2-x11 winpr-utils libx11-dev
   # headless display for GUI tests, screenshots

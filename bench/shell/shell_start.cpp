@@ -122,8 +122,8 @@ std::unique_ptr<QWidget> CreateManager(bool standIn)
 // One start of the program with the catalogue at iniPath; prints one line of figures.
 int RunOnce(int argc, char *argv[], const QString &iniPath, int servers, bool standIn)
 {
-    PrepareWebEngine();
-    QApplication app(argc, argv);
+    WebEngineArguments arguments = PrepareWebEngine(argc, argv);
+    QApplication app(arguments.Count(), arguments.Values());
     UseIniFile(iniPath);
     int result = 0;
     {

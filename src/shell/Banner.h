@@ -4,8 +4,10 @@
 
 class WebBrowser;
 
-// The manager's 468 x 60 web banner. A right click shows no menu; a followed link
-// opens in the desktop's web browser, not in the banner or in a tab.
+// The manager's 468 x 60 web banner. A right click shows no menu; a followed link,
+// also one that asks for a new window, opens in the desktop's web browser, not in
+// the banner or in a tab; a link to the about page opens the home page as the link
+// button does.
 class TBanner : public QWidget {
     Q_OBJECT
 public:
@@ -15,6 +17,7 @@ public:
 
 private:
     void WebBrowser1BeforeNavigate2(const QString &url, bool *cancel);
+    void OpenLink(const QString &url);
 
     WebBrowser *WebBrowser1;
 };

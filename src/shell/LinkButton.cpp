@@ -1,8 +1,7 @@
 #include "LinkButton.h"
 
 #include "AppError.h"
-#include "ExternalBrowser.h"
-#include "ShellPages.h"
+#include "AboutForm.h"
 
 #include <QStyle>
 
@@ -16,5 +15,5 @@ TLinkButton::TLinkButton(QWidget *parent) : QPushButton(QStringLiteral("WinÊúçÂä
 
 void TLinkButton::sBitBtn1Click()
 {
-    Guard([] { OpenInExternalBrowser(HomePageUrl()); });
+    Guard([this] { OpenHomePage(this); });
 }

@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "PageControl.h"
+#include "ShellSettings.h"
 #include "SrsFunction.h"
 #include "TabSheet.h"
 #include "WebBrowser.h"
@@ -14,10 +15,12 @@
 #include <QLineEdit>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -58,6 +61,9 @@ TFormMain::TFormMain(const QString &defaultPage, QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     CreateControls();
+    // Where the user left the window last time.
+    if (const QByteArray geometry = MainWindowGeometry(); !geometry.isEmpty())
+        restoreGeometry(geometry);
     qApp->installEventFilter(this); // key preview
     Guard([&] { FormCreate(); });
 }
@@ -111,6 +117,8 @@ void TFormMain::CreateControls()
     PageControlMain = new TPageControl(this);
     PageControlMain->setObjectName(QStringLiteral("PageControlMain"));
     PageControlMain->setGeometry(8, 32, 992, 661);
+    PageControlMain->setTabsClosable(true); // browser tabs; the manager's and "+" lose theirs below
+    PageControlMain->TabBar()->WheelSkipsLastTab = true; // the wheel opens no tabs
 
     TabSheetForm = new TTabSheet;
     TabSheetForm->setObjectName(QStringLiteral("TabSheetForm"));
@@ -136,6 +144,8 @@ void TFormMain::CreateControls()
         PageControlMain->addTab(TabSheetWeb, QStringLiteral("默认网页"));
         PageControlMain->addTab(TabSheetNew, QStringLiteral("   +"));
     }
+    PageControlMain->TabBar()->RemoveCloseButton(PageControlMain->indexOf(TabSheetForm));
+    PageControlMain->TabBar()->RemoveCloseButton(PageControlMain->indexOf(TabSheetNew));
 
     TimerCloseTab = new QTimer(this);
     TimerCloseTab->setObjectName(QStringLiteral("TimerCloseTab"));
@@ -151,7 +161,24 @@ void TFormMain::CreateControls()
     });
     connect(PageControlMain->TabBar(), &TTabBar::MouseDown, this, [this] { PageControlMainMouseDown(); });
     connect(TimerCloseTab, &QTimer::timeout, this, [this] { TimerCloseTabTimer(); });
+    CreateTabCommands();
     BindBrowser(WebBrowser1);
+}
+
+// Closing and opening tabs by the user: the tabs' close buttons, a middle click
+// on a tab, Ctrl+T and Ctrl+W.
+void TFormMain::CreateTabCommands()
+{
+    connect(PageControlMain, &QTabWidget::tabCloseRequested, this,
+            [this](int index) { PageControlMainTabCloseRequested(index); });
+    connect(PageControlMain->TabBar(), &TTabBar::MiddleClicked, this,
+            [this](int index) { PageControlMainMiddleClick(index); });
+    ShortcutNewTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    ShortcutNewTab->setObjectName(QStringLiteral("ShortcutNewTab"));
+    connect(ShortcutNewTab, &QShortcut::activated, this, [this] { ShortcutNewTabActivated(); });
+    ShortcutCloseTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
+    ShortcutCloseTab->setObjectName(QStringLiteral("ShortcutCloseTab"));
+    connect(ShortcutCloseTab, &QShortcut::activated, this, [this] { ShortcutCloseTabActivated(); });
 }
 
 void TFormMain::BindBrowser(WebBrowser *browser)
@@ -163,6 +190,8 @@ void TFormMain::BindBrowser(WebBrowser *browser)
     connect(browser, &WebBrowser::WindowClosing, this, [this, browser](bool isChildWindow, bool *cancel) {
         WebBrowser1WindowClosing(browser, isChildWindow, cancel);
     });
+    connect(browser, &WebBrowser::BusyChanged, this,
+            [this, browser](bool busy) { WebBrowserBusyChanged(browser, busy); });
 }
 
 void TFormMain::SelectTab(int index)
@@ -177,6 +206,48 @@ QString TFormMain::CurrentCaption() const
     return current < 0 ? windowTitle() : PageControlMain->tabText(current);
 }
 
+void TFormMain::ShowCurrentTab()
+{
+    if (TBrowserEntry *entry = GetActiveBrowser(); entry && entry->Browser)
+        EditUrl->setText(entry->Browser->LocationURL());
+    else
+        EditUrl->clear();
+    setWindowTitle(CurrentCaption());
+}
+
+void TFormMain::OpenBlankTab()
+{
+    NewBrowserTab(nullptr, QStringLiteral("about:blank"));
+    setWindowTitle(CurrentCaption());
+    EditUrl->setFocus(Qt::OtherFocusReason);
+    EditUrl->selectAll(); // what the user types replaces the address shown
+}
+
+void TFormMain::CloseTabByUser(int position)
+{
+    if (position <= 0 || position >= PageControlMain->count() - 1)
+        return;
+    const bool current = position == PageControlMain->currentIndex();
+    ArmCloseTab(position, current ? nullptr : PageControlMain->currentWidget());
+}
+
+void TFormMain::ArmCloseTab(int position, QWidget *keepCurrent)
+{
+    TimerCloseTab->setProperty(TimerTag, position);
+    closeKeepsCurrent_ = keepCurrent;
+    TimerCloseTab->start();
+}
+
+// A tab whose page is loading shows it by its icon.
+void TFormMain::WebBrowserBusyChanged(WebBrowser *Sender, bool busy)
+{
+    const int position = PageControlMain->indexOf(Sender->parentWidget());
+    if (position < 0)
+        return;
+    PageControlMain->setTabIcon(position, busy ? style()->standardIcon(QStyle::SP_BrowserReload) : QIcon());
+    PageControlMain->setTabToolTip(position, busy ? QStringLiteral("正在加载…") : QString());
+}
+
 void TFormMain::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -186,7 +257,10 @@ void TFormMain::showEvent(QShowEvent *event)
 
 void TFormMain::closeEvent(QCloseEvent *event)
 {
-    Guard([&] { FormClose(); });
+    Guard([&] {
+        SetMainWindowGeometry(saveGeometry());
+        FormClose();
+    });
     event->accept();
     emit Closed();
 }
@@ -320,7 +394,7 @@ void TFormMain::PageControlMainChange()
     Guard([&] {
         const int current = PageControlMain->currentIndex();
         if (current >= 0 && current == PageControlMain->count() - 1)
-            NewBrowserTab(nullptr, QStringLiteral("about:blank"));
+            OpenBlankTab();
         else if (TBrowserEntry *entry = GetActiveBrowser(); entry && entry->Browser)
             EditUrl->setText(entry->Browser->LocationURL());
         setWindowTitle(CurrentCaption());
@@ -331,10 +405,8 @@ void TFormMain::PageControlMainMouseDown()
 {
     Guard([&] {
         const QDateTime now = clock_();
-        if (qAbs(m_dtTabDouble.msecsTo(now)) < DoublePressMs) {
-            TimerCloseTab->setProperty(TimerTag, PageControlMain->currentIndex());
-            TimerCloseTab->start();
-        }
+        if (qAbs(m_dtTabDouble.msecsTo(now)) < DoublePressMs)
+            ArmCloseTab(PageControlMain->currentIndex());
         m_dtTabDouble = now;
     });
 }
@@ -344,6 +416,7 @@ void TFormMain::TimerCloseTabTimer()
     Guard([&] {
         TimerCloseTab->stop();
         const int k = TimerCloseTab->property(TimerTag).toInt();
+        const QPointer<QWidget> keepCurrent = std::exchange(closeKeepsCurrent_, nullptr);
         const int count = PageControlMain->count();
         for (int i = 1; i <= count - 1 && i < TabInfoCount; ++i)
             if (m_TabInfo[size_t(i)].PageIndex == k) {
@@ -368,8 +441,30 @@ void TFormMain::TimerCloseTabTimer()
             PageControlMain->removeTab(k);
             tab->deleteLater();
         }
-        SelectTab(k - 1);
+        const int kept = keepCurrent ? PageControlMain->indexOf(keepCurrent) : -1;
+        SelectTab(kept >= 0 ? kept : k - 1);
+        ShowCurrentTab();
     });
+}
+
+void TFormMain::PageControlMainTabCloseRequested(int index)
+{
+    Guard([&] { CloseTabByUser(index); });
+}
+
+void TFormMain::PageControlMainMiddleClick(int index)
+{
+    Guard([&] { CloseTabByUser(index); });
+}
+
+void TFormMain::ShortcutNewTabActivated()
+{
+    Guard([&] { OpenBlankTab(); });
+}
+
+void TFormMain::ShortcutCloseTabActivated()
+{
+    Guard([&] { CloseTabByUser(PageControlMain->currentIndex()); });
 }
 
 void TFormMain::WebBrowser1DocumentComplete(WebBrowser *Sender)
@@ -408,8 +503,7 @@ void TFormMain::WebBrowser1WindowClosing(WebBrowser *Sender, bool IsChildWindow,
             return;
         for (int i = 1; i < PageControlMain->count(); ++i)
             if (PageControlMain->widget(i) == sender->parentWidget()) {
-                TimerCloseTab->setProperty(TimerTag, i);
-                TimerCloseTab->start();
+                ArmCloseTab(i);
                 return;
             }
     });

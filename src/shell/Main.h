@@ -13,6 +13,7 @@
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QShortcut;
 class QTimer;
 class QToolButton;
 class TPageControl;
@@ -46,10 +47,21 @@ private:
 
     void CreateControls();
     QToolButton *CreateSpeedButton(const char *name, int x, int icon);
+    void CreateTabCommands();
     void BindBrowser(WebBrowser *browser);
     // A switch made by the window itself: PageControlMainChange does not run.
     void SelectTab(int index);
     QString CurrentCaption() const;
+    // The caption, and the address box, show the current tab.
+    void ShowCurrentTab();
+    // Opens a blank tab as "+" does, with the cursor in the address box.
+    void OpenBlankTab();
+    // Closes a browser tab at the user's request, through TimerCloseTab; the
+    // manager's tab and "+" never close this way. A tab other than the current
+    // one closes without changing the current tab.
+    void CloseTabByUser(int position);
+    void ArmCloseTab(int position, QWidget *keepCurrent = nullptr);
+    void WebBrowserBusyChanged(WebBrowser *Sender, bool busy);
     void WithActiveBrowser(const std::function<void(WebBrowser &)> &command);
 
     void FormCreate();
@@ -65,6 +77,10 @@ private:
     void PageControlMainChange();
     void PageControlMainMouseDown();
     void TimerCloseTabTimer();
+    void PageControlMainTabCloseRequested(int index);
+    void PageControlMainMiddleClick(int index);
+    void ShortcutNewTabActivated();
+    void ShortcutCloseTabActivated();
     void WebBrowser1DocumentComplete(WebBrowser *Sender);
     void WebBrowser1NewWindow2(WebBrowser *Sender, WebBrowser **ppDisp, bool *Cancel);
     void WebBrowser1WindowClosing(WebBrowser *Sender, bool IsChildWindow, bool *Cancel);
@@ -87,6 +103,8 @@ private:
     QPointer<WebBrowser> WebBrowser1;
     TTabSheet *TabSheetNew = nullptr;
     QTimer *TimerCloseTab = nullptr;
+    QShortcut *ShortcutNewTab = nullptr;
+    QShortcut *ShortcutCloseTab = nullptr;
 
     std::array<TTabInfo, TabInfoCount> m_TabInfo{};
     bool m_Existed = false;
@@ -99,4 +117,5 @@ private:
     QPointer<QWidget> manager_;
     std::function<QDateTime()> clock_;
     bool windowSwitching_ = false;
+    QPointer<QWidget> closeKeepsCurrent_; // the tab that stays current after the pending close
 };

@@ -10,7 +10,7 @@ QString BannerPageUrl()
     return QStringLiteral("qrc:/pages/banner.html");
 }
 
-QString HomePageUrl()
+QString AboutPageUrl()
 {
-    return QStringLiteral("https://brennic.org/");
+    return QStringLiteral("qrc:/pages/about.html");
 }

@@ -2,7 +2,9 @@
 
 #include <QString>
 
-// The pages that ship inside the program, and the project's home page.
+// The pages that ship inside the program. No address of ours is built in: the
+// site the link button opens is a setting (ShellSettings), and until it is set the
+// button and the banner's link open the about page.
 QString DefaultPageUrl();
 QString BannerPageUrl();
-QString HomePageUrl();
+QString AboutPageUrl();

@@ -28,6 +28,8 @@ public:
     virtual bool Silent() const = 0;
     // Whether a right click shows the control's context menu.
     virtual void SetContextMenuEnabled(bool enabled) = 0;
+    // Whether the control is loading a page.
+    virtual bool Busy() const = 0;
     // The object a NewWindow2 handler hands back so that the new window's page
     // opens in this control.
     WebBrowser *Application() { return this; }
@@ -38,14 +40,21 @@ public:
 signals:
     // The top-level document has finished loading (or failed to).
     void DocumentComplete();
-    // The page asks for a new window. A handler that puts a control into
-    // *ppDisp gets the new page there; leaving it empty opens nothing.
+    // The page asks for a new window. Only a request that follows the user's own
+    // gesture (a click, a key) comes through, and only a few of them in a short
+    // while from one page; the others open nothing. NewWindow3 comes first, with
+    // the address; setting *cancel there opens nothing here. Then NewWindow2: a
+    // handler that puts a control into *ppDisp gets the new page there; leaving it
+    // empty opens nothing.
+    void NewWindow3(const QString &url, bool *cancel);
     void NewWindow2(WebBrowser **ppDisp, bool *cancel);
     // The page's script closed its window. isChildWindow: the window was opened
     // by a script. Setting *cancel keeps the control; otherwise it hides.
     void WindowClosing(bool isChildWindow, bool *cancel);
     // The user followed a link in the top-level document; *cancel stops it.
     void BeforeNavigate2(const QString &url, bool *cancel);
+    // Busy changed: a page began or ended loading.
+    void BusyChanged(bool busy);
 };
 
 // A new control of the backend built into the program, owned by parent.

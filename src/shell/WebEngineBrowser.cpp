@@ -1,9 +1,12 @@
 #include "WebEngineBrowser.h"
 
 #include "AppError.h"
+#include "PageDialog.h"
 
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -14,7 +17,25 @@ public:
     WebEnginePage(WebEngineBrowser *owner, QObject *parent) : QWebEnginePage(parent), owner_(owner) {}
 
 protected:
-    QWebEnginePage *createWindow(WebWindowType) override { return owner_->RequestNewWindow(); }
+    // No window is made here: the request comes to newWindowRequested, which tells
+    // whether the user asked for it.
+    QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
+
+    void javaScriptAlert(const QUrl &origin, const QString &message) override
+    {
+        owner_->PageDialog(int(TPageDialog::Kind::Alert), origin, message);
+    }
+
+    bool javaScriptConfirm(const QUrl &origin, const QString &message) override
+    {
+        return owner_->PageDialog(int(TPageDialog::Kind::Confirm), origin, message);
+    }
+
+    bool javaScriptPrompt(const QUrl &origin, const QString &message, const QString &defaultValue,
+                          QString *result) override
+    {
+        return owner_->PageDialog(int(TPageDialog::Kind::Prompt), origin, message, defaultValue, result);
+    }
 
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
     {
@@ -58,6 +79,9 @@ WebEngineBrowser::WebEngineBrowser(QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);
     setFocusProxy(view_);
+    clock_.start();
+    connect(page_, &QWebEnginePage::newWindowRequested, this, &WebEngineBrowser::OnNewWindowRequested);
+    connect(page_, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::OnLoadStarted);
     connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::OnLoadFinished);
     // Queued: nothing may be asked or destroyed inside the engine's callback.
     connect(page_, &QWebEnginePage::windowCloseRequested, this, &WebEngineBrowser::OnCloseRequested,
@@ -130,16 +154,41 @@ void WebEngineBrowser::SetContextMenuEnabled(bool enabled)
     view_->setContextMenuPolicy(enabled ? Qt::DefaultContextMenu : Qt::NoContextMenu);
 }
 
-WebEnginePage *WebEngineBrowser::RequestNewWindow()
+bool WebEngineBrowser::Busy() const
 {
-    WebBrowser *target = nullptr;
+    return busy_;
+}
+
+void WebEngineBrowser::OnNewWindowRequested(QWebEngineNewWindowRequest &request)
+{
+    if (!NewWindowAllowed(request.isUserInitiated()))
+        return; // unhandled: the page's request opens nothing
     bool cancel = false;
+    emit NewWindow3(request.requestedUrl().toString(), &cancel);
+    if (cancel)
+        return;
+    WebBrowser *target = nullptr;
     emit NewWindow2(&target, &cancel);
     auto *browser = qobject_cast<WebEngineBrowser *>(target);
     if (cancel || !browser)
-        return nullptr;
+        return;
     browser->openedByScript_ = true;
-    return browser->page_;
+    request.openIn(browser->page_);
+}
+
+// Only the user's own gesture opens a window, and a page gets no more than a few
+// within a short span, however many its script asks for.
+bool WebEngineBrowser::NewWindowAllowed(bool userInitiated)
+{
+    if (!userInitiated)
+        return false;
+    const qint64 now = clock_.elapsed();
+    while (!newWindowTimes_.isEmpty() && now - newWindowTimes_.first() >= NewWindowSpanMs)
+        newWindowTimes_.removeFirst();
+    if (newWindowTimes_.size() >= MaxNewWindows)
+        return false;
+    newWindowTimes_.append(now);
+    return true;
 }
 
 bool WebEngineBrowser::RequestLinkNavigation(const QUrl &url)
@@ -149,10 +198,22 @@ bool WebEngineBrowser::RequestLinkNavigation(const QUrl &url)
     return !cancel;
 }
 
+void WebEngineBrowser::OnLoadStarted()
+{
+    if (busy_)
+        return;
+    busy_ = true;
+    emit BusyChanged(true);
+}
+
 // The title is read from the document before the completion is reported, so that
 // handlers can read it at once.
 void WebEngineBrowser::OnLoadFinished()
 {
+    if (busy_) {
+        busy_ = false;
+        emit BusyChanged(false);
+    }
     const int serial = ++loadSerial_;
     // The engine answers pending scripts also while the page goes with its control.
     std::weak_ptr<bool> alive = alive_;
@@ -170,4 +231,21 @@ void WebEngineBrowser::OnCloseRequested()
     emit WindowClosing(openedByScript_, &cancel);
     if (!cancel)
         hide();
+}
+
+bool WebEngineBrowser::PageDialog(int kind, const QUrl &origin, const QString &message, const QString &defaultText,
+                                  QString *text)
+{
+    const QString key = origin.toString();
+    if (silencedOrigins_.contains(key))
+        return false;
+    QPointer<WebEngineBrowser> self(this);
+    const TPageDialog::Answer answer = TPageDialog::Ask(this, TPageDialog::Kind(kind), origin, message, defaultText);
+    if (!self)
+        return false;
+    if (answer.blockFurther)
+        silencedOrigins_.insert(key);
+    if (text && answer.accepted)
+        *text = answer.text;
+    return answer.accepted;
 }

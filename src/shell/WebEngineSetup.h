@@ -1,11 +1,38 @@
 #pragma once
 
-// Prepares the web engine; call before the application object exists.
-// - As root Chromium refuses to start with its sandbox on, so it is switched off then.
+#include <QByteArray>
+#include <vector>
+
+// The command line the application object is made with: the program's own
+// arguments, then, after "--webEngineArgs", the switches meant for the web engine
+// alone. Switches passed this way reach the engine and its helper processes, but
+// not the environment that every program started from here inherits.
+class WebEngineArguments {
+public:
+    WebEngineArguments(int argc, char **argv, const std::vector<QByteArray> &engineSwitches);
+    WebEngineArguments(const WebEngineArguments &) = delete;
+    WebEngineArguments &operator=(const WebEngineArguments &) = delete;
+
+    // For QApplication, which keeps both for its lifetime.
+    int &Count() { return count_; }
+    char **Values() { return pointers_.data(); }
+
+private:
+    std::vector<QByteArray> values_;
+    std::vector<char *> pointers_;
+    int count_ = 0;
+};
+
+// Prepares the web engine; call before the application object exists, and make
+// that object with the arguments returned.
+// - As root Chromium refuses to start with its sandbox on, so "--no-sandbox" is
+//   passed to the engine then (on its command line; the environment stays clean).
+//   Chromium switches the user put into QTWEBENGINE_CHROMIUM_FLAGS move there too,
+//   since the engine reads its command line only while that variable is unset.
 // - Pages are composed into the windows by Qt Quick's software renderer: the few small
 //   pages of this program do not need a GL context, which costs some 40 MB and half a
 //   second at start-up on machines without a GPU.
 // - For the same reason no GL library is loaded at all on X11 (the GL integration is
 //   set to "none" unless the user chose one); the setting is taken back once the
 //   application object exists, so programs started from here do not inherit it.
-void PrepareWebEngine();
+WebEngineArguments PrepareWebEngine(int argc, char **argv);

@@ -4,14 +4,16 @@
 #include "ManagerHost.h"
 #include "MsgBox.h"
 #include "RdpCommon.h"
+#include "Translations.h"
 #include "WebEngineSetup.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    PrepareWebEngine();
-    QApplication app(argc, argv);
+    WebEngineArguments arguments = PrepareWebEngine(argc, argv);
+    QApplication app(arguments.Count(), arguments.Values());
+    InstallTranslations(&app);
     // The main window alone ends the program; other windows are never asked to close.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallErrorMessageBoxes();

@@ -14,6 +14,7 @@ public:
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
+        QStringList buttonTexts;
     };
 
     explicit ModalDriver(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer_(answer)
@@ -32,7 +33,10 @@ private:
         if (!box || !box->isVisible() || box == last_)
             return;
         last_ = box;
-        seen_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+        QStringList texts;
+        for (QAbstractButton *shown : box->buttons())
+            texts << shown->text();
+        seen_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(), texts});
         QAbstractButton *button = box->button(answer_);
         if (!button)
             button = box->buttons().value(0);

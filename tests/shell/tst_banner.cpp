@@ -1,18 +1,26 @@
 // The manager's banner and link button: no context menu on the banner, its links
-// and the button open in the desktop's browser, and a failure to do so is reported.
+// (new-window ones too) and the button open in the desktop's browser, and a failure
+// to do so is reported. No address of ours is built in: the button opens the address
+// set in the user's settings, or the program's about page.
+#include "AboutForm.h"
 #include "AppError.h"
 #include "Banner.h"
 #include "LinkButton.h"
 #include "ModalDriver.h"
+#include "PageClick.h"
 #include "MsgBox.h"
 #include "PageServer.h"
 #include "ShellPages.h"
+#include "ShellSettings.h"
 #include "WebBrowser.h"
 #include "WebEngineBrowser.h"
 #include "WebTestMain.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QMenu>
+#include <QRegularExpression>
+#include <QTextBrowser>
 #include <QSignalSpy>
 #include <QWebEngineView>
 #include <memory>
@@ -38,8 +46,12 @@ private slots:
     void bannerShowsTheShippedPage();
     void rightClick_data();
     void rightClick();
+    void bannerLinkOpensInTheDesktopBrowser_data();
     void bannerLinkOpensInTheDesktopBrowser();
+    void shippedBannerLinksToTheAboutPage();
     void linkButtonOpensTheHomePageEachClick();
+    void linkButtonOpensTheAboutPageWhileNoneIsSet();
+    void noBuiltInAddressOfOurs();
     void linkButtonReportsAFailure();
 
 private:
@@ -51,6 +63,7 @@ private:
 
 void TestBanner::cleanup()
 {
+    SetHomePageSetting(QString());
     for (QWidget *menu : QApplication::topLevelWidgets())
         if (qobject_cast<QMenu *>(menu))
             menu->close();
@@ -66,15 +79,7 @@ QWidget *TestBanner::visibleMenu()
 
 bool TestBanner::clickUntil(WebBrowser *browser, Qt::MouseButton button, const std::function<bool()> &done)
 {
-    QWidget *target = static_cast<WebEngineBrowser *>(browser)->View()->focusProxy();
-    if (!target)
-        return false;
-    for (int attempt = 0; attempt < 30 && !done(); ++attempt) {
-        QTest::mouseClick(target, button, {}, target->rect().center());
-        for (int wait = 0; wait < 10 && !done(); ++wait)
-            QTest::qWait(20);
-    }
-    return done();
+    return ClickPageUntil(browser, button, done);
 }
 
 void TestBanner::bannerShowsTheShippedPage()
@@ -136,13 +141,22 @@ void TestBanner::rightClick()
     }
 }
 
+void TestBanner::bannerLinkOpensInTheDesktopBrowser_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("same window") << QByteArray();
+    QTest::newRow("target=_blank") << QByteArray(" target=\"_blank\"");
+}
+
 void TestBanner::bannerLinkOpensInTheDesktopBrowser()
 {
+    QFETCH(QByteArray, target);
     PageServer server;
     server.titled(QStringLiteral("/elsewhere"), QStringLiteral("Elsewhere"));
     server.page(QStringLiteral("/banner"),
                 "<!DOCTYPE html><html><head><title>Banner</title></head><body style=\"margin:0\">"
-                "<a href=\"/elsewhere\" style=\"display:block;width:468px;height:60px;background:#369\">go</a>"
+                "<a href=\"/elsewhere\"" + target
+                    + " style=\"display:block;width:468px;height:60px;background:#369\">go</a>"
                 "</body></html>");
     OpenedUrls opened(QStringLiteral("http"));
     TBanner banner(nullptr, server.url(QStringLiteral("/banner")));
@@ -158,9 +172,31 @@ void TestBanner::bannerLinkOpensInTheDesktopBrowser()
     QCOMPARE(server.hits(QStringLiteral("/elsewhere")), 0);
 }
 
+// The shipped banner's link leads where the link button leads: the about page while
+// no home page is set.
+void TestBanner::shippedBannerLinksToTheAboutPage()
+{
+    OpenedUrls opened(QStringLiteral("qrc"));
+    QWidget manager;
+    manager.resize(600, 200);
+    auto *banner = new TBanner(&manager);
+    QSignalSpy completed(banner->Browser(), &WebBrowser::DocumentComplete);
+    manager.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&manager));
+    QVERIFY(completed.wait(10000));
+    QVERIFY(clickUntil(banner->Browser(), Qt::LeftButton,
+                       [&manager] { return manager.findChild<TAboutForm *>() != nullptr; }));
+    TAboutForm *about = manager.findChild<TAboutForm *>();
+    QVERIFY(about->isVisible());
+    QVERIFY(opened.urls.isEmpty());
+    QCOMPARE(banner->Browser()->LocationURL(), BannerPageUrl());
+}
+
 void TestBanner::linkButtonOpensTheHomePageEachClick()
 {
-    OpenedUrls opened(QUrl(HomePageUrl()).scheme());
+    const QString home = QStringLiteral("http://127.0.0.1:9/home");
+    SetHomePageSetting(home);
+    OpenedUrls opened(QStringLiteral("http"));
     TLinkButton button;
     QCOMPARE(button.text(), QStringLiteral("Win服务器交流"));
     QCOMPARE(button.objectName(), QStringLiteral("sBitBtn1"));
@@ -169,13 +205,54 @@ void TestBanner::linkButtonOpensTheHomePageEachClick()
     ModalDriver driver;
     button.click();
     button.click();
-    QCOMPARE(opened.urls, (QList<QUrl>{QUrl(HomePageUrl()), QUrl(HomePageUrl())}));
+    QCOMPARE(opened.urls, (QList<QUrl>{QUrl(home), QUrl(home)}));
     QCOMPARE(driver.seen().size(), 0);
+    QVERIFY(!button.findChild<TAboutForm *>());
+}
+
+void TestBanner::linkButtonOpensTheAboutPageWhileNoneIsSet()
+{
+    OpenedUrls http(QStringLiteral("http"));
+    OpenedUrls https(QStringLiteral("https"));
+    QWidget manager;
+    auto *button = new TLinkButton(&manager);
+    manager.show();
+    ModalDriver driver;
+    button->click();
+    button->click(); // one page, raised again
+    QCOMPARE(manager.findChildren<TAboutForm *>().size(), 1);
+    TAboutForm *about = manager.findChild<TAboutForm *>();
+    QVERIFY(about->isVisible());
+    QCOMPARE(about->windowTitle(), QStringLiteral("关于 Brennic"));
+    // It tells where the address is set: the settings in the configuration folder.
+    const QString text = about->Page()->toPlainText();
+    QVERIFY2(text.contains(SettingsFilePath()), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("HomePage=")));
+    QVERIFY(SettingsFilePath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/brennic/")));
+    QVERIFY(http.urls.isEmpty() && https.urls.isEmpty());
+    QCOMPARE(driver.seen().size(), 0);
+    about->close(); // goes by itself
+    QTRY_VERIFY(!manager.findChild<TAboutForm *>());
+}
+
+// The pages that ship with the program name no web address of ours.
+void TestBanner::noBuiltInAddressOfOurs()
+{
+    for (const QString &page : {DefaultPageUrl(), BannerPageUrl(), AboutPageUrl()}) {
+        QFile file(QStringLiteral(":") + QUrl(page).path());
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(page));
+        const QByteArray html = file.readAll();
+        static const QRegularExpression address(QStringLiteral("(https?://|www\\.)[A-Za-z0-9-]+\\.[A-Za-z]"));
+        QVERIFY2(!QString::fromUtf8(html).contains(address), qPrintable(page));
+    }
 }
 
 void TestBanner::linkButtonReportsAFailure()
 {
-    // This process has no browser to start (its PATH is empty), so opening fails.
+    // This process has no browser to start (its PATH is empty, and offscreen has no
+    // desktop), so opening fails.
+    const QString home = QStringLiteral("http://127.0.0.1:9/home");
+    SetHomePageSetting(home);
     InstallErrorMessageBoxes();
     QWidget manager;
     TLinkButton *button = new TLinkButton(&manager);
@@ -186,7 +263,7 @@ void TestBanner::linkButtonReportsAFailure()
     const ModalDriver::Seen &box = driver.seen().first();
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.title, AppTitle());
-    QVERIFY2(box.text.contains(HomePageUrl()), qPrintable(box.text));
+    QVERIFY2(box.text.contains(home), qPrintable(box.text));
     QVERIFY(manager.isVisible());
     QCOMPARE(button->parentWidget(), &manager);
     SetAppErrorPresenter({});
@@ -200,8 +277,9 @@ int main(int argc, char *argv[])
     qunsetenv("BROWSER");
     qunsetenv("DEFAULT_BROWSER");
     UsePrivateRuntimeDir();
-    PrepareWebEngine();
-    QApplication app(argc, argv);
+    UsePrivateConfigDir();
+    WebEngineArguments engine = PrepareWebEngine(argc, argv);
+    QApplication app(engine.Count(), engine.Values());
     TestBanner test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,18 +1,28 @@
 // The tabbed browser window: its tabs, captions, address box, keys and the pages'
-// requests, against pages served by the test on loopback.
+// requests, against pages served by the test on loopback; pages that try to open
+// many tabs or chain their boxes.
 #include "LogonForm.h"
 #include "Main.h"
 #include "ModalDriver.h"
+#include "PageClick.h"
+#include "PageDialog.h"
 #include "PageControl.h"
 #include "PageServer.h"
+#include "ShellSettings.h"
 #include "TabSheet.h"
 #include "WebBrowser.h"
 #include "WebEngineBrowser.h"
 #include "WebTestMain.h"
 
 #include "AppError.h"
+#include "Translations.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QPushButton>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -20,6 +30,7 @@
 #include <QToolButton>
 #include <QWebEngineView>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +42,48 @@ QByteArray scriptPage(const QString &title, const QByteArray &body)
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title.toUtf8() + "</title></head><body>"
            + body + "</body></html>";
 }
+
+// A page with one big button over the whole view; its click runs the script.
+QByteArray buttonPage(const QString &title, const QByteArray &onClick, const QByteArray &more = QByteArray())
+{
+    return scriptPage(title, "<button id=\"b\" style=\"position:fixed;left:0;top:0;width:100%;height:100%\" "
+                             "onclick=\"" + onClick + "\">go</button>" + more);
+}
+
+// Answers the boxes that pages open with their scripts: OK, and from the
+// blockFrom-th box on, ticks "stop further boxes" first.
+class PageDialogDriver : public QObject {
+public:
+    explicit PageDialogDriver(int blockFrom) : blockFrom_(blockFrom)
+    {
+        timer_.setInterval(20);
+        connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+        timer_.start();
+    }
+    QStringList messages;
+    QStringList origins;
+    QStringList buttonTexts;
+
+private:
+    void tick()
+    {
+        auto *box = qobject_cast<TPageDialog *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box == last_)
+            return;
+        last_ = box;
+        messages << box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
+        origins << box->findChild<QLabel *>(QStringLiteral("lblOrigin"))->text();
+        auto *buttons = box->findChild<QDialogButtonBox *>();
+        buttonTexts << buttons->button(QDialogButtonBox::Ok)->text();
+        if (messages.size() >= blockFrom_)
+            box->findChild<QCheckBox *>(QStringLiteral("chkBlock"))->setChecked(true);
+        buttons->button(QDialogButtonBox::Ok)->click();
+    }
+
+    int blockFrom_;
+    QTimer timer_;
+    QPointer<TPageDialog> last_;
+};
 
 // A window that counts the requests to close it.
 class CloseCounter : public QWidget {
@@ -68,6 +121,22 @@ private slots:
     void titles();
     void newWindowRequestsBecomeTabs_data();
     void newWindowRequestsBecomeTabs();
+    void scriptOpensNoTabWithoutAGesture_data();
+    void scriptOpensNoTabWithoutAGesture();
+    void pageThatTriesToOpenAHundredTabsAndChainBoxes();
+    void closeButtonsOnBrowserTabsOnly();
+    void userClosesATab_data();
+    void userClosesATab();
+    void closingABackgroundTabKeepsTheCurrentOne_data();
+    void closingABackgroundTabKeepsTheCurrentOne();
+    void managerTabAndPlusDoNotCloseByTheUser();
+    void newTabPutsTheCursorInTheAddressBox_data();
+    void newTabPutsTheCursorInTheAddressBox();
+    void loadingTabShowsIt();
+    void wheelOpensNoTabs();
+    void windowSizeAndPlaceAreRemembered();
+    void defaultPageSaysWhatTheProgramDoes();
+    void standardButtonsSpeakChinese();
     void scriptOpenedPageClosesWithoutQuestion();
     void userOpenedPageAsks_data();
     void userOpenedPageAsks();
@@ -80,6 +149,7 @@ private slots:
     void closingAsksNoOtherWindow();
     void logonWindowIsEmpty();
     void glSettingIsNotPassedOn();
+    void sandboxSwitchIsNotPassedOn();
 
 private:
     void open(const QString &defaultPage);
@@ -90,6 +160,9 @@ private:
     // One press on the tab strip at the tab's place, `afterMs` after the previous one.
     void press(int position, qint64 afterMs = 1000);
     void pressPlus() { press(tabs()->count() - 1); }
+    QAbstractButton *closeButton(int position) const;
+    // Shows the tab and clicks its page until the check holds.
+    bool clickPage(int position, const std::function<bool()> &done);
 
     PageServer *server_ = nullptr;
     std::unique_ptr<TFormMain> window_;
@@ -99,6 +172,7 @@ private:
 
 void TestMain::init()
 {
+    QFile::remove(SettingsFilePath()); // every test starts with the program's first start
     server_ = new PageServer;
     now_ = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
 }
@@ -149,6 +223,18 @@ void TestMain::press(int position, qint64 afterMs)
     now_ = now_.addMSecs(afterMs);
     QTabBar *bar = tabs()->TabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(position).center());
+}
+
+QAbstractButton *TestMain::closeButton(int position) const
+{
+    return tabs()->TabBar()->CloseButton(position);
+}
+
+bool TestMain::clickPage(int position, const std::function<bool()> &done)
+{
+    if (tabs()->currentIndex() != position)
+        press(position);
+    return ClickPageUntil(browserAt(position), Qt::LeftButton, done);
 }
 
 void TestMain::startUpState()
@@ -276,7 +362,9 @@ void TestMain::doublePress()
     if (closes) {
         QTRY_COMPARE(tabs()->count(), 3);
         QCOMPARE(tabs()->currentIndex(), 1);
-        QCOMPARE(window_->windowTitle(), caption);
+        // The window shows the tab that is current now, not the closed one.
+        QCOMPARE(caption, QStringLiteral(" 空白页2  "));
+        QCOMPARE(window_->windowTitle(), QStringLiteral("Alpha"));
         QCOMPARE(window_->EditUrl->text(), address);
         QVERIFY(!window_->m_BrowserList.Find(QStringLiteral("2")));
         QCOMPARE(window_->m_TabInfo[2].PageIndex, 0);
@@ -403,24 +491,27 @@ void TestMain::titles()
     QCOMPARE(window_->windowTitle(), MainCaption);
 }
 
+// The user's click on the page: a script's window.open, or a link with a new-window target.
 void TestMain::newWindowRequestsBecomeTabs_data()
 {
     QTest::addColumn<QByteArray>("opener");
-    QTest::newRow("window.open") << QByteArray("<script>window.open('/child');</script>");
+    QTest::newRow("window.open") << buttonPage(QStringLiteral("Opener"), "window.open('/child');");
     QTest::newRow("window.open with a size")
-        << QByteArray("<script>window.open('/child', 'x', 'width=300,height=200');</script>");
+        << buttonPage(QStringLiteral("Opener"), "window.open('/child', 'x', 'width=300,height=200');");
     QTest::newRow("target=_blank")
-        << QByteArray("<a id=\"a\" href=\"/child\" target=\"_blank\">child</a>"
-                      "<script>document.getElementById('a').click();</script>");
+        << scriptPage(QStringLiteral("Opener"),
+                      "<a href=\"/child\" target=\"_blank\" style=\"position:fixed;left:0;top:0;width:100%;"
+                      "height:100%\">child</a>");
 }
 
 void TestMain::newWindowRequestsBecomeTabs()
 {
     QFETCH(QByteArray, opener);
-    server_->page(QStringLiteral("/opener"), scriptPage(QStringLiteral("Opener"), opener));
+    server_->page(QStringLiteral("/opener"), opener);
     server_->titled(QStringLiteral("/child"), QStringLiteral("Child"));
     open(server_->url(QStringLiteral("/opener")));
-    QTRY_COMPARE_WITH_TIMEOUT(tabs()->count(), 4, 10000);
+    waitComplete(browserAt(1), QStringLiteral("Opener"));
+    QVERIFY(clickPage(1, [this] { return tabs()->count() == 4; }));
     QCOMPARE(tabs()->currentIndex(), 2);
     QCOMPARE(static_cast<TTabSheet *>(tabs()->widget(2))->Tag, 2);
     QTRY_COMPARE_WITH_TIMEOUT(tabs()->tabText(2), QStringLiteral("Child"), 10000);
@@ -429,16 +520,394 @@ void TestMain::newWindowRequestsBecomeTabs()
     QCOMPARE(server_->hits(QStringLiteral("/child")), 1);
 }
 
+// Without the user's gesture a page opens nothing, however it asks.
+void TestMain::scriptOpensNoTabWithoutAGesture_data()
+{
+    QTest::addColumn<QByteArray>("opener");
+    QTest::newRow("window.open") << QByteArray("<script>window.open('/child');</script>");
+    QTest::newRow("target=_blank clicked by script")
+        << QByteArray("<a id=\"a\" href=\"/child\" target=\"_blank\">child</a>"
+                      "<script>document.getElementById('a').click();</script>");
+    QTest::newRow("window.open later") << QByteArray("<script>setTimeout(function () { window.open('/child'); }, 100);"
+                                                     "</script>");
+}
+
+void TestMain::scriptOpensNoTabWithoutAGesture()
+{
+    QFETCH(QByteArray, opener);
+    server_->page(QStringLiteral("/opener"), scriptPage(QStringLiteral("Opener"), opener + "<script>"
+                  "setTimeout(function () { document.title = 'Ran'; }, 300);</script>"));
+    server_->titled(QStringLiteral("/child"), QStringLiteral("Child"));
+    open(server_->url(QStringLiteral("/opener")));
+    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("Ran"), 10000);
+    QTest::qWait(200);
+    QCOMPARE(tabs()->count(), 3);
+    QCOMPARE(server_->hits(QStringLiteral("/child")), 0);
+    QCOMPARE(window_->m_nBrowserTag, 1);
+}
+
+// A page that asks for a hundred tabs gets none by itself and a few for one click
+// of the user; its chain of boxes stops when the user says so, and the manager's
+// tab stays within reach.
+void TestMain::pageThatTriesToOpenAHundredTabsAndChainBoxes()
+{
+    server_->page(QStringLiteral("/storm"),
+                  buttonPage(QStringLiteral("Storm"), "for (var i = 0; i < 100; ++i) window.open('/spawn' + i);",
+                             "<script>for (var i = 0; i < 100; ++i) window.open('/spawn' + i);"
+                             "for (var j = 0; j < 30; ++j) alert('第 ' + j + ' 个');"
+                             "document.title = 'Asked ' + (confirm('continue?') ? 'yes' : 'no') + ' '"
+                             "  + prompt('name?', 'x');</script>"));
+    PageDialogDriver dialogs(2);
+    open(server_->url(QStringLiteral("/storm")));
+    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    // Two boxes: the user stops the page's boxes at the second; confirm and
+    // prompt then answer as cancelled without a box.
+    QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("Asked no null"), 15000);
+    QCOMPARE(dialogs.messages, (QStringList{QStringLiteral("第 0 个"), QStringLiteral("第 1 个")}));
+    const int port = QUrl(server_->url(QString())).port();
+    const QString origin = QStringLiteral("127.0.0.1:%1 上的网页显示：").arg(port);
+    QCOMPARE(dialogs.origins, (QStringList{origin, origin}));
+    QCOMPARE(tabs()->count(), 3);
+    QCOMPARE(server_->hits(QStringLiteral("/spawn0")), 0);
+
+    // One click of the user: a tab or a few, not a hundred.
+    QVERIFY(clickPage(1, [this] { return tabs()->count() > 3; }));
+    QTest::qWait(300);
+    QVERIFY2(tabs()->count() <= 3 + WebEngineBrowser::MaxNewWindows, qPrintable(QString::number(tabs()->count())));
+    // Click after click, the page still gets only a few within a while.
+    for (int round = 0; round < 2 * WebEngineBrowser::MaxNewWindows; ++round) {
+        const int before = tabs()->count();
+        if (before == 3 + WebEngineBrowser::MaxNewWindows)
+            break;
+        QVERIFY(clickPage(1, [this, before] { return tabs()->count() > before; }));
+    }
+    QCOMPARE(tabs()->count(), 3 + WebEngineBrowser::MaxNewWindows);
+    for (int click = 0; click < 3; ++click) {
+        press(1);
+        QTest::qWait(150);
+        QWidget *page = static_cast<WebEngineBrowser *>(browserAt(1))->View()->focusProxy();
+        QTest::mouseClick(page, Qt::LeftButton, {}, page->rect().center());
+        QTest::qWait(200);
+    }
+    QCOMPARE(tabs()->count(), 3 + WebEngineBrowser::MaxNewWindows);
+    QCOMPARE(tabs()->tabText(tabs()->count() - 1), QStringLiteral("   +"));
+
+    // The manager's tab is still within reach.
+    press(0);
+    QCOMPARE(tabs()->currentIndex(), 0);
+    QCOMPARE(window_->windowTitle(), MainCaption);
+    QCOMPARE(dialogs.messages.size(), 2);
+}
+
+void TestMain::closeButtonsOnBrowserTabsOnly()
+{
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    open(server_->url(QStringLiteral("/a")));
+    pressPlus();
+    QCOMPARE(tabs()->count(), 4);
+    QVERIFY(!closeButton(0));
+    QVERIFY(closeButton(1));
+    QVERIFY(closeButton(2));
+    QVERIFY(!closeButton(3));
+    QVERIFY(closeButton(1)->isVisible());
+}
+
+void TestMain::userClosesATab_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close button") << QStringLiteral("button");
+    QTest::newRow("middle click") << QStringLiteral("middle");
+    QTest::newRow("Ctrl+W in the address box") << QStringLiteral("ctrl+w");
+    QTest::newRow("Ctrl+W in the page") << QStringLiteral("ctrl+w page");
+    QTest::newRow("double press") << QStringLiteral("double");
+}
+
+// The current tab closes; the one before it becomes current, and the caption and
+// the address box show it.
+void TestMain::userClosesATab()
+{
+    QFETCH(QString, how);
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    server_->titled(QStringLiteral("/b"), QStringLiteral("Beta"));
+    open(server_->url(QStringLiteral("/a")));
+    waitComplete(browserAt(1), QStringLiteral("Alpha"));
+    pressPlus();
+    browserAt(2)->Navigate(server_->url(QStringLiteral("/b")));
+    waitComplete(browserAt(2), QStringLiteral("Beta"));
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Beta"));
+    QCOMPARE(window_->EditUrl->text(), server_->url(QStringLiteral("/b")));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+
+    QTabBar *bar = tabs()->TabBar();
+    if (how == QStringLiteral("button")) {
+        QTest::mouseClick(closeButton(2), Qt::LeftButton);
+    } else if (how == QStringLiteral("middle")) {
+        QTest::mouseClick(bar, Qt::MiddleButton, {}, bar->tabRect(2).center());
+    } else if (how.startsWith(QStringLiteral("ctrl+w"))) {
+        QWidget *focus = how.endsWith(QStringLiteral("page"))
+                             ? static_cast<WebEngineBrowser *>(browserAt(2))->View()->focusProxy()
+                             : static_cast<QWidget *>(window_->EditUrl);
+        focus->setFocus();
+        QTRY_VERIFY(focus->hasFocus());
+        QTest::keyClick(focus, Qt::Key_W, Qt::ControlModifier);
+    } else {
+        press(2);
+        press(2, 100);
+    }
+    QTRY_COMPARE(tabs()->count(), 3);
+    QCOMPARE(tabs()->currentIndex(), 1);
+    QCOMPARE(tabs()->tabText(1), QStringLiteral("Alpha"));
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Alpha"));
+    QCOMPARE(window_->EditUrl->text(), server_->url(QStringLiteral("/a")));
+    QVERIFY(!window_->m_BrowserList.Find(QStringLiteral("2")));
+
+    // The last browser tab closes too; the manager's tab shows no address.
+    QTest::mouseClick(closeButton(1), Qt::LeftButton);
+    QTRY_COMPARE(tabs()->count(), 2);
+    QCOMPARE(tabs()->currentIndex(), 0);
+    QCOMPARE(window_->windowTitle(), MainCaption);
+    QCOMPARE(window_->EditUrl->text(), QString());
+    QVERIFY(window_->isVisible());
+}
+
+void TestMain::closingABackgroundTabKeepsTheCurrentOne_data()
+{
+    QTest::addColumn<bool>("middleClick");
+    QTest::newRow("close button") << false;
+    QTest::newRow("middle click") << true;
+}
+
+void TestMain::closingABackgroundTabKeepsTheCurrentOne()
+{
+    QFETCH(bool, middleClick);
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    server_->titled(QStringLiteral("/c"), QStringLiteral("Gamma"));
+    open(server_->url(QStringLiteral("/a")));
+    waitComplete(browserAt(1), QStringLiteral("Alpha"));
+    pressPlus();
+    pressPlus();
+    browserAt(3)->Navigate(server_->url(QStringLiteral("/c")));
+    waitComplete(browserAt(3), QStringLiteral("Gamma"));
+    QCOMPARE(tabs()->currentIndex(), 3);
+
+    QTabBar *bar = tabs()->TabBar();
+    if (middleClick)
+        QTest::mouseClick(bar, Qt::MiddleButton, {}, bar->tabRect(1).center());
+    else
+        QTest::mouseClick(closeButton(1), Qt::LeftButton);
+    QTRY_COMPARE(tabs()->count(), 4);
+    QCOMPARE(tabs()->currentIndex(), 2);
+    QCOMPARE(tabs()->tabText(2), QStringLiteral("Gamma"));
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Gamma"));
+    QCOMPARE(window_->EditUrl->text(), server_->url(QStringLiteral("/c")));
+    QCOMPARE(tabs()->tabText(1), QStringLiteral(" 空白页2  "));
+}
+
+// Neither the manager's tab nor "+" closes by a middle click or Ctrl+W, and a
+// middle click on "+" opens nothing.
+void TestMain::managerTabAndPlusDoNotCloseByTheUser()
+{
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    open(server_->url(QStringLiteral("/a")));
+    QSignalSpy closed(window_.get(), &TFormMain::Closed);
+    press(1);
+    QTest::mouseClick(closeButton(1), Qt::LeftButton); // only the manager's tab and "+" are left
+    QTRY_COMPARE(tabs()->count(), 2);
+    QTabBar *bar = tabs()->TabBar();
+    now_ = now_.addSecs(1); // no double press
+    QTest::mouseClick(bar, Qt::MiddleButton, {}, bar->tabRect(0).center());
+    now_ = now_.addSecs(1);
+    QTest::mouseClick(bar, Qt::MiddleButton, {}, bar->tabRect(1).center());
+    now_ = now_.addSecs(1);
+    window_->EditUrl->setFocus();
+    QTest::keyClick(window_->EditUrl, Qt::Key_W, Qt::ControlModifier);
+    QTest::qWait(100);
+    QCOMPARE(tabs()->count(), 2);
+    QCOMPARE(closed.count(), 0);
+    QVERIFY(window_->isVisible());
+}
+
+void TestMain::newTabPutsTheCursorInTheAddressBox_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("+") << QStringLiteral("+");
+    QTest::newRow("Ctrl+T in the manager's tab") << QStringLiteral("ctrl+t");
+    QTest::newRow("Ctrl+T in a page") << QStringLiteral("ctrl+t page");
+}
+
+void TestMain::newTabPutsTheCursorInTheAddressBox()
+{
+    QFETCH(QString, how);
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    server_->titled(QStringLiteral("/typed"), QStringLiteral("Typed"));
+    open(server_->url(QStringLiteral("/a")));
+    waitComplete(browserAt(1), QStringLiteral("Alpha"));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    if (how == QStringLiteral("+")) {
+        pressPlus();
+    } else {
+        QWidget *focus = window_->PanelMain;
+        if (how.endsWith(QStringLiteral("page"))) {
+            press(1);
+            focus = static_cast<WebEngineBrowser *>(browserAt(1))->View()->focusProxy();
+        }
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_T, Qt::ControlModifier);
+    }
+    QCOMPARE(tabs()->count(), 4);
+    QCOMPARE(tabs()->currentIndex(), 2);
+    QCOMPARE(tabs()->tabText(2), QStringLiteral(" 空白页2  "));
+    QCOMPARE(window_->windowTitle(), QStringLiteral(" 空白页2  "));
+    QTRY_VERIFY(window_->EditUrl->hasFocus());
+    // What the user types replaces the address shown, and Enter takes the new tab there.
+    QTest::keyClicks(QApplication::focusWidget(), server_->url(QStringLiteral("/typed")));
+    QCOMPARE(window_->EditUrl->text(), server_->url(QStringLiteral("/typed")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    waitComplete(browserAt(2), QStringLiteral("Typed"));
+}
+
+void TestMain::loadingTabShowsIt()
+{
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    server_->hang(QStringLiteral("/hang"));
+    open(server_->url(QStringLiteral("/a")));
+    waitComplete(browserAt(1), QStringLiteral("Alpha"));
+    QTRY_VERIFY(tabs()->tabIcon(1).isNull());
+    QCOMPARE(tabs()->tabToolTip(1), QString());
+    QVERIFY(!browserAt(1)->Busy());
+
+    browserAt(1)->Navigate(server_->url(QStringLiteral("/hang")));
+    QTRY_VERIFY_WITH_TIMEOUT(!tabs()->tabIcon(1).isNull(), 10000);
+    QVERIFY(browserAt(1)->Busy());
+    QCOMPARE(tabs()->tabToolTip(1), QStringLiteral("正在加载…"));
+    QCOMPARE(tabs()->tabText(1), QStringLiteral("Alpha"));
+    QVERIFY(tabs()->tabIcon(0).isNull());
+
+    press(1);
+    window_->SpeedButtonStop->click();
+    QTRY_VERIFY_WITH_TIMEOUT(tabs()->tabIcon(1).isNull(), 10000);
+    QVERIFY(!browserAt(1)->Busy());
+    QCOMPARE(tabs()->tabToolTip(1), QString());
+}
+
+// The wheel over the tab strip moves between the tabs and never onto "+": it opens
+// no tab. A tab it picks shows in the caption and the address box.
+void TestMain::wheelOpensNoTabs()
+{
+    server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
+    open(server_->url(QStringLiteral("/a")));
+    waitComplete(browserAt(1), QStringLiteral("Alpha"));
+    QTabBar *bar = tabs()->TabBar();
+    const auto wheel = [bar](int notches) {
+        for (int i = 0; i < qAbs(notches); ++i) {
+            const QPointF at = bar->tabRect(0).center();
+            QWheelEvent event(at, bar->mapToGlobal(at), QPoint(), QPoint(0, notches < 0 ? -120 : 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(bar, &event);
+        }
+    };
+    QCOMPARE(tabs()->currentIndex(), 0);
+    wheel(-1);
+    QCOMPARE(tabs()->currentIndex(), 1); // the wheel does move between the tabs
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Alpha"));
+    QCOMPARE(window_->EditUrl->text(), server_->url(QStringLiteral("/a")));
+    wheel(-4);
+    QTest::qWait(50);
+    QCOMPARE(tabs()->count(), 3);
+    QCOMPARE(tabs()->currentIndex(), 1);
+    QCOMPARE(window_->m_nBrowserTag, 1);
+    QVERIFY(bar->isTabEnabled(2));
+    wheel(1);
+    QCOMPARE(tabs()->currentIndex(), 0);
+    QCOMPARE(window_->windowTitle(), MainCaption);
+    // "+" still opens a tab when the user picks it.
+    pressPlus();
+    QCOMPARE(tabs()->count(), 4);
+}
+
+// Kept in the configuration folder when the window closes, taken at the next start.
+void TestMain::windowSizeAndPlaceAreRemembered()
+{
+    open(QStringLiteral("about:blank"));
+    window_->setGeometry(QRect(QPoint(37, 41), QSize(820, 610)));
+    QTRY_COMPARE(window_->size(), QSize(820, 610));
+    const QRect placed = window_->geometry();
+    QVERIFY(window_->close());
+    QVERIFY(QFile::exists(SettingsFilePath()));
+    QVERIFY(SettingsFilePath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+    manager_.reset();
+    window_.reset();
+
+    window_ = std::make_unique<TFormMain>(QStringLiteral("about:blank"));
+    QCOMPARE(window_->geometry(), placed);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QCOMPARE(window_->geometry(), placed);
+    QCOMPARE(window_->PageControlMain->geometry(), QRect(8, 32, 820 - 16, 610 - 40));
+}
+
+// The shipped default page tells how the program is used as it is: F3, Enter or the
+// connect button open a session, a double click opens the settings.
+void TestMain::defaultPageSaysWhatTheProgramDoes()
+{
+    window_ = std::make_unique<TFormMain>();
+    window_->show();
+    waitComplete(browserAt(1), QStringLiteral("Brennic 默认网页"));
+    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    QString text;
+    bool answered = false;
+    view->page()->toPlainText([&](const QString &plain) {
+        text = plain;
+        answered = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
+    QVERIFY2(text.contains(QStringLiteral("F3")) && text.contains(QStringLiteral("Enter"))
+                 && text.contains(QStringLiteral("“连接”按钮")),
+             qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("双击服务器打开它的设置")), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("F3 或双击")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Ctrl+T")) && text.contains(QStringLiteral("Ctrl+W")), qPrintable(text));
+}
+
+// With the toolkit's Chinese translations loaded, its standard buttons speak the
+// interface's language: the window's own question, a page's box, a tab's close button.
+void TestMain::standardButtonsSpeakChinese()
+{
+    QVERIFY2(InstallTranslations(qApp), "qt6-translations-l10n is not installed (scripts/setup.sh installs it)");
+    server_->page(QStringLiteral("/closer"),
+                  scriptPage(QStringLiteral("Closer"), "<script>alert('hi');"
+                                                       "setTimeout(function () { window.close(); }, 300);</script>"));
+    ModalDriver driver(QMessageBox::No);
+    PageDialogDriver dialogs(99);
+    open(server_->url(QStringLiteral("/closer")));
+    press(1);
+    QTRY_COMPARE_WITH_TIMEOUT(driver.seen().size(), 1, 10000);
+    QCOMPARE(driver.seen().first().text, CloseQuestion);
+    const QStringList texts = driver.seen().first().buttonTexts;
+    QCOMPARE(texts.size(), 2);
+    QVERIFY2(texts.join(QLatin1Char(' ')).contains(QStringLiteral("是"))
+                 && texts.join(QLatin1Char(' ')).contains(QStringLiteral("否")),
+             qPrintable(texts.join(QLatin1Char(' '))));
+    QCOMPARE(dialogs.buttonTexts, QStringList{QStringLiteral("确定")});
+    pressPlus();
+    QVERIFY(closeButton(2));
+    QCOMPARE(closeButton(2)->toolTip(), QStringLiteral("关闭标签页"));
+}
+
 void TestMain::scriptOpenedPageClosesWithoutQuestion()
 {
     server_->page(QStringLiteral("/opener"),
-                  scriptPage(QStringLiteral("Opener"), "<script>window.open('/closer');</script>"));
+                  buttonPage(QStringLiteral("Opener"), "window.open('/closer');"));
     server_->page(QStringLiteral("/closer"),
                   scriptPage(QStringLiteral("Closer"), "<script>setTimeout(function () { window.close(); }, 300);"
                                                        "</script>"));
     ModalDriver driver(QMessageBox::No);
     open(server_->url(QStringLiteral("/opener")));
-    QTRY_COMPARE_WITH_TIMEOUT(tabs()->count(), 4, 10000);
+    waitComplete(browserAt(1), QStringLiteral("Opener"));
+    QVERIFY(clickPage(1, [this] { return tabs()->count() == 4; }));
     QTRY_COMPARE_WITH_TIMEOUT(tabs()->count(), 3, 10000);
     QCOMPARE(driver.seen().size(), 0);
     QCOMPARE(tabs()->tabText(1), QStringLiteral("Opener"));
@@ -633,6 +1102,18 @@ void TestMain::glSettingIsNotPassedOn()
 {
     QCoreApplication::processEvents();
     QVERIFY2(!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"), qgetenv("QT_XCB_GL_INTEGRATION").constData());
+}
+
+// As root the web engine runs only with its sandbox switch, which it gets on its
+// command line: the environment that programs started from here inherit has none.
+void TestMain::sandboxSwitchIsNotPassedOn()
+{
+    QVERIFY(!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"));
+    QVERIFY(!qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS"));
+    if (geteuid() == 0)
+        QVERIFY(QCoreApplication::arguments().contains(QStringLiteral("--no-sandbox")));
+    else
+        QVERIFY(!QCoreApplication::arguments().contains(QStringLiteral("--no-sandbox")));
 }
 
 BRENNIC_WEB_TEST_MAIN(TestMain)

@@ -1,6 +1,8 @@
 // The whole program as its user starts it: its catalogue beside it, nothing set in
 // its environment for the web engine, also when it runs as root; on an X display it
-// loads no GL driver (its pages are drawn in software).
+// loads no GL driver (its pages are drawn in software). The switches it hands the
+// web engine (the sandbox switch as root, the user's Chromium flags) stay out of the
+// environment that the programs it starts inherit.
 #include "VirtualDisplay.h"
 
 #include <QDir>
@@ -20,6 +22,7 @@ private:
     static QList<qint64> descendants(qint64 root);
     static int renderers(qint64 root);
     static QByteArray glDriversMapped(qint64 pid);
+    static QByteArray engineVariables(const QList<qint64> &pids);
 };
 
 QList<qint64> TestProgram::descendants(qint64 root)
@@ -79,16 +82,35 @@ QByteArray TestProgram::glDriversMapped(qint64 pid)
     return found;
 }
 
+// The web engine's variables found in the environments of the given processes.
+QByteArray TestProgram::engineVariables(const QList<qint64> &pids)
+{
+    QByteArray found;
+    for (const qint64 pid : pids) {
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (!environ.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &entry : environ.readAll().split('\0'))
+            if (entry.startsWith("QTWEBENGINE_DISABLE_SANDBOX=") || entry.startsWith("QTWEBENGINE_CHROMIUM_FLAGS="))
+                found += QByteArray::number(pid) + ": " + entry + ' ';
+    }
+    return found;
+}
+
 void TestProgram::startsAndRendersItsPages_data()
 {
     QTest::addColumn<QString>("platform");
-    QTest::newRow("offscreen") << QStringLiteral("offscreen");
-    QTest::newRow("X display") << QStringLiteral("xcb");
+    QTest::addColumn<QString>("chromiumFlags"); // set in the program's environment when not empty
+    QTest::newRow("offscreen") << QStringLiteral("offscreen") << QString();
+    QTest::newRow("X display") << QStringLiteral("xcb") << QString();
+    QTest::newRow("X display, Chromium flags from the environment") << QStringLiteral("xcb")
+                                                                    << QStringLiteral("--disable-gpu");
 }
 
 void TestProgram::startsAndRendersItsPages()
 {
     QFETCH(QString, platform);
+    QFETCH(QString, chromiumFlags);
     TestDisplay::Display display;
     if (platform == QStringLiteral("xcb")) {
         if (!TestDisplay::HaveProgram(QStringLiteral("Xvfb")))
@@ -113,6 +135,8 @@ void TestProgram::startsAndRendersItsPages()
     environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
     environment.remove(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"));
     environment.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+    if (!chromiumFlags.isEmpty())
+        environment.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"), chromiumFlags);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     if (platform == QStringLiteral("xcb"))
         environment.insert(QStringLiteral("DISPLAY"), display.Name());
@@ -133,6 +157,8 @@ void TestProgram::startsAndRendersItsPages()
     const int rendering = run.state() == QProcess::Running ? renderers(run.processId()) : 0;
     QTest::qWait(500);
     const QByteArray glDrivers = glDriversMapped(run.processId());
+    const QList<qint64> children = descendants(run.processId());
+    const QByteArray inherited = engineVariables(children);
     const bool stillRunning = run.state() == QProcess::Running;
     run.terminate();
     if (!run.waitForFinished(10000)) {
@@ -144,6 +170,8 @@ void TestProgram::startsAndRendersItsPages()
     QVERIFY2(rendering >= 2, output.constData());
     QVERIFY(!output.contains("without --no-sandbox"));
     QVERIFY2(glDrivers.isEmpty(), glDrivers.constData());
+    QVERIFY(!children.isEmpty());
+    QVERIFY2(inherited.isEmpty(), inherited.constData());
     qInfo("euid %u, %s: the program ran with %d renderers", unsigned(geteuid()), qPrintable(platform), rendering);
 }
 
