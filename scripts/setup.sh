@@ -17,6 +17,8 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core
   # network tests and the comparison prober
   iproute2 nftables fping iputils-ping procps
+  # asynchronous name look-ups for the probes
+  libc-ares-dev
 )
 
 missing=()
