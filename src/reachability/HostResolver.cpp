@@ -4,6 +4,7 @@
 
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,18 @@ constexpr int TryTimeoutMs = 1000;         // the first try; c-ares doubles it f
 constexpr int Tries = 2;
 constexpr auto ForgetAfter = std::chrono::minutes(10);   // a name no probe asked for
 constexpr auto SweepEvery = std::chrono::minutes(1);
+constexpr auto ConfigCheckEvery = std::chrono::seconds(5);
+constexpr const char *ConfigFile = "/etc/resolv.conf";
+
+// The configuration file's identity and time of change, to notice a new one.
+QByteArray configStamp()
+{
+    struct stat info{};
+    if (::stat(ConfigFile, &info) != 0)
+        return QByteArray();
+    return QByteArray::number(qulonglong(info.st_ino)) + ' ' + QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + '.'
+        + QByteArray::number(qlonglong(info.st_mtim.tv_nsec)) + ' ' + QByteArray::number(qlonglong(info.st_size));
+}
 
 // Answers that settle a name; anything else (no server reachable, time-out)
 // says nothing about it, and an earlier answer stays in use.
@@ -31,6 +44,12 @@ HostResolver::HostResolver(int epoll, std::uint64_t tag, int tagShift, Done done
 {
     static std::once_flag libraryReady;
     std::call_once(libraryReady, [] { ares_library_init(ARES_LIB_INIT_ALL); });
+    open();
+}
+
+void HostResolver::open()
+{
+    config_ = configStamp();
     ares_options options{};
     options.timeout = TryTimeoutMs;
     options.tries = Tries;
@@ -42,6 +61,20 @@ HostResolver::HostResolver(int epoll, std::uint64_t tag, int tagShift, Done done
         channel_ = channel;
 }
 
+void HostResolver::reopenIfConfigChanged(Clock::time_point now)
+{
+    // Between look-ups only, so that none is lost.
+    if (running_ > 0 || now - lastConfigCheck_ < ConfigCheckEvery)
+        return;
+    lastConfigCheck_ = now;
+    if (configStamp() == config_)
+        return;
+    if (channel_)
+        ares_destroy(channel_);
+    channel_ = nullptr;
+    open();
+}
+
 HostResolver::~HostResolver()
 {
     if (channel_)
@@ -50,6 +83,7 @@ HostResolver::~HostResolver()
 
 HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now)
 {
+    reopenIfConfigChanged(now);
     if (!channel_ || !IpAddress::canBeName(host))
         return Lookup{Answer::NotFound, IpAddress()};
     sweep(now);

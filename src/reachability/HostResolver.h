@@ -20,7 +20,9 @@ struct ares_channeldata;
 // no other name. Answers are kept for their time to live (within MinTtl and
 // MaxTtl): a name is looked up again on that schedule, not for every probe, and
 // all rows with the same name share one look-up. While a name is looked up
-// again, its last answer goes on being used. Used by the loop's thread only.
+// again, its last answer goes on being used. A change of the system's resolver
+// configuration (another network, another name server) is taken up within
+// seconds. Used by the loop's thread only.
 class HostResolver {
 public:
     using Clock = std::chrono::steady_clock;
@@ -75,6 +77,8 @@ private:
     };
     static void answered(void *query, int status, int timeouts, ares_addrinfo *result);
     static void socketChanged(void *resolver, int fd, int readable, int writable);
+    void open();
+    void reopenIfConfigChanged(Clock::time_point now);
     void start(const QByteArray &host, Entry &entry);
     void settle(const QByteArray &host, int status, ares_addrinfo *result);
     void sweep(Clock::time_point now);
@@ -88,4 +92,6 @@ private:
     int running_ = 0;
     std::uint64_t lookUps_ = 0;
     Clock::time_point lastSweep_{};
+    Clock::time_point lastConfigCheck_{};
+    QByteArray config_;   // what the resolver's configuration file was when the channel was made
 };
