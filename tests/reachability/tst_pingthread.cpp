@@ -8,6 +8,7 @@
 #include "TestRow.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -494,6 +495,39 @@ private slots:
             QCOMPARE(poller->iRet(), 0);
             poller->Terminate();
         }
+    }
+
+    void newResolverConfigurationIsTakenUp()
+    {
+        // As on a laptop that joins another network: the name server changes.
+        REQUIRE_TEST_NAMES();
+        QFile config(QStringLiteral("/etc/resolv.conf"));
+        const auto writeConfig = [&config](const QByteArray &text) {
+            if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            const bool written = config.write(text) == text.size();
+            config.close();
+            return written;
+        };
+        if (!writeConfig("nameserver 127.0.0.54\n"))
+            QSKIP("cannot change the test's resolver configuration");
+        const auto restore = qScopeGuard([&writeConfig] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
+        TestDns dns;
+        if (!dns.listening())
+            QSKIP("cannot serve names on the test's name server address");
+        dns.answer("elsewhere.test", "127.0.0.60", 300);
+        PingEngine own;
+        TestRow row(QStringLiteral("elsewhere.test"));
+        auto *poller = new TPingThread(true, &own, &own);
+        poller->setTiming(Fast);
+        poller->setListItem(&row);
+        poller->Resume();
+        // Nobody answers at the old server's address.
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Offline"), CycleLimitMs);
+        QCOMPARE(poller->iRet(), -1);
+        QVERIFY(writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), 2 * CycleLimitMs);
+        QCOMPARE(dns.questions("elsewhere.test"), 1);
     }
 };
 
