@@ -90,7 +90,8 @@ inline QByteArray unreachableHost(int n)
 
 namespace detail {
 
-inline int run(const char *const argv[], const char *input)
+// Runs argv with input on its standard input; quiet drops its error output.
+inline int run(const char *const argv[], const char *input, bool quiet = false)
 {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -98,6 +99,8 @@ inline int run(const char *const argv[], const char *input)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+    if (quiet)
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -167,7 +170,7 @@ inline void enter()
         "    icmp type echo-reply ip saddr 127.3.0.0/16 ip saddr set 127.0.0.99\n"
         "  }\n"
         "}\n";
-    canRewriteReplies() = detail::run(nft, rewrite) == 0;
+    canRewriteReplies() = detail::run(nft, rewrite, true) == 0;
 }
 
 } // namespace TestNetwork
