@@ -126,7 +126,8 @@ int runEngine(int hosts, int seconds, bool tcp)
     const double cpuStart = cpuSeconds(RUSAGE_SELF);
     const QString baseKb = statusField(QStringLiteral("VmRSS")).remove(QStringLiteral(" kB"));
 
-    PingEngine engine(tcp ? PingEngine::Method::TcpOnly : PingEngine::Method::Auto);
+    auto owned = std::make_unique<PingEngine>(tcp ? PingEngine::Method::TcpOnly : PingEngine::Method::Auto);
+    PingEngine &engine = *owned;
     std::vector<std::unique_ptr<BenchRow>> rows;
     rows.reserve(hosts);
     for (int i = 0; i < hosts; ++i) {
@@ -171,10 +172,16 @@ int runEngine(int hosts, int seconds, bool tcp)
                 (unsigned long long)statistics.timedOut, (unsigned long long)statistics.stray, results, wrong, unanswered,
                 statistics.latenessP50Ms, statistics.latenessP90Ms, statistics.latenessP99Ms, statistics.latenessWorstMs, guiBusy * 100.0,
                 qPrintable(engine.probeKind()));
-    std::printf("engine hosts=%d deferred=%llu budget=%ld\n", hosts, (unsigned long long)statistics.deferred, engine.tcpBudget());
+    const long budget = engine.tcpBudget();
+    // The engine and its pollers go, with every probe in flight.
+    QElapsedTimer stopping;
+    stopping.start();
+    std::vector<std::uint64_t> steady = engine.latenessHistogram();
+    owned.reset();
+    const double stopMs = double(stopping.nsecsElapsed()) / 1e6;
+    std::printf("engine hosts=%d deferred=%llu budget=%ld stop_ms=%.1f\n", hosts, (unsigned long long)statistics.deferred, budget, stopMs);
     std::printf("summary %s %d %.3f %llu %.3f\n", tcp ? "engine-tcp" : "engine-icmp", hosts, double(wall.elapsed()) / 1000.0,
                 (unsigned long long)statistics.sent, cpu);
-    std::vector<std::uint64_t> steady = engine.latenessHistogram();
     for (std::size_t i = 0; i < steady.size() && i < startup.size(); ++i)
         steady[i] -= startup[i];
     std::printf("engine hosts=%d lateness in the first %d ms: p99_ms=%.1f p100_ms=%.1f; after it: p50_ms=%.1f p99_ms=%.1f p100_ms=%.1f\n",

@@ -23,6 +23,9 @@ constexpr int TagShift = 56;
 constexpr int MaxRepliesPerWake = 8192;
 constexpr int ReceiveEvery = 256;         // probes sent between two looks at the replies
 constexpr auto Retry = std::chrono::milliseconds(100);   // after the system had no socket or buffer to spare
+// A pass sends for at most this long before it looks at its commands and
+// events again; what is left is still due in the next pass.
+constexpr auto PassLimit = std::chrono::milliseconds(50);
 
 void watch(int epoll, int fd, std::uint32_t events, std::uint64_t data)
 {
@@ -61,20 +64,18 @@ PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v
 
 PingLoop::~PingLoop()
 {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
+    quit_.store(true);
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
     thread_.join();
     resolver_.reset();
+    // The epoll set first: it lets go of all its sockets at once.
+    ::close(epoll_);
     for (Target &target : targets_) {
         if (target.tcp >= 0)
             TcpProbe::close(target.tcp);
     }
     ::close(wake_);
-    ::close(epoll_);
 }
 
 void PingLoop::start(unsigned slot, unsigned generation, unsigned run, const QByteArray &host, unsigned short port,
@@ -127,8 +128,8 @@ void PingLoop::run()
                 ? 0 : int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
         }
         const int count = epoll_wait(epoll_, events, 256, waitMs);
-        if (count < 0 && errno != EINTR)
-            break;
+        if ((count < 0 && errno != EINTR) || quit_.load(std::memory_order_relaxed))
+            return;
         Clock::time_point now = Clock::now();
         for (int i = 0; i < count; ++i) {
             const std::uint64_t data = events[i].data.u64;
@@ -139,8 +140,6 @@ void PingLoop::run()
                 [[maybe_unused]] ssize_t got = ::read(wake_, &drained, sizeof drained);
                 {
                     std::lock_guard lock(mutex_);
-                    if (quit_)
-                        return;
                     commands.swap(commands_);
                     woken_ = false;
                 }
@@ -165,6 +164,7 @@ void PingLoop::run()
         }
         resolver_->processTimeouts();
         now = Clock::now();
+        passEnd_ = now + PassLimit;
         expire(now);
         startQueuedTcp(now);
         sendDue(now);
@@ -228,9 +228,10 @@ bool PingLoop::valid(const Timed &entry, bool inFlight) const
 
 void PingLoop::sendDue(Clock::time_point now)
 {
-    // Only what was due when the pass began: a probe that is put back (no
-    // buffer, no descriptor) waits for a later pass, so the loop returns to
-    // its epoll wait however long this pass takes.
+    // Only what was due when the pass began, and only for so long: a probe
+    // that is put back (no buffer, no descriptor) waits for a later pass, and
+    // so does the rest of a large round, so the loop soon returns to its
+    // epoll wait, its commands and its end.
     const Clock::time_point due = now;
     int sent = 0;
     while (const Timed *front = waiting_.front()) {
@@ -245,6 +246,8 @@ void PingLoop::sendDue(Clock::time_point now)
         // sent: take their replies in between, before the socket's buffer fills.
         if (++sent % ReceiveEvery == 0) {
             now = Clock::now();
+            if (passOver(now))
+                break;
             flushRequests(now);
             for (Family *family : {&v4_, &v6_}) {
                 if (family->socket)
@@ -252,6 +255,11 @@ void PingLoop::sendDue(Clock::time_point now)
             }
         }
     }
+}
+
+bool PingLoop::passOver(Clock::time_point now) const
+{
+    return now >= passEnd_ || quit_.load(std::memory_order_relaxed);
 }
 
 void PingLoop::begin(unsigned slot, Clock::time_point due, Clock::time_point now)
@@ -372,7 +380,9 @@ void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
 
 void PingLoop::startQueuedTcp(Clock::time_point now)
 {
-    while (!tcpQueue_.empty() && tcpOpen_ < tcpBudget_ && now >= tcpPausedUntil_) {
+    for (int started = 0; !tcpQueue_.empty() && tcpOpen_ < tcpBudget_ && now >= tcpPausedUntil_; ++started) {
+        if (started % 64 == 63 && passOver(Clock::now()))
+            return;
         const auto [slot, serial] = tcpQueue_.front();
         const Target &target = targets_[slot];
         if (target.state != State::Queued || target.serial != serial) {
@@ -487,8 +497,8 @@ void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
 
 void PingLoop::expire(Clock::time_point now)
 {
-    while (const Timed *front = timeouts_.front()) {
-        if (front->at > now)
+    for (int expired = 0; const Timed *front = timeouts_.front(); ++expired) {
+        if (front->at > now || (expired % 256 == 255 && passOver(Clock::now())))
             break;
         const Timed entry = *front;
         timeouts_.popFront();

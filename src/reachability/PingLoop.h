@@ -130,6 +130,8 @@ private:
     void wait(Target &target, unsigned slot, Clock::time_point now, Clock::duration after);
     void expire(Clock::time_point now);
     void sendDue(Clock::time_point now);
+    // Whether this pass has sent long enough, or the loop is to end.
+    bool passOver(Clock::time_point now) const;
     void flush(Clock::time_point now, bool force);
     void flushRequests(Family &family, Clock::time_point now);
     void flushRequests(Clock::time_point now);
@@ -150,6 +152,7 @@ private:
     std::vector<PingResult> results_;
     Clock::time_point lastFlush_{};
     std::optional<Clock::time_point> wakeAt_;   // the next tick with work due
+    Clock::time_point passEnd_{};               // when this pass stops sending
     PingCounters counters_;
 
     long tcpBudget_ = 1;
@@ -159,7 +162,7 @@ private:
 
     std::mutex mutex_;
     std::vector<Command> commands_;
-    bool quit_ = false;
+    std::atomic<bool> quit_{false};
     bool woken_ = false;
 
     std::unique_ptr<HostResolver> resolver_;
