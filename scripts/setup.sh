@@ -21,6 +21,8 @@ packages=(
   iproute2 nftables fping iputils-ping procps
   # the Debian package and its checks
   file lintian desktop-file-utils
+  # asynchronous name look-ups for the probes
+  libc-ares-dev
 )
 
 missing=()

@@ -1,16 +1,26 @@
-// Runs the ping engine over 100, 1,000 and 10,000 loopback hosts, every tenth
-// of them silent, for 20 s each, inside a network namespace of its own, and
-// fping over the same hosts at the same rate for comparison.
+// Runs the ping engine over 10,000 and 50,000 loopback hosts, every tenth of
+// them silent, for 10 s each, inside a network namespace of its own, by ICMP
+// and by the TCP fallback, and fping over the same hosts at the same asked
+// rate for comparison; then sets the three side by side per probe and per
+// second of wall time.
 //
-//   ping_bench [--seconds S] [--hosts N[,N...]] [--datagram | --tcp] [--no-caps]
+//   ping_bench [--seconds S] [--hosts N[,N...]] [--modes icmp,tcp] [--fping-rounds R]
+//              [--datagram] [--no-caps]
 //
 // As root the engine uses a raw ICMP socket; --datagram widens the namespace's
-// ping_group_range first, so that it uses a datagram socket; --tcp runs the
-// TCP connection fallback instead (to port 3389, which nobody listens on);
-// --no-caps runs the engine without any capability, as an ordinary user's
-// program would run (with --datagram, or it falls back to TCP).
-// Each size runs in a child process of its own, so that peak memory and CPU
-// belong to that size alone.
+// ping_group_range first, so that it uses a datagram socket; the tcp mode runs
+// the TCP connection fallback (to port 3389, which nobody listens on: refused,
+// so up); --no-caps runs the engine without any capability, as an ordinary
+// user's program would run (with --datagram, or it falls back to TCP).
+// fping sends R rounds (by default S for 10,000 hosts and fewer for more, as
+// it takes longer than a second per round there). Each run is a child
+// process of its own, so that peak memory and CPU belong to that run alone.
+//
+// How the rounds leave: the engine starts every host at once, so a round is a
+// burst: all probes due within one 5 ms tick leave together, in sendmmsg
+// batches of 64, and each host's next probe is due a second after its own
+// result. fping spreads its round instead: one packet every -i ms, round
+// robin over the hosts, each host again -p ms after its last packet.
 #include "PingEngine.h"
 #include "PingThread.h"
 #include "StatusRow.h"
@@ -116,7 +126,8 @@ int runEngine(int hosts, int seconds, bool tcp)
     const double cpuStart = cpuSeconds(RUSAGE_SELF);
     const QString baseKb = statusField(QStringLiteral("VmRSS")).remove(QStringLiteral(" kB"));
 
-    PingEngine engine(tcp ? PingEngine::Method::TcpOnly : PingEngine::Method::Auto);
+    auto owned = std::make_unique<PingEngine>(tcp ? PingEngine::Method::TcpOnly : PingEngine::Method::Auto);
+    PingEngine &engine = *owned;
     std::vector<std::unique_ptr<BenchRow>> rows;
     rows.reserve(hosts);
     for (int i = 0; i < hosts; ++i) {
@@ -161,7 +172,16 @@ int runEngine(int hosts, int seconds, bool tcp)
                 (unsigned long long)statistics.timedOut, (unsigned long long)statistics.stray, results, wrong, unanswered,
                 statistics.latenessP50Ms, statistics.latenessP90Ms, statistics.latenessP99Ms, statistics.latenessWorstMs, guiBusy * 100.0,
                 qPrintable(engine.probeKind()));
+    const long budget = engine.tcpBudget();
+    // The engine and its pollers go, with every probe in flight.
+    QElapsedTimer stopping;
+    stopping.start();
     std::vector<std::uint64_t> steady = engine.latenessHistogram();
+    owned.reset();
+    const double stopMs = double(stopping.nsecsElapsed()) / 1e6;
+    std::printf("engine hosts=%d deferred=%llu budget=%ld stop_ms=%.1f\n", hosts, (unsigned long long)statistics.deferred, budget, stopMs);
+    std::printf("summary %s %d %.3f %llu %.3f\n", tcp ? "engine-tcp" : "engine-icmp", hosts, double(wall.elapsed()) / 1000.0,
+                (unsigned long long)statistics.sent, cpu);
     for (std::size_t i = 0; i < steady.size() && i < startup.size(); ++i)
         steady[i] -= startup[i];
     std::printf("engine hosts=%d lateness in the first %d ms: p99_ms=%.1f p100_ms=%.1f; after it: p50_ms=%.1f p99_ms=%.1f p100_ms=%.1f\n",
@@ -175,6 +195,7 @@ int runEngine(int hosts, int seconds, bool tcp)
 struct Child {
     QString output;
     double cpu = 0;
+    double wall = 0;
     long peakKb = 0;
 };
 
@@ -191,6 +212,8 @@ Child runChild(const QStringList &command)
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         return child;
+    QElapsedTimer wall;
+    wall.start();
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(pipeFds[1], 1);
@@ -208,9 +231,57 @@ Child runChild(const QStringList &command)
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
+    child.wall = double(wall.elapsed()) / 1000.0;
     child.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     child.peakKb = usage.ru_maxrss;
     return child;
+}
+
+// One prober's figures over one run, for the table at the end.
+struct Summary {
+    QString prober;
+    int hosts = 0;
+    double wall = 0;       // seconds of the measured run
+    double probes = 0;
+    double cpu = 0;        // seconds
+};
+
+Summary parseSummary(const QString &output)
+{
+    Summary summary;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1String("summary ")))
+            continue;
+        const QStringList parts = line.split(QLatin1Char(' '));
+        if (parts.size() < 6)
+            continue;
+        summary.prober = parts[1];
+        summary.hosts = parts[2].toInt();
+        summary.wall = parts[3].toDouble();
+        summary.probes = parts[4].toDouble();
+        summary.cpu = parts[5].toDouble();
+    }
+    return summary;
+}
+
+void printTable(const std::vector<Summary> &summaries)
+{
+    std::printf("\n%-12s %7s %8s %10s %8s %12s %14s %16s %12s\n", "prober", "hosts", "wall_s", "probes", "cpu_s",
+                "cpu_us/probe", "probes/wall_s", "cpu_ms/wall_s", "of_asked");
+    for (const Summary &s : summaries) {
+        if (s.probes <= 0 || s.wall <= 0)
+            continue;
+        // Asked: one probe per host per second; the engine's cycle of a silent
+        // host is a second's wait after its 3 s time-out, fping's is 1 s.
+        const double asked = s.prober == QLatin1String("fping") ? s.hosts : s.hosts * (0.9 + 0.1 / 4.0);
+        std::printf("%-12s %7d %8.1f %10.0f %8.2f %12.1f %14.0f %16.1f %11.0f%%\n", qPrintable(s.prober), s.hosts, s.wall, s.probes,
+                    s.cpu, s.cpu / s.probes * 1e6, s.probes / s.wall, s.cpu / s.wall * 1000.0, s.probes / s.wall / asked * 100.0);
+    }
+    std::printf("(engine: a burst per 5 ms tick, sendmmsg batches of 64, each host due a second after its result;\n"
+                " fping: one packet every -i ms round robin, each host every -p ms at the soonest; its wall time runs\n"
+                " from its start to its end, the last 3 s time-out included. On a shared machine other processes'\n"
+                " load lengthens fping's rounds and the engine's lateness alike.)\n");
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -220,34 +291,36 @@ int main(int argc, char *argv[])
     if (argc == 5 && QByteArray(argv[1]) == "--run")
         return runEngine(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt(), QByteArray(argv[4]) == "tcp");
 
-    int seconds = 20;
+    int seconds = 10;
+    int fpingRounds = 0;
     bool datagram = false;
-    bool tcp = false;
     bool noCaps = false;
-    QList<int> sizes{100, 1000, 10000};
+    QList<int> sizes{10000, 50000};
+    QList<QByteArray> modes{"icmp", "tcp"};
     for (int i = 1; i < argc; ++i) {
-        if (QByteArray(argv[i]) == "--datagram") {
+        const QByteArray option(argv[i]);
+        if (option == "--datagram") {
             datagram = true;
             continue;
         }
-        if (QByteArray(argv[i]) == "--no-caps") {
+        if (option == "--no-caps") {
             noCaps = true;
-            continue;
-        }
-        if (QByteArray(argv[i]) == "--tcp") {
-            tcp = true;
             continue;
         }
         if (i + 1 >= argc)
             break;
-        if (QByteArray(argv[i]) == "--seconds")
-            seconds = QByteArray(argv[i + 1]).toInt();
-        else if (QByteArray(argv[i]) == "--hosts") {
+        const QByteArray value(argv[++i]);
+        if (option == "--seconds") {
+            seconds = value.toInt();
+        } else if (option == "--fping-rounds") {
+            fpingRounds = value.toInt();
+        } else if (option == "--modes") {
+            modes = value.split(',');
+        } else if (option == "--hosts") {
             sizes.clear();
-            for (const QByteArray &size : QByteArray(argv[i + 1]).split(','))
+            for (const QByteArray &size : value.split(','))
                 sizes.append(size.toInt());
         }
-        ++i;
     }
     TestNetwork::enter();
     if (!TestNetwork::canDropHosts()) {
@@ -266,14 +339,19 @@ int main(int argc, char *argv[])
     const QString self = QString::fromLocal8Bit(argv[0]);
     const QString fping = QStandardPaths::findExecutable(QStringLiteral("fping"));
     QTemporaryDir dir;
+    std::vector<Summary> summaries;
     for (int hosts : sizes) {
-        QStringList command{self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds),
-                            tcp ? QStringLiteral("tcp") : QStringLiteral("auto")};
-        if (noCaps)
-            command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-all"), QStringLiteral("--inh-caps=-all")} + command;
-        const Child engine = runChild(command);
-        std::printf("%s", qPrintable(engine.output));
-        std::printf("engine hosts=%d total_cpu_incl_setup=%.2f peak_rss_kb=%ld\n", hosts, engine.cpu, engine.peakKb);
+        for (const QByteArray &mode : modes) {
+            QStringList command{self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds),
+                                mode == "tcp" ? QStringLiteral("tcp") : QStringLiteral("auto")};
+            if (noCaps)
+                command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-all"), QStringLiteral("--inh-caps=-all")} + command;
+            const Child engine = runChild(command);
+            std::printf("%s", qPrintable(engine.output));
+            std::printf("engine hosts=%d total_cpu_incl_setup=%.2f peak_rss_kb=%ld\n", hosts, engine.cpu, engine.peakKb);
+            std::fflush(stdout);
+            summaries.push_back(parseSummary(engine.output));
+        }
         if (fping.isEmpty()) {
             std::printf("fping: not installed\n");
             continue;
@@ -284,10 +362,13 @@ int main(int argc, char *argv[])
         for (int i = 0; i < hosts; ++i)
             list.write(hostAddress(i) + '\n');
         list.close();
-        // One probe per host per second, as the engine does; -i spaces the
-        // packets so that a whole round fits in the second.
+        // One probe per host per second asked, as of the engine; -i spaces the
+        // packets so that a whole round would fit in the second, down to
+        // fping's least interval. A round of more hosts takes longer than a
+        // second, so fewer rounds keep the run short.
         const double interval = std::max(0.1, std::min(10.0, 900.0 / hosts));
-        const Child other = runChild({fping, QStringLiteral("-q"), QStringLiteral("-c"), QString::number(seconds),
+        const int rounds = fpingRounds > 0 ? fpingRounds : std::max(2, seconds * 10000 / std::max(hosts, 10000));
+        const Child other = runChild({fping, QStringLiteral("-q"), QStringLiteral("-c"), QString::number(rounds),
                                       QStringLiteral("-p"), QStringLiteral("1000"), QStringLiteral("-t"), QStringLiteral("3000"),
                                       QStringLiteral("-i"), QString::number(interval), QStringLiteral("-f"), list.fileName()});
         long sent = 0, received = 0;
@@ -296,9 +377,11 @@ int main(int argc, char *argv[])
             sent += counts.section(QLatin1Char('/'), 0, 0).toLong();
             received += counts.section(QLatin1Char('/'), 1, 1).toLong();
         }
-        std::printf("fping  hosts=%d seconds=%d cpu=%.2f peak_rss_kb=%ld threads=1 sent=%ld answered=%ld interval_ms=%g\n",
-                    hosts, seconds, other.cpu, other.peakKb, sent, received, interval);
+        std::printf("fping  hosts=%d rounds=%d wall=%.1f cpu=%.2f peak_rss_kb=%ld threads=1 sent=%ld answered=%ld interval_ms=%g\n",
+                    hosts, rounds, other.wall, other.cpu, other.peakKb, sent, received, interval);
         std::fflush(stdout);
+        summaries.push_back(Summary{QStringLiteral("fping"), hosts, other.wall, double(sent), other.cpu});
     }
+    printTable(summaries);
     return 0;
 }

@@ -1,54 +1,210 @@
 #include "HostResolver.h"
 
-HostResolver::HostResolver(Done done, int threads)
-    : done_(std::move(done)), maxThreads_(threads)
+#include <ares.h>
+
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+constexpr int TryTimeoutMs = 1000;         // the first try; c-ares doubles it for the second
+constexpr int Tries = 2;
+constexpr auto ForgetAfter = std::chrono::minutes(10);   // a name no probe asked for
+constexpr auto SweepEvery = std::chrono::minutes(1);
+constexpr auto ConfigCheckEvery = std::chrono::seconds(5);
+constexpr const char *ConfigFile = "/etc/resolv.conf";
+
+// The configuration file's identity and time of change, to notice a new one.
+QByteArray configStamp()
 {
+    struct stat info{};
+    if (::stat(ConfigFile, &info) != 0)
+        return QByteArray();
+    return QByteArray::number(qulonglong(info.st_ino)) + ' ' + QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + '.'
+        + QByteArray::number(qlonglong(info.st_mtim.tv_nsec)) + ' ' + QByteArray::number(qlonglong(info.st_size));
+}
+
+// Answers that settle a name; anything else (no server reachable, time-out)
+// says nothing about it, and an earlier answer stays in use.
+bool definite(int status)
+{
+    return status == ARES_SUCCESS || status == ARES_ENOTFOUND || status == ARES_ENODATA || status == ARES_ENONAME;
+}
+
+} // namespace
+
+HostResolver::HostResolver(int epoll, std::uint64_t tag, int tagShift, Done done)
+    : epoll_(epoll), tag_(tag), tagShift_(tagShift), done_(std::move(done))
+{
+    static std::once_flag libraryReady;
+    std::call_once(libraryReady, [] { ares_library_init(ARES_LIB_INIT_ALL); });
+    open();
+}
+
+void HostResolver::open()
+{
+    config_ = configStamp();
+    ares_options options{};
+    options.timeout = TryTimeoutMs;
+    options.tries = Tries;
+    options.sock_state_cb = &HostResolver::socketChanged;
+    options.sock_state_cb_data = this;
+    static_assert(TryTimeoutMs + 2 * TryTimeoutMs == LookUpTimeoutMs);
+    ares_channel channel = nullptr;
+    if (ares_init_options(&channel, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_SOCK_STATE_CB) == ARES_SUCCESS)
+        channel_ = channel;
+}
+
+void HostResolver::reopenIfConfigChanged(Clock::time_point now)
+{
+    // Between look-ups only, so that none is lost.
+    if (running_ > 0 || now - lastConfigCheck_ < ConfigCheckEvery)
+        return;
+    lastConfigCheck_ = now;
+    if (configStamp() == config_)
+        return;
+    if (channel_)
+        ares_destroy(channel_);
+    channel_ = nullptr;
+    open();
 }
 
 HostResolver::~HostResolver()
 {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-        jobs_.clear();
+    if (channel_)
+        ares_destroy(channel_);
+}
+
+HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now)
+{
+    reopenIfConfigChanged(now);
+    if (!channel_ || !IpAddress::canBeName(host))
+        return Lookup{Answer::NotFound, IpAddress()};
+    sweep(now);
+    Entry &entry = entries_[host];
+    entry.lastUsed = now;
+    if (entry.known) {
+        // Due again: look it up in the background, and use the last answer meanwhile.
+        if (now >= entry.expires && !entry.inFlight)
+            start(host, entry);
+        return entry.address ? Lookup{Answer::Known, *entry.address} : Lookup{Answer::NotFound, IpAddress()};
     }
-    wake_.notify_all();
-    for (std::thread &thread : threads_)
-        thread.join();
+    entry.waiters.emplace_back(slot, serial);
+    if (!entry.inFlight)
+        start(host, entry);   // a name from the hosts file is answered at once, through Done
+    return Lookup{};
 }
 
-void HostResolver::lookUp(unsigned slot, unsigned serial, const QByteArray &host)
+void HostResolver::start(const QByteArray &host, Entry &entry)
 {
-    {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(Job{slot, serial, host});
-        // Another thread only when every running one is busy.
-        if (int(threads_.size()) < maxThreads_ && int(jobs_.size()) > idle_)
-            threads_.emplace_back([this] { work(); });
+    entry.inFlight = true;
+    ++running_;
+    ++lookUps_;
+    ares_addrinfo_hints hints{};
+    hints.ai_family = AF_UNSPEC;
+    // Owned by c-ares until answered() takes it back.
+    auto *query = new Query{this, host};
+    ares_getaddrinfo(channel_, host.constData(), nullptr, &hints, &HostResolver::answered, query);
+}
+
+void HostResolver::answered(void *data, int status, int, ares_addrinfo *result)
+{
+    std::unique_ptr<Query> query(static_cast<Query *>(data));
+    if (status == ARES_EDESTRUCTION || status == ARES_ECANCELLED) {
+        if (result)
+            ares_freeaddrinfo(result);
+        return;
     }
-    wake_.notify_one();
+    query->resolver->settle(query->host, status, result);
 }
 
-int HostResolver::threadCount() const
+void HostResolver::settle(const QByteArray &host, int status, ares_addrinfo *result)
 {
-    std::lock_guard lock(mutex_);
-    return int(threads_.size());
-}
-
-void HostResolver::work()
-{
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(mutex_);
-            ++idle_;
-            wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
-            --idle_;
-            if (quit_)
-                return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+    std::optional<IpAddress> address;
+    int ttl = 0;
+    if (status == ARES_SUCCESS && result) {
+        std::vector<IpAddress> addresses;
+        ttl = result->nodes ? result->nodes->ai_ttl : 0;
+        for (const ares_addrinfo_node *node = result->nodes; node; node = node->ai_next) {
+            addresses.push_back(IpAddress::fromSockaddr(node->ai_addr));
+            ttl = std::min(ttl, node->ai_ttl);
         }
-        done_(job.slot, job.serial, IpAddress::resolve(job.host));
+        address = IpAddress::choose(addresses);
     }
+    if (result)
+        ares_freeaddrinfo(result);
+    --running_;
+    const auto it = entries_.find(host);
+    if (it == entries_.end())
+        return;
+    Entry &entry = *it;
+    entry.inFlight = false;
+    const Clock::time_point now = Clock::now();
+    if (!definite(status) && entry.known && entry.address) {
+        entry.expires = now + MinTtl;
+        return;
+    }
+    entry.known = true;
+    entry.address = address;
+    entry.expires = now + std::clamp<Clock::duration>(std::chrono::seconds(std::max(ttl, 0)), MinTtl, MaxTtl);
+    const std::vector<std::pair<unsigned, unsigned>> waiters = std::move(entry.waiters);
+    entry.waiters.clear();
+    for (const auto &[slot, serial] : waiters)
+        done_(slot, serial, address);
+}
+
+void HostResolver::sweep(Clock::time_point now)
+{
+    if (now - lastSweep_ < SweepEvery)
+        return;
+    lastSweep_ = now;
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (!it->inFlight && now - it->lastUsed > ForgetAfter)
+            it = entries_.erase(it);
+        else
+            ++it;
+    }
+}
+
+void HostResolver::process(int fd, std::uint32_t events)
+{
+    const bool readable = events & (EPOLLIN | EPOLLERR | EPOLLHUP);
+    const bool writable = events & EPOLLOUT;
+    ares_process_fd(channel_, readable ? fd : ARES_SOCKET_BAD, writable ? fd : ARES_SOCKET_BAD);
+}
+
+void HostResolver::processTimeouts()
+{
+    if (running_ > 0)
+        ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+}
+
+std::optional<HostResolver::Clock::time_point> HostResolver::nextTimeout(Clock::time_point now) const
+{
+    if (running_ == 0)
+        return std::nullopt;
+    timeval left{};
+    if (!ares_timeout(channel_, nullptr, &left))
+        return std::nullopt;
+    return now + std::chrono::seconds(left.tv_sec) + std::chrono::microseconds(left.tv_usec);
+}
+
+void HostResolver::socketChanged(void *data, int fd, int readable, int writable)
+{
+    auto *resolver = static_cast<HostResolver *>(data);
+    if (!readable && !writable) {
+        epoll_ctl(resolver->epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        return;
+    }
+    epoll_event event{};
+    event.events = (readable ? EPOLLIN : 0u) | (writable ? EPOLLOUT : 0u);
+    event.data.u64 = (resolver->tag_ << resolver->tagShift_) | std::uint32_t(fd);
+    if (epoll_ctl(resolver->epoll_, EPOLL_CTL_ADD, fd, &event) != 0 && errno == EEXIST)
+        epoll_ctl(resolver->epoll_, EPOLL_CTL_MOD, fd, &event);
 }

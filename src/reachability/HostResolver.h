@@ -3,43 +3,95 @@
 #include "IpAddress.h"
 
 #include <QByteArray>
+#include <QHash>
 
-#include <condition_variable>
-#include <deque>
+#include <chrono>
+#include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
-// Name look-ups for the ping loop, which must never block on one: a few
-// threads, started on the first name, that resolve names in turn.
+struct ares_addrinfo;
+struct ares_channeldata;
+
+// Name look-ups for the ping loop, which must never wait for one. Every look-up
+// runs at the same time as all others on the loop's own thread (c-ares, its
+// sockets watched by the loop's epoll), so a name whose server is slow holds up
+// no other name. Answers are kept for their time to live (within MinTtl and
+// MaxTtl): a name is looked up again on that schedule, not for every probe, and
+// all rows with the same name share one look-up. While a name is looked up
+// again, its last answer goes on being used. A change of the system's resolver
+// configuration (another network, another name server) is taken up within
+// seconds. Used by the loop's thread only.
 class HostResolver {
 public:
-    using Done = std::function<void(unsigned slot, unsigned serial, std::optional<IpAddress> address)>;
+    using Clock = std::chrono::steady_clock;
+    // Called for each probe that waited for a name's first answer.
+    using Done = std::function<void(unsigned slot, unsigned serial, const std::optional<IpAddress> &address)>;
 
-    HostResolver(Done done, int threads);
-    ~HostResolver();
+    static constexpr auto MinTtl = std::chrono::seconds(5);
+    static constexpr auto MaxTtl = std::chrono::hours(1);
+    // How long a server that does not answer is waited for, all tries together.
+    static constexpr int LookUpTimeoutMs = 3000;
+
+    // epoll: the loop's epoll set, to which the resolver adds its sockets with
+    // tag in the top byte of the event data (TagShift bits up) and the
+    // descriptor below.
+    HostResolver(int epoll, std::uint64_t tag, int tagShift, Done done);
+    ~HostResolver();   // cancels every look-up; Done is not called for them
     HostResolver(const HostResolver &) = delete;
     HostResolver &operator=(const HostResolver &) = delete;
 
-    void lookUp(unsigned slot, unsigned serial, const QByteArray &host);
-    int threadCount() const;
+    enum class Answer { Known, NotFound, Pending };
+    struct Lookup {
+        Answer answer = Answer::Pending;
+        IpAddress address;
+    };
+    // The name's address if one is known (refreshing it in the background when
+    // its time is up); otherwise starts or joins the name's look-up, and Done
+    // reports it for (slot, serial).
+    Lookup find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now);
+
+    // An epoll event on one of the resolver's sockets.
+    void process(int fd, std::uint32_t events);
+    // Handles look-ups whose time is up; call after every wake.
+    void processTimeouts();
+    // When processTimeouts() has work next, if any look-up runs.
+    std::optional<Clock::time_point> nextTimeout(Clock::time_point now) const;
+
+    bool usable() const { return channel_ != nullptr; }
+    std::uint64_t lookUps() const { return lookUps_; }
 
 private:
-    struct Job {
-        unsigned slot;
-        unsigned serial;
+    struct Entry {
+        std::optional<IpAddress> address;
+        bool known = false;
+        bool inFlight = false;
+        Clock::time_point expires{};
+        Clock::time_point lastUsed{};
+        std::vector<std::pair<unsigned, unsigned>> waiters;   // slot, serial
+    };
+    struct Query {
+        HostResolver *resolver;
         QByteArray host;
     };
-    void work();
+    static void answered(void *query, int status, int timeouts, ares_addrinfo *result);
+    static void socketChanged(void *resolver, int fd, int readable, int writable);
+    void open();
+    void reopenIfConfigChanged(Clock::time_point now);
+    void start(const QByteArray &host, Entry &entry);
+    void settle(const QByteArray &host, int status, ares_addrinfo *result);
+    void sweep(Clock::time_point now);
 
+    int epoll_;
+    std::uint64_t tag_;
+    int tagShift_;
     Done done_;
-    int maxThreads_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Job> jobs_;
-    std::vector<std::thread> threads_;
-    int idle_ = 0;
-    bool quit_ = false;
+    ares_channeldata *channel_ = nullptr;
+    QHash<QByteArray, Entry> entries_;
+    int running_ = 0;
+    std::uint64_t lookUps_ = 0;
+    Clock::time_point lastSweep_{};
+    Clock::time_point lastConfigCheck_{};
+    QByteArray config_;   // what the resolver's configuration file was when the channel was made
 };

@@ -75,7 +75,10 @@ int TPing::PingHost(const QByteArray &aHostStr, QString &aRev, QString &aIP, int
         IcmpSocket::Reply reply;
         const IcmpSocket::Read read = socket->receive(reply);
         if (read == IcmpSocket::Read::Reply) {
-            const bool ours = reply.from == *address && reply.sequence == sequence
+            // Whatever address it came from (a host behind address
+            // translation may answer from another): the sequence number, the
+            // id and the echoed data tell our reply.
+            const bool ours = reply.sequence == sequence
                 && (!socket->repliesNeedIdCheck() || reply.id == socket->echoId())
                 && reply.size == request.size()
                 && std::equal(requestBytes, requestBytes + request.size(), reply.data);

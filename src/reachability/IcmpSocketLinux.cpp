@@ -34,6 +34,12 @@ unsigned short checksum(const unsigned char *data, int size)
     return static_cast<unsigned short>(~sum & 0xffff);
 }
 
+// ICMP errors (destination, host or network unreachable, administratively
+// prohibited) are no reply: a probe that draws one ends by its time-out with
+// no reply, as fping and ping count it, since such an error proves nothing
+// about the host and arrives, if at all, rate-limited. So a raw socket is
+// filtered to echo replies, and a datagram socket is not asked for the errors
+// (no IP_RECVERR), which the system then keeps from it.
 void configure(int fd, int family, bool raw)
 {
     const int ttl = EchoRequest::Ttl;
@@ -248,6 +254,7 @@ IcmpSocket::Read IcmpSocket::parse(const unsigned char *packet, int size, const 
     }
     if (size < 8)
         return Read::Other;
+    // Anything but an echo reply, an ICMP error included, is no reply.
     const unsigned char replyType = family_ == AF_INET ? EchoReplyV4 : EchoReplyV6;
     if (icmp[0] != replyType || icmp[1] != 0)
         return Read::Other;

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 bool IpAddress::isV6() const
 {
@@ -116,25 +117,37 @@ std::optional<IpAddress> IpAddress::parseLiteral(const QByteArray &host)
     return std::nullopt;
 }
 
+std::optional<IpAddress> IpAddress::choose(const std::vector<IpAddress> &addresses)
+{
+    const IpAddress *firstV6 = nullptr;
+    for (const IpAddress &address : addresses) {
+        if (address.family == AF_INET) {
+            if (std::memcmp(address.bytes.data(), "\xff\xff\xff\xff", 4) == 0)
+                return std::nullopt;
+            return address;
+        }
+        if (address.family == AF_INET6 && !firstV6)
+            firstV6 = &address;
+    }
+    if (firstV6)
+        return *firstV6;
+    return std::nullopt;
+}
+
+bool IpAddress::canBeName(const QByteArray &host)
+{
+    return !host.isEmpty() && !host.contains('\0') && host != "255.255.255.255";
+}
+
 std::optional<IpAddress> IpAddress::resolve(const QByteArray &host)
 {
     if (std::optional<IpAddress> literal = parseLiteral(host))
         return literal;
-    if (host.isEmpty() || host.contains('\0') || host == "255.255.255.255")
+    if (!canBeName(host))
         return std::nullopt;
     AddrInfoList list = lookUp(host, 0);
-    const addrinfo *firstV6 = nullptr;
-    for (const addrinfo *entry = list.get(); entry; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET) {
-            const auto *in = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
-            if (in->sin_addr.s_addr == INADDR_NONE)
-                return std::nullopt;
-            return fromSockaddr(entry->ai_addr);
-        }
-        if (entry->ai_family == AF_INET6 && !firstV6)
-            firstV6 = entry;
-    }
-    if (firstV6)
-        return fromSockaddr(firstV6->ai_addr);
-    return std::nullopt;
+    std::vector<IpAddress> addresses;
+    for (const addrinfo *entry = list.get(); entry; entry = entry->ai_next)
+        addresses.push_back(fromSockaddr(entry->ai_addr));
+    return choose(addresses);
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 struct sockaddr;
 struct sockaddr_storage;
@@ -32,4 +33,11 @@ struct IpAddress {
     // A literal, else the first IPv4 address of the name, else its first IPv6
     // address. Blocks for the name lookup. Empty when the host is not found.
     static std::optional<IpAddress> resolve(const QByteArray &host);
+    // The address a name stands for, of those a look-up gave in their order:
+    // the first IPv4 address, else the first IPv6 address. Empty when there is
+    // none, or when the first IPv4 address is the all-ones address.
+    static std::optional<IpAddress> choose(const std::vector<IpAddress> &addresses);
+    // Whether host may be looked up as a name at all (not empty, no zero byte,
+    // not the all-ones address, which stands for "not found").
+    static bool canBeName(const QByteArray &host);
 };

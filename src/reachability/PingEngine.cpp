@@ -28,14 +28,19 @@ QString fallbackNotice(const QString &cause)
 } // namespace
 
 PingEngine::PingEngine(Method method, QObject *parent)
+    : PingEngine(method, &IcmpSocket::open, parent)
+{
+}
+
+PingEngine::PingEngine(Method method, SocketFactory openSocket, QObject *parent)
     : QObject(parent), method_(method)
 {
     std::unique_ptr<IcmpSocket> v4;
     std::unique_ptr<IcmpSocket> v6;
     if (method == Method::Auto) {
         QString why;
-        v4 = IcmpSocket::open(AF_INET, &why);
-        v6 = IcmpSocket::open(AF_INET6, nullptr);
+        v4 = openSocket(AF_INET, &why);
+        v6 = openSocket(AF_INET6, nullptr);
         if (!v4)
             notice_ = fallbackNotice(why);
         else if (v4->kind() == IcmpSocket::Kind::Datagram)
@@ -98,14 +103,19 @@ void PingEngine::detach(Handle handle)
     free_.push_back(handle.slot);
 }
 
-void PingEngine::start(Handle handle, const QByteArray &host, unsigned short port)
+void PingEngine::start(Handle handle, const QByteArray &host, unsigned short port, const Timing &timing)
 {
     Client *entry = find(handle);
     if (!entry)
         return;
     ++entry->run;
     entry->started = true;
-    loop_->start(handle.slot, handle.generation, entry->run, host, port);
+    loop_->start(handle.slot, handle.generation, entry->run, host, port, timing.wait, timing.timeout);
+}
+
+long PingEngine::tcpBudget() const
+{
+    return loop_->tcpBudget();
 }
 
 void PingEngine::stop(Handle handle)
@@ -176,6 +186,8 @@ PingEngine::Statistics PingEngine::statistics() const
     statistics.failed = counters.failed.load();
     statistics.notFound = counters.notFound.load();
     statistics.stray = counters.stray.load();
+    statistics.deferred = counters.deferred.load();
+    statistics.lookUps = counters.lookUps.load();
     statistics.latenessWorstMs = double(counters.worstLatenessNs.load()) / 1e6;
     const std::vector<std::uint64_t> histogram = latenessHistogram();
     for (const std::uint64_t count : histogram)

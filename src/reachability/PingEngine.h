@@ -1,15 +1,27 @@
 #pragma once
 
+#include "EchoRequest.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
+class IcmpSocket;
 class PingLoop;
 struct PingResult;
+
+// A poller's cycle: the wait before each probe, and how long a probe waits for
+// its answer.
+struct PingTiming {
+    std::chrono::milliseconds wait{EchoRequest::WaitMs};
+    std::chrono::milliseconds timeout{EchoRequest::TimeoutMs};
+};
 
 // Who receives a target's results, on the GUI thread.
 class PingClient {
@@ -30,6 +42,10 @@ public:
         Auto,       // ICMP echo where the system allows a socket, else a TCP connection attempt
         TcpOnly,    // TCP connection attempts only
     };
+    // Opens the ICMP socket of an address family, or gives null and, where why
+    // is given, the system's reason. By default IcmpSocket::open.
+    using SocketFactory = std::function<std::unique_ptr<IcmpSocket>(int family, QString *why)>;
+    using Timing = PingTiming;
     struct Handle {
         unsigned slot = 0;
         unsigned generation = 0;
@@ -42,6 +58,8 @@ public:
         std::uint64_t failed = 0;
         std::uint64_t notFound = 0;
         std::uint64_t stray = 0;
+        std::uint64_t deferred = 0;     // connection attempts that waited for a descriptor
+        std::uint64_t lookUps = 0;      // name look-ups started
         std::uint64_t probesTimed = 0;
         double latenessP50Ms = 0;
         double latenessP90Ms = 0;
@@ -50,6 +68,8 @@ public:
     };
 
     explicit PingEngine(Method method = Method::Auto, QObject *parent = nullptr);
+    // With Method::Auto, asks openSocket for the ICMP sockets instead of the system.
+    PingEngine(Method method, SocketFactory openSocket, QObject *parent = nullptr);
     ~PingEngine() override;
 
     // The engine of the process, made on first use on the GUI thread and
@@ -66,10 +86,10 @@ public:
 
     Handle attach(PingClient *client);
     void detach(Handle handle);
-    // Probes host (a name or an address) WaitMs from now, then WaitMs after
-    // each result; port is used by the TCP fallback. Results of an earlier
-    // start of the same handle are never delivered after this call.
-    void start(Handle handle, const QByteArray &host, unsigned short port);
+    // Probes host (a name or an address) timing.wait from now, then
+    // timing.wait after each result; port is used by the TCP fallback. Results
+    // of an earlier start of the same handle are never delivered after this call.
+    void start(Handle handle, const QByteArray &host, unsigned short port, const Timing &timing = Timing());
     // No result of the handle is delivered after this call until it is started again.
     void stop(Handle handle);
 
@@ -79,6 +99,8 @@ public:
     std::vector<std::uint64_t> latenessHistogram() const;
     static double latenessPercentileMs(const std::vector<std::uint64_t> &histogram, double percent);
     int clientCount() const { return int(clients_.size() - free_.size()); }
+    // How many connection attempts of the TCP fallback may be in flight at once.
+    long tcpBudget() const;
 
 signals:
     void icmpUnavailable(const QString &text);

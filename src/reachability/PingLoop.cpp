@@ -17,14 +17,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What an epoll event is about: the top byte of its data, the slot below.
-enum Tag : std::uint64_t { WakeTag = 1, V4Tag = 3, V6Tag = 4, TcpTag = 5 };
+// What an epoll event is about: the top byte of its data, the slot or descriptor below.
+enum Tag : std::uint64_t { WakeTag = 1, V4Tag = 3, V6Tag = 4, TcpTag = 5, ResolverTag = 6 };
 constexpr int TagShift = 56;
 constexpr int MaxRepliesPerWake = 8192;
 constexpr int ReceiveEvery = 256;         // probes sent between two looks at the replies
-constexpr auto Wait = std::chrono::milliseconds(EchoRequest::WaitMs);
-constexpr auto Timeout = std::chrono::milliseconds(EchoRequest::TimeoutMs);
 constexpr auto Retry = std::chrono::milliseconds(100);   // after the system had no socket or buffer to spare
+// A pass sends for at most this long before it looks at its commands and
+// events again; what is left is still due in the next pass.
+constexpr auto PassLimit = std::chrono::milliseconds(50);
 
 void watch(int epoll, int fd, std::uint32_t events, std::uint64_t data)
 {
@@ -39,7 +40,8 @@ void watch(int epoll, int fd, std::uint32_t events, std::uint64_t data)
 PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver)
     : post_(std::move(deliver)),
       token_(QRandomGenerator::system()->generate64()),
-      request_(EchoRequest::data())
+      request_(EchoRequest::data()),
+      tcpBudget_(TcpProbe::descriptorBudget())
 {
     v4_.socket = std::move(v4);
     v6_.socket = std::move(v6);
@@ -55,37 +57,29 @@ PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v
               std::uint64_t(family == &v4_ ? V4Tag : V6Tag) << TagShift);
     }
     resolver_ = std::make_unique<HostResolver>(
-        [this](unsigned slot, unsigned serial, std::optional<IpAddress> address) {
-            Command command;
-            command.kind = Command::Kind::Resolved;
-            command.slot = slot;
-            command.serial = serial;
-            command.address = std::move(address);
-            post(std::move(command));
-        },
-        4);
+        epoll_, ResolverTag, TagShift,
+        [this](unsigned slot, unsigned serial, const std::optional<IpAddress> &address) { resolved(slot, serial, address); });
     thread_ = std::thread([this] { run(); });
 }
 
 PingLoop::~PingLoop()
 {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
+    quit_.store(true);
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
     thread_.join();
     resolver_.reset();
+    // The epoll set first: it lets go of all its sockets at once.
+    ::close(epoll_);
     for (Target &target : targets_) {
         if (target.tcp >= 0)
             TcpProbe::close(target.tcp);
     }
     ::close(wake_);
-    ::close(epoll_);
 }
 
-void PingLoop::start(unsigned slot, unsigned generation, unsigned run, const QByteArray &host, unsigned short port)
+void PingLoop::start(unsigned slot, unsigned generation, unsigned run, const QByteArray &host, unsigned short port,
+                     Clock::duration wait, Clock::duration timeout)
 {
     Command command;
     command.kind = Command::Kind::Start;
@@ -94,6 +88,8 @@ void PingLoop::start(unsigned slot, unsigned generation, unsigned run, const QBy
     command.run = run;
     command.host = host;
     command.port = port;
+    command.wait = std::max<Clock::duration>(wait, std::chrono::milliseconds(1));
+    command.timeout = std::max<Clock::duration>(timeout, std::chrono::milliseconds(1));
     post(std::move(command));
 }
 
@@ -132,8 +128,8 @@ void PingLoop::run()
                 ? 0 : int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
         }
         const int count = epoll_wait(epoll_, events, 256, waitMs);
-        if (count < 0 && errno != EINTR)
-            break;
+        if ((count < 0 && errno != EINTR) || quit_.load(std::memory_order_relaxed))
+            return;
         Clock::time_point now = Clock::now();
         for (int i = 0; i < count; ++i) {
             const std::uint64_t data = events[i].data.u64;
@@ -144,8 +140,6 @@ void PingLoop::run()
                 [[maybe_unused]] ssize_t got = ::read(wake_, &drained, sizeof drained);
                 {
                     std::lock_guard lock(mutex_);
-                    if (quit_)
-                        return;
                     commands.swap(commands_);
                     woken_ = false;
                 }
@@ -163,14 +157,21 @@ void PingLoop::run()
             case TcpTag:
                 finishTcp(unsigned(data & 0xffffffffu), now);
                 break;
+            case ResolverTag:
+                resolver_->process(int(data & 0xffffffffu), events[i].events);
+                break;
             }
         }
+        resolver_->processTimeouts();
         now = Clock::now();
+        passEnd_ = now + PassLimit;
         expire(now);
+        startQueuedTcp(now);
         sendDue(now);
         flushRequests(now);
-        flush(Clock::now(), false);
-        arm();
+        now = Clock::now();
+        flush(now, false);
+        arm(now);
     }
 }
 
@@ -182,34 +183,19 @@ void PingLoop::apply(Command &command, Clock::time_point now)
         targets_.resize(command.slot + 1);
     }
     Target &target = targets_[command.slot];
-    switch (command.kind) {
-    case Command::Kind::Start: {
-        cancel(target);
-        target.generation = command.generation;
-        target.run = command.run;
-        target.host = command.host.trimmed();
-        target.port = command.port;
-        const std::optional<IpAddress> literal = IpAddress::parseLiteral(target.host);
-        target.isName = !literal;
-        target.address = literal.value_or(IpAddress());
-        wait(target, command.slot, now + Wait);
-        break;
-    }
-    case Command::Kind::Stop:
-        cancel(target);
-        break;
-    case Command::Kind::Resolved:
-        if (target.state != State::Resolving || target.serial != command.serial)
-            return;
-        if (!command.address) {
-            counters_.notFound.fetch_add(1, std::memory_order_relaxed);
-            complete(command.slot, -1, now);
-            return;
-        }
-        target.address = *command.address;
-        send(command.slot, now);
-        break;
-    }
+    cancel(target);
+    if (command.kind == Command::Kind::Stop)
+        return;
+    target.generation = command.generation;
+    target.run = command.run;
+    target.host = command.host.trimmed();
+    target.port = command.port;
+    target.wait = command.wait;
+    target.timeout = command.timeout;
+    const std::optional<IpAddress> literal = IpAddress::parseLiteral(target.host);
+    target.isName = !literal;
+    target.address = literal.value_or(IpAddress());
+    wait(target, command.slot, now, target.wait);
 }
 
 void PingLoop::cancel(Target &target)
@@ -219,19 +205,17 @@ void PingLoop::cancel(Target &target)
         if (!family.owner.empty())
             family.owner[target.sequence] = 0;
     } else if (target.state == State::Tcp) {
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, target.tcp, nullptr);
-        TcpProbe::close(target.tcp);
-        target.tcp = -1;
+        closeTcp(target);
     }
     target.state = State::Idle;
     ++target.serial;
 }
 
-void PingLoop::wait(Target &target, unsigned slot, Clock::time_point at)
+void PingLoop::wait(Target &target, unsigned slot, Clock::time_point now, Clock::duration after)
 {
     target.state = State::Waiting;
     ++target.serial;
-    waiting_.push_back(Timed{at, slot, target.serial});
+    waiting_.add(now, after, slot, target.serial);
 }
 
 bool PingLoop::valid(const Timed &entry, bool inFlight) const
@@ -244,10 +228,17 @@ bool PingLoop::valid(const Timed &entry, bool inFlight) const
 
 void PingLoop::sendDue(Clock::time_point now)
 {
+    // Only what was due when the pass began, and only for so long: a probe
+    // that is put back (no buffer, no descriptor) waits for a later pass, and
+    // so does the rest of a large round, so the loop soon returns to its
+    // epoll wait, its commands and its end.
+    const Clock::time_point due = now;
     int sent = 0;
-    while (!waiting_.empty() && waiting_.front().at <= now) {
-        const Timed entry = waiting_.front();
-        waiting_.pop_front();
+    while (const Timed *front = waiting_.front()) {
+        if (front->at > due)
+            break;
+        const Timed entry = *front;
+        waiting_.popFront();
         if (!valid(entry, false))
             continue;
         begin(entry.slot, entry.at, now);
@@ -255,6 +246,8 @@ void PingLoop::sendDue(Clock::time_point now)
         // sent: take their replies in between, before the socket's buffer fills.
         if (++sent % ReceiveEvery == 0) {
             now = Clock::now();
+            if (passOver(now))
+                break;
             flushRequests(now);
             for (Family *family : {&v4_, &v6_}) {
                 if (family->socket)
@@ -264,23 +257,47 @@ void PingLoop::sendDue(Clock::time_point now)
     }
 }
 
+bool PingLoop::passOver(Clock::time_point now) const
+{
+    return now >= passEnd_ || quit_.load(std::memory_order_relaxed);
+}
+
 void PingLoop::begin(unsigned slot, Clock::time_point due, Clock::time_point now)
 {
     noteLateness(Clock::now() - due);
     Target &target = targets_[slot];
-    if (!target.isName) {
-        if (!target.address.isValid()) {
-            counters_.notFound.fetch_add(1, std::memory_order_relaxed);
-            complete(slot, -1, now);
-            return;
-        }
-        send(slot, now);
+    if (target.isName) {
+        target.state = State::Resolving;
+        ++target.serial;
+        const HostResolver::Lookup lookup = resolver_->find(target.host, slot, target.serial, now);
+        counters_.lookUps.store(resolver_->lookUps(), std::memory_order_relaxed);
+        if (lookup.answer == HostResolver::Answer::Pending)
+            return;   // resolved() goes on when the answer comes
+        target.address = lookup.address;
+    }
+    if (!target.address.isValid()) {
+        counters_.notFound.fetch_add(1, std::memory_order_relaxed);
+        complete(slot, -1, now);
         return;
     }
-    // A name is looked up again for every probe, as the address may change.
-    target.state = State::Resolving;
-    ++target.serial;
-    resolver_->lookUp(slot, target.serial, target.host);
+    send(slot, now);
+}
+
+void PingLoop::resolved(unsigned slot, unsigned serial, const std::optional<IpAddress> &address)
+{
+    if (slot >= targets_.size())
+        return;
+    Target &target = targets_[slot];
+    if (target.state != State::Resolving || target.serial != serial)
+        return;   // stopped or started again meanwhile
+    const Clock::time_point now = Clock::now();
+    if (!address) {
+        counters_.notFound.fetch_add(1, std::memory_order_relaxed);
+        complete(slot, -1, now);
+        return;
+    }
+    target.address = *address;
+    send(slot, now);
 }
 
 void PingLoop::send(unsigned slot, Clock::time_point now)
@@ -295,7 +312,7 @@ void PingLoop::send(unsigned slot, Clock::time_point now)
     for (int tries = 0; tries < 0x10000 && family.owner[sequence] != 0; ++tries)
         ++sequence;
     if (family.owner[sequence] != 0) {
-        wait(target, slot, now + Retry);
+        wait(target, slot, now, Retry);
         return;
     }
     family.nextSequence = static_cast<unsigned short>(sequence + 1);
@@ -308,7 +325,7 @@ void PingLoop::send(unsigned slot, Clock::time_point now)
     target.state = State::Icmp;
     target.sequence = sequence;
     family.owner[sequence] = slot + 1;
-    timeouts_.push_back(Timed{now + Timeout, slot, target.serial});
+    timeouts_.add(now, target.timeout, slot, target.serial);
     if (family.socket->queued() >= IcmpSocket::BatchSize)
         flushRequests(family, now);
 }
@@ -338,7 +355,7 @@ void PingLoop::flushRequests(Family &family, Clock::time_point now)
             continue;   // stopped in the meantime
         family.owner[target.sequence] = 0;
         if (error == EAGAIN || error == ENOBUFS || error == ENOMEM) {
-            wait(target, slot, now + Retry);
+            wait(target, slot, now, Retry);
             continue;
         }
         // No route, or a firewall refused it: a failed echo.
@@ -351,12 +368,43 @@ void PingLoop::flushRequests(Family &family, Clock::time_point now)
 
 void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
 {
+    // Behind others that wait for a descriptor, or none to spare: wait in turn.
+    if (!tcpQueue_.empty() || tcpOpen_ >= tcpBudget_ || now < tcpPausedUntil_ || !connectTcp(slot, now)) {
+        Target &target = targets_[slot];
+        target.state = State::Queued;
+        ++target.serial;
+        tcpQueue_.emplace_back(slot, target.serial);
+        counters_.deferred.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+void PingLoop::startQueuedTcp(Clock::time_point now)
+{
+    for (int started = 0; !tcpQueue_.empty() && tcpOpen_ < tcpBudget_ && now >= tcpPausedUntil_; ++started) {
+        if (started % 64 == 63 && passOver(Clock::now()))
+            return;
+        const auto [slot, serial] = tcpQueue_.front();
+        const Target &target = targets_[slot];
+        if (target.state != State::Queued || target.serial != serial) {
+            tcpQueue_.pop_front();   // stopped or started again meanwhile
+            continue;
+        }
+        if (!connectTcp(slot, now))
+            return;
+        tcpQueue_.pop_front();
+    }
+}
+
+// False when the system had no descriptor or port to spare: then no attempt
+// is made for a while, and the target stays where it is.
+bool PingLoop::connectTcp(unsigned slot, Clock::time_point now)
+{
     Target &target = targets_[slot];
     const TcpProbe::Attempt attempt = TcpProbe::start(target.address, target.port);
     switch (attempt.outcome) {
     case TcpProbe::Outcome::NoResources:
-        wait(target, slot, now + Retry);
-        return;
+        tcpPausedUntil_ = now + Retry;
+        return false;
     case TcpProbe::Outcome::Up:
     case TcpProbe::Outcome::Down:
         counters_.sent.fetch_add(1, std::memory_order_relaxed);
@@ -365,16 +413,26 @@ void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
         else
             counters_.failed.fetch_add(1, std::memory_order_relaxed);
         complete(slot, attempt.outcome == TcpProbe::Outcome::Up ? 1 : 0, now);
-        return;
+        return true;
     case TcpProbe::Outcome::Pending:
         break;
     }
     counters_.sent.fetch_add(1, std::memory_order_relaxed);
+    ++tcpOpen_;
     target.state = State::Tcp;
     target.tcp = attempt.handle;
     ++target.serial;
     watch(epoll_, attempt.handle, EPOLLOUT, (std::uint64_t(TcpTag) << TagShift) | slot);
-    timeouts_.push_back(Timed{now + Timeout, slot, target.serial});
+    timeouts_.add(now, target.timeout, slot, target.serial);
+    return true;
+}
+
+void PingLoop::closeTcp(Target &target)
+{
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, target.tcp, nullptr);
+    TcpProbe::close(target.tcp);
+    target.tcp = -1;
+    --tcpOpen_;
 }
 
 void PingLoop::receive(Family &family, Clock::time_point now)
@@ -405,7 +463,12 @@ void PingLoop::receive(Family &family, Clock::time_point now)
         }
         const unsigned slot = owner - 1;
         const Target &target = targets_[slot];
-        if (target.state != State::Icmp || target.sequence != reply.sequence || !(target.address == reply.from)
+        // Matched by the mark alone, whatever address the reply came from: a
+        // host behind address translation, anycast or several interfaces may
+        // answer from another address than the one asked, and its reply counts.
+        // The mark (our token, the slot and the probe's serial) already rules
+        // out a reply meant for another probe or another prober.
+        if (target.state != State::Icmp || target.sequence != reply.sequence
             || !(mark == EchoRequest::Mark{token_, slot, target.serial})) {
             counters_.stray.fetch_add(1, std::memory_order_relaxed);
             continue;
@@ -424,9 +487,7 @@ void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
     if (target.state != State::Tcp)
         return;
     const TcpProbe::Outcome outcome = TcpProbe::finish(target.tcp);
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, target.tcp, nullptr);
-    TcpProbe::close(target.tcp);
-    target.tcp = -1;
+    closeTcp(target);
     if (outcome == TcpProbe::Outcome::Up)
         counters_.answered.fetch_add(1, std::memory_order_relaxed);
     else
@@ -436,9 +497,11 @@ void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
 
 void PingLoop::expire(Clock::time_point now)
 {
-    while (!timeouts_.empty() && timeouts_.front().at <= now) {
-        const Timed entry = timeouts_.front();
-        timeouts_.pop_front();
+    for (int expired = 0; const Timed *front = timeouts_.front(); ++expired) {
+        if (front->at > now || (expired % 256 == 255 && passOver(Clock::now())))
+            break;
+        const Timed entry = *front;
+        timeouts_.popFront();
         if (!valid(entry, true))
             continue;
         Target &target = targets_[entry.slot];
@@ -446,9 +509,7 @@ void PingLoop::expire(Clock::time_point now)
             Family &family = target.address.family == AF_INET ? v4_ : v6_;
             family.owner[target.sequence] = 0;
         } else {
-            epoll_ctl(epoll_, EPOLL_CTL_DEL, target.tcp, nullptr);
-            TcpProbe::close(target.tcp);
-            target.tcp = -1;
+            closeTcp(target);
         }
         counters_.timedOut.fetch_add(1, std::memory_order_relaxed);
         complete(entry.slot, 0, now);
@@ -459,7 +520,7 @@ void PingLoop::complete(unsigned slot, int iRet, Clock::time_point now)
 {
     Target &target = targets_[slot];
     results_.push_back(PingResult{slot, target.generation, target.run, iRet});
-    wait(target, slot, now + Wait);
+    wait(target, slot, now, target.wait);
 }
 
 void PingLoop::flush(Clock::time_point now, bool force)
@@ -484,23 +545,25 @@ void PingLoop::noteLateness(Clock::duration late)
     }
 }
 
-void PingLoop::arm()
+void PingLoop::arm(Clock::time_point now)
 {
-    while (!waiting_.empty() && !valid(waiting_.front(), false))
-        waiting_.pop_front();
-    while (!timeouts_.empty() && !valid(timeouts_.front(), true))
-        timeouts_.pop_front();
+    waiting_.dropStale([this](const Timed &entry) { return !valid(entry, false); });
+    timeouts_.dropStale([this](const Timed &entry) { return !valid(entry, true); });
     std::optional<Clock::time_point> next;
     auto consider = [&next](Clock::time_point at) {
         if (!next || at < *next)
             next = at;
     };
-    if (!waiting_.empty())
-        consider(waiting_.front().at);
-    if (!timeouts_.empty())
-        consider(timeouts_.front().at);
+    if (const Timed *front = waiting_.front())
+        consider(front->at);
+    if (const Timed *front = timeouts_.front())
+        consider(front->at);
     if (!results_.empty())
         consider(lastFlush_ + std::chrono::milliseconds(FlushMs));
+    if (!tcpQueue_.empty() && tcpOpen_ < tcpBudget_)
+        consider(std::max(now, tcpPausedUntil_));
+    if (const std::optional<Clock::time_point> lookUp = resolver_->nextTimeout(now))
+        consider(*lookUp);
     wakeAt_.reset();
     if (!next)
         return;

@@ -4,6 +4,7 @@
 #include "HostResolver.h"
 #include "IcmpSocket.h"
 #include "IpAddress.h"
+#include "TimerLanes.h"
 
 #include <QByteArray>
 
@@ -35,6 +36,8 @@ struct PingCounters {
     std::atomic<std::uint64_t> failed{0};      // refused at once by the system
     std::atomic<std::uint64_t> notFound{0};
     std::atomic<std::uint64_t> stray{0};       // replies that matched no probe of ours
+    std::atomic<std::uint64_t> deferred{0};    // connection attempts that waited for a descriptor
+    std::atomic<std::uint64_t> lookUps{0};     // name look-ups started
     std::atomic<std::uint64_t> worstLatenessNs{0};
     // How late each probe left against its due time, in 0.1 ms steps; the
     // last bucket gathers everything from 200 ms on.
@@ -44,9 +47,17 @@ struct PingCounters {
 
 // The thread that sends every poller's probes: one socket per address family,
 // epoll, and the time-out of the epoll wait as the timer. Each target is
-// probed WaitMs after it is started and then WaitMs after each result.
+// probed its wait after it is started and then its wait after each result.
 // Commands come in through a queue that the loop is woken for; results leave
-// in batches through the post function, at most every FlushMs.
+// in batches through the post function, at most every FlushMs. Names are
+// looked up by the HostResolver on this same thread, without waiting for one.
+//
+// Where the TCP fallback probes, each attempt holds a descriptor until its
+// answer or time-out. The loop keeps the attempts in flight within a budget
+// taken from the process's descriptor limit, leaving the rest of the process
+// room to open files; attempts beyond it wait their turn in order. Every pass
+// of the loop handles only what was due when it began, so it always comes
+// back to the epoll wait, and so to its commands and its end.
 class PingLoop {
 public:
     using Clock = std::chrono::steady_clock;
@@ -59,13 +70,16 @@ public:
     PingLoop(const PingLoop &) = delete;
     PingLoop &operator=(const PingLoop &) = delete;
 
-    void start(unsigned slot, unsigned generation, unsigned run, const QByteArray &host, unsigned short port);
+    void start(unsigned slot, unsigned generation, unsigned run, const QByteArray &host, unsigned short port,
+               Clock::duration wait, Clock::duration timeout);
     void stop(unsigned slot);
 
     const PingCounters &counters() const { return counters_; }
+    // How many connection attempts may be in flight at once.
+    long tcpBudget() const { return tcpBudget_; }
 
 private:
-    enum class State : std::uint8_t { Idle, Waiting, Resolving, Icmp, Tcp };
+    enum class State : std::uint8_t { Idle, Waiting, Resolving, Icmp, Queued, Tcp };
     struct Target {
         State state = State::Idle;
         bool isName = false;
@@ -75,24 +89,22 @@ private:
         unsigned run = 0;
         unsigned serial = 0;
         int tcp = -1;
+        Clock::duration wait{};
+        Clock::duration timeout{};
         QByteArray host;
         IpAddress address;
     };
-    struct Timed {
-        Clock::time_point at;
-        unsigned slot;
-        unsigned serial;
-    };
+    using Timed = TimerLanes::Entry;
     struct Command {
-        enum class Kind { Start, Stop, Resolved };
+        enum class Kind { Start, Stop };
         Kind kind = Kind::Start;
         unsigned slot = 0;
         unsigned generation = 0;
         unsigned run = 0;
-        unsigned serial = 0;
         unsigned short port = 0;
+        Clock::duration wait{};
+        Clock::duration timeout{};
         QByteArray host;
-        std::optional<IpAddress> address;
     };
     struct Family {
         std::unique_ptr<IcmpSocket> socket;
@@ -106,18 +118,24 @@ private:
     void apply(Command &command, Clock::time_point now);
     void cancel(Target &target);
     void begin(unsigned slot, Clock::time_point due, Clock::time_point now);
+    void resolved(unsigned slot, unsigned serial, const std::optional<IpAddress> &address);
     void send(unsigned slot, Clock::time_point now);
     void sendTcp(unsigned slot, Clock::time_point now);
+    bool connectTcp(unsigned slot, Clock::time_point now);
+    void startQueuedTcp(Clock::time_point now);
+    void closeTcp(Target &target);
     void receive(Family &family, Clock::time_point now);
     void finishTcp(unsigned slot, Clock::time_point now);
     void complete(unsigned slot, int iRet, Clock::time_point now);
-    void wait(Target &target, unsigned slot, Clock::time_point at);
+    void wait(Target &target, unsigned slot, Clock::time_point now, Clock::duration after);
     void expire(Clock::time_point now);
     void sendDue(Clock::time_point now);
+    // Whether this pass has sent long enough, or the loop is to end.
+    bool passOver(Clock::time_point now) const;
     void flush(Clock::time_point now, bool force);
     void flushRequests(Family &family, Clock::time_point now);
     void flushRequests(Clock::time_point now);
-    void arm();
+    void arm(Clock::time_point now);
     bool valid(const Timed &entry, bool inFlight) const;
     void noteLateness(Clock::duration late);
 
@@ -129,16 +147,22 @@ private:
     int epoll_ = -1;
     int wake_ = -1;
     std::vector<Target> targets_;
-    std::deque<Timed> waiting_;
-    std::deque<Timed> timeouts_;
+    TimerLanes waiting_;
+    TimerLanes timeouts_;
     std::vector<PingResult> results_;
     Clock::time_point lastFlush_{};
     std::optional<Clock::time_point> wakeAt_;   // the next tick with work due
+    Clock::time_point passEnd_{};               // when this pass stops sending
     PingCounters counters_;
+
+    long tcpBudget_ = 1;
+    long tcpOpen_ = 0;
+    std::deque<std::pair<unsigned, unsigned>> tcpQueue_;   // slot and serial, in turn
+    Clock::time_point tcpPausedUntil_{};                   // after the system had no descriptor to spare
 
     std::mutex mutex_;
     std::vector<Command> commands_;
-    bool quit_ = false;
+    std::atomic<bool> quit_{false};
     bool woken_ = false;
 
     std::unique_ptr<HostResolver> resolver_;

@@ -91,7 +91,7 @@ void TPingThread::Terminate()
 void TPingThread::startProbing()
 {
     if (fEngine)
-        fEngine->start(fHandle, hostBytes(FListItem->address()), FListItem->port());
+        fEngine->start(fHandle, hostBytes(FListItem->address()), FListItem->port(), fTiming);
 }
 
 void TPingThread::end()

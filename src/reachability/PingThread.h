@@ -42,6 +42,10 @@ public:
     // binding takes effect with the next cycle.
     void setListItem(StatusRow *row);
 
+    // The cycle's times (1000 ms of waiting, 3000 ms for an answer unless
+    // set otherwise); they take effect when the poller next starts probing.
+    void setTiming(const PingEngine::Timing &timing) { fTiming = timing; }
+
     void Resume();
     void Suspend();
     void Terminate();
@@ -66,6 +70,7 @@ private:
     StatusRow *FListItem = nullptr;
     QPointer<PingEngine> fEngine;
     PingEngine::Handle fHandle;
+    PingEngine::Timing fTiming;
     State fState = State::Made;
     bool fTerminated = false;
     int fRet = 0;

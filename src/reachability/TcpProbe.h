@@ -25,5 +25,8 @@ Outcome finish(int handle);
 void close(int handle);
 // Lets the process hold as many descriptors as the hard limit allows, up to wanted.
 void raiseDescriptorLimit(long wanted);
+// How many attempts may hold a descriptor at once under the present limit,
+// leaving the rest of the process room to open its files.
+long descriptorBudget();
 
 } // namespace TcpProbe

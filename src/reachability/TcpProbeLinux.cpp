@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -29,7 +31,8 @@ Attempt start(const IpAddress &address, unsigned short port)
             ? Outcome::NoResources : Outcome::Down;
         return attempt;
     }
-    // One SYN and no retransmission storm: the caller's time-out decides.
+    // The first SYN and at most two retransmissions (after about 1 s and 3 s),
+    // never the system's default of six: the caller's time-out decides.
     const int synCount = 2;
     setsockopt(fd, IPPROTO_TCP, TCP_SYNCNT, &synCount, sizeof synCount);
     sockaddr_storage to;
@@ -73,6 +76,23 @@ void raiseDescriptorLimit(long wanted)
         return;
     limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? rlim_t(wanted) : std::min(limit.rlim_max, rlim_t(wanted));
     setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+long descriptorBudget()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 64;
+    const long allowed = limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : long(limit.rlim_cur);
+    long open = 0;
+    if (DIR *fds = opendir("/proc/self/fd")) {
+        while (readdir(fds))
+            ++open;
+        closedir(fds);
+    }
+    // A quarter of what is left, and at least 32, stays with the rest of the process.
+    const long left = allowed - open;
+    return std::max(1L, left - std::max(32L, left / 4));
 }
 
 } // namespace TcpProbe

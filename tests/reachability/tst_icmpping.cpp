@@ -116,6 +116,32 @@ private slots:
         QCOMPARE(retTime, 0);
     }
 
+    void replyFromAnotherAddressCounts()
+    {
+        // A host behind address translation answers from another address:
+        // the reply counts, and aIP names the address that replied.
+        REQUIRE_REWRITTEN_REPLIES();
+        QString rev, ip;
+        int retTime = -1;
+        QCOMPARE(ping->PingHost("127.3.0.2", rev, ip, retTime), 1);
+        QCOMPARE(rev, QStringLiteral("Reply from server"));
+        QCOMPARE(ip, QString::fromLatin1(TestNetwork::RewrittenReplySource));
+    }
+
+    void icmpErrorIsNoReply()
+    {
+        // The error comes back at once, yet the probe waits for its time-out
+        // and reports no reply, as fping and ping read it.
+        REQUIRE_UNREACHABLE_HOSTS();
+        QString rev, ip;
+        int retTime = -1;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(ping->PingHost("127.4.0.1", rev, ip, retTime), 0);
+        QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(rev, QStringLiteral("服务器连接中断"));
+    }
+
     void repliesStayWithTheirProbe()
     {
         // Two probes in one thread, alternating between hosts: each reply must

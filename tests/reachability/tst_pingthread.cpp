@@ -1,12 +1,16 @@
 // TPingThread over a real PingEngine: ICMP on loopback and on hosts dropped
 // inside the test's own network namespace, with stand-in rows.
+#include "HostResolver.h"
 #include "PingEngine.h"
 #include "PingThread.h"
+#include "TestDns.h"
 #include "TestNetwork.h"
 #include "TestRow.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -16,8 +20,14 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 // Long enough for a probe of a silent host and the wait after it.
 constexpr int CycleLimitMs = 9000;
+
+// The cycle of most tests: the behaviour is the same as with the real
+// 1000 ms and 3000 ms, in a fraction of the time.
+const PingEngine::Timing Fast{200ms, 600ms};
 
 } // namespace
 
@@ -28,9 +38,10 @@ private:
     std::unique_ptr<PingEngine> engine;
 
     // A poller bound to row and resumed, as the list does for a new row.
-    QPointer<TPingThread> startPoller(TestRow *row)
+    QPointer<TPingThread> startPoller(TestRow *row, const PingEngine::Timing &timing = Fast)
     {
         auto *poller = new TPingThread(true, engine.get(), this);
+        poller->setTiming(timing);
         poller->setListItem(row);
         poller->Resume();
         return poller;
@@ -91,12 +102,46 @@ private slots:
         clock.start();
         QPointer<TPingThread> poller = startPoller(&row);
         QTRY_COMPARE_WITH_TIMEOUT(row.status(), status, CycleLimitMs);
-        // The first probe leaves after the poller's wait of one second; a silent
-        // host answers only through the time-out after it.
-        QVERIFY2(clock.elapsed() >= (iRet == 0 ? 3900 : 950), qPrintable(QString::number(clock.elapsed())));
+        // The first probe leaves after the poller's wait; a silent host answers
+        // only through the time-out after it.
+        const auto least = iRet == 0 ? Fast.wait + Fast.timeout : Fast.wait;
+        QVERIFY2(clock.elapsed() >= least.count() - 10, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(poller->iRet(), iRet);
         QCOMPARE(poller->state(), TPingThread::State::Running);
         poller->Terminate();
+    }
+
+    void realCycleTimes()
+    {
+        REQUIRE_UNREACHABLE_HOSTS();
+        // The poller's own times: a second's wait before each probe, three
+        // seconds for an answer.
+        TestRow answering(QStringLiteral("127.0.0.14"));
+        TestRow silent(QString::fromLatin1(TestNetwork::unreachableHost(5)));
+        QElapsedTimer clock;
+        clock.start();
+        QPointer<TPingThread> first = startPoller(&answering, PingEngine::Timing());
+        QPointer<TPingThread> second = startPoller(&silent, PingEngine::Timing());
+        const auto stop = qScopeGuard([&first, &second] {
+            first->Terminate();
+            second->Terminate();
+        });
+        std::vector<qint64> resultsAt;   // of the answering row
+        qint64 offlineAt = -1;
+        while (clock.elapsed() < CycleLimitMs && offlineAt < 0) {
+            QTest::qWait(5);
+            if (first->cycles() > int(resultsAt.size()))
+                resultsAt.push_back(clock.elapsed());
+            if (silent.status() == QLatin1String("Offline"))
+                offlineAt = clock.elapsed();
+        }
+        QVERIFY2(offlineAt >= 3990, qPrintable(QString::number(offlineAt)));
+        QCOMPARE(answering.status(), QStringLiteral("Online"));
+        // The first result a second after the start, then one a second after another.
+        QVERIFY(resultsAt.size() >= 3);
+        QVERIFY2(resultsAt[0] >= 990 && resultsAt[0] < 2000, qPrintable(QString::number(resultsAt[0])));
+        for (std::size_t i = 1; i < resultsAt.size(); ++i)
+            QVERIFY2(resultsAt[i] - resultsAt[i - 1] >= 950, qPrintable(QString::number(resultsAt[i] - resultsAt[i - 1])));
     }
 
     void onlyChangedTextIsWritten()
@@ -161,7 +206,7 @@ private slots:
         }
         QVERIFY(destroyed.wait(2000) || destroyed.count() == 1);
         QVERIFY(poller.isNull());
-        QTest::qWait(1300);
+        QTest::qWait(Fast.wait.count() * 3);
         QCOMPARE(engine->statistics().sent, sentBefore);
         QCOMPARE(row.writes, 0);
     }
@@ -177,7 +222,7 @@ private slots:
         const int cycles = poller->cycles();
         QTest::qWait(300);   // a batch already on its way may still arrive, and is dropped
         const auto sent = engine->statistics().sent;
-        QTest::qWait(2500);
+        QTest::qWait((Fast.wait + Fast.timeout).count());
         QCOMPARE(engine->statistics().sent, sent);
         QCOMPARE(poller->cycles(), cycles);
         QVERIFY(row.status().isEmpty());
@@ -222,10 +267,13 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("stop");
         QTest::addColumn<int>("delayMs");
-        QTest::newRow("answering host, paused") << QStringLiteral("127.0.0.10") << false << 1000;
-        QTest::newRow("answering host, stopped") << QStringLiteral("127.0.0.11") << true << 1000;
-        QTest::newRow("silent host, paused mid-probe") << QString::fromLatin1(TestNetwork::unreachableHost(3)) << false << 2500;
-        QTest::newRow("silent host, stopped mid-probe") << QString::fromLatin1(TestNetwork::unreachableHost(4)) << true << 2500;
+        const int cycle = int((Fast.wait + Fast.timeout).count());
+        QTest::newRow("answering host, paused") << QStringLiteral("127.0.0.10") << false << cycle;
+        QTest::newRow("answering host, stopped") << QStringLiteral("127.0.0.11") << true << cycle;
+        QTest::newRow("silent host, paused mid-probe") << QString::fromLatin1(TestNetwork::unreachableHost(3)) << false
+                                                       << cycle + int(Fast.timeout.count()) / 2;
+        QTest::newRow("silent host, stopped mid-probe") << QString::fromLatin1(TestNetwork::unreachableHost(4)) << true
+                                                        << cycle + int(Fast.timeout.count()) / 2;
     }
 
     void rowDeletedAfterPauseOrStopIsNeverWritten()
@@ -254,7 +302,7 @@ private slots:
         // leaving just then may still go out, but nothing after that.
         QTest::qWait(300);
         const auto sent = engine->statistics().sent;
-        QTest::qWait(3000);
+        QTest::qWait((Fast.wait + Fast.timeout).count());
         QCOMPARE(engine->statistics().sent, sent);
         for (std::size_t i = 0; i < pollers.size(); ++i) {
             if (stop) {
@@ -273,6 +321,7 @@ private slots:
         auto own = std::make_unique<PingEngine>();
         TestRow row(QStringLiteral("127.0.0.12"));
         QPointer<TPingThread> running = new TPingThread(true, own.get());
+        running->setTiming(Fast);
         running->setListItem(&row);
         running->Resume();
         QPointer<TPingThread> paused = new TPingThread(true, own.get());
@@ -294,6 +343,7 @@ private slots:
         TestRow row(QStringLiteral("127.0.0.13"));
         QPointer<TPingThread> poller = new TPingThread(true);
         QCOMPARE(poller->parent(), shared);
+        poller->setTiming(Fast);
         poller->setListItem(&row);
         poller->Resume();
         QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), CycleLimitMs);
@@ -325,6 +375,159 @@ private slots:
             QCOMPARE(rows[i]->history, QStringList{expected});
             pollers[i]->Terminate();
         }
+    }
+
+    void replyFromAnotherAddressCounts()
+    {
+        // A host behind address translation answers from another address.
+        REQUIRE_REWRITTEN_REPLIES();
+        TestRow row(QStringLiteral("127.3.0.1"));
+        const auto strayBefore = engine->statistics().stray;
+        QPointer<TPingThread> poller = startPoller(&row);
+        QVERIFY(waitCycles(poller, 3));
+        QCOMPARE(row.history, QStringList{QStringLiteral("Online")});
+        QCOMPARE(poller->iRet(), 1);
+        QCOMPARE(engine->statistics().stray, strayBefore);
+        poller->Terminate();
+    }
+
+    void icmpErrorIsNoReply_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("host unreachable") << QStringLiteral("127.4.0.1");
+        QTest::newRow("administratively prohibited") << QStringLiteral("127.4.0.2");
+        QTest::newRow("network unreachable") << QStringLiteral("127.4.0.3");
+    }
+
+    void icmpErrorIsNoReply()
+    {
+        // As fping and ping read them: the probe ends by its time-out, with no reply.
+        QFETCH(QString, address);
+        REQUIRE_UNREACHABLE_HOSTS();
+        TestRow row(address);
+        const PingEngine::Statistics before = engine->statistics();
+        QElapsedTimer clock;
+        clock.start();
+        QPointer<TPingThread> poller = startPoller(&row);
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Offline"), CycleLimitMs);
+        QVERIFY2(clock.elapsed() >= (Fast.wait + Fast.timeout).count() - 10, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(poller->iRet(), 0);
+        const PingEngine::Statistics after = engine->statistics();
+        QVERIFY(after.timedOut > before.timedOut);
+        QCOMPARE(after.answered, before.answered);   // no other poller runs now
+        poller->Terminate();
+    }
+
+    void slowNameHoldsUpNoOtherName()
+    {
+        REQUIRE_TEST_NAMES();
+        TestDns dns;
+        if (!dns.listening())
+            QSKIP("cannot serve names on the test's name server address");
+        std::vector<std::unique_ptr<TestRow>> slow, quick;
+        for (int i = 0; i < 8; ++i) {
+            const QByteArray name = "slow-" + QByteArray::number(i) + ".test";
+            dns.neverAnswer(name);
+            slow.push_back(std::make_unique<TestRow>(QString::fromLatin1(name)));
+        }
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray name = "quick-" + QByteArray::number(i) + ".test";
+            dns.answer(name, "127.0.0." + QByteArray::number(40 + i), 300);
+            quick.push_back(std::make_unique<TestRow>(QString::fromLatin1(name)));
+        }
+        // And names from the hosts file.
+        quick.push_back(std::make_unique<TestRow>(QStringLiteral("localhost")));
+        quick.push_back(std::make_unique<TestRow>(QStringLiteral("brennic-dual.test")));
+        std::vector<QPointer<TPingThread>> slowPollers, quickPollers;
+        QElapsedTimer clock;
+        clock.start();
+        for (const auto &row : slow)
+            slowPollers.push_back(startPoller(row.get()));
+        for (const auto &row : quick)
+            quickPollers.push_back(startPoller(row.get()));
+        const auto allQuickOnline = [&quick] {
+            return std::all_of(quick.begin(), quick.end(), [](const auto &row) { return row->status() == QLatin1String("Online"); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(allQuickOnline(), CycleLimitMs);
+        QVERIFY2(clock.elapsed() < Fast.wait.count() + 800, qPrintable(QString::number(clock.elapsed())));
+        for (const auto &row : slow)
+            QVERIFY(row->status().isEmpty());
+        // The slow names end as not found, after the resolver's time-out,
+        // while the quick rows went on at their own pace.
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(), [](const auto &row) { return row->status() == QLatin1String("Offline"); }),
+                                 CycleLimitMs);
+        for (const auto &poller : slowPollers)
+            QCOMPARE(poller->iRet(), -1);
+        for (const auto &poller : quickPollers)
+            QVERIFY2(poller->cycles() >= 8, qPrintable(QString::number(poller->cycles())));
+        for (const auto *pollers : {&slowPollers, &quickPollers}) {
+            for (const auto &poller : *pollers)
+                poller->Terminate();
+        }
+    }
+
+    void namesAreLookedUpWhenTheirTimeIsUp()
+    {
+        REQUIRE_TEST_NAMES();
+        REQUIRE_UNREACHABLE_HOSTS();
+        TestDns dns;
+        if (!dns.listening())
+            QSKIP("cannot serve names on the test's name server address");
+        // A time to live shorter than the resolver keeps any answer.
+        dns.answer("moving.test", "127.0.0.50", 1);
+        std::vector<std::unique_ptr<TestRow>> rows;
+        std::vector<QPointer<TPingThread>> pollers;
+        for (int i = 0; i < 5; ++i) {
+            rows.push_back(std::make_unique<TestRow>(QStringLiteral("moving.test")));
+            pollers.push_back(startPoller(rows.back().get(), PingEngine::Timing{100ms, 600ms}));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(pollers.begin(), pollers.end(), [](const auto &p) { return p->cycles() >= 10; }), CycleLimitMs);
+        // Five rows with the same name, ten probes each: one look-up.
+        QCOMPARE(dns.questions("moving.test"), 1);
+        for (const auto &row : rows)
+            QCOMPARE(row->status(), QStringLiteral("Online"));
+        // The server moves; the rows follow once the answer's time is up.
+        dns.answer("moving.test", TestNetwork::unreachableHost(9), 300);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(rows.begin(), rows.end(), [](const auto &row) { return row->status() == QLatin1String("Offline"); }),
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(HostResolver::MinTtl).count() + CycleLimitMs);
+        QCOMPARE(dns.questions("moving.test"), 2);
+        for (const auto &poller : pollers) {
+            QCOMPARE(poller->iRet(), 0);
+            poller->Terminate();
+        }
+    }
+
+    void newResolverConfigurationIsTakenUp()
+    {
+        // As on a laptop that joins another network: the name server changes.
+        REQUIRE_TEST_NAMES();
+        QFile config(QStringLiteral("/etc/resolv.conf"));
+        const auto writeConfig = [&config](const QByteArray &text) {
+            if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            const bool written = config.write(text) == text.size();
+            config.close();
+            return written;
+        };
+        if (!writeConfig("nameserver 127.0.0.54\n"))
+            QSKIP("cannot change the test's resolver configuration");
+        const auto restore = qScopeGuard([&writeConfig] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
+        TestDns dns;
+        if (!dns.listening())
+            QSKIP("cannot serve names on the test's name server address");
+        dns.answer("elsewhere.test", "127.0.0.60", 300);
+        PingEngine own;
+        TestRow row(QStringLiteral("elsewhere.test"));
+        auto *poller = new TPingThread(true, &own, &own);
+        poller->setTiming(Fast);
+        poller->setListItem(&row);
+        poller->Resume();
+        // Nobody answers at the old server's address.
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Offline"), CycleLimitMs);
+        QCOMPARE(poller->iRet(), -1);
+        QVERIFY(writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), 2 * CycleLimitMs);
+        QCOMPARE(dns.questions("elsewhere.test"), 1);
     }
 };
 
