@@ -111,7 +111,7 @@ private slots:
             : port == QLatin1String("open6") ? open6->port() : closed4->port();
         TestRow row(address, portNumber);
         auto *poller = new TPingThread(true, engine.get(), this);
-        poller->setListItem(&row);
+        row.bind(poller);
         poller->Resume();
         QTRY_COMPARE_WITH_TIMEOUT(row.status(), status, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
