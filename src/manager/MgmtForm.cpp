@@ -428,22 +428,23 @@ void TfrmMgmt::toggle(TGroupItem *group)
         group->Expand();
 }
 
-void TfrmMgmt::lvSvrDblClick()
+void TfrmMgmt::toggleOrRun(void (TfrmMgmt::*serverCommand)())
 {
     TListItem *row = lvSvr->Selected();
     if (TGroupItem *group = GroupOf(row))
         toggle(group);
     else if (ItemOf(row))
-        actOpenExecute();
+        (this->*serverCommand)();
+}
+
+void TfrmMgmt::lvSvrDblClick()
+{
+    toggleOrRun(&TfrmMgmt::actOpenExecute);
 }
 
 void TfrmMgmt::lvSvrEnter()
 {
-    TListItem *row = lvSvr->Selected();
-    if (TGroupItem *group = GroupOf(row))
-        toggle(group);
-    else if (ItemOf(row))
-        actConnectExecute();
+    toggleOrRun(&TfrmMgmt::actConnectExecute);
 }
 
 void TfrmMgmt::lvSvrCollapseKey()

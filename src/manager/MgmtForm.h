@@ -125,6 +125,8 @@ private:
     TItem *SelectedServer() const;
     TGroupItem *SelectedGroup() const;
     static void toggle(TGroupItem *group);
+    // On the selected row: a group opens or closes, a server gets the command.
+    void toggleOrRun(void (TfrmMgmt::*serverCommand)());
     // The combo's entry for a group name: the one spelt exactly so, else the
     // first that differs only in letter case; -1 when there is none.
     int comboEntryOf(const QString &name) const;
