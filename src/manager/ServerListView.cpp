@@ -92,10 +92,9 @@ void TServerListView::mousePressEvent(QMouseEvent *event)
 
 void TServerListView::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // The second click on a glyph toggles the group again, as the first did;
-    // it is no double click on the row.
-    if (TListItem *row = glyphAt(event)) {
-        emit glyphClicked(row);
+    // The second press of a double click on a glyph has toggled the group
+    // again, as the first did; it is no double click on the row.
+    if (glyphAt(event)) {
         event->accept();
         return;
     }

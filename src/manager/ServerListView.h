@@ -38,7 +38,7 @@ public:
     TDragItem *dragSource(const QMimeData *data) const;
 
 signals:
-    // A click on a group row's +/- glyph; each click of a double click counts.
+    // A press on a group row's +/- glyph; each press of a double click counts.
     void glyphClicked(TListItem *row);
 
 protected:

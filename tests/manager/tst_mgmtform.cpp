@@ -657,6 +657,13 @@ private slots:
         QCOMPARE(f.rows(), kSmallRows);
         QTest::mouseClick(list->viewport(), Qt::RightButton, {}, glyph);
         QCOMPARE(f.rows(), kSmallRows);
+        // Each click of a double click on the glyph counts; a double click on the caption toggles once.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, glyph);
+        QCOMPARE(f.rows(), kSmallRows);
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, caption);
+        QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
         // A server row has no glyph.
         QVERIFY(list->GlyphRect(f.row("127.0.0.3")).isEmpty());
     }
