@@ -12,6 +12,7 @@
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -29,14 +30,17 @@ QPushButton *button(QWidget *parent, const char *name, int w, int h)
     return b;
 }
 
-// A widget in a row of its own, indented from the panel's left edge.
-void addIndented(QBoxLayout *column, QWidget *widget, int indent)
+// A widget at the top of a row of its own, of the given height, indented
+// from the panel's left edge.
+void addRow(QGridLayout *column, QWidget *widget, int indent, int height)
 {
     auto *row = new QHBoxLayout;
     row->setContentsMargins(indent, 0, 0, 0);
-    row->addWidget(widget);
+    row->addWidget(widget, 0, Qt::AlignTop);
     row->addStretch(1);
-    column->addLayout(row);
+    const int at = column->rowCount();
+    column->addLayout(row, at, 0);
+    column->setRowMinimumHeight(at, height);
 }
 
 // A button that shows its action's caption and follows its enabled and visible state.
@@ -200,17 +204,16 @@ void TfrmMgmt::buildRight()
     connect(btnSetGrp, &QPushButton::clicked, this, [this] { Guard([&] { btnSetGrpClick(); }); });
     connect(btnEditGrp, &QPushButton::clicked, this, [this] { Guard([&] { btnEditGrpClick(); }); });
 
-    auto *column = new QVBoxLayout(pnlRight);
+    // The group buttons in a column, the combo between them, each row of its own height.
+    auto *column = new QGridLayout(pnlRight);
     column->setContentsMargins(0, 30, 0, 0);
-    column->setSpacing(14);
-    addIndented(column, btnNewGrp, 22);
-    addIndented(column, btnSetGrp, 22);
-    column->addSpacing(9);
-    addIndented(column, cbbGrp, 6);
-    column->addSpacing(9);
-    addIndented(column, btnEditGrp, 22);
-    addIndented(column, btnDeleteGrp, 22);
-    column->addStretch(1);
+    column->setSpacing(0);
+    addRow(column, btnNewGrp, 22, 39);
+    addRow(column, btnSetGrp, 22, 48);
+    addRow(column, cbbGrp, 6, 43);
+    addRow(column, btnEditGrp, 22, 39);
+    addRow(column, btnDeleteGrp, 22, 25);
+    column->setRowStretch(column->rowCount(), 1);
 }
 
 // Keys on the list, besides the commands' own shortcuts.

@@ -697,6 +697,35 @@ private slots:
         QToolTip::hideText();
     }
 
+    // The panels' layouts put the controls where the design has them, at the design's size.
+    void controlsStandWhereTheDesignHasThem()
+    {
+        ManagerFixture f(SmallCatalogue());
+        f.form->SetLinkButton(new QPushButton(QStringLiteral("link")));
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+        QCOMPARE(f.form->size(), QSize(633, 521));
+        const auto place = [&f](const char *name) {
+            auto *w = f.form->findChild<QWidget *>(QLatin1String(name));
+            return w ? w->geometry() : QRect();
+        };
+        QCOMPARE(place("pnlTop"), QRect(0, 0, 633, 128));
+        QCOMPARE(place("WebBrowser1"), QRect(24, 11, 468, 60));
+        QCOMPARE(place("btnConnect"), QRect(24, 85, 75, 25));
+        QCOMPARE(place("btnAdd"), QRect(144, 85, 75, 25));
+        QCOMPARE(place("btnOpen"), QRect(225, 85, 75, 25));
+        QCOMPARE(place("btnDelete"), QRect(306, 85, 75, 25));
+        QCOMPARE(place("sBitBtn1"), QRect(494, 85, 131, 25));
+        QCOMPARE(place("pnlRight").width(), 145);
+        QCOMPARE(place("pnlRight").right(), 632);
+        QCOMPARE(place("btnNewGrp"), QRect(22, 30, 91, 25));
+        QCOMPARE(place("btnSetGrp"), QRect(22, 69, 91, 25));
+        QCOMPARE(place("cbbGrp").topLeft(), QPoint(6, 117));
+        QCOMPARE(place("cbbGrp").width(), 131);
+        QCOMPARE(place("btnEditGrp"), QRect(22, 160, 91, 25));
+        QCOMPARE(place("btnDeleteGrp"), QRect(22, 199, 91, 25));
+        QCOMPARE(place("stat1").height(), 19);
+    }
+
     // Tab runs through the top panel (the buttons, the banner, the link button),
     // the list, then the group panel.
     void tabOrder()
