@@ -62,10 +62,10 @@ public:
     int cycles() const { return fCycles; }
 
 signals:
-    // After each result that reached a running, bound poller: the raw result,
-    // then the status it means.
-    void statusUpdated(int iRet);
+    // After each result that reached a running, bound poller: the status it
+    // means, then (unless a receiver paused or stopped the poller) the raw result.
     void statusReported(HostStatus status);
+    void statusUpdated(int iRet);
 
 private:
     void pingResult(int iRet) override;
