@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Takes a picture of the manager with a few groups and online and offline servers,
-# under Xvfb. Usage: scripts/screenshot-manager.sh [OUTPUT.png]
+# under Xvfb, and one of it with a row's tooltip shown, beside the first
+# (OUTPUT-tooltip.png). Usage: scripts/screenshot-manager.sh [OUTPUT.png]
 # Runs in a private network namespace of its own with only loopback up: the
 # servers on 127.0.0.x answer, the 10.251.0.x ones have no route and read Offline,
 # and nothing leaves the machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${1:-$root/build/manager.png}")
+tooltip_out="${out%.png}-tooltip.png"
+mkdir -p "$(dirname "$out")"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" normal >/dev/null
 
@@ -29,7 +32,9 @@ GroupName=数据库
 [ServerItem1]
 GroupId=1
 Server=127.0.0.10
+Port=3390
 User=administrator
+Domain=CORP
 Description=主站 Web 服务器
 
 [ServerItem2]
@@ -73,10 +78,12 @@ unshare -rn bash -c '
   set -e
   ip link set lo up
   export XDG_RUNTIME_DIR="$1/xdg"; mkdir -m 700 "$XDG_RUNTIME_DIR"
-  Xvfb :97 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  d=97; while [ -e /tmp/.X$d-lock ] && [ $d -lt 140 ]; do d=$((d + 1)); done
+  Xvfb :$d -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
   trap "kill $xvfb 2>/dev/null" EXIT
-  for i in $(seq 50); do [ -e /tmp/.X11-unix/X97 ] && break; sleep 0.1; done
-  DISPLAY=:97 QT_QPA_PLATFORM=xcb "$2/build/bench/manager/manager_demo" "$1/SvrList.ini" "$3" 6
-' _ "$work" "$root" "$out"
+  for i in $(seq 50); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
+  DISPLAY=:$d QT_QPA_PLATFORM=xcb "$2/build/bench/manager/manager_demo" "$1/SvrList.ini" "$3" 6 "$4"
+' _ "$work" "$root" "$out" "$tooltip_out"
 echo "$out"
+echo "$tooltip_out"

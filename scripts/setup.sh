@@ -14,7 +14,7 @@ packages=(
   # RDP client library and the loopback RDP test server
   freerdp2-dev libwinpr2-dev freerdp2-shadow-x11 freerdp2-x11 winpr-utils libx11-dev
   # headless display for GUI tests, screenshots
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils openbox
   # fonts able to show the Chinese texts
   fonts-noto-cjk fonts-dejavu-core
   # network tests and the comparison prober

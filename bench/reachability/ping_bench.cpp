@@ -23,7 +23,7 @@
 // robin over the hosts, each host again -p ms after its last packet.
 #include "PingEngine.h"
 #include "PingThread.h"
-#include "StatusRow.h"
+#include "PingTarget.h"
 #include "TestNetwork.h"
 
 #include <QCoreApplication>
@@ -86,18 +86,11 @@ QString statusField(const QString &name)
     return QString();
 }
 
-class BenchRow : public StatusRow {
+class BenchRow : public PingTarget {
 public:
     BenchRow(QString address, bool silentHost) : address_(std::move(address)), silent_(silentHost) {}
     QString address() const override { return address_; }
     unsigned short port() const override { return 3389; }
-    bool hasStatusColumn() const override { return true; }
-    QString status() const override { return status_; }
-    void setStatus(const QString &text) override
-    {
-        status_ = text;
-        ++writes;
-    }
     void count(int iRet)
     {
         ++results;
@@ -106,14 +99,12 @@ public:
         if (silent_ ? iRet != 0 : iRet != 1)
             ++wrong;
     }
-    int writes = 0;
     int results = 0;
     int wrong = 0;
 
 private:
     QString address_;
     bool silent_;
-    QString status_;
 };
 
 // One size, in this process.

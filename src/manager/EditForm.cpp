@@ -8,10 +8,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTabBar>
 #include <QTimer>
 
@@ -93,12 +93,16 @@ TfrmEdit::TfrmEdit(QWidget *owner) : QDialog(owner)
     btnOK->setDefault(true);
     btnCancel = make<QPushButton>(this, "btnCancel", 207, 271, 75, 25);
     btnCancel->setText(QStringLiteral("取消"));
-    btnCancel->setAutoDefault(false);
+    // A focused button takes Enter: on "取消" Enter cancels; elsewhere it confirms.
+    btnCancel->setAutoDefault(true);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    // Digits only, however the text comes in: typed, pasted, dropped or
+    // committed by an input method.
+    auto *digitsOnly = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
     for (QLineEdit *digits : {edtWidth, edtHeight, edtPort})
-        digits->installEventFilter(this);
+        digits->setValidator(digitsOnly);
     connect(tbcSett, &QTabBar::currentChanged, this, [this] { Guard([&] { tbcSettChange(); }); });
 
     setTabOrder(tbcSett, edtSvr);
@@ -121,6 +125,8 @@ TfrmEdit::TfrmEdit(QWidget *owner) : QDialog(owner)
 
     FormCreate();
     tbcSettChange();
+    // The cursor starts in the address field, so nothing typed at once is lost.
+    edtSvr->setFocus();
 }
 
 void TfrmEdit::FormCreate()
@@ -142,32 +148,6 @@ void TfrmEdit::tmrUpdateTimer()
     const bool sized = !chkFullScr->isChecked();
     edtWidth->setEnabled(sized);
     edtHeight->setEnabled(sized);
-}
-
-bool TfrmEdit::edtHeightKeyPress(QChar key)
-{
-    return (key >= u'0' && key <= u'9') || key == QChar(8);
-}
-
-bool TfrmEdit::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress) {
-        const QString text = static_cast<QKeyEvent *>(event)->text();
-        // Typed characters other than digits and backspace never reach the field.
-        if (!text.isEmpty() && text[0].isPrint() && !edtHeightKeyPress(text[0]))
-            return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-void TfrmEdit::keyPressEvent(QKeyEvent *event)
-{
-    // Escape has no binding here.
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 bool TfrmEdit::refuse(const QString &message, int tab, QLineEdit *field)

@@ -53,12 +53,7 @@ public:
 
     void done(int result) override;
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
-    bool edtHeightKeyPress(QChar key);
     bool refuse(const QString &message, int tab, QLineEdit *field);
 };
 

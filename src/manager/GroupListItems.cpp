@@ -1,6 +1,7 @@
 #include "GroupListItems.h"
 
 #include "PingThread.h"
+#include "RowLook.h"
 
 #include <QHash>
 #include <QPainter>
@@ -64,20 +65,70 @@ QString TListItem::address() const
 
 unsigned short TListItem::port() const
 {
-    const TItem *item = dynamic_cast<const TItem *>(fData);
+    const TItem *item = ItemOf(this);
     const int port = item && item->Server() ? item->Server()->ClntSett.Port : 3389;
     return port > 0 && port < 65536 ? static_cast<unsigned short>(port) : 3389;
 }
 
-QString TListItem::status() const
+void TListItem::setStatus(HostStatus status)
 {
-    return hasStatusColumn() ? text(ColStatus) : QString();
+    if (fSubItems < 2 || status == fStatus)
+        return;
+    fStatus = status;
+    // The colours of every cell follow the status, not the status cell's alone.
+    emitDataChanged();
 }
 
-void TListItem::setStatus(const QString &text)
+QVariant TListItem::data(int column, int role) const
 {
-    if (hasStatusColumn())
-        setText(ColStatus, text);
+    const bool group = fImageIndex >= 0;
+    switch (role) {
+    case Qt::DisplayRole:
+        if (column == ColStatus && fSubItems >= 2)
+            return TPingThread::StatusText(fStatus);
+        break;
+    case Qt::FontRole:
+        if (group && treeWidget()) {
+            QFont font = treeWidget()->font();
+            font.setBold(true);
+            return font;
+        }
+        break;
+    case Qt::BackgroundRole:
+        if (!group)
+            return RowBackground(fStatus);
+        break;
+    case Qt::ForegroundRole:
+        if (!group && column == ColStatus)
+            return StatusForeground(fStatus);
+        break;
+    case Qt::ToolTipRole:
+        return toolTip();
+    default:
+        break;
+    }
+    return QTreeWidgetItem::data(column, role);
+}
+
+// Address and port, then the user, domain and description where there are
+// any: what tells two servers on one host apart.
+QString TListItem::toolTip() const
+{
+    const TItem *item = ItemOf(this);
+    if (!item || !item->Server())
+        return QString();
+    const TClientSettings &settings = item->Server()->ClntSett;
+    QStringList lines{QStringLiteral("%1:%2").arg(settings.Server).arg(settings.Port)};
+    const auto add = [&lines](const QString &label, const QString &value) {
+        if (!value.trimmed().isEmpty())
+            lines << label + value;
+    };
+    add(QStringLiteral("用户名: "), settings.User);
+    add(QStringLiteral("域: "), settings.Domain);
+    add(QStringLiteral("备注: "), item->Server()->Description);
+    if (fStatus == HostStatus::NotFound)
+        lines << QStringLiteral("找不到主机");
+    return lines.join(QLatin1Char('\n'));
 }
 
 // ---- TItem
@@ -124,10 +175,21 @@ TListItem *makeServerRow(TItem *item)
 
 } // namespace
 
+// A new poller, paused, that shows its reports in whichever row shows the item.
+TPingThread *TGroupItem::makePoller(TItem *item)
+{
+    auto *poller = new TPingThread(true, list());
+    QObject::connect(poller, &TPingThread::statusReported, poller, [item](HostStatus status) {
+        if (TListItem *row = item->ListItem())
+            row->setStatus(status);
+    });
+    return poller;
+}
+
 void TGroupItem::startPoller(TItem *item)
 {
     if (!item->PingThd())
-        item->setPingThd(new TPingThread(true, list()));
+        item->setPingThd(makePoller(item));
     item->PingThd()->setListItem(item->ListItem());
     item->PingThd()->Resume();
 }
@@ -145,7 +207,7 @@ TItem *TGroupItem::AddItem(PSvrItem server)
     TItem *item = AppendItem(server);
     if (!fExpanded) {
         // A collapsed group keeps its new server's row back until it is expanded.
-        item->setPingThd(new TPingThread(true, list()));
+        item->setPingThd(makePoller(item));
         return item;
     }
     TListView *view = list();
@@ -229,13 +291,13 @@ int IndexOfRow(TListView *list, TListItem *row)
     return list && row ? list->indexOfTopLevelItem(row) : -1;
 }
 
-TGroupItem *GroupOf(TListItem *row)
+TGroupItem *GroupOf(const TListItem *row)
 {
     TRowObject *data = row ? row->Data() : nullptr;
     return data && data->IsGroup() ? static_cast<TGroupItem *>(data) : nullptr;
 }
 
-TItem *ItemOf(TListItem *row)
+TItem *ItemOf(const TListItem *row)
 {
     TRowObject *data = row ? row->Data() : nullptr;
     return data && !data->IsGroup() ? static_cast<TItem *>(data) : nullptr;

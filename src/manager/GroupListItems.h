@@ -1,8 +1,8 @@
 #pragma once
 
 #include "RdpCommon.h"
+#include "PingTarget.h"
 #include "PingThread.h"
-#include "StatusRow.h"
 
 #include <QIcon>
 #include <QPointer>
@@ -29,8 +29,10 @@ public:
     virtual bool IsGroup() const = 0;
 };
 
-// One row of the server list. A server row is what its status poller reports into.
-class TListItem : public QTreeWidgetItem, public StatusRow {
+// One row of the server list. A server row's poller probes the row's address;
+// the row shows the status the poller reports, and its look (colours, bold
+// group rows, the tooltip) follows from its data through the item roles.
+class TListItem : public QTreeWidgetItem, public PingTarget {
 public:
     TListItem() = default;
 
@@ -47,15 +49,23 @@ public:
 
     QString address() const override;
     unsigned short port() const override;
-    bool hasStatusColumn() const override { return fSubItems >= 2; }
-    QString status() const override;
-    void setStatus(const QString &text) override;
+
+    HostStatus Status() const { return fStatus; }
+    // Shows a status in the status column; a row with fewer than two texts
+    // after its caption has no status column and shows none. A change
+    // repaints the whole row, whose colours follow the status.
+    void setStatus(HostStatus status);
+
+    QVariant data(int column, int role) const override;
 
 private:
+    QString toolTip() const;
+
     std::unique_ptr<TRowObject> fOwned;
     TRowObject *fData = nullptr;
     int fImageIndex = -1;
     int fSubItems = 0;
+    HostStatus fStatus = HostStatus::Unknown;
 };
 
 // The row object of a server.
@@ -115,6 +125,7 @@ public:
 
 private:
     TListView *list() const;
+    TPingThread *makePoller(TItem *item);
     void startPoller(TItem *item);
 
     std::vector<std::unique_ptr<TItem>> fItems;
@@ -140,8 +151,8 @@ private:
 // The row at an index, or none past the end.
 TListItem *RowAt(TListView *list, int index);
 int IndexOfRow(TListView *list, TListItem *row);
-TGroupItem *GroupOf(TListItem *row);
-TItem *ItemOf(TListItem *row);
+TGroupItem *GroupOf(const TListItem *row);
+TItem *ItemOf(const TListItem *row);
 
 // The 16 x 16 glyph of a group row: 0 expanded (minus), 1 collapsed (plus).
 QIcon GroupGlyph(int index);

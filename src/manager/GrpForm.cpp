@@ -2,7 +2,6 @@
 
 #include "DialogLook.h"
 
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -22,16 +21,6 @@ TfrmGrpName::TfrmGrpName(QWidget *owner) : QDialog(owner)
 
     setTabOrder(edtGrp, btnOK);
     edtGrp->setFocus();
-}
-
-void TfrmGrpName::keyPressEvent(QKeyEvent *event)
-{
-    // Escape has no binding here: only the close box cancels.
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 bool AskGroupName(QWidget *owner, QString &name)

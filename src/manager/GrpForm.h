@@ -13,9 +13,6 @@ public:
 
     QLineEdit *edtGrp;
     QPushButton *btnOK;
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
 };
 
 // Asks for a group name, starting with `name`. On confirmation `name` holds the

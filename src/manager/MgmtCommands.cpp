@@ -147,10 +147,12 @@ void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
 
     const int at = cbbGrp->currentIndex() >= 0 ? cbbGrp->currentIndex() : cbbGrp->count();
     cbbGrp->insertItem(at, name);
-    const int old = cbbGrp->findText(oldName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // Group names match regardless of letter case; of two that differ only
+    // in case, the one spelt as the old name goes.
+    const int old = comboEntryOf(oldName);
     if (old >= 0)
         cbbGrp->removeItem(old);
-    cbbGrp->setCurrentIndex(cbbGrp->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    cbbGrp->setCurrentIndex(comboEntryOf(name));
     RenameGroupRow(lvSvr, id, name);
 }
 

@@ -1,6 +1,7 @@
 #include "MgmtForm.h"
 
 #include "AppError.h"
+#include "ClientForm.h"
 #include "IcmpPing.h"
 #include "MsgBox.h"
 #include "PingEngine.h"
@@ -11,24 +12,35 @@
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 
 namespace {
 
-const QColor kOfflineGrey(160, 160, 164);
-const QColor kOfflineRed(255, 0, 0);
-const QColor kOnlineGreen(0, 128, 0);
-
-QPushButton *button(QWidget *parent, const char *name, int x, int y, int w, int h)
+QPushButton *button(QWidget *parent, const char *name, int w, int h)
 {
     auto *b = new QPushButton(parent);
     b->setObjectName(QLatin1String(name));
-    b->setGeometry(x, y, w, h);
+    b->setFixedSize(w, h);
     return b;
+}
+
+// A widget at the top of a row of its own, of the given height, indented
+// from the panel's left edge.
+void addRow(QGridLayout *column, QWidget *widget, int indent, int height)
+{
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(indent, 0, 0, 0);
+    row->addWidget(widget, 0, Qt::AlignTop);
+    row->addStretch(1);
+    const int at = column->rowCount();
+    column->addLayout(row, at, 0);
+    column->setRowMinimumHeight(at, height);
 }
 
 // A button that shows its action's caption and follows its enabled and visible state.
@@ -93,8 +105,8 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     layout->addLayout(middle, 1);
     layout->addWidget(stat1);
 
-    setTabOrder(pnlTop, lvSvr);
-    setTabOrder(lvSvr, pnlRight);
+    buildListKeys();
+    setTabOrders();
 
     // The update handlers run whenever the application falls idle.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
@@ -141,21 +153,35 @@ void TfrmMgmt::buildTop()
     pnlTop->setFixedHeight(128);
     WebBrowser1 = new QWidget(pnlTop);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    WebBrowser1->setGeometry(24, 11, 468, 60);
-    btnConnect = button(pnlTop, "btnConnect", 24, 85, 75, 25);
-    btnAdd = button(pnlTop, "btnAdd", 144, 85, 75, 25);
-    btnOpen = button(pnlTop, "btnOpen", 225, 85, 75, 25);
-    btnDelete = button(pnlTop, "btnDelete", 306, 85, 75, 25);
+    WebBrowser1->setFixedSize(468, 60);
+    btnConnect = button(pnlTop, "btnConnect", 75, 25);
+    btnAdd = button(pnlTop, "btnAdd", 75, 25);
+    btnOpen = button(pnlTop, "btnOpen", 75, 25);
+    btnDelete = button(pnlTop, "btnDelete", 75, 25);
     sBitBtn1 = new QWidget(pnlTop);
     sBitBtn1->setObjectName(QStringLiteral("sBitBtn1"));
-    sBitBtn1->setGeometry(494, 85, 131, 25);
+    sBitBtn1->setFixedSize(131, 25);
     bindButton(btnConnect, actConnect);
     bindButton(btnAdd, actAdd);
     bindButton(btnOpen, actOpen);
     bindButton(btnDelete, actDelete);
-    setTabOrder(btnConnect, btnOpen);
-    setTabOrder(btnOpen, btnAdd);
-    setTabOrder(btnAdd, btnDelete);
+
+    // The banner above; below it connect, a gap, add, edit and delete, and the
+    // link button at the right.
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(6);
+    buttons->addWidget(btnConnect);
+    buttons->addSpacing(39);
+    buttons->addWidget(btnAdd);
+    buttons->addWidget(btnOpen);
+    buttons->addWidget(btnDelete);
+    buttons->addStretch(1);
+    buttons->addWidget(sBitBtn1);
+    auto *column = new QVBoxLayout(pnlTop);
+    column->setContentsMargins(24, 11, 8, 18);
+    column->setSpacing(14);
+    column->addWidget(WebBrowser1, 0, Qt::AlignLeft);
+    column->addLayout(buttons);
 }
 
 void TfrmMgmt::buildRight()
@@ -163,24 +189,57 @@ void TfrmMgmt::buildRight()
     pnlRight = new QWidget(this);
     pnlRight->setObjectName(QStringLiteral("pnlRight"));
     pnlRight->setFixedWidth(145);
-    btnNewGrp = button(pnlRight, "btnNewGrp", 22, 30, 91, 25);
+    btnNewGrp = button(pnlRight, "btnNewGrp", 91, 25);
     btnNewGrp->setText(QStringLiteral("新建组(&N)"));
-    btnSetGrp = button(pnlRight, "btnSetGrp", 22, 69, 91, 25);
+    btnSetGrp = button(pnlRight, "btnSetGrp", 91, 25);
     btnSetGrp->setText(QStringLiteral("设置组(&G)"));
     cbbGrp = new QComboBox(pnlRight);
     cbbGrp->setObjectName(QStringLiteral("cbbGrp"));
-    cbbGrp->setGeometry(6, 117, 131, cbbGrp->sizeHint().height());
-    btnEditGrp = button(pnlRight, "btnEditGrp", 22, 160, 91, 25);
+    cbbGrp->setFixedWidth(131);
+    btnEditGrp = button(pnlRight, "btnEditGrp", 91, 25);
     btnEditGrp->setText(QStringLiteral("重命名组(&R)"));
-    btnDeleteGrp = button(pnlRight, "btnDeleteGrp", 22, 199, 91, 25);
+    btnDeleteGrp = button(pnlRight, "btnDeleteGrp", 91, 25);
     bindButton(btnDeleteGrp, actDelGrp);
     connect(btnNewGrp, &QPushButton::clicked, this, [this] { Guard([&] { btnNewGrpClick(); }); });
     connect(btnSetGrp, &QPushButton::clicked, this, [this] { Guard([&] { btnSetGrpClick(); }); });
     connect(btnEditGrp, &QPushButton::clicked, this, [this] { Guard([&] { btnEditGrpClick(); }); });
-    setTabOrder(btnNewGrp, btnSetGrp);
-    setTabOrder(btnSetGrp, cbbGrp);
-    setTabOrder(cbbGrp, btnEditGrp);
-    setTabOrder(btnEditGrp, btnDeleteGrp);
+
+    // The group buttons in a column, the combo between them, each row of its own height.
+    auto *column = new QGridLayout(pnlRight);
+    column->setContentsMargins(0, 30, 0, 0);
+    column->setSpacing(0);
+    addRow(column, btnNewGrp, 22, 39);
+    addRow(column, btnSetGrp, 22, 48);
+    addRow(column, cbbGrp, 6, 43);
+    addRow(column, btnEditGrp, 22, 39);
+    addRow(column, btnDeleteGrp, 22, 25);
+    column->setRowStretch(column->rowCount(), 1);
+}
+
+// Keys on the list, besides the commands' own shortcuts.
+void TfrmMgmt::buildListKeys()
+{
+    const auto bind = [this](std::initializer_list<QKeySequence> keys, void (TfrmMgmt::*handler)()) {
+        for (const QKeySequence &key : keys) {
+            auto *shortcut = new QShortcut(key, lvSvr, nullptr, nullptr, Qt::WidgetShortcut);
+            connect(shortcut, &QShortcut::activated, this, [this, handler] { Guard([&] { (this->*handler)(); }); });
+        }
+    };
+    bind({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}, &TfrmMgmt::lvSvrEnter);
+    bind({QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_Minus)}, &TfrmMgmt::lvSvrCollapseKey);
+    bind({QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Plus)}, &TfrmMgmt::lvSvrExpandKey);
+    connect(lvSvr, &TServerListView::glyphClicked, this,
+            [this](TListItem *row) { Guard([&] { lvSvrGlyphClick(row); }); });
+}
+
+// The window's keyboard order: the top panel (the four buttons, the banner, the
+// link button), the list, then the group panel.
+void TfrmMgmt::setTabOrders()
+{
+    const QWidget *order[] = {btnConnect, btnOpen, btnAdd, btnDelete, WebBrowser1, sBitBtn1, lvSvr,
+                              btnNewGrp, btnSetGrp, cbbGrp, btnEditGrp, btnDeleteGrp};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
 }
 
 void TfrmMgmt::buildList()
@@ -218,14 +277,15 @@ void TfrmMgmt::buildList()
 
 void TfrmMgmt::replacePlaceholder(QWidget *&slot, QWidget *widget, const char *name)
 {
-    const QRect place = slot->geometry();
     QWidget *old = slot;
-    widget->setParent(pnlTop);
     widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(place);
+    widget->setFixedSize(old->size());
+    delete pnlTop->layout()->replaceWidget(old, widget, Qt::FindChildrenRecursively);
     widget->show();
     slot = widget;
+    old->hide();
     old->deleteLater();
+    setTabOrders();
 }
 
 void TfrmMgmt::SetBanner(QWidget *banner)
@@ -309,6 +369,7 @@ void TfrmMgmt::closeEvent(QCloseEvent *event)
 void TfrmMgmt::AddOpenClnt(TfrmClient *aFrmClnt)
 {
     FOpenClients.append(aFrmClnt);
+    connect(aFrmClnt, &TfrmClient::finished, this, &TfrmMgmt::RemoveOpenClnt, Qt::UniqueConnection);
 }
 
 void TfrmMgmt::RemoveOpenClnt(TfrmClient *aFrmClnt)
@@ -342,55 +403,72 @@ TGroupItem *TfrmMgmt::SelectedGroup() const
     return GroupOf(lvSvr->Selected());
 }
 
+int TfrmMgmt::comboEntryOf(const QString &name) const
+{
+    const int exact = cbbGrp->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return exact >= 0 ? exact : cbbGrp->findText(name, Qt::MatchFixedString);
+}
+
 void TfrmMgmt::lvSvrSelectItem(TListItem *item, bool selected)
 {
     if (!selected || !item)
         return;
     if (TItem *server = ItemOf(item)) {
-        cbbGrp->setCurrentIndex(cbbGrp->findText(server->Server()->Group.GroupName, Qt::MatchFixedString));
+        cbbGrp->setCurrentIndex(comboEntryOf(server->Server()->Group.GroupName));
         if (item->SubItemCount() > 1)
             stat1Panel0->setText(item->text(ColStatus));
     } else if (TGroupItem *group = GroupOf(item)) {
-        cbbGrp->setCurrentIndex(cbbGrp->findText(group->Caption(), Qt::MatchFixedString));
+        cbbGrp->setCurrentIndex(comboEntryOf(group->Caption()));
         stat1Panel0->clear();
     }
 }
 
-void TfrmMgmt::lvSvrDblClick()
+void TfrmMgmt::toggle(TGroupItem *group)
+{
+    if (group->Expanded())
+        group->Collapse();
+    else
+        group->Expand();
+}
+
+void TfrmMgmt::toggleOrRun(void (TfrmMgmt::*serverCommand)())
 {
     TListItem *row = lvSvr->Selected();
-    if (TGroupItem *group = GroupOf(row)) {
-        if (group->Expanded())
-            group->Collapse();
-        else
-            group->Expand();
-    } else if (ItemOf(row)) {
-        actOpenExecute();
+    if (TGroupItem *group = GroupOf(row))
+        toggle(group);
+    else if (ItemOf(row))
+        (this->*serverCommand)();
+}
+
+void TfrmMgmt::lvSvrDblClick()
+{
+    toggleOrRun(&TfrmMgmt::actOpenExecute);
+}
+
+void TfrmMgmt::lvSvrEnter()
+{
+    toggleOrRun(&TfrmMgmt::actConnectExecute);
+}
+
+void TfrmMgmt::lvSvrCollapseKey()
+{
+    if (TGroupItem *group = SelectedGroup()) {
+        group->Collapse();
+    } else if (TItem *item = SelectedServer()) {
+        lvSvr->setCurrentItem(item->Grp()->ListItem());
     }
 }
 
-void TfrmMgmt::lvSvrAdvancedCustomDrawItem(TListItem *row, TRowPaint &paint)
+void TfrmMgmt::lvSvrExpandKey()
 {
-    if (row->ImageIndex() >= 0) {
-        paint.font.setBold(true);
-        return;
-    }
-    const bool offline = row->SubItemCount() > 1 && row->text(ColStatus) == TPingThread::Offline;
-    paint.background = offline ? kOfflineGrey : palette().color(QPalette::Base);
+    if (TGroupItem *group = SelectedGroup())
+        group->Expand();
 }
 
-void TfrmMgmt::lvSvrAdvancedCustomDrawSubItem(TListItem *row, int subItem, TRowPaint &paint)
+void TfrmMgmt::lvSvrGlyphClick(TListItem *row)
 {
-    if (!ItemOf(row) || subItem != ColStatus - 1)
-        return;
-    const QString status = row->text(ColStatus);
-    if (status == TPingThread::Offline) {
-        paint.text = kOfflineRed;
-        paint.background = kOfflineGrey;
-    } else if (status == TPingThread::Online) {
-        paint.text = kOnlineGreen;
-        paint.background = palette().color(QPalette::Base);
-    }
+    if (TGroupItem *group = GroupOf(row))
+        toggle(group);
 }
 
 std::unique_ptr<TDragItem> TfrmMgmt::lvSvrStartDrag()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ClientOwner.h"
 #include "RdpCommon.h"
 #include "ServerListView.h"
 
@@ -16,10 +15,11 @@ class QMenu;
 class QPushButton;
 class QStatusBar;
 class TPing;
+class TfrmClient;
 
 // The server manager: the grouped server list with its live statuses, the
 // buttons and menu of the server and group commands, and the group combo.
-class TfrmMgmt : public QWidget, public TClientOwner, private TServerListEvents {
+class TfrmMgmt : public QWidget, private TServerListEvents {
     Q_OBJECT
 public:
     explicit TfrmMgmt(QWidget *parent = nullptr);
@@ -59,8 +59,9 @@ public:
 
     // The open session windows, in the order they were opened; not owned.
     const QList<TfrmClient *> &OpenClients() const { return FOpenClients; }
-    void AddOpenClnt(TfrmClient *aFrmClnt) override;
-    void RemoveOpenClnt(TfrmClient *aFrmClnt) override;
+    // Enters a session window in the list; it leaves the list when it closes.
+    void AddOpenClnt(TfrmClient *aFrmClnt);
+    void RemoveOpenClnt(TfrmClient *aFrmClnt);
 
     void RefreshSvrList();
     void OpenSession(const TClientSettings &settings);
@@ -73,6 +74,14 @@ public:
     bool FormCloseQuery();
     void lvSvrSelectItem(TListItem *item, bool selected);
     void lvSvrDblClick();
+    // Enter on the list: connects to the selected server, or opens or closes
+    // the selected group.
+    void lvSvrEnter();
+    // Left, minus: closes the selected group (Left on a server row selects its
+    // group); Right, plus: opens it.
+    void lvSvrCollapseKey();
+    void lvSvrExpandKey();
+    void lvSvrGlyphClick(TListItem *row);
     bool ApplicationEvents1MessageMessage(QObject *target, QEvent *message);
 
     void actAddExecute();
@@ -97,8 +106,6 @@ public:
     std::unique_ptr<TDragItem> lvSvrStartDrag() override;
     bool lvSvrDragOver(TDragItem *source, const QPoint &at) override;
     void lvSvrDragDrop(TDragItem *source, const QPoint &at) override;
-    void lvSvrAdvancedCustomDrawItem(TListItem *row, TRowPaint &paint) override;
-    void lvSvrAdvancedCustomDrawSubItem(TListItem *row, int subItem, TRowPaint &paint) override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -110,11 +117,19 @@ private:
     void buildRight();
     void buildList();
     void buildActions();
+    void buildListKeys();
+    void setTabOrders();
     QAction *makeAction(const char *name, const QString &caption, const QKeySequence &shortcut,
                         void (TfrmMgmt::*execute)());
     void replacePlaceholder(QWidget *&slot, QWidget *widget, const char *name);
     TItem *SelectedServer() const;
     TGroupItem *SelectedGroup() const;
+    static void toggle(TGroupItem *group);
+    // On the selected row: a group opens or closes, a server gets the command.
+    void toggleOrRun(void (TfrmMgmt::*serverCommand)());
+    // The combo's entry for a group name: the one spelt exactly so, else the
+    // first that differs only in letter case; -1 when there is none.
+    int comboEntryOf(const QString &name) const;
     void tellLoadProblems();
 
     std::unique_ptr<TPing> FPing;

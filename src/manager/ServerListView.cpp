@@ -4,6 +4,7 @@
 #include <QDragMoveEvent>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -12,34 +13,22 @@ const QString kDragFormat = QStringLiteral("application/x-brennic-server-row");
 
 } // namespace
 
-// Asks the window how each cell is to be drawn.
-class TServerListDelegate : public QStyledItemDelegate {
+// The list's own delegate, which also tells where it draws a row's glyph.
+class TGlyphDelegate : public QStyledItemDelegate {
 public:
-    explicit TServerListDelegate(TServerListView *view) : QStyledItemDelegate(view), fView(view) {}
+    using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    QRect glyphRect(QStyleOptionViewItem option, const QModelIndex &index, const QWidget *view) const
     {
-        QStyledItemDelegate::initStyleOption(option, index);
-        auto *row = static_cast<TListItem *>(fView->itemFromIndex(index));
-        if (!row)
-            return;
-        TRowPaint paint{option->font, {}, {}};
-        fView->fEvents->lvSvrAdvancedCustomDrawItem(row, paint);
-        if (index.column() > 0)
-            fView->fEvents->lvSvrAdvancedCustomDrawSubItem(row, index.column() - 1, paint);
-        option->font = paint.font;
-        if (paint.background.isValid())
-            option->backgroundBrush = paint.background;
-        if (paint.text.isValid())
-            option->palette.setColor(QPalette::Text, paint.text);
+        initStyleOption(&option, index);
+        if (!(option.features & QStyleOptionViewItem::HasDecoration))
+            return QRect();
+        return view->style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, view);
     }
-
-private:
-    TServerListView *fView;
 };
 
-TServerListView::TServerListView(TServerListEvents *events, QWidget *parent) : QTreeWidget(parent), fEvents(events)
+TServerListView::TServerListView(TServerListEvents *events, QWidget *parent)
+    : QTreeWidget(parent), fEvents(events), fDelegate(new TGlyphDelegate(this))
 {
     setColumnCount(ColumnCount);
     setHeaderLabels({QStringLiteral("服务器"), QStringLiteral("用户名"), QStringLiteral("状态"), QStringLiteral("备注")});
@@ -59,7 +48,7 @@ TServerListView::TServerListView(TServerListEvents *events, QWidget *parent) : Q
     setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
-    setItemDelegate(new TServerListDelegate(this));
+    setItemDelegate(fDelegate);
 }
 
 TListItem *TServerListView::Selected() const
@@ -71,6 +60,45 @@ TListItem *TServerListView::Selected() const
 TListItem *TServerListView::RowAtPoint(const QPoint &viewportPos) const
 {
     return static_cast<TListItem *>(itemAt(viewportPos));
+}
+
+QRect TServerListView::GlyphRect(TListItem *row) const
+{
+    if (!row || row->ImageIndex() < 0)
+        return QRect();
+    const QModelIndex index = indexFromItem(row, ColServer);
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(index);
+    return fDelegate->glyphRect(option, index, this);
+}
+
+TListItem *TServerListView::glyphAt(const QMouseEvent *event) const
+{
+    if (event->button() != Qt::LeftButton)
+        return nullptr;
+    const QPoint at = event->position().toPoint();
+    TListItem *row = RowAtPoint(at);
+    return GlyphRect(row).contains(at) ? row : nullptr;
+}
+
+void TServerListView::mousePressEvent(QMouseEvent *event)
+{
+    TListItem *row = glyphAt(event);
+    QTreeWidget::mousePressEvent(event);
+    if (row)
+        emit glyphClicked(row);
+}
+
+void TServerListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of a double click on a glyph has toggled the group
+    // again, as the first did; it is no double click on the row.
+    if (glyphAt(event)) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mouseDoubleClickEvent(event);
 }
 
 QMimeData *TServerListView::beginDrag()

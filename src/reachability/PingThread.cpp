@@ -1,7 +1,7 @@
 #include "PingThread.h"
 
 #include "AppError.h"
-#include "StatusRow.h"
+#include "PingTarget.h"
 
 #include <QUrl>
 
@@ -20,6 +20,27 @@ QByteArray hostBytes(const QString &address)
 }
 
 } // namespace
+
+QString TPingThread::StatusText(HostStatus status)
+{
+    switch (status) {
+    case HostStatus::Online:
+        return Online;
+    case HostStatus::Offline:
+    case HostStatus::NotFound:
+        return Offline;
+    case HostStatus::Unknown:
+        break;
+    }
+    return QString();
+}
+
+HostStatus TPingThread::StatusOf(int iRet)
+{
+    if (iRet >= 1)
+        return HostStatus::Online;
+    return iRet == 0 ? HostStatus::Offline : HostStatus::NotFound;
+}
 
 TPingThread::TPingThread(bool CreateSuspended, QObject *parent)
     : TPingThread(CreateSuspended, PingEngine::shared(), parent)
@@ -45,7 +66,7 @@ TPingThread::~TPingThread()
         fEngine->detach(fHandle);
 }
 
-void TPingThread::setListItem(StatusRow *row)
+void TPingThread::setListItem(PingTarget *row)
 {
     if (FListItem == row)
         return;
@@ -119,10 +140,8 @@ void TPingThread::UpdateStatus()
         Suspend();
         return;
     }
-    if (FListItem->hasStatusColumn()) {
-        const QString &text = fRet >= 1 ? Online : Offline;
-        if (FListItem->status() != text)
-            FListItem->setStatus(text);
-    }
-    emit statusUpdated(fRet);
+    emit statusReported(StatusOf(fRet));
+    // A receiver may have paused or stopped the poller meanwhile.
+    if (!fTerminated && fState == State::Running)
+        emit statusUpdated(fRet);
 }

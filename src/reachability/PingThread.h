@@ -5,17 +5,21 @@
 #include <QObject>
 #include <QPointer>
 
-class StatusRow;
+class PingTarget;
+
+// What a poller found at its last probe; Unknown before the first.
+enum class HostStatus { Unknown, Online, Offline, NotFound };
 
 // The status poller of one server row: every cycle it waits 1000 ms, probes the
-// row's address and writes "Online" (a result of 1 or more) or "Offline" (0 or
-// -1) into the row's status column. The probing is done by the shared
-// PingEngine; this object holds the poller's binding, state and last result,
-// and lives on the GUI thread, where all of its methods are called.
+// row's address and reports the host's status by signal: online (a result of 1
+// or more), offline (0) or not found (-1); the row shows it. The probing is
+// done by the shared PingEngine; this object holds the poller's binding, state
+// and last result, and lives on the GUI thread, where all of its methods are
+// called.
 //
-// States: Made (until Resume), Running, Paused, Ended. Nothing is written into
-// the row while paused or after Terminate, so the row may be deleted right
-// after either call. Once ended the poller frees itself with deleteLater:
+// States: Made (until Resume), Running, Paused, Ended. Nothing is reported
+// while paused or after Terminate, so the row may be deleted right after
+// either call. Once ended the poller frees itself with deleteLater:
 // Terminate ends it at once, running, paused or not yet resumed (whoever stops
 // it forgets it at that moment), and so does a Resume that finds it unbound.
 // A result that finds the poller unbound pauses it.
@@ -35,12 +39,16 @@ public:
 
     static inline const QString Online = QStringLiteral("Online");
     static inline const QString Offline = QStringLiteral("Offline");
+    // The status word a row shows: "Online", "Offline" (a host not found too),
+    // nothing before the first probe.
+    static QString StatusText(HostStatus status);
+    static HostStatus StatusOf(int iRet);
 
-    StatusRow *ListItem() const { return FListItem; }
+    PingTarget *ListItem() const { return FListItem; }
     // Binds the poller to a row, or unbinds it with nullptr. The row's address
     // is read when the poller is resumed; while the poller runs, a change of
     // binding takes effect with the next cycle.
-    void setListItem(StatusRow *row);
+    void setListItem(PingTarget *row);
 
     // The cycle's times (1000 ms of waiting, 3000 ms for an answer unless
     // set otherwise); they take effect when the poller next starts probing.
@@ -58,7 +66,9 @@ public:
     int cycles() const { return fCycles; }
 
 signals:
-    // After each result that reached a running, bound poller.
+    // After each result that reached a running, bound poller: the status it
+    // means, then (unless a receiver paused or stopped the poller) the raw result.
+    void statusReported(HostStatus status);
     void statusUpdated(int iRet);
 
 private:
@@ -67,7 +77,7 @@ private:
     void startProbing();
     void end();
 
-    StatusRow *FListItem = nullptr;
+    PingTarget *FListItem = nullptr;
     QPointer<PingEngine> fEngine;
     PingEngine::Handle fHandle;
     PingEngine::Timing fTiming;

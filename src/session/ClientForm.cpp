@@ -51,7 +51,6 @@ TfrmClient::TfrmClient(QWidget *AOwner, const TClientSettings &aSett)
     connect(msrdpclnt1, &TMsRdpClient5::OnUserNameAcquired, this,
             [this](const QString &name) { Guard([&] { msrdpclnt1UserNameAcquired(name); }); });
 
-    owner_ = dynamic_cast<TClientOwner *>(AOwner);
     CreateParams();
 
     try {
@@ -160,8 +159,7 @@ void TfrmClient::FormClose()
         LDisconnected = true;
         msrdpclnt1->Disconnect();
     }
-    if (owner_)
-        owner_->RemoveOpenClnt(this);
+    emit finished(this);
 }
 
 // A closed window is done with: no time-out, no connection, no worker, no

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ClientOwner.h"
 #include "MsRdpClient5.h"
 #include "RdpCommon.h"
 
@@ -15,9 +14,9 @@
 class TfrmClient : public QWidget {
     Q_OBJECT
 public:
-    // AOwner is the window that keeps the list of open sessions; it should
-    // implement TClientOwner. The session window is a top-level window parented to
-    // it and dies with it. Returns hidden; the caller sets the caption and shows it.
+    // AOwner is the window that keeps the list of open sessions. The session
+    // window is a top-level window parented to it and dies with it. Returns
+    // hidden; the caller sets the caption and shows it.
     TfrmClient(QWidget *AOwner, const TClientSettings &aSett);
     ~TfrmClient() override;
 
@@ -51,6 +50,11 @@ public:
     void msrdpclnt1LeaveFullScreenMode();
     void tmrTimeOutTimer();
 
+signals:
+    // The window is closing and leaves its owner's list of open sessions. Not
+    // emitted when the window is destroyed with its owner.
+    void finished(TfrmClient *window);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -63,11 +67,9 @@ private:
     void ShowFailure(const QString &text, const QString &cause);
     QString ServerAddress() const;
 
-    TClientOwner *owner_ = nullptr;
     bool finished_ = false;
 };
 
-// Opens a session window for the settings, owned by owner (which should implement
-// TClientOwner), captioned "<server> - Remote Desktop" and shown. Returns it, for
+// Opens a session window for the settings, owned by owner, captioned "<server> - Remote Desktop" and shown. Returns it, for
 // the owner to enter it in its list of open sessions.
 TfrmClient *OpenClientWindow(QWidget *owner, const TClientSettings &settings);

@@ -4,6 +4,8 @@
 #include "RdpConst.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -114,12 +116,123 @@ private slots:
         QVERIFY(dialog.grpConn->isVisible());
         QVERIFY(!dialog.grpDisp->isVisible());
         QCOMPARE(dialog.focusWidget(), dialog.edtSvr);
-        // Escape does not close the dialog; cancelling always does.
-        QTest::keyClick(dialog.edtSvr, Qt::Key_Escape);
-        QVERIFY(dialog.isVisible());
+        // Cancelling is never refused.
         QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    }
+
+    // The dialog opens with the cursor in the address field: what the user
+    // types at once goes there.
+    void settingsOpenWithTheCursorInTheAddress()
+    {
+        TClientSettings settings;
+        QString description;
+        QString focus;
+        ModalAnswer answer([&](QWidget *w) {
+            auto *d = qobject_cast<TfrmEdit *>(w);
+            QVERIFY(QTest::qWaitForWindowActive(d));
+            if (QApplication::focusWidget())
+                focus = QApplication::focusWidget()->objectName();
+            for (const char c : QByteArray("127.0.0.5"))
+                QTest::keyClick(d->windowHandle(), c);
+            d->edtUser->setText("u");
+            QTest::keyClick(d->windowHandle(), Qt::Key_Return);
+        });
+        QVERIFY(EditServerSettings(nullptr, settings, description));
+        QCOMPARE(focus, QStringLiteral("edtSvr"));
+        QCOMPARE(settings.Server, QStringLiteral("127.0.0.5"));
+    }
+
+    // Escape cancels both dialogs and keeps what the caller passed in.
+    void escapeCancels()
+    {
+        TClientSettings settings;
+        settings.Server = "127.0.0.1";
+        settings.User = "u";
+        QString description = "d";
+        {
+            ModalAnswer answer([&](QWidget *w) {
+                auto *d = qobject_cast<TfrmEdit *>(w);
+                d->edtUser->setText("changed");
+                QTest::keyClick(d->edtUser, Qt::Key_Escape);
+            });
+            QVERIFY(!EditServerSettings(nullptr, settings, description));
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(settings.User, QStringLiteral("u"));
+        QString name = "Web";
+        {
+            ModalAnswer answer([&](QWidget *w) {
+                auto *d = qobject_cast<TfrmGrpName *>(w);
+                QTest::keyClicks(d->edtGrp, "Ops");
+                QTest::keyClick(d->edtGrp, Qt::Key_Escape);
+            });
+            QVERIFY(!AskGroupName(nullptr, name));
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(name, QStringLiteral("Web"));
+    }
+
+    // Enter presses the focused button: on "取消" it cancels; back in a field it confirms.
+    void enterPressesTheFocusedButton_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("cancel") << "btnCancel" << false;
+        QTest::newRow("ok") << "btnOK" << true;
+        QTest::newRow("field after cancel") << "btnCancel,edtDesc" << true;
+    }
+    void enterPressesTheFocusedButton()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, saved);
+        TClientSettings settings;
+        settings.Server = "127.0.0.1";
+        settings.User = "u";
+        QString description;
+        ModalAnswer answer([&](QWidget *w) {
+            auto *d = qobject_cast<TfrmEdit *>(w);
+            QVERIFY(QTest::qWaitForWindowActive(d));
+            d->edtUser->setText("typed");
+            for (const QString &name : focus.split(','))
+                d->findChild<QWidget *>(name)->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            if (d->isVisible())
+                d->reject(); // leaves the test, whatever went wrong
+        });
+        QCOMPARE(EditServerSettings(nullptr, settings, description), saved);
+        QCOMPARE(settings.User, saved ? QStringLiteral("typed") : QStringLiteral("u"));
+    }
+
+    // Port, width and height stay numeric whichever way text comes in.
+    void numberFieldsRefuseTextFromEveryInput()
+    {
+        TfrmEdit dialog(nullptr);
+        dialog.show();
+        for (QLineEdit *field : {dialog.edtPort, dialog.edtWidth, dialog.edtHeight}) {
+            const QString before = field->text();
+            field->setFocus();
+            field->end(false);
+            QInputMethodEvent composing(QStringLiteral("duan"), {});
+            QApplication::sendEvent(field, &composing);
+            QInputMethodEvent committed;
+            committed.setCommitString(QStringLiteral("端口abc"));
+            QApplication::sendEvent(field, &committed);
+            QCOMPARE(field->text(), before);
+            QInputMethodEvent digits;
+            digits.setCommitString(QStringLiteral("12"));
+            QApplication::sendEvent(field, &digits);
+            QCOMPARE(field->text(), before + "12");
+
+            QApplication::clipboard()->setText(QStringLiteral("80x"));
+            field->selectAll();
+            field->paste();
+            QCOMPARE(field->text(), before + "12");
+            QApplication::clipboard()->setText(QStringLiteral("８０")); // full-width digits are no number either
+            field->paste();
+            QCOMPARE(field->text(), before + "12");
+        }
     }
 
     void groupNameDialog_data()

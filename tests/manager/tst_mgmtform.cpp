@@ -15,7 +15,9 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTabBar>
+#include <QSignalSpy>
 #include <QTcpServer>
+#include <QToolTip>
 
 namespace {
 
@@ -106,42 +108,75 @@ private slots:
         QCOMPARE(f.form->stat1Panel0->text(), QString());
     }
 
+    // The poller's report sets the row's status; every cell's colours follow it.
     void drawingFollowsTheStatus_data()
     {
-        QTest::addColumn<QString>("status");
+        QTest::addColumn<HostStatus>("status");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<QColor>("rowBackground");
         QTest::addColumn<QColor>("statusText");
-        QTest::addColumn<QColor>("statusBackground");
-        const QColor base = QApplication::palette().color(QPalette::Base);
-        QTest::newRow("offline") << "Offline" << QColor(160, 160, 164) << QColor(255, 0, 0) << QColor(160, 160, 164);
-        QTest::newRow("online") << "Online" << base << QColor(0, 128, 0) << base;
-        QTest::newRow("none yet") << "" << base << QColor() << base;
-        QTest::newRow("letter case counts") << "offline" << base << QColor() << base;
+        const QColor grey(160, 160, 164);
+        QTest::newRow("offline") << HostStatus::Offline << "Offline" << grey << QColor(255, 0, 0);
+        QTest::newRow("not found") << HostStatus::NotFound << "Offline" << grey << QColor(255, 0, 0);
+        QTest::newRow("online") << HostStatus::Online << "Online" << QColor() << QColor(0, 128, 0);
     }
     void drawingFollowsTheStatus()
     {
-        QFETCH(QString, status);
+        QFETCH(HostStatus, status);
+        QFETCH(QString, text);
         QFETCH(QColor, rowBackground);
         QFETCH(QColor, statusText);
-        QFETCH(QColor, statusBackground);
         ManagerFixture f(SmallCatalogue());
         TListItem *row = f.row("127.0.0.3");
-        ItemOf(row)->PingThd()->Suspend(); // keep the poller from writing over the test's status
-        row->setStatus(status);
-        TRowPaint paint{f.form->font(), {}, {}};
-        f.form->lvSvrAdvancedCustomDrawItem(row, paint);
-        QCOMPARE(paint.background, rowBackground);
-        QVERIFY(!paint.font.bold());
-        f.form->lvSvrAdvancedCustomDrawSubItem(row, ColStatus - 1, paint);
-        QCOMPARE(paint.text, statusText);
-        QCOMPARE(paint.background, statusBackground);
-        TRowPaint other{f.form->font(), {}, {}};
-        f.form->lvSvrAdvancedCustomDrawSubItem(row, ColUser - 1, other);
-        QVERIFY(!other.text.isValid() && !other.background.isValid());
+        const auto colour = [row](int column, int role) {
+            const QVariant value = row->data(column, role);
+            return value.isValid() ? value.value<QBrush>().color() : QColor();
+        };
+        QCOMPARE(row->text(ColStatus), QString()); // drawn normally before the first report
+        for (int column = 0; column < ColumnCount; ++column)
+            QCOMPARE(colour(column, Qt::BackgroundRole), QColor());
 
-        TRowPaint group{f.form->font(), {}, {}};
-        f.form->lvSvrAdvancedCustomDrawItem(f.row("DB"), group);
-        QVERIFY(group.font.bold());
+        TPingThread *poller = ItemOf(row)->PingThd();
+        poller->Suspend(); // only the test's report reaches the row
+        emit poller->statusReported(status);
+        QCOMPARE(row->Status(), status);
+        QCOMPARE(row->text(ColStatus), text);
+        for (int column = 0; column < ColumnCount; ++column)
+            QCOMPARE(colour(column, Qt::BackgroundRole), rowBackground);
+        QCOMPARE(colour(ColStatus, Qt::ForegroundRole), statusText);
+        QCOMPARE(colour(ColUser, Qt::ForegroundRole), QColor());
+        QVERIFY(!row->data(ColServer, Qt::FontRole).value<QFont>().bold());
+        QVERIFY(f.row("DB")->data(ColServer, Qt::FontRole).value<QFont>().bold());
+    }
+
+    // A change of status repaints the whole row, not the status cell alone.
+    void statusChangeRepaintsTheWholeRow()
+    {
+        ManagerFixture f(SmallCatalogue());
+        TListItem *row = f.row("127.0.0.3");
+        TPingThread *poller = ItemOf(row)->PingThd();
+        poller->Suspend();
+        QSignalSpy changed(f.form->lvSvr->model(), &QAbstractItemModel::dataChanged);
+        emit poller->statusReported(HostStatus::Offline);
+        QCOMPARE(changed.count(), 1);
+        const auto left = changed.at(0).at(0).value<QModelIndex>();
+        const auto right = changed.at(0).at(1).value<QModelIndex>();
+        QCOMPARE(left.row(), f.indexOf("127.0.0.3"));
+        QCOMPARE(left.column(), 0);
+        QCOMPARE(right.column(), ColumnCount - 1);
+        emit poller->statusReported(HostStatus::Offline); // no change, nothing to repaint
+        QCOMPARE(changed.count(), 1);
+    }
+
+    // A row with fewer than two texts after its caption has no status column.
+    void rowWithoutStatusColumnShowsNoStatus()
+    {
+        TListItem row;
+        row.setText(ColServer, "127.0.0.1");
+        row.setSubItems({"user"});
+        row.setStatus(HostStatus::Online);
+        QCOMPARE(row.Status(), HostStatus::Unknown);
+        QCOMPARE(row.text(ColStatus), QString());
     }
 
     void collapseAndExpand()
@@ -162,7 +197,7 @@ private slots:
         QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
                                  QStringLiteral("+未分组")}));
         QCOMPARE(poller->state(), TPingThread::State::Running);
-        QCOMPARE(poller->ListItem(), static_cast<StatusRow *>(f.row("127.0.0.1")));
+        QCOMPARE(poller->ListItem(), static_cast<PingTarget *>(f.row("127.0.0.1")));
         QCOMPARE(f.row("127.0.0.1")->text(ColStatus), QString());
     }
 
@@ -522,6 +557,218 @@ private slots:
         QCOMPARE(title, AppTitle());
         QCOMPARE(f.rows(), before);
         QCOMPARE(GetSvrList().Count(), 4);
+    }
+
+    // Enter connects to a server and opens or closes a group; Left, Right, plus
+    // and minus close and open groups.
+    void keysOnTheList()
+    {
+        QTcpServer silent; // accepts and says nothing: a session stays connecting
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        ManagerFixture f(SmallCatalogue());
+        GetSvrItem(1)->ClntSett.Port = silent.serverPort();
+        TServerListView *list = f.form->lvSvr;
+        const auto focusList = [&] {
+            f.form->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+            list->setFocus();
+            QCOMPARE(QApplication::focusWidget(), list);
+        };
+        focusList();
+
+        // Enter on a server is the connect command: it checks the record first...
+        f.select("127.0.0.4");
+        QString shown;
+        {
+            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+            QTest::keyClick(list, Qt::Key_Return);
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(shown, QStringLiteral("请输入用户名"));
+        // ...and opens a session window.
+        focusList();
+        f.select("127.0.0.1");
+        QTest::keyClick(list, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(f.form->OpenClients().size(), 1);
+        QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.1 - Remote Desktop"));
+        f.form->OpenClients().first()->close();
+        QTRY_COMPARE(f.form->OpenClients().size(), 0);
+        focusList();
+
+        struct Step {
+            const char *selected;
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+            const char *webRow;
+            const char *selectedAfter;
+        };
+        const Step steps[] = {
+            {"Web", Qt::Key_Return, Qt::NoModifier, "+Web", "Web"},
+            {"Web", Qt::Key_Return, Qt::NoModifier, "-Web", "Web"},
+            {"Web", Qt::Key_Left, Qt::NoModifier, "+Web", "Web"},
+            {"Web", Qt::Key_Left, Qt::NoModifier, "+Web", "Web"},
+            {"Web", Qt::Key_Right, Qt::NoModifier, "-Web", "Web"},
+            {"Web", Qt::Key_Minus, Qt::NoModifier, "+Web", "Web"},
+            {"Web", Qt::Key_Plus, Qt::NoModifier, "-Web", "Web"},
+            {"Web", Qt::Key_Minus, Qt::KeypadModifier, "+Web", "Web"},
+            {"Web", Qt::Key_Plus, Qt::KeypadModifier, "-Web", "Web"},
+            {"127.0.0.2", Qt::Key_Right, Qt::NoModifier, "-Web", "127.0.0.2"},
+            {"127.0.0.2", Qt::Key_Left, Qt::NoModifier, "-Web", "Web"}, // from a server to its group
+        };
+        for (const Step &step : steps) {
+            f.select(step.selected);
+            QTest::keyClick(list, step.key, step.modifiers);
+            const QString what = QStringLiteral("%1 on %2").arg(QKeySequence(step.key | step.modifiers).toString(), step.selected);
+            QVERIFY2(f.rows().first() == QLatin1String(step.webRow), qPrintable(what));
+            QVERIFY2(list->Selected() && list->Selected()->text(0) == QLatin1String(step.selectedAfter), qPrintable(what));
+        }
+        QCOMPARE(f.rows(), kSmallRows);
+        QCOMPARE(f.form->OpenClients().size(), 0);
+    }
+
+    // A click on a group's +/- glyph opens or closes the group; a click beside it does not.
+    void clickOnTheGlyphTogglesTheGroup()
+    {
+        ManagerFixture f(SmallCatalogue());
+        TServerListView *list = f.form->lvSvr;
+        QTRY_VERIFY(list->viewport()->isVisible());
+        const QRect rowRect = list->visualItemRect(f.row("DB"));
+        // Find the glyph where it is drawn: its grey outline.
+        const QImage image = list->viewport()->grab().toImage();
+        QRect outline;
+        for (int y = rowRect.top(); y <= rowRect.bottom(); ++y)
+            for (int x = rowRect.left(); x < rowRect.left() + 40; ++x)
+                if (image.pixelColor(x * image.width() / list->viewport()->width(),
+                                     y * image.height() / list->viewport()->height()) == QColor(128, 128, 128))
+                    outline |= QRect(x, y, 1, 1);
+        QVERIFY2(outline.width() >= 8 && outline.height() >= 8, "the glyph is drawn");
+        QVERIFY(list->GlyphRect(f.row("DB")).contains(outline));
+        const QPoint glyph = outline.center();
+        const QPoint caption(outline.right() + 30, glyph.y());
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, glyph);
+        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "+DB",
+                                 QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, caption);
+        QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
+        QCOMPARE(list->Selected(), f.row("DB"));
+        QTest::qWait(QApplication::doubleClickInterval() + 50); // the next click is a click of its own
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, glyph);
+        QCOMPARE(f.rows(), kSmallRows);
+        QTest::mouseClick(list->viewport(), Qt::RightButton, {}, glyph);
+        QCOMPARE(f.rows(), kSmallRows);
+        // Each click of a double click on the glyph counts; a double click on the caption toggles once.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, glyph);
+        QCOMPARE(f.rows(), kSmallRows);
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, caption);
+        QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
+        // A server row has no glyph.
+        QVERIFY(list->GlyphRect(f.row("127.0.0.3")).isEmpty());
+    }
+
+    // The tooltip of a server row tells two servers on one host apart.
+    void tooltipShowsAddressUserDomainAndDescription()
+    {
+        ManagerFixture f(QByteArray("[MISC]\nMaxGroupID=1\nMaxServerId=2\n[GroupItem1]\nGroupName=Web\n"
+                                    "[ServerItem1]\nGroupId=1\nServer=127.0.0.1\nPort=3390\nUser=admin\nDomain=CORP\n"
+                                    "Description=主站\n"
+                                    "[ServerItem2]\nGroupId=1\nServer=127.0.0.1\nUser=ops\n"));
+        TServerListView *list = f.form->lvSvr;
+        TListItem *first = RowAt(list, 1);
+        TListItem *second = RowAt(list, 2);
+        QCOMPARE(first->data(ColUser, Qt::ToolTipRole).toString(),
+                 QStringLiteral("127.0.0.1:3390\n用户名: admin\n域: CORP\n备注: 主站"));
+        QCOMPARE(second->data(ColServer, Qt::ToolTipRole).toString(), QStringLiteral("127.0.0.1:3389\n用户名: ops"));
+        QCOMPARE(RowAt(list, 0)->data(ColServer, Qt::ToolTipRole).toString(), QString());
+        ItemOf(second)->PingThd()->Suspend();
+        emit ItemOf(second)->PingThd()->statusReported(HostStatus::NotFound);
+        QVERIFY(second->data(ColServer, Qt::ToolTipRole).toString().endsWith(QStringLiteral("\n找不到主机")));
+
+        // Hovering shows it.
+        f.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+        const QPoint at = list->visualItemRect(first).center();
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("127.0.0.1:3390\n用户名: admin\n域: CORP\n备注: 主站"));
+        QToolTip::hideText();
+    }
+
+    // The panels' layouts put the controls where the design has them, at the design's size.
+    void controlsStandWhereTheDesignHasThem()
+    {
+        ManagerFixture f(SmallCatalogue());
+        f.form->SetLinkButton(new QPushButton(QStringLiteral("link")));
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+        QCOMPARE(f.form->size(), QSize(633, 521));
+        const auto place = [&f](const char *name) {
+            auto *w = f.form->findChild<QWidget *>(QLatin1String(name));
+            return w ? w->geometry() : QRect();
+        };
+        QCOMPARE(place("pnlTop"), QRect(0, 0, 633, 128));
+        QCOMPARE(place("WebBrowser1"), QRect(24, 11, 468, 60));
+        QCOMPARE(place("btnConnect"), QRect(24, 85, 75, 25));
+        QCOMPARE(place("btnAdd"), QRect(144, 85, 75, 25));
+        QCOMPARE(place("btnOpen"), QRect(225, 85, 75, 25));
+        QCOMPARE(place("btnDelete"), QRect(306, 85, 75, 25));
+        QCOMPARE(place("sBitBtn1"), QRect(494, 85, 131, 25));
+        QCOMPARE(place("pnlRight").width(), 145);
+        QCOMPARE(place("pnlRight").right(), 632);
+        QCOMPARE(place("btnNewGrp"), QRect(22, 30, 91, 25));
+        QCOMPARE(place("btnSetGrp"), QRect(22, 69, 91, 25));
+        QCOMPARE(place("cbbGrp").topLeft(), QPoint(6, 117));
+        QCOMPARE(place("cbbGrp").width(), 131);
+        QCOMPARE(place("btnEditGrp"), QRect(22, 160, 91, 25));
+        QCOMPARE(place("btnDeleteGrp"), QRect(22, 199, 91, 25));
+        QCOMPARE(place("stat1").height(), 19);
+    }
+
+    // Tab runs through the top panel (the buttons, the banner, the link button),
+    // the list, then the group panel.
+    void tabOrder()
+    {
+        ManagerFixture f(SmallCatalogue());
+        f.form->SetBanner(new QLineEdit);
+        f.form->SetLinkButton(new QPushButton(QStringLiteral("link")));
+        f.select("127.0.0.1"); // every button enabled
+        f.idle();
+        f.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+        f.form->btnConnect->setFocus();
+        QStringList order;
+        for (int i = 0; i < 13; ++i) {
+            QWidget *focus = QApplication::focusWidget();
+            QVERIFY(focus);
+            order << focus->objectName();
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        QCOMPARE(order, (QStringList{"btnConnect", "btnOpen", "btnAdd", "btnDelete", "WebBrowser1", "sBitBtn1", "lvSvr",
+                                     "btnNewGrp", "btnSetGrp", "cbbGrp", "btnEditGrp", "btnDeleteGrp", "btnConnect"}));
+    }
+
+    // Of two group names that differ only in letter case, renaming one leaves
+    // the other's entry.
+    void renameTellsNamesApartByCase()
+    {
+        ManagerFixture f(QByteArray("[MISC]\nMaxGroupID=2\nMaxServerId=2\n[GroupItem1]\nGroupName=Web\n"
+                                    "[GroupItem2]\nGroupName=web\n"
+                                    "[ServerItem1]\nGroupId=1\nServer=127.0.0.1\n[ServerItem2]\nGroupId=2\nServer=127.0.0.2\n"));
+        QCOMPARE(f.comboEntries(), (QStringList{"Web", "web"}));
+        f.select("web");
+        QCOMPARE(f.form->cbbGrp->currentIndex(), 1); // the entry spelt as the row
+        {
+            ModalAnswer answer(typeGroupName("Ops"));
+            f.form->actRenameGrp->trigger();
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(f.comboEntries(), (QStringList{"Web", "Ops"}));
+        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
+        QCOMPARE(GetGroup(2).GroupName, QStringLiteral("Ops"));
+        QCOMPARE(GetGroup(1).GroupName, QStringLiteral("Web"));
+
     }
 
     void rightButtonNeverReachesTheBanner()

@@ -1,27 +1,31 @@
 #pragma once
 
-#include "StatusRow.h"
+#include "PingTarget.h"
+#include "PingThread.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
-// A stand-in for the manager's server row: it records what the poller writes.
-class TestRow : public StatusRow {
+// A stand-in for the manager's server row: a poller bound to it probes its
+// address, and it shows the status words its pollers report, recording each
+// change, as the manager's row does.
+class TestRow : public PingTarget {
 public:
-    explicit TestRow(QString address, unsigned short port = 3389, bool statusColumn = true)
-        : address_(std::move(address)), port_(port), statusColumn_(statusColumn)
-    {
-    }
+    explicit TestRow(QString address, unsigned short port = 3389) : address_(std::move(address)), port_(port) {}
 
     QString address() const override { return address_; }
     unsigned short port() const override { return port_; }
-    bool hasStatusColumn() const override { return statusColumn_; }
-    QString status() const override { return status_; }
-    void setStatus(const QString &text) override
+    QString status() const { return status_; }
+
+    // Binds the poller to this row and shows what it reports.
+    void bind(TPingThread *poller)
     {
-        status_ = text;
-        ++writes;
-        history.append(text);
+        poller->setListItem(this);
+        QObject::connect(poller, &TPingThread::statusReported, poller, [this, poller](HostStatus status) {
+            if (poller->ListItem() == this)
+                show(TPingThread::StatusText(status));
+        });
     }
 
     void setAddress(const QString &address) { address_ = address; }
@@ -31,8 +35,16 @@ public:
     QStringList history;
 
 private:
+    void show(const QString &text)
+    {
+        if (text == status_)
+            return;
+        status_ = text;
+        ++writes;
+        history.append(text);
+    }
+
     QString address_;
     unsigned short port_;
-    bool statusColumn_;
     QString status_;
 };

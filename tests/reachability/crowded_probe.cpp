@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
         rows.push_back(std::make_unique<TestRow>(QString::fromLatin1(host), 3389));
         auto *poller = new TPingThread(true, engine.get(), engine.get());
         poller->setTiming(PingEngine::Timing{200ms, 600ms});
-        poller->setListItem(rows.back().get());
+        rows.back()->bind(poller);
         poller->Resume();
     }
 

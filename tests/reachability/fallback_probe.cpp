@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     std::array<TPingThread *, 4> pollers{};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         pollers[i] = new TPingThread(true, &engine, &engine);
-        pollers[i]->setListItem(rows[i].get());
+        rows[i]->bind(pollers[i]);
         pollers[i]->Resume();
     }
     QElapsedTimer clock;

@@ -122,7 +122,7 @@ private slots:
         TestRow row(address, portNumber);
         auto *poller = new TPingThread(true, engine.get(), this);
         poller->setTiming(Fast);
-        poller->setListItem(&row);
+        row.bind(poller);
         poller->Resume();
         QTRY_COMPARE_WITH_TIMEOUT(row.status(), status, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
@@ -190,7 +190,7 @@ private slots:
         for (const auto &row : rows) {
             auto *poller = new TPingThread(true, &chosen, &chosen);
             poller->setTiming(Fast);
-            poller->setListItem(row.get());
+            row->bind(poller);
             poller->Resume();
         }
         for (const auto &row : rows)

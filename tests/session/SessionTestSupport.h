@@ -1,7 +1,6 @@
 #pragma once
 
 #include "ClientForm.h"
-#include "ClientOwner.h"
 #include "RdpTestServer.h"
 
 #include <QDir>
@@ -12,13 +11,17 @@
 #include <functional>
 
 // Stands in for the manager: keeps the list of open session windows.
-class FakeOwner : public QWidget, public TClientOwner {
+class FakeOwner : public QWidget {
 public:
     QList<TfrmClient *> open;
     int removeCalls = 0;
 
-    void AddOpenClnt(TfrmClient *aFrmClnt) override { open.append(aFrmClnt); }
-    void RemoveOpenClnt(TfrmClient *aFrmClnt) override
+    void AddOpenClnt(TfrmClient *aFrmClnt)
+    {
+        open.append(aFrmClnt);
+        QObject::connect(aFrmClnt, &TfrmClient::finished, this, [this](TfrmClient *window) { RemoveOpenClnt(window); });
+    }
+    void RemoveOpenClnt(TfrmClient *aFrmClnt)
     {
         ++removeCalls;
         open.removeOne(aFrmClnt);
