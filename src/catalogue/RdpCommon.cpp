@@ -3,9 +3,9 @@
 #include "AppError.h"
 #include "Encrypt.h"
 #include "IniFile.h"
+#include "ServerListLocation.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -40,7 +40,7 @@ QString defaultIniFileName()
     const QString dir = QCoreApplication::instance()
         ? QCoreApplication::applicationDirPath()
         : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
-    return QDir(dir).filePath(QStringLiteral("SvrList.ini"));
+    return DefaultServerListFile(dir);
 }
 
 // The ids n in 0..maxId for which the file has a section named prefix + n, ascending
@@ -135,6 +135,11 @@ IniFile &GetIniFile()
     if (!SvrIniFile)
         SvrIniFile = std::make_unique<IniFile>(iniFileOverride.isEmpty() ? defaultIniFileName() : iniFileOverride);
     return *SvrIniFile;
+}
+
+QString ServerListFilePath()
+{
+    return GetIniFile().fileName();
 }
 
 void ReleaseCatalogue()

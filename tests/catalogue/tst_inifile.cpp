@@ -141,7 +141,7 @@ private slots:
         IniDocument doc;
         doc.writeString("MISC", "MaxGroupID", "1");
         doc.writeString("GroupItem1", "GroupName", "g");
-        QCOMPARE(doc.toBytes(), QByteArray("[MISC]\nMaxGroupID=1\n\n[GroupItem1]\nGroupName=g\n"));
+        QCOMPARE(doc.toBytes(), NewFileBytes("[MISC]\r\nMaxGroupID=1\r\n\r\n[GroupItem1]\r\nGroupName=g\r\n"));
     }
 
     void erasingRevealsALaterSectionOfTheSameName()
@@ -203,13 +203,14 @@ private slots:
         QVERIFY(doc.toBytes().startsWith("\xEF\xBB\xBF[S]"));
     }
 
-    void newFileIsPrivateAndUtf8()
+    // A new file is in the form the Windows profile functions read as Unicode.
+    void newFileIsPrivateAndUtf16()
     {
         TempCatalogue dir;
         IniFile file(dir.path());
         QCOMPARE(file.current().sectionNames(), QStringList());
         file.update([](IniDocument &doc) { doc.writeString("S", "k", QStringLiteral("中文")); });
-        QCOMPARE(dir.read(), QByteArray("[S]\nk=\xE4\xB8\xAD\xE6\x96\x87\n"));
+        QCOMPARE(dir.read(), NewFileBytes(QStringLiteral("[S]\r\nk=中文\r\n")));
         QCOMPARE(modeOf(dir.path()), 0600u);
         // No temporary file is left behind.
         QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
@@ -246,15 +247,17 @@ private slots:
         QTest::addColumn<bool>("readOnlyFolder");
         QTest::addColumn<bool>("readOnlyFile");
         QTest::addColumn<bool>("unreadableFile");
-        QTest::newRow("read-only file") << false << true << false;
-        QTest::newRow("read-only folder") << true << false << false;
-        QTest::newRow("unreadable file") << false << false << true;
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("read-only file") << false << true << false << QStringLiteral("文件为只读");
+        QTest::newRow("read-only folder") << true << false << false << QStringLiteral("文件所在的文件夹为只读");
+        QTest::newRow("unreadable file") << false << false << true << QStringLiteral("没有访问权限");
     }
     void refusedWritesLeaveTheFileAsItWas()
     {
         QFETCH(bool, readOnlyFolder);
         QFETCH(bool, readOnlyFile);
         QFETCH(bool, unreadableFile);
+        QFETCH(QString, cause);
         TempCatalogue dir;
         dir.write("[A]\nk=1\n");
         if (unreadableFile) {
@@ -271,7 +274,7 @@ private slots:
             file.update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
             QFAIL("the write was not refused");
         } catch (const AppError &error) {
-            QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir.path());
+            QCOMPARE(error.message(), QStringLiteral("Unable to write to %1\n原因：%2。").arg(dir.path(), cause));
         }
         QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner));

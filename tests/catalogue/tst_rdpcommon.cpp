@@ -56,11 +56,12 @@ private slots:
         PSvrItem server = AddSvrItem(settings("127.0.0.1"), -1, QStringLiteral("desc"));
         QCOMPARE(server->Id, 1);
         QCOMPARE(server->Group, (TSvrGroup{-1, QStringLiteral("未分组")}));
-        QCOMPARE(QString::fromUtf8(dir->read()),
-                 QStringLiteral("[GroupItem1]\nGroupName=生产\n\n[MISC]\nMaxGroupID=1\nMaxServerId=1\n\n"
-                                "[ServerItem1]\nGroupId=-1\nDescription=desc\nServer=127.0.0.1\nPort=3389\n"
-                                "Domain=\nUser=admin\nPassword=2EB4\nWidth=1024\nHeight=768\nFullScreen=0\n"
-                                "ColorDeepth=24\n"));
+        QCOMPARE(dir->read(),
+                 NewFileBytes(QStringLiteral(
+                     "[GroupItem1]\r\nGroupName=生产\r\n\r\n[MISC]\r\nMaxGroupID=1\r\nMaxServerId=1\r\n\r\n"
+                     "[ServerItem1]\r\nGroupId=-1\r\nDescription=desc\r\nServer=127.0.0.1\r\nPort=3389\r\n"
+                     "Domain=\r\nUser=admin\r\nPassword=2EB4\r\nWidth=1024\r\nHeight=768\r\nFullScreen=0\r\n"
+                     "ColorDeepth=24\r\n")));
     }
 
     void windowsFilesLoad_data()
@@ -324,7 +325,7 @@ private slots:
                 operation();
                 QFAIL(name);
             } catch (const AppError &error) {
-                QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir->path());
+                QCOMPARE(error.message(), QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(dir->path()));
             }
             QVERIFY2(DumpCatalogue() == before, name);
         }
