@@ -174,6 +174,7 @@ void IniDocument::indexSection(int index, const QString &name)
     if (!section.hasHeader || section.erased)
         return;
     const QString key = name.toLower();
+    lastValid_ = false;
     if (index_.contains(key)) {
         hasDuplicates_ = true;
         section.shadowed = true;
@@ -203,8 +204,14 @@ const QByteArray &IniDocument::toBytes() const
 
 const IniDocument::Section *IniDocument::findSection(const QString &name) const
 {
-    const auto it = index_.constFind(name.toLower());
-    return it == index_.constEnd() ? nullptr : &sections_[*it];
+    // A server's keys are read one after another from the same section.
+    if (!lastValid_ || name != lastName_) {
+        const auto it = index_.constFind(name.toLower());
+        lastValid_ = true;
+        lastName_ = name;
+        lastIndex_ = it == index_.constEnd() ? -1 : *it;
+    }
+    return lastIndex_ < 0 ? nullptr : &sections_[lastIndex_];
 }
 
 IniDocument::Section *IniDocument::findSection(const QString &name)
@@ -239,7 +246,7 @@ QStringList IniDocument::sectionNames() const
     return names;
 }
 
-std::optional<QString> IniDocument::value(const QString &section, const QString &key) const
+std::optional<QStringView> IniDocument::valueView(const QString &section, const QString &key) const
 {
     const Section *s = findSection(section);
     if (!s)
@@ -247,7 +254,13 @@ std::optional<QString> IniDocument::value(const QString &section, const QString 
     const KeyLine found = findKey(*s, key);
     if (found.from < 0)
         return std::nullopt;
-    return readValue(found.line.mid(found.line.indexOf(u'=') + 1)).toString();
+    return readValue(found.line.mid(found.line.indexOf(u'=') + 1));
+}
+
+std::optional<QString> IniDocument::value(const QString &section, const QString &key) const
+{
+    const auto view = valueView(section, key);
+    return view ? std::optional<QString>(view->toString()) : std::nullopt;
 }
 
 QString IniDocument::readString(const QString &section, const QString &key, const QString &fallback) const
@@ -257,7 +270,7 @@ QString IniDocument::readString(const QString &section, const QString &key, cons
 
 int IniDocument::readInteger(const QString &section, const QString &key, int fallback) const
 {
-    const auto text = value(section, key);
+    const auto text = valueView(section, key);
     if (!text)
         return fallback;
     return ParseIniInteger(*text).value_or(fallback);
@@ -389,6 +402,7 @@ void IniDocument::eraseSection(const QString &name)
         return;
     sections_[*it].erased = true;
     index_.erase(it);
+    lastValid_ = false;
     modified_ = true;
     writtenValid_ = false;
     // A later section of the same name, if any, now counts.

@@ -73,6 +73,8 @@ private:
         QStringView key;
     };
 
+    // The value's text where it stands in the section; valid until the next change.
+    std::optional<QStringView> valueView(const QString &section, const QString &key) const;
     static Section makeSection(QStringView text, QByteArrayView bytes, bool hasHeader);
     const Section *findSection(const QString &name) const;
     Section *findSection(const QString &name);
@@ -91,6 +93,9 @@ private:
 
     std::vector<Section> sections_;
     QHash<QString, int> index_; // lower-cased name -> first live section of that name
+    mutable QString lastName_;  // the name last looked up, as given, and its section (-1: none)
+    mutable int lastIndex_ = -1;
+    mutable bool lastValid_ = false;
     QByteArray mark_;           // the byte-order mark, as the file had it
     IniEncoding encoding_ = NewFileEncoding;
     QString newline_ = QStringLiteral("\r\n");

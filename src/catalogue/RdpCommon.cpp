@@ -6,6 +6,7 @@
 #include "ServerListLocation.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -98,7 +99,19 @@ void writeSvrKeys(IniDocument &doc, const TSvrItem &item)
     doc.writeInteger(section, QStringLiteral("ColorDeepth"), s.ColorDepth);
 }
 
-std::unique_ptr<TSvrItem> readSvrItem(const IniDocument &doc, int id)
+// The name of each loaded group by its id, the first group of an id winning as in GetGroup.
+using GroupNames = QHash<int, QString>;
+
+GroupNames groupNames()
+{
+    GroupNames names;
+    for (const auto &group : GetSvrGroups())
+        if (!names.contains(group->GroupId))
+            names.insert(group->GroupId, group->GroupName);
+    return names;
+}
+
+std::unique_ptr<TSvrItem> readSvrItem(const IniDocument &doc, int id, const GroupNames &groups)
 {
     const QString section = serverSection(id);
     auto item = std::make_unique<TSvrItem>();
@@ -119,7 +132,8 @@ std::unique_ptr<TSvrItem> readSvrItem(const IniDocument &doc, int id)
         undecodablePasswords.append(QStringLiteral("%1 (%2)").arg(s.Server, section));
     }
     item->Group.GroupId = doc.readInteger(section, kGroupId, UngroupedId);
-    item->Group.GroupName = GetGroup(item->Group.GroupId).GroupName;
+    const auto group = groups.constFind(item->Group.GroupId);
+    item->Group.GroupName = group == groups.constEnd() ? UngroupedName() : *group;
     return item;
 }
 
@@ -174,8 +188,9 @@ void LoadServers()
         SvrList = std::make_unique<TSvrList>();
     const IniDocument &doc = GetIniFile().current();
     MaxServerId = doc.readInteger(kMisc, kMaxServerId, 0);
+    const GroupNames groups = groupNames();
     for (int id : sectionIds(doc, kServerPrefix, MaxServerId))
-        SvrList->Add(readSvrItem(doc, id));
+        SvrList->Add(readSvrItem(doc, id, groups));
 }
 
 TSvrGroups &GetSvrGroups()
