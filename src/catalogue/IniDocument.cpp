@@ -84,19 +84,6 @@ private:
     int index_ = -1;
 };
 
-// The end of the byte line that starts at `from`: the offset of its '\n' unit, or the end.
-qsizetype byteLineEnd(QByteArrayView bytes, qsizetype from, int unit)
-{
-    if (unit == 1) {
-        const qsizetype end = bytes.indexOf('\n', from);
-        return end < 0 ? bytes.size() : end;
-    }
-    for (qsizetype at = from; at + 1 < bytes.size(); at += 2)
-        if (bytes[at] == '\n' && bytes[at + 1] == 0)
-            return at;
-    return bytes.size();
-}
-
 } // namespace
 
 IniDocument::IniDocument() : mark_(IniByteOrderMark(NewFileEncoding)) {}
@@ -160,7 +147,7 @@ IniDocument IniDocument::fromBytes(const QByteArray &bytes)
             bytesFrom = byteLine;
             sectionHasHeader = true;
         }
-        byteLine = std::min(byteLineEnd(body, byteLine, unit) + unit, body.size());
+        byteLine = std::min(IniLineEnd(body, byteLine, unit) + unit, body.size());
     }
     doc.sections_.push_back(makeSection(text.mid(textFrom), body.sliced(bytesFrom), sectionHasHeader));
     for (int i = 0; i < int(doc.sections_.size()); ++i)
@@ -291,9 +278,9 @@ std::pair<qsizetype, qsizetype> IniDocument::byteLine(const Section &section, in
     const int unit = IniUnitSize(encoding_);
     qsizetype from = 0;
     for (int i = 0; i < index && from < section.bytes.size(); ++i)
-        from = byteLineEnd(section.bytes, from, unit) + unit;
+        from = IniLineEnd(section.bytes, from, unit) + unit;
     from = std::min(from, section.bytes.size());
-    return {from, byteLineEnd(section.bytes, from, unit)};
+    return {from, IniLineEnd(section.bytes, from, unit)};
 }
 
 void IniDocument::replaceLine(Section &section, int index, qsizetype from, qsizetype length, const QString &content)

@@ -61,17 +61,48 @@ int unlikeliness(QChar c)
     const char16_t u = c.unicode();
     if (u < 0x100 || c.isSurrogate() || gb2312Characters().test(u))
         return 0;
-    if ((u >= 0x3400 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF))
+    const bool otherHanzi = (u >= 0x3400 && u <= 0x9FFF) || (u >= 0xF900 && u <= 0xFAFF);
+    const bool hangul = u >= 0xAC00 && u <= 0xD7A3;
+    const bool combiningMark = u >= 0x0300 && u <= 0x036F;
+    if (otherHanzi || hangul || combiningMark)
         return 1;
     return 2;
 }
 
-int unlikeliness(const QString &text)
+int unlikeliness(QStringView text)
 {
     int sum = 0;
     for (QChar c : text)
         sum += unlikeliness(c);
     return sum;
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char b) { return static_cast<unsigned char>(b) < 0x80; });
+}
+
+QStringDecoder decoderFor(IniEncoding encoding)
+{
+    switch (encoding) {
+    case IniEncoding::Utf16LeBom:
+        return QStringDecoder(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
+    case IniEncoding::Gb18030:
+        return QStringDecoder(kGb18030, QStringConverter::Flag::Stateless);
+    case IniEncoding::Utf8Bom:
+    case IniEncoding::Utf8:
+        break;
+    }
+    return QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+}
+
+QString decode(QStringDecoder &decoder, QByteArrayView bytes, bool *clean)
+{
+    decoder.resetState();
+    QString text = decoder.decode(bytes);
+    if (clean)
+        *clean = !decoder.hasError();
+    return text;
 }
 
 // The lines of the file that hold non-ASCII bytes, up to the sample size.
@@ -115,23 +146,8 @@ IniEncoding DetectIniEncoding(QByteArrayView bytes)
 
 QString DecodeIniBytes(QByteArrayView bytes, IniEncoding encoding, bool *clean)
 {
-    std::optional<QStringDecoder> decoder;
-    switch (encoding) {
-    case IniEncoding::Utf16LeBom:
-        decoder.emplace(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
-        break;
-    case IniEncoding::Gb18030:
-        decoder.emplace(kGb18030, QStringConverter::Flag::Stateless);
-        break;
-    case IniEncoding::Utf8Bom:
-    case IniEncoding::Utf8:
-        decoder.emplace(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        break;
-    }
-    QString text = decoder->decode(bytes);
-    if (clean)
-        *clean = !decoder->hasError();
-    return text;
+    QStringDecoder decoder = decoderFor(encoding);
+    return decode(decoder, bytes, clean);
 }
 
 DecodedText DecodeIniText(const QByteArray &bytes)
@@ -139,37 +155,55 @@ DecodedText DecodeIniText(const QByteArray &bytes)
     DecodedText result;
     result.encoding = DetectIniEncoding(bytes);
     const QByteArrayView body = QByteArrayView(bytes).sliced(IniByteOrderMark(result.encoding).size());
+    const int unit = IniUnitSize(result.encoding);
+    QStringDecoder decoder = decoderFor(result.encoding);
     bool clean = false;
-    result.text = DecodeIniBytes(body, result.encoding, &clean);
-    if (clean)
+    result.text = decode(decoder, body, &clean);
+    // The common case: every byte valid, every character plausible.
+    if (clean && (unit == 2 || unlikeliness(result.text) == 0))
         return result;
 
-    // Some bytes are not valid: decode line by line, so that they cost no more
-    // than their own line and each line stays one line.
+    // Line by line, so that invalid bytes cost no more than their own line and each
+    // line stays one line; in an 8-bit file, a line reads in the other 8-bit
+    // encoding where that gives the more plausible text (two versions of the
+    // program writing one file, each in its own encoding).
+    QStringDecoder other = decoderFor(otherEightBit(result.encoding));
     result.text.clear();
-    const int unit = IniUnitSize(result.encoding);
     qsizetype from = 0;
     while (from < body.size()) {
-        qsizetype end = from;
-        while (end + unit <= body.size() && !(body[end] == '\n' && (unit == 1 || body[end + 1] == 0)))
-            end += unit;
-        if (end + unit > body.size())
-            end = body.size();
+        const qsizetype end = IniLineEnd(body, from, unit);
         const QByteArrayView line = body.sliced(from, end - from);
-        bool lineClean = false;
-        QString text = DecodeIniBytes(line, result.encoding, &lineClean);
-        if (!lineClean && unit == 1) {
-            const IniEncoding other = otherEightBit(result.encoding);
-            QString alternative = DecodeIniBytes(line, other, &lineClean);
-            if (lineClean)
-                text = std::move(alternative);
+        if (unit == 1 && isAscii(line)) {
+            result.text += QLatin1StringView(line);
+        } else {
+            QString text = decode(decoder, line, nullptr);
+            if (unit == 1) {
+                const int cost = unlikeliness(text);
+                if (cost > 0) {
+                    QString alternative = decode(other, line, nullptr);
+                    if (unlikeliness(alternative) < cost)
+                        text = std::move(alternative);
+                }
+            }
+            result.text += text;
         }
-        result.text += text;
         if (end < body.size())
             result.text += u'\n';
         from = end + unit;
     }
     return result;
+}
+
+qsizetype IniLineEnd(QByteArrayView bytes, qsizetype from, int unitSize)
+{
+    if (unitSize == 1) {
+        const qsizetype end = bytes.indexOf('\n', from);
+        return end < 0 ? bytes.size() : end;
+    }
+    for (qsizetype at = from; at + 1 < bytes.size(); at += 2)
+        if (bytes[at] == '\n' && bytes[at + 1] == 0)
+            return at;
+    return bytes.size();
 }
 
 QByteArray IniByteOrderMark(IniEncoding encoding)

@@ -34,3 +34,6 @@ QByteArray IniByteOrderMark(IniEncoding encoding);
 QByteArray EncodeIniBody(const QString &text, IniEncoding encoding);
 // Bytes per code unit: 2 for UTF-16, else 1.
 inline int IniUnitSize(IniEncoding encoding) { return encoding == IniEncoding::Utf16LeBom ? 2 : 1; }
+// The end of the line of encoded text that starts at `from`: the offset of its
+// '\n' code unit, or the end of the bytes.
+qsizetype IniLineEnd(QByteArrayView bytes, qsizetype from, int unitSize);

@@ -1,5 +1,6 @@
 #include "AppError.h"
 #include "IniDocument.h"
+#include "IniEncoding.h"
 #include "IniFile.h"
 #include "IniValue.h"
 #include "TempCatalogue.h"
@@ -204,6 +205,156 @@ private slots:
     }
 
     // A new file is in the form the Windows profile functions read as Unicode.
+    // One pair of matching quotes around a value is dropped, as Windows reads it.
+    void quotedValues_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("double") << "k=\"host.example\"" << "host.example";
+        QTest::newRow("single") << "k='3389'" << "3389";
+        QTest::newRow("blanks outside") << "k =  \"a\"  " << "a";
+        QTest::newRow("blanks inside kept") << "k=\" a b \"" << " a b ";
+        QTest::newRow("empty quotes") << "k=\"\"" << "";
+        QTest::newRow("one pair only") << "k=\"\"x\"\"" << "\"x\"";
+        QTest::newRow("unmatched") << "k=\"admin" << "\"admin";
+        QTest::newRow("mismatched") << "k=\"800'" << "\"800'";
+        QTest::newRow("lone quote") << "k=\"" << "\"";
+        QTest::newRow("inner quotes") << "k=a \"b\" c" << "a \"b\" c";
+    }
+    void quotedValues()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
+        const auto doc = IniDocument::fromBytes(("[S]\r\n" + line + "\r\n").toUtf8());
+        QCOMPARE(doc.readString("S", "k", "missing"), expected);
+    }
+
+    // A value that would not read back as it is gets quotes of its own.
+    void everyValueReadsBackAsWritten_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("plain") << "a b" << "a b";
+        QTest::newRow("quoted") << "\"x\"" << "\"\"x\"\"";
+        QTest::newRow("single quoted") << "'x'" << "\"'x'\"";
+        QTest::newRow("leading blank") << " x" << "\" x\"";
+        QTest::newRow("trailing blank") << "x " << "\"x \"";
+        QTest::newRow("one quote") << "\"" << "\"";
+        QTest::newRow("empty") << "" << "";
+    }
+    void everyValueReadsBackAsWritten()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, stored);
+        IniDocument doc;
+        doc.writeString("S", "k", value);
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(reread.readString("S", "k", "missing"), value);
+        QCOMPARE(DecodeIniText(doc.toBytes()).text, "[S]\r\nk=" + stored + "\r\n");
+    }
+
+    // Files without a byte-order mark: UTF-8 as earlier versions wrote them, or the
+    // Windows code page, even where its bytes happen to be valid UTF-8.
+    void encodingDetected_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const auto data = [](const char *name) { return TempCatalogue::dataFile(name); };
+        QTest::newRow("gb18030 that is valid utf-8, 1")
+            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem1" << "GroupName" << "医院";
+        QTest::newRow("gb18030 that is valid utf-8, 2")
+            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem2" << "GroupName" << "证券";
+        QTest::newRow("utf-8 with a stray byte")
+            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem2" << "User" << "测试用户";
+        QTest::newRow("utf-8 with a stray byte, its own line")
+            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem1" << "Description"
+            << "主站 \uFFFD 服务器";
+        QTest::newRow("gb18030 with a stray byte")
+            << data("stray-byte-gb18030.ini") << int(IniEncoding::Gb18030) << "GroupItem1" << "GroupName"
+            << "生产服务器";
+        QTest::newRow("utf-8 section in a gb18030 file")
+            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem3" << "User" << "运维";
+        QTest::newRow("gb18030 around it")
+            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem2" << "User" << "测试用户";
+        QTest::newRow("ascii") << QByteArray("[S]\nk=v\n") << int(IniEncoding::Utf8) << "S" << "k" << "v";
+        QTest::newRow("utf-8 latin letters")
+            << QByteArray("[S]\nk=p\xC3\xA4sswo\xCC\x88rd\n") << int(IniEncoding::Utf8) << "S" << "k"
+            << QString::fromUtf8("p\xC3\xA4sswo\xCC\x88rd");
+        QTest::newRow("utf-8 traditional hanzi")
+            << QString("[S]\nk=臺灣資料庫伺服器\n").toUtf8() << int(IniEncoding::Utf8) << "S" << "k" << "臺灣資料庫伺服器";
+        QTest::newRow("utf-8 hanzi and emoji")
+            << QString("[S]\nk=机房😀\n").toUtf8() << int(IniEncoding::Utf8) << "S" << "k" << "机房😀";
+        QTest::newRow("utf-8 with a mark")
+            << QByteArray("\xEF\xBB\xBF[S]\nk=\xE4\xB8\xAD\n") << int(IniEncoding::Utf8Bom) << "S" << "k" << "中";
+    }
+    void encodingDetected()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, encoding);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const auto doc = IniDocument::fromBytes(bytes);
+        QCOMPARE(int(doc.encoding()), encoding);
+        QCOMPARE(doc.readString(section, key, "missing"), expected);
+        QCOMPARE(doc.toBytes(), bytes);
+    }
+
+    // A change rewrites the bytes of its own line only; every other byte stays,
+    // undecodable ones and lines in another encoding included.
+    void untouchedBytesStay_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("oldLine");
+        for (const char *file : {"SvrList-gb18030.ini", "SvrList-utf16le-bom.ini", "SvrList-utf8.ini",
+                                 "gb18030-valid-utf8.ini", "stray-byte-utf8.ini", "stray-byte-gb18030.ini",
+                                 "mixed-gb18030-utf8.ini", "quoted.ini"}) {
+            const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile(file));
+            const QString name = doc.readString("GroupItem1", "GroupName", {});
+            const QString line = QStringLiteral("GroupName=") + (file == QLatin1String("quoted.ini") ? '"' + name + '"' : name);
+            QTest::newRow(file) << file << line;
+        }
+    }
+    void untouchedBytesStay()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, oldLine);
+        const QByteArray original = TempCatalogue::dataFile(file);
+        auto doc = IniDocument::fromBytes(original);
+        const IniEncoding encoding = doc.encoding();
+        const QByteArray oldBytes = EncodeIniBody(oldLine + "\r\n", encoding);
+        QCOMPARE(original.count(oldBytes), 1);
+        QByteArray expected = original;
+        expected.replace(oldBytes, EncodeIniBody(QStringLiteral("GroupName=改名😀\r\n"), encoding));
+
+        doc.writeString("groupitem1", "groupname", QStringLiteral("改名😀"));
+        QCOMPARE(doc.toBytes(), expected);
+        // A new section goes after every byte of the file.
+        doc.writeString("GroupItem9", "GroupName", QStringLiteral("新"));
+        QVERIFY(doc.toBytes().startsWith(expected));
+        QCOMPARE(IniDocument::fromBytes(doc.toBytes()).readString("GroupItem9", "GroupName", {}), QStringLiteral("新"));
+        // Erasing a section takes its bytes and nothing else; the blank line that set it off stays.
+        doc.eraseSection("GroupItem9");
+        QCOMPARE(doc.toBytes(), expected + EncodeIniBody(QStringLiteral("\r\n"), encoding));
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(int(reread.encoding()), int(encoding));
+        QCOMPARE(reread.readString("GroupItem1", "GroupName", {}), QStringLiteral("改名😀"));
+    }
+
+    // Windows reads the first section of a name, even one without keys.
+    void duplicateSectionsReadTheFirst()
+    {
+        const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile("duplicate-sections.ini"));
+        QCOMPARE(doc.sectionNames(), (QStringList{"MISC", "ServerItem3"}));
+        QVERIFY(!doc.hasSection("ServerItem2"));
+        QCOMPARE(doc.readString("ServerItem2", "Server", "none"), QStringLiteral("none"));
+        QCOMPARE(doc.readString("ServerItem3", "Server", {}), QStringLiteral("127.0.0.28"));
+        QCOMPARE(doc.readString("ServerItem3", "User", "none"), QStringLiteral("none"));
+    }
+
     void newFileIsPrivateAndUtf16()
     {
         TempCatalogue dir;
