@@ -6,8 +6,12 @@
 #include "TempCatalogue.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -433,6 +437,206 @@ private slots:
         QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
         // The handle reads the file as it is, not the refused change.
         QCOMPARE(file.current().readInteger("A", "k", 0), 1);
+    }
+
+    // A symbolic link stays a link; the change reaches the file it names.
+    void writesThroughSymbolicLinks_data()
+    {
+        QTest::addColumn<QStringList>("links"); // each names the next; the last names the file
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("relative link") << QStringList{"real/SvrList.ini"} << true;
+        QTest::newRow("chain of links") << QStringList{"second.ini", "real/SvrList.ini"} << true;
+        QTest::newRow("absolute link") << QStringList{"@/real/SvrList.ini"} << true;
+        QTest::newRow("link to no file yet") << QStringList{"real/new.ini"} << false;
+    }
+    void writesThroughSymbolicLinks()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(bool, targetExists);
+        TempCatalogue dir;
+        QVERIFY(QDir(dir.folder()).mkdir("real"));
+        QString link = dir.path();
+        for (QString next : links) {
+            next.replace('@', dir.folder());
+            QVERIFY(::symlink(QFile::encodeName(next).constData(), QFile::encodeName(link).constData()) == 0);
+            link = QDir(dir.folder()).absoluteFilePath(next);
+        }
+        const QString target = link;
+        if (targetExists) {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[A]\r\nk=1\r\n");
+        }
+        IniFile file(dir.path());
+        file.update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+        QVERIFY(QFileInfo(dir.path()).isSymLink());
+        QFile written(target);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(IniDocument::fromBytes(written.readAll()).readInteger("A", "k", 0), 2);
+        QCOMPARE(file.current().readInteger("A", "k", 0), 2);
+        // No temporary file is left beside the link or the file.
+        QCOMPARE(QDir(dir.folder() + "/real").entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(target).fileName()});
+    }
+
+    // Written by root, the user's file stays the user's, with its group and mode.
+    void ownerGroupAndModeStay()
+    {
+        if (::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        TempCatalogue dir;
+        dir.write("[A]\r\nk=1\r\n");
+        const QByteArray path = QFile::encodeName(dir.path());
+        QVERIFY(::chown(path.constData(), 65534, 65534) == 0);
+        QVERIFY(::chmod(path.constData(), 0640) == 0);
+        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+        struct stat st {};
+        QVERIFY(::stat(path.constData(), &st) == 0);
+        QCOMPARE(st.st_uid, uid_t(65534));
+        QCOMPARE(st.st_gid, gid_t(65534));
+        QCOMPARE(unsigned(st.st_mode & 07777), 0640u);
+        QCOMPARE(IniDocument::fromBytes(dir.read()).readInteger("A", "k", 0), 2);
+    }
+
+    // Something other than a file in the file's place is refused at once, neither
+    // waited on (a pipe) nor read without end (a device).
+    void nonRegularFilesRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("pipe") << "pipe";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("device") << "device";
+    }
+    void nonRegularFilesRefused()
+    {
+        QFETCH(QString, kind);
+        TempCatalogue dir;
+        const QByteArray path = QFile::encodeName(dir.path());
+        if (kind == "pipe")
+            QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        else if (kind == "folder")
+            QVERIFY(QDir().mkdir(dir.path()));
+        else
+            QVERIFY(::symlink("/dev/zero", path.constData()) == 0);
+        const QString cause = QStringLiteral("\n原因：它不是普通文件，而是文件夹、管道或设备。");
+        IniFile file(dir.path());
+        try {
+            file.current();
+            QFAIL("the file was read");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(), QStringLiteral("无法读取服务器列表文件 ") + dir.path() + cause);
+        }
+        try {
+            file.update([](IniDocument &doc) { doc.writeString("A", "k", "1"); });
+            QFAIL("the file was written");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir.path() + cause);
+        }
+    }
+
+    // A file that cannot be read is reported, never taken for an empty catalogue.
+    void unreadableFileIsReported()
+    {
+        TempCatalogue dir;
+        dir.write("[MISC]\r\nMaxGroupID=1\r\n[GroupItem1]\r\nGroupName=g\r\n");
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::WriteOwner));
+        const QString expected = QStringLiteral("无法读取服务器列表文件 %1\n原因：没有访问权限。").arg(dir.path());
+        if (::geteuid() != 0) {
+            QVERIFY_THROWS_EXCEPTION(AppError, IniFile(dir.path()).current());
+            try {
+                IniFile(dir.path()).current();
+            } catch (const AppError &error) {
+                QCOMPARE(error.message(), expected);
+            }
+            return;
+        }
+        // Root reads every file: the program runs as an ordinary user instead.
+        QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                        QFile::ReadOther | QFile::ExeOther));
+        QProcess writer;
+        writer.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(BRENNIC_CATALOGUE_WRITER),
+                                 "add", dir.path(), "t", "1"});
+        if (!writer.waitForStarted(5000))
+            QSKIP("setpriv is not installed");
+        QVERIFY(writer.waitForFinished(30000));
+        QCOMPARE(writer.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(writer.readAllStandardError()).trimmed(), expected);
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(dir.read().endsWith("GroupName=g\r\n"));
+    }
+
+    // Another process that holds the lock for more than 5 s makes the change fail, and says so.
+    void lockHeldTooLongIsACause()
+    {
+        TempCatalogue dir;
+        dir.write("[A]\r\nk=1\r\n");
+        const int held = ::open(QFile::encodeName(dir.folder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(held >= 0);
+        QVERIFY(::flock(held, LOCK_EX) == 0);
+        QElapsedTimer waited;
+        waited.start();
+        try {
+            IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+            QFAIL("the write went past the lock");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(),
+                     QStringLiteral("Unable to write to %1\n原因：文件被另一个进程锁定已超过 5 秒。").arg(dir.path()));
+        }
+        QVERIFY(waited.elapsed() >= 5000);
+        ::close(held);
+        QCOMPARE(dir.read(), QByteArray("[A]\r\nk=1\r\n"));
+    }
+
+    // A program started while the file is being written does not inherit the temporary file.
+    void temporaryFileIsCloseOnExec()
+    {
+        TempCatalogue dir;
+        int seen = 0;
+        int closeOnExec = 0;
+        IniFile::SetBeforeReplace([&] {
+            const QStringList fds = QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+            for (const QString &fd : fds) {
+                char target[4096];
+                const ssize_t n = ::readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target);
+                if (n <= 0 || !QByteArray(target, n).contains("/.SvrList.ini."))
+                    continue;
+                ++seen;
+                closeOnExec += (::fcntl(fd.toInt(), F_GETFD) & FD_CLOEXEC) != 0;
+            }
+        });
+        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "1"); });
+        IniFile::SetBeforeReplace({});
+        QCOMPARE(seen, 1);
+        QCOMPARE(closeOnExec, 1);
+    }
+
+    // Causes that only a small or read-only file system shows, in a mount namespace of the test's own.
+    void fileSystemCauses_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("disk full") << "mount -t tmpfs -o size=64k tmpfs \"$1\" && exec \"$2\" add \"$1/SvrList.ini\" t 5000"
+                                   << "磁盘空间已满";
+        QTest::newRow("read-only file system")
+            << "mount -t tmpfs tmpfs \"$1\" && \"$2\" add \"$1/SvrList.ini\" t 1 && mount -o remount,ro \"$1\" && "
+               "exec \"$2\" add \"$1/SvrList.ini\" t 1"
+            << "文件所在的文件系统为只读";
+    }
+    void fileSystemCauses()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, cause);
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        if (QProcess::execute("unshare", {"--mount", "--propagation", "private", "true"}) != 0)
+            QSKIP("no mount namespace can be made here");
+        QTemporaryDir mountPoint;
+        QProcess writer;
+        writer.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script, "sh", mountPoint.path(),
+                                 QStringLiteral(BRENNIC_CATALOGUE_WRITER)});
+        QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(writer.readAllStandardError()).trimmed(),
+                 QStringLiteral("Unable to write to %1/SvrList.ini\n原因：%2。").arg(mountPoint.path(), cause));
     }
 
     void missingFolderIsAWriteError()
