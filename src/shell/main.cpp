@@ -4,12 +4,17 @@
 #include "ManagerHost.h"
 #include "MsgBox.h"
 #include "RdpCommon.h"
+#include "ServerListLocation.h"
+#include "ShellPages.h"
 #include "WebEngineSetup.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // The command line may choose the server list file, or ask for help.
+    if (const std::optional<int> exitCode = ApplyServerListOptions(argc, argv))
+        return *exitCode;
     PrepareWebEngine();
     QApplication app(argc, argv);
     // The main window alone ends the program; other windows are never asked to close.
@@ -17,7 +22,7 @@ int main(int argc, char *argv[])
     InstallErrorMessageBoxes();
     {
         // Created in this order, destroyed in the reverse one.
-        TFormMain FormMain;
+        TFormMain FormMain(DefaultPageShowingFile());
         const std::unique_ptr<QWidget> frmMgmt = CreateManagerWindow();
         TfrmLogon frmLogon;
         const std::unique_ptr<QWidget> frmGrpName = CreateGroupNameWindow();
