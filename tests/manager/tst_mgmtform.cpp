@@ -94,7 +94,7 @@ private slots:
         QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
         QCOMPARE(f.form->lvSvr->headerItem()->text(2), QStringLiteral("状态"));
         // The status bar tells which server list file is in use.
-        QCOMPARE(f.form->stat1->findChild<QLabel *>(QStringLiteral("stat1File"))->text(),
+        QCOMPARE(f.form->findChild<QLabel *>(QStringLiteral("stat1File"))->text(),
                  QStringLiteral("服务器列表文件：") + f.file);
     }
 
