@@ -6,6 +6,34 @@
 
 namespace {
 
+// Where a character first stands in a text from an offset, -1 if nowhere; the
+// toolkit's character scan without the general search around it.
+qsizetype find(QStringView text, char16_t c, qsizetype from = 0)
+{
+    const QStringView rest = text.sliced(from);
+    const char16_t *at = QtPrivate::qustrchr(rest, c);
+    return at == rest.utf16() + rest.size() ? -1 : qsizetype(at - text.utf16());
+}
+
+char32_t folded(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80)
+        return (u >= 'A' && u <= 'Z') ? u + ('a' - 'A') : u;
+    return QChar::toCaseFolded(char32_t(u));
+}
+
+// Whether the text begins with the name, letters compared regardless of case.
+bool startsWithName(QStringView text, QStringView name)
+{
+    if (text.size() < name.size())
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i)
+        if (folded(text[i]) != folded(name[i]))
+            return false;
+    return true;
+}
+
 QString sanitizedValue(QString value)
 {
     for (QChar &c : value)
@@ -51,7 +79,7 @@ QStringView keyOf(QStringView line)
     const QStringView trimmed = line.trimmed();
     if (trimmed.isEmpty() || trimmed.startsWith(u';'))
         return {};
-    const qsizetype eq = line.indexOf(u'=');
+    const qsizetype eq = find(line, u'=');
     return eq < 0 ? QStringView() : line.left(eq).trimmed();
 }
 
@@ -64,7 +92,7 @@ public:
         if (next_ >= text_.size())
             return false;
         from_ = next_;
-        const qsizetype end = text_.indexOf(u'\n', from_);
+        const qsizetype end = find(text_, u'\n', from_);
         length_ = (end < 0 ? text_.size() : end) - from_;
         next_ = from_ + length_ + 1;
         ++index_;
@@ -92,7 +120,7 @@ QString IniDocument::Section::name() const
 {
     if (!hasHeader)
         return {};
-    const qsizetype end = text.indexOf(u'\n');
+    const qsizetype end = find(text, u'\n');
     const QStringView header = QStringView(text).left(end < 0 ? text.size() : end).trimmed();
     const qsizetype close = header.indexOf(u']');
     return (close < 0 ? header.mid(1) : header.mid(1, close - 1)).trimmed().toString();
@@ -102,7 +130,7 @@ qsizetype IniDocument::Section::bodyStart() const
 {
     if (!hasHeader)
         return 0;
-    const qsizetype end = text.indexOf(u'\n');
+    const qsizetype end = find(text, u'\n');
     return end < 0 ? text.size() : end + 1;
 }
 
@@ -208,12 +236,25 @@ IniDocument::Section *IniDocument::findSection(const QString &name)
 
 IniDocument::KeyLine IniDocument::findKey(const Section &section, const QString &key)
 {
+    if (key.isEmpty())
+        return {};
     const int headerLines = section.hasHeader ? 1 : 0;
     LineWalk walk(section.text, section.bodyStart());
     while (walk.next()) {
-        const QStringView name = keyOf(walk.line());
-        if (!name.isEmpty() && name.compare(key, Qt::CaseInsensitive) == 0)
-            return KeyLine{walk.from(), walk.length(), walk.index() + headerLines, walk.line(), name};
+        // The key's name in any case, between blanks, then '=': the same test as
+        // keyOf, without looking for the '=' of every other line.
+        const QStringView line = walk.line();
+        qsizetype at = 0;
+        while (at < line.size() && line[at].isSpace())
+            ++at;
+        if (!startsWithName(line.sliced(at), key))
+            continue;
+        const QStringView name = line.sliced(at, key.size());
+        at += key.size();
+        while (at < line.size() && line[at].isSpace())
+            ++at;
+        if (at < line.size() && line[at] == u'=')
+            return KeyLine{walk.from(), walk.length(), walk.index() + headerLines, line, name};
     }
     return {};
 }
@@ -241,7 +282,7 @@ std::optional<QStringView> IniDocument::valueView(const QString &section, const 
     const KeyLine found = findKey(*s, key);
     if (found.from < 0)
         return std::nullopt;
-    return readValue(found.line.mid(found.line.indexOf(u'=') + 1));
+    return readValue(found.line.mid(find(found.line, u'=') + 1));
 }
 
 std::optional<QString> IniDocument::value(const QString &section, const QString &key) const
