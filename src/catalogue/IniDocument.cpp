@@ -217,6 +217,17 @@ const QByteArray &IniDocument::toBytes() const
     return written_;
 }
 
+std::vector<QByteArrayView> IniDocument::byteChunks() const
+{
+    std::vector<QByteArrayView> chunks;
+    chunks.reserve(sections_.size() + 1);
+    chunks.push_back(mark_);
+    for (const Section &section : sections_)
+        if (!section.erased)
+            chunks.push_back(section.bytes);
+    return chunks;
+}
+
 const IniDocument::Section *IniDocument::findSection(const QString &name) const
 {
     // A server's keys are read one after another from the same section.

@@ -21,6 +21,9 @@ public:
     static IniDocument fromBytes(const QByteArray &bytes);
     // The file's bytes; valid until the document is next changed or written.
     const QByteArray &toBytes() const;
+    // The same bytes in the pieces the document holds them in, for writing without
+    // a copy of the whole file; valid until the document is next changed.
+    std::vector<QByteArrayView> byteChunks() const;
 
     IniEncoding encoding() const { return encoding_; }
 

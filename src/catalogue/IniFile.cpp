@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 
@@ -127,20 +128,35 @@ void requireWritable(const QByteArray &path, const struct stat &st, const QStrin
         fail(errno);
 }
 
-void writeAll(int fd, const QByteArray &bytes)
+// Writes the pieces one after another, many to a call.
+void writeAll(int fd, const std::vector<QByteArrayView> &chunks)
 {
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
+    constexpr int kBatch = 512;
+    size_t index = 0;     // the piece being written
+    qsizetype offset = 0; // how much of it is written
+    for (;;) {
+        iovec pieces[kBatch];
+        int count = 0;
+        for (size_t i = index; i < chunks.size() && count < kBatch; ++i) {
+            const QByteArrayView piece = i == index ? chunks[i].sliced(offset) : chunks[i];
+            if (!piece.isEmpty())
+                pieces[count++] = iovec{const_cast<char *>(piece.data()), size_t(piece.size())};
+        }
+        if (count == 0)
+            return;
+        ssize_t written = ::writev(fd, pieces, count);
+        if (written < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (written < 0)
             fail(errno);
-        if (n == 0)
+        if (written == 0)
             fail(EIO);
-        data += n;
-        left -= n;
+        while (index < chunks.size() && written >= chunks[index].size() - offset) {
+            written -= chunks[index].size() - offset;
+            ++index;
+            offset = 0;
+        }
+        offset += written;
     }
 }
 
@@ -267,7 +283,7 @@ void IniFile::update(const std::function<void(IniDocument &)> &change)
         loaded_ = false;
         change(document_);
         if (document_.isModified()) {
-            writeAtomically(document_.toBytes(), dir.get(), target);
+            writeAtomically(document_.byteChunks(), dir.get(), target);
             document_.markSaved();
             stamp_ = stampOfFile();
         }
@@ -288,7 +304,7 @@ void IniFile::removeLeftovers(const QString &target) const
         dir.remove(name);
 }
 
-void IniFile::writeAtomically(const QByteArray &bytes, int dirFd, const QString &target)
+void IniFile::writeAtomically(const std::vector<QByteArrayView> &bytes, int dirFd, const QString &target)
 {
     const QFileInfo info(target);
     const QByteArray targetPath = QFile::encodeName(target);

@@ -47,7 +47,7 @@ private:
     Stamp stampOfFile() const;
     void refresh();
     void removeLeftovers(const QString &target) const;
-    void writeAtomically(const QByteArray &bytes, int dirFd, const QString &target);
+    void writeAtomically(const std::vector<QByteArrayView> &bytes, int dirFd, const QString &target);
 
     QString fileName_;
     IniDocument document_;

@@ -387,6 +387,22 @@ private slots:
         QCOMPARE(modeOf(dir.path()), 0640u);
     }
 
+    // A file of many sections reaches the disk whole, in the order the document holds it.
+    void manySectionsWrittenWhole()
+    {
+        TempCatalogue dir;
+        IniFile file(dir.path());
+        QByteArray expected;
+        file.update([&](IniDocument &doc) {
+            for (int i = 0; i < 1500; ++i)
+                doc.writeInteger(QStringLiteral("ServerItem%1").arg(i), "Port", i);
+            doc.eraseSection("ServerItem700");
+            expected = doc.toBytes();
+        });
+        QCOMPARE(dir.read(), expected);
+        QCOMPARE(file.current().sectionNames().size(), 1499);
+    }
+
     void noChangeWritesNothing()
     {
         TempCatalogue dir;
