@@ -6,6 +6,34 @@
 
 namespace {
 
+// Where a character first stands in a text from an offset, -1 if nowhere; the
+// toolkit's character scan without the general search around it.
+qsizetype find(QStringView text, char16_t c, qsizetype from = 0)
+{
+    const QStringView rest = text.sliced(from);
+    const char16_t *at = QtPrivate::qustrchr(rest, c);
+    return at == rest.utf16() + rest.size() ? -1 : qsizetype(at - text.utf16());
+}
+
+char32_t folded(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80)
+        return (u >= 'A' && u <= 'Z') ? u + ('a' - 'A') : u;
+    return QChar::toCaseFolded(char32_t(u));
+}
+
+// Whether the text begins with the name, letters compared regardless of case.
+bool startsWithName(QStringView text, QStringView name)
+{
+    if (text.size() < name.size())
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i)
+        if (folded(text[i]) != folded(name[i]))
+            return false;
+    return true;
+}
+
 QString sanitizedValue(QString value)
 {
     for (QChar &c : value)
@@ -14,10 +42,32 @@ QString sanitizedValue(QString value)
     return value;
 }
 
-QString detectNewline(const QString &text)
+bool isQuoted(QStringView value)
+{
+    return value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front();
+}
+
+// What a value's text reads as: trimmed, and one pair of matching double or single
+// quotes around it dropped, as the Windows profile functions read it.
+QStringView readValue(QStringView text)
+{
+    const QStringView trimmed = text.trimmed();
+    return isQuoted(trimmed) ? trimmed.mid(1, trimmed.size() - 2) : trimmed;
+}
+
+// The text to store for a value so that it reads back as it is.
+QString storedValue(const QString &value)
+{
+    const QString clean = sanitizedValue(value);
+    if (readValue(clean) == QStringView(clean))
+        return clean;
+    return QLatin1Char('"') + clean + QLatin1Char('"');
+}
+
+QString detectNewline(QStringView text)
 {
     const qsizetype lf = text.indexOf(u'\n');
-    if (lf > 0 && text[lf - 1] == u'\r')
+    if (lf < 0 || (lf > 0 && text[lf - 1] == u'\r'))
         return QStringLiteral("\r\n");
     return QStringLiteral("\n");
 }
@@ -29,42 +79,48 @@ QStringView keyOf(QStringView line)
     const QStringView trimmed = line.trimmed();
     if (trimmed.isEmpty() || trimmed.startsWith(u';'))
         return {};
-    const qsizetype eq = line.indexOf(u'=');
+    const qsizetype eq = find(line, u'=');
     return eq < 0 ? QStringView() : line.left(eq).trimmed();
 }
 
-// Walks the '\n'-ended lines of a section's text from a given offset.
+// Walks the '\n'-ended lines of a text from a given offset.
 class LineWalk {
 public:
-    LineWalk(const QString &text, qsizetype from) : text_(text), next_(from) {}
+    LineWalk(QStringView text, qsizetype from) : text_(text), next_(from) {}
     bool next()
     {
         if (next_ >= text_.size())
             return false;
         from_ = next_;
-        const qsizetype end = text_.indexOf(u'\n', from_);
+        const qsizetype end = find(text_, u'\n', from_);
         length_ = (end < 0 ? text_.size() : end) - from_;
         next_ = from_ + length_ + 1;
+        ++index_;
         return true;
     }
-    QStringView line() const { return QStringView(text_).mid(from_, length_); }
+    QStringView line() const { return text_.mid(from_, length_); }
     qsizetype from() const { return from_; }
     qsizetype length() const { return length_; }
+    qsizetype next_from() const { return next_; }
+    int index() const { return index_; }
 
 private:
-    const QString &text_;
+    QStringView text_;
     qsizetype next_;
     qsizetype from_ = 0;
     qsizetype length_ = 0;
+    int index_ = -1;
 };
 
 } // namespace
+
+IniDocument::IniDocument() : mark_(IniByteOrderMark(NewFileEncoding)) {}
 
 QString IniDocument::Section::name() const
 {
     if (!hasHeader)
         return {};
-    const qsizetype end = text.indexOf(u'\n');
+    const qsizetype end = find(text, u'\n');
     const QStringView header = QStringView(text).left(end < 0 ? text.size() : end).trimmed();
     const qsizetype close = header.indexOf(u']');
     return (close < 0 ? header.mid(1) : header.mid(1, close - 1)).trimmed().toString();
@@ -74,25 +130,16 @@ qsizetype IniDocument::Section::bodyStart() const
 {
     if (!hasHeader)
         return 0;
-    const qsizetype end = text.indexOf(u'\n');
+    const qsizetype end = find(text, u'\n');
     return end < 0 ? text.size() : end + 1;
 }
 
-// A section from its lines as they stand in the decoded file: the line ends
-// become '\n' (one '\r' before each '\n' is the line end's), and the last line
-// gets one if the file ended without.
-IniDocument::Section IniDocument::makeSection(QStringView text, bool hasHeader)
+IniDocument::Section IniDocument::makeSection(QStringView text, QByteArrayView bytes, bool hasHeader)
 {
     Section section;
     section.hasHeader = hasHeader;
     section.text = text.toString();
-    if (section.text.contains(u'\r'))
-        section.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (!section.text.isEmpty() && !section.text.endsWith(u'\n')) {
-        if (section.text.endsWith(u'\r'))
-            section.text.chop(1);
-        section.text += u'\n';
-    }
+    section.bytes = bytes.toByteArray();
     LineWalk walk(section.text, section.bodyStart());
     while (walk.next())
         if (!keyOf(walk.line()).isEmpty())
@@ -102,28 +149,35 @@ IniDocument::Section IniDocument::makeSection(QStringView text, bool hasHeader)
 
 IniDocument IniDocument::fromBytes(const QByteArray &bytes)
 {
+    if (bytes.isEmpty())
+        return IniDocument();
     IniDocument doc;
     const DecodedText decoded = DecodeIniText(bytes);
     doc.encoding_ = decoded.encoding;
+    doc.mark_ = IniByteOrderMark(decoded.encoding);
     doc.newline_ = detectNewline(decoded.text);
+    const QByteArrayView body = QByteArrayView(bytes).sliced(doc.mark_.size());
+    const int unit = IniUnitSize(doc.encoding_);
 
-    // Each header line starts a section that runs to the next header line.
+    // Each header line starts a section that runs to the next header line. Text
+    // and bytes are walked line by line together.
     const QStringView text(decoded.text);
-    qsizetype sectionFrom = 0;
+    qsizetype textFrom = 0, bytesFrom = 0;
     bool sectionHasHeader = false;
-    qsizetype lineFrom = 0;
-    while (lineFrom < text.size()) {
-        const qsizetype end = text.indexOf(u'\n', lineFrom);
-        const qsizetype next = end < 0 ? text.size() : end + 1;
-        if (text.mid(lineFrom, next - lineFrom).trimmed().startsWith(u'[')) {
+    LineWalk lines(text, 0);
+    qsizetype byteLine = 0;
+    while (lines.next()) {
+        if (lines.line().trimmed().startsWith(u'[')) {
             // The first section holds the lines above the first header, if any.
-            doc.sections_.push_back(makeSection(text.mid(sectionFrom, lineFrom - sectionFrom), sectionHasHeader));
-            sectionFrom = lineFrom;
+            doc.sections_.push_back(makeSection(text.mid(textFrom, lines.from() - textFrom),
+                                                body.sliced(bytesFrom, byteLine - bytesFrom), sectionHasHeader));
+            textFrom = lines.from();
+            bytesFrom = byteLine;
             sectionHasHeader = true;
         }
-        lineFrom = next;
+        byteLine = std::min(IniLineEnd(body, byteLine, unit) + unit, body.size());
     }
-    doc.sections_.push_back(makeSection(text.mid(sectionFrom), sectionHasHeader));
+    doc.sections_.push_back(makeSection(text.mid(textFrom), body.sliced(bytesFrom), sectionHasHeader));
     for (int i = 0; i < int(doc.sections_.size()); ++i)
         doc.indexSection(i, doc.sections_[i].name());
     return doc;
@@ -131,52 +185,59 @@ IniDocument IniDocument::fromBytes(const QByteArray &bytes)
 
 void IniDocument::indexSection(int index, const QString &name)
 {
-    const Section &section = sections_[index];
+    Section &section = sections_[index];
     if (!section.hasHeader || section.erased)
         return;
     const QString key = name.toLower();
-    if (index_.contains(key))
+    lastValid_ = false;
+    if (index_.contains(key)) {
         hasDuplicates_ = true;
-    else
-        index_.insert(key, index);
-}
-
-void IniDocument::encodeSection(const Section &section) const
-{
-    if (newline_ == u"\n") {
-        section.encoded = EncodeIniBody(section.text, encoding_);
+        section.shadowed = true;
     } else {
-        QString text = section.text;
-        section.encoded = EncodeIniBody(text.replace(u'\n', newline_), encoding_);
+        index_.insert(key, index);
     }
-    section.encodedValid = true;
 }
 
 const QByteArray &IniDocument::toBytes() const
 {
-    const QByteArray mark = IniByteOrderMark(encoding_);
-    qsizetype total = mark.size();
-    for (const Section &section : sections_) {
-        if (section.erased)
-            continue;
-        if (!section.encodedValid)
-            encodeSection(section);
-        total += section.encoded.size();
-    }
+    if (writtenValid_)
+        return written_;
+    qsizetype total = mark_.size();
+    for (const Section &section : sections_)
+        if (!section.erased)
+            total += section.bytes.size();
     // The buffer keeps its memory from one write to the next.
     written_.resize(0);
     written_.reserve(total);
-    written_ += mark;
+    written_ += mark_;
     for (const Section &section : sections_)
         if (!section.erased)
-            written_ += section.encoded;
+            written_ += section.bytes;
+    writtenValid_ = true;
     return written_;
+}
+
+std::vector<QByteArrayView> IniDocument::byteChunks() const
+{
+    std::vector<QByteArrayView> chunks;
+    chunks.reserve(sections_.size() + 1);
+    chunks.push_back(mark_);
+    for (const Section &section : sections_)
+        if (!section.erased)
+            chunks.push_back(section.bytes);
+    return chunks;
 }
 
 const IniDocument::Section *IniDocument::findSection(const QString &name) const
 {
-    const auto it = index_.constFind(name.toLower());
-    return it == index_.constEnd() ? nullptr : &sections_[*it];
+    // A server's keys are read one after another from the same section.
+    if (!lastValid_ || name != lastName_) {
+        const auto it = index_.constFind(name.toLower());
+        lastValid_ = true;
+        lastName_ = name;
+        lastIndex_ = it == index_.constEnd() ? -1 : *it;
+    }
+    return lastIndex_ < 0 ? nullptr : &sections_[lastIndex_];
 }
 
 IniDocument::Section *IniDocument::findSection(const QString &name)
@@ -186,11 +247,25 @@ IniDocument::Section *IniDocument::findSection(const QString &name)
 
 IniDocument::KeyLine IniDocument::findKey(const Section &section, const QString &key)
 {
+    if (key.isEmpty())
+        return {};
+    const int headerLines = section.hasHeader ? 1 : 0;
     LineWalk walk(section.text, section.bodyStart());
     while (walk.next()) {
-        const QStringView name = keyOf(walk.line());
-        if (!name.isEmpty() && name.compare(key, Qt::CaseInsensitive) == 0)
-            return KeyLine{walk.from(), walk.length(), walk.line(), name};
+        // The key's name in any case, between blanks, then '=': the same test as
+        // keyOf, without looking for the '=' of every other line.
+        const QStringView line = walk.line();
+        qsizetype at = 0;
+        while (at < line.size() && line[at].isSpace())
+            ++at;
+        if (!startsWithName(line.sliced(at), key))
+            continue;
+        const QStringView name = line.sliced(at, key.size());
+        at += key.size();
+        while (at < line.size() && line[at].isSpace())
+            ++at;
+        if (at < line.size() && line[at] == u'=')
+            return KeyLine{walk.from(), walk.length(), walk.index() + headerLines, line, name};
     }
     return {};
 }
@@ -205,12 +280,12 @@ QStringList IniDocument::sectionNames() const
 {
     QStringList names;
     for (const Section &section : sections_)
-        if (section.hasHeader && !section.erased && section.keyCount > 0)
+        if (section.hasHeader && !section.erased && !section.shadowed && section.keyCount > 0)
             names.append(section.name());
     return names;
 }
 
-std::optional<QString> IniDocument::value(const QString &section, const QString &key) const
+std::optional<QStringView> IniDocument::valueView(const QString &section, const QString &key) const
 {
     const Section *s = findSection(section);
     if (!s)
@@ -218,7 +293,13 @@ std::optional<QString> IniDocument::value(const QString &section, const QString 
     const KeyLine found = findKey(*s, key);
     if (found.from < 0)
         return std::nullopt;
-    return found.line.mid(found.line.indexOf(u'=') + 1).trimmed().toString();
+    return readValue(found.line.mid(find(found.line, u'=') + 1));
+}
+
+std::optional<QString> IniDocument::value(const QString &section, const QString &key) const
+{
+    const auto view = valueView(section, key);
+    return view ? std::optional<QString>(view->toString()) : std::nullopt;
 }
 
 QString IniDocument::readString(const QString &section, const QString &key, const QString &fallback) const
@@ -228,7 +309,7 @@ QString IniDocument::readString(const QString &section, const QString &key, cons
 
 int IniDocument::readInteger(const QString &section, const QString &key, int fallback) const
 {
-    const auto text = value(section, key);
+    const auto text = valueView(section, key);
     if (!text)
         return fallback;
     return ParseIniInteger(*text).value_or(fallback);
@@ -239,6 +320,52 @@ bool IniDocument::readBool(const QString &section, const QString &key, bool fall
     return readInteger(section, key, fallback ? 1 : 0) != 0;
 }
 
+QByteArray IniDocument::encoded(const QString &text) const
+{
+    return EncodeIniBody(text, encoding_);
+}
+
+std::pair<qsizetype, qsizetype> IniDocument::byteLine(const Section &section, int index) const
+{
+    const int unit = IniUnitSize(encoding_);
+    qsizetype from = 0;
+    for (int i = 0; i < index && from < section.bytes.size(); ++i)
+        from = IniLineEnd(section.bytes, from, unit) + unit;
+    from = std::min(from, section.bytes.size());
+    return {from, IniLineEnd(section.bytes, from, unit)};
+}
+
+void IniDocument::replaceLine(Section &section, int index, qsizetype from, qsizetype length, const QString &content)
+{
+    // A carriage return before the line's end belongs to the line end and stays.
+    const bool carriageReturn = QStringView(section.text).mid(from, length).endsWith(u'\r');
+    const QString line = carriageReturn ? content + u'\r' : content;
+    const auto [byteFrom, byteEnd] = byteLine(section, index);
+    section.bytes.replace(byteFrom, byteEnd - byteFrom, encoded(line));
+    section.text.replace(from, length, line);
+}
+
+void IniDocument::insertLine(Section &section, int index, qsizetype from, const QString &line)
+{
+    const auto [byteFrom, byteEnd] = byteLine(section, index);
+    Q_UNUSED(byteEnd);
+    section.bytes.insert(byteFrom, encoded(line));
+    section.text.insert(from, line);
+}
+
+void IniDocument::endLastLine(Section &section)
+{
+    if (section.text.isEmpty() || section.text.endsWith(u'\n'))
+        return;
+    if (section.text.endsWith(u'\r')) {
+        section.text += u'\n';
+        section.bytes += encoded(QStringLiteral("\n"));
+    } else {
+        section.text += newline_;
+        section.bytes += encoded(newline_);
+    }
+}
+
 IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
 {
     if (Section *existing = findSection(name))
@@ -246,16 +373,18 @@ IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
     // A new section goes to the end of the file, set off by a blank line.
     auto last = std::find_if(sections_.rbegin(), sections_.rend(), [](const Section &s) { return !s.erased; });
     if (last != sections_.rend() && !last->text.isEmpty()) {
+        endLastLine(*last);
         const qsizetype body = last->bodyStart();
         const qsizetype lastLine = last->text.lastIndexOf(u'\n', -2) + 1;
         const bool noLines = body >= last->text.size();
         if (noLines || !QStringView(last->text).mid(std::max(lastLine, body)).trimmed().isEmpty()) {
-            last->text += u'\n';
-            last->encodedValid = false;
+            last->text += newline_;
+            last->bytes += encoded(newline_);
         }
     }
     Section section;
-    section.text = QLatin1Char('[') + name + QStringLiteral("]\n");
+    section.text = QLatin1Char('[') + name + QLatin1Char(']') + newline_;
+    section.bytes = encoded(section.text);
     section.hasHeader = true;
     sections_.push_back(std::move(section));
     indexSection(int(sections_.size()) - 1, name);
@@ -265,23 +394,32 @@ IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
 void IniDocument::writeString(const QString &section, const QString &key, const QString &value)
 {
     Section &s = sectionForWriting(section);
-    const QString clean = sanitizedValue(value);
+    const QString stored = storedValue(value);
     modified_ = true;
-    s.encodedValid = false;
+    writtenValid_ = false;
     const KeyLine found = findKey(s, key);
     if (found.from >= 0) {
         // The key keeps its spelling from the file.
-        const QString line = found.key.toString() + QLatin1Char('=') + clean;
-        s.text.replace(found.from, found.length, line);
+        replaceLine(s, found.index, found.from, found.length, found.key.toString() + QLatin1Char('=') + stored);
         return;
     }
     // A new key follows the section's last non-blank line.
     qsizetype at = s.bodyStart();
+    int index = s.hasHeader ? 1 : 0;
     LineWalk walk(s.text, at);
-    while (walk.next())
-        if (!walk.line().trimmed().isEmpty())
-            at = walk.from() + walk.length() + 1;
-    s.text.insert(at, key + QLatin1Char('=') + clean + QLatin1Char('\n'));
+    const int headerLines = index;
+    while (walk.next()) {
+        if (!walk.line().trimmed().isEmpty()) {
+            at = walk.next_from();
+            index = walk.index() + headerLines + 1;
+        }
+    }
+    if (at >= s.text.size()) {
+        // The line before has no line end yet when the file ended without one.
+        endLastLine(s);
+        at = s.text.size();
+    }
+    insertLine(s, index, at, key + QLatin1Char('=') + stored + newline_);
     ++s.keyCount;
 }
 
@@ -303,13 +441,16 @@ void IniDocument::eraseSection(const QString &name)
         return;
     sections_[*it].erased = true;
     index_.erase(it);
+    lastValid_ = false;
     modified_ = true;
+    writtenValid_ = false;
     // A later section of the same name, if any, now counts.
     if (!hasDuplicates_)
         return;
     for (int i = 0; i < int(sections_.size()); ++i) {
-        const Section &s = sections_[i];
+        Section &s = sections_[i];
         if (s.hasHeader && !s.erased && s.name().compare(name, Qt::CaseInsensitive) == 0) {
+            s.shadowed = false;
             index_.insert(lower, i);
             break;
         }

@@ -8,16 +8,22 @@
 #include <optional>
 #include <vector>
 
-// An ini file held in memory as its lines, so that writing a key changes that one
-// line and leaves everything else (comments, order, unknown keys, line ends and
-// encoding) as the file had it. Section and key names match regardless of case;
-// where a name appears twice, the first one counts.
+// An ini file held in memory as its bytes and, beside them, their decoded text, so
+// that writing a key changes the bytes of that one line and leaves every other byte
+// as the file had it: comments, order, unknown keys, line ends, encoding, and bytes
+// that are not valid in the file's encoding. Section and key names match
+// regardless of case; where a name appears twice, the first one counts, as on
+// Windows. A value in one pair of matching quotes reads without them.
 class IniDocument {
 public:
-    IniDocument() = default;
+    // An empty document in the form of a new file.
+    IniDocument();
     static IniDocument fromBytes(const QByteArray &bytes);
     // The file's bytes; valid until the document is next changed or written.
     const QByteArray &toBytes() const;
+    // The same bytes in the pieces the document holds them in, for writing without
+    // a copy of the whole file; valid until the document is next changed.
+    std::vector<QByteArrayView> byteChunks() const;
 
     IniEncoding encoding() const { return encoding_; }
 
@@ -33,7 +39,8 @@ public:
 
     // Replaces the key's value where it stands; a new key goes to the end of its
     // section, a new section to the end of the file. Line breaks in the value
-    // become blanks, so a value can never add lines of its own.
+    // become blanks, so a value can never add lines of its own; a value that would
+    // not read back as it is (blanks at its ends, or quotes around it) is quoted.
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInteger(const QString &section, const QString &key, int value);
     void writeBool(const QString &section, const QString &key, bool value);
@@ -45,42 +52,58 @@ public:
     void markSaved() { modified_ = false; }
 
 private:
-    // A section is held as one text: its header line, if it has one, then its
-    // lines, each ending in '\n' whatever the file's line ends are. A line is
-    // found by walking the text, which is short; no per-line records are kept.
+    // A section is held as its bytes, from its header line (if it has one) to the
+    // next header, and as the same lines decoded: line n of the text is line n of
+    // the bytes. Each text line ends in '\n' (the last one of the file may not) and
+    // keeps any '\r' before it. A line is found by walking the text, which is short.
     struct Section {
+        QByteArray bytes;
         QString text;
         bool hasHeader = false;
         bool erased = false;
+        bool shadowed = false; // an earlier section has the same name and counts instead
         int keyCount = 0;
-        // The section as it is written, kept until the section changes.
-        mutable QByteArray encoded;
-        mutable bool encodedValid = false;
 
         QString name() const; // empty for the lines above the first header
-        qsizetype bodyStart() const; // where the lines after the header begin
+        qsizetype bodyStart() const; // where the lines after the header begin in the text
     };
     // Where a key's line stands in its section's text (without its '\n').
     struct KeyLine {
         qsizetype from = -1;
         qsizetype length = 0;
+        int index = 0; // the line's number in the section
         QStringView line;
         QStringView key;
     };
 
-    static Section makeSection(QStringView text, bool hasHeader);
-    void encodeSection(const Section &section) const;
+    // The value's text where it stands in the section; valid until the next change.
+    std::optional<QStringView> valueView(const QString &section, const QString &key) const;
+    static Section makeSection(QStringView text, QByteArrayView bytes, bool hasHeader);
     const Section *findSection(const QString &name) const;
     Section *findSection(const QString &name);
     static KeyLine findKey(const Section &section, const QString &key);
     Section &sectionForWriting(const QString &name);
     void indexSection(int index, const QString &name);
+    // Text and bytes of a line the document writes.
+    QByteArray encoded(const QString &text) const;
+    // Replaces the content of line `index` (its line end stays) or inserts a line before it.
+    void replaceLine(Section &section, int index, qsizetype from, qsizetype length, const QString &content);
+    void insertLine(Section &section, int index, qsizetype from, const QString &line);
+    // Ends the section's last line, if the file left it open, so that lines can follow.
+    void endLastLine(Section &section);
+    // Where line `index` of the section's bytes begins and where its content ends.
+    std::pair<qsizetype, qsizetype> byteLine(const Section &section, int index) const;
 
     std::vector<Section> sections_;
     QHash<QString, int> index_; // lower-cased name -> first live section of that name
-    IniEncoding encoding_ = IniEncoding::Utf8;
-    QString newline_ = QStringLiteral("\n");
+    mutable QString lastName_;  // the name last looked up, as given, and its section (-1: none)
+    mutable int lastIndex_ = -1;
+    mutable bool lastValid_ = false;
+    QByteArray mark_;           // the byte-order mark, as the file had it
+    IniEncoding encoding_ = NewFileEncoding;
+    QString newline_ = QStringLiteral("\r\n");
     bool modified_ = false;
     bool hasDuplicates_ = false; // some section name stands twice in the file
     mutable QByteArray written_;
+    mutable bool writtenValid_ = false;
 };

@@ -11,19 +11,27 @@
 // the disk as one atomic replacement (temporary file, flushed, renamed over the
 // old one), so the file is always either wholly before or wholly after a change,
 // and changes made meanwhile by another running copy of the program are kept.
+// A symbolic link is written through to the file it names; the file keeps its
+// owner, group and mode.
 class IniFile {
 public:
     explicit IniFile(QString fileName);
 
     const QString &fileName() const { return fileName_; }
 
-    // The file as it stands; a missing or unreadable file reads as an empty one.
+    // The file as it stands; a missing file reads as an empty one. Throws AppError
+    // when the file cannot be read or is no regular file (a folder, pipe or device).
     const IniDocument &current();
 
     // Runs `change` on the file as it stands and writes the result. Throws AppError
-    // "Unable to write to <path>" when the file cannot be written; the file is then
-    // unchanged. Nothing is written when `change` changes nothing.
+    // "Unable to write to <path>", followed by the cause on a line of its own, when
+    // the file cannot be written; the file is then unchanged. Nothing is written
+    // when `change` changes nothing.
     void update(const std::function<void(IniDocument &)> &change);
+
+    // Called with the temporary file written and flushed, just before it replaces
+    // the file; for tests that look at the process as it writes.
+    static void SetBeforeReplace(std::function<void()> hook);
 
 private:
     struct Stamp {
@@ -37,10 +45,9 @@ private:
     };
 
     Stamp stampOfFile() const;
-    bool refresh();
-    void removeLeftovers() const;
-    void writeAtomically(const QByteArray &bytes, int dirFd);
-    [[noreturn]] void failWrite() const;
+    void refresh();
+    void removeLeftovers(const QString &target) const;
+    void writeAtomically(const std::vector<QByteArrayView> &bytes, int dirFd, const QString &target);
 
     QString fileName_;
     IniDocument document_;

@@ -3,9 +3,10 @@
 #include "AppError.h"
 #include "Encrypt.h"
 #include "IniFile.h"
+#include "ServerListLocation.h"
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QHash>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -40,7 +41,7 @@ QString defaultIniFileName()
     const QString dir = QCoreApplication::instance()
         ? QCoreApplication::applicationDirPath()
         : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
-    return QDir(dir).filePath(QStringLiteral("SvrList.ini"));
+    return DefaultServerListFile(dir);
 }
 
 // The ids n in 0..maxId for which the file has a section named prefix + n, ascending
@@ -98,7 +99,19 @@ void writeSvrKeys(IniDocument &doc, const TSvrItem &item)
     doc.writeInteger(section, QStringLiteral("ColorDeepth"), s.ColorDepth);
 }
 
-std::unique_ptr<TSvrItem> readSvrItem(const IniDocument &doc, int id)
+// The name of each loaded group by its id, the first group of an id winning as in GetGroup.
+using GroupNames = QHash<int, QString>;
+
+GroupNames groupNames()
+{
+    GroupNames names;
+    for (const auto &group : GetSvrGroups())
+        if (!names.contains(group->GroupId))
+            names.insert(group->GroupId, group->GroupName);
+    return names;
+}
+
+std::unique_ptr<TSvrItem> readSvrItem(const IniDocument &doc, int id, const GroupNames &groups)
 {
     const QString section = serverSection(id);
     auto item = std::make_unique<TSvrItem>();
@@ -119,7 +132,8 @@ std::unique_ptr<TSvrItem> readSvrItem(const IniDocument &doc, int id)
         undecodablePasswords.append(QStringLiteral("%1 (%2)").arg(s.Server, section));
     }
     item->Group.GroupId = doc.readInteger(section, kGroupId, UngroupedId);
-    item->Group.GroupName = GetGroup(item->Group.GroupId).GroupName;
+    const auto group = groups.constFind(item->Group.GroupId);
+    item->Group.GroupName = group == groups.constEnd() ? UngroupedName() : *group;
     return item;
 }
 
@@ -135,6 +149,11 @@ IniFile &GetIniFile()
     if (!SvrIniFile)
         SvrIniFile = std::make_unique<IniFile>(iniFileOverride.isEmpty() ? defaultIniFileName() : iniFileOverride);
     return *SvrIniFile;
+}
+
+QString ServerListFilePath()
+{
+    return GetIniFile().fileName();
 }
 
 void ReleaseCatalogue()
@@ -169,8 +188,9 @@ void LoadServers()
         SvrList = std::make_unique<TSvrList>();
     const IniDocument &doc = GetIniFile().current();
     MaxServerId = doc.readInteger(kMisc, kMaxServerId, 0);
+    const GroupNames groups = groupNames();
     for (int id : sectionIds(doc, kServerPrefix, MaxServerId))
-        SvrList->Add(readSvrItem(doc, id));
+        SvrList->Add(readSvrItem(doc, id, groups));
 }
 
 TSvrGroups &GetSvrGroups()

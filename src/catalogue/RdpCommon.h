@@ -83,8 +83,11 @@ extern std::unique_ptr<TSvrGroups> SvrGroups;
 extern int MaxGroupID;
 extern int MaxServerId;
 
-// The server list file: "SvrList.ini" beside the executable unless UseIniFile chose another.
+// The server list file: DefaultServerListFile for the executable's folder unless
+// UseIniFile chose another.
 IniFile &GetIniFile();
+// The full path of the server list file in use, for showing to the user.
+QString ServerListFilePath();
 // Points the catalogue at another server list file. Releases the current file
 // handle and both lists, and resets the counters, as a process exit would.
 void UseIniFile(const QString &fileName);

@@ -92,6 +92,11 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     stat1Panel0->setObjectName(QStringLiteral("stat1Panel0"));
     stat1Panel0->setFixedWidth(120);
     stat1->addWidget(stat1Panel0);
+    // Which server list file is in use; filled in when the list is loaded.
+    auto *fileLabel = new QLabel(stat1);
+    fileLabel->setObjectName(QStringLiteral("stat1File"));
+    fileLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    stat1->addWidget(fileLabel, 1);
 
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
@@ -324,6 +329,11 @@ void TfrmMgmt::showEvent(QShowEvent *event)
 
 void TfrmMgmt::FormShow()
 {
+    if (auto *fileLabel = stat1->findChild<QLabel *>(QStringLiteral("stat1File"))) {
+        const QString file = QStringLiteral("服务器列表文件：") + ServerListFilePath();
+        fileLabel->setText(file);
+        fileLabel->setToolTip(file);
+    }
     LoadGroups();
     LoadServers();
     RefreshSvrList();

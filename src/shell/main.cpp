@@ -4,6 +4,8 @@
 #include "ManagerHost.h"
 #include "MsgBox.h"
 #include "RdpCommon.h"
+#include "ServerListLocation.h"
+#include "ShellPages.h"
 #include "Translations.h"
 #include "WebEngineSetup.h"
 
@@ -11,6 +13,9 @@
 
 int main(int argc, char *argv[])
 {
+    // The command line may choose the server list file, or ask for help.
+    if (const std::optional<int> exitCode = ApplyServerListOptions(argc, argv))
+        return *exitCode;
     WebEngineArguments arguments = PrepareWebEngine(argc, argv);
     QApplication app(arguments.Count(), arguments.Values());
     InstallTranslations(&app);
@@ -19,7 +24,7 @@ int main(int argc, char *argv[])
     InstallErrorMessageBoxes();
     {
         // Created in this order, destroyed in the reverse one.
-        TFormMain FormMain;
+        TFormMain FormMain(DefaultPageShowingFile());
         const std::unique_ptr<QWidget> frmMgmt = CreateManagerWindow();
         TfrmLogon frmLogon;
         const std::unique_ptr<QWidget> frmGrpName = CreateGroupNameWindow();

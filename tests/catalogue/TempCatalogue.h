@@ -5,6 +5,14 @@
 #include <QString>
 #include <QTemporaryDir>
 
+// The bytes of a file this program creates with the given text: UTF-16 LE after a byte-order mark.
+inline QByteArray NewFileBytes(const QString &text)
+{
+    QByteArray bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    return bytes;
+}
+
 // A folder of its own for one test's server list file.
 class TempCatalogue {
 public:

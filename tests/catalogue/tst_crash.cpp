@@ -1,4 +1,5 @@
 #include "CatalogueDump.h"
+#include "IniEncoding.h"
 #include "ScriptedOperations.h"
 #include "TempCatalogue.h"
 
@@ -39,7 +40,7 @@ private slots:
             states << shadow.read();
         }
         ReleaseCatalogue();
-        QVERIFY(states.last().contains("MaxServerId="));
+        QVERIFY(DecodeIniText(states.last()).text.contains("MaxServerId="));
     }
 
     // Killed at any moment, a writer leaves the file as it was before or after a

@@ -1,12 +1,17 @@
 #include "AppError.h"
 #include "IniDocument.h"
+#include "IniEncoding.h"
 #include "IniFile.h"
 #include "IniValue.h"
 #include "TempCatalogue.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,7 +146,7 @@ private slots:
         IniDocument doc;
         doc.writeString("MISC", "MaxGroupID", "1");
         doc.writeString("GroupItem1", "GroupName", "g");
-        QCOMPARE(doc.toBytes(), QByteArray("[MISC]\nMaxGroupID=1\n\n[GroupItem1]\nGroupName=g\n"));
+        QCOMPARE(doc.toBytes(), NewFileBytes("[MISC]\r\nMaxGroupID=1\r\n\r\n[GroupItem1]\r\nGroupName=g\r\n"));
     }
 
     void erasingRevealsALaterSectionOfTheSameName()
@@ -203,13 +208,164 @@ private slots:
         QVERIFY(doc.toBytes().startsWith("\xEF\xBB\xBF[S]"));
     }
 
-    void newFileIsPrivateAndUtf8()
+    // A new file is in the form the Windows profile functions read as Unicode.
+    // One pair of matching quotes around a value is dropped, as Windows reads it.
+    void quotedValues_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("double") << "k=\"host.example\"" << "host.example";
+        QTest::newRow("single") << "k='3389'" << "3389";
+        QTest::newRow("blanks outside") << "k =  \"a\"  " << "a";
+        QTest::newRow("blanks inside kept") << "k=\" a b \"" << " a b ";
+        QTest::newRow("empty quotes") << "k=\"\"" << "";
+        QTest::newRow("one pair only") << "k=\"\"x\"\"" << "\"x\"";
+        QTest::newRow("unmatched") << "k=\"admin" << "\"admin";
+        QTest::newRow("mismatched") << "k=\"800'" << "\"800'";
+        QTest::newRow("lone quote") << "k=\"" << "\"";
+        QTest::newRow("inner quotes") << "k=a \"b\" c" << "a \"b\" c";
+    }
+    void quotedValues()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
+        const auto doc = IniDocument::fromBytes(("[S]\r\n" + line + "\r\n").toUtf8());
+        QCOMPARE(doc.readString("S", "k", "missing"), expected);
+    }
+
+    // A value that would not read back as it is gets quotes of its own.
+    void everyValueReadsBackAsWritten_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("plain") << "a b" << "a b";
+        QTest::newRow("quoted") << "\"x\"" << "\"\"x\"\"";
+        QTest::newRow("single quoted") << "'x'" << "\"'x'\"";
+        QTest::newRow("leading blank") << " x" << "\" x\"";
+        QTest::newRow("trailing blank") << "x " << "\"x \"";
+        QTest::newRow("one quote") << "\"" << "\"";
+        QTest::newRow("empty") << "" << "";
+    }
+    void everyValueReadsBackAsWritten()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, stored);
+        IniDocument doc;
+        doc.writeString("S", "k", value);
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(reread.readString("S", "k", "missing"), value);
+        QCOMPARE(DecodeIniText(doc.toBytes()).text, "[S]\r\nk=" + stored + "\r\n");
+    }
+
+    // Files without a byte-order mark: UTF-8 as earlier versions wrote them, or the
+    // Windows code page, even where its bytes happen to be valid UTF-8.
+    void encodingDetected_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const auto data = [](const char *name) { return TempCatalogue::dataFile(name); };
+        QTest::newRow("gb18030 that is valid utf-8, 1")
+            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem1" << "GroupName" << "医院";
+        QTest::newRow("gb18030 that is valid utf-8, 2")
+            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem2" << "GroupName" << "证券";
+        QTest::newRow("utf-8 with a stray byte")
+            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem2" << "User" << "测试用户";
+        QTest::newRow("utf-8 with a stray byte, its own line")
+            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem1" << "Description"
+            << "主站 \uFFFD 服务器";
+        QTest::newRow("gb18030 with a stray byte")
+            << data("stray-byte-gb18030.ini") << int(IniEncoding::Gb18030) << "GroupItem1" << "GroupName"
+            << "生产服务器";
+        QTest::newRow("utf-8 section in a gb18030 file")
+            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem3" << "User" << "运维";
+        QTest::newRow("gb18030 around it")
+            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem2" << "User" << "测试用户";
+        QTest::newRow("ascii") << QByteArray("[S]\nk=v\n") << int(IniEncoding::Utf8) << "S" << "k" << "v";
+        QTest::newRow("utf-8 latin letters")
+            << QByteArray("[S]\nk=p\xC3\xA4sswo\xCC\x88rd\n") << int(IniEncoding::Utf8) << "S" << "k"
+            << QString::fromUtf8("p\xC3\xA4sswo\xCC\x88rd");
+        QTest::newRow("utf-8 traditional hanzi")
+            << QString("[S]\nk=臺灣資料庫伺服器\n").toUtf8() << int(IniEncoding::Utf8) << "S" << "k" << "臺灣資料庫伺服器";
+        QTest::newRow("utf-8 hanzi and emoji")
+            << QString("[S]\nk=机房😀\n").toUtf8() << int(IniEncoding::Utf8) << "S" << "k" << "机房😀";
+        QTest::newRow("utf-8 with a mark")
+            << QByteArray("\xEF\xBB\xBF[S]\nk=\xE4\xB8\xAD\n") << int(IniEncoding::Utf8Bom) << "S" << "k" << "中";
+    }
+    void encodingDetected()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, encoding);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const auto doc = IniDocument::fromBytes(bytes);
+        QCOMPARE(int(doc.encoding()), encoding);
+        QCOMPARE(doc.readString(section, key, "missing"), expected);
+        QCOMPARE(doc.toBytes(), bytes);
+    }
+
+    // A change rewrites the bytes of its own line only; every other byte stays,
+    // undecodable ones and lines in another encoding included.
+    void untouchedBytesStay_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("oldLine");
+        for (const char *file : {"SvrList-gb18030.ini", "SvrList-utf16le-bom.ini", "SvrList-utf8.ini",
+                                 "gb18030-valid-utf8.ini", "stray-byte-utf8.ini", "stray-byte-gb18030.ini",
+                                 "mixed-gb18030-utf8.ini", "quoted.ini"}) {
+            const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile(file));
+            const QString name = doc.readString("GroupItem1", "GroupName", {});
+            const QString line = QStringLiteral("GroupName=") + (file == QLatin1String("quoted.ini") ? '"' + name + '"' : name);
+            QTest::newRow(file) << file << line;
+        }
+    }
+    void untouchedBytesStay()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, oldLine);
+        const QByteArray original = TempCatalogue::dataFile(file);
+        auto doc = IniDocument::fromBytes(original);
+        const IniEncoding encoding = doc.encoding();
+        const QByteArray oldBytes = EncodeIniBody(oldLine + "\r\n", encoding);
+        QCOMPARE(original.count(oldBytes), 1);
+        QByteArray expected = original;
+        expected.replace(oldBytes, EncodeIniBody(QStringLiteral("GroupName=改名😀\r\n"), encoding));
+
+        doc.writeString("groupitem1", "groupname", QStringLiteral("改名😀"));
+        QCOMPARE(doc.toBytes(), expected);
+        // A new section goes after every byte of the file.
+        doc.writeString("GroupItem9", "GroupName", QStringLiteral("新"));
+        QVERIFY(doc.toBytes().startsWith(expected));
+        QCOMPARE(IniDocument::fromBytes(doc.toBytes()).readString("GroupItem9", "GroupName", {}), QStringLiteral("新"));
+        // Erasing a section takes its bytes and nothing else; the blank line that set it off stays.
+        doc.eraseSection("GroupItem9");
+        QCOMPARE(doc.toBytes(), expected + EncodeIniBody(QStringLiteral("\r\n"), encoding));
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(int(reread.encoding()), int(encoding));
+        QCOMPARE(reread.readString("GroupItem1", "GroupName", {}), QStringLiteral("改名😀"));
+    }
+
+    // Windows reads the first section of a name, even one without keys.
+    void duplicateSectionsReadTheFirst()
+    {
+        const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile("duplicate-sections.ini"));
+        QCOMPARE(doc.sectionNames(), (QStringList{"MISC", "ServerItem3"}));
+        QVERIFY(!doc.hasSection("ServerItem2"));
+        QCOMPARE(doc.readString("ServerItem2", "Server", "none"), QStringLiteral("none"));
+        QCOMPARE(doc.readString("ServerItem3", "Server", {}), QStringLiteral("127.0.0.28"));
+        QCOMPARE(doc.readString("ServerItem3", "User", "none"), QStringLiteral("none"));
+    }
+
+    void newFileIsPrivateAndUtf16()
     {
         TempCatalogue dir;
         IniFile file(dir.path());
         QCOMPARE(file.current().sectionNames(), QStringList());
         file.update([](IniDocument &doc) { doc.writeString("S", "k", QStringLiteral("中文")); });
-        QCOMPARE(dir.read(), QByteArray("[S]\nk=\xE4\xB8\xAD\xE6\x96\x87\n"));
+        QCOMPARE(dir.read(), NewFileBytes(QStringLiteral("[S]\r\nk=中文\r\n")));
         QCOMPARE(modeOf(dir.path()), 0600u);
         // No temporary file is left behind.
         QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
@@ -231,6 +387,22 @@ private slots:
         QCOMPARE(modeOf(dir.path()), 0640u);
     }
 
+    // A file of many sections reaches the disk whole, in the order the document holds it.
+    void manySectionsWrittenWhole()
+    {
+        TempCatalogue dir;
+        IniFile file(dir.path());
+        QByteArray expected;
+        file.update([&](IniDocument &doc) {
+            for (int i = 0; i < 1500; ++i)
+                doc.writeInteger(QStringLiteral("ServerItem%1").arg(i), "Port", i);
+            doc.eraseSection("ServerItem700");
+            expected = doc.toBytes();
+        });
+        QCOMPARE(dir.read(), expected);
+        QCOMPARE(file.current().sectionNames().size(), 1499);
+    }
+
     void noChangeWritesNothing()
     {
         TempCatalogue dir;
@@ -246,15 +418,17 @@ private slots:
         QTest::addColumn<bool>("readOnlyFolder");
         QTest::addColumn<bool>("readOnlyFile");
         QTest::addColumn<bool>("unreadableFile");
-        QTest::newRow("read-only file") << false << true << false;
-        QTest::newRow("read-only folder") << true << false << false;
-        QTest::newRow("unreadable file") << false << false << true;
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("read-only file") << false << true << false << QStringLiteral("文件为只读");
+        QTest::newRow("read-only folder") << true << false << false << QStringLiteral("文件所在的文件夹为只读");
+        QTest::newRow("unreadable file") << false << false << true << QStringLiteral("没有访问权限");
     }
     void refusedWritesLeaveTheFileAsItWas()
     {
         QFETCH(bool, readOnlyFolder);
         QFETCH(bool, readOnlyFile);
         QFETCH(bool, unreadableFile);
+        QFETCH(QString, cause);
         TempCatalogue dir;
         dir.write("[A]\nk=1\n");
         if (unreadableFile) {
@@ -271,7 +445,7 @@ private slots:
             file.update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
             QFAIL("the write was not refused");
         } catch (const AppError &error) {
-            QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir.path());
+            QCOMPARE(error.message(), QStringLiteral("Unable to write to %1\n原因：%2。").arg(dir.path(), cause));
         }
         QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner));
@@ -279,6 +453,206 @@ private slots:
         QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
         // The handle reads the file as it is, not the refused change.
         QCOMPARE(file.current().readInteger("A", "k", 0), 1);
+    }
+
+    // A symbolic link stays a link; the change reaches the file it names.
+    void writesThroughSymbolicLinks_data()
+    {
+        QTest::addColumn<QStringList>("links"); // each names the next; the last names the file
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("relative link") << QStringList{"real/SvrList.ini"} << true;
+        QTest::newRow("chain of links") << QStringList{"second.ini", "real/SvrList.ini"} << true;
+        QTest::newRow("absolute link") << QStringList{"@/real/SvrList.ini"} << true;
+        QTest::newRow("link to no file yet") << QStringList{"real/new.ini"} << false;
+    }
+    void writesThroughSymbolicLinks()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(bool, targetExists);
+        TempCatalogue dir;
+        QVERIFY(QDir(dir.folder()).mkdir("real"));
+        QString link = dir.path();
+        for (QString next : links) {
+            next.replace('@', dir.folder());
+            QVERIFY(::symlink(QFile::encodeName(next).constData(), QFile::encodeName(link).constData()) == 0);
+            link = QDir(dir.folder()).absoluteFilePath(next);
+        }
+        const QString target = link;
+        if (targetExists) {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[A]\r\nk=1\r\n");
+        }
+        IniFile file(dir.path());
+        file.update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+        QVERIFY(QFileInfo(dir.path()).isSymLink());
+        QFile written(target);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(IniDocument::fromBytes(written.readAll()).readInteger("A", "k", 0), 2);
+        QCOMPARE(file.current().readInteger("A", "k", 0), 2);
+        // No temporary file is left beside the link or the file.
+        QCOMPARE(QDir(dir.folder() + "/real").entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(target).fileName()});
+    }
+
+    // Written by root, the user's file stays the user's, with its group and mode.
+    void ownerGroupAndModeStay()
+    {
+        if (::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        TempCatalogue dir;
+        dir.write("[A]\r\nk=1\r\n");
+        const QByteArray path = QFile::encodeName(dir.path());
+        QVERIFY(::chown(path.constData(), 65534, 65534) == 0);
+        QVERIFY(::chmod(path.constData(), 0640) == 0);
+        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+        struct stat st {};
+        QVERIFY(::stat(path.constData(), &st) == 0);
+        QCOMPARE(st.st_uid, uid_t(65534));
+        QCOMPARE(st.st_gid, gid_t(65534));
+        QCOMPARE(unsigned(st.st_mode & 07777), 0640u);
+        QCOMPARE(IniDocument::fromBytes(dir.read()).readInteger("A", "k", 0), 2);
+    }
+
+    // Something other than a file in the file's place is refused at once, neither
+    // waited on (a pipe) nor read without end (a device).
+    void nonRegularFilesRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("pipe") << "pipe";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("device") << "device";
+    }
+    void nonRegularFilesRefused()
+    {
+        QFETCH(QString, kind);
+        TempCatalogue dir;
+        const QByteArray path = QFile::encodeName(dir.path());
+        if (kind == "pipe")
+            QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        else if (kind == "folder")
+            QVERIFY(QDir().mkdir(dir.path()));
+        else
+            QVERIFY(::symlink("/dev/zero", path.constData()) == 0);
+        const QString cause = QStringLiteral("\n原因：它不是普通文件，而是文件夹、管道或设备。");
+        IniFile file(dir.path());
+        try {
+            file.current();
+            QFAIL("the file was read");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(), QStringLiteral("无法读取服务器列表文件 ") + dir.path() + cause);
+        }
+        try {
+            file.update([](IniDocument &doc) { doc.writeString("A", "k", "1"); });
+            QFAIL("the file was written");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir.path() + cause);
+        }
+    }
+
+    // A file that cannot be read is reported, never taken for an empty catalogue.
+    void unreadableFileIsReported()
+    {
+        TempCatalogue dir;
+        dir.write("[MISC]\r\nMaxGroupID=1\r\n[GroupItem1]\r\nGroupName=g\r\n");
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::WriteOwner));
+        const QString expected = QStringLiteral("无法读取服务器列表文件 %1\n原因：没有访问权限。").arg(dir.path());
+        if (::geteuid() != 0) {
+            QVERIFY_THROWS_EXCEPTION(AppError, IniFile(dir.path()).current());
+            try {
+                IniFile(dir.path()).current();
+            } catch (const AppError &error) {
+                QCOMPARE(error.message(), expected);
+            }
+            return;
+        }
+        // Root reads every file: the program runs as an ordinary user instead.
+        QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                        QFile::ReadOther | QFile::ExeOther));
+        QProcess writer;
+        writer.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(BRENNIC_CATALOGUE_WRITER),
+                                 "add", dir.path(), "t", "1"});
+        if (!writer.waitForStarted(5000))
+            QSKIP("setpriv is not installed");
+        QVERIFY(writer.waitForFinished(30000));
+        QCOMPARE(writer.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(writer.readAllStandardError()).trimmed(), expected);
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(dir.read().endsWith("GroupName=g\r\n"));
+    }
+
+    // Another process that holds the lock for more than 5 s makes the change fail, and says so.
+    void lockHeldTooLongIsACause()
+    {
+        TempCatalogue dir;
+        dir.write("[A]\r\nk=1\r\n");
+        const int held = ::open(QFile::encodeName(dir.folder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(held >= 0);
+        QVERIFY(::flock(held, LOCK_EX) == 0);
+        QElapsedTimer waited;
+        waited.start();
+        try {
+            IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+            QFAIL("the write went past the lock");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(),
+                     QStringLiteral("Unable to write to %1\n原因：文件被另一个进程锁定已超过 5 秒。").arg(dir.path()));
+        }
+        QVERIFY(waited.elapsed() >= 5000);
+        ::close(held);
+        QCOMPARE(dir.read(), QByteArray("[A]\r\nk=1\r\n"));
+    }
+
+    // A program started while the file is being written does not inherit the temporary file.
+    void temporaryFileIsCloseOnExec()
+    {
+        TempCatalogue dir;
+        int seen = 0;
+        int closeOnExec = 0;
+        IniFile::SetBeforeReplace([&] {
+            const QStringList fds = QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+            for (const QString &fd : fds) {
+                char target[4096];
+                const ssize_t n = ::readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target);
+                if (n <= 0 || !QByteArray(target, n).contains("/.SvrList.ini."))
+                    continue;
+                ++seen;
+                closeOnExec += (::fcntl(fd.toInt(), F_GETFD) & FD_CLOEXEC) != 0;
+            }
+        });
+        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "1"); });
+        IniFile::SetBeforeReplace({});
+        QCOMPARE(seen, 1);
+        QCOMPARE(closeOnExec, 1);
+    }
+
+    // Causes that only a small or read-only file system shows, in a mount namespace of the test's own.
+    void fileSystemCauses_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("disk full") << "mount -t tmpfs -o size=64k tmpfs \"$1\" && exec \"$2\" add \"$1/SvrList.ini\" t 5000"
+                                   << "磁盘空间已满";
+        QTest::newRow("read-only file system")
+            << "mount -t tmpfs tmpfs \"$1\" && \"$2\" add \"$1/SvrList.ini\" t 1 && mount -o remount,ro \"$1\" && "
+               "exec \"$2\" add \"$1/SvrList.ini\" t 1"
+            << "文件所在的文件系统为只读";
+    }
+    void fileSystemCauses()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, cause);
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        if (QProcess::execute("unshare", {"--mount", "--propagation", "private", "true"}) != 0)
+            QSKIP("no mount namespace can be made here");
+        QTemporaryDir mountPoint;
+        QProcess writer;
+        writer.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script, "sh", mountPoint.path(),
+                                 QStringLiteral(BRENNIC_CATALOGUE_WRITER)});
+        QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(writer.readAllStandardError()).trimmed(),
+                 QStringLiteral("Unable to write to %1/SvrList.ini\n原因：%2。").arg(mountPoint.path(), cause));
     }
 
     void missingFolderIsAWriteError()

@@ -7,7 +7,9 @@
 #include "RdpConst.h"
 #include "TempCatalogue.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTest>
 #include <functional>
 
@@ -56,11 +58,12 @@ private slots:
         PSvrItem server = AddSvrItem(settings("127.0.0.1"), -1, QStringLiteral("desc"));
         QCOMPARE(server->Id, 1);
         QCOMPARE(server->Group, (TSvrGroup{-1, QStringLiteral("未分组")}));
-        QCOMPARE(QString::fromUtf8(dir->read()),
-                 QStringLiteral("[GroupItem1]\nGroupName=生产\n\n[MISC]\nMaxGroupID=1\nMaxServerId=1\n\n"
-                                "[ServerItem1]\nGroupId=-1\nDescription=desc\nServer=127.0.0.1\nPort=3389\n"
-                                "Domain=\nUser=admin\nPassword=2EB4\nWidth=1024\nHeight=768\nFullScreen=0\n"
-                                "ColorDeepth=24\n"));
+        QCOMPARE(dir->read(),
+                 NewFileBytes(QStringLiteral(
+                     "[GroupItem1]\r\nGroupName=生产\r\n\r\n[MISC]\r\nMaxGroupID=1\r\nMaxServerId=1\r\n\r\n"
+                     "[ServerItem1]\r\nGroupId=-1\r\nDescription=desc\r\nServer=127.0.0.1\r\nPort=3389\r\n"
+                     "Domain=\r\nUser=admin\r\nPassword=2EB4\r\nWidth=1024\r\nHeight=768\r\nFullScreen=0\r\n"
+                     "ColorDeepth=24\r\n")));
     }
 
     void windowsFilesLoad_data()
@@ -98,6 +101,80 @@ private slots:
         QCOMPARE(DumpCatalogue(),
                  QString(expected).replace("counters 4 7", "counters 4 8") +
                      QStringLiteral("\nserver 8 [3 测试环境] 127.0.0.15:3389 \\admin pw=口令 1024x768 fs=false depth=24 desc=新服务器"));
+    }
+
+    // Files as Windows and earlier versions wrote them, read as Windows reads them.
+    void trickyFilesLoad_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("gb18030 that is valid utf-8")
+            << "gb18030-valid-utf8.ini"
+            << "counters 2 2\ngroup 1 医院\ngroup 2 证券\n"
+               "server 1 [1 医院] 127.0.0.21:3389 \\admin pw= 1024x768 fs=false depth=24 desc=医院\n"
+               "server 2 [2 证券] 127.0.0.22:3389 \\admin pw= 1024x768 fs=false depth=24 desc=证券";
+        const QString strayServers = "counters 1 2\ngroup 1 生产服务器\n"
+                                     "server 1 [1 生产服务器] 127.0.0.23:3389 \\管理员 pw= 1024x768 fs=false depth=24 desc=主站 \uFFFD 服务器\n"
+                                     "server 2 [1 生产服务器] 127.0.0.24:3389 \\测试用户 pw= 1024x768 fs=false depth=24 desc=备用服务器";
+        QTest::newRow("utf-8 with a stray byte") << "stray-byte-utf8.ini" << strayServers;
+        QTest::newRow("gb18030 with a stray byte") << "stray-byte-gb18030.ini" << strayServers;
+        QTest::newRow("utf-8 section in gb18030")
+            << "mixed-gb18030-utf8.ini"
+            << "counters 1 3\ngroup 1 生产服务器\n"
+               "server 1 [1 生产服务器] 127.0.0.23:3389 \\管理员 pw= 1024x768 fs=false depth=24 desc=主站  服务器\n"
+               "server 2 [1 生产服务器] 127.0.0.24:3389 \\测试用户 pw= 1024x768 fs=false depth=24 desc=备用服务器\n"
+               "server 3 [1 生产服务器] 127.0.0.25:3389 \\运维 pw= 1024x768 fs=false depth=24 desc=数据库中";
+        QTest::newRow("quoted values")
+            << "quoted.ini"
+            << "counters 1 1\ngroup 1 带引号的组\n"
+               "server 1 [1 带引号的组] 127.0.0.26:3390 \\\"admin pw= 1280x768 fs=true depth=16 desc= 两端有空格 ";
+        QTest::newRow("duplicate sections")
+            << "duplicate-sections.ini"
+            << "counters 0 3\nserver 3 [-1 未分组] 127.0.0.28:3389 \\ pw= 1024x768 fs=false depth=24 desc=";
+    }
+    void trickyFilesLoad()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, expected);
+        load(TempCatalogue::dataFile(file));
+        QCOMPARE(DumpCatalogue(), expected);
+    }
+
+    // Changing one server leaves every byte of the others, undecodable ones included.
+    void changesKeepOtherServersBytes_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("utf-8") << "stray-byte-utf8.ini";
+        QTest::newRow("gb18030") << "stray-byte-gb18030.ini";
+        QTest::newRow("mixed") << "mixed-gb18030-utf8.ini";
+    }
+    void changesKeepOtherServersBytes()
+    {
+        QFETCH(QString, file);
+        const QByteArray original = TempCatalogue::dataFile(file);
+        load(original);
+        const qsizetype server1 = original.indexOf("[ServerItem1]");
+        const qsizetype server2 = original.indexOf("[ServerItem2]");
+        PSvrItem second = GetSvrItem(2);
+        TClientSettings changed = second->ClntSett;
+        changed.User = QStringLiteral("新用户");
+        UpdateSvrItem(2, changed, QStringLiteral("新描述"));
+        RenameGroup(1, QStringLiteral("改名"));
+        const QByteArray after = dir->read();
+        QVERIFY(after.contains(original.mid(server1, server2 - server1)));
+        QVERIFY(after.endsWith(original.mid(original.indexOf("\r\n", original.indexOf("User=", server2)) + 2)));
+        ReloadCatalogue(dir->path());
+        QCOMPARE(GetSvrItem(2)->ClntSett.User, QStringLiteral("新用户"));
+        QCOMPARE(GetSvrItem(1)->Group.GroupName, QStringLiteral("改名"));
+    }
+
+    // A file that cannot be read is an error, not an empty catalogue that the next change would overwrite.
+    void unreadableFileStopsTheLoad()
+    {
+        QVERIFY(QDir().mkdir(dir->path()));
+        QVERIFY_THROWS_EXCEPTION(AppError, ReloadCatalogue(dir->path()));
+        QVERIFY_THROWS_EXCEPTION(AppError, AddGroup("g"));
+        QVERIFY(QFileInfo(dir->path()).isDir());
     }
 
     void countersBoundWhatIsLoaded()
@@ -324,7 +401,7 @@ private slots:
                 operation();
                 QFAIL(name);
             } catch (const AppError &error) {
-                QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir->path());
+                QCOMPARE(error.message(), QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(dir->path()));
             }
             QVERIFY2(DumpCatalogue() == before, name);
         }

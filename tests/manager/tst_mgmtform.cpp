@@ -95,6 +95,9 @@ private slots:
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("生产服务器"), QStringLiteral("测试环境"), QStringLiteral("数据库")}));
         QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
         QCOMPARE(f.form->lvSvr->headerItem()->text(2), QStringLiteral("状态"));
+        // The status bar tells which server list file is in use.
+        QCOMPARE(f.form->findChild<QLabel *>(QStringLiteral("stat1File"))->text(),
+                 QStringLiteral("服务器列表文件：") + f.file);
     }
 
     void statusesArriveAndAreDrawn()
@@ -552,7 +555,7 @@ private slots:
             QVERIFY(dialog.answered());
             QVERIFY(box.answered());
         }
-        QCOMPARE(text, QStringLiteral("Unable to write to ") + f.file);
+        QCOMPARE(text, QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(f.file));
         QCOMPARE(icon, QMessageBox::Critical);
         QCOMPARE(title, AppTitle());
         QCOMPARE(f.rows(), before);

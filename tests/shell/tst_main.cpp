@@ -8,6 +8,8 @@
 #include "PageDialog.h"
 #include "PageControl.h"
 #include "PageServer.h"
+#include "RdpCommon.h"
+#include "ShellPages.h"
 #include "ShellSettings.h"
 #include "TabSheet.h"
 #include "WebBrowser.h"
@@ -26,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QWebEngineView>
@@ -108,6 +111,7 @@ private slots:
     void cleanup();
 
     void startUpState();
+    void defaultPageNamesTheServerListFile();
     void managerFillsItsTab_data();
     void managerFillsItsTab();
     void plusOpensBlankTabsWithNewTags();
@@ -1114,6 +1118,23 @@ void TestMain::sandboxSwitchIsNotPassedOn()
         QVERIFY(QCoreApplication::arguments().contains(QStringLiteral("--no-sandbox")));
     else
         QVERIFY(!QCoreApplication::arguments().contains(QStringLiteral("--no-sandbox")));
+}
+
+// The program's default page names the server list file in use; its address stays the plain page's.
+void TestMain::defaultPageNamesTheServerListFile()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("列表 & 文件.ini"));
+    UseIniFile(file);
+    open(DefaultPageShowingFile());
+    waitComplete(browserAt(1), QStringLiteral("Brennic 默认网页"));
+    QCOMPARE(window_->EditUrl->text(), QStringLiteral("qrc:/pages/default.html"));
+    auto *view = tabs()->widget(1)->findChild<QWebEngineView *>();
+    QVERIFY(view);
+    QString text;
+    view->page()->toPlainText([&text](const QString &plain) { text = plain; });
+    QTRY_VERIFY_WITH_TIMEOUT(text.contains(file), 10000);
+    ReleaseCatalogue();
 }
 
 BRENNIC_WEB_TEST_MAIN(TestMain)

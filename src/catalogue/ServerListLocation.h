@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// Where the server list file lives. Beside the executable is the portable layout:
+// used when a "SvrList.ini" is there, or when that folder is writable. Otherwise
+// (the program installed in a system folder and run by a user) the file is
+// $XDG_CONFIG_HOME/brennic/SvrList.ini, in a folder only its user can enter; the
+// folder is made when it is chosen.
+QString DefaultServerListFile(const QString &programFolder);
+
+// What the command line asks of the server list file.
+struct ServerListOptions {
+    QString file; // "--file PATH": this file instead of the default one, as an absolute path
+    bool help = false;
+    QString error; // the command line's mistake, for the user
+};
+// Reads "--file PATH", "--file=PATH" and "--help" from the program's arguments
+// (the first is the program itself); any other argument is left to the toolkit.
+ServerListOptions ParseServerListOptions(const QStringList &arguments);
+QString ServerListUsage(const QString &program);
+
+// Applies the command line of main() before anything else runs: chooses the file,
+// or prints the help or the mistake. Returns the exit code when the program is to
+// end at once.
+std::optional<int> ApplyServerListOptions(int argc, char *argv[]);

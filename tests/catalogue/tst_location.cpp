@@ -1,0 +1,119 @@
+#include "RdpCommon.h"
+#include "ServerListLocation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+class TestLocation : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Beside the program when a file is there or the folder is writable; otherwise
+    // in the user's configuration folder, which is made for the user alone.
+    void defaultFile_data()
+    {
+        QTest::addColumn<bool>("writableFolder");
+        QTest::addColumn<QString>("present"); // "", "file" or "link"
+        QTest::addColumn<QString>("xdgConfigHome"); // "@" stands for the test's own folder
+        QTest::addColumn<QString>("expected"); // "beside", or the path below the test's folder
+        QTest::newRow("writable folder") << true << "" << "@/config" << "beside";
+        QTest::newRow("file in a read-only folder") << false << "file" << "@/config" << "beside";
+        QTest::newRow("link in a read-only folder") << false << "link" << "@/config" << "beside";
+        QTest::newRow("read-only folder") << false << "" << "@/config" << "config/brennic/SvrList.ini";
+        QTest::newRow("no XDG_CONFIG_HOME") << false << "" << "" << "home/.config/brennic/SvrList.ini";
+        QTest::newRow("relative XDG_CONFIG_HOME") << false << "" << "config" << "home/.config/brennic/SvrList.ini";
+    }
+    void defaultFile()
+    {
+        QFETCH(bool, writableFolder);
+        QFETCH(QString, present);
+        QFETCH(QString, xdgConfigHome);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        const QString program = root.filePath("program");
+        QVERIFY(QDir().mkdir(program));
+        const QString beside = program + "/SvrList.ini";
+        if (present == "file") {
+            QFile file(beside);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (present == "link") {
+            QVERIFY(::symlink("/nonexistent/SvrList.ini", QFile::encodeName(beside).constData()) == 0);
+        }
+        if (!writableFolder)
+            QVERIFY(::chmod(QFile::encodeName(program).constData(), 0555) == 0);
+        const QByteArray savedHome = qgetenv("HOME");
+        const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(root.filePath("home")));
+        if (xdgConfigHome.isEmpty())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(QString(xdgConfigHome).replace('@', root.path())));
+
+        const QString chosen = DefaultServerListFile(program);
+
+        qputenv("HOME", savedHome);
+        savedXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", savedXdg);
+        ::chmod(QFile::encodeName(program).constData(), 0755);
+        if (expected == "beside") {
+            QCOMPARE(chosen, beside);
+            return;
+        }
+        QCOMPARE(chosen, root.filePath(expected));
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(QFileInfo(chosen).absolutePath()).constData(), &st) == 0);
+        QCOMPARE(unsigned(st.st_mode & 0777), 0700u);
+        QVERIFY(!QFile::exists(chosen)); // the file itself waits for the first change
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("help");
+        QTest::addColumn<bool>("mistake");
+        const QString here = QDir::currentPath();
+        QTest::newRow("nothing") << QStringList{"brennic"} << "" << false << false;
+        QTest::newRow("file") << QStringList{"brennic", "--file", "/srv/list.ini"} << "/srv/list.ini" << false << false;
+        QTest::newRow("file=") << QStringList{"brennic", "--file=/srv/list.ini"} << "/srv/list.ini" << false << false;
+        QTest::newRow("relative file") << QStringList{"brennic", "--file", "my.ini"} << here + "/my.ini" << false << false;
+        QTest::newRow("toolkit arguments left alone")
+            << QStringList{"brennic", "-platform", "offscreen", "--no-sandbox", "--file", "/a.ini"} << "/a.ini" << false
+            << false;
+        QTest::newRow("help") << QStringList{"brennic", "--help"} << "" << true << false;
+        QTest::newRow("file without a path") << QStringList{"brennic", "--file"} << "" << false << true;
+        QTest::newRow("empty path") << QStringList{"brennic", "--file="} << "" << false << true;
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, file);
+        QFETCH(bool, help);
+        QFETCH(bool, mistake);
+        const ServerListOptions options = ParseServerListOptions(arguments);
+        QCOMPARE(options.file, file);
+        QCOMPARE(options.help, help);
+        QCOMPARE(!options.error.isEmpty(), mistake);
+    }
+
+    // The file chosen on the command line is the one in use and the one shown.
+    void chosenFileIsInUse()
+    {
+        QTemporaryDir dir;
+        const QByteArray file = QFile::encodeName(dir.filePath("chosen.ini"));
+        QByteArray program("brennic"), option("--file");
+        char *argv[] = {program.data(), option.data(), const_cast<char *>(file.constData()), nullptr};
+        QCOMPARE(ApplyServerListOptions(3, argv), std::nullopt);
+        QCOMPARE(ServerListFilePath(), dir.filePath("chosen.ini"));
+        AddGroup("g");
+        QVERIFY(QFile::exists(dir.filePath("chosen.ini")));
+        ReleaseCatalogue();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLocation)
+#include "tst_location.moc"
