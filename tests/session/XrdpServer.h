@@ -289,7 +289,7 @@ public:
         QFile log(folder_.filePath(QStringLiteral("sesman.log")));
         if (!log.open(QIODevice::ReadOnly))
             return {};
-        static const QRegularExpression line(QStringLiteral("\\+\\+ (?:created|reconnected) session.*display (:\\d+)"));
+        static const QRegularExpression line(QStringLiteral("(?:Starting session|reconnected session):.*display (:\\d+)"));
         QString display;
         for (const QByteArray &text : log.readAll().split('\n'))
             if (const auto match = line.match(QString::fromLocal8Bit(text)); match.hasMatch())

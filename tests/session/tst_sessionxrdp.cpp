@@ -47,6 +47,38 @@ QString CauseLine(const QString &text)
     return {};
 }
 
+// The clipboard's text on the X display of env, through xclip; empty after 3 s.
+QByteArray ClipboardOf(const QProcessEnvironment &env)
+{
+    QProcess xclip;
+    xclip.setProcessEnvironment(env);
+    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                          QStringLiteral("-t"), QStringLiteral("UTF8_STRING")});
+    if (!xclip.waitForFinished(3000)) {
+        RdpTest::StopProcess(xclip);
+        return {};
+    }
+    return xclip.readAllStandardOutput();
+}
+
+// Holds a text on the clipboard of the X display of env while it runs.
+class ClipboardOwner {
+public:
+    ClipboardOwner(const QProcessEnvironment &env, const QString &text)
+    {
+        xclip_.setProcessEnvironment(env);
+        xclip_.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                               QStringLiteral("-t"), QStringLiteral("UTF8_STRING"), QStringLiteral("-i")});
+        xclip_.waitForStarted(3000);
+        xclip_.write(text.toUtf8());
+        xclip_.closeWriteChannel();
+    }
+    ~ClipboardOwner() { RdpTest::StopProcess(xclip_); }
+
+private:
+    QProcess xclip_;
+};
+
 } // namespace
 
 class TestSessionXrdp : public QObject {
@@ -91,20 +123,6 @@ private:
         qWarning("expected %06x everywhere, saw %s; boxes: %s", Background, qPrintable(seen),
                  qPrintable(boxes_->texts.join(QStringLiteral(" | "))));
         return false;
-    }
-
-    // Runs xclip against the session's display; its output, or empty after 3 s.
-    QByteArray RemoteClipboard()
-    {
-        QProcess xclip;
-        xclip.setProcessEnvironment(server_.SessionEnvironment());
-        xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                              QStringLiteral("-t"), QStringLiteral("UTF8_STRING")});
-        if (!xclip.waitForFinished(3000)) {
-            RdpTest::StopProcess(xclip);
-            return {};
-        }
-        return xclip.readAllStandardOutput();
     }
 
     void UseFreshCertificateStore(QTemporaryDir &store)
@@ -171,7 +189,20 @@ private slots:
         QTest::qWait(2000);
         QVERIFY(client.Running());
         QVERIFY(NearColor(screen.Centre(), Background));
-        QVERIFY(NearColor(screen.Pixel(8, 8), Background));
+        QVERIFY(NearColor(screen.Pixel(0, 0), Background));
+
+        // The session's clipboard, as the clipboard test reaches it, is served both ways.
+        if (!TestDisplay::HaveProgram(QStringLiteral("xclip")))
+            return;
+        QByteArray seen;
+        {
+            ClipboardOwner remote(server_.SessionEnvironment(), QStringLiteral("远程 xfreerdp"));
+            QVERIFY2(WaitUntil([&] { return (seen = ClipboardOf(display.Environment())) == QStringLiteral("远程 xfreerdp").toUtf8(); }, 8000),
+                     seen.constData());
+        }
+        ClipboardOwner local(display.Environment(), QStringLiteral("桌面 xfreerdp"));
+        QVERIFY2(WaitUntil([&] { return (seen = ClipboardOf(server_.SessionEnvironment())) == QStringLiteral("桌面 xfreerdp").toUtf8(); }, 8000),
+                 seen.constData());
     }
 
     // The stock configuration, clipboard redirection on: the session holds and
@@ -202,17 +233,11 @@ private slots:
         const QString toRemote = QStringLiteral("Brennic 桌面→远程 %1").arg(::getpid());
         QGuiApplication::clipboard()->setText(toRemote);
         QByteArray pasted;
-        QVERIFY2(WaitUntil([&] { return (pasted = RemoteClipboard()) == toRemote.toUtf8(); }, 8000), pasted.constData());
+        QVERIFY2(WaitUntil([&] { return (pasted = ClipboardOf(server_.SessionEnvironment())) == toRemote.toUtf8(); }, 8000),
+                 pasted.constData());
 
         const QString toDesktop = QStringLiteral("Brennic 远程→桌面 %1").arg(::getpid());
-        QProcess copier;
-        copier.setProcessEnvironment(server_.SessionEnvironment());
-        copier.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                               QStringLiteral("-t"), QStringLiteral("UTF8_STRING"), QStringLiteral("-i")});
-        auto stopCopier = qScopeGuard([&] { RdpTest::StopProcess(copier); });
-        QVERIFY(copier.waitForStarted(3000));
-        copier.write(toDesktop.toUtf8());
-        copier.closeWriteChannel();
+        ClipboardOwner copier(server_.SessionEnvironment(), toDesktop);
         QVERIFY2(WaitUntil([&] { return QGuiApplication::clipboard()->text() == toDesktop; }, 8000),
                  qPrintable(QGuiApplication::clipboard()->text()));
         QVERIFY(form && form->msrdpclnt1->Connected() > 0);
