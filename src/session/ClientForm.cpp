@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "DisconnectReasons.h"
 #include "MsgBox.h"
+#include "ServerAddress.h"
 
 #include <QCloseEvent>
 #include <QPointer>
@@ -84,6 +85,10 @@ TfrmClient::~TfrmClient()
 void TfrmClient::SetUp()
 {
     const TClientSettings &s = FClientSettings;
+    // Refused here, before anything reaches the library.
+    for (const QString &problem : {ServerFieldProblem(s.Server), PortProblem(s.Port)})
+        if (!problem.isEmpty())
+            throw AppError(problem);
     msrdpclnt1->SetConnectingText(QStringLiteral("Talvane 提醒您:正在连接....."));
     msrdpclnt1->SetServer(s.Server);
     msrdpclnt1->AdvancedSettings2()->SetRDPPort(s.Port);

@@ -2,6 +2,7 @@
 // time-out, failed connections, window sizes and shutdown.
 
 #include "DisconnectReasons.h"
+#include "ServerAddress.h"
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
@@ -218,6 +219,65 @@ private slots:
         QCOMPARE(boxes_->texts[1].section(QLatin1Char('\n'), 0, 0), QStringLiteral("连接超时"));
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
         QCOMPARE(owner_->open.size(), 0);
+    }
+
+    // Server fields the library would take for a file descriptor or a UNIX
+    // socket, and ports outside 1-65535, are refused with a message.
+    void serverAndPortRules_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("refusal"); // the message's start, empty when accepted
+        const QString badServer = QStringLiteral("无效的服务器地址: ");
+        QTest::newRow("pipe") << "|" << 3 << badServer;
+        QTest::newRow("pipe and number") << "|7" << 3389 << badServer;
+        QTest::newRow("socket path") << "/tmp/.X11-unix/X0" << 3389 << badServer;
+        QTest::newRow("blank then slash") << "  /run/sock" << 3389 << badServer;
+        QTest::newRow("port 0") << "127.0.0.1" << 0 << QStringLiteral("无效的端口: 0\n");
+        QTest::newRow("port -1") << "127.0.0.1" << -1 << QStringLiteral("无效的端口: -1\n");
+        QTest::newRow("port 65536") << "127.0.0.1" << 65536 << QStringLiteral("无效的端口: 65536\n");
+        QTest::newRow("port 1") << "127.0.0.1" << 1 << QString();
+        QTest::newRow("port 65535") << "127.0.0.1" << 65535 << QString();
+        QTest::newRow("name") << "server-1.example" << 3389 << QString();
+        QTest::newRow("IPv6") << "::1" << 3389 << QString();
+        QTest::newRow("bar inside") << "a|b" << 3389 << QString();
+    }
+
+    void serverAndPortRules()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QFETCH(QString, refusal);
+        const QString problem = ServerFieldProblem(server) + PortProblem(port);
+        if (refusal.isEmpty())
+            QCOMPARE(problem, QString());
+        else
+            QVERIFY2(problem.startsWith(refusal), qPrintable(problem));
+    }
+
+    // The session window refuses such a server before anything reaches the
+    // library: no worker starts and the program does not block.
+    void refusedServerNeverReachesTheLibrary_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");
+        QTest::newRow("pipe, descriptor 3") << "|" << 3;
+        QTest::newRow("socket path") << "/tmp/.X11-unix/X0" << 3389;
+    }
+
+    void refusedServerNeverReachesTheLibrary()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QPointer<TfrmClient> form = owner_->Open(Settings(server, port));
+        QVERIFY(WaitUntil([&] { return !boxes_->texts.isEmpty(); }, 2000));
+        QVERIFY2(boxes_->texts[0].startsWith(QStringLiteral("无效的服务器地址: ") + server + QLatin1Char('\n')),
+                 qPrintable(boxes_->texts[0]));
+        QCOMPARE(RdpWorkerCount(), 0);
+        QVERIFY(form && form->isVisible());
+        QCOMPARE(form->msrdpclnt1->Server(), QString()); // never handed to the control
+        form->close();
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
     }
 
     // The set-up error box is still open when the time-out comes: the time-out
