@@ -2,6 +2,7 @@
 
 // Debian's xfreerdp, the reference client, on an X display of its own, and a
 // reader of that display's pixels: what a tolerant client shows of a server.
+// Include it after every Qt header: Xlib defines names that Qt uses.
 
 #include "VirtualDisplay.h"
 
