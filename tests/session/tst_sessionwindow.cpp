@@ -6,6 +6,7 @@
 #include "SessionTestSupport.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QWindow>
@@ -49,6 +50,36 @@ QRect FrameOnTheServer(WId window)
                       attributes.height + 2 * attributes.border_width);
     XCloseDisplay(x);
     return frame;
+}
+
+// True once a window manager has taken the display over (it announces itself on
+// the root window), within five seconds.
+bool WaitForWindowManager(const QString &name)
+{
+    ::Display *x = XOpenDisplay(name.toLatin1().constData());
+    if (!x)
+        return false;
+    const Atom check = XInternAtom(x, "_NET_SUPPORTING_WM_CHECK", False);
+    bool managed = false;
+    QElapsedTimer timer;
+    timer.start();
+    while (!managed && timer.elapsed() < 5000) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char *data = nullptr;
+        if (XGetWindowProperty(x, DefaultRootWindow(x), check, 0, 1, False, AnyPropertyType, &type, &format, &count,
+                               &after, &data) == Success) {
+            managed = count == 1;
+            if (data)
+                XFree(data);
+        }
+        if (!managed)
+            QThread::msleep(50);
+    }
+    XCloseDisplay(x);
+    return managed;
 }
 
 } // namespace
@@ -97,6 +128,9 @@ private slots:
         // The control takes the window to full screen once connected; the
         // silent server never connects, so the test does what it would.
         QVERIFY(form->msrdpclnt1->FullScreen());
+        // As on connecting: the window manager has taken the window on by then.
+        QVERIFY(WaitUntil([&] { return !form->windowHandle()->frameMargins().isNull(); }, 3000));
+        QTest::qWait(300);
         form->setWindowState(form->windowState() | Qt::WindowFullScreen);
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QVERIFY(WaitUntil([&] { return form->isFullScreen() && form->geometry() == screen
@@ -114,7 +148,8 @@ private slots:
                  qPrintable(QStringLiteral("frame %1,%2 %3x%4, client %5x%6")
                                 .arg(FrameOnTheServer(form->winId()).x()).arg(FrameOnTheServer(form->winId()).y())
                                 .arg(FrameOnTheServer(form->winId()).width()).arg(FrameOnTheServer(form->winId()).height())
-                                .arg(form->width()).arg(form->height())));
+                                .arg(form->width()).arg(form->height())
+                            + (form->isFullScreen() ? QStringLiteral(", full screen") : QString())));
         QTest::qWait(300); // and the window manager leaves it there
         QVERIFY(placed());
         QCOMPARE(form->frameGeometry().topLeft(), QPoint(10, 10));
@@ -140,9 +175,8 @@ int main(int argc, char **argv)
         windowManager.setStandardOutputFile(QProcess::nullDevice());
         windowManager.setStandardErrorFile(QProcess::nullDevice());
         windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        if (!windowManager.waitForStarted(3000))
-            g_whyNot = QStringLiteral("openbox did not start");
-        QThread::msleep(300); // openbox takes the screen over
+        if (!windowManager.waitForStarted(3000) || !WaitForWindowManager(display.Name()))
+            g_whyNot = QStringLiteral("openbox did not take the display over");
     }
     int result = 0;
     {
