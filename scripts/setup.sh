@@ -13,8 +13,10 @@ packages=(
   qt6-translations-l10n
   # RDP client library and the loopback RDP test server
   freerdp2-dev libwinpr2-dev freerdp2-shadow-x11 freerdp2-x11 winpr-utils libx11-dev
-  # headless display for GUI tests, screenshots
-  xvfb xauth x11-utils openbox
+  # headless display for GUI tests, screenshots; a window manager for the tests of window placement
+  xvfb xauth x11-utils x11-apps openbox
+  # xrdp as a second RDP test server: its Xorg back end, the test user's desktop, its clipboard
+  xrdp xorgxrdp xterm dbus-x11 xclip passwd
   # fonts able to show the Chinese texts
   fonts-noto-cjk fonts-dejavu-core
   # network tests and the comparison prober

@@ -4,6 +4,7 @@
 #include "DialogLook.h"
 #include "MsgBox.h"
 #include "RdpConst.h"
+#include "ServerAddress.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -163,8 +164,12 @@ bool TfrmEdit::FormCloseQuery()
 {
     if (edtSvr->text().trimmed().isEmpty())
         return refuse(QStringLiteral("服务器空,请添加"), 0, edtSvr);
+    if (const QString problem = ServerFieldProblem(edtSvr->text()); !problem.isEmpty())
+        return refuse(problem, 0, edtSvr);
     if (!wholeNumber(edtPort))
         return refuse(QStringLiteral("端口必须是整数"), 0, edtPort);
+    if (const QString problem = PortProblem(*wholeNumber(edtPort)); !problem.isEmpty())
+        return refuse(problem, 0, edtPort);
     if (!wholeNumber(edtWidth))
         return refuse(QStringLiteral("宽度必须是整数"), 1, edtWidth);
     if (!wholeNumber(edtHeight))

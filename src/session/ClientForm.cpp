@@ -3,8 +3,10 @@
 #include "AppError.h"
 #include "DisconnectReasons.h"
 #include "MsgBox.h"
+#include "ServerAddress.h"
 
 #include <QCloseEvent>
+#include <QPointer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -31,6 +33,10 @@ TfrmClient::TfrmClient(QWidget *AOwner, const TClientSettings &aSett)
     tmrTimeOut->setTimerType(Qt::PreciseTimer);
     connect(tmrTimeOut, &QTimer::timeout, this, [this] { Guard([&] { tmrTimeOutTimer(); }); });
     tmrTimeOut->start();
+
+    placer_ = new QTimer(this);
+    placer_->setInterval(20);
+    connect(placer_, &QTimer::timeout, this, [this] { PlaceAfterFullScreen(); });
 
     msrdpclnt1 = new TMsRdpClient5(this);
     auto *layout = new QVBoxLayout(this);
@@ -78,6 +84,10 @@ TfrmClient::~TfrmClient()
 void TfrmClient::SetUp()
 {
     const TClientSettings &s = FClientSettings;
+    // Refused here, before anything reaches the library.
+    for (const QString &problem : {ServerFieldProblem(s.Server), PortProblem(s.Port)})
+        if (!problem.isEmpty())
+            throw AppError(problem);
     msrdpclnt1->SetConnectingText(QStringLiteral("Talvane 提醒您:正在连接....."));
     msrdpclnt1->SetServer(s.Server);
     msrdpclnt1->AdvancedSettings2()->SetRDPPort(s.Port);
@@ -128,12 +138,24 @@ QString TfrmClient::ServerAddress() const
     return QStringLiteral("%1:%2").arg(FClientSettings.Server).arg(FClientSettings.Port);
 }
 
-void TfrmClient::ShowFailure(const QString &text, const QString &cause)
+bool TfrmClient::ShowFailure(const QString &text, const QString &cause)
 {
     QString message = text + QStringLiteral("\n\n服务器: ") + ServerAddress();
     if (!cause.isEmpty())
         message += QStringLiteral("\n原因: ") + cause;
+    const QPointer<TfrmClient> self(this);
+    ++openBoxes_;
     ShowMessageBox(this, message);
+    if (!self)
+        return false; // destroyed with its owner meanwhile
+    if (--openBoxes_ > 0)
+        return true;
+    if (deletePending_)
+        deleteLater();
+    else if (timeOutPending_)
+        QTimer::singleShot(0, this, [this] { Guard([&] { tmrTimeOutTimer(); }); });
+    timeOutPending_ = false;
+    return true;
 }
 
 void TfrmClient::CloseForm()
@@ -169,7 +191,10 @@ void TfrmClient::Finish()
     finished_ = true;
     tmrTimeOut->stop();
     msrdpclnt1->Cancel();
-    deleteLater();
+    if (openBoxes_ > 0)
+        deletePending_ = true; // not under a box of its own: once the last one is closed
+    else
+        deleteLater();
 }
 
 void TfrmClient::msrdpclnt1Connected()
@@ -186,16 +211,16 @@ void TfrmClient::msrdpclnt1Disconnected(int discReason)
     const QString text = DisconnectReasonText(discReason);
     if (!isVisible())
         return;
-    if (!text.isEmpty())
-        ShowFailure(text, msrdpclnt1->DisconnectCause());
+    if (!text.isEmpty() && !ShowFailure(text, msrdpclnt1->DisconnectCause()))
+        return;
     CloseForm();
 }
 
 void TfrmClient::msrdpclnt1FatalError(int errorCode)
 {
     Q_UNUSED(errorCode);
-    ShowFailure(QStringLiteral("未知错误 请检查设置"), msrdpclnt1->DisconnectCause());
-    CloseForm();
+    if (ShowFailure(QStringLiteral("未知错误 请检查设置"), msrdpclnt1->DisconnectCause()))
+        CloseForm();
 }
 
 void TfrmClient::msrdpclnt1Warning(int warningCode)
@@ -217,14 +242,43 @@ void TfrmClient::msrdpclnt1UserNameAcquired(const QString &bstrUserName)
 
 void TfrmClient::msrdpclnt1LeaveFullScreenMode()
 {
-    // Back to the design size near the top-left corner of the screen. The outer
-    // size noted before the settings sized the window is the design's client size
-    // (the window had no frame yet), so it is given to the client area and the
-    // frame comes on top, as the design had it.
-    resize(FWidth_Old, height());
-    resize(width(), FHeight_Old);
-    move(x(), 10);
-    move(10, y());
+    // Back to the design size near the top-left corner of the screen, once the
+    // window manager has taken the window out of full screen and framed it
+    // again: until then the frame reads as none, and a window placed then ends
+    // up with its title bar above the screen, or is put back where it was.
+    placerTicks_ = 0;
+    placerSettled_ = 0;
+    placed_ = false;
+    placer_->start();
+}
+
+void TfrmClient::PlaceAfterFullScreen()
+{
+    constexpr int MaxTicks = 150;     // 3 s in all
+    constexpr int SettledTicks = 25;  // 0.5 s in place
+    QWindow *handle = windowHandle();
+    const bool lastTick = ++placerTicks_ >= MaxTicks;
+    if (lastTick)
+        placer_->stop();
+    if (!handle || isFullScreen())
+        return; // not out of full screen yet
+    // No frame by the end: the platform draws none, and the window goes to the corner as it is.
+    if (handle->frameMargins().isNull() && !lastTick)
+        return;
+    const bool inPlace = size() == QSize(FWidth_Old, FHeight_Old) && frameGeometry().topLeft() == QPoint(10, 10);
+    if (!placed_ || !inPlace) {
+        // The outer size noted before the settings sized the window is the
+        // design's client size (the window had no frame yet), so it is given to
+        // the client area and the frame comes on top, as the design had it.
+        resize(FWidth_Old, height());
+        resize(width(), FHeight_Old);
+        move(x(), 10); // the frame's top, now that it is known
+        move(10, y());
+        placed_ = true;
+        placerSettled_ = 0;
+    } else if (++placerSettled_ >= SettledTicks) {
+        placer_->stop(); // in place, and the window manager has let it be
+    }
 }
 
 void TfrmClient::tmrTimeOutTimer()
@@ -234,14 +288,20 @@ void TfrmClient::tmrTimeOutTimer()
     if (msrdpclnt1->IsAskingUser())
         return;
     tmrTimeOut->stop();
+    // A box of this window is open (a set-up error, say): the time-out comes
+    // once it is closed, not inside it.
+    if (openBoxes_ > 0) {
+        timeOutPending_ = !finished_;
+        return;
+    }
     if (LDisconnected || msrdpclnt1->Connected() != 0)
         return;
     LDisconnected = true;
     // The attempt is given up at once, not after the user has read the message.
     msrdpclnt1->Cancel();
-    ShowFailure(QStringLiteral("连接超时"),
-                QStringLiteral("服务器在 %1 秒内没有完成连接").arg(TimeOutMs / 1000));
-    CloseForm();
+    if (ShowFailure(QStringLiteral("连接超时"),
+                    QStringLiteral("服务器在 %1 秒内没有完成连接").arg(TimeOutMs / 1000)))
+        CloseForm();
 }
 
 TfrmClient *OpenClientWindow(QWidget *owner, const TClientSettings &settings)

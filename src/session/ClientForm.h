@@ -63,11 +63,24 @@ private:
     void CreateParams();
     void SetUp();
     void Finish();
-    // The text, then which server and why beneath it.
-    void ShowFailure(const QString &text, const QString &cause);
+    // The text, then which server and why beneath it. False when the window has
+    // gone while the box was open: the caller must not touch it any more.
+    bool ShowFailure(const QString &text, const QString &cause);
+    // Back to the top-left corner once the window manager has framed the window.
+    void PlaceAfterFullScreen();
     QString ServerAddress() const;
 
     bool finished_ = false;
+    // Boxes of this window open now. While one is, the window is not deleted and
+    // the time-out waits: both happen once the last box is closed.
+    int openBoxes_ = 0;
+    bool deletePending_ = false;
+    bool timeOutPending_ = false;
+    // Places the window after leaving full screen, for a bounded time.
+    QTimer *placer_ = nullptr;
+    int placerTicks_ = 0;
+    int placerSettled_ = 0;
+    bool placed_ = false;
 };
 
 // Opens a session window for the settings, owned by owner, captioned "<server> - Remote Desktop" and shown. Returns it, for

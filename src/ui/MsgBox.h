@@ -5,7 +5,8 @@
 
 class QWidget;
 
-// A modal message box captioned with the program's title. Returns the button pressed.
+// A modal message box captioned with the program's title. Returns the button
+// pressed; when parent is destroyed while the box is open, the box closes with it.
 QMessageBox::StandardButton ShowMessageBox(QWidget *parent, const QString &text,
                                            QMessageBox::Icon icon = QMessageBox::NoIcon,
                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok);

@@ -235,6 +235,48 @@ private slots:
         }
     }
 
+    // A server field the RDP library would not take as an address, or a port
+    // outside 1-65535, refuses OK with a message and the focus on the field.
+    void unusableServerOrPortRefusesOk_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("message"); // its start, empty when OK is taken
+        QTest::addColumn<QString>("field");
+        QTest::newRow("pipe") << "|" << "3" << QStringLiteral("无效的服务器地址: |\n") << "edtSvr";
+        QTest::newRow("socket path") << "/tmp/socket" << "3389" << QStringLiteral("无效的服务器地址: /tmp/socket\n") << "edtSvr";
+        QTest::newRow("port 0") << "127.0.0.1" << "0" << QStringLiteral("无效的端口: 0\n") << "edtPort";
+        QTest::newRow("port 65536") << "127.0.0.1" << "65536" << QStringLiteral("无效的端口: 65536\n") << "edtPort";
+        QTest::newRow("port 65535") << "127.0.0.1" << "65535" << QString() << QString();
+        QTest::newRow("port 1") << "127.0.0.1" << "1" << QString() << QString();
+    }
+
+    void unusableServerOrPortRefusesOk()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, port);
+        QFETCH(QString, message);
+        QFETCH(QString, field);
+        TfrmEdit dialog(nullptr);
+        dialog.show();
+        dialog.edtSvr->setText(server);
+        dialog.edtPort->setText(port);
+        dialog.tbcSett->setCurrentIndex(1);
+        QString shown;
+        ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+        QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
+        if (message.isEmpty()) {
+            QCOMPARE(shown, QString());
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            return;
+        }
+        QVERIFY2(shown.startsWith(message), qPrintable(shown));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.tbcSett->currentIndex(), 0);
+        QCOMPARE(dialog.focusWidget()->objectName(), field);
+        QCOMPARE(dialog.edtSvr->text(), server); // what was typed stays
+    }
+
     void groupNameDialog_data()
     {
         QTest::addColumn<QString>("start");

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 class MessageBoxWatcher : public QObject {
 public:
     MessageBoxWatcher()
@@ -30,6 +32,11 @@ public:
     QMessageBox::StandardButton questionAnswer = QMessageBox::Yes;
     // How long a question stays open before it is answered.
     int questionDelayMs = 0;
+    // How long a plain box stays open before it is confirmed.
+    int plainDelayMs = 0;
+    // Called once for each box as it is first seen open. It runs inside the
+    // watcher's own timer: anything that may open a box must be queued.
+    std::function<void(QMessageBox *)> onShown;
 
     void Clear()
     {
@@ -46,12 +53,14 @@ private:
             auto *box = qobject_cast<QMessageBox *>(widget);
             if (!box || !box->isVisible() || box->property("answered").toBool())
                 continue;
-            if (box->button(QMessageBox::Yes) && questionDelayMs > 0) {
-                if (!box->property("seen").isValid())
-                    box->setProperty("seen", QDateTime::currentMSecsSinceEpoch());
-                if (QDateTime::currentMSecsSinceEpoch() - box->property("seen").toLongLong() < questionDelayMs)
-                    continue;
+            if (!box->property("seen").isValid()) {
+                box->setProperty("seen", QDateTime::currentMSecsSinceEpoch());
+                if (onShown)
+                    onShown(box);
             }
+            const int delayMs = box->button(QMessageBox::Yes) ? questionDelayMs : plainDelayMs;
+            if (QDateTime::currentMSecsSinceEpoch() - box->property("seen").toLongLong() < delayMs)
+                continue;
             box->setProperty("answered", true);
             if (box->button(QMessageBox::Yes)) {
                 questions << box->text();

@@ -2,12 +2,14 @@
 // time-out, failed connections, window sizes and shutdown.
 
 #include "DisconnectReasons.h"
+#include "ServerAddress.h"
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTemporaryDir>
 
@@ -219,6 +221,128 @@ private slots:
         QCOMPARE(owner_->open.size(), 0);
     }
 
+    // Server fields the library would take for a file descriptor or a UNIX
+    // socket, and ports outside 1-65535, are refused with a message.
+    void serverAndPortRules_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("refusal"); // the message's start, empty when accepted
+        const QString badServer = QStringLiteral("无效的服务器地址: ");
+        QTest::newRow("pipe") << "|" << 3 << badServer;
+        QTest::newRow("pipe and number") << "|7" << 3389 << badServer;
+        QTest::newRow("socket path") << "/tmp/.X11-unix/X0" << 3389 << badServer;
+        QTest::newRow("blank then slash") << "  /run/sock" << 3389 << badServer;
+        QTest::newRow("port 0") << "127.0.0.1" << 0 << QStringLiteral("无效的端口: 0\n");
+        QTest::newRow("port -1") << "127.0.0.1" << -1 << QStringLiteral("无效的端口: -1\n");
+        QTest::newRow("port 65536") << "127.0.0.1" << 65536 << QStringLiteral("无效的端口: 65536\n");
+        QTest::newRow("port 1") << "127.0.0.1" << 1 << QString();
+        QTest::newRow("port 65535") << "127.0.0.1" << 65535 << QString();
+        QTest::newRow("name") << "server-1.example" << 3389 << QString();
+        QTest::newRow("IPv6") << "::1" << 3389 << QString();
+        QTest::newRow("bar inside") << "a|b" << 3389 << QString();
+    }
+
+    void serverAndPortRules()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QFETCH(QString, refusal);
+        const QString problem = ServerFieldProblem(server) + PortProblem(port);
+        if (refusal.isEmpty())
+            QCOMPARE(problem, QString());
+        else
+            QVERIFY2(problem.startsWith(refusal), qPrintable(problem));
+    }
+
+    // The session window refuses such a server before anything reaches the
+    // library: no worker starts and the program does not block.
+    void refusedServerNeverReachesTheLibrary_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");
+        QTest::newRow("pipe, descriptor 3") << "|" << 3;
+        QTest::newRow("socket path") << "/tmp/.X11-unix/X0" << 3389;
+    }
+
+    void refusedServerNeverReachesTheLibrary()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QPointer<TfrmClient> form = owner_->Open(Settings(server, port));
+        QVERIFY(WaitUntil([&] { return !boxes_->texts.isEmpty(); }, 2000));
+        QVERIFY2(boxes_->texts[0].startsWith(QStringLiteral("无效的服务器地址: ") + server + QLatin1Char('\n')),
+                 qPrintable(boxes_->texts[0]));
+        QCOMPARE(RdpWorkerCount(), 0);
+        QVERIFY(form && form->isVisible());
+        QCOMPARE(form->msrdpclnt1->Server(), QString()); // never handed to the control
+        form->close();
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+    }
+
+    // The set-up error box is still open when the time-out comes: the time-out
+    // waits for it, and the window is neither closed nor destroyed inside its
+    // own constructor.
+    void setUpErrorBoxOpenAtTimeOut()
+    {
+        boxes_->plainDelayMs = 400;
+        boxes_->onShown = [](QMessageBox *box) {
+            auto *form = qobject_cast<TfrmClient *>(box->parentWidget());
+            if (form && box->text().startsWith(QStringLiteral("无效的端口")))
+                form->tmrTimeOut->start(50); // the 10 s mark, brought forward, comes under the box
+        };
+        QPointer<TfrmClient> form = owner_->Open(Settings(QStringLiteral("127.0.0.1"), 0));
+        QVERIFY(form);
+        QCOMPARE(boxes_->texts.size(), 1);
+        QCOMPARE(owner_->open.size(), 1);
+        QVERIFY(WaitUntil([&] { return boxes_->texts.size() == 2; }, 3000));
+        QCOMPARE(boxes_->texts[1].section(QLatin1Char('\n'), 0, 0), QStringLiteral("连接超时"));
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+        QCOMPARE(owner_->open.size(), 0);
+    }
+
+    // A disconnection while the fatal-error box is open: its own box, then the
+    // window closes, but it is destroyed only once the fatal-error box is closed.
+    void windowNotDestroyedUnderItsOwnBox()
+    {
+        QPointer<TfrmClient> form = OpenSilent();
+        boxes_->plainDelayMs = 200;
+        boxes_->onShown = [&](QMessageBox *box) {
+            if (form && box->text().startsWith(QStringLiteral("未知错误")))
+                QTimer::singleShot(0, form->msrdpclnt1, [control = form->msrdpclnt1] { emit control->OnDisconnected(0); });
+        };
+        emit form->msrdpclnt1->OnFatalError(3);
+        QStringList firstLines;
+        for (const QString &text : std::as_const(boxes_->texts))
+            firstLines << text.section(QLatin1Char('\n'), 0, 0);
+        firstLines.sort();
+        QCOMPARE(firstLines, QStringList({QStringLiteral("NoInfo."), QStringLiteral("未知错误 请检查设置")}));
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+        QCOMPARE(owner_->open.size(), 0);
+        QVERIFY(WaitForRdpWorkers(1000));
+    }
+
+    // No box outlives its window: when the owner takes the window away while one
+    // of its boxes is open, the box goes with it.
+    void boxGoesWithItsWindow()
+    {
+        QPointer<TfrmClient> form = OpenSilent();
+        QPointer<QMessageBox> shown;
+        boxes_->plainDelayMs = 5000;
+        boxes_->onShown = [&](QMessageBox *box) {
+            shown = box;
+            QTimer::singleShot(0, this, [this] { owner_.reset(); });
+        };
+        QElapsedTimer timer;
+        timer.start();
+        emit form->msrdpclnt1->OnWarning(1);
+        QVERIFY(timer.elapsed() < 4000);
+        QVERIFY(form.isNull());
+        QVERIFY(shown.isNull());
+        QVERIFY(WaitForRdpWorkers(1000));
+        owner_ = std::make_unique<FakeOwner>();
+    }
+
     // A warning is shown; a logon error and the user name the server tells after a
     // successful logon are not (neither is a failure the user can act on).
     void messagesOfTheOtherEvents()
@@ -265,7 +389,8 @@ private slots:
         QCOMPARE(form->msrdpclnt1->DesktopHeight(), screen.height());
         QVERIFY(form->msrdpclnt1->FullScreen());
         emit form->msrdpclnt1->OnLeaveFullScreenMode();
-        QCOMPARE(form->size(), TfrmClient::DesignClientSize());
+        // Placed once the frame is known; this platform draws none.
+        QVERIFY(WaitUntil([&] { return form->size() == TfrmClient::DesignClientSize(); }, 4000));
         QCOMPARE(form->frameGeometry().topLeft(), QPoint(10, 10));
     }
 

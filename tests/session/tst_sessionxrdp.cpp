@@ -1,0 +1,347 @@
+// Session windows against xrdp on loopback, inside a network namespace of the
+// test's own: a server with an RDP stack other than FreeRDP's, which offers
+// clipboard redirection, sends drawing orders at 8 bpp and paints its desktop
+// after the logon. The test user's desktop is one colour (XrdpServer.h).
+
+#include "MessageBoxWatcher.h"
+#include "MsgBox.h"
+#include "SessionTestSupport.h"
+#include "XfreerdpClient.h"
+#include "XrdpServer.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+namespace {
+
+constexpr QRgb Background = XrdpTest::Background;
+
+QString g_whyNoNamespace;
+
+// True when every pixel of a grid over the picture has the colour: the whole
+// desktop is shown, and nothing else (no rows of an unpainted frame).
+bool ShowsEverywhere(QWidget *widget, QRgb color, int tolerance, QString *seen = nullptr)
+{
+    const QImage image = widget->grab().toImage();
+    if (image.isNull())
+        return false;
+    for (int y = 0; y < image.height(); y += 16)
+        for (int x = 0; x < image.width(); x += 16)
+            if (!NearColor(image.pixel(x, y) & 0xFFFFFF, color, tolerance)) {
+                if (seen)
+                    *seen = QStringLiteral("%1 at (%2, %3)").arg(image.pixel(x, y) & 0xFFFFFF, 6, 16, QLatin1Char('0')).arg(x).arg(y);
+                return false;
+            }
+    return true;
+}
+
+// The words after "原因: " in a box's text; empty when it has no such line.
+QString CauseLine(const QString &text)
+{
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        if (line.startsWith(QStringLiteral("原因:")))
+            return line.mid(3).trimmed();
+    return {};
+}
+
+// The clipboard's text on the X display of env, through xclip; empty after 3 s.
+QByteArray ClipboardOf(const QProcessEnvironment &env)
+{
+    QProcess xclip;
+    xclip.setProcessEnvironment(env);
+    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                          QStringLiteral("-t"), QStringLiteral("UTF8_STRING")});
+    if (!xclip.waitForFinished(3000)) {
+        RdpTest::StopProcess(xclip);
+        return {};
+    }
+    return xclip.readAllStandardOutput();
+}
+
+// Holds a text on the clipboard of the X display of env while it runs.
+class ClipboardOwner {
+public:
+    ClipboardOwner(const QProcessEnvironment &env, const QString &text)
+    {
+        xclip_.setProcessEnvironment(env);
+        xclip_.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                               QStringLiteral("-t"), QStringLiteral("UTF8_STRING"), QStringLiteral("-i")});
+        xclip_.waitForStarted(3000);
+        xclip_.write(text.toUtf8());
+        xclip_.closeWriteChannel();
+    }
+    ~ClipboardOwner() { RdpTest::StopProcess(xclip_); }
+
+private:
+    QProcess xclip_;
+};
+
+} // namespace
+
+class TestSessionXrdp : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir work_;
+    XrdpTest::Server server_;
+    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<FakeOwner> owner_;
+
+    TClientSettings XrdpSettings(int colorDepth = 24) const
+    {
+        TClientSettings s = Settings(QStringLiteral("127.0.0.1"), server_.Port());
+        s.User = XrdpTest::UserName();
+        s.Password = XrdpTest::Password();
+        s.ColorDepth = colorDepth;
+        return s;
+    }
+
+    // The window once connected; null when it did not connect or has gone.
+    QPointer<TfrmClient> OpenConnected(const TClientSettings &settings)
+    {
+        QPointer<TfrmClient> form = owner_->Open(settings);
+        QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
+        if (!connected.wait(TfrmClient::TimeOutMs) && connected.isEmpty())
+            return nullptr;
+        return form;
+    }
+
+    // Waits for the whole desktop to show; says what was seen when it does not.
+    bool ShowsDesktop(const QPointer<TfrmClient> &form, int tolerance = 12, int ms = 8000)
+    {
+        const auto shows = [&](QString *seen) {
+            return form && ShowsEverywhere(form->msrdpclnt1, Background, tolerance, seen);
+        };
+        // A window that has gone will not show anything any more.
+        if (WaitUntil([&] { return !form || shows(nullptr); }, ms) && form)
+            return true;
+        QString seen = QStringLiteral("no window");
+        shows(&seen);
+        qWarning("expected %06x everywhere, saw %s; boxes: %s", Background, qPrintable(seen),
+                 qPrintable(boxes_->texts.join(QStringLiteral(" | "))));
+        return false;
+    }
+
+    void UseFreshCertificateStore(QTemporaryDir &store)
+    {
+        QVERIFY(store.isValid());
+        TMsRdpClient5::SetCertificateStoreFolder(store.path());
+    }
+
+    void RestoreCertificateStore()
+    {
+        TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (const QString why = XrdpTest::WhyNotRunnable(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        if (!g_whyNoNamespace.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("xrdp runs in a network namespace of the test's own, which ")
+                             + g_whyNoNamespace));
+        InstallErrorMessageBoxes();
+        RestoreCertificateStore();
+        QString error;
+        QVERIFY2(server_.Start(&error), qPrintable(error));
+    }
+
+    void cleanupTestCase()
+    {
+        // Nothing the server started outlives it: no session's Xorg, chansrv or desktop.
+        const QList<pid_t> sessions = server_.SessionProcesses();
+        server_.Stop();
+        for (pid_t pid : sessions)
+            QVERIFY2(!XrdpTest::detail::Alive(pid), qPrintable(XrdpTest::detail::CommandLine(pid).join(QLatin1Char(' '))));
+    }
+
+    void init()
+    {
+        boxes_ = std::make_unique<MessageBoxWatcher>();
+        owner_ = std::make_unique<FakeOwner>();
+    }
+
+    void cleanup()
+    {
+        owner_.reset();
+        QVERIFY(WaitForRdpWorkers(1000));
+        boxes_.reset();
+    }
+
+    // The reference client against this server: what the tests below expect of
+    // the session windows is what xfreerdp shows.
+    void xfreerdpShowsTheDesktop()
+    {
+        if (!TestDisplay::HaveProgram(QStringLiteral("xfreerdp")))
+            QSKIP("needs xfreerdp");
+        TestDisplay::Display display;
+        QString error;
+        QVERIFY2(display.Start(&error), qPrintable(error));
+        RdpTest::XfreerdpSession client(display, server_.Port(),
+                                        {QStringLiteral("/u:%1").arg(XrdpTest::UserName()),
+                                         QStringLiteral("/p:%1").arg(XrdpTest::Password())});
+        RdpTest::ScreenSampler screen(display.Name());
+        QVERIFY(WaitUntil([&] { return NearColor(screen.Centre(), Background); }, 10000));
+        QTest::qWait(2000);
+        QVERIFY(client.Running());
+        QVERIFY(NearColor(screen.Centre(), Background));
+        QVERIFY(NearColor(screen.Pixel(0, 0), Background));
+
+        // The session's clipboard, as the clipboard test reaches it, is served both ways.
+        if (!TestDisplay::HaveProgram(QStringLiteral("xclip")))
+            return;
+        QByteArray seen;
+        {
+            ClipboardOwner remote(server_.SessionEnvironment(), QStringLiteral("远程 xfreerdp"));
+            QVERIFY2(WaitUntil([&] { return (seen = ClipboardOf(display.Environment())) == QStringLiteral("远程 xfreerdp").toUtf8(); }, 8000),
+                     seen.constData());
+        }
+        ClipboardOwner local(display.Environment(), QStringLiteral("桌面 xfreerdp"));
+        QVERIFY2(WaitUntil([&] { return (seen = ClipboardOf(server_.SessionEnvironment())) == QStringLiteral("桌面 xfreerdp").toUtf8(); }, 8000),
+                 seen.constData());
+    }
+
+    // The stock configuration, clipboard redirection on: the session holds and
+    // shows the whole desktop, nothing else.
+    void stockConfigurationStaysConnected()
+    {
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        QVERIFY(ShowsDesktop(form));
+        QTest::qWait(2000);
+        QVERIFY(form);
+        QVERIFY(form->msrdpclnt1->Connected() > 0);
+        QVERIFY(!form->LDisconnected);
+        QVERIFY(ShowsDesktop(form, 12, 0));
+        QCOMPARE(boxes_->texts, QStringList());
+    }
+
+    // Text copied on the desktop can be pasted in the session, and back.
+    void clipboardBothWays()
+    {
+        if (!TestDisplay::HaveProgram(QStringLiteral("xclip")))
+            QSKIP("needs xclip to reach the session's clipboard");
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        QVERIFY(ShowsDesktop(form));
+        QVERIFY(!server_.SessionDisplay().isEmpty());
+
+        const QString toRemote = QStringLiteral("Brennic 桌面→远程 %1").arg(::getpid());
+        QGuiApplication::clipboard()->setText(toRemote);
+        QByteArray pasted;
+        QVERIFY2(WaitUntil([&] { return (pasted = ClipboardOf(server_.SessionEnvironment())) == toRemote.toUtf8(); }, 8000),
+                 pasted.constData());
+
+        const QString toDesktop = QStringLiteral("Brennic 远程→桌面 %1").arg(::getpid());
+        ClipboardOwner copier(server_.SessionEnvironment(), toDesktop);
+        QVERIFY2(WaitUntil([&] { return QGuiApplication::clipboard()->text() == toDesktop; }, 8000),
+                 qPrintable(QGuiApplication::clipboard()->text()));
+        QVERIFY(form && form->msrdpclnt1->Connected() > 0);
+        QCOMPARE(boxes_->texts, QStringList());
+    }
+
+    // Every colour depth the settings dialog offers connects and shows the desktop.
+    void colourDepths_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<int>("tolerance");
+        // 256 colours come from the server's palette: 2449aa for 204a87.
+        QTest::newRow("8 bpp") << 8 << 48;
+        QTest::newRow("15 bpp") << 15 << 12;
+        QTest::newRow("16 bpp") << 16 << 12;
+        QTest::newRow("24 bpp") << 24 << 12;
+        QTest::newRow("32 bpp") << 32 << 12;
+    }
+
+    void colourDepths()
+    {
+        QFETCH(int, depth);
+        QFETCH(int, tolerance);
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings(depth));
+        QVERIFY(form);
+        QCOMPARE(form->msrdpclnt1->ColorDepth(), depth);
+        QVERIFY(ShowsDesktop(form, tolerance));
+        QTest::qWait(1000);
+        QVERIFY(form && form->msrdpclnt1->Connected() > 0);
+        QCOMPARE(boxes_->texts, QStringList());
+    }
+
+    // Refusing the server's certificate ends the attempt with words that say so.
+    void refusedCertificate()
+    {
+        QTemporaryDir store;
+        UseFreshCertificateStore(store);
+        auto restore = qScopeGuard([&] { RestoreCertificateStore(); });
+        boxes_->questionAnswer = QMessageBox::No;
+        QPointer<TfrmClient> form = owner_->Open(XrdpSettings());
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, TfrmClient::TimeOutMs));
+        QCOMPARE(boxes_->questions.size(), 1);
+        QVERIFY2(boxes_->questions[0].contains(QStringLiteral("127.0.0.1")), qPrintable(boxes_->questions[0]));
+        QCOMPARE(boxes_->texts.size(), 1);
+        const QString cause = CauseLine(boxes_->texts[0]);
+        QVERIFY2(cause.contains(QStringLiteral("证书")), qPrintable(boxes_->texts[0]));
+        QVERIFY2(!cause.contains(QStringLiteral("TLS")), qPrintable(boxes_->texts[0]));
+        QCOMPARE(owner_->open.size(), 0);
+    }
+
+    // The time the user takes to decide on the certificate does not count
+    // against the connection: "yes" just before the time-out still connects,
+    // and the session holds afterwards.
+    void lateCertificateAnswerStillConnects()
+    {
+        QTemporaryDir store;
+        UseFreshCertificateStore(store);
+        auto restore = qScopeGuard([&] { RestoreCertificateStore(); });
+        boxes_->questionDelayMs = 9700;
+        QPointer<TfrmClient> form = owner_->Open(XrdpSettings());
+        QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
+        QVERIFY(connected.wait(9700 + TfrmClient::TimeOutMs));
+        QCOMPARE(boxes_->questions.size(), 1);
+        QVERIFY(ShowsDesktop(form));
+        QTest::qWait(1500);
+        QCOMPARE(boxes_->texts, QStringList());
+        QVERIFY(form && form->isVisible() && form->msrdpclnt1->Connected() > 0);
+    }
+
+    // The server dies under a live session: within a second the user is told
+    // why, the window goes, and no worker is left.
+    void serverKilledMidSession()
+    {
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        QVERIFY(ShowsDesktop(form));
+        auto restart = qScopeGuard([&] {
+            QString error;
+            server_.StartXrdp(&error);
+        });
+        QElapsedTimer sinceKill;
+        server_.KillXrdp();
+        sinceKill.start();
+        QVERIFY(WaitUntil([&] { return !boxes_->texts.isEmpty(); }, 3000));
+        const qint64 told = sinceKill.elapsed();
+        QVERIFY2(told <= 1000, qPrintable(QStringLiteral("told after %1 ms").arg(told)));
+        QCOMPARE(boxes_->texts.size(), 1);
+        const QString text = boxes_->texts[0];
+        QVERIFY2(text.contains(QStringLiteral("服务器: 127.0.0.1:%1").arg(server_.Port())), qPrintable(text));
+        const QString cause = CauseLine(text);
+        QVERIFY2(!cause.isEmpty() && cause != QStringLiteral("NoInfo."), qPrintable(text));
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
+        QVERIFY(WaitForRdpWorkers(1000));
+        QCOMPARE(RdpWorkerCount(), 0);
+        QCOMPARE(owner_->open.size(), 0);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    PrivateNetwork::Enter(&g_whyNoNamespace);
+    QApplication app(argc, argv);
+    TestSessionXrdp test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sessionxrdp.moc"
