@@ -176,7 +176,6 @@ void TMsRdpClient5::Connect()
     params.Width = desktopWidth_;
     params.Height = desktopHeight_;
     params.ColorDepth = colorDepth_;
-    params.KeyboardLayout = RdpKeyboardLayout();
     params.RedirectClipboard = redirectClipboard_;
     params.CertificateStore = CertificateStoreFolder();
 

@@ -1,5 +1,6 @@
 #include "RdpSession.h"
 
+#include "RdpKeyboard.h"
 #include "RdpLibrary.h"
 #include "RdpWorker.h"
 
@@ -36,6 +37,8 @@ void RdpSession::Start(const RdpConnectParams &params)
     PrepareRdpLibrary();
     started_ = true;
     core_->params = params;
+    if (params.KeyboardLayout == 0)
+        core_->params.KeyboardLayout = RdpKeyboardLayout();
     RdpWorkers::Add(core_->finished);
     worker_ = std::thread(RunRdpWorker, core_);
 }

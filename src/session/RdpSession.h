@@ -20,7 +20,7 @@ struct RdpConnectParams {
     int Width = 1024;
     int Height = 768;
     int ColorDepth = 24;
-    uint32_t KeyboardLayout = 0x409;
+    uint32_t KeyboardLayout = 0; // 0: the desktop's
     bool RedirectClipboard = true;
     QString CertificateStore; // folder of the known-hosts store
 };

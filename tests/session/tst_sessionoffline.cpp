@@ -4,6 +4,7 @@
 #include "DisconnectReasons.h"
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
+#include "AppError.h"
 #include "RdpEndCause.h"
 #include "SessionTestSupport.h"
 
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
@@ -443,6 +445,47 @@ private slots:
         QVERIFY(silent_->handles.isEmpty()); // no attempt was made
         QVERIFY(targetFile.open(QIODevice::ReadOnly));
         QCOMPARE(targetFile.readAll(), QByteArray("untouched\n"));
+    }
+
+    // The session object alone, without a widget: it speaks in signals, and
+    // the end carries its cause.
+    void sessionSpeaksInSignals()
+    {
+        RdpSession session;
+        QSignalSpy ended(&session, &RdpSession::SessionEnded);
+        QSignalSpy connected(&session, &RdpSession::SessionConnected);
+        RdpConnectParams params;
+        params.Host = QStringLiteral("127.0.0.1");
+        params.Port = RdpTest::FreePort();
+        params.CertificateStore = store_.path();
+        session.Start(params);
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(connected.size(), 0);
+        const auto info = ended[0][0].value<RdpDisconnectInfo>();
+        QCOMPARE(info.ServerReason, 0);
+        QVERIFY2(info.Cause.contains(QStringLiteral("连接被拒绝")), qPrintable(info.Cause));
+        QCOMPARE(session.Connected(), 0);
+    }
+
+    // Clipboard redirection is on unless the user turns it off before connecting.
+    void clipboardRedirectionCanBeTurnedOff()
+    {
+        TMsRdpClient5 control;
+        QVERIFY(control.RedirectClipboard());
+        control.SetRedirectClipboard(false);
+        QVERIFY(!control.RedirectClipboard());
+        control.SetServer(QStringLiteral("127.0.0.1"));
+        control.AdvancedSettings2()->SetRDPPort(silent_->Port());
+        control.Connect();
+        bool refused = false;
+        try {
+            control.SetRedirectClipboard(true);
+        } catch (const AppError &) {
+            refused = true;
+        }
+        QVERIFY(refused);
+        QVERIFY(!control.RedirectClipboard());
+        control.Cancel();
     }
 
     void windowedSettingsSizeTheWindow()
