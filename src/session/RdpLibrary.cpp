@@ -11,7 +11,13 @@
 
 #include <mutex>
 
-Q_LOGGING_CATEGORY(lcRdp, "brennic.rdp", QtWarningMsg)
+// Never destroyed, like everything a worker may still touch after the
+// program's static objects have gone.
+const QLoggingCategory &lcRdp()
+{
+    static const QLoggingCategory *category = new QLoggingCategory("brennic.rdp", QtWarningMsg);
+    return *category;
+}
 
 namespace {
 
@@ -24,9 +30,8 @@ BOOL OnLogMessage(const wLogMessage *msg)
         if (msg->Level >= WLOG_ERROR)
             t_capture->LastError = text;
         // The connection's progress, to tell where a failed attempt stopped.
-        static const QString transition = QStringLiteral("rdp_client_transition_to_state");
-        if (text.startsWith(transition)) {
-            const QString next = text.section(QStringLiteral("--> "), 1).trimmed();
+        if (text.startsWith(QLatin1String("rdp_client_transition_to_state"))) {
+            const QString next = text.section(QLatin1String("--> "), 1).trimmed();
             if (next != QLatin1String("CONNECTION_STATE_INITIAL")) // a failure falls back to it
                 t_capture->State = next;
         }

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
+#include <dlfcn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -445,6 +446,16 @@ private slots:
         QVERIFY(silent_->handles.isEmpty()); // no attempt was made
         QVERIFY(targetFile.open(QIODevice::ReadOnly));
         QCOMPARE(targetFile.readAll(), QByteArray("untouched\n"));
+    }
+
+    // The program's sockets, the web engine's included, are the C library's
+    // own: nothing of the session stands in for connect().
+    void connectIsTheLibrarys()
+    {
+        void *libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY(libc);
+        QCOMPARE(dlsym(RTLD_DEFAULT, "connect"), dlsym(libc, "connect"));
+        dlclose(libc);
     }
 
     // The session object alone, without a widget: it speaks in signals, and
