@@ -329,6 +329,9 @@ void Pump(RdpCore &core, freerdp *instance)
         handles[count++] = context->abortEvent;
         if (WaitForMultipleObjects(count, handles, FALSE, 250) == WAIT_FAILED)
             break;
+        // An end asked for wins over whatever else is waiting.
+        if (core.cancelled || core.disconnectRequested)
+            break;
         std::deque<RdpInput> pending;
         {
             std::lock_guard guard(core.lock);
