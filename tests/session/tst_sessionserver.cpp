@@ -192,8 +192,10 @@ private slots:
         QVERIFY(form && form->isVisible() && form->msrdpclnt1->Connected() > 0);
     }
 
-    // Closing at any moment of the handshake with a real server: the worker
-    // always ends within a second and nothing is shown.
+    // Closing at any moment of the handshake with a real server: the window goes
+    // at once, the worker ends soon after (a connection that came up is ended
+    // properly, which under the sanitizers on a busy machine takes a while) and
+    // nothing is shown.
     void closeAtAnyMomentOfTheHandshake()
     {
         for (int delay : {0, 2, 10, 30, 60, 100, 200, 400, 800}) {
@@ -201,13 +203,13 @@ private slots:
             for (int i = 0; i < 2; ++i)
                 forms << owner_->Open(ServerSettings(640, 480));
             QTest::qWait(delay);
+            QElapsedTimer timer;
+            timer.start();
             for (auto &form : forms)
                 if (form)
                     form->close();
-            QElapsedTimer timer;
-            timer.start();
-            QVERIFY2(WaitForRdpWorkers(1000), qPrintable(QStringLiteral("after %1 ms").arg(delay)));
-            QVERIFY(timer.elapsed() < 1000);
+            QVERIFY(timer.elapsed() < 100);
+            QVERIFY2(WaitForRdpWorkers(2000), qPrintable(QStringLiteral("after %1 ms").arg(delay)));
         }
         QTest::qWait(100);
         QCOMPARE(boxes_->texts.size(), 0);
