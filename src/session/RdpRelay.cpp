@@ -99,10 +99,8 @@ RdpRelay::~RdpRelay()
         ::close(cancelFd_);
 }
 
-bool RdpRelay::Start(const QString &host, int port)
+bool RdpRelay::Start()
 {
-    host_ = host.toUtf8();
-    port_ = port;
     QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/brennic-rdp-XXXXXX";
     if (!::mkdtemp(pattern.data())) // mode 0700
         return false;
@@ -207,9 +205,9 @@ void RdpRelay::Serve()
     }
 }
 
-// The library's proxy request, up to its empty line. The server it names is
-// the one this relay was made for, whatever the request says.
-bool RdpRelay::ReadRequest(int client)
+// The library's proxy request, up to its empty line: the server it names (the
+// one of the settings, or another the server redirected it to).
+bool RdpRelay::ReadRequest(int client, QByteArray &host, int &port)
 {
     QByteArray request;
     while (!request.contains("\r\n\r\n")) {
@@ -221,14 +219,25 @@ bool RdpRelay::ReadRequest(int client)
             return false;
         request.append(buffer, n);
     }
-    return request.startsWith("CONNECT ");
+    if (!request.startsWith("CONNECT "))
+        return false;
+    const QByteArray target = request.mid(8, request.indexOf(' ', 8) - 8);
+    const qsizetype colon = target.lastIndexOf(':');
+    bool ok = false;
+    port = colon > 0 ? target.mid(colon + 1).toInt(&ok) : 0;
+    host = colon > 0 ? target.left(colon) : QByteArray();
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2);
+    return ok && port > 0 && port < 65536 && !host.isEmpty();
 }
 
 void RdpRelay::Serve(int client)
 {
-    if (!ReadRequest(client))
+    QByteArray host;
+    int port = 0;
+    if (!ReadRequest(client, host, port))
         return;
-    int server = ConnectServer();
+    int server = ConnectServer(host, port);
     if (server < 0) {
         static const char refused[] = "HTTP/1.1 502 Bad Gateway\r\n\r\n";
         WriteAll(client, refused, sizeof refused - 1);
@@ -240,9 +249,9 @@ void RdpRelay::Serve(int client)
     Close(server);
 }
 
-int RdpRelay::ConnectServer()
+int RdpRelay::ConnectServer(const QByteArray &host, int port)
 {
-    const std::shared_ptr<Lookup> lookup = StartLookup(host_, port_);
+    const std::shared_ptr<Lookup> lookup = StartLookup(host, port);
     if (!WaitFor(lookup->wakeFd, POLLIN))
         return -1;
     std::lock_guard guard(lookup->lock);

@@ -16,6 +16,8 @@
 // the handshake. The library reaches it as a proxy on a private local socket
 // (it asks for the server by name, so certificates and logon see the real
 // address); the relay connects to the server and passes the bytes both ways.
+// Only this program may use it: the socket lives in a private folder and the
+// peer's process is checked.
 class RdpRelay {
 public:
     RdpRelay();
@@ -23,8 +25,9 @@ public:
     RdpRelay(const RdpRelay &) = delete;
     RdpRelay &operator=(const RdpRelay &) = delete;
 
-    // Listens for the library; each connection it makes is taken to host:port.
-    bool Start(const QString &host, int port);
+    // Listens for the library; each connection it makes is taken to the
+    // server it asks for.
+    bool Start();
     // The path of the local socket, for the library's proxy setting.
     QByteArray SocketPath() const { return path_; }
     // Cuts every connection and refuses new ones; from any thread.
@@ -38,8 +41,8 @@ private:
     void Run();
     void Serve();
     void Serve(int client);
-    bool ReadRequest(int client);
-    int ConnectServer();
+    bool ReadRequest(int client, QByteArray &host, int &port);
+    int ConnectServer(const QByteArray &host, int port);
     int ConnectAddress(const struct addrinfo *address, int limitMs);
     void Pump(int client, int server);
     // Waits for fd (events) or the cancel; true when fd is ready.
@@ -47,8 +50,6 @@ private:
     void Track(int fd);
     void Close(int &fd);
 
-    QByteArray host_;
-    int port_ = 0;
     QByteArray dir_;
     QByteArray path_;
     int cancelFd_ = -1;

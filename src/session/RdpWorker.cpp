@@ -465,7 +465,7 @@ void RunRdpWorker(std::shared_ptr<RdpCore> core)
         const QString storeError = PrepareCertificateStore(core->params.CertificateStore);
         if (!storeError.isEmpty())
             ReportFatal(*core, 2, storeError);
-        else if (!core->relay.Start(core->params.Host, core->params.Port))
+        else if (!core->relay.Start())
             ReportFatal(*core, 3, QStringLiteral("无法建立到服务器的连接通道"));
         else
             Connect(*core, notes);
