@@ -335,7 +335,8 @@ private slots:
     }
 
     // A window closed at any moment of its attempt, from at once to well into
-    // the handshake: the worker always ends within a second and nothing is shown.
+    // the handshake: it goes at once, its worker ends soon after, and nothing
+    // is shown.
     void closeAtAnyMomentOfTheAttempt_data()
     {
         QTest::addColumn<int>("delayMs");
@@ -351,13 +352,15 @@ private slots:
             forms << OpenSilent();
         forms << owner_->Open(Settings(QStringLiteral("127.0.0.1"), RdpTest::FreePort()));
         QTest::qWait(delayMs);
+        QElapsedTimer timer;
+        timer.start();
         for (auto &form : forms)
             if (form)
                 form->close();
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(WaitForRdpWorkers(1000));
-        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(timer.elapsed() < 100);
+        // Four workers leave the library one after the other; on a busy machine
+        // under the sanitizers that takes a while, never the attempt's 10 s.
+        QVERIFY(WaitForRdpWorkers(2000));
         QTest::qWait(50);
         QCOMPARE(boxes_->texts.size(), 0);
         QCOMPARE(RdpWorkerCount(), 0);
