@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QMimeData>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -197,8 +198,9 @@ void TMsRdpClient5::Connect()
     connect(s, &RdpSession::CertificateQuestion, this, &TMsRdpClient5::RdpVerifyCertificate);
     if (redirectClipboard_) {
         connect(s, &RdpSession::RemoteClipboardText, this, &TMsRdpClient5::RdpRemoteClipboardText);
+        connect(s, &RdpSession::RemoteClipboardImage, this, &TMsRdpClient5::RdpRemoteClipboardImage);
         connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TMsRdpClient5::LocalClipboardChanged);
-        s->SetLocalClipboardText(QGuiApplication::clipboard()->text());
+        LocalClipboardChanged();
     }
     session_->Start(params);
     // The control keeps no copy of the password once the worker has it.
@@ -295,25 +297,39 @@ void TMsRdpClient5::RdpFatalError(int errorCode, const QString &cause)
     emit OnFatalError(errorCode);
 }
 
-// The server's clipboard text goes onto the desktop's clipboard; the change
+// What the server puts on its clipboard goes onto the desktop's; the change
 // that follows is not offered back to the server.
 void TMsRdpClient5::RdpRemoteClipboardText(const QString &text)
 {
     if (cancelled_)
         return;
     lastRemoteText_ = text;
+    lastRemoteImage_ = QImage();
     QGuiApplication::clipboard()->setText(text);
+}
+
+void TMsRdpClient5::RdpRemoteClipboardImage(const QImage &image)
+{
+    if (cancelled_)
+        return;
+    lastRemoteText_.clear();
+    lastRemoteImage_ = image;
+    QGuiApplication::clipboard()->setImage(image);
 }
 
 void TMsRdpClient5::LocalClipboardChanged()
 {
     if (!session_ || cancelled_)
         return;
-    const QString text = QGuiApplication::clipboard()->text();
-    if (text == lastRemoteText_ && !text.isEmpty())
-        return;
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    const QString text = data && data->hasText() ? data->text() : QString();
+    const QImage image = data && !data->hasText() && data->hasImage() ? qvariant_cast<QImage>(data->imageData()) : QImage();
+    const bool fromServer = (!text.isEmpty() && text == lastRemoteText_)
+        || (!image.isNull() && !lastRemoteImage_.isNull() && image == lastRemoteImage_);
     lastRemoteText_.clear();
-    session_->SetLocalClipboardText(text);
+    lastRemoteImage_ = QImage();
+    if (!fromServer)
+        session_->SetLocalClipboard(text, image);
 }
 
 void TMsRdpClient5::RdpFrameUpdated()

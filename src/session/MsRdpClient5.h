@@ -140,6 +140,7 @@ private:
     void RdpDesktopResized(int width, int height);
     void RdpVerifyCertificate(const RdpCertificateQuestion &question);
     void RdpRemoteClipboardText(const QString &text);
+    void RdpRemoteClipboardImage(const QImage &image);
     void LocalClipboardChanged();
 
     void RefuseWhileInUse(const char *what) const;
@@ -168,7 +169,9 @@ private:
     bool redirectClipboard_ = true;
 
     std::unique_ptr<RdpSession> session_;
-    QString lastRemoteText_; // the server's text, last put on the desktop's clipboard
+    // What the server last put on the desktop's clipboard.
+    QString lastRemoteText_;
+    QImage lastRemoteImage_;
     bool started_ = false;
     bool cancelled_ = false;
     bool grabbing_ = false;

@@ -2,6 +2,8 @@
 
 #include <freerdp/client/cliprdr.h>
 
+#include <QBuffer>
+
 #include <cstring>
 #include <vector>
 
@@ -9,6 +11,46 @@ namespace {
 
 constexpr UINT32 FormatText = 1;        // CF_TEXT
 constexpr UINT32 FormatUnicodeText = 13; // CF_UNICODETEXT
+constexpr UINT32 FormatDib = 8;           // CF_DIB
+constexpr int BitmapFileHeaderSize = 14;
+
+} // namespace
+
+QByteArray RdpDibOfImage(const QImage &image)
+{
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.convertToFormat(QImage::Format_RGB32).save(&buffer, "BMP") || bmp.size() <= BitmapFileHeaderSize)
+        return {};
+    return bmp.mid(BitmapFileHeaderSize);
+}
+
+QImage RdpImageOfDib(const QByteArray &dib)
+{
+    const auto *data = reinterpret_cast<const BYTE *>(dib.constData());
+    const auto length = UINT32(dib.size());
+    if (length < 40)
+        return {};
+    auto le32 = [&](int at) { return quint32(data[at]) | quint32(data[at + 1]) << 8 | quint32(data[at + 2]) << 16 | quint32(data[at + 3]) << 24; };
+    const quint32 headerSize = le32(0);
+    const quint32 bitCount = quint32(data[14]) | quint32(data[15]) << 8;
+    const quint32 compression = le32(16);
+    quint32 colours = le32(32);
+    if (colours == 0 && bitCount <= 8)
+        colours = 1u << bitCount;
+    const quint32 masks = (compression == 3 && headerSize == 40) ? 12 : 0; // BI_BITFIELDS
+    const quint32 offset = BitmapFileHeaderSize + headerSize + masks + colours * 4;
+    QByteArray bmp("BM");
+    const quint32 size = BitmapFileHeaderSize + length;
+    for (quint32 v : {size, 0u, offset})
+        for (int i = 0; i < 4; ++i)
+            bmp.append(char((v >> (8 * i)) & 0xFF));
+    bmp.append(reinterpret_cast<const char *>(data), qsizetype(length));
+    return QImage::fromData(bmp, "BMP");
+}
+
+namespace {
 
 // The text as the protocol carries it: UTF-16LE, ending in a zero.
 QByteArray UnicodeBytes(const QString &text)
@@ -44,8 +86,9 @@ QString TextOf(UINT32 format, const BYTE *data, UINT32 length)
 
 } // namespace
 
-RdpClipboard::RdpClipboard(std::function<void(const QString &)> onRemoteText)
-    : onRemoteText_(std::move(onRemoteText))
+RdpClipboard::RdpClipboard(std::function<void(const QString &)> onRemoteText,
+                           std::function<void(const QImage &)> onRemoteImage)
+    : onRemoteText_(std::move(onRemoteText)), onRemoteImage_(std::move(onRemoteImage))
 {
 }
 
@@ -77,10 +120,11 @@ void RdpClipboard::Detach(CliprdrClientContext *channel)
     ready_ = false;
 }
 
-void RdpClipboard::SetLocalText(const QString &text)
+void RdpClipboard::SetLocal(const QString &text, const QImage &image)
 {
     std::lock_guard guard(lock_);
     localText_ = text;
+    localImage_ = image;
 }
 
 void RdpClipboard::OfferLocal()
@@ -93,10 +137,17 @@ void RdpClipboard::OfferLocal()
 // Under lock_.
 unsigned RdpClipboard::SendFormatList(CliprdrClientContext *channel)
 {
-    CLIPRDR_FORMAT formats[2] = {{FormatUnicodeText, nullptr}, {FormatText, nullptr}};
+    CLIPRDR_FORMAT formats[3] = {};
+    UINT32 count = 0;
+    if (!localText_.isEmpty()) {
+        formats[count++] = {FormatUnicodeText, nullptr};
+        formats[count++] = {FormatText, nullptr};
+    }
+    if (!localImage_.isNull())
+        formats[count++] = {FormatDib, nullptr};
     CLIPRDR_FORMAT_LIST list{};
     list.msgType = CB_FORMAT_LIST;
-    list.numFormats = localText_.isEmpty() ? 0 : 2;
+    list.numFormats = count;
     list.formats = formats;
     return channel->ClientFormatList(channel, &list);
 }
@@ -135,12 +186,16 @@ unsigned RdpClipboard::OnServerFormatList(CliprdrClientContext *channel, const C
     UINT status = channel->ClientFormatListResponse(channel, &response);
     if (status != CHANNEL_RC_OK)
         return status;
+    // Text first; a picture when there is no text.
     UINT32 wanted = 0;
     for (UINT32 i = 0; i < list->numFormats; ++i) {
-        if (list->formats[i].formatId == FormatUnicodeText)
+        const UINT32 id = list->formats[i].formatId;
+        if (id == FormatUnicodeText)
             wanted = FormatUnicodeText;
-        else if (list->formats[i].formatId == FormatText && wanted == 0)
+        else if (id == FormatText && wanted != FormatUnicodeText)
             wanted = FormatText;
+        else if (id == FormatDib && wanted == 0)
+            wanted = FormatDib;
     }
     if (wanted == 0)
         return CHANNEL_RC_OK;
@@ -171,6 +226,8 @@ unsigned RdpClipboard::OnServerFormatDataRequest(CliprdrClientContext *channel,
             data = UnicodeBytes(self.localText_);
         else if (request->requestedFormatId == FormatText)
             data = self.localText_.toLocal8Bit().replace("\n", "\r\n") + '\0';
+        else if (request->requestedFormatId == FormatDib)
+            data = RdpDibOfImage(self.localImage_);
     }
     CLIPRDR_FORMAT_DATA_RESPONSE response{};
     response.msgType = CB_FORMAT_DATA_RESPONSE;
@@ -192,6 +249,13 @@ unsigned RdpClipboard::OnServerFormatDataResponse(CliprdrClientContext *channel,
     }
     if (format == 0 || !(response->msgFlags & CB_RESPONSE_OK) || !response->requestedFormatData)
         return CHANNEL_RC_OK;
+    if (format == FormatDib) {
+        const QImage image = RdpImageOfDib(QByteArray(reinterpret_cast<const char *>(response->requestedFormatData),
+                                                      qsizetype(response->dataLen)));
+        if (!image.isNull())
+            self.onRemoteImage_(image);
+        return CHANNEL_RC_OK;
+    }
     self.onRemoteText_(TextOf(format, response->requestedFormatData, response->dataLen));
     return CHANNEL_RC_OK;
 }

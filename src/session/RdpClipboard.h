@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 
 #include <functional>
@@ -7,18 +8,19 @@
 
 typedef struct _cliprdr_client_context CliprdrClientContext;
 
-// Clipboard redirection (the cliprdr channel): Unicode text both ways. The
-// desktop's text is kept here as last offered; the server's text is handed to
-// onRemoteText. The channel's callbacks come on the channel's own thread,
+// Clipboard redirection (the cliprdr channel): Unicode text and pictures both
+// ways. The desktop's content is kept here as last offered; the server's is
+// handed to onRemoteText or onRemoteImage. The channel's callbacks come on the channel's own thread,
 // Attach, Detach and OfferLocal on the worker's.
 class RdpClipboard {
 public:
-    explicit RdpClipboard(std::function<void(const QString &)> onRemoteText);
+    RdpClipboard(std::function<void(const QString &)> onRemoteText,
+                 std::function<void(const QImage &)> onRemoteImage);
 
     void Attach(CliprdrClientContext *channel);
     void Detach(CliprdrClientContext *channel);
-    // The desktop's text changed; kept, and offered once the channel is ready.
-    void SetLocalText(const QString &text);
+    // The desktop's clipboard changed; kept, and offered once the channel is ready.
+    void SetLocal(const QString &text, const QImage &image);
     // Tells the server what the desktop's clipboard holds now.
     void OfferLocal();
 
@@ -37,9 +39,16 @@ private:
     unsigned SendFormatList(CliprdrClientContext *channel);
 
     std::function<void(const QString &)> onRemoteText_;
+    std::function<void(const QImage &)> onRemoteImage_;
     std::mutex lock_; // guards the members below
     CliprdrClientContext *channel_ = nullptr;
     bool ready_ = false;
     QString localText_;
+    QImage localImage_;
     unsigned requestedFormat_ = 0;
 };
+
+// A picture as the protocol carries it: a device-independent bitmap, which is a
+// BMP file without its file header. Null or empty when it cannot be converted.
+QByteArray RdpDibOfImage(const QImage &image);
+QImage RdpImageOfDib(const QByteArray &dib);

@@ -71,9 +71,9 @@ void RdpSession::AnswerCertificate(RdpCertificateAnswer answer)
     core_->certChanged.notify_all();
 }
 
-void RdpSession::SetLocalClipboardText(const QString &text)
+void RdpSession::SetLocalClipboard(const QString &text, const QImage &image)
 {
-    core_->clipboard.SetLocalText(text);
+    core_->clipboard.SetLocal(text, image);
     core_->Enqueue({RdpInput::ClipboardChanged});
 }
 

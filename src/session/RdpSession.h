@@ -83,8 +83,8 @@ public:
 
     // The answer to the last CertificateQuestion.
     void AnswerCertificate(RdpCertificateAnswer answer);
-    // The desktop's clipboard text, offered to the server.
-    void SetLocalClipboardText(const QString &text);
+    // The desktop's clipboard, offered to the server.
+    void SetLocalClipboard(const QString &text, const QImage &image = {});
 
     // Input. Scan codes are those of the PC/AT keyboard, extended keys with 0x100.
     void SendKey(bool down, uint32_t scanCode);
@@ -105,6 +105,7 @@ signals:
     // Answer with AnswerCertificate; the connection waits until then.
     void CertificateQuestion(const RdpCertificateQuestion &question);
     void RemoteClipboardText(const QString &text);
+    void RemoteClipboardImage(const QImage &image);
 
 private:
     std::shared_ptr<RdpCore> core_;

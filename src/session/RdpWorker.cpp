@@ -414,7 +414,8 @@ void Connect(RdpCore &core, WorkerNotes &notes)
 
 RdpCore::RdpCore()
     : inputEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      clipboard([this](const QString &text) { Post([text](RdpSession &s) { emit s.RemoteClipboardText(text); }); })
+      clipboard([this](const QString &text) { Post([text](RdpSession &s) { emit s.RemoteClipboardText(text); }); },
+                [this](const QImage &image) { Post([image](RdpSession &s) { emit s.RemoteClipboardImage(image); }); })
 {
 }
 

@@ -5,6 +5,7 @@
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
 #include "AppError.h"
+#include "RdpClipboard.h"
 #include "RdpEndCause.h"
 #include "SessionTestSupport.h"
 
@@ -474,6 +475,32 @@ private slots:
         QCOMPARE(info.ServerReason, 0);
         QVERIFY2(info.Cause.contains(QStringLiteral("连接被拒绝")), qPrintable(info.Cause));
         QCOMPARE(session.Connected(), 0);
+    }
+
+    // Pictures cross the clipboard channel as bitmaps without their file
+    // header, rows padded to four bytes: what goes out comes back the same.
+    void clipboardPictureRoundTrip_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("1 x 1") << QSize(1, 1);
+        QTest::newRow("odd row length") << QSize(3, 2);
+        QTest::newRow("64 x 48") << QSize(64, 48);
+    }
+
+    void clipboardPictureRoundTrip()
+    {
+        QFETCH(QSize, size);
+        QImage image(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                image.setPixel(x, y, qRgb(x * 40 % 256, y * 70 % 256, (x + y) * 13 % 256));
+        const QByteArray dib = RdpDibOfImage(image);
+        QVERIFY(dib.size() >= 40);
+        QCOMPARE(int(uchar(dib[0])), 40); // the bitmap's own header comes first
+        const QImage back = RdpImageOfDib(dib);
+        QCOMPARE(back.size(), size);
+        QCOMPARE(back.convertToFormat(QImage::Format_RGB32), image);
+        QVERIFY(RdpImageOfDib(dib.left(20)).isNull());
     }
 
     // Clipboard redirection is on unless the user turns it off before connecting.
