@@ -56,6 +56,13 @@ TfrmClient::TfrmClient(QWidget *AOwner, const TClientSettings &aSett)
             [this](int code) { Guard([&] { msrdpclnt1LogonError(code); }); });
     connect(msrdpclnt1, &TMsRdpClient5::OnUserNameAcquired, this,
             [this](const QString &name) { Guard([&] { msrdpclnt1UserNameAcquired(name); }); });
+    // The time the user takes to decide on a certificate does not count: the
+    // attempt gets its whole time again once the question is answered.
+    connect(msrdpclnt1, &TMsRdpClient5::CertificateAsked, this, [this] { tmrTimeOut->stop(); });
+    connect(msrdpclnt1, &TMsRdpClient5::CertificateAnswered, this, [this] {
+        if (!LDisconnected && !finished_)
+            tmrTimeOut->start();
+    });
 
     CreateParams();
 
@@ -284,9 +291,11 @@ void TfrmClient::PlaceAfterFullScreen()
 void TfrmClient::tmrTimeOutTimer()
 {
     // While the user reads the server's certificate the attempt waits for them,
-    // not for the network: the time-out looks again one interval later.
-    if (msrdpclnt1->IsAskingUser())
+    // not for the network; the answer starts the time-out again.
+    if (msrdpclnt1->IsAskingUser()) {
+        tmrTimeOut->stop();
         return;
+    }
     tmrTimeOut->stop();
     // A box of this window is open (a set-up error, say): the time-out comes
     // once it is closed, not inside it.

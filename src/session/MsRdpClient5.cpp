@@ -5,6 +5,8 @@
 #include "RdpKeyboard.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -154,6 +156,12 @@ void TMsRdpClient5::SetColorDepth(int bitsPerPixel)
     colorDepth_ = bitsPerPixel;
 }
 
+void TMsRdpClient5::SetRedirectClipboard(bool redirect)
+{
+    RefuseWhileInUse("RedirectClipboard");
+    redirectClipboard_ = redirect;
+}
+
 void TMsRdpClient5::Connect()
 {
     if (started_)
@@ -169,8 +177,8 @@ void TMsRdpClient5::Connect()
     params.Width = desktopWidth_;
     params.Height = desktopHeight_;
     params.ColorDepth = colorDepth_;
+    params.RedirectClipboard = redirectClipboard_;
     params.CertificateStore = CertificateStoreFolder();
-    QDir().mkpath(params.CertificateStore);
 
     static bool exitHookInstalled = false;
     if (!exitHookInstalled) {
@@ -178,7 +186,22 @@ void TMsRdpClient5::Connect()
         exitHookInstalled = true;
     }
     started_ = true;
-    session_ = CreateRdpSession(this, this);
+    session_ = std::make_unique<RdpSession>();
+    RdpSession *s = session_.get();
+    connect(s, &RdpSession::SessionConnected, this, &TMsRdpClient5::RdpConnected);
+    connect(s, &RdpSession::SessionEnded, this, &TMsRdpClient5::RdpDisconnected);
+    connect(s, &RdpSession::FatalError, this, &TMsRdpClient5::RdpFatalError);
+    connect(s, &RdpSession::LogonError, this, &TMsRdpClient5::OnLogonError);
+    connect(s, &RdpSession::UserNameAcquired, this, &TMsRdpClient5::OnUserNameAcquired);
+    connect(s, &RdpSession::FrameUpdated, this, &TMsRdpClient5::RdpFrameUpdated);
+    connect(s, &RdpSession::DesktopResized, this, &TMsRdpClient5::RdpDesktopResized);
+    connect(s, &RdpSession::CertificateQuestion, this, &TMsRdpClient5::RdpVerifyCertificate);
+    if (redirectClipboard_) {
+        connect(s, &RdpSession::RemoteClipboardText, this, &TMsRdpClient5::RdpRemoteClipboardText);
+        connect(s, &RdpSession::RemoteClipboardImage, this, &TMsRdpClient5::RdpRemoteClipboardImage);
+        connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TMsRdpClient5::LocalClipboardChanged);
+        LocalClipboardChanged();
+    }
     session_->Start(params);
     // The control keeps no copy of the password once the worker has it.
     advanced_.password_.fill(QChar(0));
@@ -274,19 +297,39 @@ void TMsRdpClient5::RdpFatalError(int errorCode, const QString &cause)
     emit OnFatalError(errorCode);
 }
 
-void TMsRdpClient5::RdpWarning(int warningCode)
+// What the server puts on its clipboard goes onto the desktop's; the change
+// that follows is not offered back to the server.
+void TMsRdpClient5::RdpRemoteClipboardText(const QString &text)
 {
-    emit OnWarning(warningCode);
+    if (cancelled_)
+        return;
+    lastRemoteText_ = text;
+    lastRemoteImage_ = QImage();
+    QGuiApplication::clipboard()->setText(text);
 }
 
-void TMsRdpClient5::RdpLogonError(int error)
+void TMsRdpClient5::RdpRemoteClipboardImage(const QImage &image)
 {
-    emit OnLogonError(error);
+    if (cancelled_)
+        return;
+    lastRemoteText_.clear();
+    lastRemoteImage_ = image;
+    QGuiApplication::clipboard()->setImage(image);
 }
 
-void TMsRdpClient5::RdpUserNameAcquired(const QString &userName)
+void TMsRdpClient5::LocalClipboardChanged()
 {
-    emit OnUserNameAcquired(userName);
+    if (!session_ || cancelled_)
+        return;
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    const QString text = data && data->hasText() ? data->text() : QString();
+    const QImage image = data && !data->hasText() && data->hasImage() ? qvariant_cast<QImage>(data->imageData()) : QImage();
+    const bool fromServer = (!text.isEmpty() && text == lastRemoteText_)
+        || (!image.isNull() && !lastRemoteImage_.isNull() && image == lastRemoteImage_);
+    lastRemoteText_.clear();
+    lastRemoteImage_ = QImage();
+    if (!fromServer)
+        session_->SetLocalClipboard(text, image);
 }
 
 void TMsRdpClient5::RdpFrameUpdated()
@@ -317,8 +360,23 @@ void TMsRdpClient5::RdpDesktopResized(int width, int height)
     update();
 }
 
-void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &q,
-                                         std::function<void(RdpCertificateAnswer)> reply)
+namespace {
+
+// What is wrong with a certificate, in a line or two; empty when nothing.
+QString CertificateWarnings(const RdpCertificateQuestion &q)
+{
+    QString lines;
+    if (q.NameMismatch)
+        lines += QStringLiteral("注意: 证书上的名称 (%1) 与服务器地址 %2 不符。\n")
+                     .arg(q.CommonName.isEmpty() ? QStringLiteral("无") : q.CommonName, q.Host);
+    if (q.SelfSigned)
+        lines += QStringLiteral("注意: 这是自签名证书,没有证书颁发机构为它担保。\n");
+    return lines.isEmpty() ? lines : QStringLiteral("\n") + lines;
+}
+
+} // namespace
+
+void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &q)
 {
     const QString server = QStringLiteral("%1:%2").arg(q.Host).arg(q.Port);
     QString text;
@@ -326,35 +384,40 @@ void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &q,
     if (!q.Changed) {
         icon = QMessageBox::Question;
         text = QStringLiteral("第一次连接到此服务器，无法确认它的身份。请核对它的证书:\n\n"
-                              "服务器: %1\n主题: %2\n颁发者: %3\n指纹: %4\n\n"
+                              "服务器: %1\n主题: %2\n颁发者: %3\n指纹: %4\n%5\n"
                               "是否信任此证书并记住它?")
-                   .arg(server, q.Subject, q.Issuer, q.Fingerprint);
+                   .arg(server, q.Subject, q.Issuer, q.Fingerprint, CertificateWarnings(q));
     } else {
         icon = QMessageBox::Warning;
         text = QStringLiteral("警告: 此服务器的证书已更改! 可能有人在冒充此服务器。\n\n"
                               "服务器: %1\n新证书主题: %2\n新证书颁发者: %3\n新证书指纹: %4\n"
-                              "原证书主题: %5\n原证书颁发者: %6\n原证书指纹: %7\n\n"
+                              "原证书主题: %5\n原证书颁发者: %6\n原证书指纹: %7\n%8\n"
                               "除非您确知此服务器的证书已被更换，否则请选择“否”。"
                               "是否接受新证书并记住它?")
-                   .arg(server, q.Subject, q.Issuer, q.Fingerprint, q.OldSubject, q.OldIssuer,
-                        q.OldFingerprint);
+                   .arg(server, q.Subject, q.Issuer, q.Fingerprint, q.OldSubject, q.OldIssuer, q.OldFingerprint,
+                        CertificateWarnings(q));
     }
     // The question runs a modal loop; it is asked from the application object,
     // not from this control's own event, so that the window may go meanwhile (the
     // program ends) without the loop returning into a control that is gone. The
     // box stands on its own for the same reason.
     askingUser_ = true;
+    emit CertificateAsked();
     QPointer<TMsRdpClient5> alive(this);
     QMetaObject::invokeMethod(
         qApp,
-        [alive, text, icon, reply = std::move(reply)] {
+        [alive, text, icon] {
             const bool ask = alive && !alive->cancelled_;
             const auto answer = ask ? ShowMessageBox(nullptr, text, icon, QMessageBox::Yes | QMessageBox::No)
                                     : QMessageBox::No;
-            if (alive)
-                alive->askingUser_ = false;
-            const bool trusted = alive && !alive->cancelled_ && answer == QMessageBox::Yes;
-            reply(trusted ? RdpCertificateAnswer::TrustAndRemember : RdpCertificateAnswer::Reject);
+            if (!alive)
+                return;
+            alive->askingUser_ = false;
+            const bool trusted = !alive->cancelled_ && answer == QMessageBox::Yes;
+            if (alive->session_)
+                alive->session_->AnswerCertificate(trusted ? RdpCertificateAnswer::TrustAndRemember
+                                                           : RdpCertificateAnswer::Reject);
+            emit alive->CertificateAnswered(trusted);
         },
         Qt::QueuedConnection);
 }
@@ -420,8 +483,16 @@ void TMsRdpClient5::SendKey(QKeyEvent *event, bool down)
         return;
     }
     const uint32_t code = RdpScanCode(event);
-    if (code == 0)
+    if (code == 0) {
+        // A character with no key of its own goes as the character itself.
+        if (down)
+            for (QChar unit : event->text())
+                if (unit.isPrint()) {
+                    session_->SendUnicode(true, unit.unicode());
+                    session_->SendUnicode(false, unit.unicode());
+                }
         return;
+    }
     if (down) {
         if (!heldKeys_.contains(code))
             heldKeys_.append(code);

@@ -42,7 +42,7 @@ private:
 // The remote desktop client control: shows one remote desktop and sends it the
 // keyboard and the mouse. Connect returns at once; the outcome arrives as events,
 // always on the GUI thread. Setting a value it cannot take raises AppError.
-class TMsRdpClient5 : public QWidget, private RdpSessionListener {
+class TMsRdpClient5 : public QWidget {
     Q_OBJECT
 public:
     explicit TMsRdpClient5(QWidget *parent = nullptr);
@@ -64,6 +64,9 @@ public:
     void SetFullScreen(bool fullScreen);
     int ColorDepth() const { return colorDepth_; }
     void SetColorDepth(int bitsPerPixel); // 8, 15, 16, 24 or 32
+    // Whether the desktop's clipboard and the remote one share their text; on by default.
+    bool RedirectClipboard() const { return redirectClipboard_; }
+    void SetRedirectClipboard(bool redirect);
 
     TMsRdpClientAdvancedSettings *AdvancedSettings2() { return &advanced_; }
     TMsRdpClientSecuredSettings *SecuredSettings2() { return &secured_; }
@@ -106,6 +109,9 @@ signals:
     void OnWarning(int warningCode);
     void OnLogonError(int lError);
     void OnUserNameAcquired(const QString &bstrUserName);
+    // The user is asked about the server's certificate; the attempt waits meanwhile.
+    void CertificateAsked();
+    void CertificateAnswered(bool trusted);
 
 protected:
     bool event(QEvent *event) override;
@@ -126,17 +132,16 @@ private:
     friend class TMsRdpClientAdvancedSettings;
     friend class TMsRdpClientSecuredSettings;
 
-    // RdpSessionListener, on the GUI thread.
-    void RdpConnected() override;
-    void RdpDisconnected(const RdpDisconnectInfo &info) override;
-    void RdpFatalError(int errorCode, const QString &cause) override;
-    void RdpWarning(int warningCode) override;
-    void RdpLogonError(int error) override;
-    void RdpUserNameAcquired(const QString &userName) override;
-    void RdpFrameUpdated() override;
-    void RdpDesktopResized(int width, int height) override;
-    void RdpVerifyCertificate(const RdpCertificateQuestion &question,
-                              std::function<void(RdpCertificateAnswer)> reply) override;
+    // The session's signals.
+    void RdpConnected();
+    void RdpDisconnected(const RdpDisconnectInfo &info);
+    void RdpFatalError(int errorCode, const QString &cause);
+    void RdpFrameUpdated();
+    void RdpDesktopResized(int width, int height);
+    void RdpVerifyCertificate(const RdpCertificateQuestion &question);
+    void RdpRemoteClipboardText(const QString &text);
+    void RdpRemoteClipboardImage(const QImage &image);
+    void LocalClipboardChanged();
 
     void RefuseWhileInUse(const char *what) const;
     void SendKey(QKeyEvent *event, bool down);
@@ -161,8 +166,12 @@ private:
     int desktopHeight_ = 768;
     bool fullScreen_ = false;
     int colorDepth_ = 24;
+    bool redirectClipboard_ = true;
 
     std::unique_ptr<RdpSession> session_;
+    // What the server last put on the desktop's clipboard.
+    QString lastRemoteText_;
+    QImage lastRemoteImage_;
     bool started_ = false;
     bool cancelled_ = false;
     bool grabbing_ = false;

@@ -1,7 +1,9 @@
 #include "RdpKeyboard.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 
+#include <freerdp/locale/keyboard.h>
 #include <winpr/input.h>
 
 namespace {
@@ -68,4 +70,17 @@ uint32_t RdpScanCode(const QKeyEvent *event)
     if (vk == 0)
         return 0;
     return GetVirtualScanCodeFromVirtualKeyCode(vk, 4);
+}
+
+uint32_t RdpKeyboardLayout()
+{
+    static const uint32_t layout = [] {
+        // The library reads the layout from the X server's keyboard extension;
+        // without an X display it would only complain.
+        const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb")
+            && !qEnvironmentVariableIsEmpty("DISPLAY");
+        const DWORD detected = x11 ? freerdp_keyboard_init(0) : 0;
+        return detected != 0 ? uint32_t(detected) : uint32_t(KBD_US);
+    }();
+    return layout;
 }

@@ -10,3 +10,7 @@ class QKeyEvent;
 uint32_t RdpScanCode(const QKeyEvent *event);
 
 inline constexpr uint32_t RdpScanCodeExtended = 0x100;
+
+// The remote keyboard layout that matches the desktop's (asked of XKB on an X
+// display), US English where it cannot be told. Worked out once.
+uint32_t RdpKeyboardLayout();

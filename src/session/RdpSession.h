@@ -6,9 +6,9 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 // What one remote desktop connection needs to know before it starts.
 struct RdpConnectParams {
@@ -20,6 +20,8 @@ struct RdpConnectParams {
     int Width = 1024;
     int Height = 768;
     int ColorDepth = 24;
+    uint32_t KeyboardLayout = 0; // 0: the desktop's
+    bool RedirectClipboard = true;
     QString CertificateStore; // folder of the known-hosts store
 };
 
@@ -31,7 +33,9 @@ struct RdpCertificateQuestion {
     QString Subject;
     QString Issuer;
     QString Fingerprint;
-    bool Changed = false; // a different certificate is on record for this server
+    bool NameMismatch = false; // made out to another name than the server's address
+    bool SelfSigned = false;   // signed by itself: nobody vouches for it
+    bool Changed = false;      // a different certificate is on record for this server
     QString OldSubject;
     QString OldIssuer;
     QString OldFingerprint;
@@ -41,13 +45,13 @@ enum class RdpCertificateAnswer { Reject, TrustAndRemember, TrustOnce };
 
 // Why a connection ended, as far as the client can tell.
 struct RdpDisconnectInfo {
-    int ServerReason = 0;  // the server's error info code, 0 when it gave none
+    int ServerReason = 0;     // the server's error info code, 0 when it gave none
     uint32_t ClientError = 0; // the client library's last error, 0 when none
-    QString Cause;         // the client-side cause in words, empty when none
+    QString Cause;            // the cause in words, empty when none is needed
 };
 
 // The remote desktop's picture. The worker writes it, the widget paints it; both
-// under the lock.
+// under the lock. The image stays null until the server has drawn something.
 struct RdpFrameBuffer {
     std::mutex Lock;
     QImage Image;
@@ -55,49 +59,59 @@ struct RdpFrameBuffer {
     bool UpdatePending = false;
 };
 
-// Receives a session's events, always on the GUI thread.
-class RdpSessionListener {
-public:
-    virtual ~RdpSessionListener() = default;
-    virtual void RdpConnected() = 0;
-    virtual void RdpDisconnected(const RdpDisconnectInfo &info) = 0;
-    virtual void RdpFatalError(int errorCode, const QString &cause) = 0;
-    virtual void RdpWarning(int warningCode) = 0;
-    virtual void RdpLogonError(int error) = 0;
-    virtual void RdpUserNameAcquired(const QString &userName) = 0;
-    virtual void RdpFrameUpdated() = 0;
-    virtual void RdpDesktopResized(int width, int height) = 0;
-    // The answer goes to reply, now or later, at most once.
-    virtual void RdpVerifyCertificate(const RdpCertificateQuestion &question,
-                                      std::function<void(RdpCertificateAnswer)> reply) = 0;
-};
+struct RdpCore;
 
-// One connection, run by a worker thread of its own. Every method is called on
-// the GUI thread and returns at once.
-class RdpSession {
+// One connection, run by a worker thread that the session owns. Every method is
+// called on the GUI thread and returns at once; the signals come on the GUI thread.
+// A session that goes while its worker is still inside the library hands the
+// thread to the worker registry, which joins it once it has left.
+class RdpSession : public QObject {
+    Q_OBJECT
 public:
-    virtual ~RdpSession() = default;
+    explicit RdpSession(QObject *parent = nullptr);
+    ~RdpSession() override;
 
-    virtual void Start(const RdpConnectParams &params) = 0;
+    void Start(const RdpConnectParams &params);
     // 1 while a connection is up, 0 otherwise.
-    virtual int Connected() const = 0;
-    // Ends a connection properly; the disconnection is reported.
-    virtual void Disconnect() = 0;
+    int Connected() const;
+    // Ends a connection properly; the end is reported.
+    void Disconnect();
     // Gives the session up at once: a connection being made is cut, one that is up
-    // is ended, and nothing is reported any more.
-    virtual void Cancel() = 0;
-    virtual RdpFrameBuffer &Frame() = 0;
+    // is ended, and no signal comes any more.
+    void Cancel();
+    RdpFrameBuffer &Frame();
+
+    // The answer to the last CertificateQuestion.
+    void AnswerCertificate(RdpCertificateAnswer answer);
+    // The desktop's clipboard, offered to the server.
+    void SetLocalClipboard(const QString &text, const QImage &image = {});
 
     // Input. Scan codes are those of the PC/AT keyboard, extended keys with 0x100.
-    virtual void SendKey(bool down, uint32_t scanCode) = 0;
-    virtual void SendPause() = 0;
-    virtual void SendMouse(uint16_t flags, int x, int y) = 0;
-    virtual void SendExtendedMouse(uint16_t flags, int x, int y) = 0;
-};
+    void SendKey(bool down, uint32_t scanCode);
+    // A character that has no key on the remote keyboard layout.
+    void SendUnicode(bool down, char16_t unit);
+    void SendPause();
+    void SendMouse(uint16_t flags, int x, int y);
+    void SendExtendedMouse(uint16_t flags, int x, int y);
 
-// The platform's session, reporting to listener through context (which lives on
-// the GUI thread and must outlive the session object, not its worker).
-std::unique_ptr<RdpSession> CreateRdpSession(RdpSessionListener *listener, QObject *context);
+signals:
+    void SessionConnected();
+    void SessionEnded(const RdpDisconnectInfo &info);
+    void FatalError(int errorCode, const QString &cause);
+    void LogonError(int error);
+    void UserNameAcquired(const QString &userName);
+    void FrameUpdated();
+    void DesktopResized(int width, int height);
+    // Answer with AnswerCertificate; the connection waits until then.
+    void CertificateQuestion(const RdpCertificateQuestion &question);
+    void RemoteClipboardText(const QString &text);
+    void RemoteClipboardImage(const QImage &image);
+
+private:
+    std::shared_ptr<RdpCore> core_;
+    std::thread worker_;
+    bool started_ = false;
+};
 
 // Worker threads still running, sessions closed or not.
 int RdpWorkerCount();

@@ -5,13 +5,49 @@
 #include "ServerAddress.h"
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
+#include "AppError.h"
+#include "RdpClipboard.h"
+#include "RdpEndCause.h"
 #include "SessionTestSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <dlfcn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Library error codes, as the library numbers them.
+constexpr uint32_t TransportFailed = 0x2000D;
+constexpr uint32_t TlsFailed = 0x20008;
+constexpr uint32_t AuthenticationFailed = 0x20009;
+constexpr uint32_t MissingCredentials = 0x2001B;
+
+// Points the name look-ups of this process at 127.0.0.1, where a test may
+// listen and never answer. Needs a mount namespace of its own (the process is
+// root in its network namespace); false when it cannot have one.
+bool UseLoopbackNameServer(const QString &folder)
+{
+    const QString conf = folder + QStringLiteral("/resolv.conf");
+    QFile file(conf);
+    if (!file.open(QIODevice::WriteOnly) || file.write("nameserver 127.0.0.1\noptions timeout:5 attempts:2\n") <= 0)
+        return false;
+    file.close();
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount(QFile::encodeName(conf).constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+}
+
+bool g_loopbackNameServer = false;
+
+} // namespace
 
 class TestSessionOffline : public QObject {
     Q_OBJECT
@@ -79,6 +115,66 @@ private slots:
         QTest::newRow("32767") << 32767 << "ReasonProtocolRangeEnd.";
         for (int code : {8, 255, 267, 4095, 4097, 32766, 32768, -1, -2147483647 - 1, 2147483647})
             QTest::newRow(qPrintable(QString::number(code))) << code << other;
+    }
+
+    // Every end of a session has a cause in words; the mapping from what the
+    // library and the connection tell, case by case.
+    void endCauseTable_data()
+    {
+        QTest::addColumn<uint32_t>("errorInfo");
+        QTest::addColumn<uint32_t>("clientError");
+        QTest::addColumn<bool>("wasConnected");
+        QTest::addColumn<bool>("certificateRefused");
+        QTest::addColumn<int>("connect");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("cause");
+        const int none = int(RdpConnectFailure::None);
+        QTest::newRow("certificate refused") << 0u << TlsFailed << false << true << none << "" << "" << "您拒绝了服务器的证书";
+        QTest::newRow("logoff") << 0xCu << 0u << true << false << none << "" << "" << "用户已注销";
+        QTest::newRow("logoff with transport error") << 0xCu << TransportFailed << true << false << none << "" << "" << "用户已注销";
+        QTest::newRow("admin disconnect") << 0x1u << 0u << true << false << none << "" << "" << "管理员断开了会话";
+        QTest::newRow("idle") << 0x3u << 0u << true << false << none << "" << "" << "空闲";
+        QTest::newRow("replaced") << 0x5u << 0u << true << false << none << "" << "" << "另一个连接接管了此会话";
+        QTest::newRow("no licence") << 0x102u << 0u << false << false << none << "" << "" << "客户端访问许可证";
+        QTest::newRow("licensing") << 0x100u << 0u << false << false << none << "" << "" << "许可证";
+        QTest::newRow("protocol") << 0x10D3u << 0u << true << false << none << "" << "" << "协议错误";
+        QTest::newRow("unknown info") << 0x9999u << 0u << true << false << none << "" << "" << "服务器报告错误 0x9999";
+        QTest::newRow("name") << 0u << TransportFailed << false << false << int(RdpConnectFailure::NameNotFound) << "" << "" << "找不到服务器名称";
+        QTest::newRow("refused") << 0u << TransportFailed << false << false << int(RdpConnectFailure::Refused) << "" << "" << "连接被拒绝";
+        QTest::newRow("unreachable") << 0u << 0x2000Bu << false << false << int(RdpConnectFailure::Unreachable) << "" << "" << "无法访问服务器所在的网络";
+        QTest::newRow("dropped") << 0u << TransportFailed << true << false << none << "" << "" << "连接已中断";
+        QTest::newRow("nla refused") << 0u << TransportFailed << false << false << none << "CONNECTION_STATE_NLA" << "" << "身份验证失败";
+        QTest::newRow("closed in handshake") << 0u << TransportFailed << false << false << none << "CONNECTION_STATE_NEGO" << "" << "服务器在建立连接时断开了连接";
+        QTest::newRow("wrong password") << 0u << AuthenticationFailed << false << false << none << "" << "" << "身份验证失败";
+        QTest::newRow("no credentials") << 0u << MissingCredentials << false << false << none << "" << "" << "缺少用户名或密码";
+        QTest::newRow("tls") << 0u << TlsFailed << false << false << none << "" << "" << "安全连接 (TLS) 失败";
+        QTest::newRow("channel failed") << 0u << 0u << true << false << none << ""
+                                        << "cliprdr_process_general_capability failed with error 1359" << "虚拟通道出错";
+        QTest::newRow("silent end") << 0u << 0u << true << false << none << "" << "" << "客户端无法处理服务器发来的数据";
+        QTest::newRow("silent failure") << 0u << 0u << false << false << none << "" << "" << "连接失败";
+    }
+
+    void endCauseTable()
+    {
+        RdpEndFacts facts;
+        QFETCH(uint32_t, errorInfo);
+        QFETCH(uint32_t, clientError);
+        QFETCH(bool, wasConnected);
+        QFETCH(bool, certificateRefused);
+        QFETCH(int, connect);
+        QFETCH(QString, state);
+        QFETCH(QString, log);
+        QFETCH(QString, cause);
+        facts.ErrorInfo = errorInfo;
+        facts.ClientError = clientError;
+        facts.WasConnected = wasConnected;
+        facts.CertificateRefused = certificateRefused;
+        facts.Connect = RdpConnectFailure(connect);
+        facts.State = state;
+        facts.LogText = log;
+        const QString text = RdpEndCause(facts);
+        QVERIFY2(text.contains(cause), qPrintable(text));
     }
 
     void reasonTable()
@@ -363,6 +459,195 @@ private slots:
         QCOMPARE(owner_->open.size(), 0);
     }
 
+    // A window closed at any moment of its attempt, from at once to well into
+    // the handshake: it goes at once, its worker ends soon after, and nothing
+    // is shown.
+    void closeAtAnyMomentOfTheAttempt_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        for (int delay : {0, 1, 3, 10, 30, 100, 300})
+            QTest::newRow(qPrintable(QStringLiteral("%1 ms").arg(delay))) << delay;
+    }
+
+    void closeAtAnyMomentOfTheAttempt()
+    {
+        QFETCH(int, delayMs);
+        QList<QPointer<TfrmClient>> forms;
+        for (int i = 0; i < 3; ++i)
+            forms << OpenSilent();
+        forms << owner_->Open(Settings(QStringLiteral("127.0.0.1"), RdpTest::FreePort()));
+        QTest::qWait(delayMs);
+        QVERIFY(CloseAll(forms) < 100);
+        // Four workers leave the library one after the other; on a busy machine
+        // under the sanitizers that takes a while, never the attempt's 10 s.
+        QVERIFY(WaitForRdpWorkers(2000));
+        QTest::qWait(50);
+        QCOMPARE(boxes_->texts.size(), 0);
+        QCOMPARE(RdpWorkerCount(), 0);
+    }
+
+    // A name look-up that hangs (a name server that never answers) is cut
+    // when the window closes: it does not hold the worker.
+    void hangingLookupIsCut()
+    {
+        if (!g_loopbackNameServer)
+            QSKIP("needs a mount namespace of its own to point look-ups at a silent local name server");
+        QUdpSocket nameServer;
+        QVERIFY2(nameServer.bind(QHostAddress::LocalHost, 53), qPrintable(nameServer.errorString()));
+        QPointer<TfrmClient> form = owner_->Open(Settings(QStringLiteral("slow-lookup.invalid"), 3389));
+        QVERIFY(WaitUntil([&] { return nameServer.hasPendingDatagrams(); }, 3000));
+        QTest::qWait(300);
+        QCOMPARE(RdpWorkerCount(), 1);
+        QElapsedTimer timer;
+        timer.start();
+        form->close();
+        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(boxes_->texts.size(), 0);
+    }
+
+    // The store of remembered certificates is private, and something other
+    // than a plain file or folder in its place is refused with a clear message,
+    // never followed or opened.
+    void certificateStoreIsPrivate()
+    {
+        QTemporaryDir root;
+        const QString store = root.filePath(QStringLiteral("store"));
+        TMsRdpClient5::SetCertificateStoreFolder(store);
+        auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(store_.path()); });
+        QPointer<TfrmClient> form = owner_->Open(Settings(QStringLiteral("127.0.0.1"), RdpTest::FreePort()));
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 5000));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(store).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+        QCOMPARE(::stat(QFile::encodeName(store + QStringLiteral("/known_hosts2")).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+        QVERIFY(S_ISREG(info.st_mode));
+    }
+
+    void certificateStoreRefusesSpecialFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("fifo") << "fifo" << "管道";
+        QTest::newRow("symlink to a file") << "symlink" << "符号链接";
+        QTest::newRow("folder") << "folder" << "文件夹";
+        QTest::newRow("store is a symlink") << "storelink" << "符号链接";
+    }
+
+    void certificateStoreRefusesSpecialFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, words);
+        QTemporaryDir root;
+        const QString store = root.filePath(QStringLiteral("store"));
+        const QString target = root.filePath(QStringLiteral("target"));
+        QFile targetFile(target);
+        QVERIFY(targetFile.open(QIODevice::WriteOnly));
+        targetFile.write("untouched\n");
+        targetFile.close();
+        QVERIFY(QDir().mkpath(store));
+        const QByteArray hosts = QFile::encodeName(store + QStringLiteral("/known_hosts2"));
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(hosts.constData(), 0600), 0);
+        else if (kind == QLatin1String("symlink"))
+            QVERIFY(QFile::link(target, QString::fromLocal8Bit(hosts)));
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(QString::fromLocal8Bit(hosts)));
+        TMsRdpClient5::SetCertificateStoreFolder(store);
+        if (kind == QLatin1String("storelink")) {
+            QVERIFY(QFile::link(root.path(), root.filePath(QStringLiteral("link"))));
+            TMsRdpClient5::SetCertificateStoreFolder(root.filePath(QStringLiteral("link")));
+        }
+        auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(store_.path()); });
+        QPointer<TfrmClient> form = OpenSilent();
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 3000));
+        QVERIFY(WaitForRdpWorkers(1000));
+        QCOMPARE(boxes_->texts.size(), 1);
+        const QString text = boxes_->texts[0];
+        QVERIFY2(text.contains(QStringLiteral("原因: 证书存储")) && text.contains(words), qPrintable(text));
+        QVERIFY(silent_->handles.isEmpty()); // no attempt was made
+        QVERIFY(targetFile.open(QIODevice::ReadOnly));
+        QCOMPARE(targetFile.readAll(), QByteArray("untouched\n"));
+    }
+
+    // The program's sockets, the web engine's included, are the C library's
+    // own: nothing of the session stands in for connect().
+    void connectIsTheLibrarys()
+    {
+        void *libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY(libc);
+        QCOMPARE(dlsym(RTLD_DEFAULT, "connect"), dlsym(libc, "connect"));
+        dlclose(libc);
+    }
+
+    // The session object alone, without a widget: it speaks in signals, and
+    // the end carries its cause.
+    void sessionSpeaksInSignals()
+    {
+        RdpSession session;
+        QSignalSpy ended(&session, &RdpSession::SessionEnded);
+        QSignalSpy connected(&session, &RdpSession::SessionConnected);
+        RdpConnectParams params;
+        params.Host = QStringLiteral("127.0.0.1");
+        params.Port = RdpTest::FreePort();
+        params.CertificateStore = store_.path();
+        session.Start(params);
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(connected.size(), 0);
+        const auto info = ended[0][0].value<RdpDisconnectInfo>();
+        QCOMPARE(info.ServerReason, 0);
+        QVERIFY2(info.Cause.contains(QStringLiteral("连接被拒绝")), qPrintable(info.Cause));
+        QCOMPARE(session.Connected(), 0);
+    }
+
+    // Pictures cross the clipboard channel as bitmaps without their file
+    // header, rows padded to four bytes: what goes out comes back the same.
+    void clipboardPictureRoundTrip_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("1 x 1") << QSize(1, 1);
+        QTest::newRow("odd row length") << QSize(3, 2);
+        QTest::newRow("64 x 48") << QSize(64, 48);
+    }
+
+    void clipboardPictureRoundTrip()
+    {
+        QFETCH(QSize, size);
+        QImage image(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                image.setPixel(x, y, qRgb(x * 40 % 256, y * 70 % 256, (x + y) * 13 % 256));
+        const QByteArray dib = RdpDibOfImage(image);
+        QVERIFY(dib.size() >= 40);
+        QCOMPARE(int(uchar(dib[0])), 40); // the bitmap's own header comes first
+        const QImage back = RdpImageOfDib(dib);
+        QCOMPARE(back.size(), size);
+        QCOMPARE(back.convertToFormat(QImage::Format_RGB32), image);
+        QVERIFY(RdpImageOfDib(dib.left(20)).isNull());
+    }
+
+    // Clipboard redirection is on unless the user turns it off before connecting.
+    void clipboardRedirectionCanBeTurnedOff()
+    {
+        TMsRdpClient5 control;
+        QVERIFY(control.RedirectClipboard());
+        control.SetRedirectClipboard(false);
+        QVERIFY(!control.RedirectClipboard());
+        control.SetServer(QStringLiteral("127.0.0.1"));
+        control.AdvancedSettings2()->SetRDPPort(silent_->Port());
+        control.Connect();
+        bool refused = false;
+        try {
+            control.SetRedirectClipboard(true);
+        } catch (const AppError &) {
+            refused = true;
+        }
+        QVERIFY(refused);
+        QVERIFY(!control.RedirectClipboard());
+        control.Cancel();
+    }
+
     void windowedSettingsSizeTheWindow()
     {
         TfrmClient *form = OpenSilent(1024, 768);
@@ -415,6 +700,8 @@ private slots:
 int main(int argc, char **argv)
 {
     const bool isolated = RdpTest::EnterPrivateNetwork();
+    QTemporaryDir resolver;
+    g_loopbackNameServer = isolated && UseLoopbackNameServer(resolver.path());
     QApplication app(argc, argv);
     TestSessionOffline test;
     test.isolated = isolated;

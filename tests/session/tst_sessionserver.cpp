@@ -113,6 +113,10 @@ private slots:
         QVERIFY(boxes_->questions[0].contains(QStringLiteral("127.0.0.1:%1").arg(server_.Port())));
         QCOMPARE(boxes_->texts.size(), 1);
         QVERIFY2(boxes_->texts[0].contains(QStringLiteral("服务器: 127.0.0.1")), qPrintable(boxes_->texts[0]));
+        QVERIFY2(boxes_->texts[0].contains(QStringLiteral("原因: 您拒绝了服务器的证书")), qPrintable(boxes_->texts[0]));
+        // The server's certificate is its own, made out to its host name.
+        QVERIFY2(boxes_->questions[0].contains(QStringLiteral("自签名证书")), qPrintable(boxes_->questions[0]));
+        QVERIFY2(boxes_->questions[0].contains(QStringLiteral("与服务器地址 127.0.0.1 不符")), qPrintable(boxes_->questions[0]));
 
         boxes_->Clear();
         boxes_->questionAnswer = QMessageBox::Yes;
@@ -169,6 +173,42 @@ private slots:
         QCOMPARE(boxes_->questions.size(), 1);
         QCOMPARE(boxes_->texts.size(), 0);
         QVERIFY(form && form->isVisible() && form->msrdpclnt1->Connected() > 0);
+    }
+
+    // An answer that comes just before the time-out would have run out: the
+    // attempt gets its whole time after it and connects.
+    void lateCertificateAnswerGetsFullTime()
+    {
+        QTemporaryDir store;
+        TMsRdpClient5::SetCertificateStoreFolder(store.path());
+        auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
+        boxes_->questionDelayMs = TfrmClient::TimeOutMs - 400;
+        QPointer<TfrmClient> form = owner_->Open(ServerSettings());
+        QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
+        QVERIFY(connected.wait(TfrmClient::TimeOutMs + 5000));
+        QTest::qWait(1000);
+        QCOMPARE(boxes_->questions.size(), 1);
+        QCOMPARE(boxes_->texts.size(), 0);
+        QVERIFY(form && form->isVisible() && form->msrdpclnt1->Connected() > 0);
+    }
+
+    // Closing at any moment of the handshake with a real server: the window goes
+    // at once, the worker ends soon after (a connection that came up is ended
+    // properly, which under the sanitizers on a busy machine takes a while) and
+    // nothing is shown.
+    void closeAtAnyMomentOfTheHandshake()
+    {
+        for (int delay : {0, 2, 10, 30, 60, 100, 200, 400, 800}) {
+            QList<QPointer<TfrmClient>> forms;
+            for (int i = 0; i < 2; ++i)
+                forms << owner_->Open(ServerSettings(640, 480));
+            QTest::qWait(delay);
+            QVERIFY(CloseAll(forms) < 100);
+            QVERIFY2(WaitForRdpWorkers(2000), qPrintable(QStringLiteral("after %1 ms").arg(delay)));
+        }
+        QTest::qWait(100);
+        QCOMPARE(boxes_->texts.size(), 0);
+        QCOMPARE(RdpWorkerCount(), 0);
     }
 
     // The owner goes (the program ends) while a certificate question is open:

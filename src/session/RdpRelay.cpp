@@ -1,0 +1,349 @@
+#include "RdpRelay.h"
+
+#include <QDir>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// A name look-up that may hang runs on a thread of its own, which goes by itself
+// once the resolver returns; the relay waits for it or for the cancel.
+struct Lookup {
+    std::mutex lock;
+    bool done = false;
+    int error = 0;
+    addrinfo *result = nullptr;
+    int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    ~Lookup()
+    {
+        if (result)
+            ::freeaddrinfo(result);
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+};
+
+std::shared_ptr<Lookup> StartLookup(const QByteArray &host, int port)
+{
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host, port] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *result = nullptr;
+        const int error = ::getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &result);
+        std::lock_guard guard(lookup->lock);
+        lookup->done = true;
+        lookup->error = error;
+        lookup->result = result;
+        ::eventfd_write(lookup->wakeFd, 1);
+    }).detach();
+    return lookup;
+}
+
+RdpConnectFailure FailureOfErrno(int error)
+{
+    switch (error) {
+    case ECONNREFUSED: return RdpConnectFailure::Refused;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN: return RdpConnectFailure::Unreachable;
+    }
+    return RdpConnectFailure::Failed;
+}
+
+bool WriteAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+void SetBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+} // namespace
+
+RdpRelay::RdpRelay() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+RdpRelay::~RdpRelay()
+{
+    Stop();
+    if (cancelFd_ >= 0)
+        ::close(cancelFd_);
+}
+
+bool RdpRelay::Start()
+{
+    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/brennic-rdp-XXXXXX";
+    if (!::mkdtemp(pattern.data())) // mode 0700
+        return false;
+    dir_ = pattern;
+    path_ = dir_ + "/s";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (size_t(path_.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path_.constData(), size_t(path_.size()));
+    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listenFd_, 4) != 0)
+        return false;
+    Track(listenFd_);
+    thread_ = std::thread(&RdpRelay::Run, this);
+    return true;
+}
+
+void RdpRelay::Cancel()
+{
+    cancelled_ = true;
+    if (cancelFd_ >= 0)
+        ::eventfd_write(cancelFd_, 1);
+    std::lock_guard guard(fdLock_);
+    for (int fd : open_)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void RdpRelay::Stop()
+{
+    Cancel();
+    if (thread_.joinable())
+        thread_.join();
+    Close(listenFd_);
+    if (!path_.isEmpty())
+        ::unlink(path_.constData());
+    if (!dir_.isEmpty())
+        ::rmdir(dir_.constData());
+    path_.clear();
+    dir_.clear();
+}
+
+void RdpRelay::Track(int fd)
+{
+    std::lock_guard guard(fdLock_);
+    open_.push_back(fd);
+    if (cancelled_)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void RdpRelay::Close(int &fd)
+{
+    if (fd < 0)
+        return;
+    std::lock_guard guard(fdLock_);
+    std::erase(open_, fd);
+    ::close(fd);
+    fd = -1;
+}
+
+bool RdpRelay::WaitFor(int fd, short events, int timeoutMs)
+{
+    pollfd p[2] = {{fd, events, 0}, {cancelFd_, POLLIN, 0}};
+    for (;;) {
+        if (cancelled_)
+            return false;
+        const int n = ::poll(p, 2, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || (p[1].revents & POLLIN) || cancelled_)
+            return false;
+        return p[0].revents != 0;
+    }
+}
+
+void RdpRelay::Run()
+{
+    Serve();
+    // Refused from now on: a library that tries again fails at once.
+    Close(listenFd_);
+}
+
+void RdpRelay::Serve()
+{
+    while (!cancelled_) {
+        if (!WaitFor(listenFd_, POLLIN))
+            return;
+        int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            continue;
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        // Only this program may use the relay.
+        if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.pid != ::getpid()) {
+            ::close(client);
+            continue;
+        }
+        Track(client);
+        Serve(client);
+        Close(client);
+    }
+}
+
+// The library's proxy request, up to its empty line: the server it names (the
+// one of the settings, or another the server redirected it to).
+bool RdpRelay::ReadRequest(int client, QByteArray &host, int &port)
+{
+    QByteArray request;
+    while (!request.contains("\r\n\r\n")) {
+        if (request.size() > 4096 || !WaitFor(client, POLLIN))
+            return false;
+        char buffer[512];
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        request.append(buffer, n);
+    }
+    if (!request.startsWith("CONNECT "))
+        return false;
+    const QByteArray target = request.mid(8, request.indexOf(' ', 8) - 8);
+    const qsizetype colon = target.lastIndexOf(':');
+    bool ok = false;
+    port = colon > 0 ? target.mid(colon + 1).toInt(&ok) : 0;
+    host = colon > 0 ? target.left(colon) : QByteArray();
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2);
+    return ok && port > 0 && port < 65536 && !host.isEmpty();
+}
+
+void RdpRelay::Serve(int client)
+{
+    QByteArray host;
+    int port = 0;
+    if (!ReadRequest(client, host, port))
+        return;
+    int server = ConnectServer(host, port);
+    if (server < 0) {
+        static const char refused[] = "HTTP/1.1 502 Bad Gateway\r\n\r\n";
+        WriteAll(client, refused, sizeof refused - 1);
+        return;
+    }
+    static const char established[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+    if (WriteAll(client, established, sizeof established - 1))
+        Pump(client, server);
+    Close(server);
+}
+
+int RdpRelay::ConnectServer(const QByteArray &host, int port)
+{
+    const std::shared_ptr<Lookup> lookup = StartLookup(host, port);
+    if (!WaitFor(lookup->wakeFd, POLLIN))
+        return -1;
+    std::lock_guard guard(lookup->lock);
+    if (lookup->error != 0 || !lookup->result) {
+        failure_ = lookup->error == EAI_SYSTEM ? RdpConnectFailure::Failed : RdpConnectFailure::NameNotFound;
+        return -1;
+    }
+    // IPv4 first, as the library does; an address that does not answer gets a
+    // few seconds before the next is tried, the last one all the time there is.
+    std::vector<const addrinfo *> addresses;
+    for (const addrinfo *a = lookup->result; a; a = a->ai_next)
+        if (a->ai_family == AF_INET)
+            addresses.push_back(a);
+    for (const addrinfo *a = lookup->result; a; a = a->ai_next)
+        if (a->ai_family == AF_INET6)
+            addresses.push_back(a);
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const int fd = ConnectAddress(addresses[i], i + 1 < addresses.size() ? 4000 : -1);
+        if (fd >= 0) {
+            failure_ = RdpConnectFailure::None;
+            return fd;
+        }
+        if (cancelled_)
+            return -1;
+    }
+    return -1;
+}
+
+int RdpRelay::ConnectAddress(const addrinfo *address, int limitMs)
+{
+    int fd = ::socket(address->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        failure_ = RdpConnectFailure::Failed;
+        return -1;
+    }
+    Track(fd);
+    int error = 0;
+    if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            error = ETIMEDOUT;
+            if (WaitFor(fd, POLLOUT, limitMs)) {
+                socklen_t size = sizeof error;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            }
+        }
+    }
+    if (error != 0 || cancelled_) {
+        failure_ = FailureOfErrno(error);
+        Close(fd);
+        return -1;
+    }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    SetBlocking(fd);
+    return fd;
+}
+
+// Bytes both ways until both sides have finished or the relay is cancelled.
+void RdpRelay::Pump(int client, int server)
+{
+    std::vector<char> buffer(256 * 1024);
+    bool clientOpen = true;
+    bool serverOpen = true;
+    while ((clientOpen || serverOpen) && !cancelled_) {
+        pollfd p[3] = {{clientOpen ? client : -1, POLLIN, 0}, {serverOpen ? server : -1, POLLIN, 0},
+                       {cancelFd_, POLLIN, 0}};
+        const int n = ::poll(p, 3, -1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || p[2].revents)
+            return;
+        for (int side = 0; side < 2; ++side) {
+            if (!p[side].revents)
+                continue;
+            const int from = side == 0 ? client : server;
+            const int to = side == 0 ? server : client;
+            const ssize_t got = ::recv(from, buffer.data(), buffer.size(), 0);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                // One side has finished: the other hears of it, and if it was
+                // an error, both are done.
+                (side == 0 ? clientOpen : serverOpen) = false;
+                ::shutdown(to, SHUT_WR);
+                if (got < 0)
+                    return;
+                continue;
+            }
+            if (!WriteAll(to, buffer.data(), size_t(got)))
+                return;
+        }
+    }
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "RdpEndCause.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The connection to the server, made by the program itself so that it can be
+// cut at any moment: while the name is looked up, while the server is being
+// reached, and while a silent server keeps the library waiting in the middle of
+// the handshake. The library reaches it as a proxy on a private local socket
+// (it asks for the server by name, so certificates and logon see the real
+// address); the relay connects to the server and passes the bytes both ways.
+// Only this program may use it: the socket lives in a private folder and the
+// peer's process is checked.
+class RdpRelay {
+public:
+    RdpRelay();
+    ~RdpRelay();
+    RdpRelay(const RdpRelay &) = delete;
+    RdpRelay &operator=(const RdpRelay &) = delete;
+
+    // Listens for the library; each connection it makes is taken to the
+    // server it asks for.
+    bool Start();
+    // The path of the local socket, for the library's proxy setting.
+    QByteArray SocketPath() const { return path_; }
+    // Cuts every connection and refuses new ones; from any thread.
+    void Cancel();
+    // Cancels and waits for the relay's thread.
+    void Stop();
+    // How the last attempt to reach the server went.
+    RdpConnectFailure Failure() const { return failure_; }
+
+private:
+    void Run();
+    void Serve();
+    void Serve(int client);
+    bool ReadRequest(int client, QByteArray &host, int &port);
+    int ConnectServer(const QByteArray &host, int port);
+    int ConnectAddress(const struct addrinfo *address, int limitMs);
+    void Pump(int client, int server);
+    // Waits for fd (events) or the cancel; true when fd is ready.
+    bool WaitFor(int fd, short events, int timeoutMs = -1);
+    void Track(int fd);
+    void Close(int &fd);
+
+    QByteArray dir_;
+    QByteArray path_;
+    int cancelFd_ = -1;
+    int listenFd_ = -1;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<RdpConnectFailure> failure_{RdpConnectFailure::None};
+    std::mutex fdLock_; // guards open_ against Cancel
+    std::vector<int> open_;
+    std::thread thread_;
+};

@@ -1,0 +1,479 @@
+// The remote desktop connection on libfreerdp 2: the worker thread and the
+// library's callbacks, which all run on it (or on a channel's thread).
+#include "RdpWorker.h"
+
+#include "RdpCertificateStore.h"
+#include "RdpEndCause.h"
+#include "RdpLibrary.h"
+
+#include <freerdp/client.h>
+#include <freerdp/client/channels.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/client/cliprdr.h>
+#include <freerdp/error.h>
+#include <freerdp/event.h>
+#include <freerdp/freerdp.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/input.h>
+#include <freerdp/session.h>
+#include <freerdp/settings.h>
+#include <winpr/synch.h>
+
+#include <cstring>
+
+namespace {
+
+// The context the library allocates for each session: plain data ending in a
+// pointer back to our state.
+struct ClientContext {
+    rdpClientContext common;
+    RdpCore *core;
+};
+
+// What the worker learns along the way, for the cause of the end.
+struct WorkerNotes {
+    RdpLogCapture log;
+    bool certificateRefused = false;
+};
+thread_local WorkerNotes *t_notes = nullptr;
+
+RdpCore &CoreOf(rdpContext *context) { return *reinterpret_cast<ClientContext *>(context)->core; }
+RdpCore &CoreOf(freerdp *instance) { return CoreOf(instance->context); }
+
+// ---- frames ---------------------------------------------------------------------
+
+// Only what the server has drawn is shown: the picture starts black and takes
+// the regions the library reports as painted.
+BOOL OnEndPaint(rdpContext *context)
+{
+    rdpGdi *gdi = context->gdi;
+    HGDI_WND hwnd = gdi->primary->hdc->hwnd;
+    if (hwnd->invalid->null)
+        return TRUE;
+    RdpCore &core = CoreOf(context);
+    bool post = false;
+    {
+        std::lock_guard guard(core.frame.Lock);
+        QImage &image = core.frame.Image;
+        if (image.width() != int(gdi->width) || image.height() != int(gdi->height)) {
+            image = QImage(int(gdi->width), int(gdi->height), QImage::Format_RGB32);
+            image.fill(Qt::black);
+        }
+        const QRect bounds = image.rect();
+        for (int i = 0; i < hwnd->ninvalid; ++i) {
+            const GDI_RGN &r = hwnd->cinvalid[i];
+            const QRect rect = QRect(r.x, r.y, r.w, r.h).intersected(bounds);
+            if (rect.isEmpty())
+                continue;
+            const size_t bytes = size_t(rect.width()) * 4;
+            for (int y = rect.top(); y <= rect.bottom(); ++y)
+                std::memcpy(image.scanLine(y) + size_t(rect.left()) * 4,
+                            gdi->primary_buffer + size_t(y) * gdi->stride + size_t(rect.left()) * 4, bytes);
+            core.frame.Dirty += rect;
+        }
+        if (!core.frame.UpdatePending && !core.frame.Dirty.isEmpty()) {
+            core.frame.UpdatePending = true;
+            post = true;
+        }
+    }
+    hwnd->invalid->null = TRUE;
+    hwnd->ninvalid = 0;
+    if (post)
+        core.Post([](RdpSession &s) { emit s.FrameUpdated(); });
+    return TRUE;
+}
+
+BOOL OnDesktopResize(rdpContext *context)
+{
+    rdpSettings *settings = context->settings;
+    const int width = int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth));
+    const int height = int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
+    if (!gdi_resize(context->gdi, UINT32(width), UINT32(height)))
+        return FALSE;
+    RdpCore &core = CoreOf(context);
+    {
+        // Nothing of the new size has been drawn yet.
+        std::lock_guard guard(core.frame.Lock);
+        core.frame.Image = QImage();
+        core.frame.Dirty = QRegion();
+    }
+    core.Post([width, height](RdpSession &s) { emit s.DesktopResized(width, height); });
+    return TRUE;
+}
+
+// ---- session events ---------------------------------------------------------------
+
+BOOL OnSaveSessionInfo(rdpContext *context, UINT32 type, void *data)
+{
+    if ((type != INFO_TYPE_LOGON && type != INFO_TYPE_LOGON_LONG) || !data)
+        return TRUE;
+    const auto *info = static_cast<const logon_info *>(data);
+    QString user = QString::fromUtf8(info->username ? info->username : "");
+    if (info->domain && *info->domain)
+        user = QString::fromUtf8(info->domain) + QLatin1Char('\\') + user;
+    CoreOf(context).Post([user](RdpSession &s) { emit s.UserNameAcquired(user); });
+    return TRUE;
+}
+
+int OnLogonErrorInfo(freerdp *instance, UINT32 data, UINT32 type)
+{
+    Q_UNUSED(data);
+    if (type == LOGON_MSG_SESSION_CONTINUE)
+        return 1;
+    const int code = int(type);
+    CoreOf(instance).Post([code](RdpSession &s) { emit s.LogonError(code); });
+    return 1;
+}
+
+// ---- channels ------------------------------------------------------------------------
+
+void OnChannelConnected(void *context, ChannelConnectedEventArgs *e)
+{
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+        CoreOf(static_cast<rdpContext *>(context)).clipboard.Attach(static_cast<CliprdrClientContext *>(e->pInterface));
+}
+
+void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *e)
+{
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+        CoreOf(static_cast<rdpContext *>(context))
+            .clipboard.Detach(static_cast<CliprdrClientContext *>(e->pInterface));
+}
+
+// ---- connection callbacks ---------------------------------------------------------------
+
+BOOL OnPreConnect(freerdp *instance)
+{
+    // A cancel that came before the library reset its abort event is seen here.
+    if (CoreOf(instance).cancelled)
+        return FALSE;
+    rdpContext *context = instance->context;
+    PubSub_SubscribeChannelConnected(context->pubSub, OnChannelConnected);
+    PubSub_SubscribeChannelDisconnected(context->pubSub, OnChannelDisconnected);
+    return freerdp_client_load_addins(context->channels, instance->settings);
+}
+
+BOOL OnPostConnect(freerdp *instance)
+{
+    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
+        return FALSE;
+    instance->update->EndPaint = OnEndPaint;
+    instance->update->DesktopResize = OnDesktopResize;
+    instance->update->SaveSessionInfo = OnSaveSessionInfo;
+    return TRUE;
+}
+
+void OnPostDisconnect(freerdp *instance)
+{
+    PubSub_UnsubscribeChannelConnected(instance->context->pubSub, OnChannelConnected);
+    PubSub_UnsubscribeChannelDisconnected(instance->context->pubSub, OnChannelDisconnected);
+    gdi_free(instance);
+}
+
+BOOL OnAuthenticate(freerdp *, char **, char **, char **)
+{
+    return FALSE; // nothing to ask: the settings carry the credentials
+}
+
+// ---- certificates ---------------------------------------------------------------------------
+
+QString Text(const char *s) { return QString::fromUtf8(s ? s : ""); }
+
+DWORD AskCertificate(RdpCore &core, const RdpCertificateQuestion &question)
+{
+    {
+        std::lock_guard guard(core.certLock);
+        core.certAnswer.reset();
+    }
+    core.Post([question](RdpSession &s) { emit s.CertificateQuestion(question); });
+    std::unique_lock guard(core.certLock);
+    core.certChanged.wait(guard, [&] { return core.certAnswer.has_value() || core.cancelled.load(); });
+    const RdpCertificateAnswer answer =
+        core.cancelled ? RdpCertificateAnswer::Reject : core.certAnswer.value_or(RdpCertificateAnswer::Reject);
+    switch (answer) {
+    case RdpCertificateAnswer::TrustAndRemember:
+        return 1;
+    case RdpCertificateAnswer::TrustOnce:
+        return 2;
+    case RdpCertificateAnswer::Reject:
+        break;
+    }
+    if (t_notes && !core.cancelled)
+        t_notes->certificateRefused = true;
+    return 0;
+}
+
+RdpCertificateQuestion Question(const char *host, UINT16 port, const char *commonName, const char *subject,
+                                const char *issuer, const char *fingerprint, DWORD flags)
+{
+    RdpCertificateQuestion q;
+    q.Host = Text(host);
+    q.Port = port;
+    q.CommonName = Text(commonName);
+    q.Subject = Text(subject);
+    q.Issuer = Text(issuer);
+    q.Fingerprint = Text(fingerprint);
+    q.NameMismatch = (flags & VERIFY_CERT_FLAG_MISMATCH) != 0;
+    q.SelfSigned = !q.Subject.isEmpty() && q.Subject == q.Issuer;
+    return q;
+}
+
+DWORD OnVerifyCertificate(freerdp *instance, const char *host, UINT16 port, const char *commonName,
+                          const char *subject, const char *issuer, const char *fingerprint, DWORD flags)
+{
+    return AskCertificate(CoreOf(instance), Question(host, port, commonName, subject, issuer, fingerprint, flags));
+}
+
+DWORD OnVerifyChangedCertificate(freerdp *instance, const char *host, UINT16 port, const char *commonName,
+                                 const char *subject, const char *issuer, const char *fingerprint,
+                                 const char *oldSubject, const char *oldIssuer, const char *oldFingerprint,
+                                 DWORD flags)
+{
+    RdpCertificateQuestion q = Question(host, port, commonName, subject, issuer, fingerprint, flags);
+    q.Changed = true;
+    q.OldSubject = Text(oldSubject);
+    q.OldIssuer = Text(oldIssuer);
+    q.OldFingerprint = Text(oldFingerprint);
+    return AskCertificate(CoreOf(instance), q);
+}
+
+BOOL OnClientNew(freerdp *instance, rdpContext *)
+{
+    instance->PreConnect = OnPreConnect;
+    instance->PostConnect = OnPostConnect;
+    instance->PostDisconnect = OnPostDisconnect;
+    instance->Authenticate = OnAuthenticate;
+    instance->GatewayAuthenticate = OnAuthenticate;
+    instance->VerifyCertificateEx = OnVerifyCertificate;
+    instance->VerifyChangedCertificateEx = OnVerifyChangedCertificate;
+    instance->LogonErrorInfo = OnLogonErrorInfo;
+    return TRUE;
+}
+
+// ---- the worker ---------------------------------------------------------------
+
+bool ApplySettings(rdpSettings *s, const RdpConnectParams &p, const QByteArray &relay)
+{
+    const QByteArray host = p.Host.toUtf8();
+    const QByteArray domain = p.Domain.toUtf8();
+    const QByteArray user = p.User.toUtf8();
+    QByteArray password = p.Password.toUtf8();
+    const QByteArray store = p.CertificateStore.toUtf8();
+    bool ok = freerdp_settings_set_string(s, FreeRDP_ServerHostname, host.constData())
+        && freerdp_settings_set_uint32(s, FreeRDP_ServerPort, UINT32(p.Port))
+        && freerdp_settings_set_string(s, FreeRDP_Domain, domain.isEmpty() ? nullptr : domain.constData())
+        && freerdp_settings_set_string(s, FreeRDP_Username, user.isEmpty() ? nullptr : user.constData())
+        && freerdp_settings_set_string(s, FreeRDP_Password, password.isEmpty() ? nullptr : password.constData())
+        && freerdp_settings_set_bool(s, FreeRDP_AutoLogonEnabled, !password.isEmpty())
+        && freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, UINT32(p.Width))
+        && freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, UINT32(p.Height))
+        && freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, UINT32(p.ColorDepth))
+        && freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE)
+        && freerdp_settings_set_bool(s, FreeRDP_SupportGraphicsPipeline, FALSE)
+        // Servers send orders they did not announce (xrdp's colour table at 8 bpp).
+        && freerdp_settings_set_bool(s, FreeRDP_AllowUnanouncedOrdersFromServer, TRUE)
+        && freerdp_settings_set_uint32(s, FreeRDP_KeyboardLayout, p.KeyboardLayout)
+        && freerdp_settings_set_bool(s, FreeRDP_UnicodeInput, TRUE)
+        // Only the channels that something here serves: the clipboard.
+        && freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, p.RedirectClipboard)
+        && freerdp_settings_set_bool(s, FreeRDP_DeviceRedirection, FALSE)
+        && freerdp_settings_set_bool(s, FreeRDP_AudioPlayback, FALSE)
+        && freerdp_settings_set_bool(s, FreeRDP_NetworkAutoDetect, FALSE)
+        && freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, FALSE)
+        && freerdp_settings_set_bool(s, FreeRDP_SupportMultitransport, FALSE)
+        && freerdp_settings_set_bool(s, FreeRDP_IgnoreCertificate, FALSE)
+        && freerdp_settings_set_bool(s, FreeRDP_AutoAcceptCertificate, FALSE)
+        && freerdp_settings_set_string(s, FreeRDP_ConfigPath, store.constData())
+        // The program's own connection to the server, reached as a proxy.
+        && freerdp_settings_set_uint32(s, FreeRDP_ProxyType, PROXY_TYPE_HTTP)
+        && freerdp_settings_set_string(s, FreeRDP_ProxyHostname, relay.constData())
+        && freerdp_settings_set_uint16(s, FreeRDP_ProxyPort, 1);
+    password.fill('\0');
+    return ok;
+}
+
+void Deliver(freerdp *instance, RdpCore &core, const RdpInput &e)
+{
+    switch (e.kind) {
+    case RdpInput::Key:
+        freerdp_input_send_keyboard_event_ex(instance->input, e.flags != 0, e.code);
+        break;
+    case RdpInput::Unicode:
+        freerdp_input_send_unicode_keyboard_event(instance->input, e.flags ? 0 : KBD_FLAGS_RELEASE,
+                                                  UINT16(e.code));
+        break;
+    case RdpInput::Pause:
+        freerdp_input_send_keyboard_pause_event(instance->input);
+        break;
+    case RdpInput::Mouse:
+        freerdp_input_send_mouse_event(instance->input, e.flags, UINT16(e.x), UINT16(e.y));
+        break;
+    case RdpInput::ExtendedMouse:
+        freerdp_input_send_extended_mouse_event(instance->input, e.flags, UINT16(e.x), UINT16(e.y));
+        break;
+    case RdpInput::ClipboardChanged:
+        core.clipboard.OfferLocal();
+        break;
+    }
+}
+
+void Pump(RdpCore &core, freerdp *instance)
+{
+    rdpContext *context = instance->context;
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
+    while (!freerdp_shall_disconnect(instance) && !core.cancelled && !core.disconnectRequested) {
+        DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 2);
+        if (count == 0)
+            break;
+        handles[count++] = core.inputEvent;
+        handles[count++] = context->abortEvent;
+        if (WaitForMultipleObjects(count, handles, FALSE, 250) == WAIT_FAILED)
+            break;
+        // An end asked for wins over whatever else is waiting.
+        if (core.cancelled || core.disconnectRequested)
+            break;
+        std::deque<RdpInput> pending;
+        {
+            std::lock_guard guard(core.lock);
+            pending.swap(core.input);
+            ResetEvent(core.inputEvent);
+        }
+        for (const RdpInput &e : pending)
+            Deliver(instance, core, e);
+        if (!freerdp_check_event_handles(context))
+            break;
+    }
+}
+
+void ReportFatal(RdpCore &core, int code, const QString &cause)
+{
+    core.Post([code, cause](RdpSession &s) { emit s.FatalError(code, cause); });
+}
+
+void Connect(RdpCore &core, WorkerNotes &notes)
+{
+    RDP_CLIENT_ENTRY_POINTS entry{};
+    entry.Size = sizeof(entry);
+    entry.Version = RDP_CLIENT_INTERFACE_VERSION;
+    entry.ContextSize = sizeof(ClientContext);
+    entry.ClientNew = OnClientNew;
+
+    rdpContext *context = freerdp_client_context_new(&entry);
+    if (!context || !ApplySettings(context->settings, core.params, core.relay.SocketPath())) {
+        if (context)
+            freerdp_client_context_free(context);
+        ReportFatal(core, 1, QStringLiteral("无法初始化远程桌面组件"));
+        return;
+    }
+    reinterpret_cast<ClientContext *>(context)->core = &core;
+    freerdp *instance = context->instance;
+    {
+        std::lock_guard guard(core.lock);
+        core.abortEvent = context->abortEvent;
+    }
+
+    const bool returned = freerdp_connect(instance);
+    const bool up = returned && !core.cancelled;
+    if (up) {
+        core.connected = 1;
+        core.Post([](RdpSession &s) { emit s.SessionConnected(); });
+        Pump(core, instance);
+    }
+
+    RdpDisconnectInfo info;
+    info.ServerReason = int(freerdp_error_info(instance));
+    info.ClientError = freerdp_get_last_error(context);
+    if (core.disconnectRequested && info.ServerReason == 0) {
+        info.ServerReason = 1; // ended by our own request
+        info.ClientError = 0;
+    } else {
+        RdpEndFacts facts;
+        facts.ErrorInfo = uint32_t(info.ServerReason);
+        facts.ClientError = info.ClientError;
+        facts.WasConnected = up;
+        facts.CertificateRefused = notes.certificateRefused;
+        facts.Connect = core.relay.Failure();
+        facts.State = notes.log.State;
+        facts.LogText = notes.log.LastError;
+        info.Cause = RdpEndCause(facts);
+    }
+    // A connection that came up is ended properly, cancelled or not: the
+    // server then keeps no session, and the library frees what it drew with.
+    if (returned)
+        freerdp_disconnect(instance);
+    core.connected = 0;
+    {
+        std::lock_guard guard(core.lock);
+        core.abortEvent = nullptr;
+    }
+    freerdp_client_context_free(context);
+    core.Post([info](RdpSession &s) { emit s.SessionEnded(info); });
+}
+
+} // namespace
+
+RdpCore::RdpCore()
+    : inputEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      clipboard([this](const QString &text) { Post([text](RdpSession &s) { emit s.RemoteClipboardText(text); }); },
+                [this](const QImage &image) { Post([image](RdpSession &s) { emit s.RemoteClipboardImage(image); }); })
+{
+}
+
+RdpCore::~RdpCore()
+{
+    if (inputEvent)
+        CloseHandle(inputEvent);
+}
+
+void RdpCore::Abort()
+{
+    std::lock_guard guard(lock);
+    if (abortEvent)
+        SetEvent(abortEvent);
+}
+
+void RdpCore::Cancel()
+{
+    if (cancelled.exchange(true))
+        return;
+    {
+        std::lock_guard guard(certLock);
+        certChanged.notify_all();
+    }
+    Abort();
+    // A connection being made is cut where it waits; one that is up ends
+    // through the abort, properly.
+    if (!connected)
+        relay.Cancel();
+}
+
+void RdpCore::Enqueue(const RdpInput &event)
+{
+    if (!connected)
+        return;
+    std::lock_guard guard(lock);
+    input.push_back(event);
+    SetEvent(inputEvent);
+}
+
+void RunRdpWorker(std::shared_ptr<RdpCore> core)
+{
+    const RdpWorkers::Flag finished = core->finished;
+    {
+        WorkerNotes notes;
+        t_notes = &notes;
+        SetRdpLogCapture(&notes.log);
+        const QString storeError = PrepareCertificateStore(core->params.CertificateStore);
+        if (!storeError.isEmpty())
+            ReportFatal(*core, 2, storeError);
+        else if (!core->relay.Start())
+            ReportFatal(*core, 3, QStringLiteral("无法建立到服务器的连接通道"));
+        else
+            Connect(*core, notes);
+        core->relay.Stop();
+        SetRdpLogCapture(nullptr);
+        t_notes = nullptr;
+        core.reset();
+    }
+    RdpWorkers::Finished(finished);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+// The state one session shares with its worker thread, and the worker itself.
+
+#include "RdpClipboard.h"
+#include "RdpRelay.h"
+#include "RdpSession.h"
+#include "RdpWorkers.h"
+
+#include <QMetaObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+struct RdpInput {
+    enum Kind { Key, Unicode, Pause, Mouse, ExtendedMouse, ClipboardChanged } kind;
+    uint16_t flags = 0;
+    uint32_t code = 0;
+    int x = 0;
+    int y = 0;
+};
+
+struct RdpCore : std::enable_shared_from_this<RdpCore> {
+    RdpCore();
+    ~RdpCore();
+
+    RdpConnectParams params;
+
+    std::mutex lock; // guards session, input, abortEvent
+    RdpSession *session = nullptr;
+    std::deque<RdpInput> input;
+    void *inputEvent = nullptr; // set when input waits
+    void *abortEvent = nullptr; // the library's, while its context lives
+
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> disconnectRequested{false};
+    std::atomic<int> connected{0};
+    RdpWorkers::Flag finished = std::make_shared<std::atomic<bool>>(false);
+
+    std::mutex certLock;
+    std::condition_variable certChanged;
+    std::optional<RdpCertificateAnswer> certAnswer;
+
+    RdpRelay relay;
+    RdpClipboard clipboard;
+    RdpFrameBuffer frame;
+
+    // Runs fn with the session on the GUI thread, unless it has been given up by then.
+    template <class Fn>
+    void Post(Fn fn)
+    {
+        std::weak_ptr<RdpCore> weak = weak_from_this();
+        std::lock_guard guard(lock);
+        if (!session || cancelled)
+            return;
+        RdpSession *target = session;
+        QMetaObject::invokeMethod(
+            target,
+            [weak, target, fn = std::move(fn)]() {
+                // The call is dropped with the session; the core may be gone or cancelled.
+                auto self = weak.lock();
+                if (self && !self->cancelled)
+                    fn(*target);
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Wakes the worker through the library's abort event.
+    void Abort();
+    void Cancel();
+    void Enqueue(const RdpInput &event);
+};
+
+// The worker's whole life: connect, pump, report the end.
+void RunRdpWorker(std::shared_ptr<RdpCore> core);
