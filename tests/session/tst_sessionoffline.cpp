@@ -473,9 +473,10 @@ private slots:
     {
         QFETCH(int, delayMs);
         QList<QPointer<TfrmClient>> forms;
-        for (int i = 0; i < 3; ++i)
+        // Silent servers: a refused port would end the attempt by itself, with
+        // its box, before a late close on a quick machine.
+        for (int i = 0; i < 4; ++i)
             forms << OpenSilent();
-        forms << owner_->Open(Settings(QStringLiteral("127.0.0.1"), RdpTest::FreePort()));
         QTest::qWait(delayMs);
         QVERIFY(CloseAll(forms) < 100);
         // Four workers leave the library one after the other; on a busy machine
