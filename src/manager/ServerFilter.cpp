@@ -1,0 +1,60 @@
+#include "ServerFilter.h"
+
+#include "Pinyin.h"
+
+#include <QRegularExpression>
+
+QString FoldForFind(const QString &text)
+{
+    return text.normalized(QString::NormalizationForm_KC).toCaseFolded();
+}
+
+TFindQuery::TFindQuery(const QString &typed)
+{
+    // Folded first, so that an ideographic (full-width) space also parts words.
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    fWords = FoldForFind(typed).split(blanks, Qt::SkipEmptyParts);
+}
+
+bool TServerFilter::isCurrent(const Entry &entry, const TSvrItem &server)
+{
+    return entry.server == server.ClntSett.Server && entry.user == server.ClntSett.User &&
+           entry.description == server.Description && entry.group == server.Group.GroupName;
+}
+
+const TServerFilter::Entry &TServerFilter::entryFor(const TSvrItem &server)
+{
+    Entry &entry = fEntries[&server];
+    if (!entry.folded.isEmpty() && isCurrent(entry, server))
+        return entry;
+    entry.server = server.ClntSett.Server;
+    entry.user = server.ClntSett.User;
+    entry.description = server.Description;
+    entry.group = server.Group.GroupName;
+    // A line break parts the fields, so that no word is found across two of them.
+    entry.folded = FoldForFind(QStringList{entry.server, entry.user, entry.description, entry.group}.join(u'\n'));
+    entry.initials = HasHanzi(entry.folded) ? PinyinInitials(entry.folded) : QString();
+    return entry;
+}
+
+bool TServerFilter::Matches(const TSvrItem &server, const TFindQuery &query)
+{
+    const Entry &entry = entryFor(server);
+    for (const QString &word : query.Words())
+        if (!entry.folded.contains(word) && !entry.initials.contains(word))
+            return false;
+    return true;
+}
+
+std::vector<PSvrItem> TServerFilter::Match(const TSvrList &servers, const TFindQuery &query)
+{
+    // Entries of servers that have gone are dropped now and then; a record made
+    // later at the same address is told apart by its texts.
+    if (fEntries.size() > 2 * qsizetype(servers.Count()) + 64)
+        fEntries.clear();
+    std::vector<PSvrItem> found;
+    for (const auto &server : servers)
+        if (Matches(*server, query))
+            found.push_back(server.get());
+    return found;
+}
