@@ -4,8 +4,26 @@
 
 #include <QRegularExpression>
 
+namespace {
+
+// ASCII and the unified ideographs have no compatibility forms and combine with
+// nothing: a text of these alone is its own normal form.
+bool isOwnNormalForm(const QString &text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 && (u < 0x4E00 || u > 0x9FFF))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 QString FoldForFind(const QString &text)
 {
+    if (isOwnNormalForm(text))
+        return text.toCaseFolded();
     return text.normalized(QString::NormalizationForm_KC).toCaseFolded();
 }
 

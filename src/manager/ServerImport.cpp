@@ -140,23 +140,15 @@ TImportBatch ReadImportFiles(const QStringList &paths, const TSvrList &catalogue
 
 std::vector<PSvrItem> AddImportedServers(const TImportBatch &batch, int groupId)
 {
-    std::vector<PSvrItem> added;
-    added.reserve(size_t(batch.RecordCount()));
-    try {
-        for (const TImportResult &result : batch.Results)
-            for (const TImportRecord &record : result.Records)
-                added.push_back(AddSvrItem(record.Settings, groupId, record.Description));
-    } catch (...) {
-        for (auto it = added.rbegin(); it != added.rend(); ++it) {
-            try {
-                DeleteSvrItem(*it);
-            } catch (const AppError &) {
-                // The file refuses writes; the first error is the one to tell.
-            }
+    std::vector<TSvrItem> servers;
+    servers.reserve(size_t(batch.RecordCount()));
+    for (const TImportResult &result : batch.Results)
+        for (const TImportRecord &record : result.Records) {
+            TSvrItem &server = servers.emplace_back();
+            server.ClntSett = record.Settings;
+            server.Description = record.Description;
         }
-        throw;
-    }
-    return added;
+    return AddSvrItems(servers, groupId);
 }
 
 QString ImportSummary(const TImportBatch &batch, int added, const QString &groupName)

@@ -32,9 +32,9 @@ TImportResult ReadImportFile(const QString &path);
 // the same address, port and user, are noted and left out.
 TImportBatch ReadImportFiles(const QStringList &paths, const TSvrList &catalogue);
 
-// Adds the servers of the batch to the catalogue, in the group with that id, as
-// any added server is written. When a write fails, the servers added so far are
-// taken out again and the error is passed on: a batch comes in whole or not at all.
+// Adds the servers of the batch to the catalogue, in the group with that id,
+// written as any added server is, in one write of the file: a batch comes in
+// whole or not at all.
 std::vector<PSvrItem> AddImportedServers(const TImportBatch &batch, int groupId);
 
 // The message for the user: how many came in, and each entry skipped or
