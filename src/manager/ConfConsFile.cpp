@@ -1,6 +1,5 @@
 #include "ConfConsFile.h"
 
-#include "HostPort.h"
 #include "XmlImport.h"
 
 #include <QRegularExpression>
@@ -47,10 +46,8 @@ void readResolution(const QString &resolution, TClientSettings &s)
     }
     static const QRegularExpression size(QStringLiteral("^Res(\\d+)x(\\d+)$"));
     const auto m = size.match(resolution);
-    if (m.hasMatch() && m.captured(1).toInt() > 0 && m.captured(2).toInt() > 0) {
-        s.Width = m.captured(1).toInt();
-        s.Height = m.captured(2).toInt();
-    }
+    if (m.hasMatch())
+        SetImportSize(s, m.captured(1).toInt(), m.captured(2).toInt());
 }
 
 class ConfConsReader {
@@ -79,20 +76,10 @@ private:
             fResult.Skipped.push_back({name, ImportText::NotRdp(protocol)});
             return;
         }
-        if (address.isEmpty()) {
-            fResult.Skipped.push_back({name, ImportText::NoAddress()});
-            return;
-        }
-        const auto hostPort = ParseHostPort(address);
-        if (!hostPort) {
-            fResult.Skipped.push_back({name, ImportText::BadAddress(address)});
-            return;
-        }
         TImportRecord record;
         TClientSettings &s = record.Settings;
-        s.Server = hostPort->Host;
-        const int port = node.value(QStringLiteral("Port")).toInt();
-        s.Port = hostPort->Port ? hostPort->Port : port > 0 && port < 65536 ? port : s.Port;
+        if (!SetImportAddress(s, address, node.value(QStringLiteral("Port")).toInt(), name, fResult.Skipped))
+            return;
         s.User = node.value(QStringLiteral("Username"));
         s.Domain = node.value(QStringLiteral("Domain"));
         readResolution(node.value(QStringLiteral("Resolution")), s);

@@ -1,6 +1,7 @@
 #include "ImportRecord.h"
 
 #include "AppError.h"
+#include "HostPort.h"
 #include "RdpConst.h"
 
 #include <QFileInfo>
@@ -34,6 +35,34 @@ QString ColorDepthChanged(int depth, int used)
 }
 
 } // namespace ImportText
+
+bool SetImportAddress(TClientSettings &settings, const QString &address, int port, const QString &entry,
+                      std::vector<TImportNote> &skipped)
+{
+    if (address.trimmed().isEmpty()) {
+        skipped.push_back({entry, ImportText::NoAddress()});
+        return false;
+    }
+    const auto hostPort = ParseHostPort(address);
+    if (!hostPort) {
+        skipped.push_back({entry, ImportText::BadAddress(address)});
+        return false;
+    }
+    settings.Server = hostPort->Host;
+    if (hostPort->Port)
+        settings.Port = hostPort->Port;
+    else if (port > 0 && port < 65536)
+        settings.Port = port;
+    return true;
+}
+
+void SetImportSize(TClientSettings &settings, int width, int height)
+{
+    if (width > 0 && height > 0) {
+        settings.Width = width;
+        settings.Height = height;
+    }
+}
 
 int ImportColorDepth(int bitsPerPixel, const QString &entry, std::vector<TImportNote> &notes)
 {

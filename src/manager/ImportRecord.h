@@ -41,6 +41,14 @@ QString BadAddress(const QString &address);
 QString ColorDepthChanged(int depth, int used);
 } // namespace ImportText
 
+// Sets the address and port of a record from an address text (which may carry a
+// port) and a port the file gives apart (0 for none). Returns false, with the
+// entry noted as skipped, when the text is empty or no address.
+bool SetImportAddress(TClientSettings &settings, const QString &address, int port, const QString &entry,
+                      std::vector<TImportNote> &skipped);
+// Sets the desktop size when both numbers are positive; else the defaults stay.
+void SetImportSize(TClientSettings &settings, int width, int height);
+
 // The colour depth to keep for the bits per pixel a file gives: the same when it
 // is one of the catalogue's depths; 24 for 0 (the file leaves it open); 32 for
 // the larger codes that stand for the newer graphics modes; else 24 with a note.

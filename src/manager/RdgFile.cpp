@@ -1,6 +1,5 @@
 #include "RdgFile.h"
 
-#include "HostPort.h"
 #include "XmlImport.h"
 
 #include <QHash>
@@ -47,8 +46,7 @@ bool isTrue(const QString &text)
 
 class RdgReader {
 public:
-    RdgReader(const QDomElement &file, const QString &fileName, TImportResult &result)
-        : fFileName(fileName), fResult(result)
+    RdgReader(const QDomElement &file, TImportResult &result) : fResult(result)
     {
         // Credentials kept under a name in the file, to which a server may refer.
         const QDomElement profiles = file.firstChildElement(QStringLiteral("credentialsProfiles"));
@@ -102,10 +100,8 @@ private:
             return;
         static const QRegularExpression size(QStringLiteral("^\\s*(\\d+)\\s*[xX×]\\s*(\\d+)\\s*$"));
         const auto m = size.match(ChildText(display, QStringLiteral("size")));
-        if (m.hasMatch() && m.captured(1).toInt() > 0 && m.captured(2).toInt() > 0) {
-            s.Width = m.captured(1).toInt();
-            s.Height = m.captured(2).toInt();
-        }
+        if (m.hasMatch())
+            SetImportSize(s, m.captured(1).toInt(), m.captured(2).toInt());
         s.FullScreen = isTrue(ChildText(display, QStringLiteral("fullScreen")));
         s.ColorDepth = ImportColorDepth(ChildText(display, QStringLiteral("colorDepth")).toInt(), name, fResult.Notes);
     }
@@ -115,21 +111,11 @@ private:
         const QString address = nodeText(server, QStringLiteral("name"));
         const QString displayName = nodeText(server, QStringLiteral("displayName"));
         const QString name = displayName.isEmpty() ? address : displayName;
-        if (address.isEmpty()) {
-            fResult.Skipped.push_back({name, ImportText::NoAddress()});
-            return;
-        }
-        const auto hostPort = ParseHostPort(address);
-        if (!hostPort) {
-            fResult.Skipped.push_back({name, ImportText::BadAddress(address)});
-            return;
-        }
         TImportRecord record;
         TClientSettings &s = record.Settings;
-        s.Server = hostPort->Host;
         const QDomElement connection = ownOrInherited(server, QStringLiteral("connectionSettings"), parent.connection);
-        const int port = ChildText(connection, QStringLiteral("port")).toInt();
-        s.Port = hostPort->Port ? hostPort->Port : port > 0 && port < 65536 ? port : s.Port;
+        if (!SetImportAddress(s, address, ChildText(connection, QStringLiteral("port")).toInt(), name, fResult.Skipped))
+            return;
         readCredentials(ownOrInherited(server, QStringLiteral("logonCredentials"), parent.credentials), name, s);
         readDisplay(ownOrInherited(server, QStringLiteral("remoteDesktop"), parent.display), name, s);
         record.Description = displayName;
@@ -137,7 +123,6 @@ private:
         fResult.Records.push_back(record);
     }
 
-    QString fFileName;
     TImportResult &fResult;
     QHash<QString, QDomElement> fProfiles;
 };
@@ -153,6 +138,6 @@ TImportResult ReadRdgFile(const QByteArray &bytes, const QString &fileName)
         ThrowUnreadable(fileName, QStringLiteral("不是 Remote Desktop Connection Manager 的服务器列表（.rdg）"));
     TImportResult result;
     result.Source = fileName;
-    RdgReader(file, fileName, result).readNode(file, Inherited{});
+    RdgReader(file, result).readNode(file, Inherited{});
     return result;
 }

@@ -91,28 +91,13 @@ TImportResult ReadRdpFile(const QByteArray &bytes, const QString &fileName)
     result.Source = fileName;
     const QString name = QFileInfo(fileName).completeBaseName();
 
-    const QString address = rdp.text(QStringLiteral("full address"));
-    if (address.isEmpty()) {
-        result.Skipped.push_back({name, ImportText::NoAddress()});
-        return result;
-    }
-    const auto hostPort = ParseHostPort(address);
-    if (!hostPort) {
-        result.Skipped.push_back({name, ImportText::BadAddress(address)});
-        return result;
-    }
-
     TImportRecord record;
     TClientSettings &s = record.Settings;
-    s.Server = hostPort->Host;
-    s.Port = hostPort->Port ? hostPort->Port : rdp.integer(QStringLiteral("server port"), kRdpPort);
+    if (!SetImportAddress(s, rdp.text(QStringLiteral("full address")), rdp.integer(QStringLiteral("server port"), 0), name,
+                          result.Skipped))
+        return result;
     readUser(rdp, s);
-    const int width = rdp.integer(QStringLiteral("desktopwidth"), 0);
-    const int height = rdp.integer(QStringLiteral("desktopheight"), 0);
-    if (width > 0 && height > 0) {
-        s.Width = width;
-        s.Height = height;
-    }
+    SetImportSize(s, rdp.integer(QStringLiteral("desktopwidth"), 0), rdp.integer(QStringLiteral("desktopheight"), 0));
     s.ColorDepth = ImportColorDepth(rdp.integer(QStringLiteral("session bpp"), 0), name, result.Notes);
     s.FullScreen = rdp.integer(QStringLiteral("screen mode id"), 1) == 2;
     if (!rdp.text(QStringLiteral("password 51")).isEmpty())

@@ -1,6 +1,5 @@
 #include "RemminaFile.h"
 
-#include "HostPort.h"
 #include "IniDocument.h"
 
 #include <QFileInfo>
@@ -73,29 +72,13 @@ TImportResult ReadRemminaFile(const QByteArray &bytes, const QString &fileName)
         result.Skipped.push_back({name, ImportText::NotRdp(protocol)});
         return result;
     }
-    if (address.isEmpty()) {
-        result.Skipped.push_back({name, ImportText::NoAddress()});
-        return result;
-    }
-    const auto hostPort = ParseHostPort(address);
-    if (!hostPort) {
-        result.Skipped.push_back({name, ImportText::BadAddress(address)});
-        return result;
-    }
-
     TImportRecord record;
     TClientSettings &s = record.Settings;
-    s.Server = hostPort->Host;
-    if (hostPort->Port)
-        s.Port = hostPort->Port;
+    if (!SetImportAddress(s, address, 0, name, result.Skipped))
+        return result;
     s.User = profile.text("username").trimmed();
     s.Domain = profile.text("domain").trimmed();
-    const int width = profile.integer("resolution_width", 0);
-    const int height = profile.integer("resolution_height", 0);
-    if (width > 0 && height > 0) {
-        s.Width = width;
-        s.Height = height;
-    }
+    SetImportSize(s, profile.integer("resolution_width", 0), profile.integer("resolution_height", 0));
     s.ColorDepth = ImportColorDepth(profile.integer("colordepth", 0), name, result.Notes);
     s.FullScreen = isFullScreenView(profile.integer("viewmode", 1));
     if (!profile.text("password").isEmpty())
