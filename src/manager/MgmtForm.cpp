@@ -4,6 +4,8 @@
 #include "IcmpPing.h"
 #include "MsgBox.h"
 #include "PingEngine.h"
+#include "ServerFind.h"
+#include "ServerTransfer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -84,7 +86,13 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
     middle->setSpacing(0);
-    middle->addWidget(lvSvr, 1);
+    FFind = new TServerFind(this);
+    FTransfer = new TServerTransfer(this);
+    auto *listColumn = new QVBoxLayout;
+    listColumn->setSpacing(0);
+    listColumn->addWidget(FFind);
+    listColumn->addWidget(lvSvr, 1);
+    middle->addLayout(listColumn, 1);
     middle->addWidget(pnlRight);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -16,6 +16,8 @@ class QMenu;
 class QPushButton;
 class QStatusBar;
 class TPing;
+class TServerFind;
+class TServerTransfer;
 
 // The server manager: the grouped server list with its live statuses, the
 // buttons and menu of the server and group commands, and the group combo.
@@ -52,6 +54,8 @@ public:
     QAction *actDelete;
     QAction *actRenameGrp;
     QAction *actDelGrp;
+    TServerFind *FFind;         // the find box above the list
+    TServerTransfer *FTransfer; // import and export
 
     // Puts the banner and the link button into the top panel in place of their placeholders.
     void SetBanner(QWidget *banner);

@@ -1,5 +1,6 @@
 #include "ServerFilter.h"
 
+#include "HostPort.h"
 #include "Pinyin.h"
 
 #include <QRegularExpression>
@@ -36,7 +37,7 @@ TFindQuery::TFindQuery(const QString &typed)
 
 bool TServerFilter::isCurrent(const Entry &entry, const TSvrItem &server)
 {
-    return entry.server == server.ClntSett.Server && entry.user == server.ClntSett.User &&
+    return entry.server == server.ClntSett.Server && entry.port == server.ClntSett.Port && entry.user == server.ClntSett.User &&
            entry.description == server.Description && entry.group == server.Group.GroupName;
 }
 
@@ -46,11 +47,13 @@ const TServerFilter::Entry &TServerFilter::entryFor(const TSvrItem &server)
     if (!entry.folded.isEmpty() && isCurrent(entry, server))
         return entry;
     entry.server = server.ClntSett.Server;
+    entry.port = server.ClntSett.Port;
     entry.user = server.ClntSett.User;
     entry.description = server.Description;
     entry.group = server.Group.GroupName;
     // A line break parts the fields, so that no word is found across two of them.
-    entry.folded = FoldForFind(QStringList{entry.server, entry.user, entry.description, entry.group}.join(u'\n'));
+    const QString address = FormatHostPort(entry.server, entry.port, TClientSettings{}.Port);
+    entry.folded = FoldForFind(QStringList{address, entry.user, entry.description, entry.group}.join(u'\n'));
     entry.initials = HasHanzi(entry.folded) ? PinyinInitials(entry.folded) : QString();
     return entry;
 }

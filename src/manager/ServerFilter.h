@@ -12,8 +12,9 @@
 QString FoldForFind(const QString &text);
 
 // What the user typed into the find box: its words, folded. A server matches
-// when every word is found in its address, user name, description or group
-// name, or in the pinyin initials of their hanzi ("bj" finds "北京").
+// when every word is found in its address (with ":port" after it when the port
+// is not the usual one), user name, description or group name, or in the pinyin
+// initials of their hanzi ("bj" finds "北京").
 class TFindQuery {
 public:
     explicit TFindQuery(const QString &typed);
@@ -37,6 +38,7 @@ private:
     struct Entry {
         // The texts the entry was made from, to notice a change.
         QString server, user, description, group;
+        int port = 0;
         QString folded;   // the four folded texts, one per line
         QString initials; // the same with hanzi as their pinyin initials; empty without hanzi
     };

@@ -29,6 +29,7 @@ Catalogue sample()
     Catalogue c;
     c.add("127.0.0.1", "administrator", QStringLiteral("北京机房 web"), "Web");
     c.add("db1.example.test", "dba", QStringLiteral("上海数据库"), QStringLiteral("数据库"));
+    c.list.Items(1)->ClntSett.Port = 3390;
     c.add("127.0.0.3", QStringLiteral("ｏｐｓ"), "Mail relay", QStringLiteral("未分组"));
     c.add("ＦＩＬＥ.example.test", "Backup", QStringLiteral("Москва"), "Storage");
     return c;
@@ -60,6 +61,8 @@ private slots:
         QTest::newRow("description") << "relay" << QStringList{"127.0.0.3"};
         QTest::newRow("group") << "storage" << QStringList{QStringLiteral("ＦＩＬＥ.example.test")};
         QTest::newRow("group in hanzi") << QStringLiteral("数据") << QStringList{"db1.example.test"};
+        QTest::newRow("address with its own port") << "test:3390" << QStringList{"db1.example.test"};
+        QTest::newRow("the usual port is not written") << ":3389" << QStringList{};
         QTest::newRow("domain is not searched") << "corpdomain" << QStringList{};
         QTest::newRow("full-width typed, half-width stored") << QStringLiteral("ＭＡＩＬ") << QStringList{"127.0.0.3"};
         QTest::newRow("half-width typed, full-width stored") << "file.example" << QStringList{QStringLiteral("ＦＩＬＥ.example.test")};
