@@ -1,6 +1,7 @@
 // Importing 10,000 .rdp files into a catalogue of 10,000 servers: reading and
 // checking the files, then adding their servers as any added server is written.
 // Usage: import_bench [files]   (default 10,000)
+#include "BenchFiles.h"
 #include "IniDocument.h"
 #include "RdpCommon.h"
 #include "RdpFile.h"
@@ -50,17 +51,10 @@ int main(int argc, char *argv[])
         s.User = QStringLiteral("user%1").arg(i);
         s.Domain = QStringLiteral("LAB");
         const QString path = dir.filePath(QStringLiteral("rdp/server %1.rdp").arg(i));
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(WriteRdpFile(s)) < 0)
-            qFatal("cannot write %s", qPrintable(path));
+        WriteBenchFile(path, WriteRdpFile(s));
         paths << path;
     }
-    const QString file = dir.filePath("SvrList.ini");
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(makeCatalogue()) < 0)
-        qFatal("cannot write the catalogue");
-    out.close();
-    UseIniFile(file);
+    UseBenchCatalogue(dir.path(), makeCatalogue());
     LoadGroups();
     LoadServers();
 

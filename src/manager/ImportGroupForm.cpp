@@ -1,5 +1,6 @@
 #include "ImportGroupForm.h"
 
+#include "DialogParts.h"
 #include "MsgBox.h"
 
 #include <QComboBox>
@@ -11,9 +12,7 @@
 
 TfrmImportGroup::TfrmImportGroup(QWidget *owner, const QString &found, const QStringList &groups) : QDialog(owner)
 {
-    setObjectName(QStringLiteral("frmImportGroup"));
-    setWindowTitle(QStringLiteral("导入"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    SetDialogFrame(this, "frmImportGroup", QStringLiteral("导入"));
 
     lblFound = new QLabel(found, this);
     lblFound->setObjectName(QStringLiteral("lblFound"));
@@ -26,11 +25,7 @@ TfrmImportGroup::TfrmImportGroup(QWidget *owner, const QString &found, const QSt
     cbbTarget->addItems(groups);
     cbbTarget->setMinimumContentsLength(24);
     lblTarget->setBuddy(cbbTarget);
-    btnBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    btnBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("导入"));
-    btnBox->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-    connect(btnBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(btnBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    btnBox = MakeDialogButtons(this, QStringLiteral("导入"));
 
     auto *column = new QVBoxLayout(this);
     column->addWidget(lblFound);

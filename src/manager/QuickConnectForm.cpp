@@ -1,6 +1,7 @@
 #include "QuickConnectForm.h"
 
 #include "HostPort.h"
+#include "DialogParts.h"
 #include "MsgBox.h"
 
 #include <QCheckBox>
@@ -12,9 +13,7 @@
 
 TfrmQuickConnect::TfrmQuickConnect(QWidget *owner, const QString &address) : QDialog(owner)
 {
-    setObjectName(QStringLiteral("frmQuickConnect"));
-    setWindowTitle(QStringLiteral("快速连接"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    SetDialogFrame(this, "frmQuickConnect", QStringLiteral("快速连接"));
 
     lblServer = new QLabel(address, this);
     lblServer->setObjectName(QStringLiteral("lblServer"));
@@ -26,11 +25,7 @@ TfrmQuickConnect::TfrmQuickConnect(QWidget *owner, const QString &address) : QDi
     edtPwd->setEchoMode(QLineEdit::Password);
     chkAdd = new QCheckBox(QStringLiteral("添加到服务器列表(&L)"), this);
     chkAdd->setObjectName(QStringLiteral("chkAdd"));
-    btnBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    btnBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("连接"));
-    btnBox->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-    connect(btnBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(btnBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    btnBox = MakeDialogButtons(this, QStringLiteral("连接"));
 
     auto *form = new QFormLayout(this);
     form->addRow(QStringLiteral("服务器:"), lblServer);

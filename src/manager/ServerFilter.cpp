@@ -58,6 +58,12 @@ const TServerFilter::Entry &TServerFilter::entryFor(const TSvrItem &server)
     return entry;
 }
 
+void TServerFilter::Prepare(const TSvrList &servers)
+{
+    for (const auto &server : servers)
+        entryFor(*server);
+}
+
 bool TServerFilter::Matches(const TSvrItem &server, const TFindQuery &query)
 {
     const Entry &entry = entryFor(server);

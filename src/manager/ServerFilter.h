@@ -30,6 +30,8 @@ private:
 // have changed since, so that a query over thousands of servers is one scan.
 class TServerFilter {
 public:
+    // Makes the folded texts of every server ahead of the first query.
+    void Prepare(const TSvrList &servers);
     bool Matches(const TSvrItem &server, const TFindQuery &query);
     // The matching servers, in the list's order.
     std::vector<PSvrItem> Match(const TSvrList &servers, const TFindQuery &query);

@@ -59,6 +59,9 @@ TServerFind::TServerFind(TfrmMgmt *form) : QWidget(form), fForm(form)
 
 bool TServerFind::eventFilter(QObject *watched, QEvent *event)
 {
+    // The servers' texts are folded while the user starts to type, not at the first key.
+    if (watched == edtFind && event->type() == QEvent::FocusIn && SvrList)
+        fFilter.Prepare(*SvrList);
     if (watched == edtFind && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->modifiers() == Qt::NoModifier && key->key() == Qt::Key_Escape) {
