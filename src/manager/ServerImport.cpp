@@ -88,12 +88,6 @@ QString ImportFileFilter()
     return QStringLiteral("连接文件 (*.rdp *.remmina *.rdg *.xml);;所有文件 (*)");
 }
 
-bool IsImportFileName(const QString &path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return readerByExtension(path) || suffix == QLatin1String("xml");
-}
-
 TImportResult ReadImportFile(const QString &path)
 {
     const QByteArray bytes = readBytes(path);

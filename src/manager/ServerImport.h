@@ -21,8 +21,6 @@ struct TImportBatch {
 
 // The file dialog's filter for the files that can be imported.
 QString ImportFileFilter();
-// Whether a file looks importable by its name (for files dropped on the list).
-bool IsImportFileName(const QString &path);
 
 // Reads one file, choosing the reader by the file's extension and, where that
 // does not tell, by its content. Throws an AppError when it cannot be read.
