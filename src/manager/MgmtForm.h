@@ -15,9 +15,9 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QStatusBar;
-class TPing;
 class TServerFind;
 class TServerTransfer;
+class TPing;
 
 // The server manager: the grouped server list with its live statuses, the
 // buttons and menu of the server and group commands, and the group combo.
