@@ -1,6 +1,7 @@
 // The manager with 10,000 servers in 100 groups (one of them holding 1,000):
 // time to fill the list, to collapse and expand the large group, and the GUI
 // thread's busy share while every poller runs. Offscreen unless a display is chosen.
+#include "BenchFiles.h"
 #include "IniDocument.h"
 #include "MgmtForm.h"
 #include "PingEngine.h"
@@ -71,12 +72,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    const QString file = dir.filePath("SvrList.ini");
-    QFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(makeCatalogue()) < 0)
-        qFatal("cannot write the catalogue");
-    out.close();
-    UseIniFile(file);
+    UseBenchCatalogue(dir.path(), makeCatalogue());
 
     TfrmMgmt form;
     form.resize(1024, 768);

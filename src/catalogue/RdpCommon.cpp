@@ -308,6 +308,34 @@ PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString 
     return servers.Add(std::move(item));
 }
 
+std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId)
+{
+    if (servers.empty())
+        return {};
+    TSvrList &list = GetSvrList();
+    const TSvrGroup group = GetGroup(groupId);
+    std::vector<std::unique_ptr<TSvrItem>> made;
+    GetIniFile().update([&](IniDocument &doc) {
+        made.clear();
+        const int inFile = doc.readInteger(kMisc, kMaxServerId, 0);
+        int id = MaxServerId;
+        for (const TSvrItem &server : servers) {
+            auto item = std::make_unique<TSvrItem>(server);
+            item->Group = group;
+            item->Id = id = nextId(id, inFile);
+            writeSvrKeys(doc, *item);
+            made.push_back(std::move(item));
+        }
+        doc.writeInteger(kMisc, kMaxServerId, id);
+    });
+    MaxServerId = made.back()->Id;
+    std::vector<PSvrItem> added;
+    added.reserve(made.size());
+    for (auto &item : made)
+        added.push_back(list.Add(std::move(item)));
+    return added;
+}
+
 PSvrItem GetSvrItem(int serverId)
 {
     for (const auto &server : GetSvrList())

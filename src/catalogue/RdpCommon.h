@@ -116,6 +116,10 @@ bool GroupHasServers(int groupId);
 void DeleteGroup(int groupId);
 
 PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString &description);
+// Adds servers to one group as AddSvrItem adds each (ClntSett and Description are
+// taken from each record, Id and Group given anew), in one write of the file:
+// afterwards either all of them are in the file and the list, or none is.
+std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId);
 PSvrItem GetSvrItem(int serverId);
 void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description);
 void SetSvrGroup(int serverId, const QString &groupName);

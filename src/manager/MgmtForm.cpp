@@ -5,6 +5,8 @@
 #include "IcmpPing.h"
 #include "MsgBox.h"
 #include "PingEngine.h"
+#include "ServerFind.h"
+#include "ServerTransfer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -101,7 +103,13 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
     middle->setSpacing(0);
-    middle->addWidget(lvSvr, 1);
+    FFind = new TServerFind(this);
+    FTransfer = new TServerTransfer(this);
+    auto *listColumn = new QVBoxLayout;
+    listColumn->setSpacing(0);
+    listColumn->addWidget(FFind);
+    listColumn->addWidget(lvSvr, 1);
+    middle->addLayout(listColumn, 1);
     middle->addWidget(pnlRight);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -241,7 +249,7 @@ void TfrmMgmt::buildListKeys()
 // link button), the list, then the group panel.
 void TfrmMgmt::setTabOrders()
 {
-    const QWidget *order[] = {btnConnect, btnOpen, btnAdd, btnDelete, WebBrowser1, sBitBtn1, lvSvr,
+    const QWidget *order[] = {btnConnect, btnOpen, btnAdd, btnDelete, WebBrowser1, sBitBtn1, FFind->edtFind, lvSvr,
                               btnNewGrp, btnSetGrp, cbbGrp, btnEditGrp, btnDeleteGrp};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));

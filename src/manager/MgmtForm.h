@@ -14,6 +14,8 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QStatusBar;
+class TServerFind;
+class TServerTransfer;
 class TPing;
 class TfrmClient;
 
@@ -52,6 +54,8 @@ public:
     QAction *actDelete;
     QAction *actRenameGrp;
     QAction *actDelGrp;
+    TServerFind *FFind;         // the find box above the list
+    TServerTransfer *FTransfer; // import and export
 
     // Puts the banner and the link button into the top panel in place of their placeholders.
     void SetBanner(QWidget *banner);

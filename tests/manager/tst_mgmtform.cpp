@@ -748,7 +748,7 @@ private slots:
             order << focus->objectName();
             QTest::keyClick(focus, Qt::Key_Tab);
         }
-        QCOMPARE(order, (QStringList{"btnConnect", "btnOpen", "btnAdd", "btnDelete", "WebBrowser1", "sBitBtn1", "lvSvr",
+        QCOMPARE(order, (QStringList{"btnConnect", "btnOpen", "btnAdd", "btnDelete", "WebBrowser1", "sBitBtn1", "edtFind", "lvSvr",
                                      "btnNewGrp", "btnSetGrp", "cbbGrp", "btnEditGrp", "btnDeleteGrp", "btnConnect"}));
     }
 

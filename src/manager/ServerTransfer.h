@@ -1,0 +1,46 @@
+#pragma once
+
+#include "RdpCommon.h"
+
+#include <QObject>
+#include <QStringList>
+#include <vector>
+
+class QAction;
+class TfrmMgmt;
+class TListItem;
+
+// Import and export in the manager: the commands in the list's menu, and files
+// dropped on the list. Imported servers go into a group the user chooses (the
+// group of the row they were dropped on is offered first); a summary says what
+// came in and what did not, and why.
+class TServerTransfer : public QObject {
+    Q_OBJECT
+public:
+    explicit TServerTransfer(TfrmMgmt *form);
+
+    QAction *actImport;
+    QAction *actExport;
+    QAction *actExportGrp;
+
+    void actImportExecute();
+    void actExportExecute();
+    void actExportGrpExecute();
+    void UpdateActions();
+
+    // Reads the files, asks for the group (offering `group` first) and adds their
+    // servers; then tells what came in.
+    void ImportFiles(const QStringList &paths, const QString &group);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QAction *makeAction(const char *name, const QString &caption, const QKeySequence &shortcut,
+                        void (TServerTransfer::*execute)());
+    QString groupOfRow(TListItem *row) const;
+    int groupIdFor(const QString &name);
+    void showAdded(const std::vector<PSvrItem> &added);
+
+    TfrmMgmt *fForm;
+};

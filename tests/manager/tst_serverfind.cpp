@@ -1,0 +1,409 @@
+// The find box, quick connect, and import and export in the manager window.
+#include "ClientForm.h"
+#include "ImportGroupForm.h"
+#include "ManagerFixture.h"
+#include "ModalAnswer.h"
+#include "MsgBox.h"
+#include "QuickConnectForm.h"
+#include "RdpFile.h"
+#include "ServerFind.h"
+#include "ServerImport.h"
+#include "ServerTransfer.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTcpServer>
+
+namespace {
+
+using Rows = QStringList;
+
+// The rows that show, as ManagerFixture::rows writes them.
+Rows shownRows(const ManagerFixture &f)
+{
+    Rows all = f.rows();
+    Rows out;
+    for (int i = 0; i < all.size(); ++i)
+        if (!f.form->lvSvr->isRowHidden(i, QModelIndex()))
+            out << all[i];
+    return out;
+}
+
+const Rows kAllRows = {"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
+                       QStringLiteral("-未分组"), "  127.0.0.4||"};
+
+// Types the text key by key, letters of any script included.
+void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+QString dataFile(const QString &name)
+{
+    return QDir(QStringLiteral(BRENNIC_TEST_DATA)).filePath(name);
+}
+
+// Answers the modal windows that open one after the other, each with the next
+// function, and remembers what each showed.
+class ModalSequence : public QObject {
+public:
+    explicit ModalSequence(std::vector<std::function<void(QWidget *)>> answers) : fAnswers(std::move(answers))
+    {
+        fClock.start();
+        connect(&fTimer, &QTimer::timeout, this, [this] { tick(); });
+        fTimer.start(10);
+    }
+    int answered() const { return fNext; }
+
+private:
+    void tick()
+    {
+        if (fNext >= fAnswers.size() || fClock.elapsed() > 10000) {
+            fTimer.stop();
+            return;
+        }
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == fLast)
+            return;
+        fLast = modal;
+        fAnswers[fNext++](modal);
+    }
+
+    std::vector<std::function<void(QWidget *)>> fAnswers;
+    size_t fNext = 0;
+    QPointer<QWidget> fLast;
+    QElapsedTimer fClock;
+    QTimer fTimer;
+};
+
+std::function<void(QWidget *)> messageBox(QString *text)
+{
+    return ModalAnswer::pressing(QMessageBox::Ok, text);
+}
+
+std::function<void(QWidget *)> answerQuickConnect(const QString &user, const QString &password, bool add, QString *shown)
+{
+    return [=](QWidget *w) {
+        auto *dialog = qobject_cast<TfrmQuickConnect *>(w);
+        QVERIFY(dialog);
+        *shown = dialog->lblServer->text();
+        dialog->edtUser->setText(user);
+        dialog->edtPwd->setText(password);
+        dialog->chkAdd->setChecked(add);
+        dialog->btnBox->button(QDialogButtonBox::Ok)->click();
+    };
+}
+
+std::function<void(QWidget *)> importInto(const QString &group, QString *offered, QString *found)
+{
+    return [=](QWidget *w) {
+        auto *dialog = qobject_cast<TfrmImportGroup *>(w);
+        QVERIFY(dialog);
+        *offered = dialog->cbbTarget->currentText();
+        *found = dialog->lblFound->text();
+        dialog->cbbTarget->setCurrentText(group);
+        dialog->btnBox->button(QDialogButtonBox::Ok)->click();
+    };
+}
+
+QMimeData *fileDrag(const QStringList &paths)
+{
+    auto *data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(p);
+    data->setUrls(urls);
+    return data;
+}
+
+bool dragAccepted(QWidget *viewport, const QMimeData *data, const QPoint &at)
+{
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    return move.isAccepted();
+}
+
+} // namespace
+
+class TestServerFind : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { InstallErrorMessageBoxes(); }
+
+    void filtersAsOneTypes_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<Rows>("shown");
+        QTest::newRow("user and group") << "web" << Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second"};
+        QTest::newRow("group, other case") << "db" << Rows{"-DB", "  127.0.0.3|db|"};
+        QTest::newRow("full width") << QStringLiteral("ＳＥＣＯＮＤ") << Rows{"-Web", "  127.0.0.2|web2|second"};
+        QTest::newRow("address") << "127.0.0.4" << Rows{QStringLiteral("-未分组"), "  127.0.0.4||"};
+        QTest::newRow("pinyin initials of a group") << "wfz" << Rows{QStringLiteral("-未分组"), "  127.0.0.4||"};
+        QTest::newRow("no match") << "no where" << Rows{};
+    }
+
+    void filtersAsOneTypes()
+    {
+        QFETCH(QString, typed);
+        QFETCH(Rows, shown);
+        ManagerFixture f(SmallCatalogue());
+        // Ctrl+F from the list puts the cursor into the box.
+        f.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+        f.form->lvSvr->setFocus();
+        QTest::keyClick(f.form->lvSvr, Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(f.form->FFind->edtFind->hasFocus());
+        typeText(f.form->FFind->edtFind, typed);
+        QCOMPARE(shownRows(f), shown);
+        QVERIFY(!f.form->FFind->btnQuickConnect->isVisible());
+        // Esc empties the box and every row shows again.
+        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Escape);
+        QCOMPARE(f.form->FFind->edtFind->text(), QString());
+        QCOMPARE(shownRows(f), kAllRows);
+    }
+
+    // Rows that come while a filter is on are filtered as well.
+    void filtersNewRows()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QTest::keyClicks(f.form->FFind->edtFind, "web");
+        TClientSettings other;
+        other.Server = QStringLiteral("127.0.0.9");
+        AddServerRow(f.form->lvSvr, AddSvrItem(other, UngroupedId, QStringLiteral("mail")));
+        TClientSettings matching;
+        matching.Server = QStringLiteral("127.0.0.10");
+        AddServerRow(f.form->lvSvr, AddSvrItem(matching, UngroupedId, QStringLiteral("webmail")));
+        QTRY_COMPARE(shownRows(f), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second",
+                                         QStringLiteral("-未分组"), "  127.0.0.10||webmail"}));
+    }
+
+    // Enter connects to the first match, opening a collapsed group for it if need be.
+    void enterConnectsToFirstMatch()
+    {
+        QTcpServer silent; // accepts and stays silent: the session stays connecting
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        ManagerFixture f(SmallCatalogue());
+        GetSvrItem(2)->ClntSett.Port = silent.serverPort();
+        FindGroupRow(f.form->lvSvr, 1)->Collapse();
+        QTest::keyClicks(f.form->FFind->edtFind, "second");
+        QCOMPARE(shownRows(f), Rows{"+Web"});
+        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+        QCOMPARE(shownRows(f), (Rows{"-Web", "  127.0.0.2|web2|second"}));
+        QCOMPARE(f.form->lvSvr->Selected(), f.row("127.0.0.2"));
+        QCOMPARE(f.form->OpenClients().size(), 1);
+        QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
+    }
+
+    // A match without a password is refused as the connect command refuses it.
+    void enterChecksLikeConnect()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QTest::keyClicks(f.form->FFind->edtFind, "127.0.0.4");
+        QString shown;
+        {
+            ModalAnswer answer(messageBox(&shown));
+            QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(shown, QStringLiteral("请输入用户名"));
+        QCOMPARE(f.form->OpenClients().size(), 0);
+    }
+
+    // An address that no server matches: a row offers to connect; Enter asks for
+    // the user and password and opens the session; nothing is stored unless asked.
+    void quickConnect_data()
+    {
+        QTest::addColumn<bool>("add");
+        QTest::newRow("nothing stored") << false;
+        QTest::newRow("added to the list") << true;
+    }
+
+    void quickConnect()
+    {
+        QFETCH(bool, add);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        ManagerFixture f(SmallCatalogue());
+        const QByteArray fileBefore = f.fileText();
+        const QString typed = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+        typeText(f.form->FFind->edtFind, typed);
+        QCOMPARE(shownRows(f), Rows{});
+        QVERIFY(f.form->FFind->btnQuickConnect->isVisible());
+        QCOMPARE(f.form->FFind->btnQuickConnect->text(), QStringLiteral("快速连接 %1 … (Enter)").arg(typed));
+
+        QString shown;
+        {
+            ModalSequence answers({answerQuickConnect("admin", "pw", add, &shown)});
+            QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+            QCOMPARE(answers.answered(), 1);
+        }
+        QCOMPARE(shown, typed);
+        QCOMPARE(f.form->OpenClients().size(), 1);
+        QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.1 - Remote Desktop"));
+        if (!add) {
+            QCOMPARE(GetSvrList().Count(), 4);
+            QCOMPARE(f.fileText(), fileBefore);
+            return;
+        }
+        QCOMPARE(GetSvrList().Count(), 5);
+        const PSvrItem stored = GetSvrList().Items(4);
+        QCOMPARE(stored->ClntSett.Server, QStringLiteral("127.0.0.1"));
+        QCOMPARE(stored->ClntSett.Port, int(silent.serverPort()));
+        QCOMPARE(stored->ClntSett.User, QStringLiteral("admin"));
+        QCOMPARE(stored->ClntSett.Password, QStringLiteral("pw"));
+        QVERIFY(f.fileText().contains(QStringLiteral("Port=%1").arg(silent.serverPort()).toUtf8()));
+        // The new row is filtered with the rest: it matches what is typed.
+        QTRY_COMPARE(shownRows(f), (Rows{QStringLiteral("-未分组"), "  127.0.0.1|admin|"}));
+    }
+
+    // Text that is no address offers nothing, and Enter does nothing.
+    void noQuickConnectForText()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QTest::keyClicks(f.form->FFind->edtFind, "no such server");
+        QVERIFY(!f.form->FFind->btnQuickConnect->isVisible());
+        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+        QCOMPARE(f.form->OpenClients().size(), 0);
+    }
+
+    // Files dropped on a group's row are imported into the group chosen, that group
+    // offered first; a summary says what came in and what did not.
+    void dropImportsFiles()
+    {
+        ManagerFixture f(SmallCatalogue());
+        const std::unique_ptr<QMimeData> data(fileDrag({dataFile("Web server.rdp"), dataFile("ssh.remmina"),
+                                                        dataFile("web.remmina"), dataFile("truncated.rdg")}));
+        QWidget *viewport = f.form->lvSvr->viewport();
+        const QPoint onDb = f.form->lvSvr->visualItemRect(f.row("DB")).center();
+        QVERIFY(dragAccepted(viewport, data.get(), onDb));
+
+        QString offered, found, summary;
+        ModalSequence answers({importInto("DB", &offered, &found), messageBox(&summary)});
+        QDropEvent drop(onDb, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QVERIFY(drop.isAccepted());
+        QTRY_COMPARE(answers.answered(), 2);
+        QCOMPARE(offered, QStringLiteral("DB"));
+        QCOMPARE(found, QStringLiteral("在 4 个文件中找到 2 台可导入的服务器。"));
+        QVERIFY2(summary.startsWith(QStringLiteral("已导入 2 台服务器到组“DB”。")), qPrintable(summary));
+        QVERIFY(summary.contains(QStringLiteral("Jump host：协议 SSH 不是 RDP")));
+        QVERIFY(summary.contains(QStringLiteral("Web server：密码已加密，无法读取，未导入密码")));
+        QVERIFY(summary.contains(QStringLiteral("无法导入“truncated.rdg”")));
+        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
+                                 "  web1.example.test|admin|Web server", "  web2.example.test|operator|Web front",
+                                 QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        const QString file = QString::fromUtf8(f.fileText());
+        QVERIFY(file.contains(QStringLiteral("[ServerItem5]\nGroupId=2\nDescription=Web server\nServer=web1.example.test\nPort=3390\nDomain=CORP\nUser=admin\n")));
+        QVERIFY(file.contains(QStringLiteral("[ServerItem6]\nGroupId=2\nDescription=Web front\nServer=web2.example.test\nPort=3395\n")));
+    }
+
+    // A new group can be typed; only local files are taken, the list's own drags pass on.
+    void dropIntoNewGroup()
+    {
+        ManagerFixture f(SmallCatalogue());
+        const std::unique_ptr<QMimeData> data(fileDrag({dataFile("confCons.xml")}));
+        QWidget *viewport = f.form->lvSvr->viewport();
+        const QPoint below(5, viewport->height() - 5);
+        QVERIFY(dragAccepted(viewport, data.get(), below));
+        QString offered, found, summary;
+        ModalSequence answers({importInto(QStringLiteral("Office"), &offered, &found), messageBox(&summary)});
+        QDropEvent drop(below, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QTRY_COMPARE(answers.answered(), 2);
+        QCOMPARE(offered, QStringLiteral("Web")); // the group combo's choice
+        QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Office”。")), qPrintable(summary));
+        QVERIFY(f.comboEntries().contains(QStringLiteral("Office")));
+        QCOMPARE(GetGroup(GetGroupIdByName(QStringLiteral("Office"))).GroupName, QStringLiteral("Office"));
+        QCOMPARE(f.rows().mid(7), (Rows{"-Office", "  reception.office.test|officeuser|Reception PC",
+                                        "  127.0.0.13|prn|Printer box", "  deep.office.test|officeuser|Deep"}));
+
+        QMimeData web;
+        web.setUrls({QUrl(QStringLiteral("http://127.0.0.1/list.rdp"))});
+        QVERIFY(!dragAccepted(viewport, &web, below));
+    }
+
+    // The menu's import command reads the files chosen in the file dialog.
+    void importCommand()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QVERIFY(f.form->pmLv->actions().contains(f.form->FTransfer->actImport));
+        f.select(QStringLiteral("未分组"));
+        QString offered, found, summary;
+        ModalSequence answers({[](QWidget *w) {
+                                   auto *dialog = qobject_cast<QFileDialog *>(w);
+                                   QVERIFY(dialog);
+                                   dialog->selectFile(dataFile("old-layout.rdg"));
+                                   static_cast<QDialog *>(dialog)->accept();
+                               },
+                               importInto(UngroupedName(), &offered, &found), messageBox(&summary)});
+        f.form->FTransfer->actImport->trigger();
+        QCOMPARE(answers.answered(), 3);
+        QCOMPARE(offered, UngroupedName());
+        QCOMPARE(f.rows().last(), QStringLiteral("  branch1.example.invalid|branchuser|分店一号"));
+        QCOMPARE(GetSvrList().Items(4)->ClntSett.Password, QStringLiteral("pl41n"));
+        QCOMPARE(GetSvrList().Items(4)->Group.GroupId, UngroupedId);
+    }
+
+    // The selected server, and a group, go out as .rdp files without passwords.
+    void exportCommands()
+    {
+        ManagerFixture f(SmallCatalogue());
+        QTemporaryDir out;
+        f.select("127.0.0.2");
+        f.form->FTransfer->UpdateActions();
+        QVERIFY(f.form->FTransfer->actExport->isEnabled());
+        const QString path = out.filePath(QStringLiteral("one.rdp"));
+        {
+            ModalSequence answers({[&](QWidget *w) {
+                auto *dialog = qobject_cast<QFileDialog *>(w);
+                QVERIFY(dialog);
+                dialog->selectFile(path);
+                static_cast<QDialog *>(dialog)->accept();
+            }});
+            f.form->FTransfer->actExport->trigger();
+            QCOMPARE(answers.answered(), 1);
+        }
+        const TImportResult one = ReadImportFile(path);
+        QCOMPARE(one.Records.size(), size_t(1));
+        QCOMPARE(one.Records[0].Settings.Server, QStringLiteral("127.0.0.2"));
+        QCOMPARE(one.Records[0].Settings.User, QStringLiteral("web2"));
+        QCOMPARE(one.Records[0].Settings.Password, QString());
+
+        f.select("Web");
+        f.form->FTransfer->UpdateActions();
+        QVERIFY(!f.form->FTransfer->actExport->isEnabled());
+        QString summary;
+        {
+            ModalSequence answers({[&](QWidget *w) {
+                                       auto *dialog = qobject_cast<QFileDialog *>(w);
+                                       QVERIFY(dialog);
+                                       dialog->setDirectory(out.path());
+                                       static_cast<QDialog *>(dialog)->accept();
+                                   },
+                                   messageBox(&summary)});
+            f.form->FTransfer->actExportGrp->trigger();
+            QCOMPARE(answers.answered(), 2);
+        }
+        QVERIFY2(summary.startsWith(QStringLiteral("已将 2 台服务器导出到")), qPrintable(summary));
+        QVERIFY(QFile::exists(out.filePath(QStringLiteral("first.rdp"))));
+        QVERIFY(QFile::exists(out.filePath(QStringLiteral("second.rdp"))));
+    }
+};
+
+QTEST_MAIN(TestServerFind)
+#include "tst_serverfind.moc"
