@@ -742,7 +742,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
         f.form->btnConnect->setFocus();
         QStringList order;
-        for (int i = 0; i < 13; ++i) {
+        for (int i = 0; i < 14; ++i) {
             QWidget *focus = QApplication::focusWidget();
             QVERIFY(focus);
             order << focus->objectName();
