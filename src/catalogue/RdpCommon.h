@@ -107,7 +107,9 @@ void WriteSvrItem(const TSvrItem &item);
 
 // The group with the id, or a fresh ungrouped record (-1, "未分组") if there is none.
 TSvrGroup GetGroup(int groupId);
-// The id of the last group with exactly that name; -1 if none.
+// The id of the last group whose name compares equal to name in the user's locale
+// (QString::localeAwareCompare, which may equal names that differ, e.g. in case
+// under some locales); -1 if none.
 int GetGroupIdByName(const QString &name);
 int AddGroup(const QString &name);
 int RegisterGroup(const TSvrGroup &group);

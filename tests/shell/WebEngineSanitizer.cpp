@@ -6,7 +6,9 @@
 //    AddressSanitizer reports as new-delete-type-mismatch inside the library;
 //  - it keeps some process-wide objects to the end, which LeakSanitizer reports, and
 //    so does the fontconfig state it loads for the pages' fonts.
-// Both checks stay on for everything else: only those libraries' frames are excused.
+// Leaks stay checked everywhere else: only those libraries' frames are excused from
+// them. The sized-delete check cannot be limited to a library, so it is off for the
+// whole of these test programs; the other test programs keep it.
 extern "C" const char *__asan_default_options()
 {
     return "new_delete_type_mismatch=0";
