@@ -95,6 +95,18 @@ private:
     QTimer fTimer;
 };
 
+// Chooses path in a file dialog as a user types it into the name field and
+// presses OK. (selectFile leaves that field alone while it has the focus.)
+void chooseInFileDialog(QWidget *w, const QString &path)
+{
+    auto *dialog = qobject_cast<QFileDialog *>(w);
+    QVERIFY(dialog);
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    QVERIFY(name);
+    name->setText(path);
+    static_cast<QDialog *>(dialog)->accept();
+}
+
 std::function<void(QWidget *)> messageBox(QString *text)
 {
     return ModalAnswer::pressing(QMessageBox::Ok, text);
@@ -351,15 +363,7 @@ private slots:
         QVERIFY(f.form->pmLv->actions().contains(f.form->FTransfer->actImport));
         f.select(QStringLiteral("未分组"));
         QString offered, found, summary;
-        ModalSequence answers({[](QWidget *w) {
-                                   auto *dialog = qobject_cast<QFileDialog *>(w);
-                                   QVERIFY(dialog);
-                                   dialog->selectFile(dataFile("old-layout.rdg"));
-                                   static_cast<QDialog *>(dialog)->accept();
-                                   // The dialog's own check may still be reading the folder.
-                                   if (dialog->isVisible())
-                                       static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
-                               },
+        ModalSequence answers({[](QWidget *w) { chooseInFileDialog(w, dataFile("old-layout.rdg")); },
                                importInto(UngroupedName(), &offered, &found), messageBox(&summary)});
         f.form->FTransfer->actImport->trigger();
         QCOMPARE(answers.answered(), 3);
@@ -379,12 +383,7 @@ private slots:
         QVERIFY(f.form->FTransfer->actExport->isEnabled());
         const QString path = out.filePath(QStringLiteral("one.rdp"));
         {
-            ModalSequence answers({[&](QWidget *w) {
-                auto *dialog = qobject_cast<QFileDialog *>(w);
-                QVERIFY(dialog);
-                dialog->selectFile(path);
-                static_cast<QDialog *>(dialog)->accept();
-            }});
+            ModalSequence answers({[&](QWidget *w) { chooseInFileDialog(w, path); }});
             f.form->FTransfer->actExport->trigger();
             QCOMPARE(answers.answered(), 1);
         }
@@ -399,13 +398,7 @@ private slots:
         QVERIFY(!f.form->FTransfer->actExport->isEnabled());
         QString summary;
         {
-            ModalSequence answers({[&](QWidget *w) {
-                                       auto *dialog = qobject_cast<QFileDialog *>(w);
-                                       QVERIFY(dialog);
-                                       dialog->setDirectory(out.path());
-                                       static_cast<QDialog *>(dialog)->accept();
-                                   },
-                                   messageBox(&summary)});
+            ModalSequence answers({[&](QWidget *w) { chooseInFileDialog(w, out.path()); }, messageBox(&summary)});
             f.form->FTransfer->actExportGrp->trigger();
             QCOMPARE(answers.answered(), 2);
         }
