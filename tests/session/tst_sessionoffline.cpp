@@ -573,12 +573,20 @@ private slots:
     }
 
     // The program's sockets, the web engine's included, are the C library's
-    // own: nothing of the session stands in for connect().
+    // own: nothing of the session stands in for connect(). (A sanitizer's
+    // runtime may, in a sanitizer build; it passes the call on to the C library.)
     void connectIsTheLibrarys()
     {
         void *libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
         QVERIFY(libc);
-        QCOMPARE(dlsym(RTLD_DEFAULT, "connect"), dlsym(libc, "connect"));
+        void *used = dlsym(RTLD_DEFAULT, "connect");
+        Dl_info where{};
+        QVERIFY(dladdr(used, &where) && where.dli_fname);
+        const QString object = QFile::decodeName(where.dli_fname);
+        const bool sanitizer = object.contains(QLatin1String("libtsan")) || object.contains(QLatin1String("libasan"));
+        if (!sanitizer)
+            QCOMPARE(used, dlsym(libc, "connect"));
+        QVERIFY2(object.contains(QLatin1String("libc.so")) || sanitizer, qPrintable(object));
         dlclose(libc);
     }
 
