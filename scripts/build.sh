@@ -14,7 +14,7 @@ case "$kind" in
   thread)   dir="$root/build-thread";   flags=(-DBRENNIC_SANITIZE_THREAD=ON -DCMAKE_BUILD_TYPE=Debug) ;;
   *) echo "usage: $0 [normal|sanitize|thread] [target ...]" >&2; exit 2 ;;
 esac
-cmake -S "$root" -B "$dir" -G Ninja "${flags[@]}" ${BRENNIC_CMAKE_FLAGS:-} >/dev/null
+cmake -S "$root" -B "$dir" -G Ninja -DBRENNIC_WERROR=ON "${flags[@]}" ${BRENNIC_CMAKE_FLAGS:-} >/dev/null
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 cmake --build "$dir" -j "$(nproc)" "${targets[@]}"

@@ -30,23 +30,23 @@ constexpr int kRepeats = 21;
 QByteArray makeCatalogue(bool legacy)
 {
     IniDocument doc = legacy ? IniDocument::fromBytes("[MISC]\n") : IniDocument();
-    doc.writeInteger("MISC", "MaxGroupID", kGroups);
-    doc.writeInteger("MISC", "MaxServerId", kServers);
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), kGroups);
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), kServers);
     for (int g = 1; g <= kGroups; ++g)
-        doc.writeString(QStringLiteral("GroupItem%1").arg(g), "GroupName", QStringLiteral("服务器组 %1").arg(g));
+        doc.writeString(QStringLiteral("GroupItem%1").arg(g), QStringLiteral("GroupName"), QStringLiteral("服务器组 %1").arg(g));
     for (int s = 1; s <= kServers; ++s) {
         const QString section = QStringLiteral("ServerItem%1").arg(s);
-        doc.writeInteger(section, "GroupId", (s - 1) % kGroups + 1);
-        doc.writeString(section, "Description", QStringLiteral("机房 %1 机柜 %2").arg(s % 40).arg(s % 17));
-        doc.writeString(section, "Server", QStringLiteral("127.%1.%2.%3").arg(s / 65536).arg(s / 256 % 256).arg(s % 256));
-        doc.writeInteger(section, "Port", 3389);
-        doc.writeString(section, "Domain", "CORP");
-        doc.writeString(section, "User", "administrator");
-        doc.writeString(section, "Password", "0E8364DB7CC216BD7F");
-        doc.writeInteger(section, "Width", 1920);
-        doc.writeInteger(section, "Height", 1080);
-        doc.writeInteger(section, "FullScreen", 0);
-        doc.writeInteger(section, "ColorDeepth", 32);
+        doc.writeInteger(section, QStringLiteral("GroupId"), (s - 1) % kGroups + 1);
+        doc.writeString(section, QStringLiteral("Description"), QStringLiteral("机房 %1 机柜 %2").arg(s % 40).arg(s % 17));
+        doc.writeString(section, QStringLiteral("Server"), QStringLiteral("127.%1.%2.%3").arg(s / 65536).arg(s / 256 % 256).arg(s % 256));
+        doc.writeInteger(section, QStringLiteral("Port"), 3389);
+        doc.writeString(section, QStringLiteral("Domain"), QStringLiteral("CORP"));
+        doc.writeString(section, QStringLiteral("User"), QStringLiteral("administrator"));
+        doc.writeString(section, QStringLiteral("Password"), QStringLiteral("0E8364DB7CC216BD7F"));
+        doc.writeInteger(section, QStringLiteral("Width"), 1920);
+        doc.writeInteger(section, QStringLiteral("Height"), 1080);
+        doc.writeInteger(section, QStringLiteral("FullScreen"), 0);
+        doc.writeInteger(section, QStringLiteral("ColorDeepth"), 32);
     }
     return doc.toBytes();
 }
@@ -97,11 +97,11 @@ void report(const char *what, const std::vector<double> &ms, double floor)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir temp(argc > 1 ? QDir(argv[1]).filePath("catalogue_bench-XXXXXX") : QString());
-    const QString file = QDir(temp.path()).filePath("SvrList.ini");
+    QTemporaryDir temp(argc > 1 ? QDir(QString::fromUtf8(argv[1])).filePath(QStringLiteral("catalogue_bench-XXXXXX")) : QString());
+    const QString file = QDir(temp.path()).filePath(QStringLiteral("SvrList.ini"));
     const QByteArray bytes = makeCatalogue(false);
     writeAndFlush(file, bytes);
-    const QString legacyFile = QDir(temp.path()).filePath("legacy.ini");
+    const QString legacyFile = QDir(temp.path()).filePath(QStringLiteral("legacy.ini"));
     const QByteArray legacyBytes = makeCatalogue(true);
     writeAndFlush(legacyFile, legacyBytes);
     std::printf("catalogue: %d groups, %d servers, %.2f MB (UTF-16; %.2f MB as UTF-8) in %s\n", kGroups, kServers,
@@ -122,7 +122,7 @@ int main(int argc, char *argv[])
         qFatal("loaded %d servers and %d groups", GetSvrList().Count(), GetSvrGroups().Count());
 
     // The floor is measured right before each operation, so that both see the disk alike.
-    const QString floorFile = QDir(temp.path()).filePath("floor.bin");
+    const QString floorFile = QDir(temp.path()).filePath(QStringLiteral("floor.bin"));
     std::vector<double> floor;
     const auto withFloor = [&](const std::function<void(int)> &operation) {
         return timeRuns([&](int i) {
@@ -132,11 +132,11 @@ int main(int argc, char *argv[])
     };
 
     TClientSettings settings;
-    settings.Server = "127.0.0.1";
-    settings.Password = "secret";
+    settings.Server = QStringLiteral("127.0.0.1");
+    settings.Password = QStringLiteral("secret");
     std::vector<int> added;
-    const auto add = withFloor([&](int i) { added.push_back(AddSvrItem(settings, i % kGroups + 1, "new")->Id); });
-    const auto update = withFloor([&](int i) { UpdateSvrItem(i + 1, settings, "changed"); });
+    const auto add = withFloor([&](int i) { added.push_back(AddSvrItem(settings, i % kGroups + 1, QStringLiteral("new"))->Id); });
+    const auto update = withFloor([&](int i) { UpdateSvrItem(i + 1, settings, QStringLiteral("changed")); });
     const auto remove = withFloor([&](int i) { DeleteSvrItem(GetSvrItem(added[size_t(i)])); });
     const double floorMs = median(floor);
 

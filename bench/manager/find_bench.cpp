@@ -51,17 +51,17 @@ TSvrList makeServers()
 QByteArray makeCatalogue()
 {
     IniDocument doc;
-    doc.writeInteger("MISC", "MaxGroupID", 100);
-    doc.writeInteger("MISC", "MaxServerId", kServers);
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), 100);
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), kServers);
     for (int g = 1; g <= 100; ++g)
-        doc.writeString(QStringLiteral("GroupItem%1").arg(g), "GroupName", QStringLiteral("组 %1").arg(g));
+        doc.writeString(QStringLiteral("GroupItem%1").arg(g), QStringLiteral("GroupName"), QStringLiteral("组 %1").arg(g));
     for (int s = 1; s <= kServers; ++s) {
         const TSvrItem item = makeServer(s);
         const QString section = QStringLiteral("ServerItem%1").arg(s);
-        doc.writeInteger(section, "GroupId", item.Group.GroupId);
-        doc.writeString(section, "Server", item.ClntSett.Server);
-        doc.writeString(section, "User", item.ClntSett.User);
-        doc.writeString(section, "Description", item.Description);
+        doc.writeInteger(section, QStringLiteral("GroupId"), item.Group.GroupId);
+        doc.writeString(section, QStringLiteral("Server"), item.ClntSett.Server);
+        doc.writeString(section, QStringLiteral("User"), item.ClntSett.User);
+        doc.writeString(section, QStringLiteral("Description"), item.Description);
     }
     return doc.toBytes();
 }

@@ -24,14 +24,14 @@ double ms(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
 QByteArray makeCatalogue()
 {
     IniDocument doc;
-    doc.writeInteger("MISC", "MaxGroupID", 1);
-    doc.writeInteger("MISC", "MaxServerId", kCatalogue);
-    doc.writeString("GroupItem1", "GroupName", QStringLiteral("导入"));
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), 1);
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), kCatalogue);
+    doc.writeString(QStringLiteral("GroupItem1"), QStringLiteral("GroupName"), QStringLiteral("导入"));
     for (int s = 1; s <= kCatalogue; ++s) {
         const QString section = QStringLiteral("ServerItem%1").arg(s);
-        doc.writeInteger(section, "GroupId", 1);
-        doc.writeString(section, "Server", QStringLiteral("existing%1.example.test").arg(s));
-        doc.writeString(section, "User", "administrator");
+        doc.writeInteger(section, QStringLiteral("GroupId"), 1);
+        doc.writeString(section, QStringLiteral("Server"), QStringLiteral("existing%1.example.test").arg(s));
+        doc.writeString(section, QStringLiteral("User"), QStringLiteral("administrator"));
     }
     return doc.toBytes();
 }
@@ -43,7 +43,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 10000;
     QTemporaryDir dir;
-    QDir(dir.path()).mkdir("rdp");
+    QDir(dir.path()).mkdir(QStringLiteral("rdp"));
     QStringList paths;
     for (int i = 0; i < files; ++i) {
         TClientSettings s;

@@ -35,16 +35,16 @@ int groupOf(int server)
 QByteArray makeCatalogue()
 {
     IniDocument doc;
-    doc.writeInteger("MISC", "MaxGroupID", kGroups);
-    doc.writeInteger("MISC", "MaxServerId", kServers);
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), kGroups);
+    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), kServers);
     for (int g = 1; g <= kGroups; ++g)
-        doc.writeString(QStringLiteral("GroupItem%1").arg(g), "GroupName", QStringLiteral("组 %1").arg(g));
+        doc.writeString(QStringLiteral("GroupItem%1").arg(g), QStringLiteral("GroupName"), QStringLiteral("组 %1").arg(g));
     for (int s = 1; s <= kServers; ++s) {
         const QString section = QStringLiteral("ServerItem%1").arg(s);
-        doc.writeInteger(section, "GroupId", groupOf(s));
-        doc.writeString(section, "Server", QStringLiteral("127.0.%1.%2").arg(s / 250).arg(s % 250 + 1));
-        doc.writeString(section, "User", "administrator");
-        doc.writeString(section, "Description", QStringLiteral("机柜 %1").arg(s % 40));
+        doc.writeInteger(section, QStringLiteral("GroupId"), groupOf(s));
+        doc.writeString(section, QStringLiteral("Server"), QStringLiteral("127.0.%1.%2").arg(s / 250).arg(s % 250 + 1));
+        doc.writeString(section, QStringLiteral("User"), QStringLiteral("administrator"));
+        doc.writeString(section, QStringLiteral("Description"), QStringLiteral("机柜 %1").arg(s % 40));
     }
     return doc.toBytes();
 }

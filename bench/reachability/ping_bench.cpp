@@ -86,7 +86,7 @@ QString statusField(const QString &name)
     return QString();
 }
 
-class BenchRow : public PingTarget {
+class BenchRow final : public PingTarget {
 public:
     BenchRow(QString address, bool silentHost) : address_(std::move(address)), silent_(silentHost) {}
     QString address() const override { return address_; }
@@ -159,8 +159,8 @@ int runEngine(int hosts, int seconds, bool tcp)
                 "timed_out=%llu stray=%llu results=%ld wrong=%ld rows_without_result=%ld late_p50_ms=%.1f late_p90_ms=%.1f late_p99_ms=%.1f late_worst_ms=%.1f "
                 "gui_busy=%.3f%% probe=\"%s\"\n",
                 hosts, seconds, cpu, user, cpuRun - cpuStart, qPrintable(baseKb), qPrintable(statusField(QStringLiteral("VmHWM")).remove(QStringLiteral(" kB"))),
-                threads, (unsigned long long)statistics.sent, (unsigned long long)statistics.answered,
-                (unsigned long long)statistics.timedOut, (unsigned long long)statistics.stray, results, wrong, unanswered,
+                threads, static_cast<unsigned long long>(statistics.sent), static_cast<unsigned long long>(statistics.answered),
+                static_cast<unsigned long long>(statistics.timedOut), static_cast<unsigned long long>(statistics.stray), results, wrong, unanswered,
                 statistics.latenessP50Ms, statistics.latenessP90Ms, statistics.latenessP99Ms, statistics.latenessWorstMs, guiBusy * 100.0,
                 qPrintable(engine.probeKind()));
     const long budget = engine.tcpBudget();
@@ -170,9 +170,9 @@ int runEngine(int hosts, int seconds, bool tcp)
     std::vector<std::uint64_t> steady = engine.latenessHistogram();
     owned.reset();
     const double stopMs = double(stopping.nsecsElapsed()) / 1e6;
-    std::printf("engine hosts=%d deferred=%llu budget=%ld stop_ms=%.1f\n", hosts, (unsigned long long)statistics.deferred, budget, stopMs);
+    std::printf("engine hosts=%d deferred=%llu budget=%ld stop_ms=%.1f\n", hosts, static_cast<unsigned long long>(statistics.deferred), budget, stopMs);
     std::printf("summary %s %d %.3f %llu %.3f\n", tcp ? "engine-tcp" : "engine-icmp", hosts, double(wall.elapsed()) / 1000.0,
-                (unsigned long long)statistics.sent, cpu);
+                static_cast<unsigned long long>(statistics.sent), cpu);
     for (std::size_t i = 0; i < steady.size() && i < startup.size(); ++i)
         steady[i] -= startup[i];
     std::printf("engine hosts=%d lateness in the first %d ms: p99_ms=%.1f p100_ms=%.1f; after it: p50_ms=%.1f p99_ms=%.1f p100_ms=%.1f\n",

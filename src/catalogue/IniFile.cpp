@@ -110,7 +110,7 @@ private:
 
 long long nanoseconds(const timespec &t)
 {
-    return (long long)t.tv_sec * 1000000000LL + t.tv_nsec;
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
 bool hasWriteBit(const struct stat &st)

@@ -107,9 +107,9 @@ QMimeData *TServerListView::beginDrag()
     if (!fDrag)
         return nullptr;
     fDragToken = QByteArray::number(quintptr(fDrag.get()), 16);
-    auto *data = new QMimeData;
-    data->setData(kDragFormat, fDragToken);
-    return data;
+    auto *mimeData = new QMimeData;
+    mimeData->setData(kDragFormat, fDragToken);
+    return mimeData;
 }
 
 void TServerListView::endDrag()
@@ -118,20 +118,20 @@ void TServerListView::endDrag()
     fDragToken.clear();
 }
 
-TDragItem *TServerListView::dragSource(const QMimeData *data) const
+TDragItem *TServerListView::dragSource(const QMimeData *mimeData) const
 {
-    if (!fDrag || !data || data->data(kDragFormat) != fDragToken)
+    if (!fDrag || !mimeData || mimeData->data(kDragFormat) != fDragToken)
         return nullptr;
     return fDrag.get();
 }
 
 void TServerListView::startDrag(Qt::DropActions)
 {
-    QMimeData *data = beginDrag();
-    if (!data)
+    QMimeData *mimeData = beginDrag();
+    if (!mimeData)
         return;
     auto *drag = new QDrag(this);
-    drag->setMimeData(data);
+    drag->setMimeData(mimeData);
     drag->exec(Qt::MoveAction);
     endDrag();
 }

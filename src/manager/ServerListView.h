@@ -35,7 +35,7 @@ public:
     QMimeData *beginDrag();
     void endDrag();
     // The drag object that the data belongs to, if it is this list's own drag.
-    TDragItem *dragSource(const QMimeData *data) const;
+    TDragItem *dragSource(const QMimeData *mimeData) const;
 
 signals:
     // A press on a group row's +/- glyph; each press of a double click counts.

@@ -321,9 +321,9 @@ void TMsRdpClient5::LocalClipboardChanged()
 {
     if (!session_ || cancelled_)
         return;
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    const QString text = data && data->hasText() ? data->text() : QString();
-    const QImage image = data && !data->hasText() && data->hasImage() ? qvariant_cast<QImage>(data->imageData()) : QImage();
+    const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData();
+    const QString text = mimeData && mimeData->hasText() ? mimeData->text() : QString();
+    const QImage image = mimeData && !mimeData->hasText() && mimeData->hasImage() ? qvariant_cast<QImage>(mimeData->imageData()) : QImage();
     const bool fromServer = (!text.isEmpty() && text == lastRemoteText_)
         || (!image.isNull() && !lastRemoteImage_.isNull() && image == lastRemoteImage_);
     lastRemoteText_.clear();

@@ -22,7 +22,7 @@ inline QString DumpCatalogue()
                      .arg(c.Domain, c.User, c.Password)
                      .arg(c.Width)
                      .arg(c.Height)
-                     .arg(c.FullScreen ? "true" : "false")
+                     .arg(c.FullScreen ? QStringLiteral("true") : QStringLiteral("false"))
                      .arg(c.ColorDepth)
                      .arg(s->Description);
     }

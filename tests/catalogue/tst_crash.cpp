@@ -40,7 +40,7 @@ private slots:
             states << shadow.read();
         }
         ReleaseCatalogue();
-        QVERIFY(DecodeIniText(states.last()).text.contains("MaxServerId="));
+        QVERIFY(DecodeIniText(states.last()).text.contains(QStringLiteral("MaxServerId=")));
     }
 
     // Killed at any moment, a writer leaves the file as it was before or after a
@@ -55,7 +55,7 @@ private slots:
         int midWrite = 0;   // killed with its temporary file written but not yet renamed
         for (int round = 0; round < kRounds && done < kOperations; ++round) {
             QProcess writer;
-            writer.start(writerPath(), {"script", victim.path(), QString::number(done), QString::number(kOperations)});
+            writer.start(writerPath(), {QStringLiteral("script"), victim.path(), QString::number(done), QString::number(kOperations)});
             QVERIFY(writer.waitForStarted(5000));
             QVERIFY2(writer.waitForReadyRead(10000), "writer reported nothing");
             QThread::usleep(random.bounded(5000));
@@ -86,9 +86,9 @@ private slots:
 
         // A later change clears what the killed writers left behind.
         ReloadCatalogue(victim.path());
-        AddGroup("after");
+        AddGroup(QStringLiteral("after"));
         ReleaseCatalogue();
-        QCOMPARE(QDir(victim.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
+        QCOMPARE(QDir(victim.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("SvrList.ini")});
     }
 
     // Two copies of the program adding servers at the same time lose nothing and
@@ -98,8 +98,8 @@ private slots:
         TempCatalogue shared;
         constexpr int kEach = 40;
         QProcess first, second;
-        first.start(writerPath(), {"add", shared.path(), "first", QString::number(kEach)});
-        second.start(writerPath(), {"add", shared.path(), "second", QString::number(kEach)});
+        first.start(writerPath(), {QStringLiteral("add"), shared.path(), QStringLiteral("first"), QString::number(kEach)});
+        second.start(writerPath(), {QStringLiteral("add"), shared.path(), QStringLiteral("second"), QString::number(kEach)});
         QVERIFY(first.waitForFinished(60000) && second.waitForFinished(60000));
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(second.exitCode(), 0);

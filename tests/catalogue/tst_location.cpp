@@ -35,31 +35,31 @@ private slots:
         QFETCH(QString, xdgConfigHome);
         QFETCH(QString, expected);
         QTemporaryDir root;
-        const QString program = root.filePath("program");
+        const QString program = root.filePath(QStringLiteral("program"));
         QVERIFY(QDir().mkdir(program));
-        const QString beside = program + "/SvrList.ini";
-        if (present == "file") {
+        const QString beside = program + QStringLiteral("/SvrList.ini");
+        if (present == QStringLiteral("file")) {
             QFile file(beside);
             QVERIFY(file.open(QIODevice::WriteOnly));
-        } else if (present == "link") {
+        } else if (present == QStringLiteral("link")) {
             QVERIFY(::symlink("/nonexistent/SvrList.ini", QFile::encodeName(beside).constData()) == 0);
         }
         if (!writableFolder)
             QVERIFY(::chmod(QFile::encodeName(program).constData(), 0555) == 0);
         const QByteArray savedHome = qgetenv("HOME");
         const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
-        qputenv("HOME", QFile::encodeName(root.filePath("home")));
+        qputenv("HOME", QFile::encodeName(root.filePath(QStringLiteral("home"))));
         if (xdgConfigHome.isEmpty())
             qunsetenv("XDG_CONFIG_HOME");
         else
-            qputenv("XDG_CONFIG_HOME", QFile::encodeName(QString(xdgConfigHome).replace('@', root.path())));
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(QString(xdgConfigHome).replace(QLatin1Char('@'), root.path())));
 
         const QString chosen = DefaultServerListFile(program);
 
         qputenv("HOME", savedHome);
         savedXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", savedXdg);
         ::chmod(QFile::encodeName(program).constData(), 0755);
-        if (expected == "beside") {
+        if (expected == QStringLiteral("beside")) {
             QCOMPARE(chosen, beside);
             return;
         }
@@ -77,16 +77,16 @@ private slots:
         QTest::addColumn<bool>("help");
         QTest::addColumn<bool>("mistake");
         const QString here = QDir::currentPath();
-        QTest::newRow("nothing") << QStringList{"brennic"} << "" << false << false;
-        QTest::newRow("file") << QStringList{"brennic", "--file", "/srv/list.ini"} << "/srv/list.ini" << false << false;
-        QTest::newRow("file=") << QStringList{"brennic", "--file=/srv/list.ini"} << "/srv/list.ini" << false << false;
-        QTest::newRow("relative file") << QStringList{"brennic", "--file", "my.ini"} << here + "/my.ini" << false << false;
+        QTest::newRow("nothing") << QStringList{QStringLiteral("brennic")} << QStringLiteral("") << false << false;
+        QTest::newRow("file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false;
+        QTest::newRow("file=") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false;
+        QTest::newRow("relative file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("my.ini")} << here + QStringLiteral("/my.ini") << false << false;
         QTest::newRow("toolkit arguments left alone")
-            << QStringList{"brennic", "-platform", "offscreen", "--no-sandbox", "--file", "/a.ini"} << "/a.ini" << false
+            << QStringList{QStringLiteral("brennic"), QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--no-sandbox"), QStringLiteral("--file"), QStringLiteral("/a.ini")} << QStringLiteral("/a.ini") << false
             << false;
-        QTest::newRow("help") << QStringList{"brennic", "--help"} << "" << true << false;
-        QTest::newRow("file without a path") << QStringList{"brennic", "--file"} << "" << false << true;
-        QTest::newRow("empty path") << QStringList{"brennic", "--file="} << "" << false << true;
+        QTest::newRow("help") << QStringList{QStringLiteral("brennic"), QStringLiteral("--help")} << QStringLiteral("") << true << false;
+        QTest::newRow("file without a path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file")} << QStringLiteral("") << false << true;
+        QTest::newRow("empty path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=")} << QStringLiteral("") << false << true;
     }
     void commandLine()
     {
@@ -104,13 +104,13 @@ private slots:
     void chosenFileIsInUse()
     {
         QTemporaryDir dir;
-        const QByteArray file = QFile::encodeName(dir.filePath("chosen.ini"));
+        const QByteArray file = QFile::encodeName(dir.filePath(QStringLiteral("chosen.ini")));
         QByteArray program("brennic"), option("--file");
         char *argv[] = {program.data(), option.data(), const_cast<char *>(file.constData()), nullptr};
         QCOMPARE(ApplyServerListOptions(3, argv), std::nullopt);
-        QCOMPARE(ServerListFilePath(), dir.filePath("chosen.ini"));
-        AddGroup("g");
-        QVERIFY(QFile::exists(dir.filePath("chosen.ini")));
+        QCOMPARE(ServerListFilePath(), dir.filePath(QStringLiteral("chosen.ini")));
+        AddGroup(QStringLiteral("g"));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("chosen.ini"))));
         ReleaseCatalogue();
     }
 };

@@ -55,7 +55,7 @@ private slots:
         QCOMPARE(GetSvrGroups().Count(), 0);
         QCOMPARE(GetSvrList().Count(), 0);
         QCOMPARE(AddGroup(QStringLiteral("生产")), 1);
-        PSvrItem server = AddSvrItem(settings("127.0.0.1"), -1, QStringLiteral("desc"));
+        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("desc"));
         QCOMPARE(server->Id, 1);
         QCOMPARE(server->Group, (TSvrGroup{-1, QStringLiteral("未分组")}));
         QCOMPARE(dir->read(),
@@ -96,10 +96,10 @@ private slots:
         const DecodedText beforeText = DecodeIniText(before);
         const DecodedText afterText = DecodeIniText(dir->read());
         QCOMPARE(int(afterText.encoding), int(beforeText.encoding));
-        QVERIFY(afterText.text.startsWith(QString(beforeText.text).replace("MaxServerId=7", "MaxServerId=8")));
+        QVERIFY(afterText.text.startsWith(QString(beforeText.text).replace(QStringLiteral("MaxServerId=7"), QStringLiteral("MaxServerId=8"))));
         ReloadCatalogue(dir->path());
         QCOMPARE(DumpCatalogue(),
-                 QString(expected).replace("counters 4 7", "counters 4 8") +
+                 QString(expected).replace(QStringLiteral("counters 4 7"), QStringLiteral("counters 4 8")) +
                      QStringLiteral("\nserver 8 [3 测试环境] 127.0.0.15:3389 \\admin pw=口令 1024x768 fs=false depth=24 desc=新服务器"));
     }
 
@@ -113,9 +113,9 @@ private slots:
             << "counters 2 2\ngroup 1 医院\ngroup 2 证券\n"
                "server 1 [1 医院] 127.0.0.21:3389 \\admin pw= 1024x768 fs=false depth=24 desc=医院\n"
                "server 2 [2 证券] 127.0.0.22:3389 \\admin pw= 1024x768 fs=false depth=24 desc=证券";
-        const QString strayServers = "counters 1 2\ngroup 1 生产服务器\n"
+        const QString strayServers = QStringLiteral("counters 1 2\ngroup 1 生产服务器\n"
                                      "server 1 [1 生产服务器] 127.0.0.23:3389 \\管理员 pw= 1024x768 fs=false depth=24 desc=主站 \uFFFD 服务器\n"
-                                     "server 2 [1 生产服务器] 127.0.0.24:3389 \\测试用户 pw= 1024x768 fs=false depth=24 desc=备用服务器";
+                                     "server 2 [1 生产服务器] 127.0.0.24:3389 \\测试用户 pw= 1024x768 fs=false depth=24 desc=备用服务器");
         QTest::newRow("utf-8 with a stray byte") << "stray-byte-utf8.ini" << strayServers;
         QTest::newRow("gb18030 with a stray byte") << "stray-byte-gb18030.ini" << strayServers;
         QTest::newRow("utf-8 section in gb18030")
@@ -173,7 +173,7 @@ private slots:
     {
         QVERIFY(QDir().mkdir(dir->path()));
         QVERIFY_THROWS_EXCEPTION(AppError, ReloadCatalogue(dir->path()));
-        QVERIFY_THROWS_EXCEPTION(AppError, AddGroup("g"));
+        QVERIFY_THROWS_EXCEPTION(AppError, AddGroup(QStringLiteral("g")));
         QVERIFY(QFileInfo(dir->path()).isDir());
     }
 
@@ -186,8 +186,8 @@ private slots:
         QCOMPARE(DumpCatalogue(),
                  QStringLiteral("counters 5 8\ngroup 0 zero\ngroup 3 three\n"
                                 "server 8 [-1 未分组] 127.0.0.8:3389 \\ pw= 1024x768 fs=false depth=24 desc="));
-        QCOMPARE(AddGroup("next"), 6);
-        QCOMPARE(AddSvrItem(settings("127.0.0.1"), 3, {})->Group, (TSvrGroup{3, "three"}));
+        QCOMPARE(AddGroup(QStringLiteral("next")), 6);
+        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.1")), 3, {})->Group, (TSvrGroup{3, QStringLiteral("three")}));
         QCOMPARE(MaxServerId, 9);
     }
 
@@ -196,9 +196,9 @@ private slots:
         load("[MISC]\nMaxGroupID=-1\nMaxServerId=-5\n[GroupItem0]\nGroupName=g\n[ServerItem0]\nServer=127.0.0.1\n");
         QCOMPARE(GetSvrGroups().Count(), 0);
         QCOMPARE(GetSvrList().Count(), 0);
-        QCOMPARE(AddSvrItem(settings("127.0.0.2"), -1, {})->Id, 1);
-        QCOMPARE(IniFile(dir->path()).current().readInteger("MISC", "MaxServerId", 0), 1);
-        QCOMPARE(AddGroup("g"), 1);
+        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.2")), -1, {})->Id, 1);
+        QCOMPARE(IniFile(dir->path()).current().readInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), 0), 1);
+        QCOMPARE(AddGroup(QStringLiteral("g")), 1);
     }
 
     // A counter at the top of the range neither hangs the load nor wraps around.
@@ -207,7 +207,7 @@ private slots:
         load("[MISC]\nMaxServerId=2147483647\n[ServerItem5]\nServer=127.0.0.5\n");
         QCOMPARE(GetSvrList().Count(), 1);
         const QString before = DumpCatalogue();
-        QVERIFY_THROWS_EXCEPTION(AppError, AddSvrItem(settings("127.0.0.6"), -1, {}));
+        QVERIFY_THROWS_EXCEPTION(AppError, AddSvrItem(settings(QStringLiteral("127.0.0.6")), -1, {}));
         QCOMPARE(DumpCatalogue(), before);
     }
 
@@ -227,14 +227,14 @@ private slots:
     void groupLookups()
     {
         load("[MISC]\nMaxGroupID=7\n[GroupItem2]\nGroupName=same\n[GroupItem7]\nGroupName=same\n[GroupItem5]\nGroupName=Other\n");
-        QCOMPARE(GetGroupIdByName("same"), 7);
-        QCOMPARE(GetGroupIdByName("other"), -1); // case matters
-        QCOMPARE(GetGroupIdByName("none"), -1);
-        QCOMPARE(GetGroup(7), (TSvrGroup{7, "same"}));
+        QCOMPARE(GetGroupIdByName(QStringLiteral("same")), 7);
+        QCOMPARE(GetGroupIdByName(QStringLiteral("other")), -1); // case matters
+        QCOMPARE(GetGroupIdByName(QStringLiteral("none")), -1);
+        QCOMPARE(GetGroup(7), (TSvrGroup{7, QStringLiteral("same")}));
         QCOMPARE(GetSvrGroups().Items(2)->GroupId, 7);
         TSvrGroup fallback = GetGroup(42);
         QCOMPARE(fallback, (TSvrGroup{-1, QStringLiteral("未分组")}));
-        fallback.GroupName = "changed";
+        fallback.GroupName = QStringLiteral("changed");
         QCOMPARE(GetGroup(42).GroupName, QStringLiteral("未分组"));
         QCOMPARE(GetSvrGroups().Count(), 3);
     }
@@ -242,61 +242,61 @@ private slots:
     void groupOperationsWriteThrough()
     {
         load("[MISC]\nMaxGroupID=3\n[GroupItem3]\nGroupName=old\n");
-        RenameGroup(3, "new");
-        QCOMPARE(RegisterGroup(TSvrGroup{10, "ten"}), 10);
-        QCOMPARE(RegisterGroup(TSvrGroup{4, "four"}), 10);
-        RenameGroup(99, "ghost"); // not in the catalogue: nothing happens
+        RenameGroup(3, QStringLiteral("new"));
+        QCOMPARE(RegisterGroup(TSvrGroup{10, QStringLiteral("ten")}), 10);
+        QCOMPARE(RegisterGroup(TSvrGroup{4, QStringLiteral("four")}), 10);
+        RenameGroup(99, QStringLiteral("ghost")); // not in the catalogue: nothing happens
         const QString memory = DumpCatalogue();
         QCOMPARE(memory, QStringLiteral("counters 10 0\ngroup 3 new\ngroup 10 ten\ngroup 4 four"));
         ReloadCatalogue(dir->path());
         QCOMPARE(DumpCatalogue(), QStringLiteral("counters 10 0\ngroup 3 new\ngroup 4 four\ngroup 10 ten"));
-        QVERIFY(!IniFile(dir->path()).current().hasSection("GroupItem-1"));
+        QVERIFY(!IniFile(dir->path()).current().hasSection(QStringLiteral("GroupItem-1")));
     }
 
     void deletingAGroupLeavesItsServers()
     {
-        const int group = AddGroup("g");
-        PSvrItem server = AddSvrItem(settings("127.0.0.1"), group, {});
+        const int group = AddGroup(QStringLiteral("g"));
+        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), group, {});
         QVERIFY(GroupHasServers(group));
         QVERIFY(!GroupHasServers(-1));
         DeleteGroup(group);
         DeleteGroup(77); // no such group: its (absent) section is erased, nothing else happens
         QCOMPARE(GetSvrGroups().Count(), 0);
-        QCOMPARE(server->Group, (TSvrGroup{group, "g"}));
+        QCOMPARE(server->Group, (TSvrGroup{group, QStringLiteral("g")}));
         QCOMPARE(MaxGroupID, 1);
         ReloadCatalogue(dir->path());
         QCOMPARE(GetSvrList().Items(0)->Group, (TSvrGroup{group, QStringLiteral("未分组")}));
-        QVERIFY(!IniFile(dir->path()).current().hasSection("GroupItem1"));
+        QVERIFY(!IniFile(dir->path()).current().hasSection(QStringLiteral("GroupItem1")));
     }
 
     void movingServers()
     {
-        AddGroup("A");
-        const int b = AddGroup("B");
-        PSvrItem server = AddSvrItem(settings("127.0.0.1"), -1, {});
-        SetSvrGroup(server->Id, "B");
-        QCOMPARE(server->Group, (TSvrGroup{b, "B"}));
-        MoveSvrItem(server, "nosuch");
-        QCOMPARE(server->Group, (TSvrGroup{-1, "nosuch"}));
-        QCOMPARE(IniFile(dir->path()).current().readInteger("ServerItem1", "GroupId", 0), -1);
+        AddGroup(QStringLiteral("A"));
+        const int b = AddGroup(QStringLiteral("B"));
+        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, {});
+        SetSvrGroup(server->Id, QStringLiteral("B"));
+        QCOMPARE(server->Group, (TSvrGroup{b, QStringLiteral("B")}));
+        MoveSvrItem(server, QStringLiteral("nosuch"));
+        QCOMPARE(server->Group, (TSvrGroup{-1, QStringLiteral("nosuch")}));
+        QCOMPARE(IniFile(dir->path()).current().readInteger(QStringLiteral("ServerItem1"), QStringLiteral("GroupId"), 0), -1);
         MoveSvrItem(server, QStringLiteral("未分组"));
         QCOMPARE(server->Group.GroupId, -1);
-        MoveSvrItem(nullptr, "B");
-        SetSvrGroup(99, "B");
-        MoveSvrItem(server, "B");
+        MoveSvrItem(nullptr, QStringLiteral("B"));
+        SetSvrGroup(99, QStringLiteral("B"));
+        MoveSvrItem(server, QStringLiteral("B"));
         ReloadCatalogue(dir->path());
-        QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{b, "B"}));
+        QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{b, QStringLiteral("B")}));
     }
 
     void updatingAndDeletingServers()
     {
-        PSvrItem first = AddSvrItem(settings("127.0.0.1"), -1, "one");
-        AddSvrItem(settings("127.0.0.2"), -1, "two");
-        TClientSettings changed = settings("127.0.0.3", "new");
+        PSvrItem first = AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("one"));
+        AddSvrItem(settings(QStringLiteral("127.0.0.2")), -1, QStringLiteral("two"));
+        TClientSettings changed = settings(QStringLiteral("127.0.0.3"), QStringLiteral("new"));
         changed.FullScreen = true;
         changed.ColorDepth = 32;
-        UpdateSvrItem(first->Id, changed, "uno");
-        UpdateSvrItem(99, changed, "nothing");
+        UpdateSvrItem(first->Id, changed, QStringLiteral("uno"));
+        UpdateSvrItem(99, changed, QStringLiteral("nothing"));
         QCOMPARE(first->ClntSett, changed);
         QCOMPARE(first->Description, QStringLiteral("uno"));
         DeleteSvrItem(GetSvrItem(2));
@@ -305,7 +305,7 @@ private slots:
         const QString memory = DumpCatalogue();
         ReloadCatalogue(dir->path());
         QCOMPARE(DumpCatalogue(), memory);
-        QCOMPARE(AddSvrItem(settings("127.0.0.4"), -1, {})->Id, 3);
+        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.4")), -1, {})->Id, 3);
     }
 
     void longTextsAndPasswordsComeBackWhole_data()
@@ -321,11 +321,11 @@ private slots:
     {
         QFETCH(QString, description);
         QFETCH(QString, password);
-        AddSvrItem(settings("127.0.0.1", password), -1, description);
+        AddSvrItem(settings(QStringLiteral("127.0.0.1"), password), -1, description);
         ReloadCatalogue(dir->path());
         QCOMPARE(GetSvrItem(1)->Description, description);
         QCOMPARE(GetSvrItem(1)->ClntSett.Password, password);
-        const QString stored = IniFile(dir->path()).current().readString("ServerItem1", "Password", {});
+        const QString stored = IniFile(dir->path()).current().readString(QStringLiteral("ServerItem1"), QStringLiteral("Password"), {});
         QVERIFY(!stored.contains(password));
         if (std::all_of(password.begin(), password.end(), [](QChar c) { return c.unicode() < 256; }))
             QCOMPARE(stored.size(), password.size() * 2);
@@ -346,8 +346,8 @@ private slots:
         QCOMPARE(GetSvrItem(3)->ClntSett.Password, QStringLiteral("abc"));
         QCOMPARE(MaxServerId, 3);
         const QString warning = TakeLoadWarning();
-        QVERIFY(warning.contains("127.0.0.2 (ServerItem2)"));
-        QVERIFY(!warning.contains("127.0.0.1"));
+        QVERIFY(warning.contains(QStringLiteral("127.0.0.2 (ServerItem2)")));
+        QVERIFY(!warning.contains(QStringLiteral("127.0.0.1")));
         QVERIFY(TakeLoadWarning().isEmpty());
         QCOMPARE(dir->read(), content);
     }
@@ -356,40 +356,40 @@ private slots:
     void anotherCopysChangesAreKeptAndItsIdsNotReused()
     {
         ReloadCatalogue(dir->path());
-        AddGroup("mine");
-        AddSvrItem(settings("127.0.0.1"), -1, {});
+        AddGroup(QStringLiteral("mine"));
+        AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, {});
         IniFile other(dir->path());
         other.update([](IniDocument &doc) {
-            doc.writeString("GroupItem2", "GroupName", "theirs");
-            doc.writeInteger("MISC", "MaxGroupID", 2);
-            doc.writeString("ServerItem2", "Server", "127.0.0.2");
-            doc.writeInteger("MISC", "MaxServerId", 2);
-            doc.eraseSection("ServerItem1");
+            doc.writeString(QStringLiteral("GroupItem2"), QStringLiteral("GroupName"), QStringLiteral("theirs"));
+            doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), 2);
+            doc.writeString(QStringLiteral("ServerItem2"), QStringLiteral("Server"), QStringLiteral("127.0.0.2"));
+            doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), 2);
+            doc.eraseSection(QStringLiteral("ServerItem1"));
         });
-        QCOMPARE(AddGroup("mine too"), 3);
-        QCOMPARE(AddSvrItem(settings("127.0.0.3"), -1, {})->Id, 3);
+        QCOMPARE(AddGroup(QStringLiteral("mine too")), 3);
+        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.3")), -1, {})->Id, 3);
         // Moving the server the other copy deleted does not bring back a stub of it.
-        MoveSvrItem(GetSvrItem(1), "mine");
+        MoveSvrItem(GetSvrItem(1), QStringLiteral("mine"));
         IniFile reader(dir->path());
         const IniDocument &file = reader.current();
-        QCOMPARE(file.readString("GroupItem2", "GroupName", {}), QStringLiteral("theirs"));
-        QCOMPARE(file.readString("ServerItem2", "Server", {}), QStringLiteral("127.0.0.2"));
-        QVERIFY(!file.hasSection("ServerItem1"));
-        QCOMPARE(file.readInteger("MISC", "MaxServerId", 0), 3);
+        QCOMPARE(file.readString(QStringLiteral("GroupItem2"), QStringLiteral("GroupName"), {}), QStringLiteral("theirs"));
+        QCOMPARE(file.readString(QStringLiteral("ServerItem2"), QStringLiteral("Server"), {}), QStringLiteral("127.0.0.2"));
+        QVERIFY(!file.hasSection(QStringLiteral("ServerItem1")));
+        QCOMPARE(file.readInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), 0), 3);
     }
 
     // When the file cannot be written, memory stays as it was: memory and file agree.
     void failedWritesLeaveMemoryAsItWas()
     {
-        const int group = AddGroup("g");
-        PSvrItem server = AddSvrItem(settings("127.0.0.1"), group, "d");
+        const int group = AddGroup(QStringLiteral("g"));
+        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), group, QStringLiteral("d"));
         const std::vector<std::pair<const char *, std::function<void()>>> operations = {
-            {"AddGroup", [] { AddGroup("h"); }},
-            {"RegisterGroup", [] { RegisterGroup(TSvrGroup{9, "nine"}); }},
-            {"RenameGroup", [&] { RenameGroup(group, "renamed"); }},
+            {"AddGroup", [] { AddGroup(QStringLiteral("h")); }},
+            {"RegisterGroup", [] { RegisterGroup(TSvrGroup{9, QStringLiteral("nine")}); }},
+            {"RenameGroup", [&] { RenameGroup(group, QStringLiteral("renamed")); }},
             {"DeleteGroup", [&] { DeleteGroup(group); }},
-            {"AddSvrItem", [] { AddSvrItem(settings("127.0.0.2"), -1, {}); }},
-            {"UpdateSvrItem", [&] { UpdateSvrItem(server->Id, settings("127.0.0.9"), "x"); }},
+            {"AddSvrItem", [] { AddSvrItem(settings(QStringLiteral("127.0.0.2")), -1, {}); }},
+            {"UpdateSvrItem", [&] { UpdateSvrItem(server->Id, settings(QStringLiteral("127.0.0.9")), QStringLiteral("x")); }},
             {"SetSvrGroup", [&] { SetSvrGroup(server->Id, QStringLiteral("未分组")); }},
             {"DeleteSvrItem", [&] { DeleteSvrItem(server); }},
         };

@@ -31,23 +31,23 @@ private slots:
             d->reject();
         });
         QVERIFY(!EditServerSettings(nullptr, settings, description));
-        QCOMPARE(seen, (QStringList{QStringLiteral("添加"), "3389", "1024", "768", "True Color (24 bit)", "0", "0", "1", "0"}));
+        QCOMPARE(seen, (QStringList{QStringLiteral("添加"), QStringLiteral("3389"), QStringLiteral("1024"), QStringLiteral("768"), QStringLiteral("True Color (24 bit)"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("0")}));
         QCOMPARE(settings, TClientSettings{});
     }
 
     void editingWritesBackWhatWasTyped()
     {
         TClientSettings settings;
-        settings.Server = "127.0.0.1";
+        settings.Server = QStringLiteral("127.0.0.1");
         settings.Port = 3390;
-        settings.User = "u";
-        settings.Password = "p";
+        settings.User = QStringLiteral("u");
+        settings.Password = QStringLiteral("p");
         settings.Width = 800;
         settings.Height = 600;
         settings.FullScreen = true;
         settings.ColorDepth = 12; // not among the five the dialog offers
-        settings.Domain = "CORP";
-        QString description = "d";
+        settings.Domain = QStringLiteral("CORP");
+        QString description = QStringLiteral("d");
         bool sizesDisabled = false;
         int colourEntry = 0;
         ModalAnswer answer([&](QWidget *w) {
@@ -55,8 +55,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!d->edtWidth->isEnabled(), 1000);
             sizesDisabled = !d->edtHeight->isEnabled();
             colourEntry = d->cbbColors->currentIndex();
-            d->edtUser->setText("  spaced user  ");
-            d->edtPwd->setText(" p w ");
+            d->edtUser->setText(QStringLiteral("  spaced user  "));
+            d->edtPwd->setText(QStringLiteral(" p w "));
             QTest::mouseClick(d->btnOK, Qt::LeftButton);
         });
         QVERIFY(EditServerSettings(nullptr, settings, description));
@@ -74,12 +74,12 @@ private slots:
     void choosingAColourStoresItsDepth()
     {
         TClientSettings settings;
-        settings.Server = "127.0.0.1";
+        settings.Server = QStringLiteral("127.0.0.1");
         QString description;
         ModalAnswer answer([&](QWidget *w) {
             auto *d = qobject_cast<TfrmEdit *>(w);
             d->cbbColors->setCurrentIndex(1);
-            d->edtPort->setText("007");
+            d->edtPort->setText(QStringLiteral("007"));
             d->accept();
         });
         QVERIFY(EditServerSettings(nullptr, settings, description));
@@ -92,11 +92,11 @@ private slots:
         TfrmEdit dialog(nullptr);
         dialog.show();
         dialog.edtPort->clear();
-        QTest::keyClicks(dialog.edtPort, "3a3-8 9x");
+        QTest::keyClicks(dialog.edtPort, QStringLiteral("3a3-8 9x"));
         QCOMPARE(dialog.edtPort->text(), QStringLiteral("3389"));
         QTest::keyClick(dialog.edtPort, Qt::Key_Backspace);
         QCOMPARE(dialog.edtPort->text(), QStringLiteral("338"));
-        QTest::keyClicks(dialog.edtSvr, "host-1.a");
+        QTest::keyClicks(dialog.edtSvr, QStringLiteral("host-1.a"));
         QCOMPARE(dialog.edtSvr->text(), QStringLiteral("host-1.a"));
     }
 
@@ -104,7 +104,7 @@ private slots:
     {
         TfrmEdit dialog(nullptr);
         dialog.show();
-        dialog.edtSvr->setText("   ");
+        dialog.edtSvr->setText(QStringLiteral("   "));
         dialog.tbcSett->setCurrentIndex(1);
         QVERIFY(dialog.grpDisp->isVisible());
         QString shown;
@@ -136,7 +136,7 @@ private slots:
                 focus = QApplication::focusWidget()->objectName();
             for (const char c : QByteArray("127.0.0.5"))
                 QTest::keyClick(d->windowHandle(), c);
-            d->edtUser->setText("u");
+            d->edtUser->setText(QStringLiteral("u"));
             QTest::keyClick(d->windowHandle(), Qt::Key_Return);
         });
         QVERIFY(EditServerSettings(nullptr, settings, description));
@@ -148,24 +148,24 @@ private slots:
     void escapeCancels()
     {
         TClientSettings settings;
-        settings.Server = "127.0.0.1";
-        settings.User = "u";
-        QString description = "d";
+        settings.Server = QStringLiteral("127.0.0.1");
+        settings.User = QStringLiteral("u");
+        QString description = QStringLiteral("d");
         {
             ModalAnswer answer([&](QWidget *w) {
                 auto *d = qobject_cast<TfrmEdit *>(w);
-                d->edtUser->setText("changed");
+                d->edtUser->setText(QStringLiteral("changed"));
                 QTest::keyClick(d->edtUser, Qt::Key_Escape);
             });
             QVERIFY(!EditServerSettings(nullptr, settings, description));
             QVERIFY(answer.answered());
         }
         QCOMPARE(settings.User, QStringLiteral("u"));
-        QString name = "Web";
+        QString name = QStringLiteral("Web");
         {
             ModalAnswer answer([&](QWidget *w) {
                 auto *d = qobject_cast<TfrmGrpName *>(w);
-                QTest::keyClicks(d->edtGrp, "Ops");
+                QTest::keyClicks(d->edtGrp, QStringLiteral("Ops"));
                 QTest::keyClick(d->edtGrp, Qt::Key_Escape);
             });
             QVERIFY(!AskGroupName(nullptr, name));
@@ -188,14 +188,14 @@ private slots:
         QFETCH(QString, focus);
         QFETCH(bool, saved);
         TClientSettings settings;
-        settings.Server = "127.0.0.1";
-        settings.User = "u";
+        settings.Server = QStringLiteral("127.0.0.1");
+        settings.User = QStringLiteral("u");
         QString description;
         ModalAnswer answer([&](QWidget *w) {
             auto *d = qobject_cast<TfrmEdit *>(w);
             QVERIFY(QTest::qWaitForWindowActive(d));
-            d->edtUser->setText("typed");
-            for (const QString &name : focus.split(','))
+            d->edtUser->setText(QStringLiteral("typed"));
+            for (const QString &name : focus.split(QLatin1Char(',')))
                 d->findChild<QWidget *>(name)->setFocus(Qt::TabFocusReason);
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
             if (d->isVisible())
@@ -223,15 +223,15 @@ private slots:
             QInputMethodEvent digits;
             digits.setCommitString(QStringLiteral("12"));
             QApplication::sendEvent(field, &digits);
-            QCOMPARE(field->text(), before + "12");
+            QCOMPARE(field->text(), before + QStringLiteral("12"));
 
             QApplication::clipboard()->setText(QStringLiteral("80x"));
             field->selectAll();
             field->paste();
-            QCOMPARE(field->text(), before + "12");
+            QCOMPARE(field->text(), before + QStringLiteral("12"));
             QApplication::clipboard()->setText(QStringLiteral("８０")); // full-width digits are no number either
             field->paste();
-            QCOMPARE(field->text(), before + "12");
+            QCOMPARE(field->text(), before + QStringLiteral("12"));
         }
     }
 
@@ -299,7 +299,7 @@ private slots:
         ModalAnswer answer([&](QWidget *w) {
             auto *d = qobject_cast<TfrmGrpName *>(w);
             title = d->windowTitle();
-            if (typed == "<close>") {
+            if (typed == QStringLiteral("<close>")) {
                 d->close();
                 return;
             }

@@ -27,11 +27,11 @@ struct Catalogue {
 Catalogue sample()
 {
     Catalogue c;
-    c.add("127.0.0.1", "administrator", QStringLiteral("北京机房 web"), "Web");
-    c.add("db1.example.test", "dba", QStringLiteral("上海数据库"), QStringLiteral("数据库"));
+    c.add(QStringLiteral("127.0.0.1"), QStringLiteral("administrator"), QStringLiteral("北京机房 web"), QStringLiteral("Web"));
+    c.add(QStringLiteral("db1.example.test"), QStringLiteral("dba"), QStringLiteral("上海数据库"), QStringLiteral("数据库"));
     c.list.Items(1)->ClntSett.Port = 3390;
-    c.add("127.0.0.3", QStringLiteral("ｏｐｓ"), "Mail relay", QStringLiteral("未分组"));
-    c.add("ＦＩＬＥ.example.test", "Backup", QStringLiteral("Москва"), "Storage");
+    c.add(QStringLiteral("127.0.0.3"), QStringLiteral("ｏｐｓ"), QStringLiteral("Mail relay"), QStringLiteral("未分组"));
+    c.add(QStringLiteral("ＦＩＬＥ.example.test"), QStringLiteral("Backup"), QStringLiteral("Москва"), QStringLiteral("Storage"));
     return c;
 }
 
@@ -53,27 +53,27 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QStringList>("servers");
-        const QStringList all = {"127.0.0.1", "db1.example.test", "127.0.0.3", QStringLiteral("ＦＩＬＥ.example.test")};
+        const QStringList all = {QStringLiteral("127.0.0.1"), QStringLiteral("db1.example.test"), QStringLiteral("127.0.0.3"), QStringLiteral("ＦＩＬＥ.example.test")};
         QTest::newRow("nothing typed") << "" << all;
         QTest::newRow("blanks only") << "   " << all;
-        QTest::newRow("address part") << "127.0.0" << QStringList{"127.0.0.1", "127.0.0.3"};
-        QTest::newRow("user, other case") << "ADMIN" << QStringList{"127.0.0.1"};
-        QTest::newRow("description") << "relay" << QStringList{"127.0.0.3"};
+        QTest::newRow("address part") << QStringLiteral("127.0.0") << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.3")};
+        QTest::newRow("user, other case") << QStringLiteral("ADMIN") << QStringList{QStringLiteral("127.0.0.1")};
+        QTest::newRow("description") << QStringLiteral("relay") << QStringList{QStringLiteral("127.0.0.3")};
         QTest::newRow("group") << "storage" << QStringList{QStringLiteral("ＦＩＬＥ.example.test")};
-        QTest::newRow("group in hanzi") << QStringLiteral("数据") << QStringList{"db1.example.test"};
-        QTest::newRow("address with its own port") << "test:3390" << QStringList{"db1.example.test"};
+        QTest::newRow("group in hanzi") << QStringLiteral("数据") << QStringList{QStringLiteral("db1.example.test")};
+        QTest::newRow("address with its own port") << QStringLiteral("test:3390") << QStringList{QStringLiteral("db1.example.test")};
         QTest::newRow("the usual port is not written") << ":3389" << QStringList{};
         QTest::newRow("domain is not searched") << "corpdomain" << QStringList{};
-        QTest::newRow("full-width typed, half-width stored") << QStringLiteral("ＭＡＩＬ") << QStringList{"127.0.0.3"};
+        QTest::newRow("full-width typed, half-width stored") << QStringLiteral("ＭＡＩＬ") << QStringList{QStringLiteral("127.0.0.3")};
         QTest::newRow("half-width typed, full-width stored") << "file.example" << QStringList{QStringLiteral("ＦＩＬＥ.example.test")};
-        QTest::newRow("full-width digits and dots") << QStringLiteral("１２７．０．０．３") << QStringList{"127.0.0.3"};
-        QTest::newRow("full-width user") << "OPS" << QStringList{"127.0.0.3"};
+        QTest::newRow("full-width digits and dots") << QStringLiteral("１２７．０．０．３") << QStringList{QStringLiteral("127.0.0.3")};
+        QTest::newRow("full-width user") << QStringLiteral("OPS") << QStringList{QStringLiteral("127.0.0.3")};
         QTest::newRow("case folding beyond ASCII") << QStringLiteral("МОСКВА") << QStringList{QStringLiteral("ＦＩＬＥ.example.test")};
-        QTest::newRow("pinyin initials") << "bjjf" << QStringList{"127.0.0.1"};
-        QTest::newRow("pinyin initials, upper case") << "SJK" << QStringList{"db1.example.test"};
-        QTest::newRow("pinyin initials of a group") << "wfz" << QStringList{"127.0.0.3"};
-        QTest::newRow("every word must match") << "web 127" << QStringList{"127.0.0.1"};
-        QTest::newRow("words parted by an ideographic space") << QStringLiteral("web　北京") << QStringList{"127.0.0.1"};
+        QTest::newRow("pinyin initials") << QStringLiteral("bjjf") << QStringList{QStringLiteral("127.0.0.1")};
+        QTest::newRow("pinyin initials, upper case") << QStringLiteral("SJK") << QStringList{QStringLiteral("db1.example.test")};
+        QTest::newRow("pinyin initials of a group") << QStringLiteral("wfz") << QStringList{QStringLiteral("127.0.0.3")};
+        QTest::newRow("every word must match") << QStringLiteral("web 127") << QStringList{QStringLiteral("127.0.0.1")};
+        QTest::newRow("words parted by an ideographic space") << QStringLiteral("web　北京") << QStringList{QStringLiteral("127.0.0.1")};
         QTest::newRow("one word missing") << "web nowhere" << QStringList{};
         QTest::newRow("no word across two fields") << "administratorbeijing" << QStringList{};
     }
@@ -92,12 +92,12 @@ private slots:
     {
         Catalogue c = sample();
         TServerFilter filter;
-        QCOMPARE(found(c, filter, "relay"), QStringList{"127.0.0.3"});
+        QCOMPARE(found(c, filter, QStringLiteral("relay")), QStringList{QStringLiteral("127.0.0.3")});
         c.list.Items(2)->Description = QStringLiteral("广州");
-        QCOMPARE(found(c, filter, "relay"), QStringList{});
-        QCOMPARE(found(c, filter, "gz"), QStringList{"127.0.0.3"});
+        QCOMPARE(found(c, filter, QStringLiteral("relay")), QStringList{});
+        QCOMPARE(found(c, filter, QStringLiteral("gz")), QStringList{QStringLiteral("127.0.0.3")});
         c.list.Items(0)->Group.GroupName = QStringLiteral("Renamed");
-        QCOMPARE(found(c, filter, "renamed"), QStringList{"127.0.0.1"});
+        QCOMPARE(found(c, filter, QStringLiteral("renamed")), QStringList{QStringLiteral("127.0.0.1")});
     }
 
     void pinyinInitials_data()
@@ -156,10 +156,10 @@ private slots:
 
     void formatsHostPort()
     {
-        QCOMPARE(FormatHostPort("127.0.0.1", 3389, 3389), QStringLiteral("127.0.0.1"));
-        QCOMPARE(FormatHostPort("127.0.0.1", 3390, 3389), QStringLiteral("127.0.0.1:3390"));
-        QCOMPARE(FormatHostPort("::1", 3390, 3389), QStringLiteral("[::1]:3390"));
-        QCOMPARE(FormatHostPort("::1", 3389, 3389), QStringLiteral("[::1]"));
+        QCOMPARE(FormatHostPort(QStringLiteral("127.0.0.1"), 3389, 3389), QStringLiteral("127.0.0.1"));
+        QCOMPARE(FormatHostPort(QStringLiteral("127.0.0.1"), 3390, 3389), QStringLiteral("127.0.0.1:3390"));
+        QCOMPARE(FormatHostPort(QStringLiteral("::1"), 3390, 3389), QStringLiteral("[::1]:3390"));
+        QCOMPARE(FormatHostPort(QStringLiteral("::1"), 3389, 3389), QStringLiteral("[::1]"));
     }
 };
 

@@ -95,42 +95,42 @@ private slots:
         QTest::addColumn<QStringList>("notes");
 
         QTest::newRow("rdp utf-16 with mark, domain in user name, encrypted password")
-            << "Web server.rdp" << QStringList{"web1.example.test|3390|CORP|admin||1600x900|16|full|Web server|"}
-            << QStringList{} << QStringList{"Web server: " + kEncrypted};
+            << QStringLiteral("Web server.rdp") << QStringList{QStringLiteral("web1.example.test|3390|CORP|admin||1600x900|16|full|Web server|")}
+            << QStringList{} << QStringList{QStringLiteral("Web server: ") + kEncrypted};
         QTest::newRow("rdp utf-8, port and domain of their own, windowed")
             << QStringLiteral("数据库.rdp") << QStringList{QStringLiteral("127.0.0.5|3391|LAB|dba||1280x1024|32|window|数据库|")}
             << QStringList{} << QStringList{};
         QTest::newRow("rdp utf-8 with mark, IPv6, logon name, unknown depth")
-            << "ipv6.rdp" << QStringList{"::1|3392||ops@lab.test||1024x768|24|window|ipv6|"} << QStringList{}
+            << QStringLiteral("ipv6.rdp") << QStringList{QStringLiteral("::1|3392||ops@lab.test||1024x768|24|window|ipv6|")} << QStringList{}
             << QStringList{QStringLiteral("ipv6: 颜色深度 12 位不可用，改为 24 位")};
         QTest::newRow("rdp without address") << "no-address.rdp" << QStringList{}
                                              << QStringList{QStringLiteral("no-address: 没有服务器地址")} << QStringList{};
         QTest::newRow("remmina, every field")
-            << "web.remmina" << QStringList{"web2.example.test|3395|CORP|operator||1920x1080|15|full|Web front|Production/Web"}
-            << QStringList{} << QStringList{"Web front: " + kEncrypted};
+            << QStringLiteral("web.remmina") << QStringList{QStringLiteral("web2.example.test|3395|CORP|operator||1920x1080|15|full|Web front|Production/Web")}
+            << QStringList{} << QStringList{QStringLiteral("Web front: ") + kEncrypted};
         QTest::newRow("remmina, not RDP") << "ssh.remmina" << QStringList{}
                                           << QStringList{QStringLiteral("Jump host: 协议 SSH 不是 RDP")} << QStringList{};
         QTest::newRow("remmina, lower-case protocol, graphics-mode depth, no name")
-            << "gfx.remmina" << QStringList{"127.0.0.9|3389||||1024x768|32|window|127.0.0.9|"} << QStringList{}
+            << QStringLiteral("gfx.remmina") << QStringList{QStringLiteral("127.0.0.9|3389||||1024x768|32|window|127.0.0.9|")} << QStringList{}
             << QStringList{};
         QTest::newRow("rdg, groups, inherited and profile credentials")
             << "servers.rdg"
-            << QStringList{"web1.lab.test|3390|WEB|webadmin||1280x1024|16|full|Web one|Web",
-                           "127.0.0.11|3389|OPS|opsuser||800x600|24|window||Web/Inner",
-                           "127.0.0.12|3389|LAB|labadmin||1024x768|24|window||"}
+            << QStringList{QStringLiteral("web1.lab.test|3390|WEB|webadmin||1280x1024|16|full|Web one|Web"),
+                           QStringLiteral("127.0.0.11|3389|OPS|opsuser||800x600|24|window||Web/Inner"),
+                           QStringLiteral("127.0.0.12|3389|LAB|labadmin||1024x768|24|window||")}
             << QStringList{QStringLiteral("No address: 没有服务器地址")}
-            << QStringList{"Web one: " + kEncrypted, "127.0.0.11: " + kEncrypted};
+            << QStringList{QStringLiteral("Web one: ") + kEncrypted, QStringLiteral("127.0.0.11: ") + kEncrypted};
         QTest::newRow("rdg, older layout, clear-text password from the group")
             << "old-layout.rdg"
             << QStringList{QStringLiteral("branch1.example.invalid|3389|BRANCH|branchuser|pl41n|1024x768|24|window|分店一号|Branch")}
             << QStringList{} << QStringList{};
         QTest::newRow("confCons, folders, inheritance, other protocols")
             << "confCons.xml"
-            << QStringList{"reception.office.test|3396|OFFICE|officeuser||1024x768|16|full|Reception PC|Office",
-                           "127.0.0.13|3389||prn||1024x768|8|window|Printer box|Office",
-                           "deep.office.test|3389|OFFICE|officeuser||1280x1024|24|window|Deep|Office/Nested"}
+            << QStringList{QStringLiteral("reception.office.test|3396|OFFICE|officeuser||1024x768|16|full|Reception PC|Office"),
+                           QStringLiteral("127.0.0.13|3389||prn||1024x768|8|window|Printer box|Office"),
+                           QStringLiteral("deep.office.test|3389|OFFICE|officeuser||1280x1024|24|window|Deep|Office/Nested")}
             << QStringList{QStringLiteral("Router: 协议 SSH2 不是 RDP"), QStringLiteral("Empty host: 没有服务器地址")}
-            << QStringList{"Reception PC: " + kEncrypted};
+            << QStringList{QStringLiteral("Reception PC: ") + kEncrypted};
     }
 
     void readsFiles()
@@ -182,7 +182,7 @@ private slots:
     void choosesReaderByContent()
     {
         QTemporaryDir dir;
-        const QStringList sources = {"servers.rdg", "confCons.xml", "web.remmina", QStringLiteral("数据库.rdp")};
+        const QStringList sources = {QStringLiteral("servers.rdg"), QStringLiteral("confCons.xml"), QStringLiteral("web.remmina"), QStringLiteral("数据库.rdp")};
         for (const QString &name : sources) {
             QFile in(dataFile(name));
             QVERIFY(in.open(QIODevice::ReadOnly));
@@ -211,8 +211,8 @@ private slots:
         existing.User = QStringLiteral("PRN");
         AddSvrItem(existing, UngroupedId, QStringLiteral("already here"));
 
-        const QStringList files = {dataFile("confCons.xml"), dataFile("truncated.rdg"), dataFile("web.remmina"),
-                                   dataFile("web.remmina")};
+        const QStringList files = {dataFile(QStringLiteral("confCons.xml")), dataFile(QStringLiteral("truncated.rdg")), dataFile(QStringLiteral("web.remmina")),
+                                   dataFile(QStringLiteral("web.remmina"))};
         const TImportBatch batch = ReadImportFiles(files, GetSvrList());
         QCOMPARE(batch.RecordCount(), 3);
         const std::vector<PSvrItem> added = AddImportedServers(batch, group);
@@ -229,10 +229,10 @@ private slots:
         QStringList loaded;
         for (const auto &s : GetSvrList())
             loaded << s->ClntSett.Server + u'|' + s->ClntSett.User + u'|' + s->Description + u'|' + s->Group.GroupName;
-        QCOMPARE(loaded, (QStringList{"127.0.0.13|PRN|already here|" + UngroupedName(),
-                                      "reception.office.test|officeuser|Reception PC|Imported",
-                                      "deep.office.test|officeuser|Deep|Imported",
-                                      "web2.example.test|operator|Web front|Imported"}));
+        QCOMPARE(loaded, (QStringList{QStringLiteral("127.0.0.13|PRN|already here|") + UngroupedName(),
+                                      QStringLiteral("reception.office.test|officeuser|Reception PC|Imported"),
+                                      QStringLiteral("deep.office.test|officeuser|Deep|Imported"),
+                                      QStringLiteral("web2.example.test|operator|Web front|Imported")}));
 
         const QString summary = ImportSummary(batch, int(added.size()), QStringLiteral("Imported"));
         QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Imported”。")), qPrintable(summary));
@@ -352,7 +352,7 @@ private slots:
         std::vector<std::unique_ptr<TSvrItem>> owned;
         std::vector<PSvrItem> servers;
         for (const auto &[address, description] :
-             std::vector<std::pair<QString, QString>>{{"127.0.0.1", "web"}, {"127.0.0.2", "WEB"}, {"127.0.0.3", ""}}) {
+             std::vector<std::pair<QString, QString>>{{QStringLiteral("127.0.0.1"), QStringLiteral("web")}, {QStringLiteral("127.0.0.2"), QStringLiteral("WEB")}, {QStringLiteral("127.0.0.3"), QStringLiteral("")}}) {
             owned.push_back(std::make_unique<TSvrItem>());
             owned.back()->ClntSett.Server = address;
             owned.back()->Description = description;
@@ -362,7 +362,7 @@ private slots:
         QStringList names;
         for (const QString &p : written)
             names << QFileInfo(p).fileName();
-        QCOMPARE(names, (QStringList{"web (2).rdp", "WEB (3).rdp", "127.0.0.3.rdp"}));
+        QCOMPARE(names, (QStringList{QStringLiteral("web (2).rdp"), QStringLiteral("WEB (3).rdp"), QStringLiteral("127.0.0.3.rdp")}));
         QFile kept(dir.filePath(QStringLiteral("web.rdp")));
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("taken"));

@@ -23,8 +23,8 @@ namespace {
 
 using Rows = QStringList;
 
-const Rows kSmallRows = {"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
-                         QStringLiteral("-未分组"), "  127.0.0.4||"};
+const Rows kSmallRows = {QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
+                         QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")};
 
 // Fills the settings dialog and confirms it.
 std::function<void(QWidget *)> fillSettings(const QString &server, const QString &user, const QString &password,
@@ -104,10 +104,10 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         // Loopback answers: the real poller writes "Online" within a few cycles.
-        QTRY_COMPARE_WITH_TIMEOUT(f.row("127.0.0.1")->text(ColStatus), QStringLiteral("Online"), 15000);
-        f.select("127.0.0.1");
+        QTRY_COMPARE_WITH_TIMEOUT(f.row(QStringLiteral("127.0.0.1"))->text(ColStatus), QStringLiteral("Online"), 15000);
+        f.select(QStringLiteral("127.0.0.1"));
         QCOMPARE(f.form->stat1Panel0->text(), QStringLiteral("Online"));
-        f.select("Web");
+        f.select(QStringLiteral("Web"));
         QCOMPARE(f.form->stat1Panel0->text(), QString());
     }
 
@@ -130,7 +130,7 @@ private slots:
         QFETCH(QColor, rowBackground);
         QFETCH(QColor, statusText);
         ManagerFixture f(SmallCatalogue());
-        TListItem *row = f.row("127.0.0.3");
+        TListItem *row = f.row(QStringLiteral("127.0.0.3"));
         const auto colour = [row](int column, int role) {
             const QVariant value = row->data(column, role);
             return value.isValid() ? value.value<QBrush>().color() : QColor();
@@ -149,14 +149,14 @@ private slots:
         QCOMPARE(colour(ColStatus, Qt::ForegroundRole), statusText);
         QCOMPARE(colour(ColUser, Qt::ForegroundRole), QColor());
         QVERIFY(!row->data(ColServer, Qt::FontRole).value<QFont>().bold());
-        QVERIFY(f.row("DB")->data(ColServer, Qt::FontRole).value<QFont>().bold());
+        QVERIFY(f.row(QStringLiteral("DB"))->data(ColServer, Qt::FontRole).value<QFont>().bold());
     }
 
     // A change of status repaints the whole row, not the status cell alone.
     void statusChangeRepaintsTheWholeRow()
     {
         ManagerFixture f(SmallCatalogue());
-        TListItem *row = f.row("127.0.0.3");
+        TListItem *row = f.row(QStringLiteral("127.0.0.3"));
         TPingThread *poller = ItemOf(row)->PingThd();
         poller->Suspend();
         QSignalSpy changed(f.form->lvSvr->model(), &QAbstractItemModel::dataChanged);
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(changed.count(), 1);
         const auto left = changed.at(0).at(0).value<QModelIndex>();
         const auto right = changed.at(0).at(1).value<QModelIndex>();
-        QCOMPARE(left.row(), f.indexOf("127.0.0.3"));
+        QCOMPARE(left.row(), f.indexOf(QStringLiteral("127.0.0.3")));
         QCOMPARE(left.column(), 0);
         QCOMPARE(right.column(), ColumnCount - 1);
         emit poller->statusReported(HostStatus::Offline); // no change, nothing to repaint
@@ -175,8 +175,8 @@ private slots:
     void rowWithoutStatusColumnShowsNoStatus()
     {
         TListItem row;
-        row.setText(ColServer, "127.0.0.1");
-        row.setSubItems({"user"});
+        row.setText(ColServer, QStringLiteral("127.0.0.1"));
+        row.setSubItems({QStringLiteral("user")});
         row.setStatus(HostStatus::Online);
         QCOMPARE(row.Status(), HostStatus::Unknown);
         QCOMPARE(row.text(ColStatus), QString());
@@ -186,22 +186,22 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         QCOMPARE(f.rows(), kSmallRows);
-        TPingThread *poller = ItemOf(f.row("127.0.0.1"))->PingThd();
-        f.select("Web");
+        TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd();
+        f.select(QStringLiteral("Web"));
         f.form->lvSvrDblClick();
-        QCOMPARE(f.rows(), (Rows{"+Web", "-DB", "  127.0.0.3|db|", QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("+Web"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
         QCOMPARE(poller->state(), TPingThread::State::Paused);
         FindGroupRow(f.form->lvSvr, 1)->Collapse(); // collapsing twice changes nothing
         FindGroupRow(f.form->lvSvr, -1)->Collapse(); // the last group: stops at the end of the list
-        QCOMPARE(f.rows(), (Rows{"+Web", "-DB", "  127.0.0.3|db|", QStringLiteral("+未分组")}));
-        f.select("Web");
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("+Web"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("+未分组")}));
+        f.select(QStringLiteral("Web"));
         f.form->lvSvrDblClick();
         FindGroupRow(f.form->lvSvr, 1)->Expand();
-        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
                                  QStringLiteral("+未分组")}));
         QCOMPARE(poller->state(), TPingThread::State::Running);
-        QCOMPARE(poller->ListItem(), static_cast<PingTarget *>(f.row("127.0.0.1")));
-        QCOMPARE(f.row("127.0.0.1")->text(ColStatus), QString());
+        QCOMPARE(poller->ListItem(), static_cast<PingTarget *>(f.row(QStringLiteral("127.0.0.1"))));
+        QCOMPARE(f.row(QStringLiteral("127.0.0.1"))->text(ColStatus), QString());
     }
 
     void idleRulesEnableTheCommands_data()
@@ -238,47 +238,47 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         TServerListView *list = f.form->lvSvr;
-        f.select("Web");
+        f.select(QStringLiteral("Web"));
         QVERIFY2(!list->beginDrag(), "a group row is not dragged");
-        f.select("127.0.0.1");
+        f.select(QStringLiteral("127.0.0.1"));
         std::unique_ptr<QMimeData> data(list->beginDrag());
         QVERIFY(data);
-        QVERIFY(!dragAccepted(list, data.get(), centreOf(list, f.row("Web"))));
-        QVERIFY(!dragAccepted(list, data.get(), centreOf(list, f.row("127.0.0.2"))));
+        QVERIFY(!dragAccepted(list, data.get(), centreOf(list, f.row(QStringLiteral("Web")))));
+        QVERIFY(!dragAccepted(list, data.get(), centreOf(list, f.row(QStringLiteral("127.0.0.2")))));
         QVERIFY(!dragAccepted(list, data.get(), QPoint(5, list->viewport()->height() - 2)));
-        QVERIFY(dragAccepted(list, data.get(), centreOf(list, f.row("DB"))));
-        QVERIFY(dragAccepted(list, data.get(), centreOf(list, f.row("127.0.0.4"))));
+        QVERIFY(dragAccepted(list, data.get(), centreOf(list, f.row(QStringLiteral("DB")))));
+        QVERIFY(dragAccepted(list, data.get(), centreOf(list, f.row(QStringLiteral("127.0.0.4")))));
         QMimeData foreign;
         foreign.setData(QStringLiteral("application/x-brennic-server-row"), "elsewhere");
-        QVERIFY(!dragAccepted(list, &foreign, centreOf(list, f.row("DB"))));
+        QVERIFY(!dragAccepted(list, &foreign, centreOf(list, f.row(QStringLiteral("DB")))));
 
-        QDropEvent drop(centreOf(list, f.row("127.0.0.3")), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(centreOf(list, f.row(QStringLiteral("127.0.0.3"))), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list->viewport(), &drop);
         list->endDrag();
-        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|", "  127.0.0.1|web1|first",
-                                 QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("  127.0.0.1|web1|first"),
+                                 QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
         QVERIFY(list->selectedItems().isEmpty());
-        QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{2, "DB"}));
+        QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{2, QStringLiteral("DB")}));
         QVERIFY(f.fileText().contains("[ServerItem1]\nGroupId=2\n"));
-        QCOMPARE(ItemOf(f.row("127.0.0.1"))->PingThd()->state(), TPingThread::State::Running);
+        QCOMPARE(ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd()->state(), TPingThread::State::Running);
     }
 
     void addEditAndDeleteServers()
     {
         ManagerFixture f(SmallCatalogue());
-        f.select("Web");
+        f.select(QStringLiteral("Web"));
         {
-            ModalAnswer answer(fillSettings("127.0.0.9", "  new user ", " pw ", "added"));
+            ModalAnswer answer(fillSettings(QStringLiteral("127.0.0.9"), QStringLiteral("  new user "), QStringLiteral(" pw "), QStringLiteral("added")));
             f.form->actAdd->trigger();
             QVERIFY(answer.answered());
         }
-        QCOMPARE(f.rows().mid(5), (Rows{QStringLiteral("-未分组"), "  127.0.0.4||", "  127.0.0.9|new user|added"}));
+        QCOMPARE(f.rows().mid(5), (Rows{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||"), QStringLiteral("  127.0.0.9|new user|added")}));
         QCOMPARE(GetSvrItem(5)->ClntSett.Password, QStringLiteral(" pw "));
         QVERIFY(f.fileText().contains("[ServerItem5]\nGroupId=-1\nDescription=added\nServer=127.0.0.9\n"));
 
         // Editing pauses the row's poller while the dialog is open.
-        f.select("127.0.0.2");
-        TPingThread *poller = ItemOf(f.row("127.0.0.2"))->PingThd();
+        f.select(QStringLiteral("127.0.0.2"));
+        TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.2")))->PingThd();
         TPingThread::State during{};
         QString caption;
         {
@@ -288,8 +288,8 @@ private slots:
                 auto *dialog = qobject_cast<TfrmEdit *>(w);
                 QCOMPARE(dialog->edtSvr->text(), QStringLiteral("127.0.0.2"));
                 QCOMPARE(dialog->edtDesc->text(), QStringLiteral("second"));
-                dialog->edtSvr->setText("127.0.0.22");
-                dialog->edtDesc->setText("changed");
+                dialog->edtSvr->setText(QStringLiteral("127.0.0.22"));
+                dialog->edtDesc->setText(QStringLiteral("changed"));
                 QTest::keyClick(dialog->edtDesc, Qt::Key_Return); // Enter confirms
             });
             f.form->lvSvrDblClick();
@@ -298,12 +298,12 @@ private slots:
         QCOMPARE(caption, QStringLiteral("修改服务器设置"));
         QCOMPARE(during, TPingThread::State::Paused);
         QCOMPARE(poller->state(), TPingThread::State::Running);
-        QVERIFY(f.rows().contains("  127.0.0.22|web2|changed"));
+        QVERIFY(f.rows().contains(QStringLiteral("  127.0.0.22|web2|changed")));
         QCOMPARE(GetSvrItem(2)->ClntSett.Server, QStringLiteral("127.0.0.22"));
         QVERIFY(f.fileText().contains("Server=127.0.0.22\n"));
 
         // Deleting asks first.
-        f.select("127.0.0.1");
+        f.select(QStringLiteral("127.0.0.1"));
         QString question;
         QMessageBox::Icon icon{};
         {
@@ -312,15 +312,15 @@ private slots:
         }
         QCOMPARE(question, QStringLiteral("确定删除?"));
         QCOMPARE(icon, QMessageBox::Warning);
-        QVERIFY(f.row("127.0.0.1"));
+        QVERIFY(f.row(QStringLiteral("127.0.0.1")));
         {
             ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Yes, nullptr));
             f.form->actDelete->trigger();
         }
-        QVERIFY(!f.row("127.0.0.1"));
+        QVERIFY(!f.row(QStringLiteral("127.0.0.1")));
         QVERIFY(!GetSvrItem(1));
         QVERIFY(!f.fileText().contains("[ServerItem1]"));
-        f.select("127.0.0.22");
+        f.select(QStringLiteral("127.0.0.22"));
         {
             ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Yes, nullptr));
             f.form->actDelete->trigger();
@@ -345,8 +345,8 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, tab);
         ManagerFixture f(SmallCatalogue());
-        f.select("127.0.0.1");
-        TPingThread *poller = ItemOf(f.row("127.0.0.1"))->PingThd();
+        f.select(QStringLiteral("127.0.0.1"));
+        TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd();
         QString shown, kept;
         int tabAfter = -1;
         bool stayedOpen = false;
@@ -354,8 +354,8 @@ private slots:
             ModalAnswer answer([&](QWidget *w) {
                 auto *dialog = qobject_cast<TfrmEdit *>(w);
                 auto *edit = dialog->findChild<QLineEdit *>(field);
-                edit->setText(field == "edtPort" ? "" : "99999999999");
-                dialog->edtUser->setText("typed");
+                edit->setText(field == QStringLiteral("edtPort") ? QStringLiteral("") : QStringLiteral("99999999999"));
+                dialog->edtUser->setText(QStringLiteral("typed"));
                 ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &shown));
                 box.fIgnored = dialog;
                 QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
@@ -396,7 +396,7 @@ private slots:
         record->ClntSett.Server = server;
         record->ClntSett.User = user;
         record->ClntSett.Password = password;
-        f.select("127.0.0.1");
+        f.select(QStringLiteral("127.0.0.1"));
         QString shown;
         {
             ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
@@ -415,7 +415,7 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(2)->ClntSett.Port = silent.serverPort();
-        f.select("127.0.0.2");
+        f.select(QStringLiteral("127.0.0.2"));
         f.form->actConnect->trigger();
         f.form->actConnect->trigger();
         QCOMPARE(f.form->OpenClients().size(), 2);
@@ -448,15 +448,15 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         // A name the combo holds already, in any letter case, is ignored.
         {
-            ModalAnswer answer(typeGroupName("web"));
+            ModalAnswer answer(typeGroupName(QStringLiteral("web")));
             QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
         }
         QCOMPARE(GetSvrGroups().Count(), 3);
         {
-            ModalAnswer answer(typeGroupName("Ops"));
+            ModalAnswer answer(typeGroupName(QStringLiteral("Ops")));
             QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
         }
-        QCOMPARE(f.comboEntries(), (QStringList{"Web", "DB", "Empty", "Ops"}));
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
         QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
         QCOMPARE(f.rows().last(), QStringLiteral("-Ops"));
         QVERIFY(f.fileText().contains("[GroupItem4]\nGroupName=Ops\n"));
@@ -464,22 +464,22 @@ private slots:
         // Rename through the combo's button.
         f.form->cbbGrp->setCurrentIndex(0);
         {
-            ModalAnswer answer(typeGroupName("Front"));
+            ModalAnswer answer(typeGroupName(QStringLiteral("Front")));
             QTest::mouseClick(f.form->btnEditGrp, Qt::LeftButton);
         }
-        QCOMPARE(f.comboEntries(), (QStringList{"Front", "DB", "Empty", "Ops"}));
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Front"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
         QCOMPARE(f.rows().first(), QStringLiteral("-Front"));
         QCOMPARE(GetSvrItem(1)->Group.GroupName, QStringLiteral("Front"));
         QVERIFY(f.fileText().contains("[GroupItem1]\nGroupName=Front\n"));
 
         // Move a server into the combo's group: the list is rebuilt.
-        f.select("127.0.0.4");
+        f.select(QStringLiteral("127.0.0.4"));
         f.form->cbbGrp->setCurrentIndex(2);
         f.idle();
         QTest::mouseClick(f.form->btnSetGrp, Qt::LeftButton);
         QVERIFY(f.fileText().contains("[ServerItem4]\nGroupId=3\n"));
-        QCOMPARE(f.rows(), (Rows{"-Front", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
-                                 "-Empty", "  127.0.0.4||"}));
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Front"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
+                                 QStringLiteral("-Empty"), QStringLiteral("  127.0.0.4||")}));
         QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
 
         // A group with servers is not deleted.
@@ -496,7 +496,7 @@ private slots:
         f.form->cbbGrp->setCurrentIndex(3);
         f.idle();
         f.form->actDelGrp->trigger();
-        QCOMPARE(f.comboEntries(), (QStringList{"Front", "DB", "Empty"}));
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Front"), QStringLiteral("DB"), QStringLiteral("Empty")}));
         QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
         QVERIFY(!f.fileText().contains("[GroupItem4]"));
         f.idle();
@@ -508,20 +508,20 @@ private slots:
     void renameFromThePopupMenu()
     {
         ManagerFixture f(SmallCatalogue());
-        f.select("DB");
+        f.select(QStringLiteral("DB"));
         f.idle();
         QVERIFY(f.form->actRenameGrp->isVisible());
         {
-            ModalAnswer answer(typeGroupName("EMPTY")); // another group's name: ignored
+            ModalAnswer answer(typeGroupName(QStringLiteral("EMPTY"))); // another group's name: ignored
             f.form->actRenameGrp->trigger();
             QVERIFY(answer.answered());
         }
-        QCOMPARE(f.comboEntries(), (QStringList{"Web", "DB", "Empty"}));
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty")}));
         {
             ModalAnswer answer(typeGroupName(QStringLiteral("数据库")));
             f.form->actRenameGrp->trigger();
         }
-        QCOMPARE(f.comboEntries(), (QStringList{"Web", QStringLiteral("数据库"), "Empty"}));
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("数据库"), QStringLiteral("Empty")}));
         QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("数据库"));
         QVERIFY(f.row(QStringLiteral("数据库")));
         QCOMPARE(GetSvrItem(3)->Group.GroupName, QStringLiteral("数据库"));
@@ -531,9 +531,9 @@ private slots:
     void selectingAServerChoosesItsGroup()
     {
         ManagerFixture f(SmallCatalogue());
-        f.select("127.0.0.3");
+        f.select(QStringLiteral("127.0.0.3"));
         QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("DB"));
-        f.select("127.0.0.4"); // ungrouped: no entry
+        f.select(QStringLiteral("127.0.0.4")); // ungrouped: no entry
         QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
         f.idle();
         QVERIFY(!f.form->btnSetGrp->isEnabled());
@@ -550,7 +550,7 @@ private slots:
         {
             ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &text, &icon, &title), 10000);
             box.fOnlyMessageBoxes = true;
-            ModalAnswer dialog(fillSettings("127.0.0.8", "u", "p"));
+            ModalAnswer dialog(fillSettings(QStringLiteral("127.0.0.8"), QStringLiteral("u"), QStringLiteral("p")));
             f.form->actAdd->trigger();
             QVERIFY(dialog.answered());
             QVERIFY(box.answered());
@@ -580,7 +580,7 @@ private slots:
         focusList();
 
         // Enter on a server is the connect command: it checks the record first...
-        f.select("127.0.0.4");
+        f.select(QStringLiteral("127.0.0.4"));
         QString shown;
         {
             ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
@@ -590,7 +590,7 @@ private slots:
         QCOMPARE(shown, QStringLiteral("请输入用户名"));
         // ...and opens a session window.
         focusList();
-        f.select("127.0.0.1");
+        f.select(QStringLiteral("127.0.0.1"));
         QTest::keyClick(list, Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(f.form->OpenClients().size(), 1);
         QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.1 - Remote Desktop"));
@@ -619,9 +619,9 @@ private slots:
             {"127.0.0.2", Qt::Key_Left, Qt::NoModifier, "-Web", "Web"}, // from a server to its group
         };
         for (const Step &step : steps) {
-            f.select(step.selected);
+            f.select(QString::fromUtf8(step.selected));
             QTest::keyClick(list, step.key, step.modifiers);
-            const QString what = QStringLiteral("%1 on %2").arg(QKeySequence(step.key | step.modifiers).toString(), step.selected);
+            const QString what = QStringLiteral("%1 on %2").arg(QKeySequence(step.key | step.modifiers).toString(), QString::fromUtf8(step.selected));
             QVERIFY2(f.rows().first() == QLatin1String(step.webRow), qPrintable(what));
             QVERIFY2(list->Selected() && list->Selected()->text(0) == QLatin1String(step.selectedAfter), qPrintable(what));
         }
@@ -635,7 +635,7 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         TServerListView *list = f.form->lvSvr;
         QTRY_VERIFY(list->viewport()->isVisible());
-        const QRect rowRect = list->visualItemRect(f.row("DB"));
+        const QRect rowRect = list->visualItemRect(f.row(QStringLiteral("DB")));
         // Find the glyph where it is drawn: its grey outline.
         const QImage image = list->viewport()->grab().toImage();
         QRect outline;
@@ -645,16 +645,16 @@ private slots:
                                      y * image.height() / list->viewport()->height()) == QColor(128, 128, 128))
                     outline |= QRect(x, y, 1, 1);
         QVERIFY2(outline.width() >= 8 && outline.height() >= 8, "the glyph is drawn");
-        QVERIFY(list->GlyphRect(f.row("DB")).contains(outline));
+        QVERIFY(list->GlyphRect(f.row(QStringLiteral("DB"))).contains(outline));
         const QPoint glyph = outline.center();
         const QPoint caption(outline.right() + 30, glyph.y());
 
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, glyph);
-        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "+DB",
-                                 QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("+DB"),
+                                 QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, caption);
         QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
-        QCOMPARE(list->Selected(), f.row("DB"));
+        QCOMPARE(list->Selected(), f.row(QStringLiteral("DB")));
         QTest::qWait(QApplication::doubleClickInterval() + 50); // the next click is a click of its own
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, glyph);
         QCOMPARE(f.rows(), kSmallRows);
@@ -668,7 +668,7 @@ private slots:
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, caption);
         QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
         // A server row has no glyph.
-        QVERIFY(list->GlyphRect(f.row("127.0.0.3")).isEmpty());
+        QVERIFY(list->GlyphRect(f.row(QStringLiteral("127.0.0.3"))).isEmpty());
     }
 
     // The tooltip of a server row tells two servers on one host apart.
@@ -736,7 +736,7 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         f.form->SetBanner(new QLineEdit);
         f.form->SetLinkButton(new QPushButton(QStringLiteral("link")));
-        f.select("127.0.0.1"); // every button enabled
+        f.select(QStringLiteral("127.0.0.1")); // every button enabled
         f.idle();
         f.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
@@ -748,8 +748,8 @@ private slots:
             order << focus->objectName();
             QTest::keyClick(focus, Qt::Key_Tab);
         }
-        QCOMPARE(order, (QStringList{"btnConnect", "btnOpen", "btnAdd", "btnDelete", "WebBrowser1", "sBitBtn1", "edtFind", "lvSvr",
-                                     "btnNewGrp", "btnSetGrp", "cbbGrp", "btnEditGrp", "btnDeleteGrp", "btnConnect"}));
+        QCOMPARE(order, (QStringList{QStringLiteral("btnConnect"), QStringLiteral("btnOpen"), QStringLiteral("btnAdd"), QStringLiteral("btnDelete"), QStringLiteral("WebBrowser1"), QStringLiteral("sBitBtn1"), QStringLiteral("edtFind"), QStringLiteral("lvSvr"),
+                                     QStringLiteral("btnNewGrp"), QStringLiteral("btnSetGrp"), QStringLiteral("cbbGrp"), QStringLiteral("btnEditGrp"), QStringLiteral("btnDeleteGrp"), QStringLiteral("btnConnect")}));
     }
 
     // Of two group names that differ only in letter case, renaming one leaves
@@ -759,15 +759,15 @@ private slots:
         ManagerFixture f(QByteArray("[MISC]\nMaxGroupID=2\nMaxServerId=2\n[GroupItem1]\nGroupName=Web\n"
                                     "[GroupItem2]\nGroupName=web\n"
                                     "[ServerItem1]\nGroupId=1\nServer=127.0.0.1\n[ServerItem2]\nGroupId=2\nServer=127.0.0.2\n"));
-        QCOMPARE(f.comboEntries(), (QStringList{"Web", "web"}));
-        f.select("web");
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("web")}));
+        f.select(QStringLiteral("web"));
         QCOMPARE(f.form->cbbGrp->currentIndex(), 1); // the entry spelt as the row
         {
-            ModalAnswer answer(typeGroupName("Ops"));
+            ModalAnswer answer(typeGroupName(QStringLiteral("Ops")));
             f.form->actRenameGrp->trigger();
             QVERIFY(answer.answered());
         }
-        QCOMPARE(f.comboEntries(), (QStringList{"Web", "Ops"}));
+        QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("Ops")}));
         QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
         QCOMPARE(GetGroup(2).GroupName, QStringLiteral("Ops"));
         QCOMPARE(GetGroup(1).GroupName, QStringLiteral("Web"));

@@ -45,7 +45,7 @@ private slots:
         TfrmMgmt *form = f.form.get();
         form->resize(640, 400);
         QVERIFY(QTest::qWaitForWindowExposed(form));
-        TListItem *row = f.row("127.0.0.1");
+        TListItem *row = f.row(QStringLiteral("127.0.0.1"));
         TPingThread *poller = ItemOf(row)->PingThd();
         poller->Suspend();
         emit poller->statusReported(HostStatus::Offline);

@@ -36,8 +36,8 @@ Rows shownRows(const ManagerFixture &f)
     return out;
 }
 
-const Rows kAllRows = {"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
-                       QStringLiteral("-未分组"), "  127.0.0.4||"};
+const Rows kAllRows = {QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
+                       QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")};
 
 // Types the text key by key, letters of any script included.
 void typeText(QWidget *widget, const QString &text)
@@ -168,11 +168,11 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<Rows>("shown");
-        QTest::newRow("user and group") << "web" << Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second"};
-        QTest::newRow("group, other case") << "db" << Rows{"-DB", "  127.0.0.3|db|"};
-        QTest::newRow("full width") << QStringLiteral("ＳＥＣＯＮＤ") << Rows{"-Web", "  127.0.0.2|web2|second"};
-        QTest::newRow("address") << "127.0.0.4" << Rows{QStringLiteral("-未分组"), "  127.0.0.4||"};
-        QTest::newRow("pinyin initials of a group") << "wfz" << Rows{QStringLiteral("-未分组"), "  127.0.0.4||"};
+        QTest::newRow("user and group") << QStringLiteral("web") << Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second")};
+        QTest::newRow("group, other case") << QStringLiteral("db") << Rows{QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|")};
+        QTest::newRow("full width") << QStringLiteral("ＳＥＣＯＮＤ") << Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.2|web2|second")};
+        QTest::newRow("address") << QStringLiteral("127.0.0.4") << Rows{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")};
+        QTest::newRow("pinyin initials of a group") << QStringLiteral("wfz") << Rows{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")};
         QTest::newRow("no match") << "no where" << Rows{};
     }
 
@@ -200,15 +200,15 @@ private slots:
     void filtersNewRows()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, "web");
+        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("web"));
         TClientSettings other;
         other.Server = QStringLiteral("127.0.0.9");
         AddServerRow(f.form->lvSvr, AddSvrItem(other, UngroupedId, QStringLiteral("mail")));
         TClientSettings matching;
         matching.Server = QStringLiteral("127.0.0.10");
         AddServerRow(f.form->lvSvr, AddSvrItem(matching, UngroupedId, QStringLiteral("webmail")));
-        QTRY_COMPARE(shownRows(f), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second",
-                                         QStringLiteral("-未分组"), "  127.0.0.10||webmail"}));
+        QTRY_COMPARE(shownRows(f), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"),
+                                         QStringLiteral("-未分组"), QStringLiteral("  127.0.0.10||webmail")}));
     }
 
     // Enter connects to the first match, opening a collapsed group for it if need be.
@@ -219,11 +219,11 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(2)->ClntSett.Port = silent.serverPort();
         FindGroupRow(f.form->lvSvr, 1)->Collapse();
-        QTest::keyClicks(f.form->FFind->edtFind, "second");
-        QCOMPARE(shownRows(f), Rows{"+Web"});
+        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("second"));
+        QCOMPARE(shownRows(f), Rows{QStringLiteral("+Web")});
         QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
-        QCOMPARE(shownRows(f), (Rows{"-Web", "  127.0.0.2|web2|second"}));
-        QCOMPARE(f.form->lvSvr->Selected(), f.row("127.0.0.2"));
+        QCOMPARE(shownRows(f), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.2|web2|second")}));
+        QCOMPARE(f.form->lvSvr->Selected(), f.row(QStringLiteral("127.0.0.2")));
         QCOMPARE(f.form->OpenClients().size(), 1);
         QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
     }
@@ -232,7 +232,7 @@ private slots:
     void enterChecksLikeConnect()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, "127.0.0.4");
+        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("127.0.0.4"));
         QString shown;
         {
             ModalAnswer answer(messageBox(&shown));
@@ -267,7 +267,7 @@ private slots:
 
         QString shown;
         {
-            ModalSequence answers({answerQuickConnect("admin", "pw", add, &shown)});
+            ModalSequence answers({answerQuickConnect(QStringLiteral("admin"), QStringLiteral("pw"), add, &shown)});
             QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
             QCOMPARE(answers.answered(), 1);
         }
@@ -287,14 +287,14 @@ private slots:
         QCOMPARE(stored->ClntSett.Password, QStringLiteral("pw"));
         QVERIFY(f.fileText().contains(QStringLiteral("Port=%1").arg(silent.serverPort()).toUtf8()));
         // The new row is filtered with the rest: it matches what is typed.
-        QTRY_COMPARE(shownRows(f), (Rows{QStringLiteral("-未分组"), "  127.0.0.1|admin|"}));
+        QTRY_COMPARE(shownRows(f), (Rows{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.1|admin|")}));
     }
 
     // Text that is no address offers nothing, and Enter does nothing.
     void noQuickConnectForText()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, "no such server");
+        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("no such server"));
         QVERIFY(!f.form->FFind->btnQuickConnect->isVisible());
         QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
         QCOMPARE(f.form->OpenClients().size(), 0);
@@ -305,14 +305,14 @@ private slots:
     void dropImportsFiles()
     {
         ManagerFixture f(SmallCatalogue());
-        const std::unique_ptr<QMimeData> data(fileDrag({dataFile("Web server.rdp"), dataFile("ssh.remmina"),
-                                                        dataFile("web.remmina"), dataFile("truncated.rdg")}));
+        const std::unique_ptr<QMimeData> data(fileDrag({dataFile(QStringLiteral("Web server.rdp")), dataFile(QStringLiteral("ssh.remmina")),
+                                                        dataFile(QStringLiteral("web.remmina")), dataFile(QStringLiteral("truncated.rdg"))}));
         QWidget *viewport = f.form->lvSvr->viewport();
-        const QPoint onDb = f.form->lvSvr->visualItemRect(f.row("DB")).center();
+        const QPoint onDb = f.form->lvSvr->visualItemRect(f.row(QStringLiteral("DB"))).center();
         QVERIFY(dragAccepted(viewport, data.get(), onDb));
 
         QString offered, found, summary;
-        ModalSequence answers({importInto("DB", &offered, &found), messageBox(&summary)});
+        ModalSequence answers({importInto(QStringLiteral("DB"), &offered, &found), messageBox(&summary)});
         QDropEvent drop(onDb, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &drop);
         QVERIFY(drop.isAccepted());
@@ -323,9 +323,9 @@ private slots:
         QVERIFY(summary.contains(QStringLiteral("Jump host：协议 SSH 不是 RDP")));
         QVERIFY(summary.contains(QStringLiteral("Web server：密码已加密，无法读取，未导入密码")));
         QVERIFY(summary.contains(QStringLiteral("无法导入“truncated.rdg”")));
-        QCOMPARE(f.rows(), (Rows{"-Web", "  127.0.0.1|web1|first", "  127.0.0.2|web2|second", "-DB", "  127.0.0.3|db|",
-                                 "  web1.example.test|admin|Web server", "  web2.example.test|operator|Web front",
-                                 QStringLiteral("-未分组"), "  127.0.0.4||"}));
+        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
+                                 QStringLiteral("  web1.example.test|admin|Web server"), QStringLiteral("  web2.example.test|operator|Web front"),
+                                 QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
         const QString file = QString::fromUtf8(f.fileText());
         QVERIFY(file.contains(QStringLiteral("[ServerItem5]\nGroupId=2\nDescription=Web server\nServer=web1.example.test\nPort=3390\nDomain=CORP\nUser=admin\n")));
         QVERIFY(file.contains(QStringLiteral("[ServerItem6]\nGroupId=2\nDescription=Web front\nServer=web2.example.test\nPort=3395\n")));
@@ -335,7 +335,7 @@ private slots:
     void dropIntoNewGroup()
     {
         ManagerFixture f(SmallCatalogue());
-        const std::unique_ptr<QMimeData> data(fileDrag({dataFile("confCons.xml")}));
+        const std::unique_ptr<QMimeData> data(fileDrag({dataFile(QStringLiteral("confCons.xml"))}));
         QWidget *viewport = f.form->lvSvr->viewport();
         const QPoint below(5, viewport->height() - 5);
         QVERIFY(dragAccepted(viewport, data.get(), below));
@@ -348,8 +348,8 @@ private slots:
         QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Office”。")), qPrintable(summary));
         QVERIFY(f.comboEntries().contains(QStringLiteral("Office")));
         QCOMPARE(GetGroup(GetGroupIdByName(QStringLiteral("Office"))).GroupName, QStringLiteral("Office"));
-        QCOMPARE(f.rows().mid(7), (Rows{"-Office", "  reception.office.test|officeuser|Reception PC",
-                                        "  127.0.0.13|prn|Printer box", "  deep.office.test|officeuser|Deep"}));
+        QCOMPARE(f.rows().mid(7), (Rows{QStringLiteral("-Office"), QStringLiteral("  reception.office.test|officeuser|Reception PC"),
+                                        QStringLiteral("  127.0.0.13|prn|Printer box"), QStringLiteral("  deep.office.test|officeuser|Deep")}));
 
         QMimeData web;
         web.setUrls({QUrl(QStringLiteral("http://127.0.0.1/list.rdp"))});
@@ -363,7 +363,7 @@ private slots:
         QVERIFY(f.form->pmLv->actions().contains(f.form->FTransfer->actImport));
         f.select(QStringLiteral("未分组"));
         QString offered, found, summary;
-        ModalSequence answers({[](QWidget *w) { chooseInFileDialog(w, dataFile("old-layout.rdg")); },
+        ModalSequence answers({[](QWidget *w) { chooseInFileDialog(w, dataFile(QStringLiteral("old-layout.rdg"))); },
                                importInto(UngroupedName(), &offered, &found), messageBox(&summary)});
         f.form->FTransfer->actImport->trigger();
         QCOMPARE(answers.answered(), 3);
@@ -378,7 +378,7 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         QTemporaryDir out;
-        f.select("127.0.0.2");
+        f.select(QStringLiteral("127.0.0.2"));
         f.form->FTransfer->UpdateActions();
         QVERIFY(f.form->FTransfer->actExport->isEnabled());
         const QString path = out.filePath(QStringLiteral("one.rdp"));
@@ -393,7 +393,7 @@ private slots:
         QCOMPARE(one.Records[0].Settings.User, QStringLiteral("web2"));
         QCOMPARE(one.Records[0].Settings.Password, QString());
 
-        f.select("Web");
+        f.select(QStringLiteral("Web"));
         f.form->FTransfer->UpdateActions();
         QVERIFY(!f.form->FTransfer->actExport->isEnabled());
         QString summary;

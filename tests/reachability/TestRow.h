@@ -10,7 +10,7 @@
 // A stand-in for the manager's server row: a poller bound to it probes its
 // address, and it shows the status words its pollers report, recording each
 // change, as the manager's row does.
-class TestRow : public PingTarget {
+class TestRow final : public PingTarget {
 public:
     explicit TestRow(QString address, unsigned short port = 3389) : address_(std::move(address)), port_(port) {}
 

@@ -311,7 +311,7 @@ private slots:
         QCOMPARE(owner_->open.size(), 1);
         QCOMPARE(RdpWorkerCount(), 0);
         QVERIFY(WaitUntil([&] { return boxes_->texts.size() == 2; }, 12000));
-        QVERIFY2(timer.elapsed() >= TfrmClient::TimeOutMs - 100, qPrintable(boxes_->texts.join("|")));
+        QVERIFY2(timer.elapsed() >= TfrmClient::TimeOutMs - 100, qPrintable(boxes_->texts.join(QLatin1Char('|'))));
         QCOMPARE(boxes_->texts[1].section(QLatin1Char('\n'), 0, 0), QStringLiteral("连接超时"));
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
         QCOMPARE(owner_->open.size(), 0);

@@ -87,10 +87,10 @@ QByteArray TestProgram::engineVariables(const QList<qint64> &pids)
 {
     QByteArray found;
     for (const qint64 pid : pids) {
-        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (!environ.open(QIODevice::ReadOnly))
+        QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (!environment.open(QIODevice::ReadOnly))
             continue;
-        for (const QByteArray &entry : environ.readAll().split('\0'))
+        for (const QByteArray &entry : environment.readAll().split('\0'))
             if (entry.startsWith("QTWEBENGINE_DISABLE_SANDBOX=") || entry.startsWith("QTWEBENGINE_CHROMIUM_FLAGS="))
                 found += QByteArray::number(pid) + ": " + entry + ' ';
     }
