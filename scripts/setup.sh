@@ -23,6 +23,8 @@ packages=(
   iproute2 nftables fping iputils-ping procps
   # the Debian package and its checks
   file lintian desktop-file-utils
+  # the layout check of the sources
+  clang-format
   # asynchronous name look-ups for the probes
   libc-ares-dev
 )
