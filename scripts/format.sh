@@ -13,15 +13,13 @@ if [[ ${1:-} != --check ]]; then
   "$tool" -i --style=file "${files[@]}"
   exit 0
 fi
-differ=0
-for f in "${files[@]}"; do
-  if ! out=$("$tool" --style=file "$f" | diff -u --label "$f" --label "$f (laid out)" "$f" -); then
-    echo "$out"
-    differ=$((differ + 1))
-  fi
-done
-if ((differ)); then
-  echo "$differ of ${#files[@]} files differ from .clang-format ($("$tool" --version)); scripts/format.sh lays them out" >&2
+# One run over every file finds those that differ; only they are shown line by line.
+mapfile -t differ < <("$tool" --style=file --dry-run "${files[@]}" 2>&1 | sed -n 's/^\(.*\):[0-9]*:[0-9]*: warning: code should be clang-formatted.*/\1/p' | sort -u)
+if ((${#differ[@]})); then
+  for f in "${differ[@]}"; do
+    "$tool" --style=file "$f" | diff -u --label "$f" --label "$f (laid out)" "$f" - || true
+  done
+  echo "${#differ[@]} of ${#files[@]} files differ from .clang-format ($("$tool" --version)); scripts/format.sh lays them out" >&2
   exit 1
 fi
 echo "${#files[@]} files match .clang-format"

@@ -128,7 +128,8 @@ int main(int argc, char *argv[])
         return timeRuns([&](int i) {
             floor.push_back(timeRuns([&](int) { writeAndFlush(floorFile, bytes); }, 1).front());
             operation(i);
-        }, kRepeats, &floor);
+        },
+                        kRepeats, &floor);
     };
 
     TClientSettings settings;

@@ -232,9 +232,9 @@ Child runChild(const QStringList &command)
 struct Summary {
     QString prober;
     int hosts = 0;
-    double wall = 0;       // seconds of the measured run
+    double wall = 0; // seconds of the measured run
     double probes = 0;
-    double cpu = 0;        // seconds
+    double cpu = 0; // seconds
 };
 
 Summary parseSummary(const QString &output)

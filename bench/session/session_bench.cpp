@@ -42,7 +42,8 @@ bool Near(QRgb a, QRgb b)
 // 0 for neither colour, 1 for A, 2 for B.
 int Which(QRgb pixel)
 {
-    return Near(pixel, ColorA) ? 1 : Near(pixel, ColorB) ? 2 : 0;
+    return Near(pixel, ColorA) ? 1 : Near(pixel, ColorB) ? 2
+                                                         : 0;
 }
 
 double ProcessCpuSeconds(pid_t pid)
@@ -66,8 +67,7 @@ double SelfCpuSeconds()
 
 double MemoryMb(pid_t pid, const char *field)
 {
-    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QString::fromLatin1(
-        std::strcmp(field, "Pss:") == 0 ? "smaps_rollup" : "status")));
+    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QString::fromLatin1(std::strcmp(field, "Pss:") == 0 ? "smaps_rollup" : "status")));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray &line : status.readAll().split('\n'))
@@ -223,7 +223,7 @@ double OurMemoryPerSession(int port, int sessions)
     for (int i = 1; i <= sessions; ++i)
         open.push_back(OpenOurs(port));
     (void)QTest::qWaitFor([&] { return std::all_of(open.begin(), open.end(), [](auto &c) { return c->Connected() > 0; }); },
-                    30000);
+                          30000);
     QTest::qWait(3000);
     const double after = MemoryMb(getpid(), "VmRSS:");
     return (after - before) / sessions;
@@ -313,7 +313,8 @@ void Print(const char *name, const Figures &f, double firstFrame, double memory)
 void BenchXrdp(const RdpTest::Display &clientDisplay, int seconds, QTimer &answer)
 {
     std::printf("\n== xrdp (an RDP stack of its own): the whole screen changes %.0f times a second; %d s per "
-                "measurement\n", ChangesPerSecond, seconds);
+                "measurement\n",
+                ChangesPerSecond, seconds);
     QString error;
     XrdpTest::Server xrdp;
     if (const QString why = XrdpTest::WhyNotRunnable(); !why.isEmpty() || !xrdp.Start(&error)) {
@@ -417,7 +418,8 @@ int main(int argc, char **argv)
             auto first = OpenOurs(server.Port());
             (void)QTest::qWaitFor([&] { return Which(first->RemotePixel(QPoint(512, 384))) != 0; }, 15000);
             std::printf("brennic: first connection of the process (certificate trusted by a box answered at once): "
-                        "first frame after %.0f ms\n", double(cold.nsecsElapsed()) / 1e6);
+                        "first frame after %.0f ms\n",
+                        double(cold.nsecsElapsed()) / 1e6);
             answer.stop(); // the certificate is remembered now; its polling would count as our CPU
         }
         WaitForRdpWorkers(1000);

@@ -68,9 +68,10 @@ int main(int argc, char *argv[])
         Wait(3000);
         const QPixmap picture = window.grab();
         bool saved = picture.save(QString::fromLocal8Bit(argv[1]));
-        if (argc > 2)
-            saved = saved && window.grab(QRect(0, 0, window.width(), bar->mapTo(&window, QPoint(0, bar->height())).y()))
-                                 .save(QString::fromLocal8Bit(argv[2]));
+        if (argc > 2) {
+            const int stripBottom = bar->mapTo(&window, QPoint(0, bar->height())).y();
+            saved = saved && window.grab(QRect(0, 0, window.width(), stripBottom)).save(QString::fromLocal8Bit(argv[2]));
+        }
         result = saved ? 0 : 1;
     }
     return result;

@@ -64,7 +64,7 @@ private:
         bool shadowed = false; // an earlier section has the same name and counts instead
         int keyCount = 0;
 
-        QString name() const; // empty for the lines above the first header
+        QString name() const;        // empty for the lines above the first header
         qsizetype bodyStart() const; // where the lines after the header begin in the text
     };
     // Where a key's line stands in its section's text (without its '\n').
@@ -99,7 +99,7 @@ private:
     mutable QString lastName_;  // the name last looked up, as given, and its section (-1: none)
     mutable int lastIndex_ = -1;
     mutable bool lastValid_ = false;
-    QByteArray mark_;           // the byte-order mark, as the file had it
+    QByteArray mark_; // the byte-order mark, as the file had it
     IniEncoding encoding_ = NewFileEncoding;
     QString newline_ = QStringLiteral("\r\n");
     bool modified_ = false;

@@ -9,7 +9,12 @@
 // earlier versions of this program wrote UTF-8 without a mark. Files this program
 // creates are UTF-16 LE with a mark: the one form that is never ambiguous and that
 // the Windows profile functions read and write as Unicode.
-enum class IniEncoding { Utf8, Utf8Bom, Utf16LeBom, Gb18030 };
+enum class IniEncoding {
+    Utf8,
+    Utf8Bom,
+    Utf16LeBom,
+    Gb18030
+};
 
 inline constexpr IniEncoding NewFileEncoding = IniEncoding::Utf16LeBom;
 

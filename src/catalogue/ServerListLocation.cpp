@@ -19,8 +19,8 @@ bool writableFolder(const QString &folder)
 {
     const QByteArray path = QFile::encodeName(folder);
     struct stat st {};
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.constData(), W_OK) == 0;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)
+        && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.constData(), W_OK) == 0;
 }
 
 bool present(const QString &path)

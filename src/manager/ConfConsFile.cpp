@@ -100,8 +100,8 @@ TImportResult ReadConfConsFile(const QByteArray &bytes, const QString &fileName)
 {
     const QDomDocument doc = ParseImportXml(bytes, fileName);
     const QDomElement root = doc.documentElement();
-    if (root.localName() != QLatin1String("Connections") && root.tagName() != QLatin1String("Connections") &&
-        !root.tagName().endsWith(QLatin1String(":Connections")))
+    if (root.localName() != QLatin1String("Connections") && root.tagName() != QLatin1String("Connections")
+        && !root.tagName().endsWith(QLatin1String(":Connections")))
         ThrowUnreadable(fileName, QStringLiteral("不是 mRemoteNG 的连接列表（confCons.xml）"));
     if (root.attribute(QStringLiteral("FullFileEncryption")).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
         ThrowUnreadable(fileName, QStringLiteral("整个文件已用 mRemoteNG 的主密码加密，无法读取。"

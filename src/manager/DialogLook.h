@@ -10,8 +10,7 @@ inline void SetDialogLook(QDialog *dialog, const char *name, const QString &capt
 {
     dialog->setObjectName(QLatin1String(name));
     dialog->setWindowTitle(caption);
-    dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                           Qt::WindowCloseButtonHint);
+    dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     QFont font(fontFamily);
     font.setPixelSize(11);
     dialog->setFont(font);

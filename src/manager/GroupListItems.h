@@ -20,7 +20,13 @@ class TItem;
 using TListView = QTreeWidget;
 
 // Column 0 is the row's caption; the further columns are its sub-items.
-enum ServerListColumn { ColServer = 0, ColUser = 1, ColStatus = 2, ColDescription = 3, ColumnCount = 4 };
+enum ServerListColumn {
+    ColServer = 0,
+    ColUser = 1,
+    ColStatus = 2,
+    ColDescription = 3,
+    ColumnCount = 4
+};
 
 // The object attached to a row: a group or a server.
 class TRowObject {

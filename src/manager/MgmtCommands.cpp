@@ -93,8 +93,7 @@ void TfrmMgmt::actDeleteExecute()
     TItem *item = SelectedServer();
     if (!item)
         return;
-    if (ShowMessageBox(this, QStringLiteral("确定删除?"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) !=
-        QMessageBox::Yes)
+    if (ShowMessageBox(this, QStringLiteral("确定删除?"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
     DeleteSvrItem(item->Server());
     item->Grp()->DeleteItem(item);

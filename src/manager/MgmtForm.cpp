@@ -372,7 +372,8 @@ bool TfrmMgmt::FormCloseQuery()
     if (FOpenClients.isEmpty())
         return true;
     return ShowMessageBox(this, QStringLiteral("已有打开的窗口,确定退出?"), QMessageBox::Question,
-                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+                          QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
 }
 
 void TfrmMgmt::closeEvent(QCloseEvent *event)

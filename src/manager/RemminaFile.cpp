@@ -19,7 +19,10 @@ QString unescape(const QString &value)
             continue;
         }
         const QChar c = value[++i];
-        out.append(c == u's' ? QChar(u' ') : c == u'n' ? QChar(u'\n') : c == u't' ? QChar(u'\t') : c == u'r' ? QChar(u'\r') : c);
+        out.append(c == u's' ? QChar(u' ') : c == u'n' ? QChar(u'\n')
+                       : c == u't'                     ? QChar(u'\t')
+                       : c == u'r'                     ? QChar(u'\r')
+                                                       : c);
     }
     return out;
 }

@@ -37,8 +37,8 @@ TFindQuery::TFindQuery(const QString &typed)
 
 bool TServerFilter::isCurrent(const Entry &entry, const TSvrItem &server)
 {
-    return entry.server == server.ClntSett.Server && entry.port == server.ClntSett.Port && entry.user == server.ClntSett.User &&
-           entry.description == server.Description && entry.group == server.Group.GroupName;
+    return entry.server == server.ClntSett.Server && entry.port == server.ClntSett.Port && entry.user == server.ClntSett.User
+        && entry.description == server.Description && entry.group == server.Group.GroupName;
 }
 
 const TServerFilter::Entry &TServerFilter::entryFor(const TSvrItem &server)

@@ -5,9 +5,9 @@
 namespace EchoRequest {
 
 namespace {
-constexpr int MarkOffset = 7;             // just after "Pinging"
+constexpr int MarkOffset = 7; // just after "Pinging"
 constexpr int MarkSize = 16;
-}
+} // namespace
 
 QByteArray data()
 {

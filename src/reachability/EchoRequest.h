@@ -8,10 +8,10 @@
 // The echo request every probe sends, and the texts and times that go with it.
 namespace EchoRequest {
 
-inline constexpr int DataSize = 56;       // bytes of request data
-inline constexpr int Ttl = 128;           // time to live (IPv6: hop limit)
-inline constexpr int TimeoutMs = 3000;    // no reply by then: the host does not answer
-inline constexpr int WaitMs = 1000;       // a poller's wait before each probe
+inline constexpr int DataSize = 56;    // bytes of request data
+inline constexpr int Ttl = 128;        // time to live (IPv6: hop limit)
+inline constexpr int TimeoutMs = 3000; // no reply by then: the host does not answer
+inline constexpr int WaitMs = 1000;    // a poller's wait before each probe
 
 // The request data: "Pinging" and 47 full stops, a zero byte, a byte 0xAA.
 QByteArray data();
@@ -28,8 +28,8 @@ struct Mark {
 void writeMark(unsigned char *data, const Mark &mark);
 bool readMark(const unsigned char *data, int size, Mark &mark);
 
-QString hostNotFoundText();    // "找不到主机"
-QString noReplyText();         // "服务器连接中断"
-QString replyText();           // "Reply from server"
+QString hostNotFoundText(); // "找不到主机"
+QString noReplyText();      // "服务器连接中断"
+QString replyText();        // "Reply from server"
 
 } // namespace EchoRequest

@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr int TryTimeoutMs = 1000;         // the first try; c-ares doubles it for the second
+constexpr int TryTimeoutMs = 1000; // the first try; c-ares doubles it for the second
 constexpr int Tries = 2;
-constexpr auto ForgetAfter = std::chrono::minutes(10);   // a name no probe asked for
+constexpr auto ForgetAfter = std::chrono::minutes(10); // a name no probe asked for
 constexpr auto SweepEvery = std::chrono::minutes(1);
 constexpr auto ConfigCheckEvery = std::chrono::seconds(5);
 constexpr const char *ConfigFile = "/etc/resolv.conf";
@@ -23,7 +23,7 @@ constexpr const char *ConfigFile = "/etc/resolv.conf";
 // The configuration file's identity and time of change, to notice a new one.
 QByteArray configStamp()
 {
-    struct stat info{};
+    struct stat info {};
     if (::stat(ConfigFile, &info) != 0)
         return QByteArray();
     return QByteArray::number(qulonglong(info.st_ino)) + ' ' + QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + '.'
@@ -97,7 +97,7 @@ HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, u
     }
     entry.waiters.emplace_back(slot, serial);
     if (!entry.inFlight)
-        start(host, entry);   // a name from the hosts file is answered at once, through Done
+        start(host, entry); // a name from the hosts file is answered at once, through Done
     return Lookup{};
 }
 

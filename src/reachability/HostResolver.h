@@ -38,11 +38,15 @@ public:
     // tag in the top byte of the event data (TagShift bits up) and the
     // descriptor below.
     HostResolver(int epoll, std::uint64_t tag, int tagShift, Done done);
-    ~HostResolver();   // cancels every look-up; Done is not called for them
+    ~HostResolver(); // cancels every look-up; Done is not called for them
     HostResolver(const HostResolver &) = delete;
     HostResolver &operator=(const HostResolver &) = delete;
 
-    enum class Answer { Known, NotFound, Pending };
+    enum class Answer {
+        Known,
+        NotFound,
+        Pending
+    };
     struct Lookup {
         Answer answer = Answer::Pending;
         IpAddress address;
@@ -69,7 +73,7 @@ private:
         bool inFlight = false;
         Clock::time_point expires{};
         Clock::time_point lastUsed{};
-        std::vector<std::pair<unsigned, unsigned>> waiters;   // slot, serial
+        std::vector<std::pair<unsigned, unsigned>> waiters; // slot, serial
     };
     struct Query {
         HostResolver *resolver;
@@ -93,5 +97,5 @@ private:
     std::uint64_t lookUps_ = 0;
     Clock::time_point lastSweep_{};
     Clock::time_point lastConfigCheck_{};
-    QByteArray config_;   // what the resolver's configuration file was when the channel was made
+    QByteArray config_; // what the resolver's configuration file was when the channel was made
 };

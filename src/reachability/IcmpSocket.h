@@ -11,16 +11,23 @@
 // of its own.
 class IcmpSocket {
 public:
-    enum class Kind { Datagram, Raw };
+    enum class Kind {
+        Datagram,
+        Raw
+    };
 
     struct Reply {
         IpAddress from;
         unsigned short id = 0;
         unsigned short sequence = 0;
-        const unsigned char *data = nullptr;   // the echoed request data, valid until the next receive
+        const unsigned char *data = nullptr; // the echoed request data, valid until the next receive
         int size = 0;
     };
-    enum class Read { Reply, Other, Empty };
+    enum class Read {
+        Reply,
+        Other,
+        Empty
+    };
 
     // An unprivileged datagram socket first; a raw one, filtered to echo
     // replies, when that is refused. Null when neither can be opened, with the

@@ -104,7 +104,7 @@ std::unique_ptr<IcmpSocket> IcmpSocket::open(int family, QString *why)
 namespace {
 constexpr int MaxRequest = 8 + 1024;
 constexpr int MaxPacket = 2048;
-}
+} // namespace
 
 // The buffers of sendmmsg and recvmmsg.
 struct IcmpSocket::Batches {

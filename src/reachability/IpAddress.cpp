@@ -80,7 +80,7 @@ using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoFree>;
 AddrInfoList lookUp(const QByteArray &host, int flags)
 {
     addrinfo hints{};
-    hints.ai_family = 0;   // any family
+    hints.ai_family = 0; // any family
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_flags = flags;
     addrinfo *list = nullptr;

@@ -13,13 +13,13 @@ struct sockaddr_storage;
 // An IPv4 or IPv6 address as the probes use it: the family, the address bytes in
 // network order and, for IPv6 link-local addresses, the scope (interface index).
 struct IpAddress {
-    int family = 0;                   // AF_INET, AF_INET6, or 0 for none
+    int family = 0; // AF_INET, AF_INET6, or 0 for none
     std::array<unsigned char, 16> bytes{};
     unsigned scopeId = 0;
 
     bool isValid() const { return family != 0; }
     bool isV6() const;
-    QString toString() const;         // dotted decimal, or the usual IPv6 text
+    QString toString() const; // dotted decimal, or the usual IPv6 text
     bool operator==(const IpAddress &) const = default;
 
     static IpAddress fromSockaddr(const sockaddr *address);

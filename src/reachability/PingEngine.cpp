@@ -52,10 +52,12 @@ PingEngine::PingEngine(Method method, SocketFactory openSocket, QObject *parent)
         TcpProbe::raiseDescriptorLimit(WantedDescriptors);
     loop_ = std::make_unique<PingLoop>(std::move(v4), std::move(v6), [this](std::vector<PingResult> &&batch) {
         // On the loop's thread: hand the batch to the GUI thread.
-        QMetaObject::invokeMethod(this, [this, batch = std::move(batch)] { deliver(batch); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, batch = std::move(batch)] { deliver(batch); }, Qt::QueuedConnection);
     });
     if (!notice_.isEmpty()) {
-        QMetaObject::invokeMethod(this, [this] { emit icmpUnavailable(notice_); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit icmpUnavailable(notice_); }, Qt::QueuedConnection);
     }
 }
 

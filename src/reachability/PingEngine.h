@@ -39,8 +39,8 @@ class PingEngine : public QObject {
     Q_OBJECT
 public:
     enum class Method {
-        Auto,       // ICMP echo where the system allows a socket, else a TCP connection attempt
-        TcpOnly,    // TCP connection attempts only
+        Auto,    // ICMP echo where the system allows a socket, else a TCP connection attempt
+        TcpOnly, // TCP connection attempts only
     };
     // Opens the ICMP socket of an address family, or gives null and, where why
     // is given, the system's reason. By default IcmpSocket::open.
@@ -58,8 +58,8 @@ public:
         std::uint64_t failed = 0;
         std::uint64_t notFound = 0;
         std::uint64_t stray = 0;
-        std::uint64_t deferred = 0;     // connection attempts that waited for a descriptor
-        std::uint64_t lookUps = 0;      // name look-ups started
+        std::uint64_t deferred = 0; // connection attempts that waited for a descriptor
+        std::uint64_t lookUps = 0;  // name look-ups started
         std::uint64_t probesTimed = 0;
         double latenessP50Ms = 0;
         double latenessP90Ms = 0;

@@ -18,11 +18,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // What an epoll event is about: the top byte of its data, the slot or descriptor below.
-enum Tag : std::uint64_t { WakeTag = 1, V4Tag = 3, V6Tag = 4, TcpTag = 5, ResolverTag = 6 };
+enum Tag : std::uint64_t {
+    WakeTag = 1,
+    V4Tag = 3,
+    V6Tag = 4,
+    TcpTag = 5,
+    ResolverTag = 6
+};
 constexpr int TagShift = 56;
 constexpr int MaxRepliesPerWake = 8192;
-constexpr int ReceiveEvery = 256;         // probes sent between two looks at the replies
-constexpr auto Retry = std::chrono::milliseconds(100);   // after the system had no socket or buffer to spare
+constexpr int ReceiveEvery = 256;                      // probes sent between two looks at the replies
+constexpr auto Retry = std::chrono::milliseconds(100); // after the system had no socket or buffer to spare
 // A pass sends for at most this long before it looks at its commands and
 // events again; what is left is still due in the next pass.
 constexpr auto PassLimit = std::chrono::milliseconds(50);
@@ -125,7 +131,8 @@ void PingLoop::run()
         if (wakeAt_) {
             const auto left = *wakeAt_ - Clock::now();
             waitMs = left <= Clock::duration::zero()
-                ? 0 : int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+                ? 0
+                : int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
         }
         const int count = epoll_wait(epoll_, events, 256, waitMs);
         if ((count < 0 && errno != EINTR) || quit_.load(std::memory_order_relaxed))
@@ -272,7 +279,7 @@ void PingLoop::begin(unsigned slot, Clock::time_point due, Clock::time_point now
         const HostResolver::Lookup lookup = resolver_->find(target.host, slot, target.serial, now);
         counters_.lookUps.store(resolver_->lookUps(), std::memory_order_relaxed);
         if (lookup.answer == HostResolver::Answer::Pending)
-            return;   // resolved() goes on when the answer comes
+            return; // resolved() goes on when the answer comes
         target.address = lookup.address;
     }
     if (!target.address.isValid()) {
@@ -289,7 +296,7 @@ void PingLoop::resolved(unsigned slot, unsigned serial, const std::optional<IpAd
         return;
     Target &target = targets_[slot];
     if (target.state != State::Resolving || target.serial != serial)
-        return;   // stopped or started again meanwhile
+        return; // stopped or started again meanwhile
     const Clock::time_point now = Clock::now();
     if (!address) {
         counters_.notFound.fetch_add(1, std::memory_order_relaxed);
@@ -352,7 +359,7 @@ void PingLoop::flushRequests(Family &family, Clock::time_point now)
             continue;
         }
         if (target.state != State::Icmp || target.serial != serial)
-            continue;   // stopped in the meantime
+            continue; // stopped in the meantime
         family.owner[target.sequence] = 0;
         if (error == EAGAIN || error == ENOBUFS || error == ENOMEM) {
             wait(target, slot, now, Retry);
@@ -386,7 +393,7 @@ void PingLoop::startQueuedTcp(Clock::time_point now)
         const auto [slot, serial] = tcpQueue_.front();
         const Target &target = targets_[slot];
         if (target.state != State::Queued || target.serial != serial) {
-            tcpQueue_.pop_front();   // stopped or started again meanwhile
+            tcpQueue_.pop_front(); // stopped or started again meanwhile
             continue;
         }
         if (!connectTcp(slot, now))

@@ -30,19 +30,19 @@ struct PingResult {
 
 // Counters of the loop, readable from any thread.
 struct PingCounters {
-    std::atomic<std::uint64_t> sent{0};        // echo requests and connection attempts
+    std::atomic<std::uint64_t> sent{0}; // echo requests and connection attempts
     std::atomic<std::uint64_t> answered{0};
     std::atomic<std::uint64_t> timedOut{0};
-    std::atomic<std::uint64_t> failed{0};      // refused at once by the system
+    std::atomic<std::uint64_t> failed{0}; // refused at once by the system
     std::atomic<std::uint64_t> notFound{0};
-    std::atomic<std::uint64_t> stray{0};       // replies that matched no probe of ours
-    std::atomic<std::uint64_t> deferred{0};    // connection attempts that waited for a descriptor
-    std::atomic<std::uint64_t> lookUps{0};     // name look-ups started
+    std::atomic<std::uint64_t> stray{0};    // replies that matched no probe of ours
+    std::atomic<std::uint64_t> deferred{0}; // connection attempts that waited for a descriptor
+    std::atomic<std::uint64_t> lookUps{0};  // name look-ups started
     std::atomic<std::uint64_t> worstLatenessNs{0};
     // How late each probe left against its due time, in 0.1 ms steps; the
     // last bucket gathers everything from 200 ms on.
     static constexpr int Buckets = 2001;
-    std::unique_ptr<std::atomic<std::uint32_t>[]> lateness{new std::atomic<std::uint32_t>[Buckets]()};
+    std::unique_ptr<std::atomic<std::uint32_t>[]> lateness = std::make_unique<std::atomic<std::uint32_t>[]>(Buckets); // zeroed
 };
 
 // The thread that sends every poller's probes: one socket per address family,
@@ -62,11 +62,11 @@ class PingLoop {
 public:
     using Clock = std::chrono::steady_clock;
     using Post = std::function<void(std::vector<PingResult> &&batch)>;
-    static constexpr int TickMs = 5;           // probes due within one tick leave together
+    static constexpr int TickMs = 5; // probes due within one tick leave together
     static constexpr int FlushMs = 20;
 
     PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver);
-    ~PingLoop();   // stops and joins the thread
+    ~PingLoop(); // stops and joins the thread
     PingLoop(const PingLoop &) = delete;
     PingLoop &operator=(const PingLoop &) = delete;
 
@@ -79,7 +79,14 @@ public:
     long tcpBudget() const { return tcpBudget_; }
 
 private:
-    enum class State : std::uint8_t { Idle, Waiting, Resolving, Icmp, Queued, Tcp };
+    enum class State : std::uint8_t {
+        Idle,
+        Waiting,
+        Resolving,
+        Icmp,
+        Queued,
+        Tcp
+    };
     struct Target {
         State state = State::Idle;
         bool isName = false;
@@ -96,7 +103,10 @@ private:
     };
     using Timed = TimerLanes::Entry;
     struct Command {
-        enum class Kind { Start, Stop };
+        enum class Kind {
+            Start,
+            Stop
+        };
         Kind kind = Kind::Start;
         unsigned slot = 0;
         unsigned generation = 0;
@@ -108,9 +118,9 @@ private:
     };
     struct Family {
         std::unique_ptr<IcmpSocket> socket;
-        std::vector<unsigned> owner;            // sequence number -> slot + 1 of the probe waiting for it
+        std::vector<unsigned> owner; // sequence number -> slot + 1 of the probe waiting for it
         unsigned short nextSequence = 0;
-        std::vector<std::pair<unsigned, unsigned>> queued;   // slot and serial of each request not yet flushed
+        std::vector<std::pair<unsigned, unsigned>> queued; // slot and serial of each request not yet flushed
     };
 
     void post(Command &&command);
@@ -151,14 +161,14 @@ private:
     TimerLanes timeouts_;
     std::vector<PingResult> results_;
     Clock::time_point lastFlush_{};
-    std::optional<Clock::time_point> wakeAt_;   // the next tick with work due
-    Clock::time_point passEnd_{};               // when this pass stops sending
+    std::optional<Clock::time_point> wakeAt_; // the next tick with work due
+    Clock::time_point passEnd_{};             // when this pass stops sending
     PingCounters counters_;
 
     long tcpBudget_ = 1;
     long tcpOpen_ = 0;
-    std::deque<std::pair<unsigned, unsigned>> tcpQueue_;   // slot and serial, in turn
-    Clock::time_point tcpPausedUntil_{};                   // after the system had no descriptor to spare
+    std::deque<std::pair<unsigned, unsigned>> tcpQueue_; // slot and serial, in turn
+    Clock::time_point tcpPausedUntil_{};                 // after the system had no descriptor to spare
 
     std::mutex mutex_;
     std::vector<Command> commands_;

@@ -8,7 +8,12 @@
 class PingTarget;
 
 // What a poller found at its last probe; Unknown before the first.
-enum class HostStatus { Unknown, Online, Offline, NotFound };
+enum class HostStatus {
+    Unknown,
+    Online,
+    Offline,
+    NotFound
+};
 
 // The status poller of one server row: every cycle it waits 1000 ms, probes the
 // row's address and reports the host's status by signal: online (a result of 1
@@ -26,7 +31,12 @@ enum class HostStatus { Unknown, Online, Offline, NotFound };
 class TPingThread : public QObject, private PingClient {
     Q_OBJECT
 public:
-    enum class State { Made, Running, Paused, Ended };
+    enum class State {
+        Made,
+        Running,
+        Paused,
+        Ended
+    };
 
     // Created suspended, the poller waits for Resume; otherwise it runs at once
     // (and, being unbound, ends at once). Without a parent the poller is owned

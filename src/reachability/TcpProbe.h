@@ -8,14 +8,14 @@
 namespace TcpProbe {
 
 enum class Outcome {
-    Pending,        // connecting: wait until the handle is writable, then finish()
+    Pending, // connecting: wait until the handle is writable, then finish()
     Up,
     Down,
-    NoResources,    // no socket could be made now (descriptor limit); try again later
+    NoResources, // no socket could be made now (descriptor limit); try again later
 };
 
 struct Attempt {
-    int handle = -1;            // valid while Pending
+    int handle = -1; // valid while Pending
     Outcome outcome = Outcome::Down;
 };
 

@@ -28,7 +28,8 @@ Attempt start(const IpAddress &address, unsigned short port)
     const int fd = ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         attempt.outcome = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM
-            ? Outcome::NoResources : Outcome::Down;
+            ? Outcome::NoResources
+            : Outcome::Down;
         return attempt;
     }
     // The first SYN and at most two retransmissions (after about 1 s and 3 s),

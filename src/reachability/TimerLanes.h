@@ -47,7 +47,7 @@ public:
 
     // Takes deadlines off the fronts of the lanes while stale() says they no
     // longer count.
-    template<typename Stale>
+    template <typename Stale>
     void dropStale(Stale stale)
     {
         for (Lane &lane : lanes_) {

@@ -261,8 +261,8 @@ void TfrmClient::msrdpclnt1LeaveFullScreenMode()
 
 void TfrmClient::PlaceAfterFullScreen()
 {
-    constexpr int MaxTicks = 150;     // 3 s in all
-    constexpr int SettledTicks = 25;  // 0.5 s in place
+    constexpr int MaxTicks = 150;    // 3 s in all
+    constexpr int SettledTicks = 25; // 0.5 s in place
     QWindow *handle = windowHandle();
     const bool lastTick = ++placerTicks_ >= MaxTicks;
     if (lastTick)

@@ -13,7 +13,7 @@ class TMsRdpClient5;
 class TMsRdpClientAdvancedSettings {
 public:
     int RDPPort() const { return port_; }
-    void SetRDPPort(int port); // 1..65535
+    void SetRDPPort(int port);                          // 1..65535
     void SetClearTextPassword(const QString &password); // write-only
 
 private:
@@ -57,7 +57,7 @@ public:
     QString UserName() const { return userName_; }
     void SetUserName(const QString &userName);
     int DesktopWidth() const { return desktopWidth_; }
-    void SetDesktopWidth(int width);   // 200..8192
+    void SetDesktopWidth(int width); // 200..8192
     int DesktopHeight() const { return desktopHeight_; }
     void SetDesktopHeight(int height); // 200..8192
     bool FullScreen() const { return fullScreen_; }

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr UINT32 FormatText = 1;        // CF_TEXT
+constexpr UINT32 FormatText = 1;         // CF_TEXT
 constexpr UINT32 FormatUnicodeText = 13; // CF_UNICODETEXT
-constexpr UINT32 FormatDib = 8;           // CF_DIB
+constexpr UINT32 FormatDib = 8;          // CF_DIB
 constexpr int BitmapFileHeaderSize = 14;
 
 } // namespace

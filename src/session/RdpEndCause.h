@@ -5,7 +5,13 @@
 #include <cstdint>
 
 // How the program's own connection to the server went, as far as it got.
-enum class RdpConnectFailure { None, NameNotFound, Refused, Unreachable, Failed };
+enum class RdpConnectFailure {
+    None,
+    NameNotFound,
+    Refused,
+    Unreachable,
+    Failed
+};
 
 // What is known when a session ends.
 struct RdpEndFacts {

@@ -22,7 +22,8 @@ DWORD VirtualKeyOf(int key)
     case Qt::Key_Return: return VK_RETURN;
     case Qt::Key_Enter: return VK_RETURN;
     case Qt::Key_Escape: return VK_ESCAPE;
-    case Qt::Key_Tab: case Qt::Key_Backtab: return VK_TAB;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return VK_TAB;
     case Qt::Key_Backspace: return VK_BACK;
     case Qt::Key_Left: return VK_LEFT;
     case Qt::Key_Up: return VK_UP;

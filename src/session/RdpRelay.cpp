@@ -318,8 +318,7 @@ void RdpRelay::Pump(int client, int server)
     bool clientOpen = true;
     bool serverOpen = true;
     while ((clientOpen || serverOpen) && !cancelled_) {
-        pollfd p[3] = {{clientOpen ? client : -1, POLLIN, 0}, {serverOpen ? server : -1, POLLIN, 0},
-                       {cancelFd_, POLLIN, 0}};
+        pollfd p[3] = {{clientOpen ? client : -1, POLLIN, 0}, {serverOpen ? server : -1, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
         const int n = ::poll(p, 3, -1);
         if (n < 0 && errno == EINTR)
             continue;

@@ -41,7 +41,11 @@ struct RdpCertificateQuestion {
     QString OldFingerprint;
 };
 
-enum class RdpCertificateAnswer { Reject, TrustAndRemember, TrustOnce };
+enum class RdpCertificateAnswer {
+    Reject,
+    TrustAndRemember,
+    TrustOnce
+};
 
 // Why a connection ended, as far as the client can tell.
 struct RdpDisconnectInfo {

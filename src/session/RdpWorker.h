@@ -17,7 +17,15 @@
 #include <optional>
 
 struct RdpInput {
-    enum Kind { Key, Unicode, Pause, Mouse, ExtendedMouse, ClipboardChanged } kind;
+    enum Kind {
+        Key,
+        Unicode,
+        Pause,
+        Mouse,
+        ExtendedMouse,
+        ClipboardChanged
+    };
+    Kind kind;
     uint16_t flags = 0;
     uint32_t code = 0;
     int x = 0;

@@ -117,7 +117,7 @@ void TFormMain::CreateControls()
     PageControlMain = new TPageControl(this);
     PageControlMain->setObjectName(QStringLiteral("PageControlMain"));
     PageControlMain->setGeometry(8, 32, 992, 661);
-    PageControlMain->setTabsClosable(true); // browser tabs; the manager's and "+" lose theirs below
+    PageControlMain->setTabsClosable(true);              // browser tabs; the manager's and "+" lose theirs below
     PageControlMain->TabBar()->WheelSkipsLastTab = true; // the wheel opens no tabs
 
     TabSheetForm = new TTabSheet;

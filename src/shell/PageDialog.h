@@ -13,10 +13,14 @@ class QUrl;
 class TPageDialog : public QDialog {
     Q_OBJECT
 public:
-    enum class Kind { Alert, Confirm, Prompt };
+    enum class Kind {
+        Alert,
+        Confirm,
+        Prompt
+    };
     struct Answer {
         bool accepted = false;
-        QString text;       // what the user typed (prompt)
+        QString text; // what the user typed (prompt)
         bool blockFurther = false;
     };
 

@@ -3,7 +3,10 @@
 #include <QString>
 #include <cstdint>
 
-enum class TBrowserTag : std::uint8_t { btUnknown = 0, btNewPageTab = 1 };
+enum class TBrowserTag : std::uint8_t {
+    btUnknown = 0,
+    btNewPageTab = 1
+};
 
 struct TRect {
     int Left = 0;

@@ -70,4 +70,3 @@ WebEngineArguments PrepareWebEngine(int argc, char **argv)
     }
     return WebEngineArguments(argc, argv, EngineSwitches());
 }
-

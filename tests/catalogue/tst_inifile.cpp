@@ -93,9 +93,9 @@ private slots:
     void writesInPlaceAppendsAndErases()
     {
         auto doc = IniDocument::fromBytes("[A]\nx=1\ny=2\n\n[B]\nz=3\n\n");
-        doc.writeString("a", "X", "10");       // in place, keeps the key as written
-        doc.writeString("A", "w", "new");      // end of its section, before the blank line
-        doc.writeInteger("C", "n", -1);        // new section at the end
+        doc.writeString("a", "X", "10");  // in place, keeps the key as written
+        doc.writeString("A", "w", "new"); // end of its section, before the blank line
+        doc.writeInteger("C", "n", -1);   // new section at the end
         doc.eraseSection("b");
         QCOMPARE(doc.toBytes(), QByteArray("[A]\nx=10\ny=2\nw=new\n\n[C]\nn=-1\n"));
         QVERIFY(doc.isModified());
@@ -214,16 +214,26 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("double") << "k=\"host.example\"" << "host.example";
-        QTest::newRow("single") << "k='3389'" << "3389";
-        QTest::newRow("blanks outside") << "k =  \"a\"  " << "a";
-        QTest::newRow("blanks inside kept") << "k=\" a b \"" << " a b ";
-        QTest::newRow("empty quotes") << "k=\"\"" << "";
-        QTest::newRow("one pair only") << "k=\"\"x\"\"" << "\"x\"";
-        QTest::newRow("unmatched") << "k=\"admin" << "\"admin";
-        QTest::newRow("mismatched") << "k=\"800'" << "\"800'";
-        QTest::newRow("lone quote") << "k=\"" << "\"";
-        QTest::newRow("inner quotes") << "k=a \"b\" c" << "a \"b\" c";
+        QTest::newRow("double") << "k=\"host.example\""
+                                << "host.example";
+        QTest::newRow("single") << "k='3389'"
+                                << "3389";
+        QTest::newRow("blanks outside") << "k =  \"a\"  "
+                                        << "a";
+        QTest::newRow("blanks inside kept") << "k=\" a b \""
+                                            << " a b ";
+        QTest::newRow("empty quotes") << "k=\"\""
+                                      << "";
+        QTest::newRow("one pair only") << "k=\"\"x\"\""
+                                       << "\"x\"";
+        QTest::newRow("unmatched") << "k=\"admin"
+                                   << "\"admin";
+        QTest::newRow("mismatched") << "k=\"800'"
+                                    << "\"800'";
+        QTest::newRow("lone quote") << "k=\""
+                                    << "\"";
+        QTest::newRow("inner quotes") << "k=a \"b\" c"
+                                      << "a \"b\" c";
     }
     void quotedValues()
     {
@@ -238,13 +248,20 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("stored");
-        QTest::newRow("plain") << "a b" << "a b";
-        QTest::newRow("quoted") << "\"x\"" << "\"\"x\"\"";
-        QTest::newRow("single quoted") << "'x'" << "\"'x'\"";
-        QTest::newRow("leading blank") << " x" << "\" x\"";
-        QTest::newRow("trailing blank") << "x " << "\"x \"";
-        QTest::newRow("one quote") << "\"" << "\"";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("plain") << "a b"
+                               << "a b";
+        QTest::newRow("quoted") << "\"x\""
+                                << "\"\"x\"\"";
+        QTest::newRow("single quoted") << "'x'"
+                                       << "\"'x'\"";
+        QTest::newRow("leading blank") << " x"
+                                       << "\" x\"";
+        QTest::newRow("trailing blank") << "x "
+                                        << "\"x \"";
+        QTest::newRow("one quote") << "\""
+                                   << "\"";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void everyValueReadsBackAsWritten()
     {
@@ -268,31 +285,52 @@ private slots:
         QTest::addColumn<QString>("expected");
         const auto data = [](const char *name) { return TempCatalogue::dataFile(name); };
         QTest::newRow("gb18030 that is valid utf-8, 1")
-            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem1" << "GroupName" << "医院";
+            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem1"
+            << "GroupName"
+            << "医院";
         QTest::newRow("gb18030 that is valid utf-8, 2")
-            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem2" << "GroupName" << "证券";
+            << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem2"
+            << "GroupName"
+            << "证券";
         QTest::newRow("utf-8 with a stray byte")
-            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem2" << "User" << "测试用户";
+            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem2"
+            << "User"
+            << "测试用户";
         QTest::newRow("utf-8 with a stray byte, its own line")
-            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem1" << "Description"
+            << data("stray-byte-utf8.ini") << int(IniEncoding::Utf8) << "ServerItem1"
+            << "Description"
             << "主站 \uFFFD 服务器";
         QTest::newRow("gb18030 with a stray byte")
-            << data("stray-byte-gb18030.ini") << int(IniEncoding::Gb18030) << "GroupItem1" << "GroupName"
+            << data("stray-byte-gb18030.ini") << int(IniEncoding::Gb18030) << "GroupItem1"
+            << "GroupName"
             << "生产服务器";
         QTest::newRow("utf-8 section in a gb18030 file")
-            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem3" << "User" << "运维";
+            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem3"
+            << "User"
+            << "运维";
         QTest::newRow("gb18030 around it")
-            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem2" << "User" << "测试用户";
-        QTest::newRow("ascii") << QByteArray("[S]\nk=v\n") << int(IniEncoding::Utf8) << "S" << "k" << "v";
+            << data("mixed-gb18030-utf8.ini") << int(IniEncoding::Gb18030) << "ServerItem2"
+            << "User"
+            << "测试用户";
+        QTest::newRow("ascii") << QByteArray("[S]\nk=v\n") << int(IniEncoding::Utf8) << "S"
+                               << "k"
+                               << "v";
         QTest::newRow("utf-8 latin letters")
-            << QByteArray("[S]\nk=p\xC3\xA4sswo\xCC\x88rd\n") << int(IniEncoding::Utf8) << "S" << "k"
+            << QByteArray("[S]\nk=p\xC3\xA4sswo\xCC\x88rd\n") << int(IniEncoding::Utf8) << "S"
+            << "k"
             << QString::fromUtf8("p\xC3\xA4sswo\xCC\x88rd");
         QTest::newRow("utf-8 traditional hanzi")
-            << QString("[S]\nk=臺灣資料庫伺服器\n").toUtf8() << int(IniEncoding::Utf8) << "S" << "k" << "臺灣資料庫伺服器";
+            << QString("[S]\nk=臺灣資料庫伺服器\n").toUtf8() << int(IniEncoding::Utf8) << "S"
+            << "k"
+            << "臺灣資料庫伺服器";
         QTest::newRow("utf-8 hanzi and emoji")
-            << QString("[S]\nk=机房😀\n").toUtf8() << int(IniEncoding::Utf8) << "S" << "k" << "机房😀";
+            << QString("[S]\nk=机房😀\n").toUtf8() << int(IniEncoding::Utf8) << "S"
+            << "k"
+            << "机房😀";
         QTest::newRow("utf-8 with a mark")
-            << QByteArray("\xEF\xBB\xBF[S]\nk=\xE4\xB8\xAD\n") << int(IniEncoding::Utf8Bom) << "S" << "k" << "中";
+            << QByteArray("\xEF\xBB\xBF[S]\nk=\xE4\xB8\xAD\n") << int(IniEncoding::Utf8Bom) << "S"
+            << "k"
+            << "中";
     }
     void encodingDetected()
     {
@@ -566,11 +604,9 @@ private slots:
             return;
         }
         // Root reads every file: the program runs as an ordinary user instead.
-        QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                        QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
         QProcess writer;
-        writer.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(BRENNIC_CATALOGUE_WRITER),
-                                 "add", dir.path(), "t", "1"});
+        writer.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(BRENNIC_CATALOGUE_WRITER), "add", dir.path(), "t", "1"});
         if (!writer.waitForStarted(5000))
             QSKIP("setpriv is not installed");
         QVERIFY(writer.waitForFinished(30000));
@@ -647,8 +683,17 @@ private slots:
             QSKIP("no mount namespace can be made here");
         QTemporaryDir mountPoint;
         QProcess writer;
-        writer.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script, "sh", mountPoint.path(),
-                                 QStringLiteral(BRENNIC_CATALOGUE_WRITER)});
+        writer.start("unshare", {
+                                    "--mount",
+                                    "--propagation",
+                                    "private",
+                                    "sh",
+                                    "-c",
+                                    script,
+                                    "sh",
+                                    mountPoint.path(),
+                                    QStringLiteral(BRENNIC_CATALOGUE_WRITER),
+                                });
         QVERIFY(writer.waitForFinished(60000));
         QCOMPARE(writer.exitCode(), 1);
         QCOMPARE(QString::fromUtf8(writer.readAllStandardError()).trimmed(),

@@ -18,15 +18,27 @@ private slots:
     void defaultFile_data()
     {
         QTest::addColumn<bool>("writableFolder");
-        QTest::addColumn<QString>("present"); // "", "file" or "link"
+        QTest::addColumn<QString>("present");       // "", "file" or "link"
         QTest::addColumn<QString>("xdgConfigHome"); // "@" stands for the test's own folder
-        QTest::addColumn<QString>("expected"); // "beside", or the path below the test's folder
-        QTest::newRow("writable folder") << true << "" << "@/config" << "beside";
-        QTest::newRow("file in a read-only folder") << false << "file" << "@/config" << "beside";
-        QTest::newRow("link in a read-only folder") << false << "link" << "@/config" << "beside";
-        QTest::newRow("read-only folder") << false << "" << "@/config" << "config/brennic/SvrList.ini";
-        QTest::newRow("no XDG_CONFIG_HOME") << false << "" << "" << "home/.config/brennic/SvrList.ini";
-        QTest::newRow("relative XDG_CONFIG_HOME") << false << "" << "config" << "home/.config/brennic/SvrList.ini";
+        QTest::addColumn<QString>("expected");      // "beside", or the path below the test's folder
+        QTest::newRow("writable folder") << true << ""
+                                         << "@/config"
+                                         << "beside";
+        QTest::newRow("file in a read-only folder") << false << "file"
+                                                    << "@/config"
+                                                    << "beside";
+        QTest::newRow("link in a read-only folder") << false << "link"
+                                                    << "@/config"
+                                                    << "beside";
+        QTest::newRow("read-only folder") << false << ""
+                                          << "@/config"
+                                          << "config/brennic/SvrList.ini";
+        QTest::newRow("no XDG_CONFIG_HOME") << false << ""
+                                            << ""
+                                            << "home/.config/brennic/SvrList.ini";
+        QTest::newRow("relative XDG_CONFIG_HOME") << false << ""
+                                                  << "config"
+                                                  << "home/.config/brennic/SvrList.ini";
     }
     void defaultFile()
     {

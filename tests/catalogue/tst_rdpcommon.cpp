@@ -99,8 +99,8 @@ private slots:
         QVERIFY(afterText.text.startsWith(QString(beforeText.text).replace(QStringLiteral("MaxServerId=7"), QStringLiteral("MaxServerId=8"))));
         ReloadCatalogue(dir->path());
         QCOMPARE(DumpCatalogue(),
-                 QString(expected).replace(QStringLiteral("counters 4 7"), QStringLiteral("counters 4 8")) +
-                     QStringLiteral("\nserver 8 [3 测试环境] 127.0.0.15:3389 \\admin pw=口令 1024x768 fs=false depth=24 desc=新服务器"));
+                 QString(expected).replace(QStringLiteral("counters 4 7"), QStringLiteral("counters 4 8"))
+                     + QStringLiteral("\nserver 8 [3 测试环境] 127.0.0.15:3389 \\admin pw=口令 1024x768 fs=false depth=24 desc=新服务器"));
     }
 
     // Files as Windows and earlier versions wrote them, read as Windows reads them.
@@ -114,8 +114,8 @@ private slots:
                "server 1 [1 医院] 127.0.0.21:3389 \\admin pw= 1024x768 fs=false depth=24 desc=医院\n"
                "server 2 [2 证券] 127.0.0.22:3389 \\admin pw= 1024x768 fs=false depth=24 desc=证券";
         const QString strayServers = QStringLiteral("counters 1 2\ngroup 1 生产服务器\n"
-                                     "server 1 [1 生产服务器] 127.0.0.23:3389 \\管理员 pw= 1024x768 fs=false depth=24 desc=主站 \uFFFD 服务器\n"
-                                     "server 2 [1 生产服务器] 127.0.0.24:3389 \\测试用户 pw= 1024x768 fs=false depth=24 desc=备用服务器");
+                                                    "server 1 [1 生产服务器] 127.0.0.23:3389 \\管理员 pw= 1024x768 fs=false depth=24 desc=主站 \uFFFD 服务器\n"
+                                                    "server 2 [1 生产服务器] 127.0.0.24:3389 \\测试用户 pw= 1024x768 fs=false depth=24 desc=备用服务器");
         QTest::newRow("utf-8 with a stray byte") << "stray-byte-utf8.ini" << strayServers;
         QTest::newRow("gb18030 with a stray byte") << "stray-byte-gb18030.ini" << strayServers;
         QTest::newRow("utf-8 section in gb18030")

@@ -243,12 +243,18 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("message"); // its start, empty when OK is taken
         QTest::addColumn<QString>("field");
-        QTest::newRow("pipe") << "|" << "3" << QStringLiteral("无效的服务器地址: |\n") << "edtSvr";
-        QTest::newRow("socket path") << "/tmp/socket" << "3389" << QStringLiteral("无效的服务器地址: /tmp/socket\n") << "edtSvr";
-        QTest::newRow("port 0") << "127.0.0.1" << "0" << QStringLiteral("无效的端口: 0\n") << "edtPort";
-        QTest::newRow("port 65536") << "127.0.0.1" << "65536" << QStringLiteral("无效的端口: 65536\n") << "edtPort";
-        QTest::newRow("port 65535") << "127.0.0.1" << "65535" << QString() << QString();
-        QTest::newRow("port 1") << "127.0.0.1" << "1" << QString() << QString();
+        QTest::newRow("pipe") << "|"
+                              << "3" << QStringLiteral("无效的服务器地址: |\n") << "edtSvr";
+        QTest::newRow("socket path") << "/tmp/socket"
+                                     << "3389" << QStringLiteral("无效的服务器地址: /tmp/socket\n") << "edtSvr";
+        QTest::newRow("port 0") << "127.0.0.1"
+                                << "0" << QStringLiteral("无效的端口: 0\n") << "edtPort";
+        QTest::newRow("port 65536") << "127.0.0.1"
+                                    << "65536" << QStringLiteral("无效的端口: 65536\n") << "edtPort";
+        QTest::newRow("port 65535") << "127.0.0.1"
+                                    << "65535" << QString() << QString();
+        QTest::newRow("port 1") << "127.0.0.1"
+                                << "1" << QString() << QString();
     }
 
     void unusableServerOrPortRefusesOk()
@@ -283,10 +289,14 @@ private slots:
         QTest::addColumn<QString>("typed"); // "<close>" closes with the close box
         QTest::addColumn<bool>("confirmed");
         QTest::addColumn<QString>("result");
-        QTest::newRow("confirm at once") << "Web" << "" << true << "Web";
-        QTest::newRow("typing replaces") << "Web" << "Front end " << true << "Front end ";
-        QTest::newRow("empty") << "" << "" << true << "";
-        QTest::newRow("close box") << "Web" << "<close>" << false << "Web";
+        QTest::newRow("confirm at once") << "Web"
+                                         << "" << true << "Web";
+        QTest::newRow("typing replaces") << "Web"
+                                         << "Front end " << true << "Front end ";
+        QTest::newRow("empty") << ""
+                               << "" << true << "";
+        QTest::newRow("close box") << "Web"
+                                   << "<close>" << false << "Web";
     }
     void groupNameDialog()
     {

@@ -108,7 +108,8 @@ private slots:
         QTest::newRow("mixed with latin") << QStringLiteral("web服务器01") << "webfwq01";
         QTest::newRow("first and last of the table") << QStringLiteral("啊座") << "az";
         QTest::newRow("a rarer hanzi stays") << QStringLiteral("深圳") << QStringLiteral("s圳");
-        QTest::newRow("no hanzi") << "plain" << "plain";
+        QTest::newRow("no hanzi") << "plain"
+                                  << "plain";
     }
 
     void pinyinInitials()

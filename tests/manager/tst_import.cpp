@@ -32,8 +32,8 @@ QString recordLine(const TImportRecord &r)
                .arg(s.Width)
                .arg(s.Height)
                .arg(s.ColorDepth)
-               .arg(s.FullScreen ? QStringLiteral("full") : QStringLiteral("window")) +
-           r.Description + u'|' + r.Group;
+               .arg(s.FullScreen ? QStringLiteral("full") : QStringLiteral("window"))
+        + r.Description + u'|' + r.Group;
 }
 
 QStringList noteLines(const std::vector<TImportNote> &notes)
@@ -115,22 +115,24 @@ private slots:
             << QStringList{};
         QTest::newRow("rdg, groups, inherited and profile credentials")
             << "servers.rdg"
-            << QStringList{QStringLiteral("web1.lab.test|3390|WEB|webadmin||1280x1024|16|full|Web one|Web"),
-                           QStringLiteral("127.0.0.11|3389|OPS|opsuser||800x600|24|window||Web/Inner"),
-                           QStringLiteral("127.0.0.12|3389|LAB|labadmin||1024x768|24|window||")}
-            << QStringList{QStringLiteral("No address: 没有服务器地址")}
-            << QStringList{QStringLiteral("Web one: ") + kEncrypted, QStringLiteral("127.0.0.11: ") + kEncrypted};
+            << QStringList{
+                   QStringLiteral("web1.lab.test|3390|WEB|webadmin||1280x1024|16|full|Web one|Web"),
+                   QStringLiteral("127.0.0.11|3389|OPS|opsuser||800x600|24|window||Web/Inner"),
+                   QStringLiteral("127.0.0.12|3389|LAB|labadmin||1024x768|24|window||"),
+               }
+            << QStringList{QStringLiteral("No address: 没有服务器地址")} << QStringList{QStringLiteral("Web one: ") + kEncrypted, QStringLiteral("127.0.0.11: ") + kEncrypted};
         QTest::newRow("rdg, older layout, clear-text password from the group")
             << "old-layout.rdg"
             << QStringList{QStringLiteral("branch1.example.invalid|3389|BRANCH|branchuser|pl41n|1024x768|24|window|分店一号|Branch")}
             << QStringList{} << QStringList{};
         QTest::newRow("confCons, folders, inheritance, other protocols")
             << "confCons.xml"
-            << QStringList{QStringLiteral("reception.office.test|3396|OFFICE|officeuser||1024x768|16|full|Reception PC|Office"),
-                           QStringLiteral("127.0.0.13|3389||prn||1024x768|8|window|Printer box|Office"),
-                           QStringLiteral("deep.office.test|3389|OFFICE|officeuser||1280x1024|24|window|Deep|Office/Nested")}
-            << QStringList{QStringLiteral("Router: 协议 SSH2 不是 RDP"), QStringLiteral("Empty host: 没有服务器地址")}
-            << QStringList{QStringLiteral("Reception PC: ") + kEncrypted};
+            << QStringList{
+                   QStringLiteral("reception.office.test|3396|OFFICE|officeuser||1024x768|16|full|Reception PC|Office"),
+                   QStringLiteral("127.0.0.13|3389||prn||1024x768|8|window|Printer box|Office"),
+                   QStringLiteral("deep.office.test|3389|OFFICE|officeuser||1280x1024|24|window|Deep|Office/Nested"),
+               }
+            << QStringList{QStringLiteral("Router: 协议 SSH2 不是 RDP"), QStringLiteral("Empty host: 没有服务器地址")} << QStringList{QStringLiteral("Reception PC: ") + kEncrypted};
     }
 
     void readsFiles()
@@ -211,8 +213,12 @@ private slots:
         existing.User = QStringLiteral("PRN");
         AddSvrItem(existing, UngroupedId, QStringLiteral("already here"));
 
-        const QStringList files = {dataFile(QStringLiteral("confCons.xml")), dataFile(QStringLiteral("truncated.rdg")), dataFile(QStringLiteral("web.remmina")),
-                                   dataFile(QStringLiteral("web.remmina"))};
+        const QStringList files = {
+            dataFile(QStringLiteral("confCons.xml")),
+            dataFile(QStringLiteral("truncated.rdg")),
+            dataFile(QStringLiteral("web.remmina")),
+            dataFile(QStringLiteral("web.remmina")),
+        };
         const TImportBatch batch = ReadImportFiles(files, GetSvrList());
         QCOMPARE(batch.RecordCount(), 3);
         const std::vector<PSvrItem> added = AddImportedServers(batch, group);
@@ -229,10 +235,12 @@ private slots:
         QStringList loaded;
         for (const auto &s : GetSvrList())
             loaded << s->ClntSett.Server + u'|' + s->ClntSett.User + u'|' + s->Description + u'|' + s->Group.GroupName;
-        QCOMPARE(loaded, (QStringList{QStringLiteral("127.0.0.13|PRN|already here|") + UngroupedName(),
-                                      QStringLiteral("reception.office.test|officeuser|Reception PC|Imported"),
-                                      QStringLiteral("deep.office.test|officeuser|Deep|Imported"),
-                                      QStringLiteral("web2.example.test|operator|Web front|Imported")}));
+        QCOMPARE(loaded, (QStringList{
+                             QStringLiteral("127.0.0.13|PRN|already here|") + UngroupedName(),
+                             QStringLiteral("reception.office.test|officeuser|Reception PC|Imported"),
+                             QStringLiteral("deep.office.test|officeuser|Deep|Imported"),
+                             QStringLiteral("web2.example.test|operator|Web front|Imported"),
+                         }));
 
         const QString summary = ImportSummary(batch, int(added.size()), QStringLiteral("Imported"));
         QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Imported”。")), qPrintable(summary));

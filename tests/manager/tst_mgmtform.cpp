@@ -23,8 +23,15 @@ namespace {
 
 using Rows = QStringList;
 
-const Rows kSmallRows = {QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
-                         QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")};
+const Rows kSmallRows = {
+    QStringLiteral("-Web"),
+    QStringLiteral("  127.0.0.1|web1|first"),
+    QStringLiteral("  127.0.0.2|web2|second"),
+    QStringLiteral("-DB"),
+    QStringLiteral("  127.0.0.3|db|"),
+    QStringLiteral("-未分组"),
+    QStringLiteral("  127.0.0.4||"),
+};
 
 // Fills the settings dialog and confirms it.
 std::function<void(QWidget *)> fillSettings(const QString &server, const QString &user, const QString &password,
@@ -87,11 +94,17 @@ private slots:
         QVERIFY(fixture.open(QIODevice::ReadOnly));
         ManagerFixture f(fixture.readAll());
         QCOMPARE(f.form->windowTitle(), QStringLiteral("Kestrune 1.3 "));
-        QCOMPARE(f.rows(), (Rows{QStringLiteral("-生产服务器"), QStringLiteral("  127.0.0.10|administrator|主站 Web 服务器"),
-                                 QStringLiteral("  localhost|admin|备用"), QStringLiteral("-测试环境"),
-                                 QStringLiteral("  127.0.0.12|测试用户|测试机，端口非默认"), QStringLiteral("-未分组"),
-                                 QStringLiteral("  127.0.0.13|ops|组已删除的服务器"), QStringLiteral("-未分组"),
-                                 QStringLiteral("  127.0.0.14|root|")}));
+        QCOMPARE(f.rows(), (Rows{
+                               QStringLiteral("-生产服务器"),
+                               QStringLiteral("  127.0.0.10|administrator|主站 Web 服务器"),
+                               QStringLiteral("  localhost|admin|备用"),
+                               QStringLiteral("-测试环境"),
+                               QStringLiteral("  127.0.0.12|测试用户|测试机，端口非默认"),
+                               QStringLiteral("-未分组"),
+                               QStringLiteral("  127.0.0.13|ops|组已删除的服务器"),
+                               QStringLiteral("-未分组"),
+                               QStringLiteral("  127.0.0.14|root|"),
+                           }));
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("生产服务器"), QStringLiteral("测试环境"), QStringLiteral("数据库")}));
         QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
         QCOMPARE(f.form->lvSvr->headerItem()->text(2), QStringLiteral("状态"));
@@ -191,14 +204,20 @@ private slots:
         f.form->lvSvrDblClick();
         QCOMPARE(f.rows(), (Rows{QStringLiteral("+Web"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
         QCOMPARE(poller->state(), TPingThread::State::Paused);
-        FindGroupRow(f.form->lvSvr, 1)->Collapse(); // collapsing twice changes nothing
+        FindGroupRow(f.form->lvSvr, 1)->Collapse();  // collapsing twice changes nothing
         FindGroupRow(f.form->lvSvr, -1)->Collapse(); // the last group: stops at the end of the list
         QCOMPARE(f.rows(), (Rows{QStringLiteral("+Web"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("+未分组")}));
         f.select(QStringLiteral("Web"));
         f.form->lvSvrDblClick();
         FindGroupRow(f.form->lvSvr, 1)->Expand();
-        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
-                                 QStringLiteral("+未分组")}));
+        QCOMPARE(f.rows(), (Rows{
+                               QStringLiteral("-Web"),
+                               QStringLiteral("  127.0.0.1|web1|first"),
+                               QStringLiteral("  127.0.0.2|web2|second"),
+                               QStringLiteral("-DB"),
+                               QStringLiteral("  127.0.0.3|db|"),
+                               QStringLiteral("+未分组"),
+                           }));
         QCOMPARE(poller->state(), TPingThread::State::Running);
         QCOMPARE(poller->ListItem(), static_cast<PingTarget *>(f.row(QStringLiteral("127.0.0.1"))));
         QCOMPARE(f.row(QStringLiteral("127.0.0.1"))->text(ColStatus), QString());
@@ -255,8 +274,15 @@ private slots:
         QDropEvent drop(centreOf(list, f.row(QStringLiteral("127.0.0.3"))), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list->viewport(), &drop);
         list->endDrag();
-        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("  127.0.0.1|web1|first"),
-                                 QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
+        QCOMPARE(f.rows(), (Rows{
+                               QStringLiteral("-Web"),
+                               QStringLiteral("  127.0.0.2|web2|second"),
+                               QStringLiteral("-DB"),
+                               QStringLiteral("  127.0.0.3|db|"),
+                               QStringLiteral("  127.0.0.1|web1|first"),
+                               QStringLiteral("-未分组"),
+                               QStringLiteral("  127.0.0.4||"),
+                           }));
         QVERIFY(list->selectedItems().isEmpty());
         QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{2, QStringLiteral("DB")}));
         QVERIFY(f.fileText().contains("[ServerItem1]\nGroupId=2\n"));
@@ -381,9 +407,15 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no address, no user") << " " << "" << "pw" << QStringLiteral("服务器空,请添加");
-        QTest::newRow("no user") << "127.0.0.1" << "  " << "pw" << QStringLiteral("请输入用户名");
-        QTest::newRow("blank password") << "127.0.0.1" << "u" << "   " << QStringLiteral("请输入密码");
+        QTest::newRow("no address, no user") << " "
+                                             << ""
+                                             << "pw" << QStringLiteral("服务器空,请添加");
+        QTest::newRow("no user") << "127.0.0.1"
+                                 << "  "
+                                 << "pw" << QStringLiteral("请输入用户名");
+        QTest::newRow("blank password") << "127.0.0.1"
+                                        << "u"
+                                        << "   " << QStringLiteral("请输入密码");
     }
     void connectChecksInOrder()
     {
@@ -478,8 +510,15 @@ private slots:
         f.idle();
         QTest::mouseClick(f.form->btnSetGrp, Qt::LeftButton);
         QVERIFY(f.fileText().contains("[ServerItem4]\nGroupId=3\n"));
-        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Front"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
-                                 QStringLiteral("-Empty"), QStringLiteral("  127.0.0.4||")}));
+        QCOMPARE(f.rows(), (Rows{
+                               QStringLiteral("-Front"),
+                               QStringLiteral("  127.0.0.1|web1|first"),
+                               QStringLiteral("  127.0.0.2|web2|second"),
+                               QStringLiteral("-DB"),
+                               QStringLiteral("  127.0.0.3|db|"),
+                               QStringLiteral("-Empty"),
+                               QStringLiteral("  127.0.0.4||"),
+                           }));
         QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
 
         // A group with servers is not deleted.
@@ -642,7 +681,8 @@ private slots:
         for (int y = rowRect.top(); y <= rowRect.bottom(); ++y)
             for (int x = rowRect.left(); x < rowRect.left() + 40; ++x)
                 if (image.pixelColor(x * image.width() / list->viewport()->width(),
-                                     y * image.height() / list->viewport()->height()) == QColor(128, 128, 128))
+                                     y * image.height() / list->viewport()->height())
+                    == QColor(128, 128, 128))
                     outline |= QRect(x, y, 1, 1);
         QVERIFY2(outline.width() >= 8 && outline.height() >= 8, "the glyph is drawn");
         QVERIFY(list->GlyphRect(f.row(QStringLiteral("DB"))).contains(outline));
@@ -650,8 +690,14 @@ private slots:
         const QPoint caption(outline.right() + 30, glyph.y());
 
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, glyph);
-        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("+DB"),
-                                 QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
+        QCOMPARE(f.rows(), (Rows{
+                               QStringLiteral("-Web"),
+                               QStringLiteral("  127.0.0.1|web1|first"),
+                               QStringLiteral("  127.0.0.2|web2|second"),
+                               QStringLiteral("+DB"),
+                               QStringLiteral("-未分组"),
+                               QStringLiteral("  127.0.0.4||"),
+                           }));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, caption);
         QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
         QCOMPARE(list->Selected(), f.row(QStringLiteral("DB")));
@@ -748,8 +794,22 @@ private slots:
             order << focus->objectName();
             QTest::keyClick(focus, Qt::Key_Tab);
         }
-        QCOMPARE(order, (QStringList{QStringLiteral("btnConnect"), QStringLiteral("btnOpen"), QStringLiteral("btnAdd"), QStringLiteral("btnDelete"), QStringLiteral("WebBrowser1"), QStringLiteral("sBitBtn1"), QStringLiteral("edtFind"), QStringLiteral("lvSvr"),
-                                     QStringLiteral("btnNewGrp"), QStringLiteral("btnSetGrp"), QStringLiteral("cbbGrp"), QStringLiteral("btnEditGrp"), QStringLiteral("btnDeleteGrp"), QStringLiteral("btnConnect")}));
+        QCOMPARE(order, (QStringList{
+                            QStringLiteral("btnConnect"),
+                            QStringLiteral("btnOpen"),
+                            QStringLiteral("btnAdd"),
+                            QStringLiteral("btnDelete"),
+                            QStringLiteral("WebBrowser1"),
+                            QStringLiteral("sBitBtn1"),
+                            QStringLiteral("edtFind"),
+                            QStringLiteral("lvSvr"),
+                            QStringLiteral("btnNewGrp"),
+                            QStringLiteral("btnSetGrp"),
+                            QStringLiteral("cbbGrp"),
+                            QStringLiteral("btnEditGrp"),
+                            QStringLiteral("btnDeleteGrp"),
+                            QStringLiteral("btnConnect"),
+                        }));
     }
 
     // Of two group names that differ only in letter case, renaming one leaves
@@ -771,7 +831,6 @@ private slots:
         QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
         QCOMPARE(GetGroup(2).GroupName, QStringLiteral("Ops"));
         QCOMPARE(GetGroup(1).GroupName, QStringLiteral("Web"));
-
     }
 
     void rightButtonNeverReachesTheBanner()

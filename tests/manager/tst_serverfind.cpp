@@ -36,8 +36,15 @@ Rows shownRows(const ManagerFixture &f)
     return out;
 }
 
-const Rows kAllRows = {QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
-                       QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")};
+const Rows kAllRows = {
+    QStringLiteral("-Web"),
+    QStringLiteral("  127.0.0.1|web1|first"),
+    QStringLiteral("  127.0.0.2|web2|second"),
+    QStringLiteral("-DB"),
+    QStringLiteral("  127.0.0.3|db|"),
+    QStringLiteral("-未分组"),
+    QStringLiteral("  127.0.0.4||"),
+};
 
 // Types the text key by key, letters of any script included.
 void typeText(QWidget *widget, const QString &text)
@@ -207,8 +214,13 @@ private slots:
         TClientSettings matching;
         matching.Server = QStringLiteral("127.0.0.10");
         AddServerRow(f.form->lvSvr, AddSvrItem(matching, UngroupedId, QStringLiteral("webmail")));
-        QTRY_COMPARE(shownRows(f), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"),
-                                         QStringLiteral("-未分组"), QStringLiteral("  127.0.0.10||webmail")}));
+        QTRY_COMPARE(shownRows(f), (Rows{
+                                       QStringLiteral("-Web"),
+                                       QStringLiteral("  127.0.0.1|web1|first"),
+                                       QStringLiteral("  127.0.0.2|web2|second"),
+                                       QStringLiteral("-未分组"),
+                                       QStringLiteral("  127.0.0.10||webmail"),
+                                   }));
     }
 
     // Enter connects to the first match, opening a collapsed group for it if need be.
@@ -305,8 +317,12 @@ private slots:
     void dropImportsFiles()
     {
         ManagerFixture f(SmallCatalogue());
-        const std::unique_ptr<QMimeData> data(fileDrag({dataFile(QStringLiteral("Web server.rdp")), dataFile(QStringLiteral("ssh.remmina")),
-                                                        dataFile(QStringLiteral("web.remmina")), dataFile(QStringLiteral("truncated.rdg"))}));
+        const std::unique_ptr<QMimeData> data(fileDrag({
+            dataFile(QStringLiteral("Web server.rdp")),
+            dataFile(QStringLiteral("ssh.remmina")),
+            dataFile(QStringLiteral("web.remmina")),
+            dataFile(QStringLiteral("truncated.rdg")),
+        }));
         QWidget *viewport = f.form->lvSvr->viewport();
         const QPoint onDb = f.form->lvSvr->visualItemRect(f.row(QStringLiteral("DB"))).center();
         QVERIFY(dragAccepted(viewport, data.get(), onDb));
@@ -323,9 +339,17 @@ private slots:
         QVERIFY(summary.contains(QStringLiteral("Jump host：协议 SSH 不是 RDP")));
         QVERIFY(summary.contains(QStringLiteral("Web server：密码已加密，无法读取，未导入密码")));
         QVERIFY(summary.contains(QStringLiteral("无法导入“truncated.rdg”")));
-        QCOMPARE(f.rows(), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.1|web1|first"), QStringLiteral("  127.0.0.2|web2|second"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"),
-                                 QStringLiteral("  web1.example.test|admin|Web server"), QStringLiteral("  web2.example.test|operator|Web front"),
-                                 QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
+        QCOMPARE(f.rows(), (Rows{
+                               QStringLiteral("-Web"),
+                               QStringLiteral("  127.0.0.1|web1|first"),
+                               QStringLiteral("  127.0.0.2|web2|second"),
+                               QStringLiteral("-DB"),
+                               QStringLiteral("  127.0.0.3|db|"),
+                               QStringLiteral("  web1.example.test|admin|Web server"),
+                               QStringLiteral("  web2.example.test|operator|Web front"),
+                               QStringLiteral("-未分组"),
+                               QStringLiteral("  127.0.0.4||"),
+                           }));
         const QString file = QString::fromUtf8(f.fileText());
         QVERIFY(file.contains(QStringLiteral("[ServerItem5]\nGroupId=2\nDescription=Web server\nServer=web1.example.test\nPort=3390\nDomain=CORP\nUser=admin\n")));
         QVERIFY(file.contains(QStringLiteral("[ServerItem6]\nGroupId=2\nDescription=Web front\nServer=web2.example.test\nPort=3395\n")));
@@ -348,8 +372,12 @@ private slots:
         QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Office”。")), qPrintable(summary));
         QVERIFY(f.comboEntries().contains(QStringLiteral("Office")));
         QCOMPARE(GetGroup(GetGroupIdByName(QStringLiteral("Office"))).GroupName, QStringLiteral("Office"));
-        QCOMPARE(f.rows().mid(7), (Rows{QStringLiteral("-Office"), QStringLiteral("  reception.office.test|officeuser|Reception PC"),
-                                        QStringLiteral("  127.0.0.13|prn|Printer box"), QStringLiteral("  deep.office.test|officeuser|Deep")}));
+        QCOMPARE(f.rows().mid(7), (Rows{
+                                      QStringLiteral("-Office"),
+                                      QStringLiteral("  reception.office.test|officeuser|Reception PC"),
+                                      QStringLiteral("  127.0.0.13|prn|Printer box"),
+                                      QStringLiteral("  deep.office.test|officeuser|Deep"),
+                                  }));
 
         QMimeData web;
         web.setUrls({QUrl(QStringLiteral("http://127.0.0.1/list.rdp"))});
@@ -363,8 +391,11 @@ private slots:
         QVERIFY(f.form->pmLv->actions().contains(f.form->FTransfer->actImport));
         f.select(QStringLiteral("未分组"));
         QString offered, found, summary;
-        ModalSequence answers({[](QWidget *w) { chooseInFileDialog(w, dataFile(QStringLiteral("old-layout.rdg"))); },
-                               importInto(UngroupedName(), &offered, &found), messageBox(&summary)});
+        ModalSequence answers({
+            [](QWidget *w) { chooseInFileDialog(w, dataFile(QStringLiteral("old-layout.rdg"))); },
+            importInto(UngroupedName(), &offered, &found),
+            messageBox(&summary),
+        });
         f.form->FTransfer->actImport->trigger();
         QCOMPARE(answers.answered(), 3);
         QCOMPARE(offered, UngroupedName());

@@ -124,13 +124,13 @@ private:
         if (known && record.silent)
             return 0;
         std::memcpy(reply, query, questionEnd);
-        reply[2] = 0x80 | (query[2] & 0x01);          // a response; recursion as asked
-        reply[3] = 0x80 | (known ? 0 : 3);             // recursion available; no error or no such name
-        reply[4] = 0, reply[5] = 1;                    // one question
+        reply[2] = 0x80 | (query[2] & 0x01); // a response; recursion as asked
+        reply[3] = 0x80 | (known ? 0 : 3);   // recursion available; no error or no such name
+        reply[4] = 0, reply[5] = 1;          // one question
         reply[6] = reply[7] = reply[8] = reply[9] = reply[10] = reply[11] = 0;
         int length = questionEnd;
         if (known && type == 1) {
-            reply[7] = 1;                              // one answer
+            reply[7] = 1; // one answer
             const unsigned char answer[] = {0xc0, 12, 0, 1, 0, 1,
                                             static_cast<unsigned char>(record.ttl >> 24), static_cast<unsigned char>(record.ttl >> 16),
                                             static_cast<unsigned char>(record.ttl >> 8), static_cast<unsigned char>(record.ttl), 0, 4};

@@ -74,7 +74,7 @@ inline constexpr const char *HostsFile =
     "127.0.0.8 brennic-dual.test\n"
     "127.1.0.50 brennic-first-silent.test\n"
     "127.0.0.7 brennic-first-silent.test\n"
-    "127.0.0.9 xn--zfru1ggxt.test\n";   // 服务器.test
+    "127.0.0.9 xn--zfru1ggxt.test\n"; // 服务器.test
 
 inline QString &reason()
 {
@@ -175,35 +175,35 @@ inline void enter()
 
 } // namespace TestNetwork
 
-#define REQUIRE_PRIVATE_NETWORK()                                                                  \
-    do {                                                                                           \
-        if (!TestNetwork::isPrivate())                                                             \
+#define REQUIRE_PRIVATE_NETWORK()                                                                             \
+    do {                                                                                                      \
+        if (!TestNetwork::isPrivate())                                                                        \
             QSKIP(qPrintable(QStringLiteral("needs a private network namespace: ") + TestNetwork::reason())); \
     } while (false)
 
-#define REQUIRE_UNREACHABLE_HOSTS()                                                                \
-    do {                                                                                           \
-        if (!TestNetwork::canDropHosts())                                                          \
+#define REQUIRE_UNREACHABLE_HOSTS()                                                                                  \
+    do {                                                                                                             \
+        if (!TestNetwork::canDropHosts())                                                                            \
             QSKIP(qPrintable(QStringLiteral("needs a namespace with unreachable hosts: ") + TestNetwork::reason())); \
     } while (false)
 
-#define REQUIRE_REWRITTEN_REPLIES()                                                                \
-    do {                                                                                           \
-        if (!TestNetwork::canRewriteReplies())                                                     \
-            QSKIP("needs root in the test's namespace to rewrite the source of echo replies");     \
+#define REQUIRE_REWRITTEN_REPLIES()                                                            \
+    do {                                                                                       \
+        if (!TestNetwork::canRewriteReplies())                                                 \
+            QSKIP("needs root in the test's namespace to rewrite the source of echo replies"); \
     } while (false)
 
-#define REQUIRE_TEST_NAMES()                                                                       \
-    do {                                                                                           \
-        if (!TestNetwork::hasTestNames())                                                          \
-            QSKIP("needs a mount namespace of its own for the test's hosts file");                 \
+#define REQUIRE_TEST_NAMES()                                                       \
+    do {                                                                           \
+        if (!TestNetwork::hasTestNames())                                          \
+            QSKIP("needs a mount namespace of its own for the test's hosts file"); \
     } while (false)
 
-#define BRENNIC_NETWORK_TEST_MAIN(TestObject)                                                      \
-    int main(int argc, char *argv[])                                                               \
-    {                                                                                              \
-        TestNetwork::enter();                                                                      \
-        QCoreApplication app(argc, argv);                                                          \
-        TestObject test;                                                                           \
-        return QTest::qExec(&test, argc, argv);                                                    \
+#define BRENNIC_NETWORK_TEST_MAIN(TestObject)   \
+    int main(int argc, char *argv[])            \
+    {                                           \
+        TestNetwork::enter();                   \
+        QCoreApplication app(argc, argv);       \
+        TestObject test;                        \
+        return QTest::qExec(&test, argc, argv); \
     }

@@ -126,7 +126,7 @@ private slots:
             first->Terminate();
             second->Terminate();
         });
-        std::vector<qint64> resultsAt;   // of the answering row
+        std::vector<qint64> resultsAt; // of the answering row
         qint64 offlineAt = -1;
         while (clock.elapsed() < CycleLimitMs && offlineAt < 0) {
             QTest::qWait(5);
@@ -175,7 +175,7 @@ private slots:
         QFETCH(bool, bound);
         QFETCH(QString, before);
         TestRow row(QStringLiteral("127.0.0.4"));
-        QTest::qWait(300);   // the last probe of an earlier test's poller may still be leaving
+        QTest::qWait(300); // the last probe of an earlier test's poller may still be leaving
         const auto sentBefore = engine->statistics().sent;
         QPointer<TPingThread> poller = new TPingThread(createSuspended, engine.get(), this);
         QSignalSpy destroyed(poller.data(), &QObject::destroyed);
@@ -213,7 +213,7 @@ private slots:
         QCOMPARE(poller->state(), TPingThread::State::Paused);
         row.clearStatus();
         const int cycles = poller->cycles();
-        QTest::qWait(300);   // a batch already on its way may still arrive, and is dropped
+        QTest::qWait(300); // a batch already on its way may still arrive, and is dropped
         const auto sent = engine->statistics().sent;
         QTest::qWait((Fast.wait + Fast.timeout).count());
         QCOMPARE(engine->statistics().sent, sent);
@@ -407,7 +407,7 @@ private slots:
         QCOMPARE(poller->iRet(), 0);
         const PingEngine::Statistics after = engine->statistics();
         QVERIFY(after.timedOut > before.timedOut);
-        QCOMPARE(after.answered, before.answered);   // no other poller runs now
+        QCOMPARE(after.answered, before.answered); // no other poller runs now
         poller->Terminate();
     }
 

@@ -96,7 +96,7 @@ private slots:
         QTest::newRow("open port") << QStringLiteral("127.0.0.1") << QStringLiteral("open4") << false << 1 << QStringLiteral("Online");
         QTest::newRow("open port, IPv6") << QStringLiteral("::1") << QStringLiteral("open6") << false << 1 << QStringLiteral("Online");
         QTest::newRow("closed port: refused, so the host is up") << QStringLiteral("127.0.0.1") << QStringLiteral("closed4") << false << 1
-                                                                << QStringLiteral("Online");
+                                                                 << QStringLiteral("Online");
         QTest::newRow("silent host") << QString::fromLatin1(TestNetwork::unreachableHost(7)) << QStringLiteral("open4") << true << 0
                                      << QStringLiteral("Offline");
         QTest::newRow("host unreachable (ICMP error)") << QStringLiteral("127.4.0.1") << QStringLiteral("open4") << true << 0
@@ -118,7 +118,8 @@ private slots:
         if (needsSilentHosts)
             REQUIRE_UNREACHABLE_HOSTS();
         const unsigned short portNumber = port == QLatin1String("open4") ? open4->port()
-            : port == QLatin1String("open6") ? open6->port() : closed4->port();
+            : port == QLatin1String("open6")                             ? open6->port()
+                                                                         : closed4->port();
         TestRow row(address, portNumber);
         auto *poller = new TPingThread(true, engine.get(), this);
         poller->setTiming(Fast);
@@ -233,7 +234,7 @@ private slots:
         QTest::newRow("no ICMP socket allowed") << QStringLiteral("1 0") << QStringLiteral("TCP connection")
                                                 << QStringLiteral("error ");
         QTest::newRow("datagram sockets allowed to group 0") << QStringLiteral("0 0") << QStringLiteral("ICMP datagram socket")
-                                                  << QStringLiteral("1 Reply from server");
+                                                             << QStringLiteral("1 Reply from server");
     }
 
     void engineChoosesItsProbe()
@@ -265,9 +266,14 @@ private slots:
             QSKIP("this namespace's ping_group_range does not take the value");
 
         QProcess helper;
-        helper.start(setpriv, {QStringLiteral("--bounding-set=-net_raw"), QStringLiteral("--inh-caps=-net_raw"),
-                               QStringLiteral(BRENNIC_FALLBACK_PROBE), QString::number(open4->port()),
-                               QString::number(closed4->port()), QString::fromLatin1(TestNetwork::unreachableHost(8))});
+        helper.start(setpriv, {
+                                  QStringLiteral("--bounding-set=-net_raw"),
+                                  QStringLiteral("--inh-caps=-net_raw"),
+                                  QStringLiteral(BRENNIC_FALLBACK_PROBE),
+                                  QString::number(open4->port()),
+                                  QString::number(closed4->port()),
+                                  QString::fromLatin1(TestNetwork::unreachableHost(8)),
+                              });
         QVERIFY(helper.waitForFinished(30000));
         const QString output = QString::fromUtf8(helper.readAllStandardOutput());
         if (helper.exitCode() != 0 && output.isEmpty())

@@ -78,7 +78,6 @@ inline QString MissingServerPrograms()
     return missing.join(QStringLiteral(", "));
 }
 
-
 // The FreeRDP shadow server showing a display, on 127.0.0.1.
 class Server {
 public:
@@ -99,8 +98,14 @@ public:
         } else {
             const QString sam = home_.filePath(QStringLiteral("sam"));
             QProcess hash;
-            hash.start(QStringLiteral("winpr-hash"), {QStringLiteral("-u"), user, QStringLiteral("-p"), password,
-                                                      QStringLiteral("-f"), QStringLiteral("sam")});
+            hash.start(QStringLiteral("winpr-hash"), {
+                                                         QStringLiteral("-u"),
+                                                         user,
+                                                         QStringLiteral("-p"),
+                                                         password,
+                                                         QStringLiteral("-f"),
+                                                         QStringLiteral("sam"),
+                                                     });
             hash.waitForFinished(5000);
             QFile file(sam);
             if (!file.open(QIODevice::WriteOnly) || file.write(hash.readAllStandardOutput()) <= 0) {

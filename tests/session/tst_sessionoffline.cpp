@@ -130,29 +130,72 @@ private slots:
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("cause");
         const int none = int(RdpConnectFailure::None);
-        QTest::newRow("certificate refused") << 0u << TlsFailed << false << true << none << "" << "" << "您拒绝了服务器的证书";
-        QTest::newRow("logoff") << 0xCu << 0u << true << false << none << "" << "" << "用户已注销";
-        QTest::newRow("logoff with transport error") << 0xCu << TransportFailed << true << false << none << "" << "" << "用户已注销";
-        QTest::newRow("admin disconnect") << 0x1u << 0u << true << false << none << "" << "" << "管理员断开了会话";
-        QTest::newRow("idle") << 0x3u << 0u << true << false << none << "" << "" << "空闲";
-        QTest::newRow("replaced") << 0x5u << 0u << true << false << none << "" << "" << "另一个连接接管了此会话";
-        QTest::newRow("no licence") << 0x102u << 0u << false << false << none << "" << "" << "客户端访问许可证";
-        QTest::newRow("licensing") << 0x100u << 0u << false << false << none << "" << "" << "许可证";
-        QTest::newRow("protocol") << 0x10D3u << 0u << true << false << none << "" << "" << "协议错误";
-        QTest::newRow("unknown info") << 0x9999u << 0u << true << false << none << "" << "" << "服务器报告错误 0x9999";
-        QTest::newRow("name") << 0u << TransportFailed << false << false << int(RdpConnectFailure::NameNotFound) << "" << "" << "找不到服务器名称";
-        QTest::newRow("refused") << 0u << TransportFailed << false << false << int(RdpConnectFailure::Refused) << "" << "" << "连接被拒绝";
-        QTest::newRow("unreachable") << 0u << 0x2000Bu << false << false << int(RdpConnectFailure::Unreachable) << "" << "" << "无法访问服务器所在的网络";
-        QTest::newRow("dropped") << 0u << TransportFailed << true << false << none << "" << "" << "连接已中断";
-        QTest::newRow("nla refused") << 0u << TransportFailed << false << false << none << "CONNECTION_STATE_NLA" << "" << "身份验证失败";
-        QTest::newRow("closed in handshake") << 0u << TransportFailed << false << false << none << "CONNECTION_STATE_NEGO" << "" << "服务器在建立连接时断开了连接";
-        QTest::newRow("wrong password") << 0u << AuthenticationFailed << false << false << none << "" << "" << "身份验证失败";
-        QTest::newRow("no credentials") << 0u << MissingCredentials << false << false << none << "" << "" << "缺少用户名或密码";
-        QTest::newRow("tls") << 0u << TlsFailed << false << false << none << "" << "" << "安全连接 (TLS) 失败";
+        QTest::newRow("certificate refused") << 0u << TlsFailed << false << true << none << ""
+                                             << ""
+                                             << "您拒绝了服务器的证书";
+        QTest::newRow("logoff") << 0xCu << 0u << true << false << none << ""
+                                << ""
+                                << "用户已注销";
+        QTest::newRow("logoff with transport error") << 0xCu << TransportFailed << true << false << none << ""
+                                                     << ""
+                                                     << "用户已注销";
+        QTest::newRow("admin disconnect") << 0x1u << 0u << true << false << none << ""
+                                          << ""
+                                          << "管理员断开了会话";
+        QTest::newRow("idle") << 0x3u << 0u << true << false << none << ""
+                              << ""
+                              << "空闲";
+        QTest::newRow("replaced") << 0x5u << 0u << true << false << none << ""
+                                  << ""
+                                  << "另一个连接接管了此会话";
+        QTest::newRow("no licence") << 0x102u << 0u << false << false << none << ""
+                                    << ""
+                                    << "客户端访问许可证";
+        QTest::newRow("licensing") << 0x100u << 0u << false << false << none << ""
+                                   << ""
+                                   << "许可证";
+        QTest::newRow("protocol") << 0x10D3u << 0u << true << false << none << ""
+                                  << ""
+                                  << "协议错误";
+        QTest::newRow("unknown info") << 0x9999u << 0u << true << false << none << ""
+                                      << ""
+                                      << "服务器报告错误 0x9999";
+        QTest::newRow("name") << 0u << TransportFailed << false << false << int(RdpConnectFailure::NameNotFound) << ""
+                              << ""
+                              << "找不到服务器名称";
+        QTest::newRow("refused") << 0u << TransportFailed << false << false << int(RdpConnectFailure::Refused) << ""
+                                 << ""
+                                 << "连接被拒绝";
+        QTest::newRow("unreachable") << 0u << 0x2000Bu << false << false << int(RdpConnectFailure::Unreachable) << ""
+                                     << ""
+                                     << "无法访问服务器所在的网络";
+        QTest::newRow("dropped") << 0u << TransportFailed << true << false << none << ""
+                                 << ""
+                                 << "连接已中断";
+        QTest::newRow("nla refused") << 0u << TransportFailed << false << false << none << "CONNECTION_STATE_NLA"
+                                     << ""
+                                     << "身份验证失败";
+        QTest::newRow("closed in handshake") << 0u << TransportFailed << false << false << none << "CONNECTION_STATE_NEGO"
+                                             << ""
+                                             << "服务器在建立连接时断开了连接";
+        QTest::newRow("wrong password") << 0u << AuthenticationFailed << false << false << none << ""
+                                        << ""
+                                        << "身份验证失败";
+        QTest::newRow("no credentials") << 0u << MissingCredentials << false << false << none << ""
+                                        << ""
+                                        << "缺少用户名或密码";
+        QTest::newRow("tls") << 0u << TlsFailed << false << false << none << ""
+                             << ""
+                             << "安全连接 (TLS) 失败";
         QTest::newRow("channel failed") << 0u << 0u << true << false << none << ""
-                                        << "cliprdr_process_general_capability failed with error 1359" << "虚拟通道出错";
-        QTest::newRow("silent end") << 0u << 0u << true << false << none << "" << "" << "客户端无法处理服务器发来的数据";
-        QTest::newRow("silent failure") << 0u << 0u << false << false << none << "" << "" << "连接失败";
+                                        << "cliprdr_process_general_capability failed with error 1359"
+                                        << "虚拟通道出错";
+        QTest::newRow("silent end") << 0u << 0u << true << false << none << ""
+                                    << ""
+                                    << "客户端无法处理服务器发来的数据";
+        QTest::newRow("silent failure") << 0u << 0u << false << false << none << ""
+                                        << ""
+                                        << "连接失败";
     }
 
     void endCauseTable()
@@ -530,10 +573,14 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("words");
-        QTest::newRow("fifo") << "fifo" << "管道";
-        QTest::newRow("symlink to a file") << "symlink" << "符号链接";
-        QTest::newRow("folder") << "folder" << "文件夹";
-        QTest::newRow("store is a symlink") << "storelink" << "符号链接";
+        QTest::newRow("fifo") << "fifo"
+                              << "管道";
+        QTest::newRow("symlink to a file") << "symlink"
+                                           << "符号链接";
+        QTest::newRow("folder") << "folder"
+                                << "文件夹";
+        QTest::newRow("store is a symlink") << "storelink"
+                                            << "符号链接";
     }
 
     void certificateStoreRefusesSpecialFiles()

@@ -70,7 +70,8 @@ bool WaitForWindowManager(const QString &name)
         unsigned long after = 0;
         unsigned char *data = nullptr;
         if (XGetWindowProperty(x, DefaultRootWindow(x), check, 0, 1, False, AnyPropertyType, &type, &format, &count,
-                               &after, &data) == Success) {
+                               &after, &data)
+            == Success) {
             managed = count == 1;
             if (data)
                 XFree(data);
@@ -134,7 +135,7 @@ private slots:
         form->setWindowState(form->windowState() | Qt::WindowFullScreen);
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QVERIFY(WaitUntil([&] { return form->isFullScreen() && form->geometry() == screen
-                                       && FrameOnTheServer(form->winId()) == screen; }, 3000));
+                                    && FrameOnTheServer(form->winId()) == screen; }, 3000));
         QTest::qWait(500); // the window manager is done with it
 
         QTest::keyClick(form->msrdpclnt1, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
@@ -146,9 +147,12 @@ private slots:
         };
         QVERIFY2(WaitUntil(placed, 3000),
                  qPrintable(QStringLiteral("frame %1,%2 %3x%4, client %5x%6")
-                                .arg(FrameOnTheServer(form->winId()).x()).arg(FrameOnTheServer(form->winId()).y())
-                                .arg(FrameOnTheServer(form->winId()).width()).arg(FrameOnTheServer(form->winId()).height())
-                                .arg(form->width()).arg(form->height())
+                                .arg(FrameOnTheServer(form->winId()).x())
+                                .arg(FrameOnTheServer(form->winId()).y())
+                                .arg(FrameOnTheServer(form->winId()).width())
+                                .arg(FrameOnTheServer(form->winId()).height())
+                                .arg(form->width())
+                                .arg(form->height())
                             + (form->isFullScreen() ? QStringLiteral(", full screen") : QString())));
         QTest::qWait(300); // and the window manager leaves it there
         QVERIFY(placed());

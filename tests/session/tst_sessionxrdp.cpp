@@ -52,8 +52,13 @@ QByteArray ClipboardOf(const QProcessEnvironment &env)
 {
     QProcess xclip;
     xclip.setProcessEnvironment(env);
-    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                          QStringLiteral("-t"), QStringLiteral("UTF8_STRING")});
+    xclip.start(QStringLiteral("xclip"), {
+                                             QStringLiteral("-o"),
+                                             QStringLiteral("-selection"),
+                                             QStringLiteral("clipboard"),
+                                             QStringLiteral("-t"),
+                                             QStringLiteral("UTF8_STRING"),
+                                         });
     if (!xclip.waitForFinished(3000)) {
         RdpTest::StopProcess(xclip);
         return {};
@@ -67,8 +72,14 @@ public:
     ClipboardOwner(const QProcessEnvironment &env, const QString &text)
     {
         xclip_.setProcessEnvironment(env);
-        xclip_.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                               QStringLiteral("-t"), QStringLiteral("UTF8_STRING"), QStringLiteral("-i")});
+        xclip_.start(QStringLiteral("xclip"), {
+                                                  QStringLiteral("-quiet"),
+                                                  QStringLiteral("-selection"),
+                                                  QStringLiteral("clipboard"),
+                                                  QStringLiteral("-t"),
+                                                  QStringLiteral("UTF8_STRING"),
+                                                  QStringLiteral("-i"),
+                                              });
         xclip_.waitForStarted(3000);
         xclip_.write(text.toUtf8());
         xclip_.closeWriteChannel();

@@ -27,8 +27,7 @@ void PageServer::hang(const QString &path)
 
 void PageServer::titled(const QString &path, const QString &title)
 {
-    page(path, "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title.toUtf8()
-                   + "</title></head><body><p>" + path.toUtf8() + "</p></body></html>");
+    page(path, "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title.toUtf8() + "</title></head><body><p>" + path.toUtf8() + "</p></body></html>");
 }
 
 QString PageServer::url(const QString &path) const
@@ -54,6 +53,7 @@ void PageServer::serve(QTcpSocket *socket)
     const QByteArray body = found == pages_.cend() ? QByteArray("<html><title>404</title></html>") : *found;
     const QByteArray status = found == pages_.cend() ? "404 Not Found" : "200 OK";
     socket->write("HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
-                  "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                                         "Connection: close\r\nContent-Length: "
+                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     socket->disconnectFromHost();
 }

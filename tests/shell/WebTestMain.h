@@ -26,13 +26,13 @@ inline void UsePrivateConfigDir()
 // A Qt Test main for tests that show web pages: the web engine is prepared as
 // the program prepares it, before the application object exists; the test's own
 // options go to Qt Test, the engine's switches to the application object only.
-#define BRENNIC_WEB_TEST_MAIN(TestClass)                                                                               \
-    int main(int argc, char *argv[])                                                                                   \
-    {                                                                                                                  \
-        UsePrivateRuntimeDir();                                                                                        \
-        UsePrivateConfigDir();                                                                                         \
-        WebEngineArguments engine = PrepareWebEngine(argc, argv);                                                      \
-        QApplication app(engine.Count(), engine.Values());                                                             \
-        TestClass test;                                                                                                \
-        return QTest::qExec(&test, argc, argv);                                                                        \
+#define BRENNIC_WEB_TEST_MAIN(TestClass)                          \
+    int main(int argc, char *argv[])                              \
+    {                                                             \
+        UsePrivateRuntimeDir();                                   \
+        UsePrivateConfigDir();                                    \
+        WebEngineArguments engine = PrepareWebEngine(argc, argv); \
+        QApplication app(engine.Count(), engine.Values());        \
+        TestClass test;                                           \
+        return QTest::qExec(&test, argc, argv);                   \
     }

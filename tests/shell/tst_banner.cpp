@@ -155,9 +155,10 @@ void TestBanner::bannerLinkOpensInTheDesktopBrowser()
     server.titled(QStringLiteral("/elsewhere"), QStringLiteral("Elsewhere"));
     server.page(QStringLiteral("/banner"),
                 "<!DOCTYPE html><html><head><title>Banner</title></head><body style=\"margin:0\">"
-                "<a href=\"/elsewhere\"" + target
+                "<a href=\"/elsewhere\""
+                    + target
                     + " style=\"display:block;width:468px;height:60px;background:#369\">go</a>"
-                "</body></html>");
+                      "</body></html>");
     OpenedUrls opened(QStringLiteral("http"));
     TBanner banner(nullptr, server.url(QStringLiteral("/banner")));
     QSignalSpy completed(banner.Browser(), &WebBrowser::DocumentComplete);

@@ -43,14 +43,15 @@ const QString CloseQuestion = QStringLiteral("您查看的网页正在试图关�
 QByteArray scriptPage(const QString &title, const QByteArray &body)
 {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title.toUtf8() + "</title></head><body>"
-           + body + "</body></html>";
+        + body + "</body></html>";
 }
 
 // A page with one big button over the whole view; its click runs the script.
 QByteArray buttonPage(const QString &title, const QByteArray &onClick, const QByteArray &more = QByteArray())
 {
     return scriptPage(title, "<button id=\"b\" style=\"position:fixed;left:0;top:0;width:100%;height:100%\" "
-                             "onclick=\"" + onClick + "\">go</button>" + more);
+                             "onclick=\""
+                          + onClick + "\">go</button>" + more);
 }
 
 // Answers the boxes that pages open with their scripts: OK, and from the
@@ -481,8 +482,7 @@ void TestMain::titles()
 {
     QFETCH(QByteArray, head);
     QFETCH(QString, caption);
-    server_->page(QStringLiteral("/t"), "<!DOCTYPE html><html><head><meta charset=\"utf-8\">" + head
-                                            + "</head><body>text</body></html>");
+    server_->page(QStringLiteral("/t"), "<!DOCTYPE html><html><head><meta charset=\"utf-8\">" + head + "</head><body>text</body></html>");
     open(server_->url(QStringLiteral("/t")));
     waitComplete(browserAt(1));
     if (caption.isEmpty()) {
@@ -540,7 +540,7 @@ void TestMain::scriptOpensNoTabWithoutAGesture()
 {
     QFETCH(QByteArray, opener);
     server_->page(QStringLiteral("/opener"), scriptPage(QStringLiteral("Opener"), opener + "<script>"
-                  "setTimeout(function () { document.title = 'Ran'; }, 300);</script>"));
+                                                                                           "setTimeout(function () { document.title = 'Ran'; }, 300);</script>"));
     server_->titled(QStringLiteral("/child"), QStringLiteral("Child"));
     open(server_->url(QStringLiteral("/opener")));
     auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
@@ -651,8 +651,8 @@ void TestMain::userClosesATab()
         QTest::mouseClick(bar, Qt::MiddleButton, {}, bar->tabRect(2).center());
     } else if (how.startsWith(QStringLiteral("ctrl+w"))) {
         QWidget *focus = how.endsWith(QStringLiteral("page"))
-                             ? static_cast<WebEngineBrowser *>(browserAt(2))->View()->focusProxy()
-                             : static_cast<QWidget *>(window_->EditUrl);
+            ? static_cast<WebEngineBrowser *>(browserAt(2))->View()->focusProxy()
+            : static_cast<QWidget *>(window_->EditUrl);
         focus->setFocus();
         QTRY_VERIFY(focus->hasFocus());
         QTest::keyClick(focus, Qt::Key_W, Qt::ControlModifier);
