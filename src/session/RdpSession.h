@@ -3,7 +3,9 @@
 #include <QImage>
 #include <QObject>
 #include <QRegion>
+#include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +24,8 @@ struct RdpConnectParams {
     int ColorDepth = 24;
     uint32_t KeyboardLayout = 0; // 0: the desktop's
     bool RedirectClipboard = true;
+    bool GraphicsPipeline = true;  // offered at 24 and 32 bits
+    bool DynamicResolution = true; // the desktop follows the window where the server can
     QString CertificateStore; // folder of the known-hosts store
 };
 
@@ -93,6 +97,11 @@ public:
     void SendPause();
     void SendMouse(uint16_t flags, int x, int y);
     void SendExtendedMouse(uint16_t flags, int x, int y);
+    // Asks the server for a desktop of this size, once DisplayControlReady has come.
+    void RequestDesktopSize(QSize size);
+    // The codecs the pictures came in so far (see RdpGraphics::Codecs).
+    QStringList GraphicsCodecs() const;
+    bool GraphicsPipelineOpen() const;
 
 signals:
     void SessionConnected();
@@ -102,6 +111,8 @@ signals:
     void UserNameAcquired(const QString &userName);
     void FrameUpdated();
     void DesktopResized(int width, int height);
+    // The server offers to change the desktop's size on request.
+    void DisplayControlReady();
     // Answer with AnswerCertificate; the connection waits until then.
     void CertificateQuestion(const RdpCertificateQuestion &question);
     void RemoteClipboardText(const QString &text);

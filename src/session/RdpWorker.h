@@ -3,6 +3,8 @@
 // The state one session shares with its worker thread, and the worker itself.
 
 #include "RdpClipboard.h"
+#include "RdpDisplayControl.h"
+#include "RdpGraphics.h"
 #include "RdpRelay.h"
 #include "RdpSession.h"
 #include "RdpWorkers.h"
@@ -17,7 +19,7 @@
 #include <optional>
 
 struct RdpInput {
-    enum Kind { Key, Unicode, Pause, Mouse, ExtendedMouse, ClipboardChanged } kind;
+    enum Kind { Key, Unicode, Pause, Mouse, ExtendedMouse, ClipboardChanged, DesktopSize } kind;
     uint16_t flags = 0;
     uint32_t code = 0;
     int x = 0;
@@ -48,6 +50,8 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
     RdpRelay relay;
     RdpClipboard clipboard;
     RdpFrameBuffer frame;
+    RdpGraphics graphics;
+    RdpDisplayControl display;
 
     // Runs fn with the session on the GUI thread, unless it has been given up by then.
     template <class Fn>

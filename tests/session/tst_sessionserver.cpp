@@ -4,6 +4,7 @@
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
+#include "TestPattern.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -57,6 +58,38 @@ private:
     TClientSettings ServerSettings(int width = 1024, int height = 768) const
     {
         return Settings(QStringLiteral("127.0.0.1"), server_.Port(), width, height);
+    }
+
+    // A bare control connected to the fixture's server, with the pipeline offered or not.
+    std::unique_ptr<TMsRdpClient5> OpenControl(bool pipeline)
+    {
+        auto control = std::make_unique<TMsRdpClient5>();
+        control->resize(1024, 768);
+        control->SetServer(QStringLiteral("127.0.0.1"));
+        control->AdvancedSettings2()->SetRDPPort(server_.Port());
+        control->SetDesktopWidth(1024);
+        control->SetDesktopHeight(768);
+        control->SetColorDepth(24);
+        control->SetGraphicsPipeline(pipeline);
+        control->show();
+        control->Connect();
+        return control;
+    }
+
+    // Waits until the control's picture shows the whole still pattern.
+    static bool ShowsPattern(const TMsRdpClient5 &control, int ms = 10000)
+    {
+        const auto matches = [&] {
+            const QImage frame = control.RemoteFrame();
+            if (frame.size() != QSize(1024, 768))
+                return false;
+            for (int y = PatternCell / 2; y < 768; y += PatternCell)
+                for (int x = PatternCell / 2; x < 1024; x += PatternCell)
+                    if (!NearColor(frame.pixel(x, y), QRgb(PatternColor(x, y, 768)), 24))
+                        return false;
+            return true;
+        };
+        return WaitUntil(matches, ms);
     }
 
     bool Shows(QWidget *widget, QRgb color, int ms = 5000)
@@ -401,6 +434,70 @@ private slots:
         QVERIFY(Shows(form->msrdpclnt1, Background));
         const QSize remote = form->msrdpclnt1->RemoteDesktopSize();
         QCOMPARE(form->msrdpclnt1->RemoteFrame().size(), remote);
+    }
+
+    // The graphics pipeline, which this server offers, shows the same picture as
+    // bitmap updates do; which codec carried it is told.
+    void graphicsPipelineShowsTheSamePicture()
+    {
+        auto plain = OpenControl(false);
+        auto piped = OpenControl(true);
+        QVERIFY(WaitUntil([&] { return plain->Connected() && piped->GraphicsPipelineOpen(); }, 10000));
+        // The server takes the pipeline into use for what changes once it has
+        // agreed on the codecs, a moment after the channel opened: the picture
+        // to compare comes after that.
+        QTest::qWait(1000);
+        RdpTest::Painter pattern;
+        QVERIFY(pattern.Start(QStringLiteral(BRENNIC_X11_TARGET), display_, QStringLiteral("336699"), {}, 0, {}, 0,
+                              true));
+        QVERIFY(ShowsPattern(*plain));
+        QVERIFY(ShowsPattern(*piped));
+
+        QVERIFY(!plain->GraphicsPipelineOpen());
+        QCOMPARE(plain->GraphicsCodecs(), QStringList{QStringLiteral("bitmap")});
+        // It encodes with H.264 when the client can decode it.
+        QStringList codecs;
+        const auto h264 = [&] {
+            codecs = piped->GraphicsCodecs();
+            return codecs.contains(QStringLiteral("AVC444v2")) || codecs.contains(QStringLiteral("AVC444"))
+                || codecs.contains(QStringLiteral("AVC420"));
+        };
+        QVERIFY2(WaitUntil(h264, 5000), qPrintable(codecs.join(QStringLiteral(", "))));
+        qInfo("codecs: %s", qPrintable(codecs.join(QStringLiteral(", "))));
+
+        // Pixel by pixel: both ways of sending may move a colour a little (the
+        // server's bitmaps drop colour precision too), and H.264 may blur the odd
+        // pixel at an edge.
+        const QImage a = plain->RemoteFrame();
+        QImage b;
+        int far = 0;
+        const auto close = [&] {
+            b = piped->RemoteFrame();
+            far = 0;
+            for (int y = 0; y < a.height(); ++y)
+                for (int x = 0; x < a.width(); ++x)
+                    if (!NearColor(a.pixel(x, y), b.pixel(x, y), 24))
+                        ++far;
+            return far <= a.width() * a.height() / 200;
+        };
+        QVERIFY2(WaitUntil(close, 5000), qPrintable(QStringLiteral("%1 pixels differ").arg(far)));
+        qInfo("%d of %d pixels differ by more than 24 in a colour", far, a.width() * a.height());
+    }
+
+    // A session at a colour depth below the pipeline's does not offer it: bitmap
+    // updates at the depth asked for.
+    void lowColourDepthKeepsBitmapUpdates()
+    {
+        auto control = std::make_unique<TMsRdpClient5>();
+        control->resize(1024, 768);
+        control->SetServer(QStringLiteral("127.0.0.1"));
+        control->AdvancedSettings2()->SetRDPPort(server_.Port());
+        control->SetColorDepth(16);
+        control->show();
+        control->Connect();
+        QVERIFY(WaitUntil([&] { return NearColor(control->RemotePixel(QPoint(512, 384)), Background); }, 10000));
+        QVERIFY(!control->GraphicsPipelineOpen());
+        QVERIFY(control->GraphicsCodecs().contains(QStringLiteral("bitmap")));
     }
 
     void fiveSessionsAtOnce()
