@@ -170,6 +170,12 @@ void TMsRdpClient5::SetGraphicsPipeline(bool offered)
     graphicsPipeline_ = offered;
 }
 
+void TMsRdpClient5::SetGraphicsAvc444(bool offered)
+{
+    RefuseWhileInUse("GraphicsAvc444");
+    graphicsAvc444_ = offered;
+}
+
 void TMsRdpClient5::SetDynamicResolution(bool follow)
 {
     RefuseWhileInUse("DynamicResolution");
@@ -193,6 +199,7 @@ void TMsRdpClient5::Connect()
     params.ColorDepth = colorDepth_;
     params.RedirectClipboard = redirectClipboard_;
     params.GraphicsPipeline = graphicsPipeline_;
+    params.GraphicsAvc444 = graphicsAvc444_;
     params.DynamicResolution = dynamicResolution_;
     params.CertificateStore = CertificateStoreFolder();
 

@@ -71,6 +71,10 @@ public:
     // Whether the graphics pipeline is offered (at 24 and 32 bits); on by default.
     bool GraphicsPipeline() const { return graphicsPipeline_; }
     void SetGraphicsPipeline(bool offered);
+    // Whether H.264 is offered in full colour (AVC444: sharper coloured detail,
+    // two streams to decode) besides AVC420; off by default.
+    bool GraphicsAvc444() const { return graphicsAvc444_; }
+    void SetGraphicsAvc444(bool offered);
     // Whether the remote desktop follows the control's size where the server
     // offers it; on by default. Elsewhere the picture is scaled.
     bool DynamicResolution() const { return dynamicResolution_; }
@@ -185,6 +189,7 @@ private:
     int colorDepth_ = 24;
     bool redirectClipboard_ = true;
     bool graphicsPipeline_ = true;
+    bool graphicsAvc444_ = false;
     bool dynamicResolution_ = true;
     DesktopSizeFollower *follower_ = nullptr;
 

@@ -41,20 +41,22 @@ const char *const CodecNames[] = {
 
 } // namespace
 
-bool RdpGraphics::Apply(rdpSettings *s, bool pipeline, int colorDepth)
+bool RdpGraphics::Apply(rdpSettings *s, bool pipeline, bool avc444, int colorDepth)
 {
     const bool on = pipeline && colorDepth >= 24;
     if (!on)
         return freerdp_settings_set_bool(s, FreeRDP_SupportGraphicsPipeline, FALSE)
             && freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, UINT32(colorDepth));
-    // The server picks among the codecs offered; RemoteFX and planar come with
-    // the pipeline, H.264 decodes through libavcodec. Outside the pipeline the
-    // pictures stay bitmap updates.
+    // The server picks among the codecs offered; RemoteFX, planar and
+    // progressive come with the pipeline, H.264 decodes through libavcodec.
+    // AVC444 keeps the full colour resolution for two streams to decode; AVC420
+    // alone is offered with an older version of the pipeline. Outside the
+    // pipeline the pictures stay bitmap updates.
     return freerdp_settings_set_bool(s, FreeRDP_SupportGraphicsPipeline, TRUE)
         && freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32)
         && freerdp_settings_set_bool(s, FreeRDP_GfxH264, TRUE)
-        && freerdp_settings_set_bool(s, FreeRDP_GfxAVC444, TRUE)
-        && freerdp_settings_set_bool(s, FreeRDP_GfxAVC444v2, TRUE)
+        && freerdp_settings_set_bool(s, FreeRDP_GfxAVC444, avc444)
+        && freerdp_settings_set_bool(s, FreeRDP_GfxAVC444v2, avc444)
         && freerdp_settings_set_bool(s, FreeRDP_GfxProgressive, TRUE)
         && freerdp_settings_set_bool(s, FreeRDP_FastPathOutput, TRUE)
         && freerdp_settings_set_bool(s, FreeRDP_FrameMarkerCommandEnabled, TRUE);

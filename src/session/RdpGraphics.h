@@ -23,9 +23,10 @@ struct _BITMAP_UPDATE;
 class RdpGraphics {
 public:
     // The library's settings for a session: with the pipeline, its codecs at a
-    // colour depth of 32 bits, which it needs; without it, or for a session that
-    // asked for fewer than 24 bits, bitmap updates at the depth asked for.
-    static bool Apply(rdpSettings *settings, bool pipeline, int colorDepth);
+    // colour depth of 32 bits, which it needs, H.264 as AVC444 too when avc444;
+    // without it, or for a session that asked for fewer than 24 bits, bitmap
+    // updates at the depth asked for.
+    static bool Apply(rdpSettings *settings, bool pipeline, bool avc444, int colorDepth);
 
     // After the GDI is made: watch the bitmap updates and surface bits it draws.
     void Hook(rdpContext *context);

@@ -25,6 +25,7 @@ struct RdpConnectParams {
     uint32_t KeyboardLayout = 0; // 0: the desktop's
     bool RedirectClipboard = true;
     bool GraphicsPipeline = true;  // offered at 24 and 32 bits
+    bool GraphicsAvc444 = false;   // H.264 in full colour too, not only AVC420
     bool DynamicResolution = true; // the desktop follows the window where the server can
     QString CertificateStore; // folder of the known-hosts store
 };

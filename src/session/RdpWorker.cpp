@@ -287,7 +287,7 @@ bool ApplySettings(rdpSettings *s, const RdpConnectParams &p, const QByteArray &
         && freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, UINT32(p.Height))
         && freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, UINT32(p.ColorDepth))
         && freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE)
-        && RdpGraphics::Apply(s, p.GraphicsPipeline, p.ColorDepth)
+        && RdpGraphics::Apply(s, p.GraphicsPipeline, p.GraphicsAvc444, p.ColorDepth)
         && RdpDisplayControl::Apply(s, p.DynamicResolution)
         // Servers send orders they did not announce (xrdp's colour table at 8 bpp).
         && freerdp_settings_set_bool(s, FreeRDP_AllowUnanouncedOrdersFromServer, TRUE)

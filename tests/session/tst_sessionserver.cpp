@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QWheelEvent>
 
+#include <algorithm>
+
 namespace {
 
 constexpr QRgb Background = 0x336699;
@@ -61,7 +63,7 @@ private:
     }
 
     // A bare control connected to the fixture's server, with the pipeline offered or not.
-    std::unique_ptr<TMsRdpClient5> OpenControl(bool pipeline)
+    std::unique_ptr<TMsRdpClient5> OpenControl(bool pipeline, bool avc444 = false)
     {
         auto control = std::make_unique<TMsRdpClient5>();
         control->resize(1024, 768);
@@ -71,6 +73,7 @@ private:
         control->SetDesktopHeight(768);
         control->SetColorDepth(24);
         control->SetGraphicsPipeline(pipeline);
+        control->SetGraphicsAvc444(avc444);
         control->show();
         control->Connect();
         return control;
@@ -436,12 +439,22 @@ private slots:
         QCOMPARE(form->msrdpclnt1->RemoteFrame().size(), remote);
     }
 
+    void graphicsPipelineShowsTheSamePicture_data()
+    {
+        QTest::addColumn<bool>("avc444");
+        QTest::addColumn<QStringList>("h264");
+        QTest::newRow("AVC420") << false << QStringList{QStringLiteral("AVC420")};
+        QTest::newRow("AVC444") << true << QStringList{QStringLiteral("AVC444v2"), QStringLiteral("AVC444")};
+    }
+
     // The graphics pipeline, which this server offers, shows the same picture as
     // bitmap updates do; which codec carried it is told.
     void graphicsPipelineShowsTheSamePicture()
     {
+        QFETCH(bool, avc444);
+        QFETCH(QStringList, h264);
         auto plain = OpenControl(false);
-        auto piped = OpenControl(true);
+        auto piped = OpenControl(true, avc444);
         QVERIFY(WaitUntil([&] { return plain->Connected() && piped->GraphicsPipelineOpen(); }, 10000));
         // The server takes the pipeline into use for what changes once it has
         // agreed on the codecs, a moment after the channel opened: the picture
@@ -455,14 +468,17 @@ private slots:
 
         QVERIFY(!plain->GraphicsPipelineOpen());
         QCOMPARE(plain->GraphicsCodecs(), QStringList{QStringLiteral("bitmap")});
-        // It encodes with H.264 when the client can decode it.
+        // It encodes with H.264 when the client can decode it, in the form offered.
         QStringList codecs;
-        const auto h264 = [&] {
+        const auto inH264 = [&] {
             codecs = piped->GraphicsCodecs();
-            return codecs.contains(QStringLiteral("AVC444v2")) || codecs.contains(QStringLiteral("AVC444"))
-                || codecs.contains(QStringLiteral("AVC420"));
+            return std::any_of(h264.begin(), h264.end(), [&](const QString &c) { return codecs.contains(c); });
         };
-        QVERIFY2(WaitUntil(h264, 5000), qPrintable(codecs.join(QStringLiteral(", "))));
+        QVERIFY2(WaitUntil(inH264, 5000), qPrintable(codecs.join(QStringLiteral(", "))));
+        // Nothing else: bitmap updates at most before the pipeline was agreed on.
+        QStringList others = codecs;
+        others.removeAll(QStringLiteral("bitmap"));
+        QVERIFY2(others.size() == 1, qPrintable(codecs.join(QStringLiteral(", "))));
         qInfo("codecs: %s", qPrintable(codecs.join(QStringLiteral(", "))));
 
         // Pixel by pixel: both ways of sending may move a colour a little (the
