@@ -340,7 +340,7 @@ void PrintTransfer(const char *name, const Figures &f)
         std::printf(" (%6.2f with X)", 1000 * (f.cpuSeconds + f.displayCpuSeconds) / changes);
     else
         std::printf("%16s", "");
-    std::printf(" | %8.1f KB per change, %7.1f KB/s | %5.1f changes/s seen", f.bytes / 1024 / changes,
+    std::printf(" | %7.0f bytes per change, %6.1f KB/s | %5.1f changes/s seen", f.bytes / changes,
                 f.bytes / 1024 / std::max(0.001, f.seconds), f.changesSeen / std::max(0.001, f.seconds));
     if (!f.codecs.isEmpty())
         std::printf(" | %s", qPrintable(f.codecs));

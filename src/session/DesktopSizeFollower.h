@@ -22,8 +22,9 @@ class DesktopSizeFollower : public QObject {
 public:
     // How long the view's size must stay the same before the server is asked.
     static constexpr int SettleMs = 400;
-    // How long after leaving full screen the window's own settling is not followed.
-    static constexpr int LeaveFullScreenMs = 3000;
+    // How long after leaving full screen the window's own settling (back to its
+    // size and place, which may take the window manager a few seconds) is not followed.
+    static constexpr int LeaveFullScreenMs = 5000;
 
     // remoteSize tells the desktop's present size.
     DesktopSizeFollower(QWidget *view, std::function<QSize()> remoteSize);

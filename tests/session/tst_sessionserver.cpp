@@ -1,6 +1,7 @@
 // Session windows against a real RDP server on loopback: the FreeRDP shadow
 // server showing an Xvfb display that a small X program paints.
 
+#include "DesktopSizeFollower.h"
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
@@ -514,6 +515,22 @@ private slots:
         QVERIFY(WaitUntil([&] { return NearColor(control->RemotePixel(QPoint(512, 384)), Background); }, 10000));
         QVERIFY(!control->GraphicsPipelineOpen());
         QVERIFY(control->GraphicsCodecs().contains(QStringLiteral("bitmap")));
+    }
+
+    // This server does not offer to change the desktop's size: a resized window
+    // asks nothing and shows the whole desktop scaled.
+    void resizeWithoutDisplayControlScales()
+    {
+        TfrmClient *form = OpenConnected(ServerSettings());
+        QVERIFY(form);
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        form->resize(800, 500);
+        QTest::qWait(DesktopSizeFollower::SettleMs + 600);
+        QVERIFY(!form->msrdpclnt1->DynamicResolutionReady());
+        QCOMPARE(form->msrdpclnt1->DesktopSizeRequests(), 0);
+        QCOMPARE(form->msrdpclnt1->RemoteDesktopSize(), QSize(1024, 768));
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        QVERIFY(form->msrdpclnt1->Connected() > 0);
     }
 
     void fiveSessionsAtOnce()
