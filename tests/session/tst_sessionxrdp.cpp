@@ -351,7 +351,7 @@ private slots:
         QCOMPARE(control->RemoteDesktopSize(), QSize(1024, 768));
 
         for (int step = 0; step <= 10; ++step) {
-            form->resize(1024 - step * 10, 768 - step * 10 - 8); // the last: 924 x 650
+            form->resize(1024 - step * 10, 750 - step * 10); // the last: 924 x 650
             QTest::qWait(30);
         }
         QCOMPARE(control->size(), QSize(924, 650));
