@@ -137,10 +137,10 @@ int OnLogonErrorInfo(freerdp *instance, UINT32 data, UINT32 type)
 
 void OnChannelConnected(void *context, ChannelConnectedEventArgs *e)
 {
-    auto *rdp = static_cast<rdpContext *>(context);
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
-        CoreOf(rdp).clipboard.Attach(static_cast<CliprdrClientContext *>(e->pInterface));
-    else if (std::strcmp(e->name, RDPGFX_DVC_CHANNEL_NAME) == 0)
+        CoreOf(static_cast<rdpContext *>(context)).clipboard.Attach(static_cast<CliprdrClientContext *>(e->pInterface));
+    auto *rdp = static_cast<rdpContext *>(context);
+    if (std::strcmp(e->name, RDPGFX_DVC_CHANNEL_NAME) == 0)
         CoreOf(rdp).graphics.Attach(rdp, static_cast<RdpgfxClientContext *>(e->pInterface));
     else if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0)
         CoreOf(rdp).display.Attach(static_cast<DispClientContext *>(e->pInterface));
@@ -148,10 +148,11 @@ void OnChannelConnected(void *context, ChannelConnectedEventArgs *e)
 
 void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *e)
 {
-    auto *rdp = static_cast<rdpContext *>(context);
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
-        CoreOf(rdp).clipboard.Detach(static_cast<CliprdrClientContext *>(e->pInterface));
-    else if (std::strcmp(e->name, RDPGFX_DVC_CHANNEL_NAME) == 0)
+        CoreOf(static_cast<rdpContext *>(context))
+            .clipboard.Detach(static_cast<CliprdrClientContext *>(e->pInterface));
+    auto *rdp = static_cast<rdpContext *>(context);
+    if (std::strcmp(e->name, RDPGFX_DVC_CHANNEL_NAME) == 0)
         CoreOf(rdp).graphics.Detach(rdp, static_cast<RdpgfxClientContext *>(e->pInterface));
     else if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0)
         CoreOf(rdp).display.Detach(static_cast<DispClientContext *>(e->pInterface));
