@@ -1,10 +1,13 @@
 // Compares this program's RDP session with Debian's xfreerdp against the same
 // loopback shadow server, in one run: time from connect to the first frame, CPU
 // and frames per second while the server's display changes 30 times a second,
-// and memory per open session.
+// and memory per open session. CPU and the bytes the server sends per change,
+// with the graphics pipeline and without it, next to xfreerdp with and without
+// /gfx, are measured through a relay that counts the bytes.
 //
 //   session_bench [seconds]        (default 20)
 
+#include "CountingRelay.h"
 #include "MsRdpClient5.h"
 #include "RdpTestServer.h"
 #include "XrdpServer.h"
@@ -84,6 +87,8 @@ struct Figures {
     double seconds = 0;
     double memoryMb = 0;
     double displayCpuSeconds = -1; // the X server that shows the client's window
+    double bytes = -1;             // sent by the server during the measurement
+    QString codecs;                // what the pictures came in, where known
 };
 
 // ---- this program ----------------------------------------------------------------
@@ -110,9 +115,11 @@ QStringList XfreerdpCredentials()
     return {QStringLiteral("/u:%1").arg(g_user), QStringLiteral("/p:%1").arg(g_password)};
 }
 
-std::unique_ptr<TMsRdpClient5> OpenOurs(int port)
+std::unique_ptr<TMsRdpClient5> OpenOurs(int port, bool pipeline = true, bool avc444 = false)
 {
     auto control = std::make_unique<TMsRdpClient5>();
+    control->SetGraphicsPipeline(pipeline);
+    control->SetGraphicsAvc444(avc444);
     control->SetUserName(g_user);
     control->AdvancedSettings2()->SetClearTextPassword(g_password);
     control->resize(1024, 768);
@@ -181,10 +188,12 @@ double CountChanges(Sample sample, int seconds, int *changes)
     return ThreadCpuSeconds() - cpu0;
 }
 
-Figures OurRun(int port, int seconds)
+// Through the relay when one is given: its bytes are counted and its CPU time,
+// which this process spends, is taken out.
+Figures OurRun(int port, int seconds, bool pipeline = true, const CountingRelay *relay = nullptr, bool avc444 = false)
 {
     Figures f;
-    auto control = OpenOurs(port);
+    auto control = OpenOurs(relay ? relay->Port() : port, pipeline, avc444);
     Counter counter;
     control->installEventFilter(&counter);
     const QPoint centre(512, 384);
@@ -195,6 +204,8 @@ Figures OurRun(int port, int seconds)
     int changes = 0;
     double samplerCpu = 0;
     const double cpu0 = SelfCpuSeconds();
+    const double relayCpu0 = relay ? relay->CpuSeconds() : 0;
+    const uint64_t bytes0 = relay ? relay->Received() : 0;
     QElapsedTimer timer;
     timer.start();
     // The sampler runs on a thread of its own and its CPU time is taken out, as
@@ -208,8 +219,13 @@ Figures OurRun(int port, int seconds)
     sampler.join();
     f.seconds = double(timer.elapsed()) / 1000;
     f.cpuSeconds = SelfCpuSeconds() - cpu0 - samplerCpu;
+    if (relay) {
+        f.cpuSeconds -= relay->CpuSeconds() - relayCpu0;
+        f.bytes = double(relay->Received() - bytes0);
+    }
     f.changesSeen = changes;
     f.framesPainted = counter.paints;
+    f.codecs = control->GraphicsCodecs().join(QLatin1Char('+'));
     return f;
 }
 
@@ -248,11 +264,12 @@ std::optional<double> XfreerdpFirstFrameMs(const RdpTest::Display &clientDisplay
     return std::nullopt;
 }
 
-Figures XfreerdpRun(const RdpTest::Display &clientDisplay, int port, int seconds)
+Figures XfreerdpRun(const RdpTest::Display &clientDisplay, int port, int seconds, const QStringList &options = {},
+                    const CountingRelay *relay = nullptr)
 {
     Figures f;
     ScreenSampler sampler(clientDisplay.Name());
-    XfreerdpSession session(clientDisplay, port, XfreerdpCredentials());
+    XfreerdpSession session(clientDisplay, relay ? relay->Port() : port, XfreerdpCredentials() + options);
     QElapsedTimer wait;
     wait.start();
     while (Which(sampler.Centre()) == 0 && wait.elapsed() < 15000)
@@ -262,6 +279,7 @@ Figures XfreerdpRun(const RdpTest::Display &clientDisplay, int port, int seconds
     int changes = 0;
     const double cpu0 = ProcessCpuSeconds(session.Pid());
     const double display0 = ProcessCpuSeconds(pid_t(clientDisplay.Pid()));
+    const uint64_t bytes0 = relay ? relay->Received() : 0;
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < seconds * 1000) {
@@ -275,6 +293,8 @@ Figures XfreerdpRun(const RdpTest::Display &clientDisplay, int port, int seconds
     f.seconds = double(timer.elapsed()) / 1000;
     f.cpuSeconds = ProcessCpuSeconds(session.Pid()) - cpu0;
     f.displayCpuSeconds = ProcessCpuSeconds(pid_t(clientDisplay.Pid())) - display0;
+    if (relay)
+        f.bytes = double(relay->Received() - bytes0);
     f.changesSeen = changes;
     f.memoryMb = MemoryMb(session.Pid(), "VmRSS:");
     return f;
@@ -304,6 +324,26 @@ void Print(const char *name, const Figures &f, double firstFrame, double memory)
                     1000 * (f.cpuSeconds + f.displayCpuSeconds) / std::max(1.0, f.changesSeen));
     if (memory >= 0)
         std::printf(" | %6.1f MB per session", memory);
+    std::printf("\n");
+}
+
+// CPU and bytes per change seen, for the runs through the counting relay.
+void PrintTransfer(const char *name, const Figures &f)
+{
+    if (f.seconds <= 0 || f.bytes < 0) {
+        std::printf("   %-20s no picture to measure\n", name);
+        return;
+    }
+    const double changes = std::max(1.0, f.changesSeen);
+    std::printf("   %-20s %6.2f CPU ms per change", name, 1000 * f.cpuSeconds / changes);
+    if (f.displayCpuSeconds >= 0)
+        std::printf(" (%6.2f with X)", 1000 * (f.cpuSeconds + f.displayCpuSeconds) / changes);
+    else
+        std::printf("%16s", "");
+    std::printf(" | %7.0f bytes per change, %6.1f KB/s | %5.1f changes/s seen", f.bytes / changes,
+                f.bytes / 1024 / std::max(0.001, f.seconds), f.changesSeen / std::max(0.001, f.seconds));
+    if (!f.codecs.isEmpty())
+        std::printf(" | %s", qPrintable(f.codecs));
     std::printf("\n");
 }
 
@@ -394,6 +434,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "session_bench: server: %s\n", qPrintable(error));
         return 1;
     }
+    CountingRelay relay(server.Port());
+    if (relay.Port() == 0) {
+        std::fprintf(stderr, "session_bench: the counting relay cannot listen\n");
+        return 1;
+    }
     // Answer the first certificate question with "trust and remember".
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [] {
@@ -420,6 +465,9 @@ int main(int argc, char **argv)
             std::printf("brennic: first connection of the process (certificate trusted by a box answered at once): "
                         "first frame after %.0f ms\n",
                         double(cold.nsecsElapsed()) / 1e6);
+            // The relay's port is another server to the store of certificates.
+            auto relayed = OpenOurs(relay.Port());
+            (void)QTest::qWaitFor([&] { return Which(relayed->RemotePixel(QPoint(512, 384))) != 0; }, 15000);
             answer.stop(); // the certificate is remembered now; its polling would count as our CPU
         }
         WaitForRdpWorkers(1000);
@@ -440,16 +488,33 @@ int main(int argc, char **argv)
                 ourFirst.push_back(*ms);
             WaitForRdpWorkers(1000);
         }
-        const Figures theirs = XfreerdpRun(clientDisplay, server.Port(), seconds);
-        const Figures ours = OurRun(server.Port(), seconds);
+        const Figures theirs = XfreerdpRun(clientDisplay, server.Port(), seconds, {}, &relay);
+        const Figures theirsGfx = XfreerdpRun(clientDisplay, server.Port(), seconds, {QStringLiteral("/gfx")}, &relay);
+        const Figures theirsAvc =
+            XfreerdpRun(clientDisplay, server.Port(), seconds, {QStringLiteral("/gfx:AVC444")}, &relay);
+        const Figures oursPlain = OurRun(server.Port(), seconds, false, &relay);
+        WaitForRdpWorkers(1000);
+        const Figures ours = OurRun(server.Port(), seconds, true, &relay);
+        WaitForRdpWorkers(1000);
+        const Figures ours444 = OurRun(server.Port(), seconds, true, &relay, true);
         WaitForRdpWorkers(1000);
         const double ourMemory = OurMemoryPerSession(server.Port(), 4);
         WaitForRdpWorkers(1000);
         Print("brennic", ours, Median(ourFirst), ourMemory);
         Print("xfreerdp", theirs, Median(theirFirst), theirs.memoryMb);
+        std::printf("   per change seen, through a relay that counts what the server sends:\n");
+        PrintTransfer("brennic, pipeline", ours);
+        PrintTransfer("brennic, AVC444 too", ours444);
+        PrintTransfer("brennic, bitmaps", oursPlain);
+        PrintTransfer("xfreerdp /gfx", theirsGfx);
+        PrintTransfer("xfreerdp /gfx:AVC444", theirsAvc);
+        PrintTransfer("xfreerdp", theirs);
     }
     BenchXrdp(clientDisplay, seconds, answer);
     std::printf("\nfirst frame: median of 5 (3 against xrdp), xfreerdp's includes its process start; memory: brennic's is the RSS "
                 "growth per additional session over 4, xfreerdp's the RSS of its process\n");
+    std::printf("brennic: graphics pipeline offered unless it says bitmaps; CPU is the process's without the "
+                "sampler and the counting relay; xfreerdp's CPU is its process's, \"with X\" adds its X server's "
+                "drawing; a change is one of the server's changes of colour seen at the centre\n");
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "MsRdpClient5.h"
 
 #include "AppError.h"
+#include "DesktopSizeFollower.h"
 #include "MsgBox.h"
 #include "RdpKeyboard.h"
 
@@ -80,6 +81,7 @@ TMsRdpClient5::TMsRdpClient5(QWidget *parent) : QWidget(parent)
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
+    follower_ = new DesktopSizeFollower(this, [this] { return remoteSize_; });
 }
 
 TMsRdpClient5::~TMsRdpClient5()
@@ -162,6 +164,24 @@ void TMsRdpClient5::SetRedirectClipboard(bool redirect)
     redirectClipboard_ = redirect;
 }
 
+void TMsRdpClient5::SetGraphicsPipeline(bool offered)
+{
+    RefuseWhileInUse("GraphicsPipeline");
+    graphicsPipeline_ = offered;
+}
+
+void TMsRdpClient5::SetGraphicsAvc444(bool offered)
+{
+    RefuseWhileInUse("GraphicsAvc444");
+    graphicsAvc444_ = offered;
+}
+
+void TMsRdpClient5::SetDynamicResolution(bool follow)
+{
+    RefuseWhileInUse("DynamicResolution");
+    dynamicResolution_ = follow;
+}
+
 void TMsRdpClient5::Connect()
 {
     if (started_)
@@ -178,6 +198,9 @@ void TMsRdpClient5::Connect()
     params.Height = desktopHeight_;
     params.ColorDepth = colorDepth_;
     params.RedirectClipboard = redirectClipboard_;
+    params.GraphicsPipeline = graphicsPipeline_;
+    params.GraphicsAvc444 = graphicsAvc444_;
+    params.DynamicResolution = dynamicResolution_;
     params.CertificateStore = CertificateStoreFolder();
 
     static bool exitHookInstalled = false;
@@ -202,6 +225,7 @@ void TMsRdpClient5::Connect()
         connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TMsRdpClient5::LocalClipboardChanged);
         LocalClipboardChanged();
     }
+    follower_->Start(s);
     session_->Start(params);
     // The control keeps no copy of the password once the worker has it.
     advanced_.password_.fill(QChar(0));
@@ -226,6 +250,7 @@ void TMsRdpClient5::Cancel()
     if (cancelled_)
         return;
     cancelled_ = true;
+    follower_->Stop();
     ReleaseHeldKeys();
     if (grabbing_) {
         releaseKeyboard();
@@ -242,6 +267,26 @@ QSize TMsRdpClient5::RemoteDesktopSize() const
     RdpFrameBuffer &frame = session_->Frame();
     std::lock_guard guard(frame.Lock);
     return frame.Image.isNull() ? QSize() : frame.Image.size();
+}
+
+bool TMsRdpClient5::GraphicsPipelineOpen() const
+{
+    return session_ && session_->GraphicsPipelineOpen();
+}
+
+QStringList TMsRdpClient5::GraphicsCodecs() const
+{
+    return session_ ? session_->GraphicsCodecs() : QStringList();
+}
+
+bool TMsRdpClient5::DynamicResolutionReady() const
+{
+    return follower_->Ready();
+}
+
+int TMsRdpClient5::DesktopSizeRequests() const
+{
+    return follower_->Requests();
 }
 
 QImage TMsRdpClient5::RemoteFrame() const
@@ -286,6 +331,7 @@ void TMsRdpClient5::RdpConnected()
 void TMsRdpClient5::RdpDisconnected(const RdpDisconnectInfo &info)
 {
     disconnectCause_ = info.Cause;
+    follower_->Stop();
     ReleaseHeldKeys();
     UpdateKeyboardGrab();
     emit OnDisconnected(info.ServerReason);
@@ -655,6 +701,7 @@ void TMsRdpClient5::wheelEvent(QWheelEvent *event)
 
 void TMsRdpClient5::EnterFullScreen()
 {
+    follower_->EnteringFullScreen();
     QWidget *top = window();
     top->setWindowState(top->windowState() | Qt::WindowFullScreen);
     UpdateKeyboardGrab();
@@ -667,6 +714,7 @@ void TMsRdpClient5::LeaveFullScreen()
     fullScreen_ = false;
     QWidget *top = window();
     top->setWindowState(top->windowState() & ~Qt::WindowFullScreen);
+    follower_->LeftFullScreen();
     UpdateKeyboardGrab();
     emit OnLeaveFullScreenMode();
 }

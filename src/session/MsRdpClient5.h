@@ -8,6 +8,7 @@
 #include <memory>
 
 class TMsRdpClient5;
+class DesktopSizeFollower;
 
 // The control's advanced settings: the port and the password.
 class TMsRdpClientAdvancedSettings {
@@ -67,6 +68,17 @@ public:
     // Whether the desktop's clipboard and the remote one share their text; on by default.
     bool RedirectClipboard() const { return redirectClipboard_; }
     void SetRedirectClipboard(bool redirect);
+    // Whether the graphics pipeline is offered (at 24 and 32 bits); on by default.
+    bool GraphicsPipeline() const { return graphicsPipeline_; }
+    void SetGraphicsPipeline(bool offered);
+    // Whether H.264 is offered in full colour (AVC444: sharper coloured detail,
+    // two streams to decode) besides AVC420; off by default.
+    bool GraphicsAvc444() const { return graphicsAvc444_; }
+    void SetGraphicsAvc444(bool offered);
+    // Whether the remote desktop follows the control's size where the server
+    // offers it; on by default. Elsewhere the picture is scaled.
+    bool DynamicResolution() const { return dynamicResolution_; }
+    void SetDynamicResolution(bool follow);
 
     TMsRdpClientAdvancedSettings *AdvancedSettings2() { return &advanced_; }
     TMsRdpClientSecuredSettings *SecuredSettings2() { return &secured_; }
@@ -92,6 +104,15 @@ public:
     QString DisconnectCause() const { return disconnectCause_; }
     // The remote desktop's size as the server set it; empty before the first frame.
     QSize RemoteDesktopSize() const;
+    // True once the server opened the graphics pipeline in this connection.
+    bool GraphicsPipelineOpen() const;
+    // The codecs the pictures came in so far: "AVC444v2", "AVC420", "RemoteFX",
+    // "progressive", "planar" ... on the pipeline, "bitmap" outside it.
+    QStringList GraphicsCodecs() const;
+    // True while the server offers to change the desktop's size.
+    bool DynamicResolutionReady() const;
+    // Desktop sizes asked of the server so far in this connection.
+    int DesktopSizeRequests() const;
     // A copy of the remote desktop's picture.
     QImage RemoteFrame() const;
     // One pixel of it, 0 outside.
@@ -167,6 +188,10 @@ private:
     bool fullScreen_ = false;
     int colorDepth_ = 24;
     bool redirectClipboard_ = true;
+    bool graphicsPipeline_ = true;
+    bool graphicsAvc444_ = false;
+    bool dynamicResolution_ = true;
+    DesktopSizeFollower *follower_ = nullptr;
 
     std::unique_ptr<RdpSession> session_;
     // What the server last put on the desktop's clipboard.

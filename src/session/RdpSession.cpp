@@ -101,3 +101,18 @@ void RdpSession::SendExtendedMouse(uint16_t flags, int x, int y)
 {
     core_->Enqueue({RdpInput::ExtendedMouse, flags, 0, x, y});
 }
+
+void RdpSession::RequestDesktopSize(QSize size)
+{
+    core_->Enqueue({RdpInput::DesktopSize, 0, 0, size.width(), size.height()});
+}
+
+QStringList RdpSession::GraphicsCodecs() const
+{
+    return core_->graphics.Codecs();
+}
+
+bool RdpSession::GraphicsPipelineOpen() const
+{
+    return core_->graphics.PipelineOpen();
+}

@@ -3,7 +3,9 @@
 #include <QImage>
 #include <QObject>
 #include <QRegion>
+#include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -22,7 +24,10 @@ struct RdpConnectParams {
     int ColorDepth = 24;
     uint32_t KeyboardLayout = 0; // 0: the desktop's
     bool RedirectClipboard = true;
-    QString CertificateStore; // folder of the known-hosts store
+    bool GraphicsPipeline = true;  // offered at 24 and 32 bits
+    bool GraphicsAvc444 = false;   // H.264 in full colour too, not only AVC420
+    bool DynamicResolution = true; // the desktop follows the window where the server can
+    QString CertificateStore;      // folder of the known-hosts store
 };
 
 // A server certificate that the user has to decide on.
@@ -97,6 +102,11 @@ public:
     void SendPause();
     void SendMouse(uint16_t flags, int x, int y);
     void SendExtendedMouse(uint16_t flags, int x, int y);
+    // Asks the server for a desktop of this size, once DisplayControlReady has come.
+    void RequestDesktopSize(QSize size);
+    // The codecs the pictures came in so far (see RdpGraphics::Codecs).
+    QStringList GraphicsCodecs() const;
+    bool GraphicsPipelineOpen() const;
 
 signals:
     void SessionConnected();
@@ -106,6 +116,8 @@ signals:
     void UserNameAcquired(const QString &userName);
     void FrameUpdated();
     void DesktopResized(int width, int height);
+    // The server offers to change the desktop's size on request.
+    void DisplayControlReady();
     // Answer with AnswerCertificate; the connection waits until then.
     void CertificateQuestion(const RdpCertificateQuestion &question);
     void RemoteClipboardText(const QString &text);

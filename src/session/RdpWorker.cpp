@@ -10,6 +10,8 @@
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/client/cliprdr.h>
+#include <freerdp/client/disp.h>
+#include <freerdp/client/rdpgfx.h>
 #include <freerdp/error.h>
 #include <freerdp/event.h>
 #include <freerdp/freerdp.h>
@@ -39,6 +41,12 @@ thread_local WorkerNotes *t_notes = nullptr;
 
 RdpCore &CoreOf(rdpContext *context) { return *reinterpret_cast<ClientContext *>(context)->core; }
 RdpCore &CoreOf(freerdp *instance) { return CoreOf(instance->context); }
+
+} // namespace
+
+RdpGraphics &GraphicsOf(rdpContext *context) { return CoreOf(context).graphics; }
+
+namespace {
 
 // ---- frames ---------------------------------------------------------------------
 
@@ -131,6 +139,11 @@ void OnChannelConnected(void *context, ChannelConnectedEventArgs *e)
 {
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
         CoreOf(static_cast<rdpContext *>(context)).clipboard.Attach(static_cast<CliprdrClientContext *>(e->pInterface));
+    auto *rdp = static_cast<rdpContext *>(context);
+    if (std::strcmp(e->name, RDPGFX_DVC_CHANNEL_NAME) == 0)
+        CoreOf(rdp).graphics.Attach(rdp, static_cast<RdpgfxClientContext *>(e->pInterface));
+    else if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0)
+        CoreOf(rdp).display.Attach(static_cast<DispClientContext *>(e->pInterface));
 }
 
 void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *e)
@@ -138,6 +151,11 @@ void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *e)
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
         CoreOf(static_cast<rdpContext *>(context))
             .clipboard.Detach(static_cast<CliprdrClientContext *>(e->pInterface));
+    auto *rdp = static_cast<rdpContext *>(context);
+    if (std::strcmp(e->name, RDPGFX_DVC_CHANNEL_NAME) == 0)
+        CoreOf(rdp).graphics.Detach(rdp, static_cast<RdpgfxClientContext *>(e->pInterface));
+    else if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0)
+        CoreOf(rdp).display.Detach(static_cast<DispClientContext *>(e->pInterface));
 }
 
 // ---- connection callbacks ---------------------------------------------------------------
@@ -160,6 +178,7 @@ BOOL OnPostConnect(freerdp *instance)
     instance->update->EndPaint = OnEndPaint;
     instance->update->DesktopResize = OnDesktopResize;
     instance->update->SaveSessionInfo = OnSaveSessionInfo;
+    CoreOf(instance).graphics.Hook(instance->context);
     return TRUE;
 }
 
@@ -269,7 +288,8 @@ bool ApplySettings(rdpSettings *s, const RdpConnectParams &p, const QByteArray &
         && freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, UINT32(p.Height))
         && freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, UINT32(p.ColorDepth))
         && freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE)
-        && freerdp_settings_set_bool(s, FreeRDP_SupportGraphicsPipeline, FALSE)
+        && RdpGraphics::Apply(s, p.GraphicsPipeline, p.GraphicsAvc444, p.ColorDepth)
+        && RdpDisplayControl::Apply(s, p.DynamicResolution)
         // Servers send orders they did not announce (xrdp's colour table at 8 bpp).
         && freerdp_settings_set_bool(s, FreeRDP_AllowUnanouncedOrdersFromServer, TRUE)
         && freerdp_settings_set_uint32(s, FreeRDP_KeyboardLayout, p.KeyboardLayout)
@@ -313,6 +333,9 @@ void Deliver(freerdp *instance, RdpCore &core, const RdpInput &e)
         break;
     case RdpInput::ClipboardChanged:
         core.clipboard.OfferLocal();
+        break;
+    case RdpInput::DesktopSize:
+        core.display.Request(QSize(e.x, e.y));
         break;
     }
 }
@@ -415,7 +438,8 @@ void Connect(RdpCore &core, WorkerNotes &notes)
 RdpCore::RdpCore()
     : inputEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       clipboard([this](const QString &text) { Post([text](RdpSession &s) { emit s.RemoteClipboardText(text); }); },
-                [this](const QImage &image) { Post([image](RdpSession &s) { emit s.RemoteClipboardImage(image); }); })
+                [this](const QImage &image) { Post([image](RdpSession &s) { emit s.RemoteClipboardImage(image); }); }),
+      display([this] { Post([](RdpSession &s) { emit s.DisplayControlReady(); }); })
 {
 }
 

@@ -3,6 +3,8 @@
 // The state one session shares with its worker thread, and the worker itself.
 
 #include "RdpClipboard.h"
+#include "RdpDisplayControl.h"
+#include "RdpGraphics.h"
 #include "RdpRelay.h"
 #include "RdpSession.h"
 #include "RdpWorkers.h"
@@ -23,7 +25,8 @@ struct RdpInput {
         Pause,
         Mouse,
         ExtendedMouse,
-        ClipboardChanged
+        ClipboardChanged,
+        DesktopSize
     };
     Kind kind;
     uint16_t flags = 0;
@@ -56,6 +59,8 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
     RdpRelay relay;
     RdpClipboard clipboard;
     RdpFrameBuffer frame;
+    RdpGraphics graphics;
+    RdpDisplayControl display;
 
     // Runs fn with the session on the GUI thread, unless it has been given up by then.
     template <class Fn>

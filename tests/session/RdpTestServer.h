@@ -157,9 +157,12 @@ public:
     ~Painter() { StopProcess(process_); }
 
     bool Start(const QString &program, const Display &display, const QString &color,
-               const QString &keysFile = {}, double fps = 0, const QString &other = {}, int square = 0)
+               const QString &keysFile = {}, double fps = 0, const QString &other = {}, int square = 0,
+               bool pattern = false)
     {
         QStringList arguments{QStringLiteral("--color"), color};
+        if (pattern)
+            arguments << QStringLiteral("--pattern") << QStringLiteral("1");
         if (!keysFile.isEmpty())
             arguments << QStringLiteral("--keys") << keysFile;
         if (fps > 0)

@@ -1,9 +1,11 @@
 // Session windows against a real RDP server on loopback: the FreeRDP shadow
 // server showing an Xvfb display that a small X program paints.
 
+#include "DesktopSizeFollower.h"
 #include "MessageBoxWatcher.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
+#include "TestPattern.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -13,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWheelEvent>
+
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +61,39 @@ private:
     TClientSettings ServerSettings(int width = 1024, int height = 768) const
     {
         return Settings(QStringLiteral("127.0.0.1"), server_.Port(), width, height);
+    }
+
+    // A bare control connected to the fixture's server, with the pipeline offered or not.
+    std::unique_ptr<TMsRdpClient5> OpenControl(bool pipeline, bool avc444 = false)
+    {
+        auto control = std::make_unique<TMsRdpClient5>();
+        control->resize(1024, 768);
+        control->SetServer(QStringLiteral("127.0.0.1"));
+        control->AdvancedSettings2()->SetRDPPort(server_.Port());
+        control->SetDesktopWidth(1024);
+        control->SetDesktopHeight(768);
+        control->SetColorDepth(24);
+        control->SetGraphicsPipeline(pipeline);
+        control->SetGraphicsAvc444(avc444);
+        control->show();
+        control->Connect();
+        return control;
+    }
+
+    // Waits until the control's picture shows the whole still pattern.
+    static bool ShowsPattern(const TMsRdpClient5 &control, int ms = 10000)
+    {
+        const auto matches = [&] {
+            const QImage frame = control.RemoteFrame();
+            if (frame.size() != QSize(1024, 768))
+                return false;
+            for (int y = PatternCell / 2; y < 768; y += PatternCell)
+                for (int x = PatternCell / 2; x < 1024; x += PatternCell)
+                    if (!NearColor(frame.pixel(x, y), QRgb(PatternColor(x, y, 768)), 24))
+                        return false;
+            return true;
+        };
+        return WaitUntil(matches, ms);
     }
 
     bool Shows(QWidget *widget, QRgb color, int ms = 5000)
@@ -401,6 +438,99 @@ private slots:
         QVERIFY(Shows(form->msrdpclnt1, Background));
         const QSize remote = form->msrdpclnt1->RemoteDesktopSize();
         QCOMPARE(form->msrdpclnt1->RemoteFrame().size(), remote);
+    }
+
+    void graphicsPipelineShowsTheSamePicture_data()
+    {
+        QTest::addColumn<bool>("avc444");
+        QTest::addColumn<QStringList>("h264");
+        QTest::newRow("AVC420") << false << QStringList{QStringLiteral("AVC420")};
+        QTest::newRow("AVC444") << true << QStringList{QStringLiteral("AVC444v2"), QStringLiteral("AVC444")};
+    }
+
+    // The graphics pipeline, which this server offers, shows the same picture as
+    // bitmap updates do; which codec carried it is told.
+    void graphicsPipelineShowsTheSamePicture()
+    {
+        QFETCH(bool, avc444);
+        QFETCH(QStringList, h264);
+        auto plain = OpenControl(false);
+        auto piped = OpenControl(true, avc444);
+        QVERIFY(WaitUntil([&] { return plain->Connected() && piped->GraphicsPipelineOpen(); }, 10000));
+        // The server takes the pipeline into use for what changes once it has
+        // agreed on the codecs, a moment after the channel opened: the picture
+        // to compare comes after that.
+        QTest::qWait(1000);
+        RdpTest::Painter pattern;
+        QVERIFY(pattern.Start(QStringLiteral(BRENNIC_X11_TARGET), display_, QStringLiteral("336699"), {}, 0, {}, 0,
+                              true));
+        QVERIFY(ShowsPattern(*plain));
+        QVERIFY(ShowsPattern(*piped));
+
+        QVERIFY(!plain->GraphicsPipelineOpen());
+        QCOMPARE(plain->GraphicsCodecs(), QStringList{QStringLiteral("bitmap")});
+        // It encodes with H.264 when the client can decode it, in the form offered.
+        QStringList codecs;
+        const auto inH264 = [&] {
+            codecs = piped->GraphicsCodecs();
+            return std::any_of(h264.begin(), h264.end(), [&](const QString &c) { return codecs.contains(c); });
+        };
+        QVERIFY2(WaitUntil(inH264, 5000), qPrintable(codecs.join(QStringLiteral(", "))));
+        // Nothing else: bitmap updates at most before the pipeline was agreed on.
+        QStringList others = codecs;
+        others.removeAll(QStringLiteral("bitmap"));
+        QVERIFY2(others.size() == 1, qPrintable(codecs.join(QStringLiteral(", "))));
+        qInfo("codecs: %s", qPrintable(codecs.join(QStringLiteral(", "))));
+
+        // Pixel by pixel: both ways of sending may move a colour a little (the
+        // server's bitmaps drop colour precision too), and H.264 may blur the odd
+        // pixel at an edge.
+        const QImage a = plain->RemoteFrame();
+        QImage b;
+        int far = 0;
+        const auto close = [&] {
+            b = piped->RemoteFrame();
+            far = 0;
+            for (int y = 0; y < a.height(); ++y)
+                for (int x = 0; x < a.width(); ++x)
+                    if (!NearColor(a.pixel(x, y), b.pixel(x, y), 24))
+                        ++far;
+            return far <= a.width() * a.height() / 200;
+        };
+        QVERIFY2(WaitUntil(close, 5000), qPrintable(QStringLiteral("%1 pixels differ").arg(far)));
+        qInfo("%d of %d pixels differ by more than 24 in a colour", far, a.width() * a.height());
+    }
+
+    // A session at a colour depth below the pipeline's does not offer it: bitmap
+    // updates at the depth asked for.
+    void lowColourDepthKeepsBitmapUpdates()
+    {
+        auto control = std::make_unique<TMsRdpClient5>();
+        control->resize(1024, 768);
+        control->SetServer(QStringLiteral("127.0.0.1"));
+        control->AdvancedSettings2()->SetRDPPort(server_.Port());
+        control->SetColorDepth(16);
+        control->show();
+        control->Connect();
+        QVERIFY(WaitUntil([&] { return NearColor(control->RemotePixel(QPoint(512, 384)), Background); }, 10000));
+        QVERIFY(!control->GraphicsPipelineOpen());
+        QVERIFY(control->GraphicsCodecs().contains(QStringLiteral("bitmap")));
+    }
+
+    // This server does not offer to change the desktop's size: a resized window
+    // asks nothing and shows the whole desktop scaled.
+    void resizeWithoutDisplayControlScales()
+    {
+        TfrmClient *form = OpenConnected(ServerSettings());
+        QVERIFY(form);
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        form->resize(800, 500);
+        QTest::qWait(DesktopSizeFollower::SettleMs + 600);
+        QVERIFY(!form->msrdpclnt1->DynamicResolutionReady());
+        QCOMPARE(form->msrdpclnt1->DesktopSizeRequests(), 0);
+        QCOMPARE(form->msrdpclnt1->RemoteDesktopSize(), QSize(1024, 768));
+        QVERIFY(Shows(form->msrdpclnt1, Background));
+        QVERIFY(form->msrdpclnt1->Connected() > 0);
     }
 
     void fiveSessionsAtOnce()

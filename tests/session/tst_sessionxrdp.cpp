@@ -4,7 +4,9 @@
 // after the logon. The test user's desktop is one colour (XrdpServer.h).
 
 #include "MessageBoxWatcher.h"
+#include "DesktopSizeFollower.h"
 #include "MsgBox.h"
+#include "RdpDisplayControl.h"
 #include "SessionTestSupport.h"
 #include "XfreerdpClient.h"
 #include "XrdpServer.h"
@@ -12,6 +14,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -344,6 +347,42 @@ private slots:
         QVERIFY(WaitForRdpWorkers(1000));
         QCOMPARE(RdpWorkerCount(), 0);
         QCOMPARE(owner_->open.size(), 0);
+    }
+
+    // xrdp offers the display control channel: the remote desktop takes the
+    // window's size once the user stops resizing (one request for the whole
+    // drag), the screen's in full screen, and its former size after it.
+    void desktopFollowsTheWindow()
+    {
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        TMsRdpClient5 *control = form->msrdpclnt1;
+        QVERIFY(ShowsDesktop(form));
+        QVERIFY(WaitUntil([&] { return control->DynamicResolutionReady(); }, 5000));
+        QCOMPARE(control->RemoteDesktopSize(), QSize(1024, 768));
+
+        for (int step = 0; step <= 10; ++step) {
+            form->resize(1024 - step * 10, 750 - step * 10); // the last: 924 x 650
+            QTest::qWait(30);
+        }
+        QCOMPARE(control->size(), QSize(924, 650));
+        QVERIFY(WaitUntil([&] { return control->RemoteDesktopSize() == QSize(924, 650); }, 8000));
+        QCOMPARE(control->DesktopSizeRequests(), 1);
+        QVERIFY(ShowsDesktop(form));
+        QCOMPARE(control->RemoteFrame().size(), QSize(924, 650));
+
+        const QSize screen = RdpDisplayControl::Acceptable(QGuiApplication::primaryScreen()->size());
+        control->SetFullScreen(true);
+        QVERIFY(WaitUntil([&] { return control->RemoteDesktopSize() == screen; }, 8000));
+        QCOMPARE(control->DesktopSizeRequests(), 2);
+        control->SetFullScreen(false);
+        QVERIFY(WaitUntil([&] { return control->RemoteDesktopSize() == QSize(924, 650); }, 10000));
+        QCOMPARE(control->DesktopSizeRequests(), 3);
+        // The window went back to its design size; the desktop keeps its own, scaled.
+        QTest::qWait(DesktopSizeFollower::LeaveFullScreenMs);
+        QCOMPARE(control->RemoteDesktopSize(), QSize(924, 650));
+        QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(boxes_->texts, QStringList());
     }
 };
 

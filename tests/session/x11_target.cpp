@@ -2,9 +2,11 @@
 // with one colour, writes every key typed to it into a file, and with --animate
 // alternates two colours a number of times per second.
 //
-//   x11_target --color RRGGBB [--keys FILE] [--animate FPS --other RRGGBB [--square SIDE]]
+//   x11_target --color RRGGBB [--keys FILE] [--animate FPS --other RRGGBB [--square SIDE]] [--pattern 1]
 //
-// With --square only a square of that side at the centre changes.
+// With --square only a square of that side at the centre changes. With
+// --pattern the screen shows a still picture with edges and many colours:
+// bands of colour above, a chequerboard below (PatternColor tells which where).
 //
 // Prints "ready" once its window is on the screen and has the keyboard focus.
 
@@ -17,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+
+#include "TestPattern.h"
 
 namespace {
 
@@ -40,6 +44,7 @@ int main(int argc, char **argv)
     const char *keysPath = nullptr;
     double fps = 0;
     int square = 0;
+    bool pattern = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--color"))
             color = parseColor(argv[i + 1]);
@@ -51,6 +56,8 @@ int main(int argc, char **argv)
             fps = std::atof(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--square"))
             square = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--pattern"))
+            pattern = std::atoi(argv[i + 1]) != 0;
     }
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
@@ -79,14 +86,20 @@ int main(int argc, char **argv)
     }
     XSetInputFocus(display, window, RevertToParent, CurrentTime);
     XClearWindow(display, window);
+    const GC gc = XCreateGC(display, window, 0, nullptr);
+    const int width = DisplayWidth(display, screen);
+    const int height = DisplayHeight(display, screen);
+    if (pattern)
+        for (int y = 0; y < height; y += PatternCell)
+            for (int x = 0; x < width; x += PatternCell) {
+                XSetForeground(display, gc, PatternColor(x, y, height));
+                XFillRectangle(display, window, gc, x, y, PatternCell, PatternCell);
+            }
     XSync(display, False);
     std::printf("ready\n");
     std::fflush(stdout);
 
     FILE *keys = keysPath ? std::fopen(keysPath, "a") : nullptr;
-    const GC gc = XCreateGC(display, window, 0, nullptr);
-    const int width = DisplayWidth(display, screen);
-    const int height = DisplayHeight(display, screen);
     const int fd = ConnectionNumber(display);
     bool alternate = false;
     double next = now();
