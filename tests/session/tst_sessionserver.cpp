@@ -1,7 +1,7 @@
 // Session windows against a real RDP server on loopback: the FreeRDP shadow
 // server showing an Xvfb display that a small X program paints.
 
-#include "MessageBoxWatcher.h"
+#include "MessageBoxAnswers.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
 
@@ -42,7 +42,7 @@ private:
     RdpTest::Server server_;
     RdpTest::Painter painter_;
     QString keysFile_;
-    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<MessageBoxAnswers> boxes_;
     std::unique_ptr<FakeOwner> owner_;
 
     TfrmClient *OpenConnected(TClientSettings settings)
@@ -84,7 +84,7 @@ private slots:
 
     void init()
     {
-        boxes_ = std::make_unique<MessageBoxWatcher>();
+        boxes_ = std::make_unique<MessageBoxAnswers>();
         owner_ = std::make_unique<FakeOwner>();
     }
 
@@ -104,7 +104,7 @@ private slots:
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
 
-        boxes_->questionAnswer = QMessageBox::No;
+        boxes_->answer = QMessageBox::No;
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 10000));
         QCOMPARE(boxes_->questions.size(), 1);
@@ -119,7 +119,7 @@ private slots:
         QVERIFY2(boxes_->questions[0].contains(QStringLiteral("与服务器地址 127.0.0.1 不符")), qPrintable(boxes_->questions[0]));
 
         boxes_->Clear();
-        boxes_->questionAnswer = QMessageBox::Yes;
+        boxes_->answer = QMessageBox::Yes;
         QVERIFY(OpenConnected(ServerSettings()));
         QCOMPARE(boxes_->questions.size(), 1);
         QCOMPARE(boxes_->questionIcons[0], QMessageBox::Question);
@@ -142,7 +142,7 @@ private slots:
         RdpTest::Server replacement;
         QVERIFY2(replacement.Start(display_, &error, {}, {}, server_.Port()), qPrintable(error));
         boxes_->Clear();
-        boxes_->questionAnswer = QMessageBox::No;
+        boxes_->answer = QMessageBox::No;
         QPointer<TfrmClient> changed = owner_->Open(ServerSettings());
         QVERIFY(WaitUntil([&] { return changed.isNull(); }, 10000));
         QCOMPARE(boxes_->questions.size(), 1);
@@ -153,7 +153,7 @@ private slots:
 
         // Accepted explicitly, it connects.
         boxes_->Clear();
-        boxes_->questionAnswer = QMessageBox::Yes;
+        boxes_->answer = QMessageBox::Yes;
         QVERIFY(OpenConnected(ServerSettings()));
         QCOMPARE(boxes_->questions.size(), 1);
         replacement.Stop();
@@ -166,7 +166,7 @@ private slots:
         QTemporaryDir store;
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
-        boxes_->questionDelayMs = TfrmClient::TimeOutMs + 1000;
+        boxes_->delayMs = TfrmClient::TimeOutMs + 1000;
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
         QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
         QVERIFY(connected.wait(TfrmClient::TimeOutMs + 8000));
@@ -182,7 +182,7 @@ private slots:
         QTemporaryDir store;
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
-        boxes_->questionDelayMs = TfrmClient::TimeOutMs - 400;
+        boxes_->delayMs = TfrmClient::TimeOutMs - 400;
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
         QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
         QVERIFY(connected.wait(TfrmClient::TimeOutMs + 5000));
@@ -218,19 +218,11 @@ private slots:
         QTemporaryDir store;
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
-        boxes_->questionDelayMs = 1500;
+        boxes_->delayMs = 1500;
+        boxes_->onShown = [this](const MessageBoxAnswers::Box &) {
+            QTimer::singleShot(0, this, [this] { owner_.reset(); });
+        };
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
-        QTimer killer;
-        killer.setInterval(20);
-        connect(&killer, &QTimer::timeout, this, [&] {
-            const QWidgetList windows = QApplication::topLevelWidgets();
-            if (std::any_of(windows.begin(), windows.end(),
-                            [](QWidget *w) { return qobject_cast<QMessageBox *>(w) && w->isVisible(); })) {
-                killer.stop();
-                owner_.reset();
-            }
-        });
-        killer.start();
         QVERIFY(WaitUntil([&] { return form.isNull() && boxes_->questions.size() == 1; }, 10000));
         QVERIFY(WaitForRdpWorkers(1000));
         QTest::qWait(200);
