@@ -65,38 +65,38 @@ private slots:
     {
         const auto doc = IniDocument::fromBytes("; comment\n[misc]\nmaxgroupid = 4 \n[MISC]\nMaxGroupID=9\n"
                                                 "[S]\n  Key  =  a b  \nkey=second\nnoequals\n");
-        QCOMPARE(doc.readInteger("MISC", "MaxGroupID", 0), 4);
-        QCOMPARE(doc.readString("s", "KEY", "x"), QStringLiteral("a b"));
-        QCOMPARE(doc.readString("s", "other", "x"), QStringLiteral("x"));
-        QCOMPARE(doc.readString("nosuch", "key", "x"), QStringLiteral("x"));
+        QCOMPARE(doc.readInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), 0), 4);
+        QCOMPARE(doc.readString(QStringLiteral("s"), QStringLiteral("KEY"), QStringLiteral("x")), QStringLiteral("a b"));
+        QCOMPARE(doc.readString(QStringLiteral("s"), QStringLiteral("other"), QStringLiteral("x")), QStringLiteral("x"));
+        QCOMPARE(doc.readString(QStringLiteral("nosuch"), QStringLiteral("key"), QStringLiteral("x")), QStringLiteral("x"));
     }
 
     void booleans()
     {
         const auto doc = IniDocument::fromBytes("[S]\nA=2\nB=true\nC=0\nD=\n");
-        QCOMPARE(doc.readBool("S", "A", false), true);
-        QCOMPARE(doc.readBool("S", "B", false), false);
-        QCOMPARE(doc.readBool("S", "B", true), true);
-        QCOMPARE(doc.readBool("S", "C", true), false);
-        QCOMPARE(doc.readBool("S", "D", true), true);
-        QCOMPARE(doc.readBool("S", "missing", false), false);
+        QCOMPARE(doc.readBool(QStringLiteral("S"), QStringLiteral("A"), false), true);
+        QCOMPARE(doc.readBool(QStringLiteral("S"), QStringLiteral("B"), false), false);
+        QCOMPARE(doc.readBool(QStringLiteral("S"), QStringLiteral("B"), true), true);
+        QCOMPARE(doc.readBool(QStringLiteral("S"), QStringLiteral("C"), true), false);
+        QCOMPARE(doc.readBool(QStringLiteral("S"), QStringLiteral("D"), true), true);
+        QCOMPARE(doc.readBool(QStringLiteral("S"), QStringLiteral("missing"), false), false);
     }
 
     void sectionPresentOnlyWithAKey()
     {
         const auto doc = IniDocument::fromBytes("[Empty]\n\n; just a note\n[Full]\nk=\n");
-        QVERIFY(!doc.hasSection("Empty"));
-        QVERIFY(doc.hasSection("full"));
-        QCOMPARE(doc.sectionNames(), QStringList{"Full"});
+        QVERIFY(!doc.hasSection(QStringLiteral("Empty")));
+        QVERIFY(doc.hasSection(QStringLiteral("full")));
+        QCOMPARE(doc.sectionNames(), QStringList{QStringLiteral("Full")});
     }
 
     void writesInPlaceAppendsAndErases()
     {
         auto doc = IniDocument::fromBytes("[A]\nx=1\ny=2\n\n[B]\nz=3\n\n");
-        doc.writeString("a", "X", "10");  // in place, keeps the key as written
-        doc.writeString("A", "w", "new"); // end of its section, before the blank line
-        doc.writeInteger("C", "n", -1);   // new section at the end
-        doc.eraseSection("b");
+        doc.writeString(QStringLiteral("a"), QStringLiteral("X"), QStringLiteral("10"));  // in place, keeps the key as written
+        doc.writeString(QStringLiteral("A"), QStringLiteral("w"), QStringLiteral("new")); // end of its section, before the blank line
+        doc.writeInteger(QStringLiteral("C"), QStringLiteral("n"), -1);                   // new section at the end
+        doc.eraseSection(QStringLiteral("b"));
         QCOMPARE(doc.toBytes(), QByteArray("[A]\nx=10\ny=2\nw=new\n\n[C]\nn=-1\n"));
         QVERIFY(doc.isModified());
     }
@@ -132,46 +132,46 @@ private slots:
         auto doc = IniDocument::fromBytes(file);
         if (file.endsWith('\n'))
             QCOMPARE(doc.toBytes(), file);
-        doc.writeString("a", "X", "9");
-        doc.writeInteger("N", "n", 1);
+        doc.writeString(QStringLiteral("a"), QStringLiteral("X"), QStringLiteral("9"));
+        doc.writeInteger(QStringLiteral("N"), QStringLiteral("n"), 1);
         QCOMPARE(doc.toBytes(), expected);
         const auto reread = IniDocument::fromBytes(doc.toBytes());
-        QCOMPARE(reread.readInteger("A", "x", 0), 9);
-        QCOMPARE(reread.readInteger("a", "X", 0), 9);
-        QCOMPARE(reread.readInteger("N", "n", 0), 1);
+        QCOMPARE(reread.readInteger(QStringLiteral("A"), QStringLiteral("x"), 0), 9);
+        QCOMPARE(reread.readInteger(QStringLiteral("a"), QStringLiteral("X"), 0), 9);
+        QCOMPARE(reread.readInteger(QStringLiteral("N"), QStringLiteral("n"), 0), 1);
     }
 
     void newSectionInEmptyFileHasNoBlankLineAbove()
     {
         IniDocument doc;
-        doc.writeString("MISC", "MaxGroupID", "1");
-        doc.writeString("GroupItem1", "GroupName", "g");
-        QCOMPARE(doc.toBytes(), NewFileBytes("[MISC]\r\nMaxGroupID=1\r\n\r\n[GroupItem1]\r\nGroupName=g\r\n"));
+        doc.writeString(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), QStringLiteral("1"));
+        doc.writeString(QStringLiteral("GroupItem1"), QStringLiteral("GroupName"), QStringLiteral("g"));
+        QCOMPARE(doc.toBytes(), NewFileBytes(QStringLiteral("[MISC]\r\nMaxGroupID=1\r\n\r\n[GroupItem1]\r\nGroupName=g\r\n")));
     }
 
     void erasingRevealsALaterSectionOfTheSameName()
     {
         auto doc = IniDocument::fromBytes("[S]\nk=first\n[s]\nk=second\n");
-        doc.eraseSection("S");
-        QCOMPARE(doc.readString("S", "k", {}), QStringLiteral("second"));
+        doc.eraseSection(QStringLiteral("S"));
+        QCOMPARE(doc.readString(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("second"));
     }
 
     // A value can never add lines, and so never sections or keys, to the file.
     void lineBreaksInValuesCannotInjectLines()
     {
         IniDocument doc;
-        doc.writeString("S", "Description", "one\r\n[MISC]\nMaxServerId=99");
+        doc.writeString(QStringLiteral("S"), QStringLiteral("Description"), QStringLiteral("one\r\n[MISC]\nMaxServerId=99"));
         const auto reread = IniDocument::fromBytes(doc.toBytes());
-        QCOMPARE(reread.sectionNames(), QStringList{"S"});
-        QCOMPARE(reread.readString("S", "Description", {}), QStringLiteral("one  [MISC] MaxServerId=99"));
+        QCOMPARE(reread.sectionNames(), QStringList{QStringLiteral("S")});
+        QCOMPARE(reread.readString(QStringLiteral("S"), QStringLiteral("Description"), {}), QStringLiteral("one  [MISC] MaxServerId=99"));
     }
 
     void longValuesReadWhole()
     {
         const QString longText(3000, QChar(u'长'));
         IniDocument doc;
-        doc.writeString("S", "Description", longText);
-        QCOMPARE(IniDocument::fromBytes(doc.toBytes()).readString("S", "Description", {}), longText);
+        doc.writeString(QStringLiteral("S"), QStringLiteral("Description"), longText);
+        QCOMPARE(IniDocument::fromBytes(doc.toBytes()).readString(QStringLiteral("S"), QStringLiteral("Description"), {}), longText);
     }
 
     void encodingsDetectedAndKept_data()
@@ -189,13 +189,13 @@ private slots:
         const QByteArray original = TempCatalogue::dataFile(file);
         auto doc = IniDocument::fromBytes(original);
         QCOMPARE(int(doc.encoding()), encoding);
-        QCOMPARE(doc.readString("GroupItem1", "GroupName", {}), QStringLiteral("生产服务器"));
+        QCOMPARE(doc.readString(QStringLiteral("GroupItem1"), QStringLiteral("GroupName"), {}), QStringLiteral("生产服务器"));
         // Unchanged content writes back byte for byte, line ends included.
         QCOMPARE(doc.toBytes(), original);
-        doc.writeString("GroupItem3", "GroupName", QStringLiteral("新名字😀"));
+        doc.writeString(QStringLiteral("GroupItem3"), QStringLiteral("GroupName"), QStringLiteral("新名字😀"));
         const auto reread = IniDocument::fromBytes(doc.toBytes());
         QCOMPARE(int(reread.encoding()), encoding);
-        QCOMPARE(reread.readString("GroupItem3", "GroupName", {}), QStringLiteral("新名字😀"));
+        QCOMPARE(reread.readString(QStringLiteral("GroupItem3"), QStringLiteral("GroupName"), {}), QStringLiteral("新名字😀"));
         QVERIFY(doc.toBytes().contains(encoding == int(IniEncoding::Utf16LeBom) ? QByteArray("\r\0\n\0", 4) : "\r\n"));
     }
 
@@ -203,8 +203,8 @@ private slots:
     {
         auto doc = IniDocument::fromBytes("\xEF\xBB\xBF[S]\nk=\xE4\xB8\xAD\n");
         QCOMPARE(int(doc.encoding()), int(IniEncoding::Utf8Bom));
-        QCOMPARE(doc.readString("S", "k", {}), QStringLiteral("中"));
-        doc.writeString("S", "k", "x");
+        QCOMPARE(doc.readString(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("中"));
+        doc.writeString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("x"));
         QVERIFY(doc.toBytes().startsWith("\xEF\xBB\xBF[S]"));
     }
 
@@ -239,8 +239,8 @@ private slots:
     {
         QFETCH(QString, line);
         QFETCH(QString, expected);
-        const auto doc = IniDocument::fromBytes(("[S]\r\n" + line + "\r\n").toUtf8());
-        QCOMPARE(doc.readString("S", "k", "missing"), expected);
+        const auto doc = IniDocument::fromBytes((QStringLiteral("[S]\r\n") + line + QStringLiteral("\r\n")).toUtf8());
+        QCOMPARE(doc.readString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("missing")), expected);
     }
 
     // A value that would not read back as it is gets quotes of its own.
@@ -268,10 +268,10 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, stored);
         IniDocument doc;
-        doc.writeString("S", "k", value);
+        doc.writeString(QStringLiteral("S"), QStringLiteral("k"), value);
         const auto reread = IniDocument::fromBytes(doc.toBytes());
-        QCOMPARE(reread.readString("S", "k", "missing"), value);
-        QCOMPARE(DecodeIniText(doc.toBytes()).text, "[S]\r\nk=" + stored + "\r\n");
+        QCOMPARE(reread.readString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("missing")), value);
+        QCOMPARE(DecodeIniText(doc.toBytes()).text, QStringLiteral("[S]\r\nk=") + stored + QStringLiteral("\r\n"));
     }
 
     // Files without a byte-order mark: UTF-8 as earlier versions wrote them, or the
@@ -283,7 +283,7 @@ private slots:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected");
-        const auto data = [](const char *name) { return TempCatalogue::dataFile(name); };
+        const auto data = [](const char *name) { return TempCatalogue::dataFile(QString::fromUtf8(name)); };
         QTest::newRow("gb18030 that is valid utf-8, 1")
             << data("gb18030-valid-utf8.ini") << int(IniEncoding::Gb18030) << "GroupItem1"
             << "GroupName"
@@ -320,13 +320,9 @@ private slots:
             << "k"
             << QString::fromUtf8("p\xC3\xA4sswo\xCC\x88rd");
         QTest::newRow("utf-8 traditional hanzi")
-            << QString("[S]\nk=臺灣資料庫伺服器\n").toUtf8() << int(IniEncoding::Utf8) << "S"
-            << "k"
-            << "臺灣資料庫伺服器";
+            << QString(QStringLiteral("[S]\nk=臺灣資料庫伺服器\n")).toUtf8() << int(IniEncoding::Utf8) << QStringLiteral("S") << QStringLiteral("k") << QStringLiteral("臺灣資料庫伺服器");
         QTest::newRow("utf-8 hanzi and emoji")
-            << QString("[S]\nk=机房😀\n").toUtf8() << int(IniEncoding::Utf8) << "S"
-            << "k"
-            << "机房😀";
+            << QString(QStringLiteral("[S]\nk=机房😀\n")).toUtf8() << int(IniEncoding::Utf8) << QStringLiteral("S") << QStringLiteral("k") << QStringLiteral("机房😀");
         QTest::newRow("utf-8 with a mark")
             << QByteArray("\xEF\xBB\xBF[S]\nk=\xE4\xB8\xAD\n") << int(IniEncoding::Utf8Bom) << "S"
             << "k"
@@ -341,7 +337,7 @@ private slots:
         QFETCH(QString, expected);
         const auto doc = IniDocument::fromBytes(bytes);
         QCOMPARE(int(doc.encoding()), encoding);
-        QCOMPARE(doc.readString(section, key, "missing"), expected);
+        QCOMPARE(doc.readString(section, key, QStringLiteral("missing")), expected);
         QCOMPARE(doc.toBytes(), bytes);
     }
 
@@ -354,9 +350,9 @@ private slots:
         for (const char *file : {"SvrList-gb18030.ini", "SvrList-utf16le-bom.ini", "SvrList-utf8.ini",
                                  "gb18030-valid-utf8.ini", "stray-byte-utf8.ini", "stray-byte-gb18030.ini",
                                  "mixed-gb18030-utf8.ini", "quoted.ini"}) {
-            const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile(file));
-            const QString name = doc.readString("GroupItem1", "GroupName", {});
-            const QString line = QStringLiteral("GroupName=") + (file == QLatin1String("quoted.ini") ? '"' + name + '"' : name);
+            const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile(QString::fromUtf8(file)));
+            const QString name = doc.readString(QStringLiteral("GroupItem1"), QStringLiteral("GroupName"), {});
+            const QString line = QStringLiteral("GroupName=") + (QLatin1String(file) == QLatin1String("quoted.ini") ? QLatin1Char('"') + name + QLatin1Char('"') : name);
             QTest::newRow(file) << file << line;
         }
     }
@@ -367,34 +363,34 @@ private slots:
         const QByteArray original = TempCatalogue::dataFile(file);
         auto doc = IniDocument::fromBytes(original);
         const IniEncoding encoding = doc.encoding();
-        const QByteArray oldBytes = EncodeIniBody(oldLine + "\r\n", encoding);
+        const QByteArray oldBytes = EncodeIniBody(oldLine + QStringLiteral("\r\n"), encoding);
         QCOMPARE(original.count(oldBytes), 1);
         QByteArray expected = original;
         expected.replace(oldBytes, EncodeIniBody(QStringLiteral("GroupName=改名😀\r\n"), encoding));
 
-        doc.writeString("groupitem1", "groupname", QStringLiteral("改名😀"));
+        doc.writeString(QStringLiteral("groupitem1"), QStringLiteral("groupname"), QStringLiteral("改名😀"));
         QCOMPARE(doc.toBytes(), expected);
         // A new section goes after every byte of the file.
-        doc.writeString("GroupItem9", "GroupName", QStringLiteral("新"));
+        doc.writeString(QStringLiteral("GroupItem9"), QStringLiteral("GroupName"), QStringLiteral("新"));
         QVERIFY(doc.toBytes().startsWith(expected));
-        QCOMPARE(IniDocument::fromBytes(doc.toBytes()).readString("GroupItem9", "GroupName", {}), QStringLiteral("新"));
+        QCOMPARE(IniDocument::fromBytes(doc.toBytes()).readString(QStringLiteral("GroupItem9"), QStringLiteral("GroupName"), {}), QStringLiteral("新"));
         // Erasing a section takes its bytes and nothing else; the blank line that set it off stays.
-        doc.eraseSection("GroupItem9");
+        doc.eraseSection(QStringLiteral("GroupItem9"));
         QCOMPARE(doc.toBytes(), expected + EncodeIniBody(QStringLiteral("\r\n"), encoding));
         const auto reread = IniDocument::fromBytes(doc.toBytes());
         QCOMPARE(int(reread.encoding()), int(encoding));
-        QCOMPARE(reread.readString("GroupItem1", "GroupName", {}), QStringLiteral("改名😀"));
+        QCOMPARE(reread.readString(QStringLiteral("GroupItem1"), QStringLiteral("GroupName"), {}), QStringLiteral("改名😀"));
     }
 
     // Windows reads the first section of a name, even one without keys.
     void duplicateSectionsReadTheFirst()
     {
-        const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile("duplicate-sections.ini"));
-        QCOMPARE(doc.sectionNames(), (QStringList{"MISC", "ServerItem3"}));
-        QVERIFY(!doc.hasSection("ServerItem2"));
-        QCOMPARE(doc.readString("ServerItem2", "Server", "none"), QStringLiteral("none"));
-        QCOMPARE(doc.readString("ServerItem3", "Server", {}), QStringLiteral("127.0.0.28"));
-        QCOMPARE(doc.readString("ServerItem3", "User", "none"), QStringLiteral("none"));
+        const auto doc = IniDocument::fromBytes(TempCatalogue::dataFile(QStringLiteral("duplicate-sections.ini")));
+        QCOMPARE(doc.sectionNames(), (QStringList{QStringLiteral("MISC"), QStringLiteral("ServerItem3")}));
+        QVERIFY(!doc.hasSection(QStringLiteral("ServerItem2")));
+        QCOMPARE(doc.readString(QStringLiteral("ServerItem2"), QStringLiteral("Server"), QStringLiteral("none")), QStringLiteral("none"));
+        QCOMPARE(doc.readString(QStringLiteral("ServerItem3"), QStringLiteral("Server"), {}), QStringLiteral("127.0.0.28"));
+        QCOMPARE(doc.readString(QStringLiteral("ServerItem3"), QStringLiteral("User"), QStringLiteral("none")), QStringLiteral("none"));
     }
 
     void newFileIsPrivateAndUtf16()
@@ -402,11 +398,11 @@ private slots:
         TempCatalogue dir;
         IniFile file(dir.path());
         QCOMPARE(file.current().sectionNames(), QStringList());
-        file.update([](IniDocument &doc) { doc.writeString("S", "k", QStringLiteral("中文")); });
+        file.update([](IniDocument &doc) { doc.writeString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("中文")); });
         QCOMPARE(dir.read(), NewFileBytes(QStringLiteral("[S]\r\nk=中文\r\n")));
         QCOMPARE(modeOf(dir.path()), 0600u);
         // No temporary file is left behind.
-        QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
+        QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("SvrList.ini")});
     }
 
     void rewriteKeepsModeAndSeesOtherWriters()
@@ -415,13 +411,13 @@ private slots:
         dir.write("[A]\nk=1\n");
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         IniFile file(dir.path());
-        QCOMPARE(file.current().readInteger("A", "k", 0), 1);
+        QCOMPARE(file.current().readInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 1);
         // Another copy of the program changes the file meanwhile.
         IniFile other(dir.path());
-        other.update([](IniDocument &doc) { doc.writeString("B", "k", "2"); });
-        file.update([](IniDocument &doc) { doc.writeString("A", "k", "3"); });
+        other.update([](IniDocument &doc) { doc.writeString(QStringLiteral("B"), QStringLiteral("k"), QStringLiteral("2")); });
+        file.update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("3")); });
         QCOMPARE(dir.read(), QByteArray("[A]\nk=3\n\n[B]\nk=2\n"));
-        QCOMPARE(file.current().readInteger("B", "k", 0), 2);
+        QCOMPARE(file.current().readInteger(QStringLiteral("B"), QStringLiteral("k"), 0), 2);
         QCOMPARE(modeOf(dir.path()), 0640u);
     }
 
@@ -433,8 +429,8 @@ private slots:
         QByteArray expected;
         file.update([&](IniDocument &doc) {
             for (int i = 0; i < 1500; ++i)
-                doc.writeInteger(QStringLiteral("ServerItem%1").arg(i), "Port", i);
-            doc.eraseSection("ServerItem700");
+                doc.writeInteger(QStringLiteral("ServerItem%1").arg(i), QStringLiteral("Port"), i);
+            doc.eraseSection(QStringLiteral("ServerItem700"));
             expected = doc.toBytes();
         });
         QCOMPARE(dir.read(), expected);
@@ -480,7 +476,7 @@ private slots:
             QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::ExeOwner));
         IniFile file(dir.path());
         try {
-            file.update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+            file.update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2")); });
             QFAIL("the write was not refused");
         } catch (const AppError &error) {
             QCOMPARE(error.message(), QStringLiteral("Unable to write to %1\n原因：%2。").arg(dir.path(), cause));
@@ -488,9 +484,9 @@ private slots:
         QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner));
         QCOMPARE(dir.read(), QByteArray("[A]\nk=1\n"));
-        QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"SvrList.ini"});
+        QCOMPARE(QDir(dir.folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("SvrList.ini")});
         // The handle reads the file as it is, not the refused change.
-        QCOMPARE(file.current().readInteger("A", "k", 0), 1);
+        QCOMPARE(file.current().readInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 1);
     }
 
     // A symbolic link stays a link; the change reaches the file it names.
@@ -498,20 +494,20 @@ private slots:
     {
         QTest::addColumn<QStringList>("links"); // each names the next; the last names the file
         QTest::addColumn<bool>("targetExists");
-        QTest::newRow("relative link") << QStringList{"real/SvrList.ini"} << true;
-        QTest::newRow("chain of links") << QStringList{"second.ini", "real/SvrList.ini"} << true;
-        QTest::newRow("absolute link") << QStringList{"@/real/SvrList.ini"} << true;
-        QTest::newRow("link to no file yet") << QStringList{"real/new.ini"} << false;
+        QTest::newRow("relative link") << QStringList{QStringLiteral("real/SvrList.ini")} << true;
+        QTest::newRow("chain of links") << QStringList{QStringLiteral("second.ini"), QStringLiteral("real/SvrList.ini")} << true;
+        QTest::newRow("absolute link") << QStringList{QStringLiteral("@/real/SvrList.ini")} << true;
+        QTest::newRow("link to no file yet") << QStringList{QStringLiteral("real/new.ini")} << false;
     }
     void writesThroughSymbolicLinks()
     {
         QFETCH(QStringList, links);
         QFETCH(bool, targetExists);
         TempCatalogue dir;
-        QVERIFY(QDir(dir.folder()).mkdir("real"));
+        QVERIFY(QDir(dir.folder()).mkdir(QStringLiteral("real")));
         QString link = dir.path();
         for (QString next : links) {
-            next.replace('@', dir.folder());
+            next.replace(QLatin1Char('@'), dir.folder());
             QVERIFY(::symlink(QFile::encodeName(next).constData(), QFile::encodeName(link).constData()) == 0);
             link = QDir(dir.folder()).absoluteFilePath(next);
         }
@@ -522,14 +518,14 @@ private slots:
             file.write("[A]\r\nk=1\r\n");
         }
         IniFile file(dir.path());
-        file.update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+        file.update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2")); });
         QVERIFY(QFileInfo(dir.path()).isSymLink());
         QFile written(target);
         QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(IniDocument::fromBytes(written.readAll()).readInteger("A", "k", 0), 2);
-        QCOMPARE(file.current().readInteger("A", "k", 0), 2);
+        QCOMPARE(IniDocument::fromBytes(written.readAll()).readInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 2);
+        QCOMPARE(file.current().readInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 2);
         // No temporary file is left beside the link or the file.
-        QCOMPARE(QDir(dir.folder() + "/real").entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(target).fileName()});
+        QCOMPARE(QDir(dir.folder() + QStringLiteral("/real")).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(target).fileName()});
     }
 
     // Written by root, the user's file stays the user's, with its group and mode.
@@ -542,13 +538,13 @@ private slots:
         const QByteArray path = QFile::encodeName(dir.path());
         QVERIFY(::chown(path.constData(), 65534, 65534) == 0);
         QVERIFY(::chmod(path.constData(), 0640) == 0);
-        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2")); });
         struct stat st {};
         QVERIFY(::stat(path.constData(), &st) == 0);
         QCOMPARE(st.st_uid, uid_t(65534));
         QCOMPARE(st.st_gid, gid_t(65534));
         QCOMPARE(unsigned(st.st_mode & 07777), 0640u);
-        QCOMPARE(IniDocument::fromBytes(dir.read()).readInteger("A", "k", 0), 2);
+        QCOMPARE(IniDocument::fromBytes(dir.read()).readInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 2);
     }
 
     // Something other than a file in the file's place is refused at once, neither
@@ -565,9 +561,9 @@ private slots:
         QFETCH(QString, kind);
         TempCatalogue dir;
         const QByteArray path = QFile::encodeName(dir.path());
-        if (kind == "pipe")
+        if (kind == QStringLiteral("pipe"))
             QVERIFY(::mkfifo(path.constData(), 0600) == 0);
-        else if (kind == "folder")
+        else if (kind == QStringLiteral("folder"))
             QVERIFY(QDir().mkdir(dir.path()));
         else
             QVERIFY(::symlink("/dev/zero", path.constData()) == 0);
@@ -580,7 +576,7 @@ private slots:
             QCOMPARE(error.message(), QStringLiteral("无法读取服务器列表文件 ") + dir.path() + cause);
         }
         try {
-            file.update([](IniDocument &doc) { doc.writeString("A", "k", "1"); });
+            file.update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("1")); });
             QFAIL("the file was written");
         } catch (const AppError &error) {
             QCOMPARE(error.message(), QStringLiteral("Unable to write to ") + dir.path() + cause);
@@ -606,7 +602,16 @@ private slots:
         // Root reads every file: the program runs as an ordinary user instead.
         QVERIFY(QFile::setPermissions(dir.folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
         QProcess writer;
-        writer.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(BRENNIC_CATALOGUE_WRITER), "add", dir.path(), "t", "1"});
+        writer.start(QStringLiteral("setpriv"), {
+                                                    QStringLiteral("--reuid=65534"),
+                                                    QStringLiteral("--regid=65534"),
+                                                    QStringLiteral("--clear-groups"),
+                                                    QStringLiteral(BRENNIC_CATALOGUE_WRITER),
+                                                    QStringLiteral("add"),
+                                                    dir.path(),
+                                                    QStringLiteral("t"),
+                                                    QStringLiteral("1"),
+                                                });
         if (!writer.waitForStarted(5000))
             QSKIP("setpriv is not installed");
         QVERIFY(writer.waitForFinished(30000));
@@ -627,7 +632,7 @@ private slots:
         QElapsedTimer waited;
         waited.start();
         try {
-            IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "2"); });
+            IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2")); });
             QFAIL("the write went past the lock");
         } catch (const AppError &error) {
             QCOMPARE(error.message(),
@@ -645,17 +650,17 @@ private slots:
         int seen = 0;
         int closeOnExec = 0;
         IniFile::SetBeforeReplace([&] {
-            const QStringList fds = QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+            const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
             for (const QString &fd : fds) {
                 char target[4096];
-                const ssize_t n = ::readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target);
+                const ssize_t n = ::readlink(QFile::encodeName(QStringLiteral("/proc/self/fd/") + fd).constData(), target, sizeof target);
                 if (n <= 0 || !QByteArray(target, n).contains("/.SvrList.ini."))
                     continue;
                 ++seen;
                 closeOnExec += (::fcntl(fd.toInt(), F_GETFD) & FD_CLOEXEC) != 0;
             }
         });
-        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString("A", "k", "1"); });
+        IniFile(dir.path()).update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("1")); });
         IniFile::SetBeforeReplace({});
         QCOMPARE(seen, 1);
         QCOMPARE(closeOnExec, 1);
@@ -679,21 +684,21 @@ private slots:
         QFETCH(QString, cause);
         if (::geteuid() != 0)
             QSKIP("mounting a small file system needs root");
-        if (QProcess::execute("unshare", {"--mount", "--propagation", "private", "true"}) != 0)
+        if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"), QStringLiteral("true")}) != 0)
             QSKIP("no mount namespace can be made here");
         QTemporaryDir mountPoint;
         QProcess writer;
-        writer.start("unshare", {
-                                    "--mount",
-                                    "--propagation",
-                                    "private",
-                                    "sh",
-                                    "-c",
-                                    script,
-                                    "sh",
-                                    mountPoint.path(),
-                                    QStringLiteral(BRENNIC_CATALOGUE_WRITER),
-                                });
+        writer.start(QStringLiteral("unshare"), {
+                                                    QStringLiteral("--mount"),
+                                                    QStringLiteral("--propagation"),
+                                                    QStringLiteral("private"),
+                                                    QStringLiteral("sh"),
+                                                    QStringLiteral("-c"),
+                                                    script,
+                                                    QStringLiteral("sh"),
+                                                    mountPoint.path(),
+                                                    QStringLiteral(BRENNIC_CATALOGUE_WRITER),
+                                                });
         QVERIFY(writer.waitForFinished(60000));
         QCOMPARE(writer.exitCode(), 1);
         QCOMPARE(QString::fromUtf8(writer.readAllStandardError()).trimmed(),
@@ -703,9 +708,9 @@ private slots:
     void missingFolderIsAWriteError()
     {
         TempCatalogue dir;
-        IniFile file(dir.folder() + "/nosuch/SvrList.ini");
+        IniFile file(dir.folder() + QStringLiteral("/nosuch/SvrList.ini"));
         QCOMPARE(file.current().sectionNames(), QStringList());
-        QVERIFY_THROWS_EXCEPTION(AppError, file.update([](IniDocument &doc) { doc.writeString("A", "k", "1"); }));
+        QVERIFY_THROWS_EXCEPTION(AppError, file.update([](IniDocument &doc) { doc.writeString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("1")); }));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "EditForm.h"
 #include "GrpForm.h"
+#include "MessageBoxAnswers.h"
 #include "ModalAnswer.h"
 #include "RdpConst.h"
 
@@ -107,10 +108,9 @@ private slots:
         dialog.edtSvr->setText(QStringLiteral("   "));
         dialog.tbcSett->setCurrentIndex(1);
         QVERIFY(dialog.grpDisp->isVisible());
-        QString shown;
-        ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+        MessageBoxAnswers boxes;
         QTest::keyClick(dialog.edtWidth, Qt::Key_Return);
-        QCOMPARE(shown, QStringLiteral("服务器空,请添加"));
+        QCOMPARE(boxes.texts, QStringList{QStringLiteral("服务器空,请添加")});
         QVERIFY(dialog.isVisible());
         QCOMPARE(dialog.tbcSett->currentIndex(), 0);
         QVERIFY(dialog.grpConn->isVisible());
@@ -268,14 +268,15 @@ private slots:
         dialog.edtSvr->setText(server);
         dialog.edtPort->setText(port);
         dialog.tbcSett->setCurrentIndex(1);
-        QString shown;
-        ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+        MessageBoxAnswers boxes;
         QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
         if (message.isEmpty()) {
-            QCOMPARE(shown, QString());
+            QCOMPARE(boxes.texts, QStringList());
             QCOMPARE(dialog.result(), int(QDialog::Accepted));
             return;
         }
+        QCOMPARE(boxes.texts.size(), 1);
+        const QString shown = boxes.texts[0];
         QVERIFY2(shown.startsWith(message), qPrintable(shown));
         QVERIFY(dialog.isVisible());
         QCOMPARE(dialog.tbcSett->currentIndex(), 0);

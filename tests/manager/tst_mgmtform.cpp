@@ -3,6 +3,7 @@
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "ManagerFixture.h"
+#include "MessageBoxAnswers.h"
 #include "ModalAnswer.h"
 #include "MsgBox.h"
 #include "PingThread.h"
@@ -330,17 +331,15 @@ private slots:
 
         // Deleting asks first.
         f.select(QStringLiteral("127.0.0.1"));
-        QString question;
-        QMessageBox::Icon icon{};
         {
-            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::No, &question, &icon));
+            MessageBoxAnswers boxes(QMessageBox::No);
             f.form->actDelete->trigger();
+            QCOMPARE(boxes.questions, QStringList{QStringLiteral("确定删除?")});
+            QCOMPARE(boxes.questionIcons, QList{QMessageBox::Warning});
         }
-        QCOMPARE(question, QStringLiteral("确定删除?"));
-        QCOMPARE(icon, QMessageBox::Warning);
         QVERIFY(f.row(QStringLiteral("127.0.0.1")));
         {
-            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Yes, nullptr));
+            MessageBoxAnswers boxes(QMessageBox::Yes);
             f.form->actDelete->trigger();
         }
         QVERIFY(!f.row(QStringLiteral("127.0.0.1")));
@@ -348,7 +347,7 @@ private slots:
         QVERIFY(!f.fileText().contains("[ServerItem1]"));
         f.select(QStringLiteral("127.0.0.22"));
         {
-            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Yes, nullptr));
+            MessageBoxAnswers boxes(QMessageBox::Yes);
             f.form->actDelete->trigger();
         }
         QCOMPARE(f.rows().first(), QStringLiteral("-Web")); // the emptied group keeps its row
@@ -373,7 +372,8 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         f.select(QStringLiteral("127.0.0.1"));
         TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd();
-        QString shown, kept;
+        QStringList shown;
+        QString kept;
         int tabAfter = -1;
         bool stayedOpen = false;
         {
@@ -382,9 +382,9 @@ private slots:
                 auto *edit = dialog->findChild<QLineEdit *>(field);
                 edit->setText(field == QStringLiteral("edtPort") ? QStringLiteral("") : QStringLiteral("99999999999"));
                 dialog->edtUser->setText(QStringLiteral("typed"));
-                ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &shown));
-                box.fIgnored = dialog;
+                MessageBoxAnswers boxes;
                 QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+                shown = boxes.texts;
                 stayedOpen = dialog->isVisible();
                 tabAfter = dialog->tbcSett->currentIndex();
                 kept = dialog->edtUser->text();
@@ -393,7 +393,7 @@ private slots:
             f.form->actOpen->trigger();
             QVERIFY(answer.answered());
         }
-        QCOMPARE(shown, message);
+        QCOMPARE(shown, QStringList{message});
         QVERIFY(stayedOpen);
         QCOMPARE(tabAfter, tab);
         QCOMPARE(kept, QStringLiteral("typed"));
@@ -429,13 +429,11 @@ private slots:
         record->ClntSett.User = user;
         record->ClntSett.Password = password;
         f.select(QStringLiteral("127.0.0.1"));
-        QString shown;
         {
-            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+            MessageBoxAnswers boxes;
             f.form->actConnect->trigger();
-            QVERIFY(answer.answered());
+            QCOMPARE(boxes.texts, QStringList{message});
         }
-        QCOMPARE(shown, message);
         QCOMPARE(f.form->OpenClients().size(), 0);
     }
 
@@ -460,12 +458,11 @@ private slots:
         QVERIFY(f.form->OpenClients().first() != first);
 
         // Closing the manager with sessions open asks first.
-        QString question;
         {
-            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::No, &question));
+            MessageBoxAnswers boxes(QMessageBox::No);
             QVERIFY(!f.form->close());
+            QCOMPARE(boxes.questions, QStringList{QStringLiteral("已有打开的窗口,确定退出?")});
         }
-        QCOMPARE(question, QStringLiteral("已有打开的窗口,确定退出?"));
         QVERIFY(f.form->isVisible());
     }
 
@@ -522,13 +519,12 @@ private slots:
         QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
 
         // A group with servers is not deleted.
-        QString shown;
         f.form->cbbGrp->setCurrentIndex(1);
         {
-            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+            MessageBoxAnswers boxes;
             f.form->actDelGrp->trigger();
+            QCOMPARE(boxes.texts, QStringList{QStringLiteral("无法删除，请先删除服务器")});
         }
-        QCOMPARE(shown, QStringLiteral("无法删除，请先删除服务器"));
         QCOMPARE(GetSvrGroups().Count(), 4);
 
         // An empty one is, and the combo is left without a selection.
@@ -584,19 +580,15 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         QVERIFY(QFile::setPermissions(f.file, QFile::ReadOwner));
         const Rows before = f.rows();
-        QString text, title;
-        QMessageBox::Icon icon{};
         {
-            ModalAnswer box(ModalAnswer::pressing(QMessageBox::Ok, &text, &icon, &title), 10000);
-            box.fOnlyMessageBoxes = true;
+            MessageBoxAnswers boxes;
             ModalAnswer dialog(fillSettings(QStringLiteral("127.0.0.8"), QStringLiteral("u"), QStringLiteral("p")));
             f.form->actAdd->trigger();
             QVERIFY(dialog.answered());
-            QVERIFY(box.answered());
+            QCOMPARE(boxes.texts, QStringList{QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(f.file)});
+            QCOMPARE(boxes.boxes[0].icon, QMessageBox::Critical);
+            QCOMPARE(boxes.boxes[0].title, AppTitle());
         }
-        QCOMPARE(text, QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(f.file));
-        QCOMPARE(icon, QMessageBox::Critical);
-        QCOMPARE(title, AppTitle());
         QCOMPARE(f.rows(), before);
         QCOMPARE(GetSvrList().Count(), 4);
     }
@@ -620,13 +612,11 @@ private slots:
 
         // Enter on a server is the connect command: it checks the record first...
         f.select(QStringLiteral("127.0.0.4"));
-        QString shown;
         {
-            ModalAnswer answer(ModalAnswer::pressing(QMessageBox::Ok, &shown));
+            MessageBoxAnswers boxes;
             QTest::keyClick(list, Qt::Key_Return);
-            QVERIFY(answer.answered());
+            QCOMPARE(boxes.texts, QStringList{QStringLiteral("请输入用户名")});
         }
-        QCOMPARE(shown, QStringLiteral("请输入用户名"));
         // ...and opens a session window.
         focusList();
         f.select(QStringLiteral("127.0.0.1"));

@@ -2,6 +2,7 @@
 #include "ClientForm.h"
 #include "ImportGroupForm.h"
 #include "ManagerFixture.h"
+#include "MessageBoxAnswers.h"
 #include "ModalAnswer.h"
 #include "MsgBox.h"
 #include "QuickConnectForm.h"
@@ -62,46 +63,6 @@ QString dataFile(const QString &name)
     return QDir(QStringLiteral(BRENNIC_TEST_DATA)).filePath(name);
 }
 
-// Answers the modal windows that open one after the other, each with the next
-// function, and remembers what each showed.
-class ModalSequence : public QObject {
-public:
-    explicit ModalSequence(std::vector<std::function<void(QWidget *)>> answers) : fAnswers(std::move(answers))
-    {
-        fClock.start();
-        connect(&fTimer, &QTimer::timeout, this, [this] { tick(); });
-        fTimer.start(10);
-    }
-    int answered() const { return fNext; }
-
-private:
-    void tick()
-    {
-        if (fClock.elapsed() > 10000) {
-            // A box nobody answered fails the test instead of holding it for good.
-            fTimer.stop();
-            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-                dialog->reject();
-            return;
-        }
-        if (fNext >= fAnswers.size()) {
-            fTimer.stop();
-            return;
-        }
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal == fLast)
-            return;
-        fLast = modal;
-        fAnswers[fNext++](modal);
-    }
-
-    std::vector<std::function<void(QWidget *)>> fAnswers;
-    size_t fNext = 0;
-    QPointer<QWidget> fLast;
-    QElapsedTimer fClock;
-    QTimer fTimer;
-};
-
 // Chooses path in a file dialog as a user types it into the name field and
 // presses OK. (selectFile leaves that field alone while it has the focus.)
 void chooseInFileDialog(QWidget *w, const QString &path)
@@ -112,11 +73,6 @@ void chooseInFileDialog(QWidget *w, const QString &path)
     QVERIFY(name);
     name->setText(path);
     static_cast<QDialog *>(dialog)->accept();
-}
-
-std::function<void(QWidget *)> messageBox(QString *text)
-{
-    return ModalAnswer::pressing(QMessageBox::Ok, text);
 }
 
 std::function<void(QWidget *)> answerQuickConnect(const QString &user, const QString &password, bool add, QString *shown)
@@ -245,13 +201,11 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("127.0.0.4"));
-        QString shown;
         {
-            ModalAnswer answer(messageBox(&shown));
+            MessageBoxAnswers boxes;
             QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
-            QVERIFY(answer.answered());
+            QCOMPARE(boxes.texts, QStringList{QStringLiteral("请输入用户名")});
         }
-        QCOMPARE(shown, QStringLiteral("请输入用户名"));
         QCOMPARE(f.form->OpenClients().size(), 0);
     }
 
@@ -279,7 +233,7 @@ private slots:
 
         QString shown;
         {
-            ModalSequence answers({answerQuickConnect(QStringLiteral("admin"), QStringLiteral("pw"), add, &shown)});
+            ModalAnswer answers(answerQuickConnect(QStringLiteral("admin"), QStringLiteral("pw"), add, &shown));
             QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
             QCOMPARE(answers.answered(), 1);
         }
@@ -327,12 +281,15 @@ private slots:
         const QPoint onDb = f.form->lvSvr->visualItemRect(f.row(QStringLiteral("DB"))).center();
         QVERIFY(dragAccepted(viewport, data.get(), onDb));
 
-        QString offered, found, summary;
-        ModalSequence answers({importInto(QStringLiteral("DB"), &offered, &found), messageBox(&summary)});
+        QString offered, found;
+        MessageBoxAnswers boxes;
+        ModalAnswer answers(importInto(QStringLiteral("DB"), &offered, &found));
         QDropEvent drop(onDb, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &drop);
         QVERIFY(drop.isAccepted());
-        QTRY_COMPARE(answers.answered(), 2);
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        QCOMPARE(answers.answered(), 1);
+        const QString summary = boxes.texts[0];
         QCOMPARE(offered, QStringLiteral("DB"));
         QCOMPARE(found, QStringLiteral("在 4 个文件中找到 2 台可导入的服务器。"));
         QVERIFY2(summary.startsWith(QStringLiteral("已导入 2 台服务器到组“DB”。")), qPrintable(summary));
@@ -363,11 +320,14 @@ private slots:
         QWidget *viewport = f.form->lvSvr->viewport();
         const QPoint below(5, viewport->height() - 5);
         QVERIFY(dragAccepted(viewport, data.get(), below));
-        QString offered, found, summary;
-        ModalSequence answers({importInto(QStringLiteral("Office"), &offered, &found), messageBox(&summary)});
+        QString offered, found;
+        MessageBoxAnswers boxes;
+        ModalAnswer answers(importInto(QStringLiteral("Office"), &offered, &found));
         QDropEvent drop(below, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &drop);
-        QTRY_COMPARE(answers.answered(), 2);
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        QCOMPARE(answers.answered(), 1);
+        const QString summary = boxes.texts[0];
         QCOMPARE(offered, QStringLiteral("Web")); // the group combo's choice
         QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Office”。")), qPrintable(summary));
         QVERIFY(f.comboEntries().contains(QStringLiteral("Office")));
@@ -390,14 +350,15 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         QVERIFY(f.form->pmLv->actions().contains(f.form->FTransfer->actImport));
         f.select(QStringLiteral("未分组"));
-        QString offered, found, summary;
-        ModalSequence answers({
+        QString offered, found;
+        MessageBoxAnswers boxes;
+        ModalAnswer answers({
             [](QWidget *w) { chooseInFileDialog(w, dataFile(QStringLiteral("old-layout.rdg"))); },
             importInto(UngroupedName(), &offered, &found),
-            messageBox(&summary),
         });
         f.form->FTransfer->actImport->trigger();
-        QCOMPARE(answers.answered(), 3);
+        QCOMPARE(answers.answered(), 2);
+        QCOMPARE(boxes.texts.size(), 1);
         QCOMPARE(offered, UngroupedName());
         QCOMPARE(f.rows().last(), QStringLiteral("  branch1.example.invalid|branchuser|分店一号"));
         QCOMPARE(GetSvrList().Items(4)->ClntSett.Password, QStringLiteral("pl41n"));
@@ -414,7 +375,7 @@ private slots:
         QVERIFY(f.form->FTransfer->actExport->isEnabled());
         const QString path = out.filePath(QStringLiteral("one.rdp"));
         {
-            ModalSequence answers({[&](QWidget *w) { chooseInFileDialog(w, path); }});
+            ModalAnswer answers([&](QWidget *w) { chooseInFileDialog(w, path); });
             f.form->FTransfer->actExport->trigger();
             QCOMPARE(answers.answered(), 1);
         }
@@ -429,9 +390,12 @@ private slots:
         QVERIFY(!f.form->FTransfer->actExport->isEnabled());
         QString summary;
         {
-            ModalSequence answers({[&](QWidget *w) { chooseInFileDialog(w, out.path()); }, messageBox(&summary)});
+            MessageBoxAnswers boxes;
+            ModalAnswer answers([&](QWidget *w) { chooseInFileDialog(w, out.path()); });
             f.form->FTransfer->actExportGrp->trigger();
-            QCOMPARE(answers.answered(), 2);
+            QCOMPARE(answers.answered(), 1);
+            QCOMPARE(boxes.texts.size(), 1);
+            summary = boxes.texts[0];
         }
         QVERIFY2(summary.startsWith(QStringLiteral("已将 2 台服务器导出到")), qPrintable(summary));
         QVERIFY(QFile::exists(out.filePath(QStringLiteral("first.rdp"))));

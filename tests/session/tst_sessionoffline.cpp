@@ -3,7 +3,8 @@
 
 #include "DisconnectReasons.h"
 #include "ServerAddress.h"
-#include "MessageBoxWatcher.h"
+#include "MessageBoxAnswers.h"
+#include "ModalAnswer.h"
 #include "MsgBox.h"
 #include "AppError.h"
 #include "RdpClipboard.h"
@@ -56,7 +57,7 @@ public:
 
 private:
     QTemporaryDir store_;
-    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<MessageBoxAnswers> boxes_;
     std::unique_ptr<FakeOwner> owner_;
     std::unique_ptr<SilentServer> silent_;
 
@@ -74,7 +75,7 @@ private slots:
 
     void init()
     {
-        boxes_ = std::make_unique<MessageBoxWatcher>();
+        boxes_ = std::make_unique<MessageBoxAnswers>();
         owner_ = std::make_unique<FakeOwner>();
         silent_ = std::make_unique<SilentServer>();
     }
@@ -424,18 +425,22 @@ private slots:
     // own constructor.
     void setUpErrorBoxOpenAtTimeOut()
     {
-        boxes_->plainDelayMs = 400;
-        boxes_->onShown = [](QMessageBox *box) {
-            auto *form = qobject_cast<TfrmClient *>(box->parentWidget());
+        boxes_.reset(); // real boxes: the first opens under the window's constructor
+        QStringList texts;
+        const auto answer = [&texts](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            auto *form = box ? qobject_cast<TfrmClient *>(box->parentWidget()) : nullptr;
             if (form && box->text().startsWith(QStringLiteral("无效的端口")))
                 form->tmrTimeOut->start(50); // the 10 s mark, brought forward, comes under the box
+            ModalAnswer::pressing(QMessageBox::Ok, &texts, 400)(w);
         };
+        ModalAnswer answers({answer, answer});
         QPointer<TfrmClient> form = owner_->Open(Settings(QStringLiteral("127.0.0.1"), 0));
         QVERIFY(form);
-        QCOMPARE(boxes_->texts.size(), 1);
+        QCOMPARE(texts.size(), 1);
         QCOMPARE(owner_->open.size(), 1);
-        QVERIFY(WaitUntil([&] { return boxes_->texts.size() == 2; }, 3000));
-        QCOMPARE(boxes_->texts[1].section(QLatin1Char('\n'), 0, 0), QStringLiteral("连接超时"));
+        QVERIFY(WaitUntil([&] { return texts.size() == 2; }, 3000));
+        QCOMPARE(texts[1].section(QLatin1Char('\n'), 0, 0), QStringLiteral("连接超时"));
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
         QCOMPARE(owner_->open.size(), 0);
     }
@@ -445,14 +450,18 @@ private slots:
     void windowNotDestroyedUnderItsOwnBox()
     {
         QPointer<TfrmClient> form = OpenSilent();
-        boxes_->plainDelayMs = 200;
-        boxes_->onShown = [&](QMessageBox *box) {
-            if (form && box->text().startsWith(QStringLiteral("未知错误")))
+        boxes_.reset(); // real boxes: the window must not go under its own open box
+        QStringList texts;
+        const auto answer = [&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (form && box && box->text().startsWith(QStringLiteral("未知错误")))
                 QTimer::singleShot(0, form->msrdpclnt1, [control = form->msrdpclnt1] { emit control->OnDisconnected(0); });
+            ModalAnswer::pressing(QMessageBox::Ok, &texts, 200)(w);
         };
+        ModalAnswer answers({answer, answer});
         emit form->msrdpclnt1->OnFatalError(3);
         QStringList firstLines;
-        for (const QString &text : std::as_const(boxes_->texts))
+        for (const QString &text : std::as_const(texts))
             firstLines << text.section(QLatin1Char('\n'), 0, 0);
         firstLines.sort();
         QCOMPARE(firstLines, QStringList({QStringLiteral("NoInfo."), QStringLiteral("未知错误 请检查设置")}));
@@ -466,15 +475,17 @@ private slots:
     void boxGoesWithItsWindow()
     {
         QPointer<TfrmClient> form = OpenSilent();
+        boxes_.reset(); // a real box: it must go with its window
         QPointer<QMessageBox> shown;
-        boxes_->plainDelayMs = 5000;
-        boxes_->onShown = [&](QMessageBox *box) {
-            shown = box;
+        ModalAnswer answer([&](QWidget *w) {
+            shown = qobject_cast<QMessageBox *>(w);
             QTimer::singleShot(0, this, [this] { owner_.reset(); });
-        };
+            ModalAnswer::pressing(QMessageBox::Ok, nullptr, 5000)(w);
+        });
         QElapsedTimer timer;
         timer.start();
         emit form->msrdpclnt1->OnWarning(1);
+        QVERIFY(answer.answered());
         QVERIFY(timer.elapsed() < 4000);
         QVERIFY(form.isNull());
         QVERIFY(shown.isNull());

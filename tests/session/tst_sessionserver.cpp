@@ -2,7 +2,7 @@
 // server showing an Xvfb display that a small X program paints.
 
 #include "DesktopSizeFollower.h"
-#include "MessageBoxWatcher.h"
+#include "MessageBoxAnswers.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
 #include "TestPattern.h"
@@ -46,7 +46,7 @@ private:
     RdpTest::Server server_;
     RdpTest::Painter painter_;
     QString keysFile_;
-    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<MessageBoxAnswers> boxes_;
     std::unique_ptr<FakeOwner> owner_;
 
     TfrmClient *OpenConnected(TClientSettings settings)
@@ -121,7 +121,7 @@ private slots:
 
     void init()
     {
-        boxes_ = std::make_unique<MessageBoxWatcher>();
+        boxes_ = std::make_unique<MessageBoxAnswers>();
         owner_ = std::make_unique<FakeOwner>();
     }
 
@@ -141,7 +141,7 @@ private slots:
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
 
-        boxes_->questionAnswer = QMessageBox::No;
+        boxes_->answer = QMessageBox::No;
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 10000));
         QCOMPARE(boxes_->questions.size(), 1);
@@ -156,7 +156,7 @@ private slots:
         QVERIFY2(boxes_->questions[0].contains(QStringLiteral("与服务器地址 127.0.0.1 不符")), qPrintable(boxes_->questions[0]));
 
         boxes_->Clear();
-        boxes_->questionAnswer = QMessageBox::Yes;
+        boxes_->answer = QMessageBox::Yes;
         QVERIFY(OpenConnected(ServerSettings()));
         QCOMPARE(boxes_->questions.size(), 1);
         QCOMPARE(boxes_->questionIcons[0], QMessageBox::Question);
@@ -179,7 +179,7 @@ private slots:
         RdpTest::Server replacement;
         QVERIFY2(replacement.Start(display_, &error, {}, {}, server_.Port()), qPrintable(error));
         boxes_->Clear();
-        boxes_->questionAnswer = QMessageBox::No;
+        boxes_->answer = QMessageBox::No;
         QPointer<TfrmClient> changed = owner_->Open(ServerSettings());
         QVERIFY(WaitUntil([&] { return changed.isNull(); }, 10000));
         QCOMPARE(boxes_->questions.size(), 1);
@@ -190,7 +190,7 @@ private slots:
 
         // Accepted explicitly, it connects.
         boxes_->Clear();
-        boxes_->questionAnswer = QMessageBox::Yes;
+        boxes_->answer = QMessageBox::Yes;
         QVERIFY(OpenConnected(ServerSettings()));
         QCOMPARE(boxes_->questions.size(), 1);
         replacement.Stop();
@@ -203,7 +203,7 @@ private slots:
         QTemporaryDir store;
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
-        boxes_->questionDelayMs = TfrmClient::TimeOutMs + 1000;
+        boxes_->delayMs = TfrmClient::TimeOutMs + 1000;
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
         QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
         QVERIFY(connected.wait(TfrmClient::TimeOutMs + 8000));
@@ -219,7 +219,7 @@ private slots:
         QTemporaryDir store;
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
-        boxes_->questionDelayMs = TfrmClient::TimeOutMs - 400;
+        boxes_->delayMs = TfrmClient::TimeOutMs - 400;
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
         QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
         QVERIFY(connected.wait(TfrmClient::TimeOutMs + 5000));
@@ -255,19 +255,11 @@ private slots:
         QTemporaryDir store;
         TMsRdpClient5::SetCertificateStoreFolder(store.path());
         auto restore = qScopeGuard([&] { TMsRdpClient5::SetCertificateStoreFolder(work_.filePath(QStringLiteral("store"))); });
-        boxes_->questionDelayMs = 1500;
+        boxes_->delayMs = 1500;
+        boxes_->onShown = [this](const MessageBoxAnswers::Box &) {
+            QTimer::singleShot(0, this, [this] { owner_.reset(); });
+        };
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
-        QTimer killer;
-        killer.setInterval(20);
-        connect(&killer, &QTimer::timeout, this, [&] {
-            const QWidgetList windows = QApplication::topLevelWidgets();
-            if (std::any_of(windows.begin(), windows.end(),
-                            [](QWidget *w) { return qobject_cast<QMessageBox *>(w) && w->isVisible(); })) {
-                killer.stop();
-                owner_.reset();
-            }
-        });
-        killer.start();
         QVERIFY(WaitUntil([&] { return form.isNull() && boxes_->questions.size() == 1; }, 10000));
         QVERIFY(WaitForRdpWorkers(1000));
         QTest::qWait(200);

@@ -1,7 +1,7 @@
 // Session windows on a real X display with a window manager (Xvfb and openbox):
 // what only shows where a window manager frames the windows.
 
-#include "MessageBoxWatcher.h"
+#include "MessageBoxAnswers.h"
 #include "MsgBox.h"
 #include "SessionTestSupport.h"
 
@@ -90,7 +90,7 @@ class TestSessionWindow : public QObject {
 
 private:
     QTemporaryDir store_;
-    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<MessageBoxAnswers> boxes_;
     std::unique_ptr<FakeOwner> owner_;
     std::unique_ptr<SilentServer> silent_;
 
@@ -105,7 +105,7 @@ private slots:
 
     void init()
     {
-        boxes_ = std::make_unique<MessageBoxWatcher>();
+        boxes_ = std::make_unique<MessageBoxAnswers>();
         owner_ = std::make_unique<FakeOwner>();
         silent_ = std::make_unique<SilentServer>();
     }

@@ -3,8 +3,8 @@
 // clipboard redirection, sends drawing orders at 8 bpp and paints its desktop
 // after the logon. The test user's desktop is one colour (XrdpServer.h).
 
-#include "MessageBoxWatcher.h"
 #include "DesktopSizeFollower.h"
+#include "MessageBoxAnswers.h"
 #include "MsgBox.h"
 #include "RdpDisplayControl.h"
 #include "SessionTestSupport.h"
@@ -101,7 +101,7 @@ class TestSessionXrdp : public QObject {
 private:
     QTemporaryDir work_;
     XrdpTest::Server server_;
-    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<MessageBoxAnswers> boxes_;
     std::unique_ptr<FakeOwner> owner_;
 
     TClientSettings XrdpSettings(int colorDepth = 24) const
@@ -175,7 +175,7 @@ private slots:
 
     void init()
     {
-        boxes_ = std::make_unique<MessageBoxWatcher>();
+        boxes_ = std::make_unique<MessageBoxAnswers>();
         owner_ = std::make_unique<FakeOwner>();
     }
 
@@ -290,7 +290,7 @@ private slots:
         QTemporaryDir store;
         UseFreshCertificateStore(store);
         auto restore = qScopeGuard([&] { RestoreCertificateStore(); });
-        boxes_->questionAnswer = QMessageBox::No;
+        boxes_->answer = QMessageBox::No;
         QPointer<TfrmClient> form = owner_->Open(XrdpSettings());
         QVERIFY(WaitUntil([&] { return form.isNull(); }, TfrmClient::TimeOutMs));
         QCOMPARE(boxes_->questions.size(), 1);
@@ -310,7 +310,7 @@ private slots:
         QTemporaryDir store;
         UseFreshCertificateStore(store);
         auto restore = qScopeGuard([&] { RestoreCertificateStore(); });
-        boxes_->questionDelayMs = 9700;
+        boxes_->delayMs = 9700;
         QPointer<TfrmClient> form = owner_->Open(XrdpSettings());
         QSignalSpy connected(form->msrdpclnt1, &TMsRdpClient5::OnConnected);
         QVERIFY(connected.wait(9700 + TfrmClient::TimeOutMs));

@@ -6,7 +6,7 @@
 #include "AppError.h"
 #include "Banner.h"
 #include "LinkButton.h"
-#include "ModalDriver.h"
+#include "MessageBoxAnswers.h"
 #include "PageClick.h"
 #include "MsgBox.h"
 #include "PageServer.h"
@@ -203,11 +203,11 @@ void TestBanner::linkButtonOpensTheHomePageEachClick()
     QCOMPARE(button.objectName(), QStringLiteral("sBitBtn1"));
     QCOMPARE(button.size(), QSize(131, 25));
     QVERIFY(!button.icon().isNull());
-    ModalDriver driver;
+    MessageBoxAnswers driver;
     button.click();
     button.click();
     QCOMPARE(opened.urls, (QList<QUrl>{QUrl(home), QUrl(home)}));
-    QCOMPARE(driver.seen().size(), 0);
+    QCOMPARE(driver.boxes.size(), 0);
     QVERIFY(!button.findChild<TAboutForm *>());
 }
 
@@ -218,7 +218,7 @@ void TestBanner::linkButtonOpensTheAboutPageWhileNoneIsSet()
     QWidget manager;
     auto *button = new TLinkButton(&manager);
     manager.show();
-    ModalDriver driver;
+    MessageBoxAnswers driver;
     button->click();
     button->click(); // one page, raised again
     QCOMPARE(manager.findChildren<TAboutForm *>().size(), 1);
@@ -231,7 +231,7 @@ void TestBanner::linkButtonOpensTheAboutPageWhileNoneIsSet()
     QVERIFY(text.contains(QStringLiteral("HomePage=")));
     QVERIFY(SettingsFilePath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/brennic/")));
     QVERIFY(http.urls.isEmpty() && https.urls.isEmpty());
-    QCOMPARE(driver.seen().size(), 0);
+    QCOMPARE(driver.boxes.size(), 0);
     about->close(); // goes by itself
     QTRY_VERIFY(!manager.findChild<TAboutForm *>());
 }
@@ -258,10 +258,10 @@ void TestBanner::linkButtonReportsAFailure()
     QWidget manager;
     TLinkButton *button = new TLinkButton(&manager);
     manager.show();
-    ModalDriver driver;
+    MessageBoxAnswers driver;
     button->click();
-    QCOMPARE(driver.seen().size(), 1);
-    const ModalDriver::Seen &box = driver.seen().first();
+    QCOMPARE(driver.boxes.size(), 1);
+    const MessageBoxAnswers::Box &box = driver.boxes.first();
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.title, AppTitle());
     QVERIFY2(box.text.contains(home), qPrintable(box.text));

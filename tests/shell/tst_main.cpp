@@ -3,7 +3,8 @@
 // many tabs or chain their boxes.
 #include "LogonForm.h"
 #include "Main.h"
-#include "ModalDriver.h"
+#include "MessageBoxAnswers.h"
+#include "ModalAnswer.h"
 #include "PageClick.h"
 #include "PageDialog.h"
 #include "PageControl.h"
@@ -884,13 +885,20 @@ void TestMain::standardButtonsSpeakChinese()
     server_->page(QStringLiteral("/closer"),
                   scriptPage(QStringLiteral("Closer"), "<script>alert('hi');"
                                                        "setTimeout(function () { window.close(); }, 300);</script>"));
-    ModalDriver driver(QMessageBox::No);
+    // A real box: its buttons speak the interface's language.
+    QStringList questions, texts;
+    ModalAnswer driver([&](QWidget *w) {
+        for (QAbstractButton *button : qobject_cast<QMessageBox *>(w)->buttons())
+            texts << button->text();
+        ModalAnswer::pressing(QMessageBox::No, &questions)(w);
+    },
+                       15000);
+    driver.fOnlyMessageBoxes = true;
     PageDialogDriver dialogs(99);
     open(server_->url(QStringLiteral("/closer")));
     press(1);
-    QTRY_COMPARE_WITH_TIMEOUT(driver.seen().size(), 1, 10000);
-    QCOMPARE(driver.seen().first().text, CloseQuestion);
-    const QStringList texts = driver.seen().first().buttonTexts;
+    QTRY_COMPARE_WITH_TIMEOUT(driver.answered(), 1, 10000);
+    QCOMPARE(questions, QStringList{CloseQuestion});
     QCOMPARE(texts.size(), 2);
     QVERIFY2(texts.join(QLatin1Char(' ')).contains(QStringLiteral("是"))
                  && texts.join(QLatin1Char(' ')).contains(QStringLiteral("否")),
@@ -908,12 +916,12 @@ void TestMain::scriptOpenedPageClosesWithoutQuestion()
     server_->page(QStringLiteral("/closer"),
                   scriptPage(QStringLiteral("Closer"), "<script>setTimeout(function () { window.close(); }, 300);"
                                                        "</script>"));
-    ModalDriver driver(QMessageBox::No);
+    MessageBoxAnswers driver(QMessageBox::No);
     open(server_->url(QStringLiteral("/opener")));
     waitComplete(browserAt(1), QStringLiteral("Opener"));
     QVERIFY(clickPage(1, [this] { return tabs()->count() == 4; }));
     QTRY_COMPARE_WITH_TIMEOUT(tabs()->count(), 3, 10000);
-    QCOMPARE(driver.seen().size(), 0);
+    QCOMPARE(driver.boxes.size(), 0);
     QCOMPARE(tabs()->tabText(1), QStringLiteral("Opener"));
     QCOMPARE(tabs()->currentIndex(), 1);
 }
@@ -933,16 +941,16 @@ void TestMain::userOpenedPageAsks()
     server_->page(QStringLiteral("/closer"),
                   scriptPage(QStringLiteral("Closer"), "<script>setTimeout(function () { window.close(); }, 300);"
                                                        "</script>"));
-    ModalDriver driver(answer);
+    MessageBoxAnswers driver(answer);
     open(server_->url(QStringLiteral("/closer")));
     press(1);
     QCOMPARE(tabs()->currentIndex(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(driver.seen().size(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(driver.boxes.size(), 1, 10000);
     QTRY_COMPARE(tabs()->count(), tabsAfter);
-    QCOMPARE(driver.seen().first().text, CloseQuestion);
-    QCOMPARE(driver.seen().first().title, AppTitle());
-    QCOMPARE(driver.seen().first().icon, QMessageBox::Question);
-    QCOMPARE(driver.seen().first().buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(driver.boxes.first().text, CloseQuestion);
+    QCOMPARE(driver.boxes.first().title, AppTitle());
+    QCOMPARE(driver.boxes.first().icon, QMessageBox::Question);
+    QCOMPARE(driver.boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
     // The window switched to the position recorded by the last tab creation (none: 0).
     QCOMPARE(tabs()->currentIndex(), 0);
     QTest::qWait(50);
@@ -1006,7 +1014,7 @@ void TestMain::enterInTheAddressBox()
     QFETCH(int, hits);
     server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
     server_->titled(QStringLiteral("/typed"), QStringLiteral("Typed"));
-    ModalDriver driver;
+    MessageBoxAnswers driver;
     open(server_->url(QStringLiteral("/a")));
     waitComplete(browserAt(1), QStringLiteral("Alpha"));
     press(tab == 1 ? 1 : 0);
@@ -1018,14 +1026,14 @@ void TestMain::enterInTheAddressBox()
     else
         QTest::qWait(300);
     QCOMPARE(server_->hits(QStringLiteral("/typed")), hits);
-    QCOMPARE(driver.seen().size(), 0);
+    QCOMPARE(driver.boxes.size(), 0);
 }
 
 void TestMain::backWithoutHistoryDoesNothing()
 {
     server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
     server_->titled(QStringLiteral("/b"), QStringLiteral("Beta"));
-    ModalDriver driver;
+    MessageBoxAnswers driver;
     open(server_->url(QStringLiteral("/a")));
     waitComplete(browserAt(1), QStringLiteral("Alpha"));
     press(1);
@@ -1033,7 +1041,7 @@ void TestMain::backWithoutHistoryDoesNothing()
     window_->SpeedButtonForward->click();
     QTest::qWait(200);
     QCOMPARE(browserAt(1)->LocationURL(), server_->url(QStringLiteral("/a")));
-    QCOMPARE(driver.seen().size(), 0);
+    QCOMPARE(driver.boxes.size(), 0);
 
     // With history the buttons move in it.
     browserAt(1)->Navigate(server_->url(QStringLiteral("/b")));

@@ -1,6 +1,6 @@
 // Message boxes by style flags, and widgets found by their window handle.
 #include "AppError.h"
-#include "ModalDriver.h"
+#include "MessageBoxAnswers.h"
 #include "SrsFunction.h"
 
 #include <QTest>
@@ -48,12 +48,12 @@ void TestSrsFunction::showMsgBox()
     QFETCH(QMessageBox::StandardButton, press);
     QFETCH(int, result);
 
-    ModalDriver driver(press);
+    MessageBoxAnswers driver(press);
     const int answer = ShowMsgBox(QStringLiteral("第一行\r\n\r\n第二行"), quint16(flags));
 
     QCOMPARE(answer, result);
-    QCOMPARE(driver.seen().size(), 1);
-    const ModalDriver::Seen &box = driver.seen().first();
+    QCOMPARE(driver.boxes.size(), 1);
+    const MessageBoxAnswers::Box &box = driver.boxes.first();
     QCOMPARE(box.title, AppTitle());
     QCOMPARE(box.title, QStringLiteral("tst_srsfunction")); // first character as it is
     QCOMPARE(box.text, QStringLiteral("第一行\r\n\r\n第二行"));
