@@ -37,6 +37,8 @@ RdpReconnectTiming TestTiming()
 
 // Drops every packet to and from one TCP port of the namespace while it lives,
 // and notes the source port of every connection attempt made to it meanwhile.
+// Refusing instead answers new connections with a reset, as a host whose server
+// is not up yet does.
 class NetworkCut {
 public:
     explicit NetworkCut(int port) : port_(port), table_(QStringLiteral("brennic_cut_%1").arg(::getpid())) {}
@@ -47,16 +49,13 @@ public:
         const QString script = QStringLiteral(
             "table inet %1 {\n"
             "  set tries { type inet_service; flags dynamic; }\n"
-            "  chain out {\n"
-            "    type filter hook output priority 0;\n"
-            "    tcp dport %2 tcp flags & (syn | ack) == syn add @tries { tcp sport }\n"
-            "    tcp dport %2 drop\n"
-            "    tcp sport %2 drop\n"
-            "  }\n"
-            "}\n").arg(table_).arg(port_);
-        active_ = Nft({QStringLiteral("-f"), QStringLiteral("-")}, script.toUtf8(), error);
+            "  chain out { type filter hook output priority 0; }\n"
+            "}\n").arg(table_);
+        active_ = Nft({QStringLiteral("-f"), QStringLiteral("-")}, script.toUtf8(), error) && Rules(false, error);
         return active_;
     }
+
+    bool Refuse(QString *error) { return Rules(true, error); }
 
     // Connection attempts (distinct source ports) made to the port during the cut.
     int Attempts()
@@ -87,6 +86,21 @@ public:
     }
 
 private:
+    bool Rules(bool refuse, QString *error)
+    {
+        const QString script = QStringLiteral(
+            "flush chain inet %1 out\n"
+            "add rule inet %1 out tcp dport %2 tcp flags & (syn | ack) == syn add @tries { tcp sport }\n"
+            "add rule inet %1 out tcp dport %2 tcp flags & (syn | ack) == syn %3\n"
+            "add rule inet %1 out tcp dport %2 drop\n"
+            "%4"
+            "add rule inet %1 out tcp sport %2 drop\n")
+            .arg(table_).arg(port_).arg(refuse ? QStringLiteral("reject with tcp reset") : QStringLiteral("drop"))
+            // The reset itself comes from the port.
+            .arg(refuse ? QStringLiteral("add rule inet %1 out tcp sport %2 tcp flags & rst == rst accept\n").arg(table_).arg(port_) : QString());
+        return Nft({QStringLiteral("-f"), QStringLiteral("-")}, script.toUtf8(), error);
+    }
+
     static bool Nft(const QStringList &arguments, const QByteArray &input, QString *error, QByteArray *output = nullptr)
     {
         QProcess nft;
@@ -145,24 +159,32 @@ private:
 
     static QWidget *Panel(TfrmClient *form) { return form->msrdpclnt1->findChild<QWidget *>(QStringLiteral("reconnectPanel")); }
 
-    // A connected session with its network cut, once it has noticed and its
-    // first attempt to reconnect runs.
-    QPointer<TfrmClient> CutWhileConnected(NetworkCut &cut, QSignalSpy *&reconnecting, QElapsedTimer *sinceCut = nullptr)
+    // A connected session whose network is cut: the window, and the
+    // reconnect attempts it has announced.
+    struct CutSession {
+        explicit CutSession(int port) : cut(port) {}
+        NetworkCut cut;
+        QPointer<TfrmClient> form;
+        std::unique_ptr<QSignalSpy> reconnecting;
+        QElapsedTimer sinceCut;
+    };
+
+    // Connects, cuts the network and returns once the session has noticed and
+    // its first attempt to reconnect runs; false when it never gets there.
+    bool CutWhileConnected(CutSession &s)
     {
-        QPointer<TfrmClient> form = OpenConnected();
-        if (!form || !Shows(form, Background))
-            return nullptr;
-        reconnecting = new QSignalSpy(form->msrdpclnt1, &TMsRdpClient5::OnAutoReconnecting);
+        s.form = OpenConnected();
+        if (!s.form || !Shows(s.form, Background))
+            return false;
+        boxes_->Clear();
+        s.reconnecting = std::make_unique<QSignalSpy>(s.form->msrdpclnt1, &TMsRdpClient5::OnAutoReconnecting);
         QString error;
-        if (!cut.Start(&error)) {
+        if (!s.cut.Start(&error)) {
             qWarning("%s", qPrintable(error));
-            return nullptr;
+            return false;
         }
-        if (sinceCut)
-            sinceCut->start();
-        if (!reconnecting->wait(8000))
-            return nullptr;
-        return form;
+        s.sinceCut.start();
+        return s.reconnecting->wait(8000) && s.form;
     }
 
 private slots:
@@ -205,12 +227,11 @@ private slots:
     // nothing had happened: no box, the window open, the picture live.
     void shortCutComesBackWithoutABox()
     {
-        NetworkCut cut(server_.Port());
-        QSignalSpy *spy = nullptr;
-        QElapsedTimer sinceCut;
-        QPointer<TfrmClient> form = CutWhileConnected(cut, spy, &sinceCut);
-        std::unique_ptr<QSignalSpy> reconnecting(spy);
-        QVERIFY(form);
+        CutSession s(server_.Port());
+        QVERIFY(CutWhileConnected(s));
+        QPointer<TfrmClient> form = s.form;
+        QSignalSpy &reconnecting = *s.reconnecting;
+        QElapsedTimer &sinceCut = s.sinceCut;
         QVERIFY2(sinceCut.elapsed() < 3000, qPrintable(QStringLiteral("noticed after %1 ms").arg(sinceCut.elapsed())));
         QSignalSpy reconnected(form->msrdpclnt1, &TMsRdpClient5::OnAutoReconnected);
         QSignalSpy disconnected(form->msrdpclnt1, &TMsRdpClient5::OnDisconnected);
@@ -219,14 +240,14 @@ private slots:
         QWidget *panel = Panel(form);
         QVERIFY(panel && panel->isVisible());
         QCOMPARE(panel->findChild<QLabel *>()->text(), QStringLiteral("正在重新连接(第 1 次,共 5 次)…"));
-        QCOMPARE(reconnecting->at(0).at(1).toInt(), 1);
-        QCOMPARE(reconnecting->at(0).at(2).toInt(), 5);
+        QCOMPARE(reconnecting.at(0).at(1).toInt(), 1);
+        QCOMPARE(reconnecting.at(0).at(2).toInt(), 5);
         QVERIFY(form->msrdpclnt1->IsReconnecting());
         QCOMPARE(form->msrdpclnt1->Connected(), short(1));
         QVERIFY(!form->msrdpclnt1->RemoteFrame().isNull());
 
         QTest::qWait(int(std::max<qint64>(0, 3000 - sinceCut.elapsed())));
-        cut.End();
+        s.cut.End();
         QVERIFY(reconnected.wait(8000));
         QVERIFY(!panel->isVisible());
         QVERIFY(!form->msrdpclnt1->IsReconnecting());
@@ -244,6 +265,7 @@ private slots:
         QVERIFY(form && form->isVisible() && !form->LDisconnected);
         QCOMPARE(disconnected.size(), 0);
         QCOMPARE(boxes_->texts, QStringList());
+        QCOMPARE(boxes_->questions, QStringList()); // the certificate is known by then
         QCOMPARE(owner_->open.size(), 1);
     }
 
@@ -251,11 +273,10 @@ private slots:
     // each shown, and the disconnect box only after the last has failed.
     void longCutShowsTheBoxAfterTheLastTry()
     {
-        NetworkCut cut(server_.Port());
-        QSignalSpy *spy = nullptr;
-        QPointer<TfrmClient> form = CutWhileConnected(cut, spy);
-        std::unique_ptr<QSignalSpy> reconnecting(spy);
-        QVERIFY(form);
+        CutSession s(server_.Port());
+        QVERIFY(CutWhileConnected(s));
+        QPointer<TfrmClient> form = s.form;
+        QSignalSpy &reconnecting = *s.reconnecting;
         QWidget *panel = Panel(form);
         QLabel *label = panel->findChild<QLabel *>();
         QStringList seen;
@@ -263,15 +284,15 @@ private slots:
                          [&] { seen << label->text(); });
         QVERIFY(WaitUntil([&] { return !boxes_->texts.isEmpty(); }, TestTiming().TotalMs + 5000));
 
-        QCOMPARE(reconnecting->size(), 5);
+        QCOMPARE(reconnecting.size(), 5);
         for (int k = 0; k < 5; ++k) {
-            QCOMPARE(reconnecting->at(k).at(1).toInt(), k + 1);
-            QCOMPARE(reconnecting->at(k).at(2).toInt(), 5);
+            QCOMPARE(reconnecting.at(k).at(1).toInt(), k + 1);
+            QCOMPARE(reconnecting.at(k).at(2).toInt(), 5);
         }
         QCOMPARE(seen.size(), 4);
         QCOMPARE(seen.last(), QStringLiteral("正在重新连接(第 5 次,共 5 次)…"));
         // Every try went out to the server's port.
-        QCOMPARE(cut.Attempts(), 5);
+        QCOMPARE(s.cut.Attempts(), 5);
 
         QCOMPARE(boxes_->texts.size(), 1);
         const QString text = boxes_->texts[0];
@@ -285,11 +306,10 @@ private slots:
     // The give-up button ends the session at once, with the disconnect box.
     void giveUpEndsAtOnceWithTheBox()
     {
-        NetworkCut cut(server_.Port());
-        QSignalSpy *spy = nullptr;
-        QPointer<TfrmClient> form = CutWhileConnected(cut, spy);
-        std::unique_ptr<QSignalSpy> reconnecting(spy);
-        QVERIFY(form);
+        CutSession s(server_.Port());
+        QVERIFY(CutWhileConnected(s));
+        QPointer<TfrmClient> form = s.form;
+        QSignalSpy &reconnecting = *s.reconnecting;
         auto *button = Panel(form)->findChild<QPushButton *>();
         QVERIFY(button && button->isVisible());
         QCOMPARE(button->text(), QStringLiteral("放弃重新连接"));
@@ -299,7 +319,7 @@ private slots:
         QVERIFY(WaitUntil([&] { return !boxes_->texts.isEmpty(); }, 3000));
         const qint64 told = sinceClick.elapsed();
         QVERIFY2(told < 1000, qPrintable(QStringLiteral("box after %1 ms").arg(told)));
-        QCOMPARE(reconnecting->size(), 1);
+        QCOMPARE(reconnecting.size(), 1);
         QVERIFY2(boxes_->texts[0].contains(QStringLiteral("已放弃重新连接")), qPrintable(boxes_->texts[0]));
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
         QVERIFY(WaitForRdpWorkers(1000));
@@ -311,26 +331,33 @@ private slots:
     // shown, and no worker is left behind.
     void closeDuringReconnectLeavesNoWorker_data()
     {
-        QTest::addColumn<int>("delayMs");
-        QTest::newRow("during the first try") << 0;
-        QTest::newRow("between tries") << 1100;
+        QTest::addColumn<bool>("betweenTries");
+        QTest::addColumn<int>("withinMs");
+        // The try waits for a server that does not answer.
+        QTest::newRow("during a try") << false << 1000;
+        // The second try was refused at once; the third is most of a second away.
+        QTest::newRow("between tries") << true << 500;
     }
 
     void closeDuringReconnectLeavesNoWorker()
     {
-        QFETCH(int, delayMs);
-        NetworkCut cut(server_.Port());
-        QSignalSpy *spy = nullptr;
-        QPointer<TfrmClient> form = CutWhileConnected(cut, spy);
-        std::unique_ptr<QSignalSpy> reconnecting(spy);
-        QVERIFY(form);
-        QTest::qWait(delayMs);
+        QFETCH(bool, betweenTries);
+        QFETCH(int, withinMs);
+        CutSession s(server_.Port());
+        QVERIFY(CutWhileConnected(s));
+        QPointer<TfrmClient> form = s.form;
+        if (betweenTries) {
+            QString error;
+            QVERIFY2(s.cut.Refuse(&error), qPrintable(error));
+            QVERIFY(WaitUntil([&] { return s.reconnecting->size() == 2; }, 3000));
+            QTest::qWait(100);
+        }
         QVERIFY(form->msrdpclnt1->IsReconnecting());
         QElapsedTimer sinceClose;
         sinceClose.start();
         form->close();
         QVERIFY(WaitForRdpWorkers(1000));
-        QVERIFY2(sinceClose.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(sinceClose.elapsed())));
+        QVERIFY2(sinceClose.elapsed() < withinMs, qPrintable(QStringLiteral("%1 ms").arg(sinceClose.elapsed())));
         QCOMPARE(RdpWorkerCount(), 0);
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
         QTest::qWait(200);
