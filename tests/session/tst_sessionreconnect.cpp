@@ -24,6 +24,13 @@ constexpr QRgb Other = 0xCC6633;
 
 QString g_whyNoNamespace;
 
+// A colour under the reconnect panel's shade.
+QRgb Dimmed(QRgb color)
+{
+    const auto part = [](int c) { return c * 145 / 255; };
+    return qRgb(part(qRed(color)), part(qGreen(color)), part(qBlue(color))) & 0xFFFFFF;
+}
+
 // Reconnect timing for these tests: a loss is noticed in about two seconds and
 // the five tries spread over five seconds, so that a long cut ends in seconds.
 RdpReconnectTiming TestTiming()
@@ -244,7 +251,10 @@ private slots:
         QCOMPARE(reconnecting.at(0).at(2).toInt(), 5);
         QVERIFY(form->msrdpclnt1->IsReconnecting());
         QCOMPARE(form->msrdpclnt1->Connected(), short(1));
+        // The last picture stays, dimmed, around the panel's box.
         QVERIFY(!form->msrdpclnt1->RemoteFrame().isNull());
+        const QRgb corner = form->msrdpclnt1->grab().toImage().pixel(4, 4) & 0xFFFFFF;
+        QVERIFY2(NearColor(corner, Dimmed(Background), 16), qPrintable(QString::number(corner, 16)));
 
         QTest::qWait(int(std::max<qint64>(0, 3000 - sinceCut.elapsed())));
         s.cut.End();
