@@ -39,7 +39,8 @@ void RdpSession::Start(const RdpConnectParams &params)
     core_->params = params;
     if (params.KeyboardLayout == 0)
         core_->params.KeyboardLayout = RdpKeyboardLayout();
-    core_->relay.SetLossDetection(params.Reconnect.Enabled ? params.Reconnect.LossDetectMs : 0);
+    // A lost network is noticed whether or not the session then reconnects.
+    core_->relay.SetLossDetection(params.Reconnect.LossDetectMs);
     RdpWorkers::Add(core_->finished);
     worker_ = std::thread(RunRdpWorker, core_);
 }

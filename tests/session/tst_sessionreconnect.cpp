@@ -375,6 +375,31 @@ private slots:
         QCOMPARE(owner_->open.size(), 0);
     }
 
+    // With reconnecting turned off, a lost network ends the session as soon as
+    // it is noticed, with the box that says so, and nothing is tried.
+    void turnedOffEndsAtTheLoss()
+    {
+        auto *client = new TMsRdpClient5(owner_.get());
+        client->AdvancedSettings2()->SetEnableAutoReconnect(false);
+        client->SetServer(QStringLiteral("127.0.0.1"));
+        client->AdvancedSettings2()->SetRDPPort(server_.Port());
+        QSignalSpy connected(client, &TMsRdpClient5::OnConnected);
+        QSignalSpy reconnecting(client, &TMsRdpClient5::OnAutoReconnecting);
+        QSignalSpy disconnected(client, &TMsRdpClient5::OnDisconnected);
+        client->Connect();
+        QVERIFY(connected.wait(TfrmClient::TimeOutMs));
+        NetworkCut cut(server_.Port());
+        QString error;
+        QVERIFY2(cut.Start(&error), qPrintable(error));
+        QElapsedTimer sinceCut;
+        sinceCut.start();
+        QVERIFY(disconnected.wait(8000));
+        QVERIFY2(sinceCut.elapsed() < 4000, qPrintable(QStringLiteral("%1 ms").arg(sinceCut.elapsed())));
+        QCOMPARE(reconnecting.size(), 0);
+        QVERIFY2(client->DisconnectCause().contains(QStringLiteral("网络连接中断")), qPrintable(client->DisconnectCause()));
+        QCOMPARE(cut.Attempts(), 0);
+    }
+
     // A server that goes away on its own (its process ends; its host closes the
     // connection) is no network loss: the user is told at once, nothing is tried.
     void serverThatEndsIsNotReconnected()
