@@ -13,6 +13,9 @@ struct RdpReconnectTiming {
     // How long the server's host may leave the program's packets unanswered
     // before the connection counts as lost.
     int LossDetectMs = 10000;
+    // How long an attempt that has reached the server may take to bring the
+    // session up (the handshake and the logon), whatever the schedule.
+    int HandshakeMs = 10000;
 };
 
 // The timing that sessions started from now on use.
@@ -32,7 +35,7 @@ bool RdpLossIsTransient(const RdpEndFacts &facts);
 bool RdpAttemptMayRetry(const RdpEndFacts &facts);
 
 // When attempt k (1 for the first) starts, counted from the loss, and how long it
-// may take to bring the session up, in milliseconds.
+// may take to reach the server, in milliseconds.
 struct RdpAttemptSlot {
     int StartMs = 0;
     int LimitMs = 0;

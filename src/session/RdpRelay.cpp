@@ -150,11 +150,12 @@ void RdpRelay::Stop()
     dir_.clear();
 }
 
-void RdpRelay::BeginAttempt(int limitMs)
+void RdpRelay::BeginAttempt(int reachMs, int handshakeMs)
 {
     failure_ = RdpConnectFailure::None;
     link_ = RdpLinkEnd::Open;
-    attemptEnd_ = NowMs() + std::max(1, limitMs);
+    handshakeMs_ = std::max(1, handshakeMs);
+    attemptEnd_ = NowMs() + std::max(1, reachMs);
 }
 
 void RdpRelay::EndAttempt()
@@ -332,6 +333,11 @@ int RdpRelay::ConnectServer(const QByteArray &host, int port)
         const int fd = ConnectAddress(addresses[i], i + 1 < addresses.size() ? 4000 : -1);
         if (fd >= 0) {
             failure_ = RdpConnectFailure::None;
+            // The server is reached: the attempt has the handshake's time from
+            // now, unless it has ended meanwhile.
+            qint64 end = attemptEnd_;
+            if (end != 0)
+                attemptEnd_.compare_exchange_strong(end, NowMs() + handshakeMs_);
             return fd;
         }
         if (cancelled_)

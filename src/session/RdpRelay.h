@@ -42,10 +42,10 @@ public:
     // A connection to the server whose host leaves what is sent unanswered for
     // this long counts as lost and is cut; before Start. 0: the system's own.
     void SetLossDetection(int milliseconds) { lossDetectMs_ = milliseconds; }
-    // From now on until EndAttempt, whatever the library does through the relay
-    // (reaching the server, the handshake) is cut once this time is up; the
-    // outcome starts afresh. From any thread.
-    void BeginAttempt(int limitMs);
+    // From now on until EndAttempt, what the library does through the relay is
+    // cut once its time is up: reaching the server gets reachMs, the handshake
+    // after that handshakeMs. The outcome starts afresh. From any thread.
+    void BeginAttempt(int reachMs, int handshakeMs);
     void EndAttempt();
 
 private:
@@ -75,6 +75,7 @@ private:
     std::atomic<RdpConnectFailure> failure_{RdpConnectFailure::None};
     std::atomic<RdpLinkEnd> link_{RdpLinkEnd::Open};
     std::atomic<qint64> attemptEnd_{0}; // steady-clock milliseconds; 0 while no attempt is limited
+    std::atomic<int> handshakeMs_{0};
     int lossDetectMs_ = 0;
     std::mutex fdLock_; // guards open_ against Cancel
     std::vector<int> open_;

@@ -410,7 +410,7 @@ bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts
         const int attempt = ++attempts;
         core.Post([attempt, tries = timing.Tries](RdpSession &s) { emit s.ReconnectAttempt(attempt, tries); });
         notes = WorkerNotes();
-        core.relay.BeginAttempt(slot.LimitMs);
+        core.relay.BeginAttempt(slot.LimitMs, timing.HandshakeMs);
         const bool up = freerdp_reconnect(instance);
         core.relay.EndAttempt();
         if (up) {
