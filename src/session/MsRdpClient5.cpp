@@ -4,6 +4,7 @@
 #include "DesktopSizeFollower.h"
 #include "MsgBox.h"
 #include "RdpKeyboard.h"
+#include "RdpReconnectPanel.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -63,6 +64,12 @@ void TMsRdpClientAdvancedSettings::SetClearTextPassword(const QString &password)
 {
     owner_.RefuseWhileInUse("ClearTextPassword");
     password_ = password;
+}
+
+void TMsRdpClientAdvancedSettings::SetEnableAutoReconnect(bool enable)
+{
+    owner_.RefuseWhileInUse("EnableAutoReconnect");
+    autoReconnect_ = enable;
 }
 
 void TMsRdpClientSecuredSettings::SetKeyboardHookMode(int mode)
@@ -202,6 +209,8 @@ void TMsRdpClient5::Connect()
     params.GraphicsAvc444 = graphicsAvc444_;
     params.DynamicResolution = dynamicResolution_;
     params.CertificateStore = CertificateStoreFolder();
+    params.Reconnect = CurrentRdpReconnectTiming();
+    params.Reconnect.Enabled = advanced_.autoReconnect_;
 
     static bool exitHookInstalled = false;
     if (!exitHookInstalled) {
@@ -213,6 +222,8 @@ void TMsRdpClient5::Connect()
     RdpSession *s = session_.get();
     connect(s, &RdpSession::SessionConnected, this, &TMsRdpClient5::RdpConnected);
     connect(s, &RdpSession::SessionEnded, this, &TMsRdpClient5::RdpDisconnected);
+    connect(s, &RdpSession::ReconnectAttempt, this, &TMsRdpClient5::RdpReconnecting);
+    connect(s, &RdpSession::Reconnected, this, &TMsRdpClient5::RdpReconnected);
     connect(s, &RdpSession::FatalError, this, &TMsRdpClient5::RdpFatalError);
     connect(s, &RdpSession::LogonError, this, &TMsRdpClient5::OnLogonError);
     connect(s, &RdpSession::UserNameAcquired, this, &TMsRdpClient5::OnUserNameAcquired);
@@ -235,7 +246,19 @@ void TMsRdpClient5::Connect()
 
 short TMsRdpClient5::Connected() const
 {
-    return short(session_ && !cancelled_ ? session_->Connected() : 0);
+    return short(IsReconnecting() ? 1 : session_ && !cancelled_ ? session_->Connected()
+                                                                : 0);
+}
+
+bool TMsRdpClient5::IsReconnecting() const
+{
+    return session_ && !cancelled_ && session_->Reconnecting();
+}
+
+void TMsRdpClient5::StopAutoReconnect()
+{
+    if (session_ && !cancelled_)
+        session_->GiveUpReconnect();
 }
 
 void TMsRdpClient5::Disconnect()
@@ -258,6 +281,8 @@ void TMsRdpClient5::Cancel()
     }
     if (session_)
         session_->Cancel();
+    if (reconnectPanel_)
+        reconnectPanel_->hide();
 }
 
 QSize TMsRdpClient5::RemoteDesktopSize() const
@@ -317,6 +342,11 @@ QString TMsRdpClient5::CertificateStoreFolder()
     return CertificateStore();
 }
 
+void TMsRdpClient5::SetReconnectTiming(const RdpReconnectTiming &timing)
+{
+    SetRdpReconnectTiming(timing);
+}
+
 // ---- events from the session -----------------------------------------------------------
 
 void TMsRdpClient5::RdpConnected()
@@ -328,8 +358,30 @@ void TMsRdpClient5::RdpConnected()
     emit OnConnected();
 }
 
+// The last picture stays, dimmed under the panel, until the session is back
+// or has ended; the keys held down are let go meanwhile.
+void TMsRdpClient5::RdpReconnecting(int attempt, int tries)
+{
+    ReleaseHeldKeys();
+    if (!reconnectPanel_) {
+        reconnectPanel_ = new RdpReconnectPanel(this);
+        connect(reconnectPanel_, &RdpReconnectPanel::GiveUp, this, &TMsRdpClient5::StopAutoReconnect);
+    }
+    reconnectPanel_->ShowAttempt(attempt, tries);
+    emit OnAutoReconnecting(0, attempt, tries);
+}
+
+void TMsRdpClient5::RdpReconnected()
+{
+    if (reconnectPanel_)
+        reconnectPanel_->hide();
+    emit OnAutoReconnected();
+}
+
 void TMsRdpClient5::RdpDisconnected(const RdpDisconnectInfo &info)
 {
+    if (reconnectPanel_)
+        reconnectPanel_->hide();
     disconnectCause_ = info.Cause;
     follower_->Stop();
     ReleaseHeldKeys();

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class RdpReconnectPanel;
 class TMsRdpClient5;
 class DesktopSizeFollower;
 
@@ -16,6 +17,9 @@ public:
     int RDPPort() const { return port_; }
     void SetRDPPort(int port);                          // 1..65535
     void SetClearTextPassword(const QString &password); // write-only
+    // Whether a connection lost to the network is taken up again by itself; on by default.
+    bool EnableAutoReconnect() const { return autoReconnect_; }
+    void SetEnableAutoReconnect(bool enable);
 
 private:
     friend class TMsRdpClient5;
@@ -23,6 +27,7 @@ private:
     TMsRdpClient5 &owner_;
     int port_ = 3389;
     QString password_;
+    bool autoReconnect_ = true;
 };
 
 // The control's secured settings: how system key combinations are treated.
@@ -85,8 +90,13 @@ public:
 
     // Starts connecting and returns at once.
     void Connect();
-    // 1 while connected, 0 otherwise (also while a connection is being made).
+    // 1 while connected, and while a connection lost to the network is being
+    // taken up again; 0 otherwise (also while a connection is being made).
     short Connected() const;
+    // True while a lost connection is being taken up again.
+    bool IsReconnecting() const;
+    // Gives reconnecting up: the session ends at once and OnDisconnected follows.
+    void StopAutoReconnect();
     // Ends a connection; OnDisconnected follows.
     void Disconnect();
     // Gives the session up for good: a connection being made is cut, one that is up
@@ -121,10 +131,18 @@ public:
     // Where the known-hosts store of server certificates lives, for every session.
     static void SetCertificateStoreFolder(const QString &folder);
     static QString CertificateStoreFolder();
+    // The tries and times of reconnecting, for every session started afterwards.
+    static void SetReconnectTiming(const RdpReconnectTiming &timing);
 
 signals:
     void OnConnected();
     void OnDisconnected(int discReason);
+    // The connection was lost to the network; attempt k of n to take it up again
+    // starts. Only when the last one fails, or reconnecting is given up, does
+    // OnDisconnected follow.
+    void OnAutoReconnecting(int disconnectReason, int attemptCount, int maxAttemptCount);
+    // The connection is up again after a loss.
+    void OnAutoReconnected();
     void OnLeaveFullScreenMode();
     void OnFatalError(int errorCode);
     void OnWarning(int warningCode);
@@ -156,6 +174,8 @@ private:
     // The session's signals.
     void RdpConnected();
     void RdpDisconnected(const RdpDisconnectInfo &info);
+    void RdpReconnecting(int attempt, int tries);
+    void RdpReconnected();
     void RdpFatalError(int errorCode, const QString &cause);
     void RdpFrameUpdated();
     void RdpDesktopResized(int width, int height);
@@ -194,6 +214,7 @@ private:
     DesktopSizeFollower *follower_ = nullptr;
 
     std::unique_ptr<RdpSession> session_;
+    RdpReconnectPanel *reconnectPanel_ = nullptr; // made at the first loss
     // What the server last put on the desktop's clipboard.
     QString lastRemoteText_;
     QImage lastRemoteImage_;

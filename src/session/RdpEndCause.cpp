@@ -35,12 +35,16 @@ QString ConnectFailureCause(RdpConnectFailure failure)
     return {};
 }
 
-bool MentionsAuthentication(const RdpEndFacts &f)
+} // namespace
+
+bool RdpEndMentionsAuthentication(const RdpEndFacts &f)
 {
     return f.State == QLatin1String("CONNECTION_STATE_NLA") || f.LogText.contains(QLatin1String("nla"), Qt::CaseInsensitive)
         || f.LogText.contains(QLatin1String("authenticat"), Qt::CaseInsensitive)
         || f.LogText.contains(QLatin1String("credssp"), Qt::CaseInsensitive);
 }
+
+namespace {
 
 bool MentionsChannel(const QString &logText)
 {
@@ -90,7 +94,7 @@ QString ClientErrorCause(const RdpEndFacts &f)
             return QStringLiteral("连接已中断");
         if (f.LogText.contains(QLatin1String("refused"), Qt::CaseInsensitive))
             return QStringLiteral("连接被拒绝");
-        if (MentionsAuthentication(f))
+        if (RdpEndMentionsAuthentication(f))
             return QStringLiteral("身份验证失败:用户名或密码错误");
         return QStringLiteral("服务器在建立连接时断开了连接");
     }
@@ -150,6 +154,8 @@ QString RdpEndCause(const RdpEndFacts &f)
         return QStringLiteral("您拒绝了服务器的证书,连接已取消");
     if (f.ErrorInfo != 0)
         return RdpErrorInfoCause(f.ErrorInfo);
+    if (f.Link == RdpLinkEnd::Lost)
+        return QStringLiteral("与服务器的网络连接中断 (服务器没有响应)");
     if (!f.WasConnected && f.Connect != RdpConnectFailure::None)
         return ConnectFailureCause(f.Connect);
     if (f.ClientError == FREERDP_ERROR_SUCCESS)

@@ -82,6 +82,12 @@ bool WriteAll(int fd, const char *data, size_t size)
     return true;
 }
 
+qint64 NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void SetBlocking(int fd)
 {
     const int flags = ::fcntl(fd, F_GETFL);
@@ -144,6 +150,58 @@ void RdpRelay::Stop()
     dir_.clear();
 }
 
+void RdpRelay::BeginAttempt(int reachMs, int handshakeMs)
+{
+    failure_ = RdpConnectFailure::None;
+    link_ = RdpLinkEnd::Open;
+    handshakeMs_ = std::max(1, handshakeMs);
+    attemptEnd_ = NowMs() + std::max(1, reachMs);
+}
+
+void RdpRelay::EndAttempt()
+{
+    attemptEnd_ = 0;
+}
+
+bool RdpRelay::AttemptOver() const
+{
+    const qint64 end = attemptEnd_;
+    return end != 0 && NowMs() >= end;
+}
+
+int RdpRelay::WithinAttempt(int timeoutMs) const
+{
+    const qint64 end = attemptEnd_;
+    if (end == 0)
+        return timeoutMs;
+    const int left = int(std::clamp<qint64>(end - NowMs(), 0, 24 * 3600 * 1000));
+    return timeoutMs < 0 ? left : std::min(timeoutMs, left);
+}
+
+// Keep-alive probes while nothing flows, and a limit on how long sent data may
+// stay unanswered: a host that has gone from the network is noticed in about
+// the detection time, not after the system's quarter of an hour.
+void RdpRelay::DetectLoss(int fd) const
+{
+    if (lossDetectMs_ <= 0)
+        return;
+    const int idle = std::max(1, lossDetectMs_ / 3000);
+    const int interval = 1;
+    const int probes = std::max(1, lossDetectMs_ / 1000);
+    const unsigned unanswered = unsigned(lossDetectMs_);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unanswered, sizeof unanswered);
+}
+
+// A reset came from the server's host; anything else (no answer, no route) means
+// the host is out of reach.
+void RdpRelay::NoteServerError(int error)
+{
+    link_ = error == ECONNRESET || error == EPIPE ? RdpLinkEnd::Reset : RdpLinkEnd::Lost;
+}
+
 void RdpRelay::Track(int fd)
 {
     std::lock_guard guard(fdLock_);
@@ -162,13 +220,13 @@ void RdpRelay::Close(int &fd)
     fd = -1;
 }
 
-bool RdpRelay::WaitFor(int fd, short events, int timeoutMs)
+bool RdpRelay::WaitFor(int fd, short events, int timeoutMs, bool withinAttempt)
 {
     pollfd p[2] = {{fd, events, 0}, {cancelFd_, POLLIN, 0}};
     for (;;) {
-        if (cancelled_)
+        if (cancelled_ || (withinAttempt && AttemptOver()))
             return false;
-        const int n = ::poll(p, 2, timeoutMs);
+        const int n = ::poll(p, 2, withinAttempt ? WithinAttempt(timeoutMs) : timeoutMs);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0 || (p[1].revents & POLLIN) || cancelled_)
@@ -187,7 +245,7 @@ void RdpRelay::Run()
 void RdpRelay::Serve()
 {
     while (!cancelled_) {
-        if (!WaitFor(listenFd_, POLLIN))
+        if (!WaitFor(listenFd_, POLLIN, -1, false))
             return;
         int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
@@ -252,8 +310,11 @@ void RdpRelay::Serve(int client)
 int RdpRelay::ConnectServer(const QByteArray &host, int port)
 {
     const std::shared_ptr<Lookup> lookup = StartLookup(host, port);
-    if (!WaitFor(lookup->wakeFd, POLLIN))
+    if (!WaitFor(lookup->wakeFd, POLLIN)) {
+        if (AttemptOver())
+            failure_ = RdpConnectFailure::Failed;
         return -1;
+    }
     std::lock_guard guard(lookup->lock);
     if (lookup->error != 0 || !lookup->result) {
         failure_ = lookup->error == EAI_SYSTEM ? RdpConnectFailure::Failed : RdpConnectFailure::NameNotFound;
@@ -272,6 +333,11 @@ int RdpRelay::ConnectServer(const QByteArray &host, int port)
         const int fd = ConnectAddress(addresses[i], i + 1 < addresses.size() ? 4000 : -1);
         if (fd >= 0) {
             failure_ = RdpConnectFailure::None;
+            // The server is reached: the attempt has the handshake's time from
+            // now, unless it has ended meanwhile.
+            qint64 end = attemptEnd_;
+            if (end != 0)
+                attemptEnd_.compare_exchange_strong(end, NowMs() + handshakeMs_);
             return fd;
         }
         if (cancelled_)
@@ -307,6 +373,7 @@ int RdpRelay::ConnectAddress(const addrinfo *address, int limitMs)
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    DetectLoss(fd);
     SetBlocking(fd);
     return fd;
 }
@@ -319,11 +386,18 @@ void RdpRelay::Pump(int client, int server)
     bool serverOpen = true;
     while ((clientOpen || serverOpen) && !cancelled_) {
         pollfd p[3] = {{clientOpen ? client : -1, POLLIN, 0}, {serverOpen ? server : -1, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
-        const int n = ::poll(p, 3, -1);
+        const int n = ::poll(p, 3, WithinAttempt(-1));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 || p[2].revents)
             return;
+        if (n == 0) {
+            // The attempt's time is up before its session came up.
+            if (!AttemptOver())
+                continue;
+            link_ = RdpLinkEnd::Lost;
+            return;
+        }
         for (int side = 0; side < 2; ++side) {
             if (!p[side].revents)
                 continue;
@@ -335,14 +409,23 @@ void RdpRelay::Pump(int client, int server)
             if (got <= 0) {
                 // One side has finished: the other hears of it, and if it was
                 // an error, both are done.
+                if (side == 1) {
+                    if (got < 0)
+                        NoteServerError(errno);
+                    else
+                        link_ = RdpLinkEnd::Closed;
+                }
                 (side == 0 ? clientOpen : serverOpen) = false;
                 ::shutdown(to, SHUT_WR);
                 if (got < 0)
                     return;
                 continue;
             }
-            if (!WriteAll(to, buffer.data(), size_t(got)))
+            if (!WriteAll(to, buffer.data(), size_t(got))) {
+                if (to == server)
+                    NoteServerError(errno);
                 return;
+            }
         }
     }
 }

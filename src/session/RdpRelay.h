@@ -36,6 +36,17 @@ public:
     void Stop();
     // How the last attempt to reach the server went.
     RdpConnectFailure Failure() const { return failure_; }
+    // How the last connection to the server ended.
+    RdpLinkEnd LinkEnd() const { return link_; }
+
+    // A connection to the server whose host leaves what is sent unanswered for
+    // this long counts as lost and is cut; before Start. 0: the system's own.
+    void SetLossDetection(int milliseconds) { lossDetectMs_ = milliseconds; }
+    // From now on until EndAttempt, what the library does through the relay is
+    // cut once its time is up: reaching the server gets reachMs, the handshake
+    // after that handshakeMs. The outcome starts afresh. From any thread.
+    void BeginAttempt(int reachMs, int handshakeMs);
+    void EndAttempt();
 
 private:
     void Run();
@@ -46,7 +57,13 @@ private:
     int ConnectAddress(const struct addrinfo *address, int limitMs);
     void Pump(int client, int server);
     // Waits for fd (events) or the cancel; true when fd is ready.
-    bool WaitFor(int fd, short events, int timeoutMs = -1);
+    // Within the attempt's time unless told otherwise.
+    bool WaitFor(int fd, short events, int timeoutMs = -1, bool withinAttempt = true);
+    // The time a wait of timeoutMs may take within the attempt's limit; -1 for no end.
+    int WithinAttempt(int timeoutMs) const;
+    bool AttemptOver() const;
+    void DetectLoss(int fd) const;
+    void NoteServerError(int error);
     void Track(int fd);
     void Close(int &fd);
 
@@ -56,6 +73,10 @@ private:
     int listenFd_ = -1;
     std::atomic<bool> cancelled_{false};
     std::atomic<RdpConnectFailure> failure_{RdpConnectFailure::None};
+    std::atomic<RdpLinkEnd> link_{RdpLinkEnd::Open};
+    std::atomic<qint64> attemptEnd_{0}; // steady-clock milliseconds; 0 while no attempt is limited
+    std::atomic<int> handshakeMs_{0};
+    int lossDetectMs_ = 0;
     std::mutex fdLock_; // guards open_ against Cancel
     std::vector<int> open_;
     std::thread thread_;

@@ -39,6 +39,8 @@ void RdpSession::Start(const RdpConnectParams &params)
     core_->params = params;
     if (params.KeyboardLayout == 0)
         core_->params.KeyboardLayout = RdpKeyboardLayout();
+    // A lost network is noticed whether or not the session then reconnects.
+    core_->relay.SetLossDetection(params.Reconnect.LossDetectMs);
     RdpWorkers::Add(core_->finished);
     worker_ = std::thread(RunRdpWorker, core_);
 }
@@ -48,10 +50,25 @@ int RdpSession::Connected() const
     return core_->connected;
 }
 
+bool RdpSession::Reconnecting() const
+{
+    return core_->reconnecting;
+}
+
+void RdpSession::GiveUpReconnect()
+{
+    if (!core_->reconnecting)
+        return;
+    core_->giveUpRequested = true;
+    core_->EndReconnect();
+}
+
 void RdpSession::Disconnect()
 {
     core_->disconnectRequested = true;
     core_->Abort();
+    if (core_->reconnecting)
+        core_->EndReconnect();
 }
 
 void RdpSession::Cancel()

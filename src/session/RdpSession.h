@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RdpReconnect.h"
+
 #include <QImage>
 #include <QObject>
 #include <QRegion>
@@ -28,6 +30,7 @@ struct RdpConnectParams {
     bool GraphicsAvc444 = false;   // H.264 in full colour too, not only AVC420
     bool DynamicResolution = true; // the desktop follows the window where the server can
     QString CertificateStore;      // folder of the known-hosts store
+    RdpReconnectTiming Reconnect;  // after a loss of the network
 };
 
 // A server certificate that the user has to decide on.
@@ -83,6 +86,10 @@ public:
     void Start(const RdpConnectParams &params);
     // 1 while a connection is up, 0 otherwise.
     int Connected() const;
+    // True from the loss of a connection until it is up again or the session ends.
+    bool Reconnecting() const;
+    // Stops reconnecting at once; the session ends and its end is reported.
+    void GiveUpReconnect();
     // Ends a connection properly; the end is reported.
     void Disconnect();
     // Gives the session up at once: a connection being made is cut, one that is up
@@ -111,6 +118,10 @@ public:
 signals:
     void SessionConnected();
     void SessionEnded(const RdpDisconnectInfo &info);
+    // The connection was lost and attempt k of n to take it up again starts.
+    void ReconnectAttempt(int attempt, int tries);
+    // The connection is up again after a loss.
+    void Reconnected();
     void FatalError(int errorCode, const QString &cause);
     void LogonError(int error);
     void UserNameAcquired(const QString &userName);

@@ -5,6 +5,7 @@
 #include "RdpCertificateStore.h"
 #include "RdpEndCause.h"
 #include "RdpLibrary.h"
+#include "RdpReconnect.h"
 
 #include <freerdp/client.h>
 #include <freerdp/client/channels.h>
@@ -21,6 +22,7 @@
 #include <freerdp/settings.h>
 #include <winpr/synch.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -301,6 +303,8 @@ bool ApplySettings(rdpSettings *s, const RdpConnectParams &p, const QByteArray &
         && freerdp_settings_set_bool(s, FreeRDP_NetworkAutoDetect, FALSE)
         && freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, FALSE)
         && freerdp_settings_set_bool(s, FreeRDP_SupportMultitransport, FALSE)
+        // The server may then give a cookie that lets a reconnect take up the session.
+        && freerdp_settings_set_bool(s, FreeRDP_AutoReconnectionEnabled, p.Reconnect.Enabled)
         && freerdp_settings_set_bool(s, FreeRDP_IgnoreCertificate, FALSE)
         && freerdp_settings_set_bool(s, FreeRDP_AutoAcceptCertificate, FALSE)
         && freerdp_settings_set_string(s, FreeRDP_ConfigPath, store.constData())
@@ -373,6 +377,110 @@ void ReportFatal(RdpCore &core, int code, const QString &cause)
     core.Post([code, cause](RdpSession &s) { emit s.FatalError(code, cause); });
 }
 
+bool UserEnded(const RdpCore &core)
+{
+    return core.cancelled || core.disconnectRequested || core.giveUpRequested;
+}
+
+// What is known of the end of a connection or of an attempt to make one.
+RdpEndFacts EndFacts(RdpCore &core, const WorkerNotes &notes, freerdp *instance, bool wasConnected)
+{
+    RdpEndFacts facts;
+    facts.ErrorInfo = freerdp_error_info(instance);
+    facts.ClientError = freerdp_get_last_error(instance->context);
+    facts.WasConnected = wasConnected;
+    facts.CertificateRefused = notes.certificateRefused;
+    facts.Connect = core.relay.Failure();
+    facts.Link = core.relay.LinkEnd();
+    facts.State = notes.log.State;
+    facts.LogText = notes.log.LastError;
+    return facts;
+}
+
+RdpDisconnectInfo EndInfo(const RdpCore &core, const RdpEndFacts &facts)
+{
+    RdpDisconnectInfo info;
+    info.ServerReason = int(facts.ErrorInfo);
+    info.ClientError = facts.ClientError;
+    if (core.disconnectRequested && info.ServerReason == 0) {
+        info.ServerReason = 1; // ended by our own request
+        info.ClientError = 0;
+    } else {
+        info.Cause = RdpEndCause(facts);
+    }
+    return info;
+}
+
+// Waits until the time or an end the user asks for; false for the latter.
+bool PauseUntil(RdpCore &core, std::chrono::steady_clock::time_point at)
+{
+    std::unique_lock guard(core.waitLock);
+    return !core.waitChanged.wait_until(guard, at, [&] { return UserEnded(core); });
+}
+
+// Takes a lost connection up again through the library's own reconnect, which
+// keeps the session's settings and with them the server's auto-reconnect
+// cookie, attempt by attempt on the schedule of the timing. True once it is up;
+// otherwise last holds why the last attempt failed.
+bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts &last, int &attempts)
+{
+    const RdpReconnectTiming timing = core.params.Reconnect;
+    const auto lost = std::chrono::steady_clock::now();
+    for (attempts = 0; attempts < timing.Tries;) {
+        const RdpAttemptSlot slot = RdpReconnectSlot(timing, attempts + 1);
+        if (!PauseUntil(core, lost + std::chrono::milliseconds(slot.StartMs)))
+            return false;
+        const int attempt = ++attempts;
+        core.Post([attempt, tries = timing.Tries](RdpSession &s) { emit s.ReconnectAttempt(attempt, tries); });
+        notes = WorkerNotes();
+        core.relay.BeginAttempt(slot.LimitMs, timing.HandshakeMs);
+        const bool up = freerdp_reconnect(instance);
+        core.relay.EndAttempt();
+        if (up) {
+            core.connected = 1;
+            return !UserEnded(core);
+        }
+        last = EndFacts(core, notes, instance, false);
+        if (UserEnded(core) || !RdpAttemptMayRetry(last))
+            return false;
+    }
+    return false;
+}
+
+// Why a session that reconnected in vain ended.
+RdpDisconnectInfo GaveUpInfo(const RdpCore &core, const RdpEndFacts &last, int attempts)
+{
+    RdpDisconnectInfo info = EndInfo(core, last);
+    if (core.disconnectRequested || core.cancelled)
+        return info;
+    if (core.giveUpRequested)
+        info.Cause = QStringLiteral("与服务器的网络连接中断,已放弃重新连接");
+    else if (RdpAttemptMayRetry(last))
+        info.Cause = QStringLiteral("与服务器的网络连接中断,%1 次重新连接均未成功 (%2)").arg(attempts).arg(info.Cause);
+    return info;
+}
+
+// Runs a session that is up until it ends; a loss of the network is bridged by
+// reconnecting, unseen by the session's user but for the progress it reports.
+RdpDisconnectInfo Serve(RdpCore &core, freerdp *instance, WorkerNotes &notes)
+{
+    for (;;) {
+        Pump(core, instance);
+        const RdpEndFacts facts = EndFacts(core, notes, instance, true);
+        if (UserEnded(core) || !core.params.Reconnect.Enabled || !RdpLossIsTransient(facts))
+            return EndInfo(core, facts);
+        core.reconnecting = true;
+        core.connected = 0;
+        RdpEndFacts last = facts;
+        int attempts = 0;
+        const bool back = Reconnect(core, instance, notes, last, attempts);
+        core.reconnecting = false;
+        if (!back)
+            return GaveUpInfo(core, last, attempts);
+        core.Post([](RdpSession &s) { emit s.Reconnected(); });
+    }
+}
+
 void Connect(RdpCore &core, WorkerNotes &notes)
 {
     RDP_CLIENT_ENTRY_POINTS entry{};
@@ -397,28 +505,13 @@ void Connect(RdpCore &core, WorkerNotes &notes)
 
     const bool returned = freerdp_connect(instance);
     const bool up = returned && !core.cancelled;
+    RdpDisconnectInfo info;
     if (up) {
         core.connected = 1;
         core.Post([](RdpSession &s) { emit s.SessionConnected(); });
-        Pump(core, instance);
-    }
-
-    RdpDisconnectInfo info;
-    info.ServerReason = int(freerdp_error_info(instance));
-    info.ClientError = freerdp_get_last_error(context);
-    if (core.disconnectRequested && info.ServerReason == 0) {
-        info.ServerReason = 1; // ended by our own request
-        info.ClientError = 0;
+        info = Serve(core, instance, notes);
     } else {
-        RdpEndFacts facts;
-        facts.ErrorInfo = uint32_t(info.ServerReason);
-        facts.ClientError = info.ClientError;
-        facts.WasConnected = up;
-        facts.CertificateRefused = notes.certificateRefused;
-        facts.Connect = core.relay.Failure();
-        facts.State = notes.log.State;
-        facts.LogText = notes.log.LastError;
-        info.Cause = RdpEndCause(facts);
+        info = EndInfo(core, EndFacts(core, notes, instance, false));
     }
     // A connection that came up is ended properly, cancelled or not: the
     // server then keeps no session, and the library frees what it drew with.
@@ -464,9 +557,18 @@ void RdpCore::Cancel()
         std::lock_guard guard(certLock);
         certChanged.notify_all();
     }
-    Abort();
     // A connection being made is cut where it waits; one that is up ends
     // through the abort, properly.
+    EndReconnect();
+}
+
+void RdpCore::EndReconnect()
+{
+    {
+        std::lock_guard guard(waitLock);
+        waitChanged.notify_all();
+    }
+    Abort();
     if (!connected)
         relay.Cancel();
 }

@@ -49,12 +49,19 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
 
     std::atomic<bool> cancelled{false};
     std::atomic<bool> disconnectRequested{false};
+    std::atomic<bool> giveUpRequested{false};
     std::atomic<int> connected{0};
+    // From the loss of a connection until it is up again or the session ends.
+    std::atomic<bool> reconnecting{false};
     RdpWorkers::Flag finished = std::make_shared<std::atomic<bool>>(false);
 
     std::mutex certLock;
     std::condition_variable certChanged;
     std::optional<RdpCertificateAnswer> certAnswer;
+
+    // The worker's waits between reconnect attempts; woken by every end the user asks for.
+    std::mutex waitLock;
+    std::condition_variable waitChanged;
 
     RdpRelay relay;
     RdpClipboard clipboard;
@@ -85,6 +92,9 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
     // Wakes the worker through the library's abort event.
     void Abort();
     void Cancel();
+    // Ends what the worker waits for: a pause between reconnect attempts, and an
+    // attempt itself (the program's connection to the server is cut).
+    void EndReconnect();
     void Enqueue(const RdpInput &event);
 };
 

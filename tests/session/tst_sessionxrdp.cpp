@@ -321,6 +321,30 @@ private slots:
         QVERIFY(form && form->isVisible() && form->msrdpclnt1->Connected() > 0);
     }
 
+    // The user logs off on the server (the session's desktop program ends): the
+    // server ends the connection, which is no loss of the network; nothing is
+    // tried again, and the window goes.
+    void logoffNeverReconnects()
+    {
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        QVERIFY(ShowsDesktop(form));
+        QSignalSpy reconnecting(form->msrdpclnt1, &TMsRdpClient5::OnAutoReconnecting);
+        QSignalSpy disconnected(form->msrdpclnt1, &TMsRdpClient5::OnDisconnected);
+        QList<pid_t> desktops;
+        for (pid_t pid : server_.SessionProcesses())
+            if (XrdpTest::detail::CommandLine(pid).value(0).endsWith(QStringLiteral("xterm")))
+                desktops << pid;
+        QVERIFY(!desktops.isEmpty());
+        for (pid_t pid : desktops)
+            ::kill(pid, SIGTERM);
+        QVERIFY(WaitUntil([&] { return form.isNull(); }, 10000));
+        QCOMPARE(disconnected.size(), 1);
+        QCOMPARE(reconnecting.size(), 0);
+        QVERIFY(WaitForRdpWorkers(1000));
+        QCOMPARE(owner_->open.size(), 0);
+    }
+
     // The server dies under a live session: within a second the user is told
     // why, the window goes, and no worker is left.
     void serverKilledMidSession()
