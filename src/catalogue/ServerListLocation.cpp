@@ -59,6 +59,13 @@ QString DefaultServerListFile(const QString &programFolder)
     return folder + QLatin1Char('/') + kFileName;
 }
 
+QString PrivateConfigFolder(const QString &name)
+{
+    const QString folder = configHome() + QStringLiteral("/brennic/") + name;
+    makePrivateFolder(folder);
+    return folder;
+}
+
 ServerListOptions ParseServerListOptions(const QStringList &arguments)
 {
     ServerListOptions options;

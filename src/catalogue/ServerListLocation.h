@@ -10,6 +10,9 @@
 // $XDG_CONFIG_HOME/brennic/SvrList.ini, in a folder only its user can enter; the
 // folder is made when it is chosen.
 QString DefaultServerListFile(const QString &programFolder);
+// $XDG_CONFIG_HOME/brennic/<name> (~/.config when unset), made with its parents
+// for its user alone when missing.
+QString PrivateConfigFolder(const QString &name);
 
 // What the command line asks of the server list file.
 struct ServerListOptions {
