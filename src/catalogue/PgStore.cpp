@@ -47,9 +47,19 @@ QSqlQuery run(const QSqlDatabase &db, const QString &sql, const QVariantList &bi
             query.addBindValue(value);
         return query.exec();
     }());
-    if (!ok)
-        throw DbFailure{reasonOf(query.lastError())};
+    if (!ok) {
+        const QString reason = reasonOf(query.lastError());
+        // Ended here, so that the statement can be released in a connection that is usable again.
+        QSqlDatabase(db).rollback();
+        throw DbFailure{reason};
+    }
     return query;
+}
+
+// A text for the database: never NULL, an empty one stays empty.
+QVariant text(const QString &value)
+{
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
 
 QString idArray(std::span<const int> ids)
@@ -110,6 +120,8 @@ std::optional<Address> parse(const QString &text)
     for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
         if (key == QLatin1String("host"))
             a.host = value;
+        else if (key == QLatin1String("port"))
+            a.port = value.toInt();
         else
             options << key + QLatin1Char('=') + value;
     }
@@ -425,7 +437,7 @@ int PgStore::addGroup(const QString &name, int)
 {
     int id = 0;
     write([&] {
-        QSqlQuery query = run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id"), {name});
+        QSqlQuery query = run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id"), {text(name)});
         if (query.next())
             id = query.value(0).toInt();
     });
@@ -436,10 +448,10 @@ int PgStore::registerGroup(const TSvrGroup &group, int heldMax)
 {
     int counter = heldMax;
     write([&] {
+        counter = std::max(heldMax, highestId(QStringLiteral("catalogue_group")));
         run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"
                                  " ON CONFLICT (id) DO UPDATE SET name = EXCLUDED.name"),
-            {group.GroupId, group.GroupName});
-        counter = std::max(heldMax, highestId(QStringLiteral("catalogue_group")));
+            {group.GroupId, text(group.GroupName)});
         if (group.GroupId > counter)
             run(db(), QStringLiteral("SELECT setval('catalogue_group_id_seq', ?)"), {group.GroupId});
         counter = std::max(counter, group.GroupId);
@@ -449,7 +461,7 @@ int PgStore::registerGroup(const TSvrGroup &group, int heldMax)
 
 void PgStore::renameGroup(int groupId, const QString &name)
 {
-    write([&] { run(db(), QStringLiteral("UPDATE catalogue_group SET name = ? WHERE id = ?"), {name, groupId}); });
+    write([&] { run(db(), QStringLiteral("UPDATE catalogue_group SET name = ? WHERE id = ?"), {text(name), groupId}); });
 }
 
 void PgStore::deleteGroup(int groupId)
@@ -486,7 +498,7 @@ bool PgStore::writeServer(const TSvrItem &server)
                               QStringLiteral("UPDATE catalogue_server SET group_id = ?, description = ?, address = ?,"
                                              " port = ?, domain = ?, user_name = ?, width = ?, height = ?,"
                                              " full_screen = ?, color_depth = ? WHERE id = ?"),
-                              {server.Group.GroupId, server.Description, s.Server, s.Port, s.Domain, s.User, s.Width,
+                              {server.Group.GroupId, text(server.Description), text(s.Server), s.Port, text(s.Domain), text(s.User), s.Width,
                                s.Height, s.FullScreen, s.ColorDepth, server.Id});
         found = query.numRowsAffected() > 0;
         if (found && passwords_->all().value(server.Id) != s.Password)
@@ -527,7 +539,7 @@ std::vector<int> PgStore::insertGroupsKeepingIds(std::span<const TSvrGroup> grou
                 id = takeIds(QStringLiteral("catalogue_group_id_seq"), 1).front();
             taken.insert(id);
             highest = std::max(highest, id);
-            run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"), {id, group.GroupName});
+            run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"), {id, text(group.GroupName)});
             ids.push_back(id);
         }
         if (highest > 0)

@@ -58,6 +58,10 @@ CatalogueStore &GetCatalogueStore()
         else
             Store = std::make_unique<IniStore>(iniFileOverride.isEmpty() ? defaultIniFileName() : iniFileOverride);
         ConnectCatalogueEvents(*Store);
+        // A store holds its connection until the application ends, not past it.
+        static bool releaseRegistered = false;
+        if (QCoreApplication::instance() && !std::exchange(releaseRegistered, true))
+            qAddPostRoutine([] { Store.reset(); });
     }
     return *Store;
 }
