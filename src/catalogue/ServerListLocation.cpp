@@ -1,10 +1,12 @@
 #include "ServerListLocation.h"
 
+#include "PgStore.h"
 #include "RdpCommon.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -66,42 +68,63 @@ QString PrivateConfigFolder(const QString &name)
     return folder;
 }
 
+namespace {
+
+// The value of "--name VALUE" or "--name=VALUE" at arguments[i] (moving i past it);
+// nullopt when the argument is another one. An empty value is the mistake.
+std::optional<QString> optionValue(const QStringList &arguments, qsizetype &i, const QString &name)
+{
+    const QString &argument = arguments[i];
+    if (argument == name)
+        return i + 1 < arguments.size() ? arguments[++i] : QString();
+    if (argument.startsWith(name + QLatin1Char('=')))
+        return argument.mid(name.size() + 1);
+    return std::nullopt;
+}
+
+} // namespace
+
 ServerListOptions ParseServerListOptions(const QStringList &arguments)
 {
     ServerListOptions options;
-    const QString fileOption = QStringLiteral("--file");
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
-        QString file;
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             options.help = true;
-            continue;
-        }
-        if (argument == fileOption) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+        } else if (const auto file = optionValue(arguments, i, QStringLiteral("--file"))) {
+            if (file->isEmpty()) {
                 options.error = QStringLiteral("选项 --file 后面需要服务器列表文件的路径。");
                 return options;
             }
-            file = arguments[++i];
-        } else if (argument.startsWith(fileOption + QLatin1Char('='))) {
-            file = argument.mid(fileOption.size() + 1);
-            if (file.isEmpty()) {
-                options.error = QStringLiteral("选项 --file 后面需要服务器列表文件的路径。");
+            options.file = QFileInfo(*file).absoluteFilePath();
+        } else if (const auto database = optionValue(arguments, i, QStringLiteral("--database"))) {
+            if (PgStore::Describe(*database).isEmpty()) {
+                options.error = QStringLiteral("选项 --database 后面需要数据库地址，形如 postgresql://用户@主机:端口/数据库。");
                 return options;
             }
-        } else {
-            continue;
+            options.database = *database;
         }
-        options.file = QFileInfo(file).absoluteFilePath();
     }
+    if (!options.file.isEmpty() && !options.database.isEmpty())
+        options.error = QStringLiteral("选项 --file 和 --database 只能选一个。");
     return options;
+}
+
+QString DatabaseSetting()
+{
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("brennic"),
+                             QStringLiteral("brennic"));
+    return settings.value(QStringLiteral("Catalogue/Database")).toString().trimmed();
 }
 
 QString ServerListUsage(const QString &program)
 {
-    return QStringLiteral("用法：%1 [--file 文件]\n"
-                          "  --file 文件  使用这个服务器列表文件，而不是默认的 SvrList.ini\n"
-                          "  --help       显示本说明\n"
+    return QStringLiteral("用法：%1 [--file 文件 | --database 地址]\n"
+                          "  --file 文件      使用这个服务器列表文件，而不是默认的 SvrList.ini\n"
+                          "  --database 地址  使用团队共享的 PostgreSQL 数据库中的服务器目录，\n"
+                          "                   地址形如 postgresql://用户@主机:端口/数据库\n"
+                          "                   （也可写在 ~/.config/brennic/brennic.conf 的 [Catalogue] Database=）\n"
+                          "  --help           显示本说明\n"
                           "默认的服务器列表文件：程序目录下的 SvrList.ini（已存在或程序目录可写时），\n"
                           "否则为 $XDG_CONFIG_HOME/brennic/SvrList.ini。\n")
         .arg(program);
@@ -122,7 +145,11 @@ std::optional<int> ApplyServerListOptions(int argc, char *argv[])
         std::fputs(qPrintable(ServerListUsage(program)), stdout);
         return 0;
     }
-    if (!options.file.isEmpty())
+    if (!options.database.isEmpty())
+        UseDatabase(options.database);
+    else if (!options.file.isEmpty())
         UseIniFile(options.file);
+    else if (const QString database = DatabaseSetting(); !database.isEmpty())
+        UseDatabase(database);
     return std::nullopt;
 }
