@@ -188,3 +188,18 @@ void IniStore::deleteServer(int serverId)
 {
     file_.update([&](IniDocument &doc) { doc.eraseSection(serverSection(serverId)); });
 }
+
+void IniStore::writeWhole(std::span<const TSvrGroup> groups, std::span<const TSvrItem> servers, int maxGroupId,
+                          int maxServerId)
+{
+    file_.update([&](IniDocument &doc) {
+        if (!doc.sectionNames().isEmpty())
+            throw AppError(QStringLiteral("文件 %1 已有内容，不会覆盖它；请选一个新文件。").arg(file_.fileName()));
+        doc.writeInteger(kMisc, kMaxGroupId, maxGroupId);
+        doc.writeInteger(kMisc, kMaxServerId, maxServerId);
+        for (const TSvrGroup &group : groups)
+            doc.writeString(groupSection(group.GroupId), kGroupName, group.GroupName);
+        for (const TSvrItem &server : servers)
+            writeSvrKeys(doc, server);
+    });
+}

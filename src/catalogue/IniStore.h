@@ -29,6 +29,11 @@ public:
     void setServerGroup(int serverId, int groupId) override;
     void deleteServer(int serverId) override;
 
+    // Writes a whole catalogue, ids as given, into a file that holds none yet, in one
+    // write. Throws AppError when the file already holds groups or servers.
+    void writeWhole(std::span<const TSvrGroup> groups, std::span<const TSvrItem> servers, int maxGroupId,
+                    int maxServerId);
+
 private:
     IniFile file_;
     QStringList undecodablePasswords_;

@@ -87,17 +87,6 @@ QJsonObject serverRow(const TSvrItem &server, int id)
                        {QStringLiteral("color_depth"), s.ColorDepth}};
 }
 
-// One statement for any number of servers, their fields passed as one JSON array.
-void insertServerRows(const QSqlDatabase &db, const QJsonArray &rows)
-{
-    run(db,
-        QStringLiteral("INSERT INTO catalogue_server (%1) SELECT %1 FROM json_to_recordset(?::json) AS r("
-                       "id integer, group_id integer, description text, address text, port integer, domain text,"
-                       " user_name text, width integer, height integer, full_screen boolean, color_depth integer)")
-            .arg(kServerColumns),
-        {QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact))});
-}
-
 struct Address {
     QString host, database, user, password, options;
     int port = 5432;
@@ -474,19 +463,30 @@ std::vector<int> PgStore::addServers(std::span<const TSvrItem> servers, int)
     std::vector<int> ids;
     write([&] {
         ids = takeIds(QStringLiteral("catalogue_server_id_seq"), int(servers.size()));
-        QJsonArray rows;
-        std::vector<std::pair<int, QString>> passwords;
-        for (size_t i = 0; i < servers.size(); ++i) {
-            rows.append(serverRow(servers[i], ids[i]));
-            if (!servers[i].ClntSett.Password.isEmpty())
-                passwords.emplace_back(ids[i], servers[i].ClntSett.Password);
-        }
-        insertServerRows(db(), rows);
-        // Kept before the transaction ends: a password file that cannot be written
-        // leaves the database as it was.
-        passwords_->set(passwords);
+        insertServers(servers, ids);
     });
     return ids;
+}
+
+// One statement for all the servers, under the ids given; their passwords into this
+// user's file before the transaction ends, so that a file that cannot be written
+// leaves the database as it was.
+void PgStore::insertServers(std::span<const TSvrItem> servers, const std::vector<int> &ids)
+{
+    QJsonArray rows;
+    std::vector<std::pair<int, QString>> passwords;
+    for (size_t i = 0; i < servers.size(); ++i) {
+        rows.append(serverRow(servers[i], ids[i]));
+        if (!servers[i].ClntSett.Password.isEmpty())
+            passwords.emplace_back(ids[i], servers[i].ClntSett.Password);
+    }
+    run(db(),
+        QStringLiteral("INSERT INTO catalogue_server (%1) SELECT %1 FROM json_to_recordset(?::json) AS r("
+                       "id integer, group_id integer, description text, address text, port integer, domain text,"
+                       " user_name text, width integer, height integer, full_screen boolean, color_depth integer)")
+            .arg(kServerColumns),
+        {QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact))});
+    passwords_->set(passwords);
 }
 
 bool PgStore::writeServer(const TSvrItem &server)
@@ -522,28 +522,45 @@ void PgStore::deleteServer(int serverId)
     }
 }
 
+// Inside a transaction holding the table: each wanted id that the table has free,
+// else a new one, given out only after the sequence has passed every kept id.
+std::vector<int> PgStore::keepIdsWhereFree(const QString &table, const std::vector<int> &wanted)
+{
+    run(db(), QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(table));
+    std::set<int> taken;
+    QSqlQuery query = run(db(), QStringLiteral("SELECT id FROM %1").arg(table));
+    while (query.next())
+        taken.insert(query.value(0).toInt());
+    std::vector<int> ids(wanted.size(), -1);
+    int highest = highestId(table);
+    for (size_t i = 0; i < wanted.size(); ++i)
+        if (wanted[i] >= 0 && taken.insert(wanted[i]).second) {
+            ids[i] = wanted[i];
+            highest = std::max(highest, wanted[i]);
+        }
+    if (highest > 0)
+        run(db(), QStringLiteral("SELECT setval('%1_id_seq', ?)").arg(table), {highest});
+    const auto missing = std::count(ids.begin(), ids.end(), -1);
+    if (missing > 0) {
+        const std::vector<int> fresh = takeIds(table + QStringLiteral("_id_seq"), int(missing));
+        auto next = fresh.begin();
+        for (int &id : ids)
+            if (id < 0)
+                id = *next++;
+    }
+    return ids;
+}
+
 std::vector<int> PgStore::insertGroupsKeepingIds(std::span<const TSvrGroup> groups)
 {
     std::vector<int> ids;
     write([&] {
-        run(db(), QStringLiteral("LOCK TABLE catalogue_group IN SHARE ROW EXCLUSIVE MODE"));
-        std::set<int> taken;
-        QSqlQuery query = run(db(), QStringLiteral("SELECT id FROM catalogue_group"));
-        while (query.next())
-            taken.insert(query.value(0).toInt());
-        int highest = highestId(QStringLiteral("catalogue_group"));
-        ids.clear();
-        for (const TSvrGroup &group : groups) {
-            int id = group.GroupId;
-            if (id < 0 || taken.count(id))
-                id = takeIds(QStringLiteral("catalogue_group_id_seq"), 1).front();
-            taken.insert(id);
-            highest = std::max(highest, id);
-            run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"), {id, text(group.GroupName)});
-            ids.push_back(id);
-        }
-        if (highest > 0)
-            run(db(), QStringLiteral("SELECT setval('catalogue_group_id_seq', ?)"), {highest});
+        std::vector<int> wanted;
+        for (const TSvrGroup &group : groups)
+            wanted.push_back(group.GroupId);
+        ids = keepIdsWhereFree(QStringLiteral("catalogue_group"), wanted);
+        for (size_t i = 0; i < groups.size(); ++i)
+            run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"), {ids[i], text(groups[i].GroupName)});
     });
     return ids;
 }
@@ -552,30 +569,11 @@ std::vector<int> PgStore::insertServersKeepingIds(std::span<const TSvrItem> serv
 {
     std::vector<int> ids;
     write([&] {
-        run(db(), QStringLiteral("LOCK TABLE catalogue_server IN SHARE ROW EXCLUSIVE MODE"));
-        std::set<int> taken;
-        QSqlQuery query = run(db(), QStringLiteral("SELECT id FROM catalogue_server"));
-        while (query.next())
-            taken.insert(query.value(0).toInt());
-        int highest = highestId(QStringLiteral("catalogue_server"));
-        ids.clear();
-        QJsonArray rows;
-        std::vector<std::pair<int, QString>> passwords;
-        for (const TSvrItem &server : servers) {
-            int id = server.Id;
-            if (id < 0 || taken.count(id))
-                id = takeIds(QStringLiteral("catalogue_server_id_seq"), 1).front();
-            taken.insert(id);
-            highest = std::max(highest, id);
-            ids.push_back(id);
-            rows.append(serverRow(server, id));
-            if (!server.ClntSett.Password.isEmpty())
-                passwords.emplace_back(id, server.ClntSett.Password);
-        }
-        insertServerRows(db(), rows);
-        if (highest > 0)
-            run(db(), QStringLiteral("SELECT setval('catalogue_server_id_seq', ?)"), {highest});
-        passwords_->set(passwords);
+        std::vector<int> wanted;
+        for (const TSvrItem &server : servers)
+            wanted.push_back(server.Id);
+        ids = keepIdsWhereFree(QStringLiteral("catalogue_server"), wanted);
+        insertServers(servers, ids);
     });
     return ids;
 }

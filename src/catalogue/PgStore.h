@@ -67,6 +67,8 @@ private:
     std::vector<TSvrItem> selectServers(const QString &where, const QVariantList &binds);
     std::vector<TSvrGroup> selectGroups(const QString &where, const QVariantList &binds);
     int highestId(const QString &table);
+    void insertServers(std::span<const TSvrItem> servers, const std::vector<int> &ids);
+    std::vector<int> keepIdsWhereFree(const QString &table, const std::vector<int> &wanted);
 
     QString connectionName_;
     QString location_;

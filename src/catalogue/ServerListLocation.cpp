@@ -1,8 +1,11 @@
 #include "ServerListLocation.h"
 
+#include "AppError.h"
+#include "CatalogueTransfer.h"
 #include "PgStore.h"
 #include "RdpCommon.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -103,8 +106,14 @@ ServerListOptions ParseServerListOptions(const QStringList &arguments)
                 return options;
             }
             options.database = *database;
+        } else if (const auto from = optionValue(arguments, i, QStringLiteral("--import"))) {
+            options.importFile = QFileInfo(*from).absoluteFilePath();
+        } else if (const auto to = optionValue(arguments, i, QStringLiteral("--export"))) {
+            options.exportFile = QFileInfo(*to).absoluteFilePath();
         }
     }
+    if ((!options.importFile.isEmpty() || !options.exportFile.isEmpty()) && !options.file.isEmpty())
+        options.error = QStringLiteral("选项 --import 和 --export 与数据库一起用，不能与 --file 同用。");
     if (!options.file.isEmpty() && !options.database.isEmpty())
         options.error = QStringLiteral("选项 --file 和 --database 只能选一个。");
     return options;
@@ -117,6 +126,28 @@ QString DatabaseSetting()
     return settings.value(QStringLiteral("Catalogue/Database")).toString().trimmed();
 }
 
+int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options)
+{
+    const QString database = options.database.isEmpty() ? DatabaseSetting() : options.database;
+    if (database.isEmpty()) {
+        std::fputs("选项 --import 和 --export 需要数据库：--database 地址，或设置中的 [Catalogue] Database=。\n", stderr);
+        return 2;
+    }
+    QCoreApplication app(argc, argv);
+    const QString where = PgStore::Describe(database);
+    try {
+        const bool importing = !options.importFile.isEmpty();
+        const CatalogueCopySummary summary = importing ? ImportIniIntoDatabase(options.importFile, database)
+                                                       : ExportDatabaseToIni(database, options.exportFile);
+        const QString text = importing ? summary.text(options.importFile, where) : summary.text(where, options.exportFile);
+        std::printf("%s\n", qPrintable(text));
+        return 0;
+    } catch (const AppError &error) {
+        std::fprintf(stderr, "%s\n", qPrintable(error.message()));
+        return 1;
+    }
+}
+
 QString ServerListUsage(const QString &program)
 {
     return QStringLiteral("用法：%1 [--file 文件 | --database 地址]\n"
@@ -124,6 +155,8 @@ QString ServerListUsage(const QString &program)
                           "  --database 地址  使用团队共享的 PostgreSQL 数据库中的服务器目录，\n"
                           "                   地址形如 postgresql://用户@主机:端口/数据库\n"
                           "                   （也可写在 ~/.config/brennic/brennic.conf 的 [Catalogue] Database=）\n"
+                          "  --import 文件    把这个服务器列表文件复制到数据库中（编号空闲时保留），然后退出\n"
+                          "  --export 文件    把数据库中的服务器目录写入这个新的服务器列表文件，然后退出\n"
                           "  --help           显示本说明\n"
                           "默认的服务器列表文件：程序目录下的 SvrList.ini（已存在或程序目录可写时），\n"
                           "否则为 $XDG_CONFIG_HOME/brennic/SvrList.ini。\n")
@@ -145,6 +178,8 @@ std::optional<int> ApplyServerListOptions(int argc, char *argv[])
         std::fputs(qPrintable(ServerListUsage(program)), stdout);
         return 0;
     }
+    if (!options.importFile.isEmpty() || !options.exportFile.isEmpty())
+        return RunCatalogueTransfer(argc, argv, options);
     if (!options.database.isEmpty())
         UseDatabase(options.database);
     else if (!options.file.isEmpty())

@@ -18,6 +18,8 @@ QString PrivateConfigFolder(const QString &name);
 struct ServerListOptions {
     QString file; // "--file PATH": this file instead of the default one, as an absolute path
     QString database; // "--database postgresql://...": a catalogue shared in a database
+    QString importFile; // "--import FILE": copy this server list file into the database, then end
+    QString exportFile; // "--export FILE": write the database's catalogue into this new file, then end
     bool help = false;
     QString error; // the command line's mistake, for the user
 };
@@ -29,6 +31,9 @@ QString ServerListUsage(const QString &program);
 // The database the user's settings name for the catalogue (key Catalogue/Database of
 // $XDG_CONFIG_HOME/brennic/brennic.conf); empty for the server list file.
 QString DatabaseSetting();
+
+// Runs --import or --export and prints the summary; the program's exit code.
+int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options);
 
 // Applies the command line of main() before anything else runs: chooses the file
 // or the database (the command line first, then the settings), or prints the help

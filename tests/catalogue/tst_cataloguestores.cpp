@@ -4,6 +4,7 @@
 // writers, changes refused by the database, passwords kept out of it.
 #include "AppError.h"
 #include "CatalogueDump.h"
+#include "CatalogueTransfer.h"
 #include "Encrypt.h"
 #include "IniEncoding.h"
 #include "PgServer.h"
@@ -402,6 +403,61 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         QCOMPARE(GetSvrItem(id)->ClntSett.Password, QString());
         QCOMPARE(GetSvrItem(id)->ClntSett.Server, QStringLiteral("127.0.0.1"));
+    }
+
+    // A team's first database from an admin's file: ids kept where the database has
+    // them free, servers following their groups; and back out to a new file.
+    void importAndExport()
+    {
+        NEED_SERVER();
+        const QString name = QStringLiteral("c%1").arg(++databases);
+        QVERIFY(server->createDatabase(name));
+        const QString db = server->address(name);
+        UseDatabase(db);
+        LoadGroups(); // makes the tables
+        ReleaseCatalogue();
+        QVERIFY(server->sql(name, QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (3, '已有');"
+                                                 " INSERT INTO catalogue_server (id, address) VALUES (2, '127.0.0.99')")));
+        dir->write(TempCatalogue::dataFile(QStringLiteral("SvrList-utf8.ini")));
+        const CatalogueCopySummary in = ImportIniIntoDatabase(dir->path(), db);
+        QCOMPARE(in.groups, 3);
+        QCOMPARE(in.servers, 5);
+        QCOMPARE(in.groupsRenumbered, 1);
+        QCOMPARE(in.serversRenumbered, 1);
+        QCOMPARE(in.passwords, 4);
+        QVERIFY(in.text(dir->path(), PgStore::Describe(db)).contains(QStringLiteral("3 个组，5 台服务器")));
+
+        UseDatabase(db);
+        LoadGroups();
+        LoadServers();
+        // Group 3 had its id taken: it became 5 (past every kept id), and its server followed;
+        // server 2 became 8.
+        const QString imported = QStringLiteral(
+            "counters 5 8\n"
+            "group 1 生产服务器\n"
+            "group 3 已有\n"
+            "group 4 数据库\n"
+            "group 5 测试环境\n"
+            "server 1 [1 生产服务器] 127.0.0.10:3389 CORP\\administrator pw=P@ssw0rd! 1024x768 fs=false depth=24 desc=主站 Web 服务器\n"
+            "server 2 [-1 未分组] 127.0.0.99:3389 \\ pw= 1024x768 fs=false depth=24 desc=\n"
+            "server 5 [5 测试环境] 127.0.0.12:13389 \\测试用户 pw=abc 800x600 fs=false depth=16 desc=测试机，端口非默认\n"
+            "server 6 [9 未分组] 127.0.0.13:3389 \\ops pw= 1024x768 fs=false depth=12 desc=组已删除的服务器\n"
+            "server 7 [-1 未分组] 127.0.0.14:3389 \\root pw=longpassword123 1920x1080 fs=false depth=15 desc=\n"
+            "server 8 [1 生产服务器] localhost:3390 \\admin pw=secret99 1280x1024 fs=true depth=32 desc=备用");
+        QCOMPARE(DumpCatalogue(), imported);
+        ReleaseCatalogue();
+
+        TempCatalogue out;
+        const CatalogueCopySummary back = ExportDatabaseToIni(db, out.path());
+        QCOMPARE(back.groups, 4);
+        QCOMPARE(back.servers, 6);
+        ReloadCatalogue(out.path());
+        QCOMPARE(DumpCatalogue(), imported);
+        ReleaseCatalogue();
+        // An existing file is never overwritten.
+        const QByteArray before = out.read();
+        QVERIFY_THROWS_EXCEPTION(AppError, ExportDatabaseToIni(db, out.path()));
+        QCOMPARE(out.read(), before);
     }
 };
 
