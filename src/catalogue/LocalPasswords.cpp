@@ -18,9 +18,11 @@ QString LocalPasswords::FileFor(const QString &catalogueId)
     return PrivateConfigFolder(QStringLiteral("passwords")) + QLatin1Char('/') + catalogueId + QStringLiteral(".ini");
 }
 
-QHash<int, QString> LocalPasswords::all()
+const QHash<int, QString> &LocalPasswords::all()
 {
-    QHash<int, QString> passwords;
+    if (read_)
+        return passwords_;
+    QHash<int, QString> &passwords = passwords_;
     const IniDocument &doc = file_.current();
     for (const QString &section : doc.sectionNames()) {
         if (!section.startsWith(kPrefix, Qt::CaseInsensitive))
@@ -35,6 +37,7 @@ QHash<int, QString> LocalPasswords::all()
             // A damaged entry reads as no password; the user sets it again.
         }
     }
+    read_ = true;
     return passwords;
 }
 
@@ -51,4 +54,9 @@ void LocalPasswords::set(const std::vector<std::pair<int, QString>> &passwords)
                 doc.writeString(section, kPassword, EncryptStr(password));
         }
     });
+    for (const auto &[id, password] : passwords)
+        if (password.isEmpty())
+            passwords_.remove(id);
+        else if (read_)
+            passwords_.insert(id, password);
 }

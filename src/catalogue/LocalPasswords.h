@@ -18,11 +18,14 @@ public:
     static QString FileFor(const QString &catalogueId);
 
     const QString &fileName() const { return file_.fileName(); }
-    // Every password held, by server id.
-    QHash<int, QString> all();
+    // Every password held, by server id; read from the file once, then kept.
+    const QHash<int, QString> &all();
+    QString password(int serverId) { return all().value(serverId); }
     // Stores the passwords given (an empty one erases the server's entry) in one write.
     void set(const std::vector<std::pair<int, QString>> &passwords);
 
 private:
     IniFile file_;
+    QHash<int, QString> passwords_;
+    bool read_ = false;
 };

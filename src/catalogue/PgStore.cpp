@@ -358,7 +358,7 @@ std::vector<TSvrItem> PgStore::selectServers(const QString &where, const QVarian
     std::vector<TSvrItem> servers;
     QSqlQuery query =
         run(db(), QStringLiteral("SELECT %1 FROM catalogue_server %2 ORDER BY id").arg(kServerColumns, where), binds);
-    const QHash<int, QString> passwords = passwords_->all();
+    const QHash<int, QString> &passwords = passwords_->all();
     while (query.next()) {
         TSvrItem &server = servers.emplace_back();
         server.Id = query.value(0).toInt();
@@ -501,7 +501,7 @@ bool PgStore::writeServer(const TSvrItem &server)
                               {server.Group.GroupId, text(server.Description), text(s.Server), s.Port, text(s.Domain), text(s.User), s.Width,
                                s.Height, s.FullScreen, s.ColorDepth, server.Id});
         found = query.numRowsAffected() > 0;
-        if (found && passwords_->all().value(server.Id) != s.Password)
+        if (found && passwords_->password(server.Id) != s.Password)
             passwords_->set({{server.Id, s.Password}});
     });
     return found;
@@ -559,8 +559,13 @@ std::vector<int> PgStore::insertGroupsKeepingIds(std::span<const TSvrGroup> grou
         for (const TSvrGroup &group : groups)
             wanted.push_back(group.GroupId);
         ids = keepIdsWhereFree(QStringLiteral("catalogue_group"), wanted);
+        QJsonArray rows;
         for (size_t i = 0; i < groups.size(); ++i)
-            run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"), {ids[i], text(groups[i].GroupName)});
+            rows.append(QJsonObject{{QStringLiteral("id"), ids[i]}, {QStringLiteral("name"), groups[i].GroupName}});
+        run(db(),
+            QStringLiteral("INSERT INTO catalogue_group (id, name)"
+                           " SELECT id, name FROM json_to_recordset(?::json) AS r(id integer, name text)"),
+            {QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact))});
     });
     return ids;
 }
