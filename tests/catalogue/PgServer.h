@@ -13,6 +13,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
+// In a test function: skips it, saying why, when the server (a std::unique_ptr<PgServer>) did not start.
+#define PG_SERVER_OR_SKIP(server)                                                                           \
+    do {                                                                                                    \
+        if (!(server) || !(server)->ready())                                                                \
+            QSKIP(qPrintable(PgServer::WhyNotRunnable().isEmpty() ? QStringLiteral("the test server did not start") \
+                                                                  : PgServer::WhyNotRunnable()));           \
+    } while (false)
+
 class PgServer {
 public:
     static QString BinFolder() { return QStringLiteral("/usr/lib/postgresql/15/bin"); }

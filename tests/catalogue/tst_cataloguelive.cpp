@@ -18,13 +18,6 @@ constexpr int kWithin = 1000; // ms a change may take to show at the other copy
 
 } // namespace
 
-#define NEED_SERVER()                                                                                        \
-    do {                                                                                                     \
-        if (!server || !server->ready())                                                                     \
-            QSKIP(qPrintable(PgServer::WhyNotRunnable().isEmpty() ? QStringLiteral("the test server did not start") \
-                                                                  : PgServer::WhyNotRunnable()));            \
-    } while (false)
-
 class TestCatalogueLive : public QObject {
     Q_OBJECT
 
@@ -98,7 +91,7 @@ private slots:
 
     void init()
     {
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         const QString name = QStringLiteral("live%1").arg(++databases);
         QVERIFY(server->createDatabase(name));
         address = server->address(name);

@@ -19,15 +19,6 @@
 
 namespace {
 
-TClientSettings settings(const QString &server, const QString &password = QStringLiteral("pw"))
-{
-    TClientSettings s;
-    s.Server = server;
-    s.User = QStringLiteral("admin");
-    s.Password = password;
-    return s;
-}
-
 QString num(int n) { return QString::number(n); }
 
 struct Case {
@@ -47,7 +38,7 @@ const std::vector<Case> &cases()
         {"first ids are one",
          [] {
              return QStringList{num(AddGroup(QStringLiteral("生产"))),
-                                num(AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("desc"))->Id)};
+                                num(AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("desc"))->Id)};
          },
          QStringLiteral("1 1"),
          QStringLiteral("counters 1 1\ngroup 1 生产\n"
@@ -56,7 +47,7 @@ const std::vector<Case> &cases()
         {"a new server takes its group's name",
          [] {
              const int g = AddGroup(QStringLiteral("数据库"));
-             TClientSettings s = settings(QStringLiteral("127.0.0.2"), QStringLiteral("口令x"));
+             TClientSettings s = TestSettings(QStringLiteral("127.0.0.2"), QStringLiteral("口令x"));
              s.Port = 13389;
              s.Domain = QStringLiteral("CORP");
              s.Width = 1920;
@@ -72,8 +63,8 @@ const std::vector<Case> &cases()
         {"update replaces settings and description, keeps id and group",
          [] {
              const int g = AddGroup(QStringLiteral("g"));
-             PSvrItem s = AddSvrItem(settings(QStringLiteral("127.0.0.3")), g, {});
-             TClientSettings changed = settings(QStringLiteral("127.0.0.33"), QStringLiteral("new"));
+             PSvrItem s = AddSvrItem(TestSettings(QStringLiteral("127.0.0.3")), g, {});
+             TClientSettings changed = TestSettings(QStringLiteral("127.0.0.33"), QStringLiteral("new"));
              changed.Port = -5;
              UpdateSvrItem(s->Id, changed, QStringLiteral("改"));
              UpdateSvrItem(99, changed, QStringLiteral("nobody")); // no such server: nothing happens
@@ -86,8 +77,8 @@ const std::vector<Case> &cases()
          [] {
              AddGroup(QStringLiteral("A"));
              const int b = AddGroup(QStringLiteral("B"));
-             PSvrItem s1 = AddSvrItem(settings(QStringLiteral("127.0.0.4")), -1, {});
-             PSvrItem s2 = AddSvrItem(settings(QStringLiteral("127.0.0.5")), b, {});
+             PSvrItem s1 = AddSvrItem(TestSettings(QStringLiteral("127.0.0.4")), -1, {});
+             PSvrItem s2 = AddSvrItem(TestSettings(QStringLiteral("127.0.0.5")), b, {});
              MoveSvrItem(s1, QStringLiteral("B"));
              SetSvrGroup(s2->Id, QStringLiteral("没有这个组"));
              MoveSvrItem(nullptr, QStringLiteral("A"));
@@ -103,13 +94,13 @@ const std::vector<Case> &cases()
                         "server 2 [-1 未分组] 127.0.0.5:3389 \\admin pw=pw 1024x768 fs=false depth=24 desc=")},
         {"deleting keeps the counters; ids are never given again",
          [] {
-             AddSvrItem(settings(QStringLiteral("127.0.0.6")), -1, {});
-             PSvrItem last = AddSvrItem(settings(QStringLiteral("127.0.0.7")), -1, {});
+             AddSvrItem(TestSettings(QStringLiteral("127.0.0.6")), -1, {});
+             PSvrItem last = AddSvrItem(TestSettings(QStringLiteral("127.0.0.7")), -1, {});
              DeleteSvrItem(last);
              const int g = AddGroup(QStringLiteral("gone"));
              DeleteGroup(g);
              DeleteGroup(42); // no such group
-             return QStringList{num(AddSvrItem(settings(QStringLiteral("127.0.0.8")), -1, {})->Id),
+             return QStringList{num(AddSvrItem(TestSettings(QStringLiteral("127.0.0.8")), -1, {})->Id),
                                 num(AddGroup(QStringLiteral("next")))};
          },
          QStringLiteral("3 2"),
@@ -120,7 +111,7 @@ const std::vector<Case> &cases()
         {"a deleted group's servers keep its id and load ungrouped",
          [] {
              const int g = AddGroup(QStringLiteral("旧组"));
-             AddSvrItem(settings(QStringLiteral("127.0.0.9")), g, {});
+             AddSvrItem(TestSettings(QStringLiteral("127.0.0.9")), g, {});
              const bool had = GroupHasServers(g);
              DeleteGroup(g);
              return QStringList{had ? QStringLiteral("has") : QStringLiteral("empty"),
@@ -156,7 +147,7 @@ const std::vector<Case> &cases()
              const int g = AddGroup(QStringLiteral("批量"));
              std::vector<TSvrItem> batch(3);
              for (int i = 0; i < 3; ++i) {
-                 batch[size_t(i)].ClntSett = settings(QStringLiteral("127.0.1.%1").arg(i + 1), {});
+                 batch[size_t(i)].ClntSett = TestSettings(QStringLiteral("127.0.1.%1").arg(i + 1), {});
                  batch[size_t(i)].Description = QStringLiteral("第%1台").arg(i + 1);
              }
              QStringList ids;
@@ -174,7 +165,7 @@ const std::vector<Case> &cases()
         {"texts keep every character",
          [] {
              const QString text = QStringLiteral("含 'quote' \"双\" \\ ; -- %1 \U0001F600 ").repeated(60);
-             TClientSettings s = settings(text.left(200));
+             TClientSettings s = TestSettings(text.left(200));
              s.User = text.left(100);
              AddSvrItem(s, -1, text.left(1500));
              return QStringList{num(GetSvrItem(1)->Description.size())};
@@ -187,14 +178,6 @@ const std::vector<Case> &cases()
 }
 
 } // namespace
-
-// Skips the test function when no PostgreSQL server could be started, saying why.
-#define NEED_SERVER()                                                                                        \
-    do {                                                                                                     \
-        if (!server || !server->ready())                                                                     \
-            QSKIP(qPrintable(PgServer::WhyNotRunnable().isEmpty() ? QStringLiteral("the test server did not start") \
-                                                                  : PgServer::WhyNotRunnable()));            \
-    } while (false)
 
 class TestCatalogueStores : public QObject {
     Q_OBJECT
@@ -258,7 +241,7 @@ private slots:
         QFETCH(int, index);
         store = kind;
         if (store == QLatin1String("database")) {
-            NEED_SERVER();
+            PG_SERVER_OR_SKIP(server);
             address = freshDatabase();
         }
         const Case &c = cases()[size_t(index)];
@@ -276,7 +259,7 @@ private slots:
     // gets an id of its own, and none is lost.
     void concurrentAddsGetDistinctIds()
     {
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         const QString db = freshDatabase();
         UseDatabase(db);
         LoadGroups(); // the first copy makes the tables
@@ -325,7 +308,7 @@ private slots:
     {
         QFETCH(QString, refusal);
         QFETCH(QString, reason);
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         const QString name = QStringLiteral("c%1").arg(++databases);
         QVERIFY(server->createDatabase(name));
         UseDatabase(server->address(name));
@@ -339,14 +322,14 @@ private slots:
         store = QStringLiteral("database");
         reload();
         const int g = AddGroup(QStringLiteral("组"));
-        PSvrItem s = AddSvrItem(settings(QStringLiteral("127.0.0.1")), g, QStringLiteral("d"));
+        PSvrItem s = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), g, QStringLiteral("d"));
         QVERIFY(server->sql(name, refusal));
         const QString before = DumpCatalogue();
         TClientSettings bad = s->ClntSett;
         bad.Port = -1;
         const std::vector<std::pair<const char *, std::function<void()>>> changes = {
             {"AddGroup", [] { AddGroup(QString()); }},
-            {"AddSvrItem", [] { AddSvrItem(settings(QStringLiteral("127.0.0.2")), -1, {}); }},
+            {"AddSvrItem", [] { AddSvrItem(TestSettings(QStringLiteral("127.0.0.2")), -1, {}); }},
             {"UpdateSvrItem", [&] { UpdateSvrItem(s->Id, bad, QStringLiteral("x")); }},
             {"DeleteSvrItem", [&] { DeleteSvrItem(s); }},
             {"DeleteGroup", [&] { DeleteGroup(g); }},
@@ -374,14 +357,14 @@ private slots:
     // file of their own, under the shared server's id.
     void passwordsStayOutOfTheDatabase()
     {
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         const QString name = QStringLiteral("c%1").arg(++databases);
         QVERIFY(server->createDatabase(name));
         UseDatabase(server->address(name));
         LoadGroups();
         LoadServers();
         const QString secret = QStringLiteral("Very$ecret42");
-        const int id = AddSvrItem(settings(QStringLiteral("127.0.0.1"), secret), -1, {})->Id;
+        const int id = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1"), secret), -1, {})->Id;
         QString dump;
         QVERIFY(server->sql(name, QStringLiteral("SELECT t::text FROM catalogue_server t"), &dump));
         QVERIFY(!dump.isEmpty());
@@ -409,7 +392,7 @@ private slots:
     // them free, servers following their groups; and back out to a new file.
     void importAndExport()
     {
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         const QString name = QStringLiteral("c%1").arg(++databases);
         QVERIFY(server->createDatabase(name));
         const QString db = server->address(name);

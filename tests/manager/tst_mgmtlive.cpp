@@ -17,13 +17,6 @@
 #include <QStatusBar>
 #include <QTest>
 
-#define NEED_SERVER()                                                                                        \
-    do {                                                                                                     \
-        if (!server || !server->ready())                                                                     \
-            QSKIP(qPrintable(PgServer::WhyNotRunnable().isEmpty() ? QStringLiteral("the test server did not start") \
-                                                                  : PgServer::WhyNotRunnable()));            \
-    } while (false)
-
 class TestMgmtLive : public QObject {
     Q_OBJECT
 
@@ -75,7 +68,7 @@ private slots:
 
     void colleaguesChangesReachTheRows()
     {
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         openManager();
         QCOMPARE(rows(), QStringList());
         QVERIFY(statusText().startsWith(QStringLiteral("服务器目录数据库：postgresql://")));
@@ -107,7 +100,7 @@ private slots:
     // edits are kept as a new server, and the user is told.
     void editingAServerAColleagueDeletes()
     {
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         openManager();
         QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.6', 'old')")));
         QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
@@ -140,7 +133,7 @@ private slots:
     // user may open the local server list file instead.
     void unreachableAtStartOffersTheLocalFile()
     {
-        NEED_SERVER();
+        PG_SERVER_OR_SKIP(server);
         UseDatabase(server->address(QStringLiteral("postgres")).replace(QStringLiteral("port=%1").arg(server->port()),
                                                                         QStringLiteral("port=1")));
         QString question;
