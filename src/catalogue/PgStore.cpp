@@ -4,6 +4,7 @@
 #include "LocalPasswords.h"
 #include "PgSchema.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -260,12 +261,19 @@ void PgStore::watch()
             goOffline(QStringLiteral("与数据库服务器的连接已中断。"));
         return;
     }
+    QElapsedTimer attempt;
+    attempt.start();
     try {
         open();
     } catch (const AppError &error) {
         offlineReason_ = error.message();
+        // A server that refuses at once is tried again soon; one that lets the attempt
+        // wait for its time-out (a host gone from the network) is tried less often,
+        // since the window waits with it.
+        watch_.setInterval(attempt.elapsed() > 250 ? 10000 : 500);
         return;
     }
+    watch_.setInterval(500);
     emit availability(true, {});
 }
 

@@ -15,7 +15,8 @@ class QSqlDatabase;
 // shared servers in a local file (LocalPasswords) keyed by the server's id.
 //
 // A lost connection is found within a second; the store is then read-only and
-// connects again by itself, once a second, and says so through availability.
+// connects again by itself, every half second while the server refuses at once,
+// every 10 s while attempts wait for their time-out; it says so through availability.
 class PgStore : public CatalogueStore {
     Q_OBJECT
 public:
