@@ -8,11 +8,13 @@
 #include "Encrypt.h"
 #include "IniEncoding.h"
 #include "PgServer.h"
+#include "PgSchema.h"
 #include "PgStore.h"
 #include "RdpCommon.h"
 #include "TempCatalogue.h"
 
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QSet>
 #include <QTest>
 #include <functional>
@@ -441,6 +443,53 @@ private slots:
         const QByteArray before = out.read();
         QVERIFY_THROWS_EXCEPTION(AppError, ExportDatabaseToIni(db, out.path()));
         QCOMPARE(out.read(), before);
+    }
+
+    // A database whose tables an earlier version of the program made is brought up
+    // to date on first use, its rows kept; one made by a newer program is refused.
+    void schemaUpgradesFromTheFirstVersion()
+    {
+        PG_SERVER_OR_SKIP(server);
+        const QString name = QStringLiteral("c%1").arg(++databases);
+        QVERIFY(server->createDatabase(name));
+        {
+            QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("first version"));
+            old.setHostName(server->socketFolder());
+            old.setPort(server->port());
+            old.setDatabaseName(name);
+            old.setUserName(QStringLiteral("brennic"));
+            QVERIFY(old.open());
+            UpgradeCatalogueSchema(old, 1);
+            QCOMPARE(CatalogueSchemaVersionOf(old), 1);
+            old.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("first version"));
+        QVERIFY(server->sql(name, QStringLiteral("INSERT INTO catalogue_group (name) VALUES ('旧');"
+                                                 " INSERT INTO catalogue_server (address, group_id) VALUES ('127.0.0.3', 1)")));
+        QString version;
+        QVERIFY(server->sql(name, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname LIKE 'catalogue%'"), &version));
+        QCOMPARE(version, QStringLiteral("0"));
+
+        UseDatabase(server->address(name));
+        LoadGroups();
+        LoadServers();
+        QCOMPARE(DumpCatalogue(), QStringLiteral("counters 1 1\ngroup 1 旧\n"
+                                                 "server 1 [1 旧] 127.0.0.3:3389 \\ pw= 1024x768 fs=false depth=24 desc="));
+        QVERIFY(server->sql(name, QStringLiteral("SELECT version FROM catalogue_schema"), &version));
+        QCOMPARE(version, QString::number(CatalogueSchemaVersion));
+        QVERIFY(server->sql(name, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname LIKE 'catalogue%'"), &version));
+        QCOMPARE(version, QStringLiteral("2"));
+        QCOMPARE(AddSvrItem(TestSettings(QStringLiteral("127.0.0.4")), 1, {})->Id, 2);
+        ReleaseCatalogue();
+
+        QVERIFY(server->sql(name, QStringLiteral("UPDATE catalogue_schema SET version = %1").arg(CatalogueSchemaVersion + 1)));
+        UseDatabase(server->address(name));
+        try {
+            LoadGroups();
+            QFAIL("a newer database was used");
+        } catch (const AppError &error) {
+            QVERIFY2(error.message().contains(QStringLiteral("请先升级本程序")), qPrintable(error.message()));
+        }
     }
 };
 
