@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <memory>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -38,6 +40,12 @@ public:
         if (!QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/qt6/plugins/sqldrivers/libqsqlpsql.so")))
             return QStringLiteral("needs Qt SQL's PostgreSQL driver (package libqt6sql6-psql)");
         return {};
+    }
+
+    // A started server, or none where none can run (PG_SERVER_OR_SKIP says why).
+    static std::unique_ptr<PgServer> StartIfRunnable()
+    {
+        return WhyNotRunnable().isEmpty() ? std::make_unique<PgServer>() : nullptr;
     }
 
     PgServer()

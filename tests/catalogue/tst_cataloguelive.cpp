@@ -75,8 +75,7 @@ private slots:
     void initTestCase()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-        if (PgServer::WhyNotRunnable().isEmpty())
-            server = std::make_unique<PgServer>();
+        server = PgServer::StartIfRunnable();
         CatalogueEvents &e = CatalogueEvents::Instance();
         const auto note = [this](const char *what, int id) { events << QStringLiteral("%1 %2").arg(QLatin1String(what)).arg(id); };
         connect(&e, &CatalogueEvents::GroupAdded, this, [=](int id) { note("group-added", id); });

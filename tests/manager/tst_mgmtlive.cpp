@@ -56,8 +56,7 @@ private slots:
     void initTestCase()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-        if (PgServer::WhyNotRunnable().isEmpty())
-            server = std::make_unique<PgServer>();
+        server = PgServer::StartIfRunnable();
     }
     void cleanupTestCase() { server.reset(); }
     void cleanup()
