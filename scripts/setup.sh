@@ -27,6 +27,8 @@ packages=(
   clang-format
   # asynchronous name look-ups for the probes
   libc-ares-dev
+  # the shared catalogue: Qt SQL's PostgreSQL driver, and the server its tests start
+  libqt6sql6-psql postgresql
 )
 
 missing=()

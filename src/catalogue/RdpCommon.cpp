@@ -2,7 +2,9 @@
 
 #include "AppError.h"
 #include "Encrypt.h"
-#include "IniFile.h"
+#include "CatalogueEvents.h"
+#include "IniStore.h"
+#include "PgStore.h"
 #include "ServerListLocation.h"
 
 #include <QCoreApplication>
@@ -10,7 +12,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <climits>
 
 // Declared in this order so that the process releases them in the reverse one:
 // the file handle first, then the groups, then the servers.
@@ -21,20 +22,10 @@ int MaxServerId = 0;
 
 namespace {
 
-std::unique_ptr<IniFile> SvrIniFile;
+std::unique_ptr<CatalogueStore> Store;
 QString iniFileOverride;
-QStringList undecodablePasswords;
-
-const QString kMisc = QStringLiteral("MISC");
-const QString kMaxGroupId = QStringLiteral("MaxGroupID");
-const QString kMaxServerId = QStringLiteral("MaxServerId");
-const QString kGroupPrefix = QStringLiteral("GroupItem");
-const QString kServerPrefix = QStringLiteral("ServerItem");
-const QString kGroupName = QStringLiteral("GroupName");
-const QString kGroupId = QStringLiteral("GroupId");
-
-QString groupSection(int id) { return kGroupPrefix + QString::number(id); }
-QString serverSection(int id) { return kServerPrefix + QString::number(id); }
+QString databaseAddress;
+QStringList loadProblems;
 
 QString defaultIniFileName()
 {
@@ -42,36 +33,6 @@ QString defaultIniFileName()
         ? QCoreApplication::applicationDirPath()
         : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
     return DefaultServerListFile(dir);
-}
-
-// The ids n in 0..maxId for which the file has a section named prefix + n, ascending
-// (none when maxId is negative). Only the present sections are looked at, so a
-// huge counter costs nothing.
-std::vector<int> sectionIds(const IniDocument &doc, const QString &prefix, int maxId)
-{
-    std::vector<int> ids;
-    for (const QString &name : doc.sectionNames()) {
-        if (!name.startsWith(prefix, Qt::CaseInsensitive))
-            continue;
-        const QString suffix = name.mid(prefix.size());
-        bool ok = false;
-        const int id = suffix.toInt(&ok);
-        if (ok && id >= 0 && id <= maxId && QString::number(id) == suffix)
-            ids.push_back(id);
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
-}
-
-// The next id past both the counter we hold and the one in the file now, so that
-// two running copies of the program never hand out the same id.
-int nextId(int held, int inFile)
-{
-    const int highest = std::max({held, inFile, 0});
-    if (highest == INT_MAX)
-        throw AppError(QStringLiteral("编号已用尽，无法再添加。"));
-    return highest + 1;
 }
 
 TSvrGroup *findGroup(int groupId)
@@ -82,61 +43,6 @@ TSvrGroup *findGroup(int groupId)
     return nullptr;
 }
 
-void writeSvrKeys(IniDocument &doc, const TSvrItem &item)
-{
-    const QString section = serverSection(item.Id);
-    const TClientSettings &s = item.ClntSett;
-    doc.writeInteger(section, kGroupId, item.Group.GroupId);
-    doc.writeString(section, QStringLiteral("Description"), item.Description);
-    doc.writeString(section, QStringLiteral("Server"), s.Server);
-    doc.writeInteger(section, QStringLiteral("Port"), s.Port);
-    doc.writeString(section, QStringLiteral("Domain"), s.Domain);
-    doc.writeString(section, QStringLiteral("User"), s.User);
-    doc.writeString(section, QStringLiteral("Password"), EncryptStr(s.Password));
-    doc.writeInteger(section, QStringLiteral("Width"), s.Width);
-    doc.writeInteger(section, QStringLiteral("Height"), s.Height);
-    doc.writeBool(section, QStringLiteral("FullScreen"), s.FullScreen);
-    doc.writeInteger(section, QStringLiteral("ColorDeepth"), s.ColorDepth);
-}
-
-// The name of each loaded group by its id, the first group of an id winning as in GetGroup.
-using GroupNames = QHash<int, QString>;
-
-GroupNames groupNames()
-{
-    GroupNames names;
-    for (const auto &group : GetSvrGroups())
-        if (!names.contains(group->GroupId))
-            names.insert(group->GroupId, group->GroupName);
-    return names;
-}
-
-std::unique_ptr<TSvrItem> readSvrItem(const IniDocument &doc, int id, const GroupNames &groups)
-{
-    const QString section = serverSection(id);
-    auto item = std::make_unique<TSvrItem>();
-    item->Id = id;
-    item->Description = doc.readString(section, QStringLiteral("Description"), {});
-    TClientSettings &s = item->ClntSett;
-    s.Server = doc.readString(section, QStringLiteral("Server"), {});
-    s.Port = doc.readInteger(section, QStringLiteral("Port"), 3389);
-    s.Domain = doc.readString(section, QStringLiteral("Domain"), {});
-    s.User = doc.readString(section, QStringLiteral("User"), {});
-    s.Width = doc.readInteger(section, QStringLiteral("Width"), 1024);
-    s.Height = doc.readInteger(section, QStringLiteral("Height"), 768);
-    s.FullScreen = doc.readBool(section, QStringLiteral("FullScreen"), false);
-    s.ColorDepth = doc.readInteger(section, QStringLiteral("ColorDeepth"), 24);
-    try {
-        s.Password = DecryptStr(doc.readString(section, QStringLiteral("Password"), {}));
-    } catch (const EConvertError &) {
-        undecodablePasswords.append(QStringLiteral("%1 (%2)").arg(s.Server, section));
-    }
-    item->Group.GroupId = doc.readInteger(section, kGroupId, UngroupedId);
-    const auto group = groups.constFind(item->Group.GroupId);
-    item->Group.GroupName = group == groups.constEnd() ? UngroupedName() : *group;
-    return item;
-}
-
 } // namespace
 
 QString UngroupedName()
@@ -144,53 +50,88 @@ QString UngroupedName()
     return QStringLiteral("未分组");
 }
 
+CatalogueStore &GetCatalogueStore()
+{
+    if (!Store) {
+        if (!databaseAddress.isEmpty())
+            Store = std::make_unique<PgStore>(databaseAddress);
+        else
+            Store = std::make_unique<IniStore>(iniFileOverride.isEmpty() ? defaultIniFileName() : iniFileOverride);
+        ConnectCatalogueEvents(*Store);
+        // A store holds its connection until the application ends, not past it.
+        static bool releaseRegistered = false;
+        if (QCoreApplication::instance() && !std::exchange(releaseRegistered, true))
+            qAddPostRoutine([] { Store.reset(); });
+    }
+    return *Store;
+}
+
 IniFile &GetIniFile()
 {
-    if (!SvrIniFile)
-        SvrIniFile = std::make_unique<IniFile>(iniFileOverride.isEmpty() ? defaultIniFileName() : iniFileOverride);
-    return *SvrIniFile;
+    auto *ini = dynamic_cast<IniStore *>(&GetCatalogueStore());
+    if (!ini)
+        throw AppError(QStringLiteral("服务器目录在数据库中，没有服务器列表文件。"));
+    return ini->file();
 }
 
 QString ServerListFilePath()
 {
-    return GetIniFile().fileName();
+    return GetCatalogueStore().location();
+}
+
+bool CatalogueInDatabase()
+{
+    return !databaseAddress.isEmpty();
 }
 
 void ReleaseCatalogue()
 {
-    SvrIniFile.reset();
+    Store.reset();
     SvrGroups.reset();
     SvrList.reset();
     MaxGroupID = 0;
     MaxServerId = 0;
-    undecodablePasswords.clear();
+    loadProblems.clear();
 }
 
 void UseIniFile(const QString &fileName)
 {
     ReleaseCatalogue();
     iniFileOverride = fileName;
+    databaseAddress.clear();
+}
+
+void UseDatabase(const QString &address)
+{
+    ReleaseCatalogue();
+    databaseAddress = address;
 }
 
 void LoadGroups()
 {
     if (!SvrGroups)
         SvrGroups = std::make_unique<TSvrGroups>();
-    const IniDocument &doc = GetIniFile().current();
-    MaxGroupID = doc.readInteger(kMisc, kMaxGroupId, 0);
-    for (int id : sectionIds(doc, kGroupPrefix, MaxGroupID))
-        SvrGroups->Add(std::make_unique<TSvrGroup>(TSvrGroup{id, doc.readString(groupSection(id), kGroupName, {})}));
+    for (TSvrGroup &group : GetCatalogueStore().readGroups(MaxGroupID))
+        SvrGroups->Add(std::make_unique<TSvrGroup>(std::move(group)));
 }
 
 void LoadServers()
 {
     if (!SvrList)
         SvrList = std::make_unique<TSvrList>();
-    const IniDocument &doc = GetIniFile().current();
-    MaxServerId = doc.readInteger(kMisc, kMaxServerId, 0);
-    const GroupNames groups = groupNames();
-    for (int id : sectionIds(doc, kServerPrefix, MaxServerId))
-        SvrList->Add(readSvrItem(doc, id, groups));
+    CatalogueStore &store = GetCatalogueStore();
+    std::vector<TSvrItem> servers = store.readServers(MaxServerId);
+    loadProblems += store.takeLoadProblems();
+    // The name of each loaded group by its id, the first group of an id winning as in GetGroup.
+    QHash<int, QString> names;
+    for (const auto &group : GetSvrGroups())
+        if (!names.contains(group->GroupId))
+            names.insert(group->GroupId, group->GroupName);
+    for (TSvrItem &server : servers) {
+        const auto name = names.constFind(server.Group.GroupId);
+        server.Group.GroupName = name == names.constEnd() ? UngroupedName() : *name;
+        SvrList->Add(std::make_unique<TSvrItem>(std::move(server)));
+    }
 }
 
 TSvrGroups &GetSvrGroups()
@@ -209,17 +150,18 @@ TSvrList &GetSvrList()
 
 QString TakeLoadWarning()
 {
-    if (undecodablePasswords.isEmpty())
+    if (loadProblems.isEmpty())
         return {};
     const QString text = QStringLiteral("以下服务器保存的密码无法读取，已按空密码载入，请重新设置密码：\n%1")
-                             .arg(undecodablePasswords.join(QLatin1Char('\n')));
-    undecodablePasswords.clear();
+                             .arg(loadProblems.join(QLatin1Char('\n')));
+    loadProblems.clear();
     return text;
 }
 
 void WriteSvrItem(const TSvrItem &item)
 {
-    GetIniFile().update([&](IniDocument &doc) { writeSvrKeys(doc, item); });
+    if (!GetCatalogueStore().writeServer(item))
+        throw EServerGone(item.Id);
 }
 
 TSvrGroup GetGroup(int groupId)
@@ -241,13 +183,8 @@ int GetGroupIdByName(const QString &name)
 int AddGroup(const QString &name)
 {
     TSvrGroups &groups = GetSvrGroups();
-    int id = 0;
-    GetIniFile().update([&](IniDocument &doc) {
-        id = nextId(MaxGroupID, doc.readInteger(kMisc, kMaxGroupId, 0));
-        doc.writeString(groupSection(id), kGroupName, name);
-        doc.writeInteger(kMisc, kMaxGroupId, id);
-    });
-    MaxGroupID = id;
+    const int id = GetCatalogueStore().addGroup(name, MaxGroupID);
+    MaxGroupID = std::max(MaxGroupID, id);
     groups.Add(std::make_unique<TSvrGroup>(TSvrGroup{id, name}));
     return id;
 }
@@ -255,16 +192,7 @@ int AddGroup(const QString &name)
 int RegisterGroup(const TSvrGroup &group)
 {
     TSvrGroups &groups = GetSvrGroups();
-    int counter = MaxGroupID;
-    GetIniFile().update([&](IniDocument &doc) {
-        counter = std::max(MaxGroupID, doc.readInteger(kMisc, kMaxGroupId, 0));
-        if (group.GroupId > counter) {
-            counter = group.GroupId;
-            doc.writeInteger(kMisc, kMaxGroupId, counter);
-        }
-        doc.writeString(groupSection(group.GroupId), kGroupName, group.GroupName);
-    });
-    MaxGroupID = counter;
+    MaxGroupID = GetCatalogueStore().registerGroup(group, MaxGroupID);
     groups.Add(std::make_unique<TSvrGroup>(group));
     return MaxGroupID;
 }
@@ -275,7 +203,7 @@ void RenameGroup(int groupId, const QString &name)
     TSvrGroup *group = findGroup(groupId);
     if (!group)
         return;
-    GetIniFile().update([&](IniDocument &doc) { doc.writeString(groupSection(group->GroupId), kGroupName, name); });
+    GetCatalogueStore().renameGroup(group->GroupId, name);
     group->GroupName = name;
 }
 
@@ -288,24 +216,16 @@ bool GroupHasServers(int groupId)
 void DeleteGroup(int groupId)
 {
     TSvrGroups &groups = GetSvrGroups();
-    GetIniFile().update([&](IniDocument &doc) { doc.eraseSection(groupSection(groupId)); });
+    GetCatalogueStore().deleteGroup(groupId);
     groups.Remove(findGroup(groupId));
 }
 
 PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString &description)
 {
-    TSvrList &servers = GetSvrList();
-    auto item = std::make_unique<TSvrItem>();
-    item->ClntSett = settings;
-    item->Group = GetGroup(groupId);
-    item->Description = description;
-    GetIniFile().update([&](IniDocument &doc) {
-        item->Id = nextId(MaxServerId, doc.readInteger(kMisc, kMaxServerId, 0));
-        writeSvrKeys(doc, *item);
-        doc.writeInteger(kMisc, kMaxServerId, item->Id);
-    });
-    MaxServerId = item->Id;
-    return servers.Add(std::move(item));
+    TSvrItem server;
+    server.ClntSett = settings;
+    server.Description = description;
+    return AddSvrItems(std::span(&server, 1), groupId).front();
 }
 
 std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId)
@@ -314,25 +234,17 @@ std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId
         return {};
     TSvrList &list = GetSvrList();
     const TSvrGroup group = GetGroup(groupId);
-    std::vector<std::unique_ptr<TSvrItem>> made;
-    GetIniFile().update([&](IniDocument &doc) {
-        made.clear();
-        const int inFile = doc.readInteger(kMisc, kMaxServerId, 0);
-        int id = MaxServerId;
-        for (const TSvrItem &server : servers) {
-            auto item = std::make_unique<TSvrItem>(server);
-            item->Group = group;
-            item->Id = id = nextId(id, inFile);
-            writeSvrKeys(doc, *item);
-            made.push_back(std::move(item));
-        }
-        doc.writeInteger(kMisc, kMaxServerId, id);
-    });
-    MaxServerId = made.back()->Id;
+    std::vector<TSvrItem> made(servers.begin(), servers.end());
+    for (TSvrItem &item : made)
+        item.Group = group;
+    const std::vector<int> ids = GetCatalogueStore().addServers(made, MaxServerId);
     std::vector<PSvrItem> added;
     added.reserve(made.size());
-    for (auto &item : made)
-        added.push_back(list.Add(std::move(item)));
+    for (size_t i = 0; i < made.size(); ++i) {
+        made[i].Id = ids[i];
+        MaxServerId = std::max(MaxServerId, ids[i]);
+        added.push_back(list.Add(std::make_unique<TSvrItem>(std::move(made[i]))));
+    }
     return added;
 }
 
@@ -366,13 +278,7 @@ void MoveSvrItem(PSvrItem server, const QString &groupName)
     if (!server)
         return;
     const int groupId = GetGroupIdByName(groupName);
-    GetIniFile().update([&](IniDocument &doc) {
-        // A server that another copy of the program has deleted meanwhile is not
-        // brought back as a section holding nothing but its group.
-        const QString section = serverSection(server->Id);
-        if (doc.hasSection(section))
-            doc.writeInteger(section, kGroupId, groupId);
-    });
+    GetCatalogueStore().setServerGroup(server->Id, groupId);
     server->Group = TSvrGroup{groupId, groupName};
 }
 
@@ -381,7 +287,7 @@ void DeleteSvrItem(PSvrItem server)
     if (!server)
         return;
     TSvrList &servers = GetSvrList();
-    GetIniFile().update([&](IniDocument &doc) { doc.eraseSection(serverSection(server->Id)); });
+    GetCatalogueStore().deleteServer(server->Id);
     servers.Remove(server);
 }
 

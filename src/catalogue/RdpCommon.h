@@ -6,6 +6,9 @@
 #include <span>
 #include <vector>
 
+#include "AppError.h"
+
+class CatalogueStore;
 class IniFile;
 
 // Connection and display settings of one server.
@@ -83,10 +86,32 @@ extern std::unique_ptr<TSvrGroups> SvrGroups;
 extern int MaxGroupID;
 extern int MaxServerId;
 
+// Where the catalogue is kept: the server list file (UseIniFile, the default) or a
+// database a team shares (UseDatabase). Made on first use.
+CatalogueStore &GetCatalogueStore();
+// Points the catalogue at a PostgreSQL database ("postgresql://user@host:port/name",
+// the socket folder as "?host=/path"). Releases the current store and both lists.
+void UseDatabase(const QString &address);
+bool CatalogueInDatabase();
+
+// A server that is no longer in the shared catalogue: another administrator deleted it.
+class EServerGone : public AppError {
+public:
+    explicit EServerGone(int serverId)
+        : AppError(QStringLiteral("这台服务器已被其他管理员删除。")), fServerId(serverId)
+    {
+    }
+    int ServerId() const { return fServerId; }
+
+private:
+    int fServerId;
+};
+
 // The server list file: DefaultServerListFile for the executable's folder unless
 // UseIniFile chose another.
 IniFile &GetIniFile();
-// The full path of the server list file in use, for showing to the user.
+// The full path of the server list file in use, or the database's address without
+// its password, for showing to the user.
 QString ServerListFilePath();
 // Points the catalogue at another server list file. Releases the current file
 // handle and both lists, and resets the counters, as a process exit would.
@@ -103,6 +128,7 @@ TSvrList &GetSvrList();
 // The notice for the user about servers that loaded with a problem, once; empty if none.
 QString TakeLoadWarning();
 
+// Throws EServerGone when a shared catalogue no longer has the server.
 void WriteSvrItem(const TSvrItem &item);
 
 // The group with the id, or a fresh ungrouped record (-1, "未分组") if there is none.

@@ -395,3 +395,13 @@ void ClearServerRows(TListView *list)
     // pollers as they go, paused ones included.
     list->clear();
 }
+
+TItem *FindServerItem(TListView *list, PSvrItem server)
+{
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (TGroupItem *group = GroupOf(RowAt(list, i)))
+            for (const auto &item : group->Items())
+                if (item->Server() == server)
+                    return item.get();
+    return nullptr;
+}

@@ -174,3 +174,5 @@ void AddServerRow(TListView *list, PSvrItem server);
 void FillServerRows(TListView *list, const TSvrList &records);
 // Empties the list: stops every poller and frees every row object.
 void ClearServerRows(TListView *list);
+// The row object of a server record, in any group, shown or collapsed; none if there is none.
+TItem *FindServerItem(TListView *list, PSvrItem server);

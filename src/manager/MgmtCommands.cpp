@@ -20,6 +20,8 @@ public:
         if (fPoller)
             fPoller->Resume();
     }
+    // The row went with its poller: nothing to resume.
+    void Dismiss() { fPoller.clear(); }
     ResumeOnExit(const ResumeOnExit &) = delete;
     ResumeOnExit &operator=(const ResumeOnExit &) = delete;
 
@@ -56,11 +58,35 @@ void TfrmMgmt::actOpenExecute()
     PSvrItem server = item->Server();
     TClientSettings settings = server->ClntSett;
     QString description = server->Description;
-    if (!EditServerSettings(this, settings, description))
+    const int id = server->Id;
+    const int groupId = server->Group.GroupId;
+    // In a shared catalogue another administrator may delete the server while the
+    // dialog is open; the row and the record are then gone when it closes.
+    fEditingId = id;
+    fEditedGone = false;
+    const bool confirmed = EditServerSettings(this, settings, description);
+    fEditingId = -1;
+    if (fEditedGone) {
+        resume.Dismiss();
+        if (confirmed)
+            keepEditsOfDeletedServer(settings, description, groupId);
+        return;
+    }
+    // A row a colleague's move replaced has a new poller, running; the old one is stopping.
+    if (FindServerItem(lvSvr, server) != item) {
+        resume.Dismiss();
+        item = FindServerItem(lvSvr, server);
+    }
+    if (!confirmed)
         return;
     // The record takes the new settings once they are in the file.
-    UpdateSvrItem(server->Id, settings, description);
-    if (TListItem *row = item->ListItem()) {
+    try {
+        UpdateSvrItem(id, settings, description);
+    } catch (const EServerGone &) {
+        keepEditsOfDeletedServer(settings, description, groupId);
+        return;
+    }
+    if (TListItem *row = item ? item->ListItem() : nullptr) {
         row->setText(ColServer, settings.Server);
         row->setText(ColUser, settings.User);
         row->setText(ColDescription, description);
@@ -93,9 +119,14 @@ void TfrmMgmt::actDeleteExecute()
     TItem *item = SelectedServer();
     if (!item)
         return;
+    const PSvrItem server = item->Server();
+    const int id = server->Id;
     if (ShowMessageBox(this, QStringLiteral("确定删除?"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
-    DeleteSvrItem(item->Server());
+    // Another administrator may have deleted it while the question was open.
+    if (GetSvrItem(id) != server || FindServerItem(lvSvr, server) != item)
+        return;
+    DeleteSvrItem(server);
     item->Grp()->DeleteItem(item);
 }
 

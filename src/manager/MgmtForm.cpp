@@ -1,5 +1,7 @@
 #include "MgmtForm.h"
 
+#include "CatalogueEvents.h"
+
 #include "AppError.h"
 #include "ClientForm.h"
 #include "IcmpPing.h"
@@ -325,6 +327,7 @@ void TfrmMgmt::FormCreate()
         FPing.reset();
     }
     FOpenClients.clear();
+    connectCatalogueEvents();
 }
 
 void TfrmMgmt::showEvent(QShowEvent *event)
@@ -338,13 +341,13 @@ void TfrmMgmt::showEvent(QShowEvent *event)
 
 void TfrmMgmt::FormShow()
 {
-    if (auto *fileLabel = stat1->findChild<QLabel *>(QStringLiteral("stat1File"))) {
-        const QString file = QStringLiteral("服务器列表文件：") + ServerListFilePath();
+    loadCatalogue();
+    if (auto *fileLabel = stat1->findChild<QLabel *>(QStringLiteral("stat1File")); fileLabel && CatalogueEvents::Instance().Online()) {
+        const QString file = (CatalogueInDatabase() ? QStringLiteral("服务器目录数据库：") : QStringLiteral("服务器列表文件："))
+            + ServerListFilePath();
         fileLabel->setText(file);
         fileLabel->setToolTip(file);
     }
-    LoadGroups();
-    LoadServers();
     RefreshSvrList();
     tellLoadProblems();
 }

@@ -68,6 +68,16 @@ public:
     void RemoveOpenClnt(TfrmClient *aFrmClnt);
 
     void RefreshSvrList();
+
+    // Changes other administrators made to a shared catalogue, shown row by row.
+    void CatalogueGroupAdded(int groupId);
+    void CatalogueGroupRenamed(int groupId, const QString &name);
+    void CatalogueGroupDeleted(int groupId);
+    void CatalogueServerAdded(PSvrItem server);
+    void CatalogueServerChanged(PSvrItem server);
+    void CatalogueServerMoved(PSvrItem server, int oldGroupId);
+    void CatalogueServerDeleting(PSvrItem server);
+    void CatalogueAvailability(bool online, const QString &reason);
     void OpenSession(const TClientSettings &settings);
     void RenameGrpByDialog(const QString &name);
 
@@ -135,8 +145,18 @@ private:
     // first that differs only in letter case; -1 when there is none.
     int comboEntryOf(const QString &name) const;
     void tellLoadProblems();
+    void connectCatalogueEvents();
+    // Fills the group combo from the catalogue again, keeping the chosen group.
+    void refillGroupCombo();
+    // Saves the edits of a server another administrator deleted while they were made,
+    // as a new server, and says so.
+    void keepEditsOfDeletedServer(const TClientSettings &settings, const QString &description, int groupId);
+    // Loads the catalogue; when its database cannot be reached, offers the local file.
+    void loadCatalogue();
 
     std::unique_ptr<TPing> FPing;
     QList<TfrmClient *> FOpenClients;
     bool fShown = false;
+    int fEditingId = -1;      // the server whose settings dialog is open
+    bool fEditedGone = false; // ... and another administrator deleted it meanwhile
 };

@@ -5,6 +5,16 @@
 #include <QString>
 #include <QStringList>
 
+// Settings of a test server: the address and password given, user "admin".
+inline TClientSettings TestSettings(const QString &server, const QString &password = QStringLiteral("pw"))
+{
+    TClientSettings s;
+    s.Server = server;
+    s.User = QStringLiteral("admin");
+    s.Password = password;
+    return s;
+}
+
 // The whole catalogue in memory as text, for comparing states.
 inline QString DumpCatalogue()
 {

@@ -2,6 +2,7 @@
 // does, reporting each finished change on standard output.
 //   catalogue_writer script FILE DONE LAST   runs scripted operations DONE+1 .. LAST
 //   catalogue_writer add FILE TAG COUNT      adds COUNT servers described TAG-i
+// FILE may be a database's address, postgresql://...
 #include "AppError.h"
 #include "RdpCommon.h"
 #include "ScriptedOperations.h"
@@ -18,7 +19,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     try {
-        UseIniFile(args[2]);
+        if (args[2].startsWith(QLatin1String("postgresql://")))
+            UseDatabase(args[2]);
+        else
+            UseIniFile(args[2]);
         LoadGroups();
         LoadServers();
         if (args[1] == QLatin1String("script")) {

@@ -82,6 +82,31 @@ private slots:
         QVERIFY(!QFile::exists(chosen)); // the file itself waits for the first change
     }
 
+    void databaseOption_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<bool>("mistake");
+        const QString pg = QStringLiteral("postgresql://ops@db.example:5433/catalogue");
+        QTest::newRow("database") << QStringList{QStringLiteral("brennic"), QStringLiteral("--database"), pg} << pg << false;
+        QTest::newRow("database=") << QStringList{QStringLiteral("brennic"), QStringLiteral("--database=") + pg} << pg << false;
+        QTest::newRow("socket folder") << QStringList{QStringLiteral("brennic"), QStringLiteral("--database=postgres://ops@localhost/c?host=/run/postgresql")}
+                                       << QStringLiteral("postgres://ops@localhost/c?host=/run/postgresql") << false;
+        QTest::newRow("no address") << QStringList{QStringLiteral("brennic"), QStringLiteral("--database")} << QString() << true;
+        QTest::newRow("not postgresql") << QStringList{QStringLiteral("brennic"), QStringLiteral("--database"), QStringLiteral("mysql://h/d")} << QString() << true;
+        QTest::newRow("with a file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=/a.ini"), QStringLiteral("--database"), pg} << pg << true;
+    }
+    void databaseOption()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, database);
+        QFETCH(bool, mistake);
+        const ServerListOptions options = ParseServerListOptions(arguments);
+        QCOMPARE(!options.error.isEmpty(), mistake);
+        if (!mistake)
+            QCOMPARE(options.database, database);
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");

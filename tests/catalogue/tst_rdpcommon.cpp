@@ -13,19 +13,6 @@
 #include <QTest>
 #include <functional>
 
-namespace {
-
-TClientSettings settings(const QString &server, const QString &password = QStringLiteral("pw"))
-{
-    TClientSettings s;
-    s.Server = server;
-    s.User = QStringLiteral("admin");
-    s.Password = password;
-    return s;
-}
-
-} // namespace
-
 class TestRdpCommon : public QObject {
     Q_OBJECT
 
@@ -55,7 +42,7 @@ private slots:
         QCOMPARE(GetSvrGroups().Count(), 0);
         QCOMPARE(GetSvrList().Count(), 0);
         QCOMPARE(AddGroup(QStringLiteral("生产")), 1);
-        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("desc"));
+        PSvrItem server = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("desc"));
         QCOMPARE(server->Id, 1);
         QCOMPARE(server->Group, (TSvrGroup{-1, QStringLiteral("未分组")}));
         QCOMPARE(dir->read(),
@@ -92,7 +79,7 @@ private slots:
 
         // A change written back keeps the file's encoding, and every server still loads.
         const QByteArray before = dir->read();
-        AddSvrItem(settings(QStringLiteral("127.0.0.15"), QStringLiteral("口令")), 3, QStringLiteral("新服务器"));
+        AddSvrItem(TestSettings(QStringLiteral("127.0.0.15"), QStringLiteral("口令")), 3, QStringLiteral("新服务器"));
         const DecodedText beforeText = DecodeIniText(before);
         const DecodedText afterText = DecodeIniText(dir->read());
         QCOMPARE(int(afterText.encoding), int(beforeText.encoding));
@@ -187,7 +174,7 @@ private slots:
                  QStringLiteral("counters 5 8\ngroup 0 zero\ngroup 3 three\n"
                                 "server 8 [-1 未分组] 127.0.0.8:3389 \\ pw= 1024x768 fs=false depth=24 desc="));
         QCOMPARE(AddGroup(QStringLiteral("next")), 6);
-        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.1")), 3, {})->Group, (TSvrGroup{3, QStringLiteral("three")}));
+        QCOMPARE(AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), 3, {})->Group, (TSvrGroup{3, QStringLiteral("three")}));
         QCOMPARE(MaxServerId, 9);
     }
 
@@ -196,7 +183,7 @@ private slots:
         load("[MISC]\nMaxGroupID=-1\nMaxServerId=-5\n[GroupItem0]\nGroupName=g\n[ServerItem0]\nServer=127.0.0.1\n");
         QCOMPARE(GetSvrGroups().Count(), 0);
         QCOMPARE(GetSvrList().Count(), 0);
-        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.2")), -1, {})->Id, 1);
+        QCOMPARE(AddSvrItem(TestSettings(QStringLiteral("127.0.0.2")), -1, {})->Id, 1);
         QCOMPARE(IniFile(dir->path()).current().readInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), 0), 1);
         QCOMPARE(AddGroup(QStringLiteral("g")), 1);
     }
@@ -207,7 +194,7 @@ private slots:
         load("[MISC]\nMaxServerId=2147483647\n[ServerItem5]\nServer=127.0.0.5\n");
         QCOMPARE(GetSvrList().Count(), 1);
         const QString before = DumpCatalogue();
-        QVERIFY_THROWS_EXCEPTION(AppError, AddSvrItem(settings(QStringLiteral("127.0.0.6")), -1, {}));
+        QVERIFY_THROWS_EXCEPTION(AppError, AddSvrItem(TestSettings(QStringLiteral("127.0.0.6")), -1, {}));
         QCOMPARE(DumpCatalogue(), before);
     }
 
@@ -256,7 +243,7 @@ private slots:
     void deletingAGroupLeavesItsServers()
     {
         const int group = AddGroup(QStringLiteral("g"));
-        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), group, {});
+        PSvrItem server = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), group, {});
         QVERIFY(GroupHasServers(group));
         QVERIFY(!GroupHasServers(-1));
         DeleteGroup(group);
@@ -273,7 +260,7 @@ private slots:
     {
         AddGroup(QStringLiteral("A"));
         const int b = AddGroup(QStringLiteral("B"));
-        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, {});
+        PSvrItem server = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), -1, {});
         SetSvrGroup(server->Id, QStringLiteral("B"));
         QCOMPARE(server->Group, (TSvrGroup{b, QStringLiteral("B")}));
         MoveSvrItem(server, QStringLiteral("nosuch"));
@@ -290,9 +277,9 @@ private slots:
 
     void updatingAndDeletingServers()
     {
-        PSvrItem first = AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("one"));
-        AddSvrItem(settings(QStringLiteral("127.0.0.2")), -1, QStringLiteral("two"));
-        TClientSettings changed = settings(QStringLiteral("127.0.0.3"), QStringLiteral("new"));
+        PSvrItem first = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), -1, QStringLiteral("one"));
+        AddSvrItem(TestSettings(QStringLiteral("127.0.0.2")), -1, QStringLiteral("two"));
+        TClientSettings changed = TestSettings(QStringLiteral("127.0.0.3"), QStringLiteral("new"));
         changed.FullScreen = true;
         changed.ColorDepth = 32;
         UpdateSvrItem(first->Id, changed, QStringLiteral("uno"));
@@ -305,7 +292,7 @@ private slots:
         const QString memory = DumpCatalogue();
         ReloadCatalogue(dir->path());
         QCOMPARE(DumpCatalogue(), memory);
-        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.4")), -1, {})->Id, 3);
+        QCOMPARE(AddSvrItem(TestSettings(QStringLiteral("127.0.0.4")), -1, {})->Id, 3);
     }
 
     void longTextsAndPasswordsComeBackWhole_data()
@@ -321,7 +308,7 @@ private slots:
     {
         QFETCH(QString, description);
         QFETCH(QString, password);
-        AddSvrItem(settings(QStringLiteral("127.0.0.1"), password), -1, description);
+        AddSvrItem(TestSettings(QStringLiteral("127.0.0.1"), password), -1, description);
         ReloadCatalogue(dir->path());
         QCOMPARE(GetSvrItem(1)->Description, description);
         QCOMPARE(GetSvrItem(1)->ClntSett.Password, password);
@@ -357,7 +344,7 @@ private slots:
     {
         ReloadCatalogue(dir->path());
         AddGroup(QStringLiteral("mine"));
-        AddSvrItem(settings(QStringLiteral("127.0.0.1")), -1, {});
+        AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), -1, {});
         IniFile other(dir->path());
         other.update([](IniDocument &doc) {
             doc.writeString(QStringLiteral("GroupItem2"), QStringLiteral("GroupName"), QStringLiteral("theirs"));
@@ -367,7 +354,7 @@ private slots:
             doc.eraseSection(QStringLiteral("ServerItem1"));
         });
         QCOMPARE(AddGroup(QStringLiteral("mine too")), 3);
-        QCOMPARE(AddSvrItem(settings(QStringLiteral("127.0.0.3")), -1, {})->Id, 3);
+        QCOMPARE(AddSvrItem(TestSettings(QStringLiteral("127.0.0.3")), -1, {})->Id, 3);
         // Moving the server the other copy deleted does not bring back a stub of it.
         MoveSvrItem(GetSvrItem(1), QStringLiteral("mine"));
         IniFile reader(dir->path());
@@ -382,14 +369,14 @@ private slots:
     void failedWritesLeaveMemoryAsItWas()
     {
         const int group = AddGroup(QStringLiteral("g"));
-        PSvrItem server = AddSvrItem(settings(QStringLiteral("127.0.0.1")), group, QStringLiteral("d"));
+        PSvrItem server = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), group, QStringLiteral("d"));
         const std::vector<std::pair<const char *, std::function<void()>>> operations = {
             {"AddGroup", [] { AddGroup(QStringLiteral("h")); }},
             {"RegisterGroup", [] { RegisterGroup(TSvrGroup{9, QStringLiteral("nine")}); }},
             {"RenameGroup", [&] { RenameGroup(group, QStringLiteral("renamed")); }},
             {"DeleteGroup", [&] { DeleteGroup(group); }},
-            {"AddSvrItem", [] { AddSvrItem(settings(QStringLiteral("127.0.0.2")), -1, {}); }},
-            {"UpdateSvrItem", [&] { UpdateSvrItem(server->Id, settings(QStringLiteral("127.0.0.9")), QStringLiteral("x")); }},
+            {"AddSvrItem", [] { AddSvrItem(TestSettings(QStringLiteral("127.0.0.2")), -1, {}); }},
+            {"UpdateSvrItem", [&] { UpdateSvrItem(server->Id, TestSettings(QStringLiteral("127.0.0.9")), QStringLiteral("x")); }},
             {"SetSvrGroup", [&] { SetSvrGroup(server->Id, QStringLiteral("未分组")); }},
             {"DeleteSvrItem", [&] { DeleteSvrItem(server); }},
         };

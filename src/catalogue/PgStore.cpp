@@ -1,0 +1,592 @@
+#include "PgStore.h"
+
+#include "AppError.h"
+#include "LocalPasswords.h"
+#include "PgSchema.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QUuid>
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+const QString kServerColumns = QStringLiteral(
+    "id, group_id, description, address, port, domain, user_name, width, height, full_screen, color_depth");
+
+// A statement the database refused, with its reason.
+struct DbFailure {
+    QString reason;
+};
+
+QString reasonOf(const QSqlError &error)
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    return text;
+}
+
+QSqlQuery run(const QSqlDatabase &db, const QString &sql, const QVariantList &binds = {})
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    const bool ok = binds.isEmpty() ? query.exec(sql) : (query.prepare(sql) && [&] {
+        for (const QVariant &value : binds)
+            query.addBindValue(value);
+        return query.exec();
+    }());
+    if (!ok) {
+        const QString reason = reasonOf(query.lastError());
+        // Ended here, so that the statement can be released in a connection that is usable again.
+        QSqlDatabase(db).rollback();
+        throw DbFailure{reason};
+    }
+    return query;
+}
+
+// A text for the database: never NULL, an empty one stays empty.
+QVariant text(const QString &value)
+{
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
+}
+
+QString idArray(std::span<const int> ids)
+{
+    QStringList texts;
+    texts.reserve(qsizetype(ids.size()));
+    for (int id : ids)
+        texts << QString::number(id);
+    return QLatin1Char('{') + texts.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
+QJsonObject serverRow(const TSvrItem &server, int id)
+{
+    const TClientSettings &s = server.ClntSett;
+    return QJsonObject{{QStringLiteral("id"), id},
+                       {QStringLiteral("group_id"), server.Group.GroupId},
+                       {QStringLiteral("description"), server.Description},
+                       {QStringLiteral("address"), s.Server},
+                       {QStringLiteral("port"), s.Port},
+                       {QStringLiteral("domain"), s.Domain},
+                       {QStringLiteral("user_name"), s.User},
+                       {QStringLiteral("width"), s.Width},
+                       {QStringLiteral("height"), s.Height},
+                       {QStringLiteral("full_screen"), s.FullScreen},
+                       {QStringLiteral("color_depth"), s.ColorDepth}};
+}
+
+struct Address {
+    QString host, database, user, password, options;
+    int port = 5432;
+};
+
+std::optional<Address> parse(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
+        return std::nullopt;
+    Address a;
+    a.host = url.host();
+    a.port = url.port(5432);
+    a.database = url.path().mid(1);
+    a.user = url.userName();
+    a.password = url.password();
+    QStringList options{QStringLiteral("connect_timeout=2"), QStringLiteral("application_name=brennic"),
+                        QStringLiteral("keepalives_idle=5"), QStringLiteral("keepalives_interval=2"),
+                        QStringLiteral("keepalives_count=2")};
+    for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        if (key == QLatin1String("host"))
+            a.host = value;
+        else if (key == QLatin1String("port"))
+            a.port = value.toInt();
+        else
+            options << key + QLatin1Char('=') + value;
+    }
+    a.options = options.join(QLatin1Char(';'));
+    return a;
+}
+
+} // namespace
+
+PgStore::PgStore(const QString &address)
+    : connectionName_(QStringLiteral("brennic-catalogue-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      location_(Describe(address))
+{
+    const std::optional<Address> parts = parse(address);
+    if (location_.isEmpty() || !parts)
+        location_ = address;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName_);
+    if (parts) {
+        db.setHostName(parts->host);
+        db.setPort(parts->port);
+        db.setDatabaseName(parts->database);
+        db.setUserName(parts->user);
+        db.setPassword(parts->password);
+        db.setConnectOptions(parts->options);
+    }
+    watch_.setInterval(500);
+    connect(&watch_, &QTimer::timeout, this, &PgStore::watch);
+    flush_.setSingleShot(true);
+    flush_.setInterval(0);
+    connect(&flush_, &QTimer::timeout, this, &PgStore::flushNotifications);
+}
+
+PgStore::~PgStore()
+{
+    {
+        QSqlDatabase connection = db();
+        connection.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName_);
+}
+
+QString PgStore::Describe(const QString &address)
+{
+    QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
+        return {};
+    url.setPassword({});
+    return url.toString();
+}
+
+QSqlDatabase PgStore::db() const
+{
+    return QSqlDatabase::database(connectionName_, false);
+}
+
+// Connects, brings the tables up to date and listens. Throws AppError when the
+// database cannot be reached or refuses.
+void PgStore::open()
+{
+    QSqlDatabase connection = db();
+    if (!connection.isValid())
+        throw AppError(QStringLiteral("无法使用 PostgreSQL 数据库：本机缺少 Qt 的 PostgreSQL 驱动（QPSQL）。"));
+    if (!connection.open())
+        throw AppError(QStringLiteral("无法连接服务器目录数据库 %1：\n%2").arg(location_, reasonOf(connection.lastError())));
+    try {
+        UpgradeCatalogueSchema(connection);
+        QSqlQuery query = run(connection, QStringLiteral("SELECT catalogue_id FROM catalogue_schema"));
+        if (!query.next())
+            throw DbFailure{QStringLiteral("catalogue_schema is empty")};
+        if (!passwords_)
+            passwords_ = std::make_unique<LocalPasswords>(LocalPasswords::FileFor(query.value(0).toString()));
+    } catch (const DbFailure &failure) {
+        connection.close();
+        throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
+    } catch (const AppError &error) {
+        connection.close();
+        throw AppError(QStringLiteral("无法使用服务器目录数据库 %1：\n%2").arg(location_, error.message()));
+    }
+    QSqlDriver *driver = connection.driver();
+    disconnect(driver, nullptr, this, nullptr);
+    connect(driver, &QSqlDriver::notification, this,
+            [this](const QString &name, QSqlDriver::NotificationSource source, const QVariant &payload) {
+                onNotification(name, payload, source == QSqlDriver::SelfSource);
+            });
+    driver->subscribeToNotification(CatalogueChannel());
+    online_ = true;
+    offlineReason_.clear();
+}
+
+void PgStore::ensureOpen()
+{
+    if (!opened_) {
+        opened_ = true;
+        watch_.start();
+        try {
+            open();
+        } catch (const AppError &error) {
+            goOffline(error.message());
+            throw;
+        }
+        return;
+    }
+    if (!online_)
+        throw AppError(QStringLiteral("与服务器目录数据库的连接已断开，正在重新连接；在此之前服务器列表只能查看，不能修改。\n%1")
+                           .arg(offlineReason_));
+}
+
+QString PgStore::passwordFile()
+{
+    ensureOpen();
+    return passwords_->fileName();
+}
+
+bool PgStore::connectionLost() const
+{
+    const QSqlDatabase connection = db();
+    if (!connection.isOpen())
+        return true;
+    const QVariant handle = connection.driver()->handle();
+    auto *conn = handle.isValid() ? *static_cast<PGconn *const *>(handle.constData()) : nullptr;
+    return !conn || PQstatus(conn) == CONNECTION_BAD;
+}
+
+void PgStore::goOffline(const QString &reason)
+{
+    const bool wasOnline = online_;
+    online_ = false;
+    offlineReason_ = reason;
+    {
+        QSqlDatabase connection = db();
+        if (connection.isOpen()) {
+            disconnect(connection.driver(), nullptr, this, nullptr);
+            connection.close();
+        }
+    }
+    if (wasOnline || !everOnline_) {
+        everOnline_ = true;
+        emit availability(false, reason);
+    }
+}
+
+// Every half second: a connection that broke is given up; a lost one is tried again.
+void PgStore::watch()
+{
+    if (online_) {
+        if (connectionLost())
+            goOffline(QStringLiteral("与数据库服务器的连接已中断。"));
+        return;
+    }
+    QElapsedTimer attempt;
+    attempt.start();
+    try {
+        open();
+    } catch (const AppError &error) {
+        offlineReason_ = error.message();
+        // A server that refuses at once is tried again soon; one that lets the attempt
+        // wait for its time-out (a host gone from the network) is tried less often,
+        // since the window waits with it.
+        watch_.setInterval(attempt.elapsed() > 250 ? 10000 : 500);
+        return;
+    }
+    watch_.setInterval(500);
+    emit availability(true, {});
+}
+
+void PgStore::onNotification(const QString &name, const QVariant &payload, bool fromSelf)
+{
+    if (fromSelf || name != CatalogueChannel())
+        return;
+    const QStringList words = payload.toString().split(QLatin1Char(' '));
+    if (words.size() != 3)
+        return;
+    static const QHash<QString, CatalogueVerb> verbs{{QStringLiteral("added"), CatalogueVerb::Added},
+                                                     {QStringLiteral("changed"), CatalogueVerb::Changed},
+                                                     {QStringLiteral("moved"), CatalogueVerb::Moved},
+                                                     {QStringLiteral("deleted"), CatalogueVerb::Deleted}};
+    bool ok = false;
+    const int id = words[2].toInt(&ok);
+    if (!ok || !verbs.contains(words[1]))
+        return;
+    const CatalogueKind kind = words[0] == QLatin1String("group") ? CatalogueKind::Group : CatalogueKind::Server;
+    pending_.append(Notice{kind, verbs.value(words[1]), id});
+    flush_.start();
+}
+
+// Passes on the changes that arrived together, runs of one kind and verb as one.
+void PgStore::flushNotifications()
+{
+    const QList<Notice> notices = std::exchange(pending_, {});
+    for (qsizetype i = 0; i < notices.size();) {
+        QList<int> ids;
+        qsizetype j = i;
+        for (; j < notices.size() && notices[j].kind == notices[i].kind && notices[j].verb == notices[i].verb; ++j)
+            ids << notices[j].id;
+        emit changedElsewhere(notices[i].kind, notices[i].verb, ids);
+        i = j;
+    }
+}
+
+void PgStore::write(const std::function<void()> &change)
+{
+    ensureOpen();
+    QSqlDatabase connection = db();
+    QString reason;
+    if (!connection.transaction()) {
+        reason = reasonOf(connection.lastError());
+    } else {
+        try {
+            change();
+            if (connection.commit())
+                return;
+            reason = reasonOf(connection.lastError());
+        } catch (const DbFailure &failure) {
+            reason = failure.reason;
+        }
+        connection.rollback();
+    }
+    if (connectionLost())
+        goOffline(reason);
+    throw AppError(QStringLiteral("Unable to write to %1\n%2").arg(location_, reason));
+}
+
+std::vector<int> PgStore::takeIds(const QString &sequence, int count)
+{
+    std::vector<int> ids;
+    QSqlQuery query = run(db(), QStringLiteral("SELECT nextval('%1') FROM generate_series(1, %2)").arg(sequence).arg(count));
+    while (query.next())
+        ids.push_back(query.value(0).toInt());
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+int PgStore::highestId(const QString &table)
+{
+    QSqlQuery query = run(db(), QStringLiteral("SELECT CASE WHEN is_called THEN last_value ELSE last_value - 1 END,"
+                                               " (SELECT coalesce(max(id), 0) FROM %1) FROM %1_id_seq")
+                                    .arg(table));
+    return query.next() ? std::max(query.value(0).toInt(), query.value(1).toInt()) : 0;
+}
+
+std::vector<TSvrGroup> PgStore::selectGroups(const QString &where, const QVariantList &binds)
+{
+    std::vector<TSvrGroup> groups;
+    QSqlQuery query = run(db(), QStringLiteral("SELECT id, name FROM catalogue_group %1 ORDER BY id").arg(where), binds);
+    while (query.next())
+        groups.push_back(TSvrGroup{query.value(0).toInt(), query.value(1).toString()});
+    return groups;
+}
+
+std::vector<TSvrItem> PgStore::selectServers(const QString &where, const QVariantList &binds)
+{
+    std::vector<TSvrItem> servers;
+    QSqlQuery query =
+        run(db(), QStringLiteral("SELECT %1 FROM catalogue_server %2 ORDER BY id").arg(kServerColumns, where), binds);
+    const QHash<int, QString> &passwords = passwords_->all();
+    while (query.next()) {
+        TSvrItem &server = servers.emplace_back();
+        server.Id = query.value(0).toInt();
+        server.Group.GroupId = query.value(1).toInt();
+        server.Description = query.value(2).toString();
+        TClientSettings &s = server.ClntSett;
+        s.Server = query.value(3).toString();
+        s.Port = query.value(4).toInt();
+        s.Domain = query.value(5).toString();
+        s.User = query.value(6).toString();
+        s.Width = query.value(7).toInt();
+        s.Height = query.value(8).toInt();
+        s.FullScreen = query.value(9).toBool();
+        s.ColorDepth = query.value(10).toInt();
+        s.Password = passwords.value(server.Id);
+    }
+    return servers;
+}
+
+std::vector<TSvrGroup> PgStore::readGroups(int &maxGroupId)
+{
+    ensureOpen();
+    try {
+        maxGroupId = highestId(QStringLiteral("catalogue_group"));
+        return selectGroups({}, {});
+    } catch (const DbFailure &failure) {
+        throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
+    }
+}
+
+std::vector<TSvrItem> PgStore::readServers(int &maxServerId)
+{
+    ensureOpen();
+    try {
+        maxServerId = highestId(QStringLiteral("catalogue_server"));
+        return selectServers({}, {});
+    } catch (const DbFailure &failure) {
+        throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
+    }
+}
+
+std::vector<TSvrGroup> PgStore::fetchGroups(std::span<const int> ids)
+{
+    if (!online_)
+        return {};
+    try {
+        return selectGroups(QStringLiteral("WHERE id = ANY(?::integer[])"), {idArray(ids)});
+    } catch (const DbFailure &) {
+        return {}; // the watch finds a lost connection and catches up when it is back
+    }
+}
+
+std::vector<TSvrItem> PgStore::fetchServers(std::span<const int> ids)
+{
+    if (!online_)
+        return {};
+    try {
+        return selectServers(QStringLiteral("WHERE id = ANY(?::integer[])"), {idArray(ids)});
+    } catch (const DbFailure &) {
+        return {};
+    }
+}
+
+int PgStore::addGroup(const QString &name, int)
+{
+    int id = 0;
+    write([&] {
+        QSqlQuery query = run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id"), {text(name)});
+        if (query.next())
+            id = query.value(0).toInt();
+    });
+    return id;
+}
+
+int PgStore::registerGroup(const TSvrGroup &group, int heldMax)
+{
+    int counter = heldMax;
+    write([&] {
+        counter = std::max(heldMax, highestId(QStringLiteral("catalogue_group")));
+        run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"
+                                 " ON CONFLICT (id) DO UPDATE SET name = EXCLUDED.name"),
+            {group.GroupId, text(group.GroupName)});
+        if (group.GroupId > counter)
+            run(db(), QStringLiteral("SELECT setval('catalogue_group_id_seq', ?)"), {group.GroupId});
+        counter = std::max(counter, group.GroupId);
+    });
+    return counter;
+}
+
+void PgStore::renameGroup(int groupId, const QString &name)
+{
+    write([&] { run(db(), QStringLiteral("UPDATE catalogue_group SET name = ? WHERE id = ?"), {text(name), groupId}); });
+}
+
+void PgStore::deleteGroup(int groupId)
+{
+    write([&] { run(db(), QStringLiteral("DELETE FROM catalogue_group WHERE id = ?"), {groupId}); });
+}
+
+std::vector<int> PgStore::addServers(std::span<const TSvrItem> servers, int)
+{
+    std::vector<int> ids;
+    write([&] {
+        ids = takeIds(QStringLiteral("catalogue_server_id_seq"), int(servers.size()));
+        insertServers(servers, ids);
+    });
+    return ids;
+}
+
+// One statement for all the servers, under the ids given; their passwords into this
+// user's file before the transaction ends, so that a file that cannot be written
+// leaves the database as it was.
+void PgStore::insertServers(std::span<const TSvrItem> servers, const std::vector<int> &ids)
+{
+    QJsonArray rows;
+    std::vector<std::pair<int, QString>> passwords;
+    for (size_t i = 0; i < servers.size(); ++i) {
+        rows.append(serverRow(servers[i], ids[i]));
+        if (!servers[i].ClntSett.Password.isEmpty())
+            passwords.emplace_back(ids[i], servers[i].ClntSett.Password);
+    }
+    run(db(),
+        QStringLiteral("INSERT INTO catalogue_server (%1) SELECT %1 FROM json_to_recordset(?::json) AS r("
+                       "id integer, group_id integer, description text, address text, port integer, domain text,"
+                       " user_name text, width integer, height integer, full_screen boolean, color_depth integer)")
+            .arg(kServerColumns),
+        {QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact))});
+    passwords_->set(passwords);
+}
+
+bool PgStore::writeServer(const TSvrItem &server)
+{
+    bool found = false;
+    write([&] {
+        const TClientSettings &s = server.ClntSett;
+        QSqlQuery query = run(db(),
+                              QStringLiteral("UPDATE catalogue_server SET group_id = ?, description = ?, address = ?,"
+                                             " port = ?, domain = ?, user_name = ?, width = ?, height = ?,"
+                                             " full_screen = ?, color_depth = ? WHERE id = ?"),
+                              {server.Group.GroupId, text(server.Description), text(s.Server), s.Port, text(s.Domain), text(s.User), s.Width,
+                               s.Height, s.FullScreen, s.ColorDepth, server.Id});
+        found = query.numRowsAffected() > 0;
+        if (found && passwords_->password(server.Id) != s.Password)
+            passwords_->set({{server.Id, s.Password}});
+    });
+    return found;
+}
+
+void PgStore::setServerGroup(int serverId, int groupId)
+{
+    write([&] { run(db(), QStringLiteral("UPDATE catalogue_server SET group_id = ? WHERE id = ?"), {groupId, serverId}); });
+}
+
+void PgStore::deleteServer(int serverId)
+{
+    write([&] { run(db(), QStringLiteral("DELETE FROM catalogue_server WHERE id = ?"), {serverId}); });
+    try {
+        passwords_->set({{serverId, QString()}});
+    } catch (const AppError &) {
+        // The server is gone; an entry left in the password file names no server.
+    }
+}
+
+// Inside a transaction holding the table: each wanted id that the table has free,
+// else a new one, given out only after the sequence has passed every kept id.
+std::vector<int> PgStore::keepIdsWhereFree(const QString &table, const std::vector<int> &wanted)
+{
+    run(db(), QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(table));
+    std::set<int> taken;
+    QSqlQuery query = run(db(), QStringLiteral("SELECT id FROM %1").arg(table));
+    while (query.next())
+        taken.insert(query.value(0).toInt());
+    std::vector<int> ids(wanted.size(), -1);
+    int highest = highestId(table);
+    for (size_t i = 0; i < wanted.size(); ++i)
+        if (wanted[i] >= 0 && taken.insert(wanted[i]).second) {
+            ids[i] = wanted[i];
+            highest = std::max(highest, wanted[i]);
+        }
+    if (highest > 0)
+        run(db(), QStringLiteral("SELECT setval('%1_id_seq', ?)").arg(table), {highest});
+    const auto missing = std::count(ids.begin(), ids.end(), -1);
+    if (missing > 0) {
+        const std::vector<int> fresh = takeIds(table + QStringLiteral("_id_seq"), int(missing));
+        auto next = fresh.begin();
+        for (int &id : ids)
+            if (id < 0)
+                id = *next++;
+    }
+    return ids;
+}
+
+std::vector<int> PgStore::insertGroupsKeepingIds(std::span<const TSvrGroup> groups)
+{
+    std::vector<int> ids;
+    write([&] {
+        std::vector<int> wanted;
+        for (const TSvrGroup &group : groups)
+            wanted.push_back(group.GroupId);
+        ids = keepIdsWhereFree(QStringLiteral("catalogue_group"), wanted);
+        QJsonArray rows;
+        for (size_t i = 0; i < groups.size(); ++i)
+            rows.append(QJsonObject{{QStringLiteral("id"), ids[i]}, {QStringLiteral("name"), groups[i].GroupName}});
+        run(db(),
+            QStringLiteral("INSERT INTO catalogue_group (id, name)"
+                           " SELECT id, name FROM json_to_recordset(?::json) AS r(id integer, name text)"),
+            {QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact))});
+    });
+    return ids;
+}
+
+std::vector<int> PgStore::insertServersKeepingIds(std::span<const TSvrItem> servers)
+{
+    std::vector<int> ids;
+    write([&] {
+        std::vector<int> wanted;
+        for (const TSvrItem &server : servers)
+            wanted.push_back(server.Id);
+        ids = keepIdsWhereFree(QStringLiteral("catalogue_server"), wanted);
+        insertServers(servers, ids);
+    });
+    return ids;
+}

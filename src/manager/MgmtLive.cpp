@@ -1,0 +1,137 @@
+// The manager's side of a shared catalogue: what other administrators change
+// reaches the list row by row; a lost database shows in the status bar.
+#include "MgmtForm.h"
+
+#include "CatalogueEvents.h"
+#include "MsgBox.h"
+#include "ServerListLocation.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QStatusBar>
+
+void TfrmMgmt::connectCatalogueEvents()
+{
+    CatalogueEvents &events = CatalogueEvents::Instance();
+    connect(&events, &CatalogueEvents::GroupAdded, this, [this](int id) { Guard([&] { CatalogueGroupAdded(id); }); });
+    connect(&events, &CatalogueEvents::GroupRenamed, this,
+            [this](int id, const QString &name) { Guard([&] { CatalogueGroupRenamed(id, name); }); });
+    connect(&events, &CatalogueEvents::GroupDeleted, this, [this](int id) { Guard([&] { CatalogueGroupDeleted(id); }); });
+    connect(&events, &CatalogueEvents::ServerAdded, this, [this](PSvrItem s) { Guard([&] { CatalogueServerAdded(s); }); });
+    connect(&events, &CatalogueEvents::ServerChanged, this,
+            [this](PSvrItem s) { Guard([&] { CatalogueServerChanged(s); }); });
+    connect(&events, &CatalogueEvents::ServerMoved, this,
+            [this](PSvrItem s, int oldGroup) { Guard([&] { CatalogueServerMoved(s, oldGroup); }); });
+    connect(&events, &CatalogueEvents::ServerDeleting, this,
+            [this](PSvrItem s) { Guard([&] { CatalogueServerDeleting(s); }); });
+    connect(&events, &CatalogueEvents::Availability, this,
+            [this](bool online, const QString &reason) { Guard([&] { CatalogueAvailability(online, reason); }); });
+}
+
+void TfrmMgmt::refillGroupCombo()
+{
+    const QString chosen = cbbGrp->currentIndex() >= 0 ? cbbGrp->currentText() : QString();
+    cbbGrp->clear();
+    for (const auto &group : GetSvrGroups())
+        cbbGrp->addItem(group->GroupName);
+    cbbGrp->setCurrentIndex(chosen.isNull() ? -1 : cbbGrp->findText(chosen, Qt::MatchFixedString));
+}
+
+void TfrmMgmt::CatalogueGroupAdded(int groupId)
+{
+    refillGroupCombo();
+    if (!FindGroupRow(lvSvr, groupId))
+        AddGroupRow(lvSvr, std::make_unique<TGroupItem>(GetGroup(groupId)));
+}
+
+void TfrmMgmt::CatalogueGroupRenamed(int groupId, const QString &name)
+{
+    refillGroupCombo();
+    RenameGroupRow(lvSvr, groupId, name);
+}
+
+void TfrmMgmt::CatalogueGroupDeleted(int groupId)
+{
+    refillGroupCombo();
+    // A row that still shows servers stays; they keep the group's id, as after a load.
+    if (TGroupItem *group = FindGroupRow(lvSvr, groupId); group && group->Items().empty())
+        DeleteGroupRow(lvSvr, groupId);
+}
+
+void TfrmMgmt::CatalogueServerAdded(PSvrItem server)
+{
+    AddServerRow(lvSvr, server);
+}
+
+void TfrmMgmt::CatalogueServerChanged(PSvrItem server)
+{
+    TItem *item = FindServerItem(lvSvr, server);
+    if (!item || !item->ListItem())
+        return;
+    item->ListItem()->setText(ColServer, server->ClntSett.Server);
+    item->ListItem()->setText(ColUser, server->ClntSett.User);
+    item->ListItem()->setText(ColDescription, server->Description);
+}
+
+void TfrmMgmt::CatalogueServerMoved(PSvrItem server, int)
+{
+    if (TItem *item = FindServerItem(lvSvr, server))
+        item->Grp()->DeleteItem(item);
+    AddServerRow(lvSvr, server);
+}
+
+void TfrmMgmt::CatalogueServerDeleting(PSvrItem server)
+{
+    if (server->Id == fEditingId)
+        fEditedGone = true;
+    if (TItem *item = FindServerItem(lvSvr, server))
+        item->Grp()->DeleteItem(item);
+}
+
+void TfrmMgmt::CatalogueAvailability(bool online, const QString &reason)
+{
+    auto *label = stat1->findChild<QLabel *>(QStringLiteral("stat1File"));
+    if (!label)
+        return;
+    const QString where = QStringLiteral("服务器目录数据库：") + ServerListFilePath();
+    label->setText(online ? where : QStringLiteral("与服务器目录数据库的连接已断开，列表只读，正在重新连接…"));
+    label->setToolTip(online ? where : reason);
+}
+
+void TfrmMgmt::keepEditsOfDeletedServer(const TClientSettings &settings, const QString &description, int groupId)
+{
+    const TSvrGroup group = GetGroup(groupId);
+    PSvrItem server = AddSvrItem(settings, group.GroupId, description);
+    AddServerRow(lvSvr, server);
+    ShowMessageBox(this,
+                   QStringLiteral("你修改的服务器 %1 已被其他管理员删除。\n你的修改没有丢失：已作为新服务器保存在“%2”中。")
+                       .arg(settings.Server, group.GroupName),
+                   QMessageBox::Information);
+}
+
+void TfrmMgmt::loadCatalogue()
+{
+    try {
+        LoadGroups();
+        LoadServers();
+        return;
+    } catch (const AppError &error) {
+        if (!CatalogueInDatabase())
+            throw;
+        const QString local = DefaultServerListFile(QCoreApplication::applicationDirPath());
+        const QString question =
+            QStringLiteral("%1\n\n要改为打开本机的服务器列表文件 %2 吗？\n选“否”则继续等待数据库，连上后列表会自动出现。")
+                .arg(error.message(), local);
+        if (ShowMessageBox(this, question, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+            // The lists exist, empty; the store connects by itself and fills them then.
+            SvrGroups = std::make_unique<TSvrGroups>();
+            SvrList = std::make_unique<TSvrList>();
+            CatalogueAvailability(false, error.message());
+            return;
+        }
+        UseIniFile(local);
+    }
+    LoadGroups();
+    LoadServers();
+}

@@ -1,0 +1,150 @@
+// The manager on a catalogue shared in a database: a colleague's changes reach
+// the list row by row; editing a server a colleague deletes loses nothing; a
+// database that cannot be reached at start offers the local file; a lost one
+// shows in the status bar until it is back.
+#include "CatalogueEvents.h"
+#include "EditForm.h"
+#include "GroupListItems.h"
+#include "MgmtForm.h"
+#include "MessageBoxAnswers.h"
+#include "ModalAnswer.h"
+#include "RdpCommon.h"
+#include "catalogue/PgServer.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+class TestMgmtLive : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PgServer> server;
+    QTemporaryDir config;
+    QString database;
+    int databases = 0;
+    std::unique_ptr<TfrmMgmt> form;
+
+    // Group rows as "-name", server rows as "  address|description".
+    QStringList rows() const
+    {
+        QStringList out;
+        for (int i = 0; i < form->lvSvr->topLevelItemCount(); ++i) {
+            TListItem *row = RowAt(form->lvSvr, i);
+            out << (GroupOf(row) ? QStringLiteral("-") + row->text(ColServer)
+                                 : QStringLiteral("  %1|%2").arg(row->text(ColServer), row->text(ColDescription)));
+        }
+        return out;
+    }
+
+    QString statusText() const { return form->stat1->findChild<QLabel *>(QStringLiteral("stat1File"))->text(); }
+
+    bool colleague(const QString &sql) const { return server->sql(database, sql); }
+
+    void openManager()
+    {
+        database = QStringLiteral("m%1").arg(++databases);
+        QVERIFY(server->createDatabase(database));
+        UseDatabase(server->address(database));
+        form = std::make_unique<TfrmMgmt>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()) || form->isVisible());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        server = PgServer::StartIfRunnable();
+    }
+    void cleanupTestCase() { server.reset(); }
+    void cleanup()
+    {
+        form.reset();
+        ReleaseCatalogue();
+    }
+
+    void colleaguesChangesReachTheRows()
+    {
+        PG_SERVER_OR_SKIP(server);
+        openManager();
+        QCOMPARE(rows(), QStringList());
+        QVERIFY(statusText().startsWith(QStringLiteral("服务器目录数据库：postgresql://")));
+        QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_group (name) VALUES ('机房')")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringList{QStringLiteral("-机房")}, 1000);
+        QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.5', 'a')")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-机房"), QStringLiteral("-未分组"), QStringLiteral("  127.0.0.5|a")}), 1000);
+        QVERIFY(colleague(QStringLiteral("UPDATE catalogue_server SET description = 'b'")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-机房"), QStringLiteral("-未分组"), QStringLiteral("  127.0.0.5|b")}), 1000);
+        QVERIFY(colleague(QStringLiteral("UPDATE catalogue_server SET group_id = 1")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-机房"), QStringLiteral("  127.0.0.5|b"), QStringLiteral("-未分组")}), 1000);
+        QVERIFY(colleague(QStringLiteral("UPDATE catalogue_group SET name = '新机房'")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-新机房"), QStringLiteral("  127.0.0.5|b"), QStringLiteral("-未分组")}), 1000);
+        QCOMPARE(form->cbbGrp->itemText(0), QStringLiteral("新机房"));
+        QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_server")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-新机房"), QStringLiteral("-未分组")}), 1000);
+        QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_group")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringList{QStringLiteral("-未分组")}, 1000);
+        QCOMPARE(form->cbbGrp->count(), 0);
+
+        // The database server goes away and comes back: the status bar says so.
+        QVERIFY(server->stop());
+        QTRY_VERIFY_WITH_TIMEOUT(statusText().contains(QStringLiteral("连接已断开")), 3000);
+        QVERIFY(server->start());
+        QTRY_VERIFY_WITH_TIMEOUT(statusText().startsWith(QStringLiteral("服务器目录数据库：")), 5000);
+    }
+
+    // A colleague deletes the server whose settings dialog is open: the dialog's
+    // edits are kept as a new server, and the user is told.
+    void editingAServerAColleagueDeletes()
+    {
+        PG_SERVER_OR_SKIP(server);
+        openManager();
+        QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.6', 'old')")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
+        form->lvSvr->clearSelection();
+        RowAt(form->lvSvr, 1)->setSelected(true);
+        MessageBoxAnswers boxes;
+        {
+            ModalAnswer answer([&](QWidget *w) {
+                auto *dialog = qobject_cast<TfrmEdit *>(w);
+                QVERIFY(dialog);
+                QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_server")));
+                QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 1, 1000); // the row goes while the dialog is open
+                dialog->edtDesc->setText(QStringLiteral("mine"));
+                QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+            });
+            form->actOpenExecute();
+            QVERIFY(answer.answered());
+        }
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        const QString told = boxes.texts[0];
+        QVERIFY2(told.contains(QStringLiteral("已被其他管理员删除")) && told.contains(QStringLiteral("没有丢失")), qPrintable(told));
+        QCOMPARE(rows(), (QStringList{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.6|mine")}));
+        QString stored;
+        QVERIFY(server->sql(database, QStringLiteral("SELECT address || '|' || description FROM catalogue_server"), &stored));
+        QCOMPARE(stored, QStringLiteral("127.0.0.6|mine"));
+    }
+
+    // A database that cannot be reached at start: the message says why, and the
+    // user may open the local server list file instead.
+    void unreachableAtStartOffersTheLocalFile()
+    {
+        PG_SERVER_OR_SKIP(server);
+        UseDatabase(server->address(QStringLiteral("postgres")).replace(QStringLiteral("port=%1").arg(server->port()), QStringLiteral("port=1")));
+        MessageBoxAnswers boxes(QMessageBox::Yes);
+        form = std::make_unique<TfrmMgmt>();
+        form->show();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.questions.size(), 1, 10000);
+        const QString question = boxes.questions[0];
+        QVERIFY2(question.contains(QStringLiteral("无法连接服务器目录数据库")) && question.contains(QStringLiteral("服务器列表文件")),
+                 qPrintable(question));
+        QVERIFY(!CatalogueInDatabase());
+        QVERIFY(statusText().startsWith(QStringLiteral("服务器列表文件：")));
+    }
+};
+
+QTEST_MAIN(TestMgmtLive)
+#include "tst_mgmtlive.moc"
