@@ -169,8 +169,8 @@ int RunOnce(int argc, char *argv[], const QString &iniPath, int servers, bool st
         if (banner)
             QObject::connect(banner, &WebBrowser::DocumentComplete, &app, notePages, Qt::QueuedConnection);
 
-        FormMain.show();
         ReleaseWebPagesOncePainted(&FormMain);
+        FormMain.show();
         auto *list = frmMgmt->findChild<QAbstractItemView *>(QStringLiteral("lvSvr"));
         QElapsedTimer limit;
         limit.start();

@@ -47,6 +47,8 @@ WebEngineArguments PrepareWebEngine(int argc, char **argv);
 // Start-up order: the web controls made after HoldWebPages wait with their pages
 // until ReleaseWebPagesOncePainted's window has painted for the first time (at the
 // latest a few seconds after that call), so that the windows and the manager's list
-// reach the screen before the web engine starts and loads the first pages.
+// reach the screen before the web engine starts and loads the first pages. Call it
+// before showing the window: a message box that showing it opens (and its own event
+// loop) paints the window too.
 void HoldWebPages();
 void ReleaseWebPagesOncePainted(QWidget *window);

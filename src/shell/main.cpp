@@ -33,8 +33,9 @@ int main(int argc, char *argv[])
 
         FormMain.SetManager(frmMgmt.get());
         QObject::connect(&FormMain, &TFormMain::Closed, &app, [] { QCoreApplication::exit(0); });
-        FormMain.show();
+        // Watched from before it shows: showing it may open a message box of the manager's.
         ReleaseWebPagesOncePainted(&FormMain);
+        FormMain.show();
         app.exec();
     }
     ReleaseCatalogue();

@@ -292,8 +292,8 @@ void TestMain::pagesHeldUntilTheWindowHasPainted()
     QCOMPARE(captions(), (QStringList{MainCaption, QStringLiteral("默认网页"), QStringLiteral("   +")}));
     QCOMPARE(tabs()->currentIndex(), 1);
 
-    window_->show();
     ReleaseWebPagesOncePainted(window_.get());
+    window_->show();
     QCOMPARE(tabs()->currentIndex(), 0);
     QCOMPARE(window_->windowTitle(), MainCaption);
     waitComplete(browser, QStringLiteral("Brennic 默认网页"));
