@@ -10,6 +10,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineView>
+#include <utility>
 
 // The page of one control: routes Chromium's requests back to the control.
 class WebEnginePage : public QWebEnginePage {
@@ -64,6 +65,18 @@ const QString TitleScript = QStringLiteral(
     "  return t ? t.textContent : (document.title || '');"
     "})()");
 
+// The controls waiting for the engine while it is held back at start-up.
+struct HeldPages {
+    bool held = false;
+    QList<QPointer<WebEngineBrowser>> waiting;
+};
+
+HeldPages &Held()
+{
+    static HeldPages held;
+    return held;
+}
+
 } // namespace
 
 WebBrowser *CreateWebBrowser(QWidget *parent)
@@ -71,21 +84,48 @@ WebBrowser *CreateWebBrowser(QWidget *parent)
     return new WebEngineBrowser(parent);
 }
 
-WebEngineBrowser::WebEngineBrowser(QWidget *parent)
-    : WebBrowser(parent), view_(new QWebEngineView(this)), page_(new WebEnginePage(this, view_))
+void WebEngineBrowser::HoldPages()
 {
-    view_->setPage(page_);
+    Held().held = true;
+}
+
+void WebEngineBrowser::ReleasePages()
+{
+    HeldPages &held = Held();
+    held.held = false;
+    const QList<QPointer<WebEngineBrowser>> waiting = std::exchange(held.waiting, {});
+    for (const QPointer<WebEngineBrowser> &browser : waiting)
+        if (browser && !browser->page_)
+            browser->CreatePage();
+}
+
+WebEngineBrowser::WebEngineBrowser(QWidget *parent) : WebBrowser(parent)
+{
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_);
-    setFocusProxy(view_);
     clock_.start();
+    if (Held().held)
+        Held().waiting.append(this);
+    else
+        CreatePage();
+}
+
+void WebEngineBrowser::CreatePage()
+{
+    view_ = new QWebEngineView(this);
+    page_ = new WebEnginePage(this, view_);
+    view_->setPage(page_);
+    layout()->addWidget(view_);
+    setFocusProxy(view_);
+    SetContextMenuEnabled(contextMenuEnabled_);
     connect(page_, &QWebEnginePage::newWindowRequested, this, &WebEngineBrowser::OnNewWindowRequested);
     connect(page_, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::OnLoadStarted);
     connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::OnLoadFinished);
     // Queued: nothing may be asked or destroyed inside the engine's callback.
     connect(page_, &QWebEnginePage::windowCloseRequested, this, &WebEngineBrowser::OnCloseRequested,
             Qt::QueuedConnection);
+    if (!pendingUrl_.isEmpty())
+        view_->load(std::exchange(pendingUrl_, QUrl()));
 }
 
 // A page that goes while loading reports its end, and the engine answers pending
@@ -94,7 +134,8 @@ WebEngineBrowser::~WebEngineBrowser()
 {
     alive_.reset();
     blockSignals(true);
-    page_->disconnect(this);
+    if (page_)
+        page_->disconnect(this);
 }
 
 void WebEngineBrowser::Navigate(const QString &url)
@@ -102,36 +143,41 @@ void WebEngineBrowser::Navigate(const QString &url)
     const QUrl target = QUrl::fromUserInput(url);
     if (!target.isValid())
         throw AppError(QStringLiteral("Invalid address: %1").arg(url));
-    view_->load(target);
+    if (view_)
+        view_->load(target);
+    else
+        pendingUrl_ = target;
 }
 
 void WebEngineBrowser::GoBack()
 {
-    if (!page_->history()->canGoBack())
+    if (!page_ || !page_->history()->canGoBack())
         throw AppError(QStringLiteral("There is no page to go back to."));
     page_->triggerAction(QWebEnginePage::Back);
 }
 
 void WebEngineBrowser::GoForward()
 {
-    if (!page_->history()->canGoForward())
+    if (!page_ || !page_->history()->canGoForward())
         throw AppError(QStringLiteral("There is no page to go forward to."));
     page_->triggerAction(QWebEnginePage::Forward);
 }
 
 void WebEngineBrowser::Refresh()
 {
-    page_->triggerAction(QWebEnginePage::Reload);
+    if (page_)
+        page_->triggerAction(QWebEnginePage::Reload);
 }
 
 void WebEngineBrowser::Stop()
 {
-    page_->triggerAction(QWebEnginePage::Stop);
+    if (page_)
+        page_->triggerAction(QWebEnginePage::Stop);
 }
 
 QString WebEngineBrowser::LocationURL() const
 {
-    return page_->url().toString();
+    return page_ ? page_->url().toString() : pendingUrl_.toString();
 }
 
 QString WebEngineBrowser::DocumentTitle() const
@@ -151,7 +197,9 @@ bool WebEngineBrowser::Silent() const
 
 void WebEngineBrowser::SetContextMenuEnabled(bool enabled)
 {
-    view_->setContextMenuPolicy(enabled ? Qt::DefaultContextMenu : Qt::NoContextMenu);
+    contextMenuEnabled_ = enabled;
+    if (view_)
+        view_->setContextMenuPolicy(enabled ? Qt::DefaultContextMenu : Qt::NoContextMenu);
 }
 
 bool WebEngineBrowser::Busy() const
@@ -173,6 +221,8 @@ void WebEngineBrowser::OnNewWindowRequested(QWebEngineNewWindowRequest &request)
     if (cancel || !browser)
         return;
     browser->openedByScript_ = true;
+    if (!browser->page_)
+        browser->CreatePage();
     request.openIn(browser->page_);
 }
 

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QSet>
+#include <QUrl>
 #include <memory>
 
 class QWebEngineNewWindowRequest;
@@ -12,6 +13,11 @@ class QWebEngineView;
 class WebEnginePage;
 
 // The web-browser control over Qt WebEngine.
+//
+// At start-up the engine can be held back (HoldPages): controls made while it is
+// held get their page, and load the address they were sent to, only when
+// ReleasePages runs, so that the engine's own start does not delay the windows'
+// first paint. Until then a control shows an empty area and reports its address.
 class WebEngineBrowser : public WebBrowser {
     Q_OBJECT
 public:
@@ -34,9 +40,16 @@ public:
     static constexpr int MaxNewWindows = 4;
     static constexpr qint64 NewWindowSpanMs = 10000;
 
+    // Null while the control waits for ReleasePages.
     QWebEngineView *View() const { return view_; }
 
+    static void HoldPages();
+    // The waiting controls make their pages in the order they were made; controls
+    // made from now on make theirs at once. Does nothing when nothing is held.
+    static void ReleasePages();
+
 private:
+    void CreatePage();
     friend class WebEnginePage;
     void OnNewWindowRequested(QWebEngineNewWindowRequest &request);
     bool NewWindowAllowed(bool userInitiated);
@@ -49,13 +62,15 @@ private:
     bool PageDialog(int kind, const QUrl &origin, const QString &message, const QString &defaultText = QString(),
                     QString *text = nullptr);
 
-    QWebEngineView *view_;
-    WebEnginePage *page_;
+    QWebEngineView *view_ = nullptr;
+    WebEnginePage *page_ = nullptr;
+    QUrl pendingUrl_; // sent to before the page exists
+    bool contextMenuEnabled_ = true;
     bool silent_ = false;
     bool openedByScript_ = false;
     bool busy_ = false;
     QElapsedTimer clock_;
-    QList<qint64> newWindowTimes_;  // when the last allowed new windows were opened
+    QList<qint64> newWindowTimes_; // when the last allowed new windows were opened
     QSet<QString> silencedOrigins_; // pages whose boxes the user has stopped
     QString documentTitle_;
     int loadSerial_ = 0;

@@ -1,9 +1,15 @@
 #include "WebEngineSetup.h"
 
+#include "WebEngineBrowser.h"
+
 #include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QStringList>
+#include <QTimer>
+#include <QWidget>
 #include <QtGlobal>
 #include <unistd.h>
 
@@ -28,7 +34,8 @@ void RestoreOnceRunning()
     QMetaObject::invokeMethod(QCoreApplication::instance(), RestoreXcbGlSetting, Qt::QueuedConnection);
 }
 
-// The switches the engine alone gets: the user's own, then the sandbox switch as root.
+// The switches the engine alone gets: the user's own, then the process model, then
+// the sandbox switches as root.
 std::vector<QByteArray> EngineSwitches()
 {
     std::vector<QByteArray> switches;
@@ -38,12 +45,59 @@ std::vector<QByteArray> EngineSwitches()
             switches.push_back(flag.toLocal8Bit());
         qunsetenv(kChromiumFlags);
     }
-    if (geteuid() == 0)
+    // One renderer per site rather than one per page: the program's own pages (the
+    // banner and the default page) share one, while every other site keeps its own.
+    switches.push_back("--process-per-site");
+    if (geteuid() == 0) {
         switches.push_back("--no-sandbox");
+        // Without the sandbox the zygotes only cost two processes, and starting them
+        // holds up the GUI thread; renderers are then started directly.
+        switches.push_back("--no-zygote");
+    }
     return switches;
 }
 
+// Releases the held pages on the turn of the event loop after the window's first
+// paint, once that paint has reached the screen.
+class FirstPaintWatch : public QObject {
+public:
+    explicit FirstPaintWatch(QWidget *window) : QObject(window)
+    {
+        window->installEventFilter(this);
+        QTimer::singleShot(LatestReleaseMs, this, [this] { Release(); });
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == parent() && event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] { Release(); });
+        }
+        return false;
+    }
+
+private:
+    static constexpr int LatestReleaseMs = 3000;
+
+    void Release()
+    {
+        WebEngineBrowser::ReleasePages();
+        deleteLater();
+    }
+};
+
 } // namespace
+
+void HoldWebPages()
+{
+    WebEngineBrowser::HoldPages();
+}
+
+void ReleaseWebPagesOncePainted(QWidget *window)
+{
+    new FirstPaintWatch(window);
+}
 
 WebEngineArguments::WebEngineArguments(int argc, char **argv, const std::vector<QByteArray> &engineSwitches)
 {

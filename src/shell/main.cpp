@@ -22,6 +22,8 @@ int main(int argc, char *argv[])
     // The main window alone ends the program; other windows are never asked to close.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallErrorMessageBoxes();
+    // The windows and the manager's list first, then the web engine and its pages.
+    HoldWebPages();
     {
         // Created in this order, destroyed in the reverse one.
         TFormMain FormMain(DefaultPageShowingFile());
@@ -31,6 +33,8 @@ int main(int argc, char *argv[])
 
         FormMain.SetManager(frmMgmt.get());
         QObject::connect(&FormMain, &TFormMain::Closed, &app, [] { QCoreApplication::exit(0); });
+        // Watched from before it shows: showing it may open a message box of the manager's.
+        ReleaseWebPagesOncePainted(&FormMain);
         FormMain.show();
         app.exec();
     }

@@ -76,26 +76,30 @@ descendants() {
   done
   echo "${all[@]:-}"
 }
-# Renderers are forked by a zygote and keep its command line: a web engine helper
-# whose parent is a helper too.
+# Renderers forked by a zygote keep its command line: a web engine helper whose
+# parent is a helper too. Started directly, they say so on their command line.
 helper() { grep -qa QtWebEngineProcess "/proc/$1/cmdline" 2>/dev/null; }
 renderers() {
   local n=0 c parent
   for c in $(descendants "$1"); do
+    helper "$c" || continue
     parent=$(awk '{print $4}' "/proc/$c/stat" 2>/dev/null || echo 0)
-    if [ "$parent" != "$1" ] && helper "$c" && helper "$parent"; then n=$((n + 1)); fi
+    if grep -qa -- --type=renderer "/proc/$c/cmdline" 2>/dev/null || { [ "$parent" != "$1" ] && helper "$parent"; }; then
+      n=$((n + 1))
+    fi
   done
   echo $n
 }
 
+# The program's own pages (the default page and the banner) share one renderer.
 for _ in $(seq 300); do
   kill -0 "$pid" 2>/dev/null || break
-  [ "$(renderers "$pid")" -ge 2 ] && break
+  [ "$(renderers "$pid")" -ge 1 ] && break
   sleep 0.1
 done
 kill -0 "$pid" 2>/dev/null || { cat "$work/run.log"; fail "the installed program ended by itself"; }
 count=$(renderers "$pid")
-[ "$count" -ge 2 ] || { cat "$work/run.log"; fail "the installed program rendered $count pages, not 2"; }
+[ "$count" -ge 1 ] || { cat "$work/run.log"; fail "the installed program started no renderer for its pages"; }
 owner=$(stat -c %U "/proc/$pid")
 [ "$owner" = "$user" ] || fail "the program ran as $owner, not $user"
 echo "the installed program runs as $owner with $count renderers"

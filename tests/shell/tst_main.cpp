@@ -1,6 +1,7 @@
 // The tabbed browser window: its tabs, captions, address box, keys and the pages'
 // requests, against pages served by the test on loopback; pages that try to open
 // many tabs or chain their boxes.
+#include "Banner.h"
 #include "LogonForm.h"
 #include "Main.h"
 #include "MessageBoxAnswers.h"
@@ -15,6 +16,7 @@
 #include "TabSheet.h"
 #include "WebBrowser.h"
 #include "WebEngineBrowser.h"
+#include "WebEngineSetup.h"
 #include "WebTestMain.h"
 
 #include "AppError.h"
@@ -32,6 +34,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <memory>
 #include <unistd.h>
@@ -113,6 +116,8 @@ private slots:
     void cleanup();
 
     void startUpState();
+    void pagesHeldUntilTheWindowHasPainted();
+    void ownPagesShareARendererOtherSitesHaveTheirOwn();
     void defaultPageNamesTheServerListFile();
     void managerFillsItsTab_data();
     void managerFillsItsTab();
@@ -185,6 +190,7 @@ void TestMain::init()
 
 void TestMain::cleanup()
 {
+    WebEngineBrowser::ReleasePages(); // a failed test leaves nothing held for the next one
     // The manager goes first, as in the program: it is the window's child by then.
     manager_.reset();
     window_.reset();
@@ -273,6 +279,58 @@ void TestMain::startUpState()
     QCOMPARE(window_->EditUrl->text(), QStringLiteral("qrc:/pages/default.html"));
     QCOMPARE(tabs()->currentIndex(), 0);
     QCOMPARE(window_->windowTitle(), MainCaption);
+}
+
+// Made while the engine is held back, as the program's entry makes it: the window
+// starts as it always does, and the default page loads once the window has painted,
+// still completing in the background tab.
+void TestMain::pagesHeldUntilTheWindowHasPainted()
+{
+    HoldWebPages();
+    window_ = std::make_unique<TFormMain>();
+    auto *browser = static_cast<WebEngineBrowser *>(browserAt(1));
+    QVERIFY(!browser->View());
+    QCOMPARE(browser->LocationURL(), DefaultPageUrl());
+    QCOMPARE(captions(), (QStringList{MainCaption, QStringLiteral("默认网页"), QStringLiteral("   +")}));
+    QCOMPARE(tabs()->currentIndex(), 1);
+
+    ReleaseWebPagesOncePainted(window_.get());
+    window_->show();
+    QCOMPARE(tabs()->currentIndex(), 0);
+    QCOMPARE(window_->windowTitle(), MainCaption);
+    waitComplete(browser, QStringLiteral("Brennic 默认网页"));
+    QVERIFY(browser->View());
+    QCOMPARE(window_->EditUrl->text(), DefaultPageUrl());
+    QCOMPARE(tabs()->currentIndex(), 0);
+    QCOMPARE(window_->windowTitle(), MainCaption);
+
+    // A control made after the release has its page at once.
+    pressPlus();
+    QVERIFY(static_cast<WebEngineBrowser *>(browserAt(2))->View());
+}
+
+// The program's own pages run in one renderer process; a page of another site
+// gets one of its own, so that it cannot hang them.
+void TestMain::ownPagesShareARendererOtherSitesHaveTheirOwn()
+{
+    server_->titled(QStringLiteral("/other"), QStringLiteral("Other"));
+    open(DefaultPageUrl());
+    waitComplete(browserAt(1));
+    auto *banner = new TBanner(window_.get());
+    QSignalSpy bannerComplete(banner->Browser(), &WebBrowser::DocumentComplete);
+    pressPlus();
+    browserAt(2)->Navigate(server_->url(QStringLiteral("/other")));
+    waitComplete(browserAt(2), QStringLiteral("Other"));
+    QVERIFY(bannerComplete.count() > 0 || bannerComplete.wait(10000));
+
+    const auto rendererOf = [](WebBrowser *browser) {
+        return static_cast<WebEngineBrowser *>(browser)->View()->page()->renderProcessPid();
+    };
+    const qint64 ownPages = rendererOf(browserAt(1));
+    QVERIFY(ownPages > 0);
+    QCOMPARE(rendererOf(banner->Browser()), ownPages);
+    QVERIFY(rendererOf(browserAt(2)) > 0);
+    QVERIFY(rendererOf(browserAt(2)) != ownPages);
 }
 
 void TestMain::managerFillsItsTab_data()
