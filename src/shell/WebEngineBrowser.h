@@ -70,7 +70,7 @@ private:
     bool openedByScript_ = false;
     bool busy_ = false;
     QElapsedTimer clock_;
-    QList<qint64> newWindowTimes_; // when the last allowed new windows were opened
+    QList<qint64> newWindowTimes_;  // when the last allowed new windows were opened
     QSet<QString> silencedOrigins_; // pages whose boxes the user has stopped
     QString documentTitle_;
     int loadSerial_ = 0;

@@ -36,6 +36,12 @@ public:
     }
 };
 
+// A cut attempt ends well inside the attempt's own 10 s time-out; the bound is
+// that far from it so that a busy machine under the sanitizers still meets it.
+inline constexpr int CutMs = 5000;
+// Closing windows never waits for their workers, which would take seconds.
+inline constexpr int CloseMs = 1000;
+
 inline TClientSettings Settings(const QString &server, int port, int width = 1024, int height = 768)
 {
     TClientSettings s;

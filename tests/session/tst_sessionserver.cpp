@@ -128,7 +128,7 @@ private slots:
     void cleanup()
     {
         owner_.reset();
-        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitForRdpWorkers(CutMs));
         boxes_.reset();
     }
 
@@ -240,7 +240,7 @@ private slots:
             for (int i = 0; i < 2; ++i)
                 forms << owner_->Open(ServerSettings(640, 480));
             QTest::qWait(delay);
-            QVERIFY(CloseAll(forms) < 100);
+            QVERIFY(CloseAll(forms) < CloseMs);
             QVERIFY2(WaitForRdpWorkers(2000), qPrintable(QStringLiteral("after %1 ms").arg(delay)));
         }
         QTest::qWait(100);
@@ -261,7 +261,7 @@ private slots:
         };
         QPointer<TfrmClient> form = owner_->Open(ServerSettings());
         QVERIFY(WaitUntil([&] { return form.isNull() && boxes_->questions.size() == 1; }, 10000));
-        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitForRdpWorkers(CutMs));
         QTest::qWait(200);
         QCOMPARE(boxes_->texts.size(), 0);
         owner_ = std::make_unique<FakeOwner>();
@@ -340,7 +340,7 @@ private slots:
         QCOMPARE(control->DisconnectCalls(), 1);
         QCOMPARE(owner_->removeCalls, 1);
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
-        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitForRdpWorkers(CutMs));
         QTest::qWait(100);
         QCOMPARE(boxes_->texts.size(), 0);
     }

@@ -113,7 +113,7 @@ private slots:
     void cleanup()
     {
         owner_.reset();
-        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitForRdpWorkers(CutMs));
         silent_.reset();
         boxes_.reset();
     }

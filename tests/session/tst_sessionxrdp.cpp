@@ -182,7 +182,7 @@ private slots:
     void cleanup()
     {
         owner_.reset();
-        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitForRdpWorkers(CutMs));
         boxes_.reset();
     }
 
@@ -341,7 +341,7 @@ private slots:
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 10000));
         QCOMPARE(disconnected.size(), 1);
         QCOMPARE(reconnecting.size(), 0);
-        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitForRdpWorkers(CutMs));
         QCOMPARE(owner_->open.size(), 0);
     }
 
@@ -368,7 +368,7 @@ private slots:
         const QString cause = CauseLine(text);
         QVERIFY2(!cause.isEmpty() && cause != QStringLiteral("NoInfo."), qPrintable(text));
         QVERIFY(WaitUntil([&] { return form.isNull(); }, 1000));
-        QVERIFY(WaitForRdpWorkers(1000));
+        QVERIFY(WaitForRdpWorkers(CutMs));
         QCOMPARE(RdpWorkerCount(), 0);
         QCOMPARE(owner_->open.size(), 0);
     }
