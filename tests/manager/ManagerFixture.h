@@ -100,3 +100,17 @@ inline QByteArray SmallCatalogue()
                       "[ServerItem3]\nGroupId=2\nServer=127.0.0.3\nUser=db\nPassword=2EB4\n"
                       "[ServerItem4]\nGroupId=-1\nServer=127.0.0.4\nUser=\nPassword=\n");
 }
+
+// The rows the manager shows for SmallCatalogue(), every group expanded.
+inline QStringList SmallCatalogueRows()
+{
+    return {
+        QStringLiteral("-Web"),
+        QStringLiteral("  127.0.0.1|web1|first"),
+        QStringLiteral("  127.0.0.2|web2|second"),
+        QStringLiteral("-DB"),
+        QStringLiteral("  127.0.0.3|db|"),
+        QStringLiteral("-未分组"),
+        QStringLiteral("  127.0.0.4||"),
+    };
+}

@@ -24,16 +24,6 @@ namespace {
 
 using Rows = QStringList;
 
-const Rows kSmallRows = {
-    QStringLiteral("-Web"),
-    QStringLiteral("  127.0.0.1|web1|first"),
-    QStringLiteral("  127.0.0.2|web2|second"),
-    QStringLiteral("-DB"),
-    QStringLiteral("  127.0.0.3|db|"),
-    QStringLiteral("-未分组"),
-    QStringLiteral("  127.0.0.4||"),
-};
-
 // Fills the settings dialog and confirms it.
 std::function<void(QWidget *)> fillSettings(const QString &server, const QString &user, const QString &password,
                                             const QString &description = {})
@@ -199,7 +189,7 @@ private slots:
     void collapseAndExpand()
     {
         ManagerFixture f(SmallCatalogue());
-        QCOMPARE(f.rows(), kSmallRows);
+        QCOMPARE(f.rows(), SmallCatalogueRows());
         TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd();
         f.select(QStringLiteral("Web"));
         f.form->lvSvrDblClick();
@@ -654,7 +644,7 @@ private slots:
             QVERIFY2(f.rows().first() == QLatin1String(step.webRow), qPrintable(what));
             QVERIFY2(list->Selected() && list->Selected()->text(0) == QLatin1String(step.selectedAfter), qPrintable(what));
         }
-        QCOMPARE(f.rows(), kSmallRows);
+        QCOMPARE(f.rows(), SmallCatalogueRows());
         QCOMPARE(f.form->OpenClients().size(), 0);
     }
 
@@ -693,13 +683,13 @@ private slots:
         QCOMPARE(list->Selected(), f.row(QStringLiteral("DB")));
         QTest::qWait(QApplication::doubleClickInterval() + 50); // the next click is a click of its own
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, glyph);
-        QCOMPARE(f.rows(), kSmallRows);
+        QCOMPARE(f.rows(), SmallCatalogueRows());
         QTest::mouseClick(list->viewport(), Qt::RightButton, {}, glyph);
-        QCOMPARE(f.rows(), kSmallRows);
+        QCOMPARE(f.rows(), SmallCatalogueRows());
         // Each click of a double click on the glyph counts; a double click on the caption toggles once.
         QTest::qWait(QApplication::doubleClickInterval() + 50);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, glyph);
-        QCOMPARE(f.rows(), kSmallRows);
+        QCOMPARE(f.rows(), SmallCatalogueRows());
         QTest::qWait(QApplication::doubleClickInterval() + 50);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, caption);
         QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
