@@ -53,17 +53,19 @@ namespace {
 // ---- frames ---------------------------------------------------------------------
 
 // Only what the server has drawn is shown: the picture starts black and takes
-// the regions the library reports as painted.
+// the regions the library reports as painted. With the graphics pipeline the
+// library paints from its channel thread too, so the painted regions are read
+// and reset under the frame's lock.
 BOOL OnEndPaint(rdpContext *context)
 {
     rdpGdi *gdi = context->gdi;
-    HGDI_WND hwnd = gdi->primary->hdc->hwnd;
-    if (hwnd->invalid->null)
-        return TRUE;
     RdpCore &core = CoreOf(context);
     bool post = false;
     {
         std::lock_guard guard(core.frame.Lock);
+        HGDI_WND hwnd = gdi->primary->hdc->hwnd;
+        if (hwnd->invalid->null)
+            return TRUE;
         QImage &image = core.frame.Image;
         if (image.width() != int(gdi->width) || image.height() != int(gdi->height)) {
             image = QImage(int(gdi->width), int(gdi->height), QImage::Format_RGB32);
@@ -85,9 +87,9 @@ BOOL OnEndPaint(rdpContext *context)
             core.frame.UpdatePending = true;
             post = true;
         }
+        hwnd->invalid->null = TRUE;
+        hwnd->ninvalid = 0;
     }
-    hwnd->invalid->null = TRUE;
-    hwnd->ninvalid = 0;
     if (post)
         core.Post([](RdpSession &s) { emit s.FrameUpdated(); });
     return TRUE;
