@@ -3,13 +3,13 @@
 #include "AppError.h"
 #include "CatalogueTransfer.h"
 #include "PgStore.h"
+#include "ProgramSettings.h"
 #include "RdpCommon.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -121,9 +121,7 @@ ServerListOptions ParseServerListOptions(const QStringList &arguments)
 
 QString DatabaseSetting()
 {
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("brennic"),
-                             QStringLiteral("brennic"));
-    return settings.value(QStringLiteral("Catalogue/Database")).toString().trimmed();
+    return ProgramSettings().value(QStringLiteral("Catalogue/Database")).toString().trimmed();
 }
 
 int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options)
