@@ -24,9 +24,17 @@ QPixmap drawGlyph(bool plus)
     return pixmap;
 }
 
-QStringList serverTexts(PSvrItem server)
+// What a server row keeps of its own beside its record: four columns and no
+// values. Rows copy it, so they all share its (implicitly shared) lists; the
+// column count tells the list which cells a change of the row repaints.
+const QTreeWidgetItem &serverRowShape()
 {
-    return {server->ClntSett.User, QString(), server->Description};
+    static const QTreeWidgetItem shape = [] {
+        QTreeWidgetItem item;
+        item.setData(ColumnCount - 1, Qt::DisplayRole, QVariant());
+        return item;
+    }();
+    return shape;
 }
 
 } // namespace
@@ -41,8 +49,10 @@ QIcon GroupGlyph(int index)
 
 void TListItem::setImageIndex(int index)
 {
+    if (index == fImageIndex)
+        return;
     fImageIndex = index;
-    setIcon(ColServer, GroupGlyph(index));
+    emitDataChanged();
 }
 
 void TListItem::setOwnedData(std::unique_ptr<TRowObject> data)
@@ -56,6 +66,32 @@ void TListItem::setSubItems(const QStringList &texts)
     fSubItems = int(texts.size());
     for (int i = 0; i < fSubItems; ++i)
         setText(i + 1, texts[i]);
+}
+
+void TListItem::ShowServer()
+{
+    if (!fShowsServer && columnCount() < ColumnCount)
+        QTreeWidgetItem::operator=(serverRowShape());
+    fShowsServer = true;
+    fSubItems = ColumnCount - 1;
+    emitDataChanged();
+}
+
+QVariant TListItem::serverText(int column) const
+{
+    const TItem *item = fShowsServer ? ItemOf(this) : nullptr;
+    if (!item || !item->Server())
+        return QVariant();
+    switch (column) {
+    case ColServer:
+        return item->Server()->ClntSett.Server;
+    case ColUser:
+        return item->Server()->ClntSett.User;
+    case ColDescription:
+        return item->Server()->Description;
+    default:
+        return QVariant();
+    }
 }
 
 QString TListItem::address() const
@@ -86,6 +122,12 @@ QVariant TListItem::data(int column, int role) const
     case Qt::DisplayRole:
         if (column == ColStatus && fSubItems >= 2)
             return TPingThread::StatusText(fStatus);
+        if (const QVariant text = serverText(column); text.isValid())
+            return text;
+        break;
+    case Qt::DecorationRole:
+        if (column == ColServer)
+            return fImageIndex >= 0 ? QVariant(GroupGlyph(fImageIndex)) : QVariant();
         break;
     case Qt::FontRole:
         if (group && treeWidget()) {
@@ -165,10 +207,8 @@ namespace {
 TListItem *makeServerRow(TItem *item)
 {
     auto *row = new TListItem;
-    row->setText(ColServer, item->Server()->ClntSett.Server);
-    row->setSubItems(serverTexts(item->Server()));
     row->setData(item);
-    row->setImageIndex(-1);
+    row->ShowServer();
     item->setListItem(row);
     return row;
 }

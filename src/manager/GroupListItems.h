@@ -52,6 +52,10 @@ public:
     // Number of texts after the caption.
     int SubItemCount() const { return fSubItems; }
     void setSubItems(const QStringList &texts);
+    // Makes the row show its server: the caption and the texts after it are read
+    // from the server's record whenever they are asked for, so the row keeps no
+    // copy of them. Called again after the record changed, repaints the row.
+    void ShowServer();
 
     QString address() const override;
     unsigned short port() const override;
@@ -66,12 +70,15 @@ public:
 
 private:
     QString toolTip() const;
+    // The text of a column of a row that shows its server; null for other rows.
+    QVariant serverText(int column) const;
 
     std::unique_ptr<TRowObject> fOwned;
     TRowObject *fData = nullptr;
     int fImageIndex = -1;
     int fSubItems = 0;
     HostStatus fStatus = HostStatus::Unknown;
+    bool fShowsServer = false;
 };
 
 // The row object of a server.

@@ -86,11 +86,8 @@ void TfrmMgmt::actOpenExecute()
         keepEditsOfDeletedServer(settings, description, groupId);
         return;
     }
-    if (TListItem *row = item ? item->ListItem() : nullptr) {
-        row->setText(ColServer, settings.Server);
-        row->setText(ColUser, settings.User);
-        row->setText(ColDescription, description);
-    }
+    if (TListItem *row = item ? item->ListItem() : nullptr)
+        row->ShowServer();
 }
 
 void TfrmMgmt::actConnectExecute()

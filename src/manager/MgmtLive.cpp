@@ -69,9 +69,7 @@ void TfrmMgmt::CatalogueServerChanged(PSvrItem server)
     TItem *item = FindServerItem(lvSvr, server);
     if (!item || !item->ListItem())
         return;
-    item->ListItem()->setText(ColServer, server->ClntSett.Server);
-    item->ListItem()->setText(ColUser, server->ClntSett.User);
-    item->ListItem()->setText(ColDescription, server->Description);
+    item->ListItem()->ShowServer();
 }
 
 void TfrmMgmt::CatalogueServerMoved(PSvrItem server, int)

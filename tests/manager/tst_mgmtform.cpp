@@ -414,11 +414,11 @@ private slots:
         QFETCH(QString, password);
         QFETCH(QString, message);
         ManagerFixture f(SmallCatalogue());
+        f.select(QStringLiteral("127.0.0.1"));
         PSvrItem record = GetSvrItem(1);
         record->ClntSett.Server = server;
         record->ClntSett.User = user;
         record->ClntSett.Password = password;
-        f.select(QStringLiteral("127.0.0.1"));
         {
             MessageBoxAnswers boxes;
             f.form->actConnect->trigger();
