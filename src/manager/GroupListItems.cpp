@@ -215,21 +215,17 @@ TListItem *makeServerRow(TItem *item)
 
 } // namespace
 
-// A new poller, paused, that shows its reports in whichever row shows the item.
-TPingThread *TGroupItem::makePoller(TItem *item)
+// A new poller, paused; it shows its reports in the row it is bound to, which
+// is the row that shows the item.
+TPingThread *TGroupItem::makePoller()
 {
-    auto *poller = new TPingThread(true, list());
-    QObject::connect(poller, &TPingThread::statusReported, poller, [item](HostStatus status) {
-        if (TListItem *row = item->ListItem())
-            row->setStatus(status);
-    });
-    return poller;
+    return new TPingThread(true, list());
 }
 
 void TGroupItem::startPoller(TItem *item)
 {
     if (!item->PingThd())
-        item->setPingThd(makePoller(item));
+        item->setPingThd(makePoller());
     item->PingThd()->setListItem(item->ListItem());
     item->PingThd()->Resume();
 }
@@ -247,7 +243,7 @@ TItem *TGroupItem::AddItem(PSvrItem server)
     TItem *item = AppendItem(server);
     if (!fExpanded) {
         // A collapsed group keeps its new server's row back until it is expanded.
-        item->setPingThd(makePoller(item));
+        item->setPingThd(makePoller());
         return item;
     }
     TListView *view = list();

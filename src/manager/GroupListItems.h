@@ -59,6 +59,7 @@ public:
 
     QString address() const override;
     unsigned short port() const override;
+    void showStatus(HostStatus status) override { setStatus(status); }
 
     HostStatus Status() const { return fStatus; }
     // Shows a status in the status column; a row with fewer than two texts
@@ -138,7 +139,7 @@ public:
 
 private:
     TListView *list() const;
-    TPingThread *makePoller(TItem *item);
+    TPingThread *makePoller();
     void startPoller(TItem *item);
 
     std::vector<std::unique_ptr<TItem>> fItems;

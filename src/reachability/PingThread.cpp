@@ -140,7 +140,9 @@ void TPingThread::UpdateStatus()
         Suspend();
         return;
     }
-    emit statusReported(StatusOf(fRet));
+    const HostStatus status = StatusOf(fRet);
+    FListItem->showStatus(status);
+    emit statusReported(status);
     // A receiver may have paused or stopped the poller meanwhile.
     if (!fTerminated && fState == State::Running)
         emit statusUpdated(fRet);

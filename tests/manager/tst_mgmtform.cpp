@@ -145,7 +145,7 @@ private slots:
 
         TPingThread *poller = ItemOf(row)->PingThd();
         poller->Suspend(); // only the test's report reaches the row
-        emit poller->statusReported(status);
+        poller->ListItem()->showStatus(status);
         QCOMPARE(row->Status(), status);
         QCOMPARE(row->text(ColStatus), text);
         for (int column = 0; column < ColumnCount; ++column)
@@ -164,14 +164,14 @@ private slots:
         TPingThread *poller = ItemOf(row)->PingThd();
         poller->Suspend();
         QSignalSpy changed(f.form->lvSvr->model(), &QAbstractItemModel::dataChanged);
-        emit poller->statusReported(HostStatus::Offline);
+        poller->ListItem()->showStatus(HostStatus::Offline);
         QCOMPARE(changed.count(), 1);
         const auto left = changed.at(0).at(0).value<QModelIndex>();
         const auto right = changed.at(0).at(1).value<QModelIndex>();
         QCOMPARE(left.row(), f.indexOf(QStringLiteral("127.0.0.3")));
         QCOMPARE(left.column(), 0);
         QCOMPARE(right.column(), ColumnCount - 1);
-        emit poller->statusReported(HostStatus::Offline); // no change, nothing to repaint
+        poller->ListItem()->showStatus(HostStatus::Offline); // no change, nothing to repaint
         QCOMPARE(changed.count(), 1);
     }
 
@@ -712,7 +712,7 @@ private slots:
         QCOMPARE(second->data(ColServer, Qt::ToolTipRole).toString(), QStringLiteral("127.0.0.1:3389\n用户名: ops"));
         QCOMPARE(RowAt(list, 0)->data(ColServer, Qt::ToolTipRole).toString(), QString());
         ItemOf(second)->PingThd()->Suspend();
-        emit ItemOf(second)->PingThd()->statusReported(HostStatus::NotFound);
+        ItemOf(second)->PingThd()->ListItem()->showStatus(HostStatus::NotFound);
         QVERIFY(second->data(ColServer, Qt::ToolTipRole).toString().endsWith(QStringLiteral("\n找不到主机")));
 
         // Hovering shows it.

@@ -48,7 +48,7 @@ private slots:
         TListItem *row = f.row(QStringLiteral("127.0.0.1"));
         TPingThread *poller = ItemOf(row)->PingThd();
         poller->Suspend();
-        emit poller->statusReported(HostStatus::Offline);
+        poller->ListItem()->showStatus(HostStatus::Offline);
 
         // A point of the user cell, clear of its text, and one of the status cell's.
         QHeaderView *header = form->lvSvr->header();

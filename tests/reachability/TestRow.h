@@ -16,6 +16,8 @@ public:
 
     QString address() const override { return address_; }
     unsigned short port() const override { return port_; }
+    // What the bound poller showed in this row itself, result by result.
+    void showStatus(HostStatus status) override { shown.append(status); }
     QString status() const { return status_; }
 
     // Binds the poller to this row and shows what it reports.
@@ -33,6 +35,7 @@ public:
 
     int writes = 0;
     QStringList history;
+    QList<HostStatus> shown;
 
 private:
     void show(const QString &text)
