@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QSet>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -42,6 +43,25 @@ TSvrGroup *findGroup(int groupId)
             return group.get();
     return nullptr;
 }
+
+// Gives equal texts of many records one shared copy: many servers have the same
+// user, domain or password, and an equal text is then held once, not once a server.
+class SharedTexts {
+public:
+    void share(QString &text)
+    {
+        if (text.isEmpty())
+            return;
+        const auto found = fTexts.constFind(text);
+        if (found == fTexts.constEnd())
+            fTexts.insert(text);
+        else
+            text = *found;
+    }
+
+private:
+    QSet<QString> fTexts;
+};
 
 } // namespace
 
@@ -127,9 +147,13 @@ void LoadServers()
     for (const auto &group : GetSvrGroups())
         if (!names.contains(group->GroupId))
             names.insert(group->GroupId, group->GroupName);
+    SharedTexts shared;
     for (TSvrItem &server : servers) {
         const auto name = names.constFind(server.Group.GroupId);
         server.Group.GroupName = name == names.constEnd() ? UngroupedName() : *name;
+        shared.share(server.ClntSett.Domain);
+        shared.share(server.ClntSett.User);
+        shared.share(server.ClntSett.Password);
         SvrList->Add(std::make_unique<TSvrItem>(std::move(server)));
     }
 }

@@ -152,6 +152,9 @@ void PingLoop::run()
                 }
                 for (Command &command : commands)
                     apply(command, now);
+                // A burst (a whole list's pollers started at once) leaves no large buffer behind.
+                if (commands.capacity() > KeptCommands)
+                    commands = std::vector<Command>();
                 commands.clear();
                 break;
             }

@@ -64,6 +64,8 @@ public:
     using Post = std::function<void(std::vector<PingResult> &&batch)>;
     static constexpr int TickMs = 5; // probes due within one tick leave together
     static constexpr int FlushMs = 20;
+    // Commands a drained queue keeps room for; a longer burst's room is given back.
+    static constexpr std::size_t KeptCommands = 64;
 
     PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver);
     ~PingLoop(); // stops and joins the thread
