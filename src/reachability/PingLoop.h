@@ -158,7 +158,7 @@ private:
     QByteArray request_;
     int epoll_ = -1;
     int wake_ = -1;
-    std::vector<Target> targets_;
+    std::deque<Target> targets_; // by slot; grows without the spare room of a vector
     TimerLanes waiting_;
     TimerLanes timeouts_;
     std::vector<PingResult> results_;
