@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -118,7 +119,7 @@ private:
     Method method_;
     QString notice_;
     QString probeKind_ = QStringLiteral("TCP connection");
-    std::vector<Client> clients_;
+    std::deque<Client> clients_; // by slot; grows without the spare room of a vector
     std::vector<unsigned> free_;
     unsigned nextGeneration_ = 1;
     std::unique_ptr<PingLoop> loop_;
