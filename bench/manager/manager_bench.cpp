@@ -2,7 +2,6 @@
 // time to fill the list, to collapse and expand the large group, and the GUI
 // thread's busy share while every poller runs. Offscreen unless a display is chosen.
 #include "BenchFiles.h"
-#include "IniDocument.h"
 #include "MgmtForm.h"
 #include "PingEngine.h"
 #include "RdpCommon.h"
@@ -21,33 +20,7 @@
 
 namespace {
 
-constexpr int kServers = 10000;
-constexpr int kGroups = 100;
-constexpr int kLargeGroup = 1000;
 constexpr int kWatchSeconds = 20;
-
-int groupOf(int server)
-{
-    // Servers 1..1000 are group 1; the rest are spread over groups 2..100.
-    return server <= kLargeGroup ? 1 : 2 + (server - kLargeGroup) % (kGroups - 1);
-}
-
-QByteArray makeCatalogue()
-{
-    IniDocument doc;
-    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), kGroups);
-    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), kServers);
-    for (int g = 1; g <= kGroups; ++g)
-        doc.writeString(QStringLiteral("GroupItem%1").arg(g), QStringLiteral("GroupName"), QStringLiteral("组 %1").arg(g));
-    for (int s = 1; s <= kServers; ++s) {
-        const QString section = QStringLiteral("ServerItem%1").arg(s);
-        doc.writeInteger(section, QStringLiteral("GroupId"), groupOf(s));
-        doc.writeString(section, QStringLiteral("Server"), QStringLiteral("127.0.%1.%2").arg(s / 250).arg(s % 250 + 1));
-        doc.writeString(section, QStringLiteral("User"), QStringLiteral("administrator"));
-        doc.writeString(section, QStringLiteral("Description"), QStringLiteral("机柜 %1").arg(s % 40));
-    }
-    return doc.toBytes();
-}
 
 double ms(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
 
@@ -72,7 +45,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    UseBenchCatalogue(dir.path(), makeCatalogue());
+    UseBenchCatalogue(dir.path(), ManagerBenchCatalogue());
 
     TfrmMgmt form;
     form.resize(1024, 768);
@@ -126,7 +99,7 @@ int main(int argc, char *argv[])
     const double wall = ms(timer) / 1000;
     std::printf("%-40s %8.2f %%  (target < 5)\n", "GUI thread busy while polling", 100.0 * (guiThreadCpu() - guiBefore) / wall);
     std::printf("%-40s %8.2f %% of one core\n", "whole process CPU while polling", 100.0 * (cpuSeconds() - cpuBefore) / wall);
-    std::printf("%-40s %8d of %d\n", "rows Online after the watch", online, kServers);
+    std::printf("%-40s %8d of %d\n", "rows Online after the watch", online, ManagerBenchServers);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%-40s %8.1f MB\n", "peak resident memory", usage.ru_maxrss / 1024.0);

@@ -1,4 +1,4 @@
-// The manager's heap per server: 10,000 servers in 20 groups, filled into the
+// The manager's heap per server: the catalogue of manager_bench, filled into the
 // server list stage by stage, with the heap in use after each stage and the
 // bytes each stage adds per server. Stages: the catalogue's records loaded, the
 // row objects made, the rows made and put into the list, the pollers started,
@@ -12,7 +12,6 @@
 #include "BenchFiles.h"
 #include "GroupListItems.h"
 #include "IniFile.h"
-#include "IniDocument.h"
 #include "PingEngine.h"
 #include "PingThread.h"
 #include "RdpCommon.h"
@@ -29,27 +28,8 @@
 
 namespace {
 
-constexpr int kServers = 10000;
-constexpr int kGroups = 20;
+constexpr int kServers = ManagerBenchServers;
 constexpr int kProbeWaitMs = 2500;
-
-QByteArray makeCatalogue()
-{
-    IniDocument doc;
-    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxGroupID"), kGroups);
-    doc.writeInteger(QStringLiteral("MISC"), QStringLiteral("MaxServerId"), kServers);
-    for (int g = 1; g <= kGroups; ++g)
-        doc.writeString(QStringLiteral("GroupItem%1").arg(g), QStringLiteral("GroupName"), QStringLiteral("机房 %1").arg(g));
-    for (int s = 1; s <= kServers; ++s) {
-        const QString section = QStringLiteral("ServerItem%1").arg(s);
-        doc.writeInteger(section, QStringLiteral("GroupId"), s % kGroups + 1);
-        doc.writeString(section, QStringLiteral("Server"), QStringLiteral("127.0.%1.%2").arg(s / 250).arg(s % 250 + 1));
-        doc.writeString(section, QStringLiteral("Domain"), QString());
-        doc.writeString(section, QStringLiteral("User"), QStringLiteral("administrator"));
-        doc.writeString(section, QStringLiteral("Description"), QStringLiteral("服务器 %1").arg(s));
-    }
-    return doc.toBytes();
-}
 
 long long heapInUse()
 {
@@ -91,7 +71,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    UseBenchCatalogue(dir.path(), makeCatalogue());
+    UseBenchCatalogue(dir.path(), ManagerBenchCatalogue());
     std::printf("sizes: TSvrItem %zu, TItem %zu, TListItem %zu, TPingThread %zu bytes\n", sizeof(TSvrItem),
                 sizeof(TItem), sizeof(TListItem), sizeof(TPingThread));
 
