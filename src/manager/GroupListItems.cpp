@@ -122,8 +122,8 @@ QVariant TListItem::data(int column, int role) const
     case Qt::DisplayRole:
         if (column == ColStatus && fSubItems >= 2)
             return TPingThread::StatusText(fStatus);
-        if (const QVariant text = serverText(column); text.isValid())
-            return text;
+        if (const QVariant value = serverText(column); value.isValid())
+            return value;
         break;
     case Qt::DecorationRole:
         if (column == ColServer)

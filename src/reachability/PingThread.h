@@ -8,10 +8,10 @@
 
 // The status poller of one server row: every cycle it waits 1000 ms, probes the
 // row's address and shows the host's status in the row: online (a result of 1
-// or more), offline (0) or not found (-1); it also reports it by signal. The probing is
-// done by the shared PingEngine; this object holds the poller's binding, state
-// and last result, and lives on the GUI thread, where all of its methods are
-// called.
+// or more), offline (0) or not found (-1); it also reports it by signal. The
+// probing is done by the shared PingEngine; this object holds the poller's
+// binding, state and last result, and lives on the GUI thread, where all of its
+// methods are called.
 //
 // States: Made (until Resume), Running, Paused, Ended. Nothing is reported
 // while paused or after Terminate, so the row may be deleted right after
