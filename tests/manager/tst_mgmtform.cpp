@@ -20,6 +20,8 @@
 #include <QTcpServer>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace {
 
 using Rows = QStringList;
@@ -298,6 +300,8 @@ private slots:
         TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.2")))->PingThd();
         TPingThread::State during{};
         QString caption;
+        const int editedRow = f.indexOf(QStringLiteral("127.0.0.2"));
+        QSignalSpy changed(f.form->lvSvr->model(), &QAbstractItemModel::dataChanged);
         {
             ModalAnswer answer([&](QWidget *w) {
                 during = poller->state();
@@ -316,6 +320,12 @@ private slots:
         QCOMPARE(during, TPingThread::State::Paused);
         QCOMPARE(poller->state(), TPingThread::State::Running);
         QVERIFY(f.rows().contains(QStringLiteral("  127.0.0.22|web2|changed")));
+        // The row reads its record; the edit repaints the whole of it.
+        QVERIFY(std::any_of(changed.begin(), changed.end(), [editedRow](const QList<QVariant> &args) {
+            const auto left = args.at(0).value<QModelIndex>();
+            const auto right = args.at(1).value<QModelIndex>();
+            return left.row() == editedRow && left.column() == 0 && right.column() == ColumnCount - 1;
+        }));
         QCOMPARE(GetSvrItem(2)->ClntSett.Server, QStringLiteral("127.0.0.22"));
         QVERIFY(f.fileText().contains("Server=127.0.0.22\n"));
 
