@@ -1,9 +1,11 @@
 // Start-up and memory of the whole program with 0, 1,000 and 10,000 servers: the
 // time from the process's start to the manager's list filled, to the main window's
-// first paint (the list on screen) and to both web pages loaded, and the memory of
-// the process tree (the program and its web engine helpers) with the manager and
-// the default web tab loaded, once it has settled. Each start is a fresh process
-// (shell_start, beside this program).
+// first paint (the list on screen) and to both web pages loaded, the CPU time spent
+// by then, and the memory of the process tree (the program and its web engine
+// helpers) with the manager and the default web tab loaded, once it has settled.
+// Each start is a fresh process (shell_start, beside this program). Two starts of a
+// window holding nothing but one web page come first: the floor that the web engine
+// alone sets under both figures.
 //
 // This driver links no Qt on purpose: a process that maps the same libraries as the
 // program would take a share of their pages and make the program's PSS look smaller.
@@ -76,29 +78,38 @@ int main()
     std::printf("Start-up to the manager's list filled, and memory of the whole process tree\n"
                 "(manager + default web tab). Platform: %s; each line a fresh process.\n\n",
                 platform && *platform ? platform : "default");
-    std::printf("%8s %10s %10s %9s %8s %10s %12s %12s  %s\n", "servers", "filled ms", "shown ms", "pages ms",
-                "rows", "processes", "tree RSS MB", "tree PSS MB", "manager");
+    std::printf("%8s %10s %10s %9s %8s %8s %10s %12s %12s  %s\n", "servers", "filled ms", "shown ms", "pages ms",
+                "CPU ms", "rows", "processes", "tree RSS MB", "tree PSS MB", "manager");
     int status = 0;
+    const auto startAndPrint = [&](const fs::path &ini, int servers, const std::string &variant) {
+        const auto f = StartOnce(starter, ini, servers, variant);
+        if (f.empty()) {
+            std::printf("%8d   run failed (%s)\n", servers, variant.c_str());
+            status = 1;
+            return;
+        }
+        std::printf("%8s %10s %10s %9s %8s %8s %10s %12s %12s  %s%s\n", f[0].c_str(), f[1].c_str(), f[8].c_str(),
+                    f[9].c_str(), f.size() > 10 ? f[10].c_str() : "-", f[2].c_str(), f[3].c_str(), f[4].c_str(),
+                    f[5].c_str(), f[7].c_str(), f[6] == "1" ? "" : " (web tab not loaded)");
+    };
+    const fs::path empty = folder / "SvrList-0.ini";
+    WriteCatalogue(empty, 0);
+    for (int round = 0; round < 2; ++round)
+        startAndPrint(empty, 0, "engine-only");
     const std::array<std::string, 2> variants{"manager", "stand-in"};
     for (const int servers : {0, 1000, 10000}) {
         const fs::path ini = folder / ("SvrList-" + std::to_string(servers) + ".ini");
         WriteCatalogue(ini, servers);
-        for (int round = 0; round < 4; ++round) {
-            const auto f = StartOnce(starter, ini, servers, variants[size_t(round % 2)]);
-            if (f.empty()) {
-                std::printf("%8d   run failed\n", servers);
-                status = 1;
-                continue;
-            }
-            std::printf("%8s %10s %10s %9s %8s %10s %12s %12s  %s%s\n", f[0].c_str(), f[1].c_str(), f[8].c_str(),
-                        f[9].c_str(), f[2].c_str(), f[3].c_str(), f[4].c_str(), f[5].c_str(), f[7].c_str(),
-                        f[6] == "1" ? "" : " (web tab not loaded)");
-        }
+        for (int round = 0; round < 4; ++round)
+            startAndPrint(ini, servers, variants[size_t(round % 2)]);
     }
     fs::remove_all(folder);
     std::printf("\nshown: the main window's first paint, with the list filled; pages: the default page and the\n"
                 "banner loaded (the web engine starts after that first paint). Times from the process's start.\n"
-                "rows: the list's rows (servers and group rows). stand-in: a plain list in the manager's place.\n"
+                "CPU ms: what the program's own process had used by then, all its threads (the renderer is a\n"
+                "process of its own). rows: the list's rows (servers and group rows). stand-in: a plain list in\n"
+                "the manager's place. engine-only: the floor, one window with one web control showing the\n"
+                "banner page through the same engine set-up, and nothing else of the program.\n"
                 "tree RSS: each process's resident pages added up, shared ones counted in every process;\n"
                 "tree PSS: shared pages divided among the processes that share them (the real total),\n"
                 "taken once the tree has stopped growing.\n");

@@ -1,15 +1,19 @@
 // One start of the whole program for the start-up benchmark (shell_bench runs it):
-//   shell_start <catalogue.ini> <servers> manager|stand-in
+//   shell_start <catalogue.ini> <servers> manager|stand-in|engine-only
 // builds the windows as the program's entry does, with the catalogue at the given
 // file, and prints one line: servers, ms from the process's start to the manager's
 // list filled, rows, processes in its tree, tree RSS MB, tree PSS MB (once the tree
 // has stopped growing), whether the web tab loaded, the manager's class, ms to the
 // main window's first paint (the list on screen), ms to both web pages (the default
-// page and the banner) loaded.
+// page and the banner) loaded, and the CPU ms this process had used by then (all its
+// threads; the renderer is a process of its own).
+// "engine-only" is the floor under all of it: one window holding one web control with
+// the banner page, made through the same engine set-up, and nothing else of the program.
 #include "LogonForm.h"
 #include "Main.h"
 #include "ManagerHost.h"
 #include "RdpCommon.h"
+#include "ShellPages.h"
 #include "StandInManager.h"
 #include "WebBrowser.h"
 #include "WebEngineSetup.h"
@@ -21,7 +25,9 @@
 #include <QEvent>
 #include <QFile>
 #include <QSignalSpy>
+#include <QVBoxLayout>
 #include <cstdio>
+#include <sys/times.h>
 #include <unistd.h>
 
 namespace {
@@ -38,6 +44,14 @@ double ProcessAgeMs()
     const double startedS = fields.value(19).toDouble() / double(sysconf(_SC_CLK_TCK));
     const double nowS = uptime.readAll().split(' ').value(0).toDouble();
     return (nowS - startedS) * 1000.0;
+}
+
+// CPU milliseconds used so far by this process, all its threads together.
+double ProcessCpuMs()
+{
+    tms times{};
+    ::times(&times);
+    return double(times.tms_utime + times.tms_stime) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 QList<qint64> Children(qint64 pid)
@@ -161,9 +175,12 @@ int RunOnce(int argc, char *argv[], const QString &iniPath, int servers, bool st
         QSignalSpy bannerLoaded(banner, &WebBrowser::DocumentComplete);
         FirstPaint painted(&FormMain);
         double pagesMs = -1;
+        double pagesCpuMs = -1;
         const auto notePages = [&] {
-            if (pagesMs < 0 && !webTabLoaded.isEmpty() && (!banner || !bannerLoaded.isEmpty()))
+            if (pagesMs < 0 && !webTabLoaded.isEmpty() && (!banner || !bannerLoaded.isEmpty())) {
                 pagesMs = ProcessAgeMs();
+                pagesCpuMs = ProcessCpuMs();
+            }
         };
         QObject::connect(defaultTab, &WebBrowser::DocumentComplete, &app, notePages, Qt::QueuedConnection);
         if (banner)
@@ -184,13 +201,43 @@ int RunOnce(int argc, char *argv[], const QString &iniPath, int servers, bool st
         while ((pagesMs < 0 || painted.Ms() < 0) && limit.elapsed() < 20000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         const TreeMemory memory = SettledMemoryOfTree();
-        std::printf("%d %.0f %d %d %lld %lld %d %s %.0f %.0f\n", servers, filledMs, rows, memory.processes,
+        std::printf("%d %.0f %d %d %lld %lld %d %s %.0f %.0f %.0f\n", servers, filledMs, rows, memory.processes,
                     memory.rssKb / 1024, memory.pssKb / 1024, webTabLoaded.isEmpty() ? 0 : 1,
-                    frmMgmt->metaObject()->className(), painted.Ms(), pagesMs);
+                    frmMgmt->metaObject()->className(), painted.Ms(), pagesMs, pagesCpuMs);
         result = rows >= servers ? 0 : 1;
     }
     ReleaseCatalogue();
     return result;
+}
+
+// The floor: one window with one web control showing the banner page, started the
+// way the program starts its pages (held until the window has painted).
+int RunEngineOnly(int argc, char *argv[])
+{
+    WebEngineArguments arguments = PrepareWebEngine(argc, argv);
+    QApplication app(arguments.Count(), arguments.Values());
+    HoldWebPages();
+    QWidget window;
+    window.resize(1008, 701);
+    auto *layout = new QVBoxLayout(&window);
+    WebBrowser *page = CreateWebBrowser(&window);
+    layout->addWidget(page);
+    QSignalSpy loaded(page, &WebBrowser::DocumentComplete);
+    page->Navigate(BannerPageUrl());
+    FirstPaint painted(&window);
+    ReleaseWebPagesOncePainted(&window);
+    window.show();
+    const double shownMs = ProcessAgeMs();
+    QElapsedTimer limit;
+    limit.start();
+    while ((loaded.isEmpty() || painted.Ms() < 0) && limit.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const double pagesMs = ProcessAgeMs();
+    const double pagesCpuMs = ProcessCpuMs();
+    const TreeMemory memory = SettledMemoryOfTree();
+    std::printf("0 %.0f 0 %d %lld %lld %d engine-only %.0f %.0f %.0f\n", shownMs, memory.processes,
+                memory.rssKb / 1024, memory.pssKb / 1024, loaded.isEmpty() ? 0 : 1, painted.Ms(), pagesMs, pagesCpuMs);
+    return loaded.isEmpty() ? 1 : 0;
 }
 
 } // namespace
@@ -198,9 +245,11 @@ int RunOnce(int argc, char *argv[], const QString &iniPath, int servers, bool st
 int main(int argc, char *argv[])
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: shell_start <catalogue.ini> <servers> manager|stand-in\n");
+        std::fprintf(stderr, "usage: shell_start <catalogue.ini> <servers> manager|stand-in|engine-only\n");
         return 2;
     }
+    if (QByteArray(argv[3]) == "engine-only")
+        return RunEngineOnly(argc, argv);
     return RunOnce(argc, argv, QString::fromLocal8Bit(argv[1]), QByteArray(argv[2]).toInt(),
                    QByteArray(argv[3]) == "stand-in");
 }
