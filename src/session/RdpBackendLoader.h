@@ -7,8 +7,8 @@ class RdpBackend;
 
 // Loads the RDP backend module the first time a session needs it, on the GUI
 // thread. The module is looked for beside the executable, then in the program's
-// library folder of an installation (../lib/brennic from the executable's
-// folder), then in the build tree it was built in.
+// module folder of an installation (../lib/<multiarch>/brennic from the
+// executable's folder), then in the build tree it was built in.
 //
 // The backend, loaded now if it was not yet; nullptr when it cannot be loaded,
 // with error saying which module and why (the dynamic loader's words). A failed
