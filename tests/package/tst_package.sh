@@ -32,6 +32,7 @@ echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 # What the package declares and holds.
 dpkg-deb -f "$deb" Depends | grep -q 'libfreerdp2-2' || fail "no dependency on libfreerdp2-2"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6webenginecore6' || fail "no dependency on Qt WebEngine"
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6sql6-psql' || fail "no dependency on the database driver"
 dpkg-deb -f "$deb" Depends | grep -q 'fonts-noto-cjk' || fail "no dependency on a font for the Chinese texts"
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
