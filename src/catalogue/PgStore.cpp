@@ -18,7 +18,10 @@
 
 #include <libpq-fe.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 namespace {
@@ -225,6 +228,26 @@ QString PgStore::passwordFile()
     return passwords_->fileName();
 }
 
+namespace {
+
+// The state of the SQL driver's own libpq connection. The program does not link
+// libpq, which with its Kerberos, LDAP and SASL libraries would cost every start
+// of the program, database or not: the driver plugin has loaded it by the time a
+// connection is open, and the one function needed here is found there.
+ConnStatusType StatusOf(const PGconn *conn)
+{
+    using Status = ConnStatusType (*)(const PGconn *);
+    static std::atomic<Status> status{nullptr};
+    if (!status) {
+        if (void *libpq = dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD))
+            status = reinterpret_cast<Status>(dlsym(libpq, "PQstatus"));
+    }
+    const Status function = status;
+    return function ? function(conn) : CONNECTION_BAD;
+}
+
+} // namespace
+
 bool PgStore::connectionLost() const
 {
     const QSqlDatabase connection = db();
@@ -232,7 +255,7 @@ bool PgStore::connectionLost() const
         return true;
     const QVariant handle = connection.driver()->handle();
     auto *conn = handle.isValid() ? *static_cast<PGconn *const *>(handle.constData()) : nullptr;
-    return !conn || PQstatus(conn) == CONNECTION_BAD;
+    return !conn || StatusOf(conn) == CONNECTION_BAD;
 }
 
 void PgStore::goOffline(const QString &reason)

@@ -3,7 +3,6 @@
 #include "AppError.h"
 #include "DesktopSizeFollower.h"
 #include "MsgBox.h"
-#include "RdpKeyboard.h"
 #include "RdpReconnectPanel.h"
 
 #include <QApplication>
@@ -580,7 +579,7 @@ void TMsRdpClient5::SendKey(QKeyEvent *event, bool down)
             session_->SendPause();
         return;
     }
-    const uint32_t code = RdpScanCode(event);
+    const uint32_t code = session_->ScanCode(event);
     if (code == 0) {
         // A character with no key of its own goes as the character itself.
         if (down)

@@ -1,10 +1,7 @@
 // The folder of remembered server certificates, kept private.
 #include "RdpCertificateStore.h"
 
-#include "RdpSession.h"
-
 #include <QDir>
-#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,12 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
 namespace {
-
-QString g_certificateStore;
-std::mutex g_storeLock;
 
 QString SystemError()
 {
@@ -99,24 +92,4 @@ QString PrepareCertificateStore(const QString &folder)
     if (error.isEmpty())
         error = PrivateFile(dir.filePath(QStringLiteral("known_hosts")), false);
     return error;
-}
-
-QString DefaultCertificateStore()
-{
-    const QString fromEnvironment = qEnvironmentVariable("BRENNIC_RDP_STORE");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/rdp");
-}
-
-void SetCertificateStore(const QString &folder)
-{
-    std::lock_guard guard(g_storeLock);
-    g_certificateStore = folder;
-}
-
-QString CertificateStore()
-{
-    std::lock_guard guard(g_storeLock);
-    return g_certificateStore.isEmpty() ? DefaultCertificateStore() : g_certificateStore;
 }

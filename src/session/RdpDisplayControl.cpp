@@ -6,6 +6,11 @@
 
 #include <algorithm>
 
+static_assert(RdpDisplayControl::MinSide == DISPLAY_CONTROL_MIN_MONITOR_WIDTH
+              && RdpDisplayControl::MinSide == DISPLAY_CONTROL_MIN_MONITOR_HEIGHT
+              && RdpDisplayControl::MaxSide == DISPLAY_CONTROL_MAX_MONITOR_WIDTH
+              && RdpDisplayControl::MaxSide == DISPLAY_CONTROL_MAX_MONITOR_HEIGHT);
+
 namespace {
 
 // Physical size of a monitor in millimetres at 96 pixels per inch.
@@ -23,13 +28,6 @@ bool RdpDisplayControl::Apply(rdpSettings *s, bool enabled)
 {
     return freerdp_settings_set_bool(s, FreeRDP_SupportDisplayControl, enabled)
         && freerdp_settings_set_bool(s, FreeRDP_DynamicResolutionUpdate, enabled);
-}
-
-QSize RdpDisplayControl::Acceptable(QSize size)
-{
-    const int width = std::clamp(size.width(), DISPLAY_CONTROL_MIN_MONITOR_WIDTH, DISPLAY_CONTROL_MAX_MONITOR_WIDTH);
-    const int height = std::clamp(size.height(), DISPLAY_CONTROL_MIN_MONITOR_HEIGHT, DISPLAY_CONTROL_MAX_MONITOR_HEIGHT);
-    return QSize(width - width % 2, height);
 }
 
 void RdpDisplayControl::Attach(DispClientContext *channel)

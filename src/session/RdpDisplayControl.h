@@ -2,6 +2,7 @@
 
 #include <QSize>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 
@@ -18,8 +19,17 @@ public:
 
     // The library's settings for a session that follows its window's size.
     static bool Apply(rdpSettings *settings, bool enabled);
-    // The nearest size a server takes: 200 to 8192 pixels each way, an even width.
-    static QSize Acceptable(QSize size);
+    // The sides of a monitor the protocol allows, in pixels.
+    static constexpr int MinSide = 200;
+    static constexpr int MaxSide = 8192;
+    // The nearest size a server takes: MinSide to MaxSide pixels each way, an even
+    // width. Inline: the session's own side asks it too, without the library.
+    static QSize Acceptable(QSize size)
+    {
+        const int width = std::clamp(size.width(), MinSide, MaxSide);
+        const int height = std::clamp(size.height(), MinSide, MaxSide);
+        return QSize(width - width % 2, height);
+    }
 
     void Attach(DispClientContext *channel);
     void Detach(DispClientContext *channel);

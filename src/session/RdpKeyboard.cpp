@@ -1,7 +1,6 @@
 #include "RdpKeyboard.h"
 
 #include <QGuiApplication>
-#include <QKeyEvent>
 
 #include <freerdp/locale/keyboard.h>
 #include <winpr/input.h>
@@ -61,13 +60,13 @@ DWORD VirtualKeyOf(int key)
 
 } // namespace
 
-uint32_t RdpScanCode(const QKeyEvent *event)
+uint32_t RdpScanCode(uint32_t nativeScanCode, int key)
 {
     DWORD vk = 0;
-    if (event->nativeScanCode() != 0)
-        vk = GetVirtualKeyCodeFromKeycode(event->nativeScanCode(), KEYCODE_TYPE_EVDEV);
+    if (nativeScanCode != 0)
+        vk = GetVirtualKeyCodeFromKeycode(nativeScanCode, KEYCODE_TYPE_EVDEV);
     if (vk == 0)
-        vk = VirtualKeyOf(event->key());
+        vk = VirtualKeyOf(key);
     if (vk == 0)
         return 0;
     return GetVirtualScanCodeFromVirtualKeyCode(vk, 4);

@@ -1,135 +1,199 @@
 #include "RdpSession.h"
 
-#include "RdpKeyboard.h"
-#include "RdpLibrary.h"
-#include "RdpWorker.h"
+#include "RdpBackendLoader.h"
 
-#include <thread>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QStandardPaths>
 
-RdpSession::RdpSession(QObject *parent) : QObject(parent), core_(std::make_shared<RdpCore>())
+#include <mutex>
+
+namespace {
+
+// The connection's reports, told on as the session's signals.
+class SessionEvents final : public RdpSessionEvents {
+public:
+    explicit SessionEvents(RdpSession &session) : s_(session) {}
+    void Connected() override { emit s_.SessionConnected(); }
+    void Ended(const RdpDisconnectInfo &info) override { emit s_.SessionEnded(info); }
+    void ReconnectAttempt(int attempt, int tries) override { emit s_.ReconnectAttempt(attempt, tries); }
+    void Reconnected() override { emit s_.Reconnected(); }
+    void FatalError(int errorCode, const QString &cause) override { emit s_.FatalError(errorCode, cause); }
+    void LogonError(int error) override { emit s_.LogonError(error); }
+    void UserNameAcquired(const QString &userName) override { emit s_.UserNameAcquired(userName); }
+    void FrameUpdated() override { emit s_.FrameUpdated(); }
+    void DesktopResized(int width, int height) override { emit s_.DesktopResized(width, height); }
+    void DisplayControlReady() override { emit s_.DisplayControlReady(); }
+    void CertificateQuestion(const RdpCertificateQuestion &question) override { emit s_.CertificateQuestion(question); }
+    void RemoteClipboardText(const QString &text) override { emit s_.RemoteClipboardText(text); }
+    void RemoteClipboardImage(const QImage &image) override { emit s_.RemoteClipboardImage(image); }
+
+private:
+    RdpSession &s_;
+};
+
+std::mutex g_storeLock;
+QString g_certificateStore;
+
+} // namespace
+
+RdpSession::RdpSession(QObject *parent) : QObject(parent), events_(std::make_unique<SessionEvents>(*this))
 {
-    core_->session = this;
     qRegisterMetaType<RdpDisconnectInfo>();
     qRegisterMetaType<RdpCertificateQuestion>();
 }
 
 RdpSession::~RdpSession()
 {
-    Cancel();
-    {
-        std::lock_guard guard(core_->lock);
-        core_->session = nullptr;
-    }
-    // The worker owns what it uses; a thread still inside the library is joined
-    // by the registry once it has left, so that no window waits for it.
-    if (worker_.joinable()) {
-        if (*core_->finished)
-            worker_.join();
-        else
-            RdpWorkers::Adopt(core_->finished, std::move(worker_));
-    }
+    // The connection makes no call once it has gone; its worker, if still
+    // inside the library, is the backend's to join.
+    connection_.reset();
 }
 
 void RdpSession::Start(const RdpConnectParams &params)
 {
     if (started_)
         return;
-    PrepareRdpLibrary();
     started_ = true;
-    core_->params = params;
-    if (params.KeyboardLayout == 0)
-        core_->params.KeyboardLayout = RdpKeyboardLayout();
-    // A lost network is noticed whether or not the session then reconnects.
-    core_->relay.SetLossDetection(params.Reconnect.LossDetectMs);
-    RdpWorkers::Add(core_->finished);
-    worker_ = std::thread(RunRdpWorker, core_);
+    QString error;
+    backend_ = LoadRdpBackend(&error);
+    if (!backend_) {
+        // Told as every failure to connect is: later, as a signal.
+        QMetaObject::invokeMethod(
+            this, [this, error] { if (!cancelled_) emit FatalError(1, error); }, Qt::QueuedConnection);
+        return;
+    }
+    connection_ = backend_->NewConnection(this, events_.get());
+    if (cancelled_)
+        connection_->Cancel(); // given up before it started: it reports nothing
+    connection_->Start(params);
 }
 
 int RdpSession::Connected() const
 {
-    return core_->connected;
+    return connection_ ? connection_->Connected() : 0;
 }
 
 bool RdpSession::Reconnecting() const
 {
-    return core_->reconnecting;
+    return connection_ && connection_->Reconnecting();
 }
 
 void RdpSession::GiveUpReconnect()
 {
-    if (!core_->reconnecting)
-        return;
-    core_->giveUpRequested = true;
-    core_->EndReconnect();
+    if (connection_)
+        connection_->GiveUpReconnect();
 }
 
 void RdpSession::Disconnect()
 {
-    core_->disconnectRequested = true;
-    core_->Abort();
-    if (core_->reconnecting)
-        core_->EndReconnect();
+    if (connection_)
+        connection_->Disconnect();
 }
 
 void RdpSession::Cancel()
 {
-    core_->Cancel();
+    cancelled_ = true;
+    if (connection_)
+        connection_->Cancel();
 }
 
 RdpFrameBuffer &RdpSession::Frame()
 {
-    return core_->frame;
+    return connection_ ? connection_->Frame() : noFrame_;
+}
+
+uint32_t RdpSession::ScanCode(const QKeyEvent *event) const
+{
+    return backend_ ? backend_->ScanCode(event->nativeScanCode(), event->key()) : 0;
 }
 
 void RdpSession::AnswerCertificate(RdpCertificateAnswer answer)
 {
-    std::lock_guard guard(core_->certLock);
-    core_->certAnswer = answer;
-    core_->certChanged.notify_all();
+    if (connection_)
+        connection_->AnswerCertificate(answer);
 }
 
 void RdpSession::SetLocalClipboard(const QString &text, const QImage &image)
 {
-    core_->clipboard.SetLocal(text, image);
-    core_->Enqueue({RdpInput::ClipboardChanged});
+    if (connection_)
+        connection_->SetLocalClipboard(text, image);
 }
 
 void RdpSession::SendKey(bool down, uint32_t scanCode)
 {
-    core_->Enqueue({RdpInput::Key, uint16_t(down ? 1 : 0), scanCode});
+    if (connection_)
+        connection_->Send({RdpInput::Key, uint16_t(down ? 1 : 0), scanCode});
 }
 
 void RdpSession::SendUnicode(bool down, char16_t unit)
 {
-    core_->Enqueue({RdpInput::Unicode, uint16_t(down ? 1 : 0), unit});
+    if (connection_)
+        connection_->Send({RdpInput::Unicode, uint16_t(down ? 1 : 0), unit});
 }
 
 void RdpSession::SendPause()
 {
-    core_->Enqueue({RdpInput::Pause});
+    if (connection_)
+        connection_->Send({RdpInput::Pause});
 }
 
 void RdpSession::SendMouse(uint16_t flags, int x, int y)
 {
-    core_->Enqueue({RdpInput::Mouse, flags, 0, x, y});
+    if (connection_)
+        connection_->Send({RdpInput::Mouse, flags, 0, x, y});
 }
 
 void RdpSession::SendExtendedMouse(uint16_t flags, int x, int y)
 {
-    core_->Enqueue({RdpInput::ExtendedMouse, flags, 0, x, y});
+    if (connection_)
+        connection_->Send({RdpInput::ExtendedMouse, flags, 0, x, y});
 }
 
 void RdpSession::RequestDesktopSize(QSize size)
 {
-    core_->Enqueue({RdpInput::DesktopSize, 0, 0, size.width(), size.height()});
+    if (connection_)
+        connection_->Send({RdpInput::DesktopSize, 0, 0, size.width(), size.height()});
 }
 
 QStringList RdpSession::GraphicsCodecs() const
 {
-    return core_->graphics.Codecs();
+    return connection_ ? connection_->GraphicsCodecs() : QStringList();
 }
 
 bool RdpSession::GraphicsPipelineOpen() const
 {
-    return core_->graphics.PipelineOpen();
+    return connection_ && connection_->GraphicsPipelineOpen();
+}
+
+int RdpWorkerCount()
+{
+    RdpBackend *backend = LoadedRdpBackend();
+    return backend ? backend->WorkerCount() : 0;
+}
+
+bool WaitForRdpWorkers(int milliseconds)
+{
+    RdpBackend *backend = LoadedRdpBackend();
+    return !backend || backend->WaitForWorkers(milliseconds);
+}
+
+QString DefaultCertificateStore()
+{
+    const QString fromEnvironment = qEnvironmentVariable("BRENNIC_RDP_STORE");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/rdp");
+}
+
+void SetCertificateStore(const QString &folder)
+{
+    std::lock_guard guard(g_storeLock);
+    g_certificateStore = folder;
+}
+
+QString CertificateStore()
+{
+    std::lock_guard guard(g_storeLock);
+    return g_certificateStore.isEmpty() ? DefaultCertificateStore() : g_certificateStore;
 }

@@ -1,82 +1,24 @@
 #pragma once
 
-#include "RdpReconnect.h"
+#include "RdpBackend.h"
 
 #include <QImage>
 #include <QObject>
-#include <QRegion>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
-// What one remote desktop connection needs to know before it starts.
-struct RdpConnectParams {
-    QString Host;
-    int Port = 3389;
-    QString Domain;
-    QString User;
-    QString Password;
-    int Width = 1024;
-    int Height = 768;
-    int ColorDepth = 24;
-    uint32_t KeyboardLayout = 0; // 0: the desktop's
-    bool RedirectClipboard = true;
-    bool GraphicsPipeline = true;  // offered at 24 and 32 bits
-    bool GraphicsAvc444 = false;   // H.264 in full colour too, not only AVC420
-    bool DynamicResolution = true; // the desktop follows the window where the server can
-    QString CertificateStore;      // folder of the known-hosts store
-    RdpReconnectTiming Reconnect;  // after a loss of the network
-};
+class QKeyEvent;
 
-// A server certificate that the user has to decide on.
-struct RdpCertificateQuestion {
-    QString Host;
-    int Port = 0;
-    QString CommonName;
-    QString Subject;
-    QString Issuer;
-    QString Fingerprint;
-    bool NameMismatch = false; // made out to another name than the server's address
-    bool SelfSigned = false;   // signed by itself: nobody vouches for it
-    bool Changed = false;      // a different certificate is on record for this server
-    QString OldSubject;
-    QString OldIssuer;
-    QString OldFingerprint;
-};
-
-enum class RdpCertificateAnswer {
-    Reject,
-    TrustAndRemember,
-    TrustOnce
-};
-
-// Why a connection ended, as far as the client can tell.
-struct RdpDisconnectInfo {
-    int ServerReason = 0;     // the server's error info code, 0 when it gave none
-    uint32_t ClientError = 0; // the client library's last error, 0 when none
-    QString Cause;            // the cause in words, empty when none is needed
-};
-
-// The remote desktop's picture. The worker writes it, the widget paints it; both
-// under the lock. The image stays null until the server has drawn something.
-struct RdpFrameBuffer {
-    std::mutex Lock;
-    QImage Image;
-    QRegion Dirty;
-    bool UpdatePending = false;
-};
-
-struct RdpCore;
-
-// One connection, run by a worker thread that the session owns. Every method is
-// called on the GUI thread and returns at once; the signals come on the GUI thread.
-// A session that goes while its worker is still inside the library hands the
-// thread to the worker registry, which joins it once it has left.
+// One connection, run by a worker thread of the RDP backend, which the first
+// session to start loads (RdpBackendLoader.h). Every method is called on the GUI
+// thread and returns at once; the signals come on the GUI thread. A session that
+// goes while its worker is still inside the library leaves the thread to the
+// backend, which joins it once it has left. When the backend cannot be loaded
+// the session ends with FatalError, its cause naming the module and why.
 class RdpSession : public QObject {
     Q_OBJECT
 public:
@@ -96,6 +38,9 @@ public:
     // is ended, and no signal comes any more.
     void Cancel();
     RdpFrameBuffer &Frame();
+    // The scan code of a key for the remote keyboard (PC/AT set 1, extended keys
+    // with 0x100), 0 when it has none or the session has not started.
+    uint32_t ScanCode(const QKeyEvent *event) const;
 
     // The answer to the last CertificateQuestion.
     void AnswerCertificate(RdpCertificateAnswer answer);
@@ -135,12 +80,15 @@ signals:
     void RemoteClipboardImage(const QImage &image);
 
 private:
-    std::shared_ptr<RdpCore> core_;
-    std::thread worker_;
+    std::unique_ptr<RdpSessionEvents> events_;
+    RdpBackend *backend_ = nullptr;
+    std::unique_ptr<RdpConnection> connection_; // made by Start
+    RdpFrameBuffer noFrame_;                    // the picture while there is no connection
     bool started_ = false;
+    bool cancelled_ = false;
 };
 
-// Worker threads still running, sessions closed or not.
+// Worker threads still running, sessions closed or not; 0 before the backend is loaded.
 int RdpWorkerCount();
 // Cancels nothing; waits until every worker has ended or the time is up. True when none is left.
 bool WaitForRdpWorkers(int milliseconds);

@@ -5,7 +5,7 @@
 #include "RdpCertificateStore.h"
 #include "RdpEndCause.h"
 #include "RdpLibrary.h"
-#include "RdpReconnect.h"
+#include "RdpReconnectPolicy.h"
 
 #include <freerdp/client.h>
 #include <freerdp/client/channels.h>
@@ -91,7 +91,7 @@ BOOL OnEndPaint(rdpContext *context)
         hwnd->ninvalid = 0;
     }
     if (post)
-        core.Post([](RdpSession &s) { emit s.FrameUpdated(); });
+        core.Post([](RdpSessionEvents &s) { s.FrameUpdated(); });
     return TRUE;
 }
 
@@ -109,7 +109,7 @@ BOOL OnDesktopResize(rdpContext *context)
         core.frame.Image = QImage();
         core.frame.Dirty = QRegion();
     }
-    core.Post([width, height](RdpSession &s) { emit s.DesktopResized(width, height); });
+    core.Post([width, height](RdpSessionEvents &s) { s.DesktopResized(width, height); });
     return TRUE;
 }
 
@@ -123,7 +123,7 @@ BOOL OnSaveSessionInfo(rdpContext *context, UINT32 type, void *data)
     QString user = QString::fromUtf8(info->username ? info->username : "");
     if (info->domain && *info->domain)
         user = QString::fromUtf8(info->domain) + QLatin1Char('\\') + user;
-    CoreOf(context).Post([user](RdpSession &s) { emit s.UserNameAcquired(user); });
+    CoreOf(context).Post([user](RdpSessionEvents &s) { s.UserNameAcquired(user); });
     return TRUE;
 }
 
@@ -133,7 +133,7 @@ int OnLogonErrorInfo(freerdp *instance, UINT32 data, UINT32 type)
     if (type == LOGON_MSG_SESSION_CONTINUE)
         return 1;
     const int code = int(type);
-    CoreOf(instance).Post([code](RdpSession &s) { emit s.LogonError(code); });
+    CoreOf(instance).Post([code](RdpSessionEvents &s) { s.LogonError(code); });
     return 1;
 }
 
@@ -208,7 +208,7 @@ DWORD AskCertificate(RdpCore &core, const RdpCertificateQuestion &question)
         std::lock_guard guard(core.certLock);
         core.certAnswer.reset();
     }
-    core.Post([question](RdpSession &s) { emit s.CertificateQuestion(question); });
+    core.Post([question](RdpSessionEvents &s) { s.CertificateQuestion(question); });
     std::unique_lock guard(core.certLock);
     core.certChanged.wait(guard, [&] { return core.certAnswer.has_value() || core.cancelled.load(); });
     const RdpCertificateAnswer answer =
@@ -376,7 +376,7 @@ void Pump(RdpCore &core, freerdp *instance)
 
 void ReportFatal(RdpCore &core, int code, const QString &cause)
 {
-    core.Post([code, cause](RdpSession &s) { emit s.FatalError(code, cause); });
+    core.Post([code, cause](RdpSessionEvents &s) { s.FatalError(code, cause); });
 }
 
 bool UserEnded(const RdpCore &core)
@@ -433,7 +433,7 @@ bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts
         if (!PauseUntil(core, lost + std::chrono::milliseconds(slot.StartMs)))
             return false;
         const int attempt = ++attempts;
-        core.Post([attempt, tries = timing.Tries](RdpSession &s) { emit s.ReconnectAttempt(attempt, tries); });
+        core.Post([attempt, tries = timing.Tries](RdpSessionEvents &s) { s.ReconnectAttempt(attempt, tries); });
         notes = WorkerNotes();
         core.relay.BeginAttempt(slot.LimitMs, timing.HandshakeMs);
         const bool up = freerdp_reconnect(instance);
@@ -479,7 +479,7 @@ RdpDisconnectInfo Serve(RdpCore &core, freerdp *instance, WorkerNotes &notes)
         core.reconnecting = false;
         if (!back)
             return GaveUpInfo(core, last, attempts);
-        core.Post([](RdpSession &s) { emit s.Reconnected(); });
+        core.Post([](RdpSessionEvents &s) { s.Reconnected(); });
     }
 }
 
@@ -510,7 +510,7 @@ void Connect(RdpCore &core, WorkerNotes &notes)
     RdpDisconnectInfo info;
     if (up) {
         core.connected = 1;
-        core.Post([](RdpSession &s) { emit s.SessionConnected(); });
+        core.Post([](RdpSessionEvents &s) { s.Connected(); });
         info = Serve(core, instance, notes);
     } else {
         info = EndInfo(core, EndFacts(core, notes, instance, false));
@@ -525,16 +525,16 @@ void Connect(RdpCore &core, WorkerNotes &notes)
         core.abortEvent = nullptr;
     }
     freerdp_client_context_free(context);
-    core.Post([info](RdpSession &s) { emit s.SessionEnded(info); });
+    core.Post([info](RdpSessionEvents &s) { s.Ended(info); });
 }
 
 } // namespace
 
 RdpCore::RdpCore()
     : inputEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      clipboard([this](const QString &text) { Post([text](RdpSession &s) { emit s.RemoteClipboardText(text); }); },
-                [this](const QImage &image) { Post([image](RdpSession &s) { emit s.RemoteClipboardImage(image); }); }),
-      display([this] { Post([](RdpSession &s) { emit s.DisplayControlReady(); }); })
+      clipboard([this](const QString &text) { Post([text](RdpSessionEvents &s) { s.RemoteClipboardText(text); }); },
+                [this](const QImage &image) { Post([image](RdpSessionEvents &s) { s.RemoteClipboardImage(image); }); }),
+      display([this] { Post([](RdpSessionEvents &s) { s.DisplayControlReady(); }); })
 {
 }
 

@@ -2,14 +2,15 @@
 
 // The state one session shares with its worker thread, and the worker itself.
 
+#include "RdpBackend.h"
 #include "RdpClipboard.h"
 #include "RdpDisplayControl.h"
 #include "RdpGraphics.h"
 #include "RdpRelay.h"
-#include "RdpSession.h"
 #include "RdpWorkers.h"
 
 #include <QMetaObject>
+#include <QObject>
 
 #include <atomic>
 #include <condition_variable>
@@ -18,31 +19,16 @@
 #include <mutex>
 #include <optional>
 
-struct RdpInput {
-    enum Kind {
-        Key,
-        Unicode,
-        Pause,
-        Mouse,
-        ExtendedMouse,
-        ClipboardChanged,
-        DesktopSize
-    };
-    Kind kind;
-    uint16_t flags = 0;
-    uint32_t code = 0;
-    int x = 0;
-    int y = 0;
-};
-
 struct RdpCore : std::enable_shared_from_this<RdpCore> {
     RdpCore();
     ~RdpCore();
 
     RdpConnectParams params;
 
-    std::mutex lock; // guards session, input, abortEvent
-    RdpSession *session = nullptr;
+    std::mutex lock; // guards receiver, events, input, abortEvent
+    // The session's: the context of the calls posted to it, and what they call.
+    QObject *receiver = nullptr;
+    RdpSessionEvents *events = nullptr;
     std::deque<RdpInput> input;
     void *inputEvent = nullptr; // set when input waits
     void *abortEvent = nullptr; // the library's, while its context lives
@@ -69,19 +55,20 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
     RdpGraphics graphics;
     RdpDisplayControl display;
 
-    // Runs fn with the session on the GUI thread, unless it has been given up by then.
+    // Runs fn with the session's events on the GUI thread, unless the session
+    // has been given up by then.
     template <class Fn>
     void Post(Fn fn)
     {
         std::weak_ptr<RdpCore> weak = weak_from_this();
         std::lock_guard guard(lock);
-        if (!session || cancelled)
+        if (!receiver || cancelled)
             return;
-        RdpSession *target = session;
+        RdpSessionEvents *target = events;
         QMetaObject::invokeMethod(
-            target,
+            receiver,
             [weak, target, fn = std::move(fn)]() {
-                // The call is dropped with the session; the core may be gone or cancelled.
+                // The call is dropped with the receiver; the core may be gone or cancelled.
                 auto self = weak.lock();
                 if (self && !self->cancelled)
                     fn(*target);

@@ -1,7 +1,5 @@
 #include "RdpWorkers.h"
 
-#include "RdpSession.h"
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -95,13 +93,3 @@ bool Wait(int milliseconds)
 }
 
 } // namespace RdpWorkers
-
-int RdpWorkerCount()
-{
-    return RdpWorkers::Running();
-}
-
-bool WaitForRdpWorkers(int milliseconds)
-{
-    return RdpWorkers::Wait(milliseconds);
-}

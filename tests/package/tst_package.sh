@@ -32,6 +32,7 @@ echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 # What the package declares and holds.
 dpkg-deb -f "$deb" Depends | grep -q 'libfreerdp2-2' || fail "no dependency on libfreerdp2-2"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6webenginecore6' || fail "no dependency on Qt WebEngine"
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6sql6-psql' || fail "no dependency on the database driver"
 dpkg-deb -f "$deb" Depends | grep -q 'fonts-noto-cjk' || fail "no dependency on a font for the Chinese texts"
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
@@ -40,6 +41,12 @@ for f in usr/bin/brennic usr/share/applications/brennic.desktop usr/share/metain
          usr/share/doc/brennic/copyright usr/share/doc/brennic/changelog.Debian.gz usr/share/man/man1/brennic.1.gz; do
   [ -e "$root/$f" ] || fail "$f is missing from the package"
 done
+# The RDP client library comes with the backend module, loaded by the first
+# session from the program's library folder; the program itself does not link it.
+module=$(find "$root/usr/lib" -path '*/brennic/libbrennic_rdp_freerdp2.so' -type f | head -n 1)
+[ -n "$module" ] || fail "the RDP backend module is missing from the package"
+if ldd "$module" | grep -q 'not found'; then ldd "$module"; fail "the RDP backend module misses libraries"; fi
+if ldd "$root/usr/bin/brennic" | grep -q -E 'freerdp|winpr'; then fail "the program links the RDP client library"; fi
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/brennic.desktop" || fail "desktop entry"
 fi

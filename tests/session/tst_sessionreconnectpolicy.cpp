@@ -1,7 +1,7 @@
 // Which ends of a session are bridged by reconnecting, when a failed attempt
 // leaves room for another, and when the tries run.
 
-#include "RdpReconnect.h"
+#include "RdpReconnectPolicy.h"
 
 #include <QTest>
 

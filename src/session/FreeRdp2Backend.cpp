@@ -1,0 +1,119 @@
+// The backend module on libfreerdp 2: its connections, each run by a worker
+// thread (RdpWorker.cpp), and the one symbol it exports.
+#include "RdpBackend.h"
+#include "RdpKeyboard.h"
+#include "RdpLibrary.h"
+#include "RdpWorker.h"
+#include "RdpWorkers.h"
+
+#include <QtGlobal>
+
+#include <thread>
+
+namespace {
+
+class FreeRdp2Connection final : public RdpConnection {
+public:
+    FreeRdp2Connection(QObject *receiver, RdpSessionEvents *events) : core_(std::make_shared<RdpCore>())
+    {
+        core_->receiver = receiver;
+        core_->events = events;
+    }
+
+    ~FreeRdp2Connection() override
+    {
+        Cancel();
+        {
+            std::lock_guard guard(core_->lock);
+            core_->receiver = nullptr;
+            core_->events = nullptr;
+        }
+        // The worker owns what it uses; a thread still inside the library is
+        // joined by the registry once it has left, so that no window waits for it.
+        if (worker_.joinable()) {
+            if (*core_->finished)
+                worker_.join();
+            else
+                RdpWorkers::Adopt(core_->finished, std::move(worker_));
+        }
+    }
+
+    void Start(const RdpConnectParams &params) override
+    {
+        if (worker_.joinable())
+            return;
+        PrepareRdpLibrary();
+        core_->params = params;
+        if (params.KeyboardLayout == 0)
+            core_->params.KeyboardLayout = RdpKeyboardLayout();
+        // A lost network is noticed whether or not the session then reconnects.
+        core_->relay.SetLossDetection(params.Reconnect.LossDetectMs);
+        RdpWorkers::Add(core_->finished);
+        worker_ = std::thread(RunRdpWorker, core_);
+    }
+
+    int Connected() const override { return core_->connected; }
+    bool Reconnecting() const override { return core_->reconnecting; }
+
+    void GiveUpReconnect() override
+    {
+        if (!core_->reconnecting)
+            return;
+        core_->giveUpRequested = true;
+        core_->EndReconnect();
+    }
+
+    void Disconnect() override
+    {
+        core_->disconnectRequested = true;
+        core_->Abort();
+        if (core_->reconnecting)
+            core_->EndReconnect();
+    }
+
+    void Cancel() override { core_->Cancel(); }
+    RdpFrameBuffer &Frame() override { return core_->frame; }
+
+    void AnswerCertificate(RdpCertificateAnswer answer) override
+    {
+        std::lock_guard guard(core_->certLock);
+        core_->certAnswer = answer;
+        core_->certChanged.notify_all();
+    }
+
+    void SetLocalClipboard(const QString &text, const QImage &image) override
+    {
+        core_->clipboard.SetLocal(text, image);
+        core_->Enqueue({RdpInput::ClipboardChanged});
+    }
+
+    void Send(const RdpInput &input) override { core_->Enqueue(input); }
+    QStringList GraphicsCodecs() const override { return core_->graphics.Codecs(); }
+    bool GraphicsPipelineOpen() const override { return core_->graphics.PipelineOpen(); }
+
+private:
+    std::shared_ptr<RdpCore> core_;
+    std::thread worker_;
+};
+
+class FreeRdp2Backend final : public RdpBackend {
+public:
+    std::unique_ptr<RdpConnection> NewConnection(QObject *receiver, RdpSessionEvents *events) override
+    {
+        return std::make_unique<FreeRdp2Connection>(receiver, events);
+    }
+    uint32_t ScanCode(uint32_t nativeScanCode, int key) override { return RdpScanCode(nativeScanCode, key); }
+    int WorkerCount() override { return RdpWorkers::Running(); }
+    bool WaitForWorkers(int milliseconds) override { return RdpWorkers::Wait(milliseconds); }
+};
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT RdpBackend *BrennicRdpBackend(int interfaceVersion)
+{
+    if (interfaceVersion != RdpBackendInterfaceVersion)
+        return nullptr;
+    // Never destroyed, like the library's own state: workers may outlive main.
+    static RdpBackend *backend = new FreeRdp2Backend;
+    return backend;
+}
