@@ -25,6 +25,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <sys/times.h>
@@ -85,6 +86,21 @@ qint64 RollupKb(qint64 pid, const QByteArray &field)
     return 0;
 }
 
+// Runs the event loop until done() holds or limitMs have passed. The loop sleeps
+// while no event is due, waking at least every WakeMs to look again: a loop that
+// spun would count as the program's CPU time and take a core from the web engine.
+template <class Done>
+void RunEventsUntil(Done done, int limitMs)
+{
+    constexpr int WakeMs = 10;
+    QTimer wake;
+    wake.start(WakeMs);
+    QElapsedTimer limit;
+    limit.start();
+    while (!done() && limit.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
 struct TreeMemory {
     int processes = 0;
     qint64 rssKb = 0;
@@ -115,10 +131,7 @@ TreeMemory SettledMemoryOfTree()
     settle.start();
     TreeMemory previous = MemoryOfTree(self);
     for (int sample = 0; sample < 30; ++sample) {
-        QElapsedTimer second;
-        second.start();
-        while (second.elapsed() < 1000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        RunEventsUntil([] { return false; }, 1000);
         const TreeMemory now = MemoryOfTree(self);
         if (settle.elapsed() >= 5000 && qAbs(now.pssKb - previous.pssKb) < 1024)
             return now;
@@ -189,17 +202,12 @@ int RunOnce(int argc, char *argv[], const QString &iniPath, int servers, bool st
         ReleaseWebPagesOncePainted(&FormMain);
         FormMain.show();
         auto *list = frmMgmt->findChild<QAbstractItemView *>(QStringLiteral("lvSvr"));
-        QElapsedTimer limit;
-        limit.start();
-        while (list && list->model()->rowCount() < servers && limit.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        RunEventsUntil([&] { return !list || list->model()->rowCount() >= servers; }, 60000);
         QCoreApplication::processEvents(); // the first paint of the filled list
         const double filledMs = ProcessAgeMs();
         const int rows = list ? list->model()->rowCount() : -1;
 
-        limit.restart();
-        while ((pagesMs < 0 || painted.Ms() < 0) && limit.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        RunEventsUntil([&] { return pagesMs >= 0 && painted.Ms() >= 0; }, 20000);
         const TreeMemory memory = SettledMemoryOfTree();
         std::printf("%d %.0f %d %d %lld %lld %d %s %.0f %.0f %.0f\n", servers, filledMs, rows, memory.processes,
                     memory.rssKb / 1024, memory.pssKb / 1024, webTabLoaded.isEmpty() ? 0 : 1,
@@ -228,10 +236,7 @@ int RunEngineOnly(int argc, char *argv[])
     ReleaseWebPagesOncePainted(&window);
     window.show();
     const double shownMs = ProcessAgeMs();
-    QElapsedTimer limit;
-    limit.start();
-    while ((loaded.isEmpty() || painted.Ms() < 0) && limit.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    RunEventsUntil([&] { return !loaded.isEmpty() && painted.Ms() >= 0; }, 20000);
     const double pagesMs = ProcessAgeMs();
     const double pagesCpuMs = ProcessCpuMs();
     const TreeMemory memory = SettledMemoryOfTree();
