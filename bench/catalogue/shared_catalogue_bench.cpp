@@ -9,11 +9,13 @@
 #include "IniStore.h"
 #include "PgStore.h"
 #include "RdpCommon.h"
+#include "StallMeter.h"
 #include "catalogue/PgServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -110,19 +112,25 @@ void measure(const char *store, int servers, Listener *listener)
         {"DeleteSvrItem", [&](int) { DeleteSvrItem(list.Items(list.Count() - 1)); }},
     };
     (void)group;
+    StallMeter meter;
     for (const Operation &op : ops) {
         std::vector<double> own, seen;
+        qint64 stall = 0;
         for (int i = 0; i < kRepeats; ++i) {
+            meter.take();
             t.restart();
             op.run(i);
             own.push_back(ms(t));
+            QCoreApplication::processEvents(); // the timer's tick after the operation
+            stall = std::max(stall, meter.take());
             if (listener)
                 seen.push_back(listener->waitSince(t));
         }
         if (listener)
-            std::printf("  %-16s %10.2f ms   shown at a second copy after %7.2f ms\n", op.name, median(own), median(seen));
+            std::printf("  %-16s %10.2f ms   event loop still at most %4lld ms   shown at a second copy after %7.2f ms\n",
+                        op.name, median(own), stall, median(seen));
         else
-            std::printf("  %-16s %10.2f ms\n", op.name, median(own));
+            std::printf("  %-16s %10.2f ms   event loop still at most %4lld ms\n", op.name, median(own), stall);
     }
     ReleaseCatalogue();
 }

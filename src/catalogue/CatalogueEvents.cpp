@@ -1,59 +1,87 @@
 #include "CatalogueEvents.h"
 
+#include "Catalogue.h"
+
 #include <QSet>
+#include <QTimer>
 
 #include <algorithm>
 
 namespace {
 
-// The group name a server of this group id shows: its group's, or the fallback name.
-QString groupNameOf(int groupId)
-{
-    for (const auto &group : *SvrGroups)
-        if (group->GroupId == groupId)
-            return group->GroupName;
-    return UngroupedName();
-}
-
-TSvrGroup *groupOf(int groupId)
-{
-    for (const auto &group : *SvrGroups)
-        if (group->GroupId == groupId)
-            return group.get();
-    return nullptr;
-}
+// A catch-up that failed (the store was lost again, or did not answer) is tried again after this.
+constexpr int kRetryMs = 2000;
 
 } // namespace
 
-CatalogueEvents &CatalogueEvents::Instance()
+CatalogueEvents::CatalogueEvents(Catalogue *catalogue)
+    : fCatalogue(catalogue)
 {
-    static CatalogueEvents events;
-    return events;
+    fRetry.setSingleShot(true);
+    fRetry.setInterval(kRetryMs);
 }
 
-void ConnectCatalogueEvents(CatalogueStore &store)
+CatalogueEvents &CatalogueEvents::Instance()
 {
-    CatalogueEvents &events = CatalogueEvents::Instance();
-    events.fOnline = true;
-    events.fReason.clear();
-    QObject::connect(&store, &CatalogueStore::changedElsewhere, &events,
-                     [&events, &store](CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids) {
-                         events.apply(store, kind, verb, ids);
-                     });
-    QObject::connect(&store, &CatalogueStore::availability, &events,
-                     [&events, &store](bool online, const QString &reason) {
-                         const bool back = online && !events.fOnline;
-                         events.fOnline = online;
-                         events.fReason = reason;
-                         if (back)
-                             events.catchUp(store);
-                         emit events.Availability(online, reason);
-                     });
+    static CatalogueEvents relay(nullptr);
+    return relay;
+}
+
+void CatalogueEvents::RelayTo(CatalogueEvents &relay)
+{
+    relay.fOnline = fOnline;
+    relay.fReason = fReason;
+    connect(this, &CatalogueEvents::GroupAdded, &relay, &CatalogueEvents::GroupAdded);
+    connect(this, &CatalogueEvents::GroupRenamed, &relay, &CatalogueEvents::GroupRenamed);
+    connect(this, &CatalogueEvents::GroupDeleted, &relay, &CatalogueEvents::GroupDeleted);
+    connect(this, &CatalogueEvents::ServerAdded, &relay, &CatalogueEvents::ServerAdded);
+    connect(this, &CatalogueEvents::ServerChanged, &relay, &CatalogueEvents::ServerChanged);
+    connect(this, &CatalogueEvents::ServerMoved, &relay, &CatalogueEvents::ServerMoved);
+    connect(this, &CatalogueEvents::ServerDeleting, &relay, &CatalogueEvents::ServerDeleting);
+    connect(this, &CatalogueEvents::Waiting, &relay, &CatalogueEvents::Waiting);
+    connect(this, &CatalogueEvents::Availability, &relay, [&relay](bool online, const QString &reason) {
+        relay.fOnline = online;
+        relay.fReason = reason;
+        emit relay.Availability(online, reason);
+    });
+}
+
+void CatalogueEvents::Watch(CatalogueStore &store)
+{
+    connect(&store, &CatalogueStore::changedElsewhere, this,
+            [this, &store](CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids) {
+                try {
+                    apply(store, kind, verb, ids);
+                } catch (const std::exception &) {
+                    fRetry.start(); // whatever the change was, a catch-up brings it
+                }
+            });
+    connect(&store, &CatalogueStore::availability, this, [this](bool online, const QString &reason) {
+        const bool back = online && !fOnline;
+        fOnline = online;
+        fReason = reason;
+        if (back)
+            fRetry.start(0);
+        else if (!online)
+            fRetry.stop(); // the store's return brings the catch-up
+        emit Availability(online, reason);
+    });
+    connect(&store, &CatalogueStore::changedUnseen, this, [this] { fRetry.start(0); });
+    connect(&store, &CatalogueStore::waiting, this, &CatalogueEvents::Waiting);
+    connect(&fRetry, &QTimer::timeout, this, [this, &store] {
+        if (!fOnline)
+            return;
+        try {
+            catchUp(store);
+        } catch (const std::exception &) {
+            fRetry.start(kRetryMs);
+        }
+    });
 }
 
 void CatalogueEvents::apply(CatalogueStore &store, CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids)
 {
-    if (!SvrGroups || !SvrList) // not loaded yet: the load will read the store as it stands
+    if (!fCatalogue->SvrGroups || !fCatalogue->SvrList) // not loaded yet: the load will read the store as it stands
         return;
     const std::vector<int> wanted(ids.begin(), ids.end());
     if (kind == CatalogueKind::Group)
@@ -66,21 +94,21 @@ void CatalogueEvents::applyGroups(const std::vector<TSvrGroup> &fetched, Catalog
 {
     if (verb == CatalogueVerb::Deleted) {
         for (int id : ids)
-            if (TSvrGroup *group = groupOf(id)) {
-                SvrGroups->Remove(group);
+            if (TSvrGroup *group = fCatalogue->FindGroup(id)) {
+                fCatalogue->SvrGroups->Remove(group);
                 emit GroupDeleted(id);
             }
         return;
     }
     for (const TSvrGroup &fresh : fetched) {
-        TSvrGroup *group = groupOf(fresh.GroupId);
+        TSvrGroup *group = fCatalogue->FindGroup(fresh.GroupId);
         if (!group) {
-            SvrGroups->Add(std::make_unique<TSvrGroup>(fresh));
-            MaxGroupID = std::max(MaxGroupID, fresh.GroupId);
+            fCatalogue->SvrGroups->Add(std::make_unique<TSvrGroup>(fresh));
+            fCatalogue->MaxGroupID = std::max(fCatalogue->MaxGroupID, fresh.GroupId);
             emit GroupAdded(fresh.GroupId);
         } else if (group->GroupName != fresh.GroupName) {
             group->GroupName = fresh.GroupName;
-            for (const auto &server : *SvrList)
+            for (const auto &server : *fCatalogue->SvrList)
                 if (server->Group.GroupId == fresh.GroupId)
                     server->Group.GroupName = fresh.GroupName;
             emit GroupRenamed(fresh.GroupId, fresh.GroupName);
@@ -92,16 +120,16 @@ void CatalogueEvents::applyServers(const std::vector<TSvrItem> &fetched, Catalog
 {
     if (verb == CatalogueVerb::Deleted) {
         for (int id : ids)
-            deleteServer(GetSvrItem(id));
+            deleteServer(fCatalogue->GetSvrItem(id));
         return;
     }
     for (const TSvrItem &fresh : fetched) {
-        PSvrItem server = GetSvrItem(fresh.Id);
+        PSvrItem server = fCatalogue->GetSvrItem(fresh.Id);
         if (!server) {
             auto made = std::make_unique<TSvrItem>(fresh);
-            made->Group.GroupName = groupNameOf(fresh.Group.GroupId);
-            MaxServerId = std::max(MaxServerId, fresh.Id);
-            emit ServerAdded(SvrList->Add(std::move(made)));
+            made->Group.GroupName = fCatalogue->GroupNameOf(fresh.Group.GroupId);
+            fCatalogue->MaxServerId = std::max(fCatalogue->MaxServerId, fresh.Id);
+            emit ServerAdded(fCatalogue->SvrList->Add(std::move(made)));
             continue;
         }
         const int oldGroup = server->Group.GroupId;
@@ -109,7 +137,7 @@ void CatalogueEvents::applyServers(const std::vector<TSvrItem> &fetched, Catalog
         server->ClntSett = fresh.ClntSett;
         server->Description = fresh.Description;
         if (oldGroup != fresh.Group.GroupId) {
-            server->Group = TSvrGroup{fresh.Group.GroupId, groupNameOf(fresh.Group.GroupId)};
+            server->Group = TSvrGroup{fresh.Group.GroupId, fCatalogue->GroupNameOf(fresh.Group.GroupId)};
             emit ServerMoved(server, oldGroup);
         }
         if (changed)
@@ -122,12 +150,12 @@ void CatalogueEvents::deleteServer(PSvrItem server)
     if (!server)
         return;
     emit ServerDeleting(server);
-    SvrList->Remove(server);
+    fCatalogue->SvrList->Remove(server);
 }
 
 void CatalogueEvents::catchUp(CatalogueStore &store)
 {
-    if (!SvrGroups || !SvrList)
+    if (!fCatalogue->SvrGroups || !fCatalogue->SvrList)
         return;
     int counter = 0;
     const std::vector<TSvrGroup> groups = store.readGroups(counter);
@@ -135,7 +163,7 @@ void CatalogueEvents::catchUp(CatalogueStore &store)
     for (const TSvrGroup &group : groups)
         present.insert(group.GroupId);
     QList<int> gone;
-    for (const auto &group : *SvrGroups)
+    for (const auto &group : *fCatalogue->SvrGroups)
         if (!present.contains(group->GroupId))
             gone << group->GroupId;
     applyGroups({}, CatalogueVerb::Deleted, gone);
@@ -146,7 +174,7 @@ void CatalogueEvents::catchUp(CatalogueStore &store)
     for (const TSvrItem &server : servers)
         present.insert(server.Id);
     gone.clear();
-    for (const auto &server : *SvrList)
+    for (const auto &server : *fCatalogue->SvrList)
         if (!present.contains(server->Id))
             gone << server->Id;
     applyServers({}, CatalogueVerb::Deleted, gone);

@@ -3,6 +3,9 @@
 #include "CatalogueStore.h"
 
 #include <QObject>
+#include <QTimer>
+
+class Catalogue;
 
 // What other copies of the program changed in a shared catalogue, applied to the
 // lists in memory and then told to the windows, row by row. A server about to be
@@ -10,7 +13,14 @@
 class CatalogueEvents : public QObject {
     Q_OBJECT
 public:
+    // The events of one catalogue; without one, a relay.
+    explicit CatalogueEvents(Catalogue *catalogue);
+    // The program's relay: it passes on the events of whichever catalogue is installed.
     static CatalogueEvents &Instance();
+    // Passes this catalogue's events on to the relay from now on, as the installed one's.
+    void RelayTo(CatalogueEvents &relay);
+    // Takes up the store's announcements.
+    void Watch(CatalogueStore &store);
 
     // Whether the catalogue can be changed now; false while a shared store is lost.
     bool Online() const { return fOnline; }
@@ -25,19 +35,20 @@ signals:
     void ServerMoved(PSvrItem server, int oldGroupId);
     void ServerDeleting(PSvrItem server);
     void Availability(bool online, const QString &reason);
+    // A change is waiting for a shared store's answer, or no longer.
+    void Waiting(bool underWay);
 
 private:
-    friend void ConnectCatalogueEvents(CatalogueStore &store);
     void apply(CatalogueStore &store, CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids);
     void applyGroups(const std::vector<TSvrGroup> &fetched, CatalogueVerb verb, const QList<int> &ids);
     void applyServers(const std::vector<TSvrItem> &fetched, CatalogueVerb verb, const QList<int> &ids);
     void deleteServer(PSvrItem server);
-    // After the store was lost: brings the lists in step with the store, row by row.
+    // After the store was lost, or when it may hold changes not seen: brings the lists
+    // in step with the store, row by row.
     void catchUp(CatalogueStore &store);
 
+    Catalogue *fCatalogue;
+    QTimer fRetry; // the next catch-up
     bool fOnline = true;
     QString fReason;
 };
-
-// Called by the catalogue for each store it makes.
-void ConnectCatalogueEvents(CatalogueStore &store);

@@ -37,6 +37,8 @@ public:
     virtual QString location() const = 0;
     // A store others write too: changes arrive through changedElsewhere.
     virtual bool shared() const { return false; }
+    // The file of this user's own passwords for a store that keeps none; empty for one that does.
+    virtual QString passwordFile() { return {}; }
 
     // The groups and the highest group id given out.
     virtual std::vector<TSvrGroup> readGroups(int &maxGroupId) = 0;
@@ -67,4 +69,8 @@ signals:
     void changedElsewhere(CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids);
     // The store was lost (online false, with the reason) or is back; while lost nothing can be written.
     void availability(bool online, const QString &reason);
+    // The store may hold changes the catalogue has not seen: read it again.
+    void changedUnseen();
+    // A change is waiting for the store's answer (true) long enough to show, or no longer (false).
+    void waiting(bool underWay);
 };

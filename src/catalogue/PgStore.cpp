@@ -107,9 +107,16 @@ std::optional<Address> parse(const QString &text)
     a.database = url.path().mid(1);
     a.user = url.userName();
     a.password = url.password();
-    QStringList options{QStringLiteral("connect_timeout=2"), QStringLiteral("application_name=brennic"),
-                        QStringLiteral("keepalives_idle=5"), QStringLiteral("keepalives_interval=2"),
-                        QStringLiteral("keepalives_count=2")};
+    // Every wait is bounded: a connection attempt by connect_timeout, a silent peer by
+    // the keep-alives (idle or not) and tcp_user_timeout (data left unacknowledged),
+    // a statement the server is still running by statement_timeout.
+    QStringList options{QStringLiteral("connect_timeout=2"),
+                        QStringLiteral("application_name=brennic"),
+                        QStringLiteral("keepalives_idle=2"),
+                        QStringLiteral("keepalives_interval=1"),
+                        QStringLiteral("keepalives_count=2"),
+                        QStringLiteral("tcp_user_timeout=4000"),
+                        QStringLiteral("options='-c statement_timeout=5000'")};
     for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
         if (key == QLatin1String("host"))
             a.host = value;

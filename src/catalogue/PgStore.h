@@ -30,7 +30,7 @@ public:
     QString location() const override { return location_; }
     bool shared() const override { return true; }
     // The file holding this user's passwords for the catalogue's servers.
-    QString passwordFile();
+    QString passwordFile() override;
 
     std::vector<TSvrGroup> readGroups(int &maxGroupId) override;
     std::vector<TSvrItem> readServers(int &maxServerId) override;

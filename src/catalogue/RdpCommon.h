@@ -80,17 +80,48 @@ class TSvrGroups : public TOwnedList<TSvrGroup> {};
 inline constexpr int UngroupedId = -1;
 QString UngroupedName();
 
-// Process-wide catalogue. The lists do not exist until they are first loaded.
-extern std::unique_ptr<TSvrList> SvrList;
-extern std::unique_ptr<TSvrGroups> SvrGroups;
-extern int MaxGroupID;
-extern int MaxServerId;
+// The installed catalogue's lists and counters (Catalogue::Current()), under the
+// names every caller knows. The lists do not exist until they are first loaded.
+template <class List, std::unique_ptr<List> &(*Slot)()>
+class TInstalledList {
+public:
+    List *operator->() const { return Slot().get(); }
+    List &operator*() const { return *Slot(); }
+    explicit operator bool() const { return bool(Slot()); }
+    List *get() const { return Slot().get(); }
+    void reset() const { Slot().reset(); }
+    const TInstalledList &operator=(std::unique_ptr<List> list) const
+    {
+        Slot() = std::move(list);
+        return *this;
+    }
+};
+template <int &(*Slot)()>
+class TInstalledCounter {
+public:
+    operator int() const { return Slot(); }
+    const TInstalledCounter &operator=(int value) const
+    {
+        Slot() = value;
+        return *this;
+    }
+};
 
-// Where the catalogue is kept: the server list file (UseIniFile, the default) or a
-// database a team shares (UseDatabase). Made on first use.
+std::unique_ptr<TSvrList> &InstalledSvrList();
+std::unique_ptr<TSvrGroups> &InstalledSvrGroups();
+int &InstalledMaxGroupID();
+int &InstalledMaxServerId();
+
+inline constexpr TInstalledList<TSvrList, InstalledSvrList> SvrList{};
+inline constexpr TInstalledList<TSvrGroups, InstalledSvrGroups> SvrGroups{};
+inline constexpr TInstalledCounter<InstalledMaxGroupID> MaxGroupID{};
+inline constexpr TInstalledCounter<InstalledMaxServerId> MaxServerId{};
+
+// Where the installed catalogue is kept: the server list file (UseIniFile, the
+// default) or a database a team shares (UseDatabase). Made on first use.
 CatalogueStore &GetCatalogueStore();
-// Points the catalogue at a PostgreSQL database ("postgresql://user@host:port/name",
-// the socket folder as "?host=/path"). Releases the current store and both lists.
+// Installs a catalogue on a PostgreSQL database ("postgresql://user@host:port/name",
+// the socket folder as "?host=/path"). Releases the current catalogue.
 void UseDatabase(const QString &address);
 bool CatalogueInDatabase();
 
@@ -113,10 +144,10 @@ IniFile &GetIniFile();
 // The full path of the server list file in use, or the database's address without
 // its password, for showing to the user.
 QString ServerListFilePath();
-// Points the catalogue at another server list file. Releases the current file
+// Installs a catalogue on another server list file. Releases the current file
 // handle and both lists, and resets the counters, as a process exit would.
 void UseIniFile(const QString &fileName);
-// Releases the file handle, then the groups, then the servers.
+// Releases the installed catalogue: the file handle, then the groups, then the servers.
 void ReleaseCatalogue();
 
 void LoadGroups();

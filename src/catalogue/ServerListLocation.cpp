@@ -1,17 +1,11 @@
 #include "ServerListLocation.h"
 
-#include "AppError.h"
-#include "CatalogueTransfer.h"
-#include "PgStore.h"
 #include "ProgramSettings.h"
-#include "RdpCommon.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,118 +65,7 @@ QString PrivateConfigFolder(const QString &name)
     return folder;
 }
 
-namespace {
-
-// The value of "--name VALUE" or "--name=VALUE" at arguments[i] (moving i past it);
-// nullopt when the argument is another one. An empty value is the mistake.
-std::optional<QString> optionValue(const QStringList &arguments, qsizetype &i, const QString &name)
-{
-    const QString &argument = arguments[i];
-    if (argument == name)
-        return i + 1 < arguments.size() ? arguments[++i] : QString();
-    if (argument.startsWith(name + QLatin1Char('=')))
-        return argument.mid(name.size() + 1);
-    return std::nullopt;
-}
-
-} // namespace
-
-ServerListOptions ParseServerListOptions(const QStringList &arguments)
-{
-    ServerListOptions options;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            options.help = true;
-        } else if (const auto file = optionValue(arguments, i, QStringLiteral("--file"))) {
-            if (file->isEmpty()) {
-                options.error = QStringLiteral("选项 --file 后面需要服务器列表文件的路径。");
-                return options;
-            }
-            options.file = QFileInfo(*file).absoluteFilePath();
-        } else if (const auto database = optionValue(arguments, i, QStringLiteral("--database"))) {
-            if (PgStore::Describe(*database).isEmpty()) {
-                options.error = QStringLiteral("选项 --database 后面需要数据库地址，形如 postgresql://用户@主机:端口/数据库。");
-                return options;
-            }
-            options.database = *database;
-        } else if (const auto from = optionValue(arguments, i, QStringLiteral("--import"))) {
-            options.importFile = QFileInfo(*from).absoluteFilePath();
-        } else if (const auto to = optionValue(arguments, i, QStringLiteral("--export"))) {
-            options.exportFile = QFileInfo(*to).absoluteFilePath();
-        }
-    }
-    if ((!options.importFile.isEmpty() || !options.exportFile.isEmpty()) && !options.file.isEmpty())
-        options.error = QStringLiteral("选项 --import 和 --export 与数据库一起用，不能与 --file 同用。");
-    if (!options.file.isEmpty() && !options.database.isEmpty())
-        options.error = QStringLiteral("选项 --file 和 --database 只能选一个。");
-    return options;
-}
-
 QString DatabaseSetting()
 {
     return ProgramSettings().value(QStringLiteral("Catalogue/Database")).toString().trimmed();
-}
-
-int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options)
-{
-    const QString database = options.database.isEmpty() ? DatabaseSetting() : options.database;
-    if (database.isEmpty()) {
-        std::fputs("选项 --import 和 --export 需要数据库：--database 地址，或设置中的 [Catalogue] Database=。\n", stderr);
-        return 2;
-    }
-    QCoreApplication app(argc, argv);
-    const QString where = PgStore::Describe(database);
-    try {
-        const bool importing = !options.importFile.isEmpty();
-        const CatalogueCopySummary summary = importing ? ImportIniIntoDatabase(options.importFile, database)
-                                                       : ExportDatabaseToIni(database, options.exportFile);
-        const QString text = importing ? summary.text(options.importFile, where) : summary.text(where, options.exportFile);
-        std::printf("%s\n", qPrintable(text));
-        return 0;
-    } catch (const AppError &error) {
-        std::fprintf(stderr, "%s\n", qPrintable(error.message()));
-        return 1;
-    }
-}
-
-QString ServerListUsage(const QString &program)
-{
-    return QStringLiteral("用法：%1 [--file 文件 | --database 地址]\n"
-                          "  --file 文件  使用这个服务器列表文件，而不是默认的 SvrList.ini\n"
-                          "  --database 地址  使用团队共享的 PostgreSQL 数据库中的服务器目录，\n"
-                          "                   地址形如 postgresql://用户@主机:端口/数据库\n"
-                          "                   （也可写在 ~/.config/brennic/brennic.conf 的 [Catalogue] Database=）\n"
-                          "  --import 文件    把这个服务器列表文件复制到数据库中（编号空闲时保留），然后退出\n"
-                          "  --export 文件    把数据库中的服务器目录写入这个新的服务器列表文件，然后退出\n"
-                          "  --help       显示本说明\n"
-                          "默认的服务器列表文件：程序目录下的 SvrList.ini（已存在或程序目录可写时），\n"
-                          "否则为 $XDG_CONFIG_HOME/brennic/SvrList.ini。\n")
-        .arg(program);
-}
-
-std::optional<int> ApplyServerListOptions(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const ServerListOptions options = ParseServerListOptions(arguments);
-    const QString program = QFileInfo(arguments.value(0)).fileName();
-    if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "%s\n%s", qPrintable(options.error), qPrintable(ServerListUsage(program)));
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(qPrintable(ServerListUsage(program)), stdout);
-        return 0;
-    }
-    if (!options.importFile.isEmpty() || !options.exportFile.isEmpty())
-        return RunCatalogueTransfer(argc, argv, options);
-    if (!options.database.isEmpty())
-        UseDatabase(options.database);
-    else if (!options.file.isEmpty())
-        UseIniFile(options.file);
-    else if (const QString database = DatabaseSetting(); !database.isEmpty())
-        UseDatabase(database);
-    return std::nullopt;
 }

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
-#include <optional>
 
 // Where the server list file lives. Beside the executable is the portable layout:
 // used when a "SvrList.ini" is there, or when that folder is writable. Otherwise
@@ -14,29 +12,6 @@ QString DefaultServerListFile(const QString &programFolder);
 // for its user alone when missing.
 QString PrivateConfigFolder(const QString &name);
 
-// What the command line asks of the server list file.
-struct ServerListOptions {
-    QString file;       // "--file PATH": this file instead of the default one, as an absolute path
-    QString database;   // "--database postgresql://...": a catalogue shared in a database
-    QString importFile; // "--import FILE": copy this server list file into the database, then end
-    QString exportFile; // "--export FILE": write the database's catalogue into this new file, then end
-    bool help = false;
-    QString error; // the command line's mistake, for the user
-};
-// Reads "--file PATH", "--database ADDRESS" (also with "=") and "--help" from the program's arguments
-// (the first is the program itself); any other argument is left to the toolkit.
-ServerListOptions ParseServerListOptions(const QStringList &arguments);
-QString ServerListUsage(const QString &program);
-
 // The database the user's settings name for the catalogue (key Catalogue/Database of
 // $XDG_CONFIG_HOME/brennic/brennic.conf); empty for the server list file.
 QString DatabaseSetting();
-
-// Runs --import or --export and prints the summary; the program's exit code.
-int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options);
-
-// Applies the command line of main() before anything else runs: chooses the file
-// or the database (the command line first, then the settings), or prints the help
-// or the mistake. Returns the exit code when the program is to
-// end at once.
-std::optional<int> ApplyServerListOptions(int argc, char *argv[]);

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTabBar>
+#include <QScopeGuard>
 #include <QTimer>
 
 namespace {
@@ -179,14 +180,53 @@ bool TfrmEdit::FormCloseQuery()
 
 void TfrmEdit::done(int result)
 {
-    bool canClose = true;
+    bool canClose = result != QDialog::Accepted;
     if (result == QDialog::Accepted)
-        Guard([&] { canClose = FormCloseQuery(); });
+        Guard([&] { canClose = FormCloseQuery() && save(); });
     if (canClose)
         QDialog::done(result);
 }
 
-bool EditServerSettings(QWidget *owner, TClientSettings &settings, QString &description)
+void TfrmEdit::SetSaver(Saver saver, TClientSettings base)
+{
+    fSaver = std::move(saver);
+    fBase = std::move(base);
+}
+
+TClientSettings TfrmEdit::TypedSettings() const
+{
+    TClientSettings settings = fBase;
+    settings.Server = edtSvr->text();
+    settings.Port = wholeNumber(edtPort).value_or(settings.Port);
+    settings.User = edtUser->text().trimmed();
+    settings.Password = edtPwd->text();
+    settings.Width = wholeNumber(edtWidth).value_or(settings.Width);
+    settings.Height = wholeNumber(edtHeight).value_or(settings.Height);
+    settings.FullScreen = chkFullScr->isChecked();
+    // A depth the list does not offer stays as it was unless the user picks one.
+    if (const int entry = cbbColors->currentIndex(); entry >= 0)
+        settings.ColorDepth = ColorDepthValues[size_t(entry)];
+    return settings;
+}
+
+bool TfrmEdit::save()
+{
+    if (!fSaver)
+        return true;
+    btnOK->setEnabled(false);
+    btnCancel->setEnabled(false);
+    const QString waitingTitle = windowTitle();
+    setWindowTitle(waitingTitle + QStringLiteral("（正在保存…）"));
+    const auto restore = qScopeGuard([&] {
+        setWindowTitle(waitingTitle);
+        btnOK->setEnabled(true);
+        btnCancel->setEnabled(true);
+    });
+    fSaver(TypedSettings(), edtDesc->text());
+    return true;
+}
+
+bool EditServerSettings(QWidget *owner, TClientSettings &settings, QString &description, const TfrmEdit::Saver &saver)
 {
     TfrmEdit dialog(owner);
     if (!settings.Server.isEmpty()) {
@@ -201,19 +241,10 @@ bool EditServerSettings(QWidget *owner, TClientSettings &settings, QString &desc
         dialog.cbbColors->setCurrentIndex(IndexOfInt(settings.ColorDepth, ColorDepthValues));
         dialog.edtDesc->setText(description);
     }
+    dialog.SetSaver(saver, settings);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-
-    settings.Server = dialog.edtSvr->text();
-    settings.Port = wholeNumber(dialog.edtPort).value_or(settings.Port);
-    settings.User = dialog.edtUser->text().trimmed();
-    settings.Password = dialog.edtPwd->text();
-    settings.Width = wholeNumber(dialog.edtWidth).value_or(settings.Width);
-    settings.Height = wholeNumber(dialog.edtHeight).value_or(settings.Height);
-    settings.FullScreen = dialog.chkFullScr->isChecked();
-    // A depth the list does not offer stays as it was unless the user picks one.
-    if (const int entry = dialog.cbbColors->currentIndex(); entry >= 0)
-        settings.ColorDepth = ColorDepthValues[size_t(entry)];
+    settings = dialog.TypedSettings();
     description = dialog.edtDesc->text();
     return true;
 }

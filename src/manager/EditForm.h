@@ -3,6 +3,7 @@
 #include "RdpCommon.h"
 
 #include <QDialog>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -53,10 +54,23 @@ public:
 
     void done(int result) override;
 
+    // Stores what was confirmed before the dialog closes; a failure (AppError) is
+    // shown and the dialog stays open with everything typed, for another try.
+    using Saver = std::function<void(const TClientSettings &settings, const QString &description)>;
+    void SetSaver(Saver saver, TClientSettings base);
+    // The settings as typed, over the ones the dialog was opened with.
+    TClientSettings TypedSettings() const;
+
 private:
     bool refuse(const QString &message, int tab, QLineEdit *field);
+    bool save();
+
+    Saver fSaver;
+    TClientSettings fBase;
 };
 
 // Runs the dialog over `settings` and `description` (filled in from them when
 // settings.Server is not empty) and writes both back when the user confirms.
-bool EditServerSettings(QWidget *owner, TClientSettings &settings, QString &description);
+// With a saver, the confirmation is stored before the dialog closes.
+bool EditServerSettings(QWidget *owner, TClientSettings &settings, QString &description,
+                        const TfrmEdit::Saver &saver = {});

@@ -40,9 +40,12 @@ void TfrmMgmt::actAddExecute()
 {
     TClientSettings settings;
     QString description;
-    if (!EditServerSettings(this, settings, description))
+    PSvrItem server = nullptr;
+    const auto save = [&](const TClientSettings &typed, const QString &text) {
+        server = AddSvrItem(typed, UngroupedId, text);
+    };
+    if (!EditServerSettings(this, settings, description, save) || !server)
         return;
-    PSvrItem server = AddSvrItem(settings, UngroupedId, description);
     AddServerRow(lvSvr, server);
 }
 
@@ -64,7 +67,21 @@ void TfrmMgmt::actOpenExecute()
     // dialog is open; the row and the record are then gone when it closes.
     fEditingId = id;
     fEditedGone = false;
-    const bool confirmed = EditServerSettings(this, settings, description);
+    bool saved = false;
+    bool goneOnSave = false;
+    // The record takes the new settings once they are stored; the dialog stays open
+    // with everything typed while the store refuses.
+    const auto save = [&](const TClientSettings &typed, const QString &text) {
+        if (fEditedGone)
+            return;
+        try {
+            UpdateSvrItem(id, typed, text);
+            saved = true;
+        } catch (const EServerGone &) {
+            goneOnSave = true;
+        }
+    };
+    const bool confirmed = EditServerSettings(this, settings, description, save);
     fEditingId = -1;
     if (fEditedGone) {
         resume.Dismiss();
@@ -79,13 +96,12 @@ void TfrmMgmt::actOpenExecute()
     }
     if (!confirmed)
         return;
-    // The record takes the new settings once they are in the file.
-    try {
-        UpdateSvrItem(id, settings, description);
-    } catch (const EServerGone &) {
+    if (goneOnSave) {
         keepEditsOfDeletedServer(settings, description, groupId);
         return;
     }
+    if (!saved)
+        return;
     if (TListItem *row = item ? item->ListItem() : nullptr)
         row->ShowServer();
 }

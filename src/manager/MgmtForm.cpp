@@ -8,6 +8,7 @@
 #include "MsgBox.h"
 #include "PingEngine.h"
 #include "ServerFind.h"
+#include "DatabaseTransfer.h"
 #include "ServerTransfer.h"
 
 #include <QAbstractEventDispatcher>
@@ -108,6 +109,7 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     middle->setSpacing(0);
     FFind = new TServerFind(this);
     FTransfer = new TServerTransfer(this);
+    FDatabaseTransfer = new TDatabaseTransfer(this);
     auto *listColumn = new QVBoxLayout;
     listColumn->setSpacing(0);
     listColumn->addWidget(FFind);

@@ -15,6 +15,7 @@ class QMenu;
 class QPushButton;
 class QStatusBar;
 class TServerFind;
+class TDatabaseTransfer;
 class TServerTransfer;
 class TPing;
 class TfrmClient;
@@ -54,8 +55,9 @@ public:
     QAction *actDelete;
     QAction *actRenameGrp;
     QAction *actDelGrp;
-    TServerFind *FFind;         // the find box above the list
-    TServerTransfer *FTransfer; // import and export
+    TServerFind *FFind;                   // the find box above the list
+    TServerTransfer *FTransfer;           // import and export
+    TDatabaseTransfer *FDatabaseTransfer; // copying the whole catalogue between a file and the database
 
     // Puts the banner and the link button into the top panel in place of their placeholders.
     void SetBanner(QWidget *banner);
@@ -78,6 +80,7 @@ public:
     void CatalogueServerMoved(PSvrItem server, int oldGroupId);
     void CatalogueServerDeleting(PSvrItem server);
     void CatalogueAvailability(bool online, const QString &reason);
+    void CatalogueWaiting(bool underWay);
     void OpenSession(const TClientSettings &settings);
     void RenameGrpByDialog(const QString &name);
 

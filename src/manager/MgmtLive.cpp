@@ -27,6 +27,7 @@ void TfrmMgmt::connectCatalogueEvents()
             [this](PSvrItem s) { Guard([&] { CatalogueServerDeleting(s); }); });
     connect(&events, &CatalogueEvents::Availability, this,
             [this](bool online, const QString &reason) { Guard([&] { CatalogueAvailability(online, reason); }); });
+    connect(&events, &CatalogueEvents::Waiting, this, [this](bool underWay) { Guard([&] { CatalogueWaiting(underWay); }); });
 }
 
 void TfrmMgmt::refillGroupCombo()
@@ -95,6 +96,14 @@ void TfrmMgmt::CatalogueAvailability(bool online, const QString &reason)
     const QString where = QStringLiteral("服务器目录数据库：") + ServerListFilePath();
     label->setText(online ? where : QStringLiteral("与服务器目录数据库的连接已断开，列表只读，正在重新连接…"));
     label->setToolTip(online ? where : reason);
+}
+
+void TfrmMgmt::CatalogueWaiting(bool underWay)
+{
+    if (underWay)
+        stat1->showMessage(QStringLiteral("正在等待服务器目录数据库确认更改…"));
+    else
+        stat1->clearMessage();
 }
 
 void TfrmMgmt::keepEditsOfDeletedServer(const TClientSettings &settings, const QString &description, int groupId)

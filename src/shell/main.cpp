@@ -4,7 +4,7 @@
 #include "ManagerHost.h"
 #include "MsgBox.h"
 #include "RdpCommon.h"
-#include "ServerListLocation.h"
+#include "CommandLine.h"
 #include "ShellPages.h"
 #include "Translations.h"
 #include "WebEngineSetup.h"

@@ -77,14 +77,39 @@ public:
     bool start(int port = 5432)
     {
         port_ = port;
+        tcp_ = false;
         running_ = asPostgres(BinFolder() + QStringLiteral("/pg_ctl"),
                               {QStringLiteral("-D"), dataFolder(), QStringLiteral("-l"), dir_.filePath(QStringLiteral("log")),
                                QStringLiteral("-o"),
-                               QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off").arg(socketFolder()).arg(port),
+                               QStringLiteral("-k %1 -c listen_addresses='%3' -p %2 -c fsync=off")
+                                   .arg(socketFolder())
+                                   .arg(port)
+                                   .arg(tcp_ ? QStringLiteral("127.0.0.1") : QString()),
                                QStringLiteral("-w"), QStringLiteral("start")},
                               30000);
         return running_;
     }
+    // Stops the server and starts it again listening on TCP at 127.0.0.1 too.
+    bool restartOnTcp(int port)
+    {
+        if (!stop())
+            return false;
+        tcp_ = true;
+        port_ = port;
+        running_ = asPostgres(BinFolder() + QStringLiteral("/pg_ctl"),
+                              {QStringLiteral("-D"), dataFolder(), QStringLiteral("-l"), dir_.filePath(QStringLiteral("log")),
+                               QStringLiteral("-o"),
+                               QStringLiteral("-k %1 -c listen_addresses='127.0.0.1' -p %2 -c fsync=off").arg(socketFolder()).arg(port),
+                               QStringLiteral("-w"), QStringLiteral("start")},
+                              30000);
+        return running_;
+    }
+    // The address of a database over TCP, once restartOnTcp has run.
+    QString tcpAddress(const QString &database) const
+    {
+        return QStringLiteral("postgresql://brennic@127.0.0.1:%1/%2").arg(port_).arg(database);
+    }
+
     bool stop()
     {
         if (!running_)
@@ -154,4 +179,5 @@ private:
     int port_ = 5432;
     bool ready_ = false;
     bool running_ = false;
+    bool tcp_ = false;
 };

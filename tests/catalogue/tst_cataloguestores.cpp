@@ -371,7 +371,7 @@ private slots:
         QVERIFY(!dump.isEmpty());
         QVERIFY(!dump.contains(secret));
         QVERIFY(!dump.contains(EncryptStr(secret)));
-        const QString file = static_cast<PgStore &>(GetCatalogueStore()).passwordFile();
+        const QString file = GetCatalogueStore().passwordFile();
         QVERIFY(file.startsWith(config.path()));
         QFile local(file);
         QVERIFY(local.open(QIODevice::ReadOnly));

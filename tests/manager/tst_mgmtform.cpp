@@ -582,9 +582,17 @@ private slots:
         const Rows before = f.rows();
         {
             MessageBoxAnswers boxes;
-            ModalAnswer dialog(fillSettings(QStringLiteral("127.0.0.8"), QStringLiteral("u"), QStringLiteral("p")));
+            // The refused add leaves the dialog open with what was typed, for another try.
+            bool keptTyping = false;
+            ModalAnswer dialog([&](QWidget *w) {
+                fillSettings(QStringLiteral("127.0.0.8"), QStringLiteral("u"), QStringLiteral("p"))(w);
+                auto *edit = qobject_cast<TfrmEdit *>(w);
+                keptTyping = edit->isVisible() && edit->edtSvr->text() == QStringLiteral("127.0.0.8");
+                QTest::mouseClick(edit->btnCancel, Qt::LeftButton);
+            });
             f.form->actAdd->trigger();
             QVERIFY(dialog.answered());
+            QVERIFY(keptTyping);
             QCOMPARE(boxes.texts, QStringList{QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(f.file)});
             QCOMPARE(boxes.boxes[0].icon, QMessageBox::Critical);
             QCOMPARE(boxes.boxes[0].title, AppTitle());

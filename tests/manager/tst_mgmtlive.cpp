@@ -3,6 +3,7 @@
 // database that cannot be reached at start offers the local file; a lost one
 // shows in the status bar until it is back.
 #include "CatalogueEvents.h"
+#include "DatabaseTransfer.h"
 #include "EditForm.h"
 #include "GroupListItems.h"
 #include "MgmtForm.h"
@@ -57,6 +58,7 @@ private slots:
     void initTestCase()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        InstallErrorMessageBoxes();
         server = PgServer::StartIfRunnable();
     }
     void cleanupTestCase() { server.reset(); }
@@ -126,6 +128,65 @@ private slots:
         QString stored;
         QVERIFY(server->sql(database, QStringLiteral("SELECT address || '|' || description FROM catalogue_server"), &stored));
         QCOMPARE(stored, QStringLiteral("127.0.0.6|mine"));
+    }
+
+    // The database refuses a save: the message says why and the dialog stays open
+    // with everything typed, for another try that then goes through.
+    void refusedSaveKeepsTheDialog()
+    {
+        PG_SERVER_OR_SKIP(server);
+        openManager();
+        QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.7', 'old')")));
+        QVERIFY(colleague(QStringLiteral("ALTER TABLE catalogue_server ADD CONSTRAINT not_refused CHECK (description <> 'refused')")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
+        form->lvSvr->clearSelection();
+        RowAt(form->lvSvr, 1)->setSelected(true);
+        MessageBoxAnswers boxes;
+        bool stayedOpen = false;
+        {
+            ModalAnswer answer([&](QWidget *w) {
+                auto *dialog = qobject_cast<TfrmEdit *>(w);
+                QVERIFY(dialog);
+                dialog->edtDesc->setText(QStringLiteral("refused"));
+                dialog->edtUser->setText(QStringLiteral("ops"));
+                QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+                QTRY_COMPARE(boxes.texts.size(), 1);
+                stayedOpen = dialog->isVisible() && dialog->edtDesc->text() == QStringLiteral("refused")
+                    && dialog->edtUser->text() == QStringLiteral("ops") && dialog->btnOK->isEnabled();
+                dialog->edtDesc->setText(QStringLiteral("accepted"));
+                QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+            });
+            form->actOpenExecute();
+            QVERIFY(answer.answered());
+        }
+        QVERIFY(stayedOpen);
+        QVERIFY2(boxes.texts[0].contains(QStringLiteral("Unable to write to")), qPrintable(boxes.texts[0]));
+        QCOMPARE(boxes.texts.size(), 1);
+        QCOMPARE(rows(), (QStringList{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.7|accepted")}));
+        QString stored;
+        QVERIFY(server->sql(database, QStringLiteral("SELECT description || '|' || user_name FROM catalogue_server"), &stored));
+        QCOMPARE(stored, QStringLiteral("accepted|ops"));
+    }
+
+    // A server list file copied into the database from the window: the summary is
+    // the command line's, and the servers reach the list.
+    void fileImportedIntoTheDatabase()
+    {
+        PG_SERVER_OR_SKIP(server);
+        openManager();
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("SvrList.ini"));
+        QFile ini(file);
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[MISC]\nMaxGroupID=1\nMaxServerId=2\n[GroupItem1]\nGroupName=Web\n"
+                  "[ServerItem1]\nGroupId=1\nServer=127.0.0.8\n[ServerItem2]\nServer=127.0.0.9\n");
+        ini.close();
+        const QString summary = TDatabaseTransfer::Copy(true, file, server->address(database));
+        QVERIFY2(summary.contains(QStringLiteral("1 个组，2 台服务器")), qPrintable(summary));
+        QTRY_COMPARE_WITH_TIMEOUT(rows(),
+                                  (QStringList{QStringLiteral("-Web"), QStringLiteral("  127.0.0.8|"), QStringLiteral("-未分组"),
+                                               QStringLiteral("  127.0.0.9|")}),
+                                  3000);
     }
 
     // A database that cannot be reached at start: the message says why, and the

@@ -1,0 +1,264 @@
+#include "StoreThread.h"
+
+#include "AppError.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QSet>
+
+#include <atomic>
+#include <exception>
+
+namespace {
+
+// A call that takes longer than this shows as pending.
+constexpr int kShowWaitingMs = 150;
+
+// The store threads alive, so that they end before the toolkit's own clean-up at exit
+// (Qt SQL closes whatever connections are left, from the main thread).
+QSet<StoreThread *> &liveThreads()
+{
+    static QSet<StoreThread *> threads;
+    return threads;
+}
+
+void endStoreThreadsAtExit()
+{
+    for (StoreThread *thread : liveThreads())
+        thread->EndStore();
+}
+
+} // namespace
+
+struct StoreThread::Call {
+    std::function<void(CatalogueStore &)> work;
+    std::exception_ptr error;       // written on the store's thread before done
+    std::atomic<bool> done = false; // set on the store's thread
+    QEventLoop *loop = nullptr;     // the waiting loop, while it waits (caller's thread only)
+    bool abandoned = false;         // its caller stopped waiting (caller's thread only)
+};
+
+StoreThread::StoreThread(Factory makeStore, QString location, int deadlineMs)
+    : fLocation(std::move(location)), fDeadlineMs(deadlineMs)
+{
+    fThread.setObjectName(QStringLiteral("catalogue store"));
+    fContext = new QObject; // owned by its thread from here on; released as the thread ends
+    fContext->moveToThread(&fThread);
+    fFlush.setSingleShot(true);
+    fFlush.setInterval(0);
+    connect(&fFlush, &QTimer::timeout, this, &StoreThread::flushAnnouncements);
+    fThread.start();
+    QMetaObject::invokeMethod(fContext, [this, makeStore = std::move(makeStore)] {
+        try {
+            std::unique_ptr<CatalogueStore> store = makeStore();
+            store->setParent(fContext);
+            fStore = store.release();
+        } catch (const std::exception &) {
+            return; // every call then says the store could not be made
+        }
+        connect(fStore, &CatalogueStore::changedElsewhere, this,
+                [this](CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids) {
+                    deliver([this, kind, verb, ids] { emit changedElsewhere(kind, verb, ids); });
+                });
+        connect(fStore, &CatalogueStore::availability, this, [this](bool online, const QString &reason) {
+            deliver([this, online, reason] { emit availability(online, reason); });
+        });
+        connect(fStore, &CatalogueStore::changedUnseen, this, [this] { deliver([this] { emit changedUnseen(); }); });
+        // Registered once the store has set up its connection, so that it runs before Qt SQL's own.
+        QMetaObject::invokeMethod(this, [] {
+            static bool registered = false;
+            if (QCoreApplication::instance() && !std::exchange(registered, true))
+                qAddPostRoutine(endStoreThreadsAtExit);
+        });
+    });
+    liveThreads().insert(this);
+}
+
+StoreThread::~StoreThread()
+{
+    liveThreads().remove(this);
+    EndStore();
+}
+
+void StoreThread::EndStore()
+{
+    // The store goes on its own thread, which then ends. A call still running there
+    // is bounded by the store's own time limits.
+    if (!fThread.isRunning())
+        return;
+    QMetaObject::invokeMethod(
+        fContext,
+        [this] {
+            fStore = nullptr;
+            std::unique_ptr<QObject>(std::exchange(fContext, nullptr)).reset();
+        },
+        Qt::BlockingQueuedConnection);
+    fThread.quit();
+    fThread.wait();
+}
+
+void StoreThread::run(std::function<void(CatalogueStore &)> work)
+{
+    if (!fThread.isRunning())
+        throw AppError(QStringLiteral("服务器目录 %1 已关闭。").arg(fLocation));
+    auto call = std::make_shared<Call>();
+    call->work = std::move(work);
+    QMetaObject::invokeMethod(fContext, [this, call] {
+        try {
+            if (!fStore)
+                throw AppError(QStringLiteral("无法使用服务器目录 %1。").arg(fLocation));
+            call->work(*fStore);
+        } catch (...) {
+            call->error = std::current_exception();
+        }
+        call->done = true;
+        QMetaObject::invokeMethod(this, [this, call] { finished(call); });
+    });
+
+    QEventLoop loop;
+    call->loop = &loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(fDeadlineMs);
+    QTimer showWaiting;
+    showWaiting.setSingleShot(true);
+    connect(&showWaiting, &QTimer::timeout, this, [this] { emit waiting(true); });
+    showWaiting.start(kShowWaitingMs);
+
+    ++fBusy;
+    if (!call->done)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    --fBusy;
+    call->loop = nullptr;
+    call->abandoned = !call->done;
+    if (!showWaiting.isActive())
+        emit waiting(false);
+    if (!fBusy && !fHeld.isEmpty())
+        fFlush.start();
+
+    if (!call->done) {
+        if (deadline.isActive()) // the application is ending
+            throw AppError(QStringLiteral("程序正在退出，这次更改可能没有保存到 %1。").arg(fLocation));
+        throw AppError(QStringLiteral("服务器目录 %1 在 %2 秒内没有答复，这次更改没有完成。\n请检查网络后再试。")
+                           .arg(fLocation)
+                           .arg(fDeadlineMs / 1000));
+    }
+    if (call->error)
+        std::rethrow_exception(call->error);
+}
+
+void StoreThread::finished(const std::shared_ptr<Call> &call)
+{
+    if (call->loop) {
+        call->loop->quit();
+        return;
+    }
+    // An answer after its caller gave up: what the catalogue shows may be out of step.
+    if (call->abandoned && !call->error)
+        deliver([this] { emit changedUnseen(); });
+}
+
+void StoreThread::deliver(std::function<void()> announcement)
+{
+    if (fBusy) {
+        fHeld.append(std::move(announcement));
+        return;
+    }
+    announcement();
+}
+
+void StoreThread::flushAnnouncements()
+{
+    while (!fHeld.isEmpty() && !fBusy)
+        fHeld.takeFirst()();
+}
+
+std::vector<TSvrGroup> StoreThread::readGroups(int &maxGroupId)
+{
+    auto [groups, max] = call([](CatalogueStore &store) {
+        int counter = 0;
+        std::vector<TSvrGroup> read = store.readGroups(counter);
+        return std::pair(std::move(read), counter);
+    });
+    maxGroupId = max;
+    return std::move(groups);
+}
+
+std::vector<TSvrItem> StoreThread::readServers(int &maxServerId)
+{
+    auto [servers, max] = call([](CatalogueStore &store) {
+        int counter = 0;
+        std::vector<TSvrItem> read = store.readServers(counter);
+        return std::pair(std::move(read), counter);
+    });
+    maxServerId = max;
+    return std::move(servers);
+}
+
+QString StoreThread::passwordFile()
+{
+    return call([](CatalogueStore &store) { return store.passwordFile(); });
+}
+
+QStringList StoreThread::takeLoadProblems()
+{
+    return call([](CatalogueStore &store) { return store.takeLoadProblems(); });
+}
+
+std::vector<TSvrGroup> StoreThread::fetchGroups(std::span<const int> ids)
+{
+    return call([wanted = std::vector<int>(ids.begin(), ids.end())](CatalogueStore &store) {
+        return store.fetchGroups(wanted);
+    });
+}
+
+std::vector<TSvrItem> StoreThread::fetchServers(std::span<const int> ids)
+{
+    return call([wanted = std::vector<int>(ids.begin(), ids.end())](CatalogueStore &store) {
+        return store.fetchServers(wanted);
+    });
+}
+
+int StoreThread::addGroup(const QString &name, int heldMax)
+{
+    return call([name, heldMax](CatalogueStore &store) { return store.addGroup(name, heldMax); });
+}
+
+int StoreThread::registerGroup(const TSvrGroup &group, int heldMax)
+{
+    return call([group, heldMax](CatalogueStore &store) { return store.registerGroup(group, heldMax); });
+}
+
+void StoreThread::renameGroup(int groupId, const QString &name)
+{
+    call([groupId, name](CatalogueStore &store) { store.renameGroup(groupId, name); });
+}
+
+void StoreThread::deleteGroup(int groupId)
+{
+    call([groupId](CatalogueStore &store) { store.deleteGroup(groupId); });
+}
+
+std::vector<int> StoreThread::addServers(std::span<const TSvrItem> servers, int heldMax)
+{
+    return call([made = std::vector<TSvrItem>(servers.begin(), servers.end()), heldMax](CatalogueStore &store) {
+        return store.addServers(made, heldMax);
+    });
+}
+
+bool StoreThread::writeServer(const TSvrItem &server)
+{
+    return call([server](CatalogueStore &store) { return store.writeServer(server); });
+}
+
+void StoreThread::setServerGroup(int serverId, int groupId)
+{
+    call([serverId, groupId](CatalogueStore &store) { store.setServerGroup(serverId, groupId); });
+}
+
+void StoreThread::deleteServer(int serverId)
+{
+    call([serverId](CatalogueStore &store) { store.deleteServer(serverId); });
+}

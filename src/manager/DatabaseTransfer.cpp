@@ -1,0 +1,106 @@
+#include "DatabaseTransfer.h"
+
+#include "AppError.h"
+#include "Catalogue.h"
+#include "CatalogueTransfer.h"
+#include "MgmtForm.h"
+#include "MsgBox.h"
+#include "PgStore.h"
+
+#include <QAction>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QMenu>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <exception>
+#include <memory>
+
+namespace {
+
+// A copy that takes longer than this shows a progress box.
+constexpr int kShowProgressMs = 300;
+
+} // namespace
+
+TDatabaseTransfer::TDatabaseTransfer(TfrmMgmt *form) : QObject(form), fForm(form)
+{
+    setObjectName(QStringLiteral("DatabaseTransfer"));
+    actDbImport = new QAction(QStringLiteral("把服务器列表文件导入数据库(&B)..."), fForm->actlstSvr);
+    actDbImport->setObjectName(QStringLiteral("actDbImport"));
+    actDbExport = new QAction(QStringLiteral("把数据库导出为服务器列表文件..."), fForm->actlstSvr);
+    actDbExport->setObjectName(QStringLiteral("actDbExport"));
+    connect(actDbImport, &QAction::triggered, this, [this] { Guard([&] { actDbImportExecute(); }); });
+    connect(actDbExport, &QAction::triggered, this, [this] { Guard([&] { actDbExportExecute(); }); });
+    fForm->pmLv->addSeparator();
+    fForm->pmLv->addAction(actDbImport);
+    fForm->pmLv->addAction(actDbExport);
+    connect(fForm->pmLv, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
+    UpdateActions();
+}
+
+void TDatabaseTransfer::UpdateActions()
+{
+    const bool database = Catalogue::HasCurrent() && !Catalogue::Current().DatabaseAddress().isEmpty();
+    actDbImport->setVisible(database);
+    actDbExport->setVisible(database);
+}
+
+QString TDatabaseTransfer::Copy(bool importing, const QString &file, const QString &database)
+{
+    CatalogueCopySummary summary;
+    std::exception_ptr failure;
+    std::atomic<bool> done = false;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        try {
+            summary = importing ? ImportIniIntoDatabase(file, database) : ExportDatabaseToIni(database, file);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+    }));
+    QEventLoop loop;
+    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    // User input waits until the copy is done; painting and timers go on.
+    while (!done)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
+    if (failure)
+        std::rethrow_exception(failure);
+    const QString where = PgStore::Describe(database);
+    return importing ? summary.text(file, where) : summary.text(where, file);
+}
+
+void TDatabaseTransfer::actDbImportExecute()
+{
+    const QString file = QFileDialog::getOpenFileName(fForm, QStringLiteral("导入数据库的服务器列表文件"), QString(),
+                                                      QStringLiteral("服务器列表文件 (*.ini);;所有文件 (*)"));
+    if (!file.isEmpty())
+        run(true, file);
+}
+
+void TDatabaseTransfer::actDbExportExecute()
+{
+    const QString file = QFileDialog::getSaveFileName(fForm, QStringLiteral("把数据库导出为服务器列表文件"),
+                                                      QStringLiteral("SvrList.ini"),
+                                                      QStringLiteral("服务器列表文件 (*.ini)"));
+    if (!file.isEmpty())
+        run(false, file);
+}
+
+void TDatabaseTransfer::run(bool importing, const QString &file)
+{
+    const QString database = Catalogue::Current().DatabaseAddress();
+    QProgressDialog progress(importing ? QStringLiteral("正在导入数据库…") : QStringLiteral("正在从数据库导出…"), {}, 0, 0,
+                             fForm);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(kShowProgressMs);
+    progress.setValue(0);
+    const QString summary = Copy(importing, file, database);
+    progress.reset();
+    ShowMessageBox(fForm, summary, QMessageBox::Information);
+}

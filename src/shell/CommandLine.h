@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+class Catalogue;
+
+// What the command line asks of the server list file.
+struct ServerListOptions {
+    QString file;       // "--file PATH": this file instead of the default one, as an absolute path
+    QString database;   // "--database postgresql://...": a catalogue shared in a database
+    QString importFile; // "--import FILE": copy this server list file into the database, then end
+    QString exportFile; // "--export FILE": write the database's catalogue into this new file, then end
+    bool help = false;
+    QString error; // the command line's mistake, for the user
+};
+// Reads "--file PATH", "--database ADDRESS" (also with "=") and "--help" from the program's arguments
+// (the first is the program itself); any other argument is left to the toolkit.
+ServerListOptions ParseServerListOptions(const QStringList &arguments);
+QString ServerListUsage(const QString &program);
+
+// The catalogue the options choose: the command line first, then the settings,
+// then the server list file beside the program.
+std::unique_ptr<Catalogue> MakeChosenCatalogue(const ServerListOptions &options);
+
+// Runs --import or --export and prints the summary; the program's exit code.
+int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options);
+
+// Applies the command line of main() before anything else runs: installs the
+// catalogue it chooses, or prints the help or the mistake. Returns the exit code
+// when the program is to end at once.
+std::optional<int> ApplyServerListOptions(int argc, char *argv[]);
