@@ -8,6 +8,7 @@
 #include "RdpCommon.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -23,9 +24,12 @@ struct Loaded {
     QString warning;
 };
 
+// In memory where the system has such a folder: every add flushes the file to disk.
 QTemporaryDir *workDir()
 {
-    static QTemporaryDir dir;
+    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
+                                 ? QStringLiteral("/dev/shm/fuzz_catalogue_append-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/fuzz_catalogue_append-XXXXXX"));
     return &dir;
 }
 
