@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace {
 
@@ -63,7 +62,7 @@ TSvrItem addedServer(uint8_t pick)
     item.ClntSett.Port = 3389 + pick % 3;
     item.ClntSett.Width = 1280;
     item.ClntSett.Height = 1024;
-    item.ClntSett.FullScreen = pick & 2;
+    item.ClntSett.FullScreen = (pick & 2) != 0;
     item.ClntSett.ColorDepth = pick & 4 ? 32 : 16;
     return item;
 }
