@@ -25,6 +25,8 @@ packages=(
   file lintian desktop-file-utils
   # the layout check of the sources
   clang-format
+  # the libFuzzer harnesses (scripts/fuzz.sh): clang and its sanitizer and fuzzer runtimes
+  clang libclang-rt-14-dev
   # asynchronous name look-ups for the probes
   libc-ares-dev
   # the shared catalogue: Qt SQL's PostgreSQL driver, and the server its tests start

@@ -355,8 +355,13 @@ void IniDocument::insertLine(Section &section, int index, qsizetype from, const 
 
 void IniDocument::endLastLine(Section &section)
 {
-    if (section.text.isEmpty() || section.text.endsWith(u'\n'))
+    if (section.bytes.isEmpty() || section.text.endsWith(u'\n'))
         return;
+    // A UTF-16 file cut off after an odd byte: one more byte completes that unit,
+    // so that what follows stands at whole units again. The unit made is a lone
+    // high surrogate, which reads as U+FFFD as the odd byte did.
+    if (IniUnitSize(encoding_) == 2 && section.bytes.size() % 2 != 0)
+        section.bytes += char(0xD8);
     if (section.text.endsWith(u'\r')) {
         section.text += u'\n';
         section.bytes += encoded(QStringLiteral("\n"));
@@ -372,7 +377,7 @@ IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
         return *existing;
     // A new section goes to the end of the file, set off by a blank line.
     auto last = std::find_if(sections_.rbegin(), sections_.rend(), [](const Section &s) { return !s.erased; });
-    if (last != sections_.rend() && !last->text.isEmpty()) {
+    if (last != sections_.rend() && !last->bytes.isEmpty()) {
         endLastLine(*last);
         const qsizetype body = last->bodyStart();
         const qsizetype lastLine = last->text.lastIndexOf(u'\n', -2) + 1;

@@ -89,7 +89,8 @@ private:
     // Replaces the content of line `index` (its line end stays) or inserts a line before it.
     void replaceLine(Section &section, int index, qsizetype from, qsizetype length, const QString &content);
     void insertLine(Section &section, int index, qsizetype from, const QString &line);
-    // Ends the section's last line, if the file left it open, so that lines can follow.
+    // Ends the section's last line, if the file left it open, so that lines can follow;
+    // in a UTF-16 file cut off after an odd byte, completes that unit first.
     void endLastLine(Section &section);
     // Where line `index` of the section's bytes begins and where its content ends.
     std::pair<qsizetype, qsizetype> byteLine(const Section &section, int index) const;

@@ -96,13 +96,53 @@ QStringDecoder decoderFor(IniEncoding encoding)
     return QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
 }
 
-QString decode(QStringDecoder &decoder, QByteArrayView bytes, bool *clean)
+// Surrogates that are not half of a pair become U+FFFD, as every other unit that
+// is no character does; the toolkit passes them through.
+void replaceLoneSurrogates(QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else
+            text[i] = QChar(QChar::ReplacementCharacter);
+    }
+}
+
+QString decode(QStringDecoder &decoder, QByteArrayView bytes, bool *clean, int unitSize)
 {
     decoder.resetState();
     QString text = decoder.decode(bytes);
     if (clean)
         *clean = !decoder.hasError();
+    if (unitSize == 2)
+        replaceLoneSurrogates(text);
     return text;
+}
+
+// The bytes decoded so that they read the same whatever follows them. In an 8-bit
+// encoding a sequence cut off by the end of the bytes reads as U+FFFD, as it does
+// when a line end follows it (the toolkit drops a lone GB18030 lead byte at the end
+// but not before a line end); in UTF-16 an odd last byte and a lone surrogate read
+// as U+FFFD. A file's last line thus reads the same before and after a line is
+// added below it.
+QString decodeToEnd(QStringDecoder &decoder, QByteArrayView bytes, bool *clean, int unitSize)
+{
+    bool valid = false;
+    QString text = decode(decoder, bytes, &valid, unitSize);
+    if (clean)
+        *clean = valid;
+    if (valid || unitSize == 2 || bytes.isEmpty() || bytes.back() == '\n')
+        return text;
+    QByteArray ended = bytes.toByteArray();
+    ended.append('\n');
+    QString endedText = decode(decoder, ended, nullptr, unitSize);
+    if (!endedText.endsWith(u'\n'))
+        return text;
+    endedText.chop(1);
+    return endedText;
 }
 
 // The lines of the file that hold non-ASCII bytes, up to the sample size.
@@ -147,7 +187,7 @@ IniEncoding DetectIniEncoding(QByteArrayView bytes)
 QString DecodeIniBytes(QByteArrayView bytes, IniEncoding encoding, bool *clean)
 {
     QStringDecoder decoder = decoderFor(encoding);
-    return decode(decoder, bytes, clean);
+    return decodeToEnd(decoder, bytes, clean, IniUnitSize(encoding));
 }
 
 DecodedText DecodeIniText(const QByteArray &bytes)
@@ -158,8 +198,9 @@ DecodedText DecodeIniText(const QByteArray &bytes)
     const int unit = IniUnitSize(result.encoding);
     QStringDecoder decoder = decoderFor(result.encoding);
     bool clean = false;
-    result.text = decode(decoder, body, &clean);
-    // The common case: every byte valid, every character plausible.
+    result.text = decode(decoder, body, &clean, unit);
+    // The common case: every byte valid (so no character cut off at the end), every
+    // character plausible.
     if (clean && (unit == 2 || unlikeliness(result.text) == 0))
         return result;
 
@@ -176,11 +217,11 @@ DecodedText DecodeIniText(const QByteArray &bytes)
         if (unit == 1 && isAscii(line)) {
             result.text += QLatin1StringView(line);
         } else {
-            QString text = decode(decoder, line, nullptr);
+            QString text = decodeToEnd(decoder, line, nullptr, unit);
             if (unit == 1) {
                 const int cost = unlikeliness(text);
                 if (cost > 0) {
-                    QString alternative = decode(other, line, nullptr);
+                    QString alternative = decodeToEnd(other, line, nullptr, unit);
                     if (unlikeliness(alternative) < cost)
                         text = std::move(alternative);
                 }

@@ -33,7 +33,9 @@ IniEncoding DetectIniEncoding(QByteArrayView bytes);
 // one (UTF-8 written into a GB18030 file, or the reverse) is read in that one.
 DecodedText DecodeIniText(const QByteArray &bytes);
 
-// Bytes that are not valid in the encoding become U+FFFD; `clean` tells whether any did.
+// Bytes that are not valid in the encoding become U+FFFD; `clean` tells whether any
+// did. So do a character cut off by the end of the bytes and, in UTF-16, a lone
+// surrogate, so that bytes read the same whatever may later follow them.
 QString DecodeIniBytes(QByteArrayView bytes, IniEncoding encoding, bool *clean = nullptr);
 QByteArray IniByteOrderMark(IniEncoding encoding);
 QByteArray EncodeIniBody(const QString &text, IniEncoding encoding);

@@ -15,6 +15,23 @@ inline TClientSettings TestSettings(const QString &server, const QString &passwo
     return s;
 }
 
+// One server as one line of text.
+inline QString DumpServer(const TSvrItem &s)
+{
+    const TClientSettings &c = s.ClntSett;
+    return QStringLiteral("server %1 [%2 %3] %4:%5 %6\\%7 pw=%8 %9x%10 fs=%11 depth=%12 desc=%13")
+        .arg(s.Id)
+        .arg(s.Group.GroupId)
+        .arg(s.Group.GroupName, c.Server)
+        .arg(c.Port)
+        .arg(c.Domain, c.User, c.Password)
+        .arg(c.Width)
+        .arg(c.Height)
+        .arg(c.FullScreen ? QStringLiteral("true") : QStringLiteral("false"))
+        .arg(c.ColorDepth)
+        .arg(s.Description);
+}
+
 // The whole catalogue in memory as text, for comparing states.
 inline QString DumpCatalogue()
 {
@@ -22,20 +39,8 @@ inline QString DumpCatalogue()
     lines << QStringLiteral("counters %1 %2").arg(MaxGroupID).arg(MaxServerId);
     for (const auto &g : GetSvrGroups())
         lines << QStringLiteral("group %1 %2").arg(g->GroupId).arg(g->GroupName);
-    for (const auto &s : GetSvrList()) {
-        const TClientSettings &c = s->ClntSett;
-        lines << QStringLiteral("server %1 [%2 %3] %4:%5 %6\\%7 pw=%8 %9x%10 fs=%11 depth=%12 desc=%13")
-                     .arg(s->Id)
-                     .arg(s->Group.GroupId)
-                     .arg(s->Group.GroupName, c.Server)
-                     .arg(c.Port)
-                     .arg(c.Domain, c.User, c.Password)
-                     .arg(c.Width)
-                     .arg(c.Height)
-                     .arg(c.FullScreen ? QStringLiteral("true") : QStringLiteral("false"))
-                     .arg(c.ColorDepth)
-                     .arg(s->Description);
-    }
+    for (const auto &s : GetSvrList())
+        lines << DumpServer(*s);
     return lines.join(QLatin1Char('\n'));
 }
 

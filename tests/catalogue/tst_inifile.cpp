@@ -393,6 +393,75 @@ private slots:
         QCOMPARE(doc.readString(QStringLiteral("ServerItem3"), QStringLiteral("User"), QStringLiteral("none")), QStringLiteral("none"));
     }
 
+    // A file cut off inside a character or a line, as a truncated copy leaves it: a
+    // section added below it starts on a line and at a whole unit of its own and reads
+    // back as written, the file's bytes stay in front of it, and every line of the
+    // file reads as it did.
+    void appendsAfterAnUndecodableTail_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("filler"); // what completes the last unit before the new line end
+        const QByteArray none;
+        const QByteArray highSurrogate("\xD8");
+        QTest::newRow("utf-16, odd byte") << TempCatalogue::dataFile(QStringLiteral("tail-utf16-odd-byte.ini")) << highSurrogate;
+        QTest::newRow("utf-16, odd byte after a value")
+            << NewFileBytes(QStringLiteral("[S]\r\nWidth=1")) + QByteArray("\xA7") << highSurrogate;
+        QTest::newRow("utf-16, odd byte after a high surrogate")
+            << NewFileBytes(QStringLiteral("[S]\r\nk=a")) + QByteArray("\x3D\xD8\xA7", 3) << highSurrogate;
+        QTest::newRow("utf-16, odd byte after a low surrogate")
+            << NewFileBytes(QStringLiteral("[S]\r\nk=a")) + QByteArray("\x3D\xDC\xA7", 3) << highSurrogate;
+        QTest::newRow("utf-16, odd byte alone") << QByteArray("\xFF\xFE\xA7", 3) << highSurrogate;
+        QTest::newRow("gb18030, lone lead byte") << TempCatalogue::dataFile(QStringLiteral("tail-gb18030-lead-byte.ini")) << none;
+        QTest::newRow("gb18030, four-byte character cut")
+            << QStringLiteral("[S]\r\nk=生产\r\nd=").toUtf8().replace("生产", QByteArray("\xC9\xFA\xB2\xFA")) + QByteArray("\x81\x30\x81")
+            << none;
+        QTest::newRow("utf-8, character cut") << TempCatalogue::dataFile(QStringLiteral("tail-utf8-cut-character.ini")) << none;
+        QTest::newRow("no line break") << QByteArray("[S]\r\nk=v") << none;
+        QTest::newRow("carriage return last") << QByteArray("[S]\r\nk=v\r") << none;
+        for (const char byte : {'\xA8', '\xFC', '\xFE', '\x91'})
+            QTest::addRow("one byte %02X", unsigned(static_cast<unsigned char>(byte))) << QByteArray(1, byte) << none;
+    }
+    void appendsAfterAnUndecodableTail()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, filler);
+        auto doc = IniDocument::fromBytes(file);
+        const IniEncoding encoding = doc.encoding();
+        const QString textBefore = DecodeIniText(file).text;
+        doc.writeString(QStringLiteral("ServerItem8"), QStringLiteral("Description"), QStringLiteral("新服务器"));
+        doc.writeInteger(QStringLiteral("ServerItem8"), QStringLiteral("Width"), 1280);
+        const QByteArray after = doc.toBytes();
+
+        QVERIFY(after.startsWith(file + filler));
+        QCOMPARE((file.size() + filler.size()) % IniUnitSize(encoding), 0);
+        const QString added = DecodeIniBytes(QByteArrayView(after).sliced(file.size() + filler.size()), encoding);
+        QVERIFY2(added.startsWith(u'\n') || added.startsWith(QStringLiteral("\r\n")), qPrintable(added));
+
+        const auto reread = IniDocument::fromBytes(after);
+        QCOMPARE(int(reread.encoding()), int(encoding));
+        QCOMPARE(reread.readString(QStringLiteral("ServerItem8"), QStringLiteral("Description"), {}), QStringLiteral("新服务器"));
+        QCOMPARE(reread.readInteger(QStringLiteral("ServerItem8"), QStringLiteral("Width"), 0), 1280);
+        const QString textAfter = DecodeIniText(after).text;
+        QVERIFY2(textAfter.startsWith(textBefore), qPrintable(textAfter.left(textBefore.size())));
+    }
+
+    // A line reads the same whether or not the file ends with it.
+    void cutCharacterReadsTheSameWithOrWithoutALineEnd_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("gb18030 lead byte") << QByteArray("\xC9\xFA\xB2\xFA w=1\xA7");
+        QTest::newRow("gb18030 four-byte start") << QByteArray("\xC9\xFA\xB2\xFA w=\x81\x30");
+        QTest::newRow("utf-8 lead byte") << QByteArray("\xE7\x94\x9F w=1\xE6");
+    }
+    void cutCharacterReadsTheSameWithOrWithoutALineEnd()
+    {
+        QFETCH(QByteArray, line);
+        const DecodedText last = DecodeIniText(QByteArray("[S]\n") + line);
+        const DecodedText ended = DecodeIniText(QByteArray("[S]\n") + line + "\n");
+        QCOMPARE(last.text + u'\n', ended.text);
+        QVERIFY(last.text.contains(QChar(QChar::ReplacementCharacter)));
+    }
+
     void newFileIsPrivateAndUtf16()
     {
         TempCatalogue dir;

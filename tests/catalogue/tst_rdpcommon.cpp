@@ -319,6 +319,52 @@ private slots:
     }
 
     // One bad password costs that password, not the rest of the catalogue.
+    // A file cut off inside a character or a line, as a truncated copy leaves it: a
+    // server added to it loads back as added, every group and server loads as before,
+    // and the file's bytes stay in front of the new server.
+    void addingAfterAnUndecodableTail_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("utf-16, odd byte") << TempCatalogue::dataFile(QStringLiteral("tail-utf16-odd-byte.ini"));
+        QTest::newRow("utf-16 from windows, odd byte")
+            << TempCatalogue::dataFile(QStringLiteral("SvrList-utf16le-bom.ini")) + QByteArray("\xA7");
+        QTest::newRow("gb18030, width then a lead byte") << TempCatalogue::dataFile(QStringLiteral("tail-gb18030-lead-byte.ini"));
+        QTest::newRow("ascii, width then A7")
+            << QByteArray("[MISC]\r\nMaxServerId=7\r\n\r\n[ServerItem7]\r\nServer=127.0.0.14\r\nWidth=1\xA7");
+        QTest::newRow("gb18030 from windows, lead byte")
+            << TempCatalogue::dataFile(QStringLiteral("SvrList-gb18030.ini")).chopped(2) + QByteArray("\xC9");
+        QTest::newRow("utf-8, character cut") << TempCatalogue::dataFile(QStringLiteral("tail-utf8-cut-character.ini"));
+        for (const char byte : {'\xA8', '\xFC', '\xFE', '\x91'})
+            QTest::addRow("one byte %02X", unsigned(static_cast<unsigned char>(byte))) << QByteArray(1, byte);
+    }
+    void addingAfterAnUndecodableTail()
+    {
+        QFETCH(QByteArray, file);
+        load(file);
+        const QString before = DumpCatalogue();
+        const QString warning = TakeLoadWarning();
+        const int counter = MaxServerId;
+        const IniEncoding encoding = DecodeIniText(file).encoding;
+
+        PSvrItem added = AddSvrItem(TestSettings(QStringLiteral("127.0.0.30"), QStringLiteral("口令")), 1, QStringLiteral("新服务器"));
+        QStringList expected = before.split(QLatin1Char('\n'));
+        expected[0] = QStringLiteral("counters %1 %2").arg(MaxGroupID).arg(added->Id);
+        expected.append(DumpServer(*added));
+        const int id = added->Id;
+        ReloadCatalogue(dir->path());
+        QCOMPARE(DumpCatalogue(), expected.join(QLatin1Char('\n')));
+        QCOMPARE(TakeLoadWarning(), warning);
+
+        // The bytes after the counter's line, the undecodable ones last, are in front of the new server.
+        const QByteArray counterLine = EncodeIniBody(QStringLiteral("MaxServerId=%1\r\n").arg(counter), encoding);
+        const qsizetype counterAt = file.indexOf(counterLine);
+        const QByteArray untouched = counterAt < 0 ? file : file.mid(counterAt + counterLine.size());
+        const QByteArray after = dir->read();
+        const qsizetype newSection = after.indexOf(EncodeIniBody(QStringLiteral("[ServerItem%1]").arg(id), encoding));
+        QVERIFY(newSection > 0);
+        QVERIFY(after.left(newSection).contains(untouched));
+    }
+
     void undecodablePasswordLoadsTheRest()
     {
         const QByteArray content = "[MISC]\nMaxServerId=3\n"
