@@ -4,6 +4,8 @@
 #include "Encrypt.h"
 #include "ServerListLocation.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kPrefix = QStringLiteral("Server");
@@ -11,10 +13,21 @@ const QString kPassword = QStringLiteral("Password");
 
 } // namespace
 
-LocalPasswords::LocalPasswords(const QString &fileName) : file_(fileName) {}
+LocalPasswords::LocalPasswords(const QString &fileName) : file_(fileName, true) {}
+
+bool LocalPasswords::IsCatalogueId(const QString &catalogueId)
+{
+    return catalogueId.size() == 32
+        && std::all_of(catalogueId.begin(), catalogueId.end(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+           });
+}
 
 QString LocalPasswords::FileFor(const QString &catalogueId)
 {
+    if (!IsCatalogueId(catalogueId))
+        throw AppError(QStringLiteral("数据库中的目录标识“%1”不是本程序建立的格式，可能已被篡改；为保护本机保存的密码，拒绝使用该数据库。")
+                           .arg(catalogueId.left(64)));
     return PrivateConfigFolder(QStringLiteral("passwords")) + QLatin1Char('/') + catalogueId + QStringLiteral(".ini");
 }
 

@@ -14,7 +14,11 @@
 class LocalPasswords {
 public:
     explicit LocalPasswords(const QString &fileName);
+    // Whether the text has the form of the ids the program gives catalogues:
+    // 32 lower-case hexadecimal digits.
+    static bool IsCatalogueId(const QString &catalogueId);
     // The file for the catalogue of this id under the user's configuration folder.
+    // Throws AppError for an id of any other form: it comes from the database.
     static QString FileFor(const QString &catalogueId);
 
     const QString &fileName() const { return file_.fileName(); }

@@ -91,6 +91,20 @@ QJsonObject serverRow(const TSvrItem &server, int id)
                        {QStringLiteral("color_depth"), s.ColorDepth}};
 }
 
+// The id of the catalogue from its one schema row, checked before it names a file.
+QString catalogueIdOf(const QSqlDatabase &connection)
+{
+    QSqlQuery query = run(connection, QStringLiteral("SELECT catalogue_id FROM catalogue_schema LIMIT 2"));
+    if (!query.next())
+        throw DbFailure{QStringLiteral("catalogue_schema is empty")};
+    const QString id = query.value(0).toString();
+    if (query.next())
+        throw DbFailure{QStringLiteral("catalogue_schema has more than one row")};
+    if (!LocalPasswords::IsCatalogueId(id))
+        LocalPasswords::FileFor(id); // throws, saying why
+    return id;
+}
+
 struct Address {
     QString host, database, user, password, options;
     int port = 5432;
@@ -181,11 +195,7 @@ void PgStore::open()
         throw AppError(QStringLiteral("无法连接服务器目录数据库 %1：\n%2").arg(location_, reasonOf(connection.lastError())));
     try {
         UpgradeCatalogueSchema(connection);
-        QSqlQuery query = run(connection, QStringLiteral("SELECT catalogue_id FROM catalogue_schema"));
-        if (!query.next())
-            throw DbFailure{QStringLiteral("catalogue_schema is empty")};
-        if (!passwords_)
-            passwords_ = std::make_unique<LocalPasswords>(LocalPasswords::FileFor(query.value(0).toString()));
+        useCatalogueId(catalogueIdOf(connection));
     } catch (const DbFailure &failure) {
         connection.close();
         throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
@@ -202,6 +212,18 @@ void PgStore::open()
     driver->subscribeToNotification(CatalogueChannel());
     online_ = true;
     offlineReason_.clear();
+}
+
+// The password file follows the catalogue's id; an id that changes while the program
+// runs would silently hand the user another file, and is refused.
+void PgStore::useCatalogueId(const QString &id)
+{
+    if (!passwords_) {
+        catalogueId_ = id;
+        passwords_ = std::make_unique<LocalPasswords>(LocalPasswords::FileFor(id));
+    } else if (id != catalogueId_) {
+        throw AppError(QStringLiteral("数据库中的目录标识在本程序运行期间被改变了（原为 %1），拒绝继续使用该数据库。").arg(catalogueId_));
+    }
 }
 
 void PgStore::ensureOpen()

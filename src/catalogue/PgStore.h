@@ -56,6 +56,7 @@ private:
     QSqlDatabase db() const;
     void open();
     void ensureOpen();
+    void useCatalogueId(const QString &id);
     void goOffline(const QString &reason);
     void watch();
     bool connectionLost() const;
@@ -77,6 +78,7 @@ private:
     bool online_ = false;
     bool everOnline_ = false; // the first failure to connect is announced too
     QString offlineReason_;
+    QString catalogueId_;
     std::unique_ptr<LocalPasswords> passwords_;
     QTimer watch_;
     struct Notice {
