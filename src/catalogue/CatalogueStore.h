@@ -44,7 +44,8 @@ public:
     virtual std::vector<TSvrItem> readServers(int &maxServerId) = 0;
     // The notice about records that could be read only in part; empty if none.
     virtual QStringList takeLoadProblems() { return {}; }
-    // The groups or servers of these ids as they stand now; ids no longer there are left out.
+    // The groups or servers of these ids as they stand now; ids no longer there are
+    // left out. Throws AppError when the store cannot be read.
     virtual std::vector<TSvrGroup> fetchGroups(std::span<const int> ids);
     virtual std::vector<TSvrItem> fetchServers(std::span<const int> ids);
 

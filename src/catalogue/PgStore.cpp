@@ -455,23 +455,21 @@ std::vector<TSvrItem> PgStore::readServers(int &maxServerId)
 
 std::vector<TSvrGroup> PgStore::fetchGroups(std::span<const int> ids)
 {
-    if (!online_)
-        return {};
+    ensureOpen();
     try {
         return selectGroups(QStringLiteral("WHERE id = ANY(?::integer[])"), {idArray(ids)});
-    } catch (const DbFailure &) {
-        return {}; // the watch finds a lost connection and catches up when it is back
+    } catch (const DbFailure &failure) {
+        throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
     }
 }
 
 std::vector<TSvrItem> PgStore::fetchServers(std::span<const int> ids)
 {
-    if (!online_)
-        return {};
+    ensureOpen();
     try {
         return selectServers(QStringLiteral("WHERE id = ANY(?::integer[])"), {idArray(ids)});
-    } catch (const DbFailure &) {
-        return {};
+    } catch (const DbFailure &failure) {
+        throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
     }
 }
 

@@ -208,6 +208,40 @@ private slots:
         QCOMPARE(GetSvrItem(id), nullptr);
     }
 
+    // Anyone who may connect may notify: a forged announcement of an add, change,
+    // move or delete changes nothing while the rows in the database say otherwise,
+    // whether it comes from a role without any right on the tables or from a member.
+    void forgedNotificationsChangeNothing()
+    {
+        const int g = AddGroup(QStringLiteral("组"));
+        const int s = AddSvrItem(TClientSettings{}, g, QStringLiteral("d"))->Id;
+        const int other = AddSvrItem(TClientSettings{}, -1, QStringLiteral("o"))->Id;
+        const QString before = DumpCatalogue();
+        QVERIFY(server->ensureRole(QStringLiteral("stranger")));
+        const QString name = address.section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0);
+        QStringList forged;
+        for (const char *verb : {"deleted", "added", "changed", "moved"}) {
+            forged << QStringLiteral("server %1 %2").arg(QLatin1String(verb)).arg(s);
+            forged << QStringLiteral("group %1 %2").arg(QLatin1String(verb)).arg(g);
+            forged << QStringLiteral("server %1 999").arg(QLatin1String(verb));
+            forged << QStringLiteral("group %1 999").arg(QLatin1String(verb));
+        }
+        for (const QString &role : {QStringLiteral("stranger"), QStringLiteral("brennic")})
+            for (const QString &payload : forged)
+                QVERIFY(server->sql(name, QStringLiteral("NOTIFY brennic_catalogue, '%1'").arg(payload), nullptr, role));
+        // Notifications arrive in order: once a real change after them shows, they have been dealt with.
+        QVERIFY(server->sql(name, QStringLiteral("UPDATE catalogue_server SET description = 'real' WHERE id = %1").arg(other)));
+        QVERIFY(seenHere(QStringLiteral("server-changed %1").arg(other)) >= 0);
+        GetSvrItem(other)->Description = QStringLiteral("o");
+        QCOMPARE(DumpCatalogue(), before);
+        QVERIFY2(events.isEmpty(), qPrintable(events.join(QLatin1Char(','))));
+        QVERIFY(GetSvrItem(s));
+        // A real deletion still shows.
+        QVERIFY(server->sql(name, QStringLiteral("DELETE FROM catalogue_server WHERE id = %1").arg(s)));
+        QVERIFY(seenHere(QStringLiteral("server-deleted %1").arg(s)) >= 0);
+        QCOMPARE(GetSvrItem(s), nullptr);
+    }
+
     // The database server stops while the program runs: the list stays as it was,
     // changes are refused with a clear message, and once the server is back the
     // program connects again by itself and catches up with what changed meanwhile.
