@@ -32,7 +32,12 @@ const QString kServerColumns = QStringLiteral(
 // A statement the database refused, with its reason.
 struct DbFailure {
     QString reason;
+    QString state = {}; // the SQLSTATE, where the database gave one
 };
+
+// An id another writer took first: a row inserted with an id of its own choosing.
+const QString kUniqueViolation = QStringLiteral("23505");
+constexpr int kCollisionRetries = 5;
 
 QString reasonOf(const QSqlError &error)
 {
@@ -53,9 +58,10 @@ QSqlQuery run(const QSqlDatabase &db, const QString &sql, const QVariantList &bi
     }());
     if (!ok) {
         const QString reason = reasonOf(query.lastError());
+        const QString state = query.lastError().nativeErrorCode();
         // Ended here, so that the statement can be released in a connection that is usable again.
         QSqlDatabase(db).rollback();
-        throw DbFailure{reason};
+        throw DbFailure{reason, state};
     }
     return query;
 }
@@ -356,14 +362,17 @@ void PgStore::flushNotifications()
     }
 }
 
-void PgStore::write(const std::function<void()> &change)
+void PgStore::write(const std::function<void()> &change, const QString &idsOf)
 {
     ensureOpen();
     QSqlDatabase connection = db();
     QString reason;
-    if (!connection.transaction()) {
-        reason = reasonOf(connection.lastError());
-    } else {
+    for (int attempt = 0;; ++attempt) {
+        QString state;
+        if (!connection.transaction()) {
+            reason = reasonOf(connection.lastError());
+            break;
+        }
         try {
             change();
             if (connection.commit())
@@ -371,8 +380,14 @@ void PgStore::write(const std::function<void()> &change)
             reason = reasonOf(connection.lastError());
         } catch (const DbFailure &failure) {
             reason = failure.reason;
+            state = failure.state;
+        } catch (...) {
+            connection.rollback();
+            throw;
         }
         connection.rollback();
+        if (state != kUniqueViolation || idsOf.isEmpty() || attempt == kCollisionRetries || !followIdsInUse(idsOf))
+            break;
     }
     if (connectionLost())
         goOffline(reason);
@@ -387,6 +402,18 @@ std::vector<int> PgStore::takeIds(const QString &sequence, int count)
         ids.push_back(query.value(0).toInt());
     std::sort(ids.begin(), ids.end());
     return ids;
+}
+
+// Moves the table's sequence up to the largest id in use; false when the database refuses.
+bool PgStore::followIdsInUse(const QString &table)
+{
+    try {
+        if (const int highest = highestId(table); highest > 0)
+            run(db(), QStringLiteral("SELECT setval('%1_id_seq', ?)").arg(table), {highest});
+        return true;
+    } catch (const DbFailure &) {
+        return false;
+    }
 }
 
 int PgStore::highestId(const QString &table)
@@ -476,11 +503,13 @@ std::vector<TSvrItem> PgStore::fetchServers(std::span<const int> ids)
 int PgStore::addGroup(const QString &name, int)
 {
     int id = 0;
-    write([&] {
-        QSqlQuery query = run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id"), {text(name)});
-        if (query.next())
-            id = query.value(0).toInt();
-    });
+    write(
+        [&] {
+            QSqlQuery query = run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id"), {text(name)});
+            if (query.next())
+                id = query.value(0).toInt();
+        },
+        QStringLiteral("catalogue_group"));
     return id;
 }
 
@@ -512,10 +541,12 @@ void PgStore::deleteGroup(int groupId)
 std::vector<int> PgStore::addServers(std::span<const TSvrItem> servers, int)
 {
     std::vector<int> ids;
-    write([&] {
-        ids = takeIds(QStringLiteral("catalogue_server_id_seq"), int(servers.size()));
-        insertServers(servers, ids);
-    });
+    write(
+        [&] {
+            ids = takeIds(QStringLiteral("catalogue_server_id_seq"), int(servers.size()));
+            insertServers(servers, ids);
+        },
+        QStringLiteral("catalogue_server"));
     return ids;
 }
 

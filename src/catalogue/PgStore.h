@@ -63,8 +63,10 @@ private:
     void onNotification(const QString &name, const QVariant &payload, bool fromSelf);
     void flushNotifications();
     // Runs the change in one transaction; any failure rolls it back and throws
-    // "Unable to write to <location>" with the database's reason.
-    void write(const std::function<void()> &change);
+    // "Unable to write to <location>" with the database's reason. A change that takes
+    // new ids of the table idsOf is tried again when an id it took was in use already.
+    void write(const std::function<void()> &change, const QString &idsOf = {});
+    bool followIdsInUse(const QString &table);
     std::vector<int> takeIds(const QString &sequence, int count);
     std::vector<TSvrItem> selectServers(const QString &where, const QVariantList &binds);
     std::vector<TSvrGroup> selectGroups(const QString &where, const QVariantList &binds);

@@ -10,6 +10,7 @@
 #include "RdpCommon.h"
 
 #include <QDirIterator>
+#include <QSet>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QTest>
@@ -267,6 +268,38 @@ private slots:
         load();
         QCOMPARE(GetSvrItem(id)->ClntSett.Password, QStringLiteral("秘密"));
         QFile::remove(file);
+    }
+
+    // Rows inserted by a script with ids of its own choosing (the largest plus one)
+    // before and between the program's adds: every add still succeeds, with an id
+    // of its own, and the sequences end up past every id in use.
+    void addsSurviveIdsChosenOutside()
+    {
+        PG_SERVER_OR_SKIP(server);
+        freshDatabase();
+        load();
+        AddGroup(QStringLiteral("first"));
+        AddSvrItem(TestSettings(QStringLiteral("127.0.0.1")), -1, {});
+        const QString script = QStringLiteral(
+            "INSERT INTO catalogue_group (id, name) SELECT max(id) + 1, 'script' FROM catalogue_group;"
+            " INSERT INTO catalogue_server (id, address) SELECT max(id) + 1, '127.0.0.2' FROM catalogue_server");
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(server->sql(name, script));
+        QSet<int> groupIds, serverIds;
+        for (int i = 0; i < 30; ++i) {
+            QVERIFY(server->sql(name, script));
+            const QString message = errorOf([&] {
+                groupIds.insert(AddGroup(QStringLiteral("g%1").arg(i)));
+                serverIds.insert(AddSvrItem(TestSettings(QStringLiteral("127.0.0.3")), -1, QString::number(i))->Id);
+            });
+            QVERIFY2(message.isEmpty(), qPrintable(message));
+        }
+        QCOMPARE(groupIds.size(), 30);
+        QCOMPARE(serverIds.size(), 30);
+        QCOMPARE(query(QStringLiteral("SELECT count(*) FROM catalogue_server WHERE description <> ''")), QStringLiteral("30"));
+        QCOMPARE(query(QStringLiteral("SELECT count(*) FROM catalogue_group WHERE name LIKE 'g%'")), QStringLiteral("30"));
+        QCOMPARE(query(QStringLiteral("SELECT last_value >= (SELECT max(id) FROM catalogue_server) FROM catalogue_server_id_seq")),
+                 QStringLiteral("t"));
     }
 };
 
