@@ -1,6 +1,7 @@
 #include "PgSchema.h"
 
 #include "AppError.h"
+#include "CatalogueLimits.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -100,6 +101,15 @@ const QStringList &upgradeStep(int from)
                 "    END IF;\n"
                 "  END LOOP;\n"
                 "END $$"),
+            // Bounded texts for new and changed rows; rows already longer stay as they are
+            // (the program reads no more of them than the bound).
+            QStringLiteral("ALTER TABLE catalogue_group ADD CONSTRAINT catalogue_group_lengths"
+                           " CHECK (char_length(name) <= %1) NOT VALID")
+                .arg(CatalogueTextLimit),
+            QStringLiteral("ALTER TABLE catalogue_server ADD CONSTRAINT catalogue_server_lengths"
+                           " CHECK (char_length(description) <= %1 AND char_length(address) <= %1"
+                           " AND char_length(domain) <= %1 AND char_length(user_name) <= %1) NOT VALID")
+                .arg(CatalogueTextLimit),
         },
     };
     return steps.at(from);

@@ -1,6 +1,7 @@
 #include "PgStore.h"
 
 #include "AppError.h"
+#include "CatalogueLimits.h"
 #include "LocalPasswords.h"
 #include "PgSchema.h"
 
@@ -28,6 +29,12 @@ namespace {
 
 const QString kServerColumns = QStringLiteral(
     "id, group_id, description, address, port, domain, user_name, width, height, full_screen, color_depth");
+// The same columns as read: no text longer than the program takes leaves the
+// database, however long a row that an older version or another tool wrote.
+const QString kServerReadColumns =
+    QStringLiteral("id, group_id, left(description, %1), left(address, %1), port, left(domain, %1), left(user_name, %1),"
+                   " width, height, full_screen, color_depth")
+        .arg(CatalogueTextLimit);
 
 // A statement the database refused, with its reason.
 struct DbFailure {
@@ -427,7 +434,7 @@ int PgStore::highestId(const QString &table)
 std::vector<TSvrGroup> PgStore::selectGroups(const QString &where, const QVariantList &binds)
 {
     std::vector<TSvrGroup> groups;
-    QSqlQuery query = run(db(), QStringLiteral("SELECT id, name FROM catalogue_group %1 ORDER BY id").arg(where), binds);
+    QSqlQuery query = run(db(), QStringLiteral("SELECT id, left(name, %1) FROM catalogue_group %2 ORDER BY id").arg(CatalogueTextLimit).arg(where), binds);
     while (query.next())
         groups.push_back(TSvrGroup{query.value(0).toInt(), query.value(1).toString()});
     return groups;
@@ -437,7 +444,7 @@ std::vector<TSvrItem> PgStore::selectServers(const QString &where, const QVarian
 {
     std::vector<TSvrItem> servers;
     QSqlQuery query =
-        run(db(), QStringLiteral("SELECT %1 FROM catalogue_server %2 ORDER BY id").arg(kServerColumns, where), binds);
+        run(db(), QStringLiteral("SELECT %1 FROM catalogue_server %2 ORDER BY id").arg(kServerReadColumns, where), binds);
     const QHash<int, QString> &passwords = passwords_->all();
     while (query.next()) {
         TSvrItem &server = servers.emplace_back();

@@ -2,6 +2,7 @@
 // been writing to: nothing found there reaches a colleague's files unchecked,
 // locks the team out, or breaks a colleague's work.
 #include "AppError.h"
+#include "CatalogueLimits.h"
 #include "CatalogueDump.h"
 #include "LocalPasswords.h"
 #include "PgSchema.h"
@@ -10,6 +11,7 @@
 #include "RdpCommon.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QSet>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -300,6 +302,44 @@ private slots:
         QCOMPARE(query(QStringLiteral("SELECT count(*) FROM catalogue_group WHERE name LIKE 'g%'")), QStringLiteral("30"));
         QCOMPARE(query(QStringLiteral("SELECT last_value >= (SELECT max(id) FROM catalogue_server) FROM catalogue_server_id_seq")),
                  QStringLiteral("t"));
+    }
+
+    // Texts far longer than the program takes, in a database whose tables have no
+    // bound yet: they load cut to the bound, and the tables take no new ones.
+    void longTextsAreBounded()
+    {
+        PG_SERVER_OR_SKIP(server);
+        freshDatabase(2);
+        QVERIFY(server->sql(name, QStringLiteral("INSERT INTO catalogue_group (name) VALUES (repeat('组', 30000000));"
+                                                 " INSERT INTO catalogue_server (group_id, description, address, user_name)"
+                                                 " VALUES (1, repeat('描', 30000000), repeat('a', 30000000), 'u')")));
+        QElapsedTimer clock;
+        clock.start();
+        load();
+        qInfo("first load with 30-million-character texts: %lld ms", clock.elapsed());
+        const PSvrItem s = GetSvrItem(1);
+        QVERIFY(s);
+        QCOMPARE(s->Description, QStringLiteral("描").repeated(CatalogueTextLimit));
+        QCOMPARE(s->ClntSett.Server, QStringLiteral("a").repeated(CatalogueTextLimit));
+        QCOMPARE(s->ClntSett.User, QStringLiteral("u"));
+        QCOMPARE(GetGroup(1).GroupName, QStringLiteral("组").repeated(CatalogueTextLimit));
+        QCOMPARE(s->Group.GroupName, GetGroup(1).GroupName);
+
+        const QString longest = QStringLiteral("长").repeated(CatalogueTextLimit);
+        QCOMPARE(AddSvrItem(TestSettings(longest), -1, longest)->Description, longest);
+        QCOMPARE(GetGroup(AddGroup(longest)).GroupName, longest);
+        for (const auto &[what, tooLong] : std::vector<std::pair<const char *, std::function<void()>>>{
+                 {"description", [&] { AddSvrItem(TestSettings(QStringLiteral("h")), -1, longest + QLatin1Char('x')); }},
+                 {"address", [&] { AddSvrItem(TestSettings(longest + QLatin1Char('x')), -1, {}); }},
+                 {"group", [&] { AddGroup(longest + QLatin1Char('x')); }},
+                 {"rename", [&] { RenameGroup(1, longest + QLatin1Char('x')); }}}) {
+            const QString message = errorOf(tooLong);
+            QVERIFY2(message.contains(QStringLiteral("_lengths")), qPrintable(QLatin1String(what) + QLatin1Char(' ') + message));
+        }
+        // The cut row itself can be saved again, as the program shows it.
+        UpdateSvrItem(1, s->ClntSett, s->Description);
+        QCOMPARE(query(QStringLiteral("SELECT char_length(description) FROM catalogue_server WHERE id = 1")),
+                 QString::number(CatalogueTextLimit));
     }
 };
 

@@ -1,3 +1,4 @@
+#include "CatalogueLimits.h"
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "MessageBoxAnswers.h"
@@ -99,6 +100,23 @@ private slots:
         QCOMPARE(dialog.edtPort->text(), QStringLiteral("338"));
         QTest::keyClicks(dialog.edtSvr, QStringLiteral("host-1.a"));
         QCOMPARE(dialog.edtSvr->text(), QStringLiteral("host-1.a"));
+    }
+
+    // No text field takes more than a shared catalogue stores, however the text comes in.
+    void textFieldsTakeNoMoreThanTheCatalogueHolds()
+    {
+        TfrmEdit dialog(nullptr);
+        TfrmGrpName group(nullptr);
+        const QString tooLong = QStringLiteral("长").repeated(CatalogueTextLimit + 500);
+        for (QLineEdit *field : {dialog.edtSvr, dialog.edtUser, dialog.edtPwd, dialog.edtDesc, group.edtGrp}) {
+            field->clear();
+            field->insert(tooLong);
+            QCOMPARE(field->text().size(), CatalogueTextLimit);
+            field->setText(tooLong);
+            QCOMPARE(field->text().size(), CatalogueTextLimit);
+            QTest::keyClicks(field, QStringLiteral("x"));
+            QCOMPARE(field->text().size(), CatalogueTextLimit);
+        }
     }
 
     void blankAddressBringsTheConnectionTabBack()
