@@ -110,6 +110,19 @@ const QStringList &upgradeStep(int from)
                            " CHECK (char_length(description) <= %1 AND char_length(address) <= %1"
                            " AND char_length(domain) <= %1 AND char_length(user_name) <= %1) NOT VALID")
                 .arg(CatalogueTextLimit),
+            // Every change of a row, whoever makes it, gives the row a new version, so that
+            // a save can tell whether the row is still the one its dialog showed.
+            QStringLiteral("ALTER TABLE catalogue_group ADD COLUMN row_version integer NOT NULL DEFAULT 1"),
+            QStringLiteral("ALTER TABLE catalogue_server ADD COLUMN row_version integer NOT NULL DEFAULT 1"),
+            QStringLiteral("CREATE FUNCTION catalogue_next_version() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+                           "BEGIN\n"
+                           "  NEW.row_version := OLD.row_version % 2000000000 + 1;\n"
+                           "  RETURN NEW;\n"
+                           "END $$"),
+            QStringLiteral("CREATE TRIGGER catalogue_group_version BEFORE UPDATE ON catalogue_group"
+                           " FOR EACH ROW EXECUTE FUNCTION catalogue_next_version()"),
+            QStringLiteral("CREATE TRIGGER catalogue_server_version BEFORE UPDATE ON catalogue_server"
+                           " FOR EACH ROW EXECUTE FUNCTION catalogue_next_version()"),
         },
     };
     return steps.at(from);

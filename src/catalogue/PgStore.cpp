@@ -1,6 +1,7 @@
 #include "PgStore.h"
 
 #include "AppError.h"
+#include "CatalogueConflict.h"
 #include "CatalogueLimits.h"
 #include "LocalPasswords.h"
 #include "PgSchema.h"
@@ -22,6 +23,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <optional>
 #include <atomic>
 #include <set>
 
@@ -33,8 +35,35 @@ const QString kServerColumns = QStringLiteral(
 // database, however long a row that an older version or another tool wrote.
 const QString kServerReadColumns =
     QStringLiteral("id, group_id, left(description, %1), left(address, %1), port, left(domain, %1), left(user_name, %1),"
-                   " width, height, full_screen, color_depth")
+                   " width, height, full_screen, color_depth, row_version")
         .arg(CatalogueTextLimit);
+constexpr int kServerVersionColumn = 11;
+const QString kGroupReadColumns = QStringLiteral("id, left(name, %1), row_version").arg(CatalogueTextLimit);
+constexpr int kGroupVersionColumn = 2;
+
+// A server as read with kServerReadColumns, without its password.
+TSvrItem serverFromRow(const QSqlQuery &query)
+{
+    TSvrItem server;
+    server.Id = query.value(0).toInt();
+    server.Group.GroupId = query.value(1).toInt();
+    server.Description = query.value(2).toString();
+    TClientSettings &s = server.ClntSett;
+    s.Server = query.value(3).toString();
+    s.Port = query.value(4).toInt();
+    s.Domain = query.value(5).toString();
+    s.User = query.value(6).toString();
+    s.Width = query.value(7).toInt();
+    s.Height = query.value(8).toInt();
+    s.FullScreen = query.value(9).toBool();
+    s.ColorDepth = query.value(10).toInt();
+    return server;
+}
+
+TSvrGroup groupFromRow(const QSqlQuery &query)
+{
+    return TSvrGroup{query.value(0).toInt(), query.value(1).toString()};
+}
 
 // A statement the database refused, with its reason.
 struct DbFailure {
@@ -434,9 +463,11 @@ int PgStore::highestId(const QString &table)
 std::vector<TSvrGroup> PgStore::selectGroups(const QString &where, const QVariantList &binds)
 {
     std::vector<TSvrGroup> groups;
-    QSqlQuery query = run(db(), QStringLiteral("SELECT id, left(name, %1) FROM catalogue_group %2 ORDER BY id").arg(CatalogueTextLimit).arg(where), binds);
-    while (query.next())
-        groups.push_back(TSvrGroup{query.value(0).toInt(), query.value(1).toString()});
+    QSqlQuery query = run(db(), QStringLiteral("SELECT %1 FROM catalogue_group %2 ORDER BY id").arg(kGroupReadColumns, where), binds);
+    while (query.next()) {
+        groups.push_back(groupFromRow(query));
+        groupVersions_.insert(groups.back().GroupId, query.value(kGroupVersionColumn).toInt());
+    }
     return groups;
 }
 
@@ -447,22 +478,16 @@ std::vector<TSvrItem> PgStore::selectServers(const QString &where, const QVarian
         run(db(), QStringLiteral("SELECT %1 FROM catalogue_server %2 ORDER BY id").arg(kServerReadColumns, where), binds);
     const QHash<int, QString> &passwords = passwords_->all();
     while (query.next()) {
-        TSvrItem &server = servers.emplace_back();
-        server.Id = query.value(0).toInt();
-        server.Group.GroupId = query.value(1).toInt();
-        server.Description = query.value(2).toString();
-        TClientSettings &s = server.ClntSett;
-        s.Server = query.value(3).toString();
-        s.Port = query.value(4).toInt();
-        s.Domain = query.value(5).toString();
-        s.User = query.value(6).toString();
-        s.Width = query.value(7).toInt();
-        s.Height = query.value(8).toInt();
-        s.FullScreen = query.value(9).toBool();
-        s.ColorDepth = query.value(10).toInt();
-        s.Password = passwords.value(server.Id);
+        TSvrItem &server = servers.emplace_back(serverFromRow(query));
+        server.ClntSett.Password = passwords.value(server.Id);
+        serverVersions_.insert(server.Id, query.value(kServerVersionColumn).toInt());
     }
     return servers;
+}
+
+int PgStore::recordVersion(CatalogueKind kind, int id) const
+{
+    return (kind == CatalogueKind::Group ? groupVersions_ : serverVersions_).value(id, 0);
 }
 
 std::vector<TSvrGroup> PgStore::readGroups(int &maxGroupId)
@@ -510,39 +535,75 @@ std::vector<TSvrItem> PgStore::fetchServers(std::span<const int> ids)
 int PgStore::addGroup(const QString &name, int)
 {
     int id = 0;
+    int version = 0;
     write(
         [&] {
-            QSqlQuery query = run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id"), {text(name)});
-            if (query.next())
+            QSqlQuery query =
+                run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id, row_version"), {text(name)});
+            if (query.next()) {
                 id = query.value(0).toInt();
+                version = query.value(1).toInt();
+            }
         },
         QStringLiteral("catalogue_group"));
+    groupVersions_.insert(id, version);
     return id;
 }
 
 int PgStore::registerGroup(const TSvrGroup &group, int heldMax)
 {
     int counter = heldMax;
+    int version = 0;
     write([&] {
         counter = std::max(heldMax, highestId(QStringLiteral("catalogue_group")));
-        run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"
-                                 " ON CONFLICT (id) DO UPDATE SET name = EXCLUDED.name"),
-            {group.GroupId, text(group.GroupName)});
+        QSqlQuery query = run(db(),
+                              QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"
+                                             " ON CONFLICT (id) DO UPDATE SET name = EXCLUDED.name RETURNING row_version"),
+                              {group.GroupId, text(group.GroupName)});
+        version = query.next() ? query.value(0).toInt() : 0;
         if (group.GroupId > counter)
             run(db(), QStringLiteral("SELECT setval('catalogue_group_id_seq', ?)"), {group.GroupId});
         counter = std::max(counter, group.GroupId);
     });
+    groupVersions_.insert(group.GroupId, version);
     return counter;
 }
 
 void PgStore::renameGroup(int groupId, const QString &name)
 {
-    write([&] { run(db(), QStringLiteral("UPDATE catalogue_group SET name = ? WHERE id = ?"), {text(name), groupId}); });
+    renameGroupChecked(groupId, name, 0);
+}
+
+void PgStore::renameGroupChecked(int groupId, const QString &name, int version)
+{
+    std::optional<std::pair<TSvrGroup, int>> theirs;
+    int newVersion = 0;
+    write([&] {
+        theirs.reset();
+        if (version > 0) {
+            QSqlQuery current = run(
+                db(), QStringLiteral("SELECT %1 FROM catalogue_group WHERE id = ? FOR UPDATE").arg(kGroupReadColumns), {groupId});
+            if (current.next() && current.value(kGroupVersionColumn).toInt() != version) {
+                theirs.emplace(groupFromRow(current), current.value(kGroupVersionColumn).toInt());
+                return;
+            }
+        }
+        QSqlQuery query =
+            run(db(), QStringLiteral("UPDATE catalogue_group SET name = ? WHERE id = ? RETURNING row_version"), {text(name), groupId});
+        newVersion = query.next() ? query.value(0).toInt() : 0;
+    });
+    if (theirs) {
+        groupVersions_.insert(groupId, theirs->second);
+        throw EGroupChanged(theirs->first, theirs->second);
+    }
+    if (newVersion > 0)
+        groupVersions_.insert(groupId, newVersion);
 }
 
 void PgStore::deleteGroup(int groupId)
 {
     write([&] { run(db(), QStringLiteral("DELETE FROM catalogue_group WHERE id = ?"), {groupId}); });
+    groupVersions_.remove(groupId);
 }
 
 std::vector<int> PgStore::addServers(std::span<const TSvrItem> servers, int)
@@ -554,6 +615,8 @@ std::vector<int> PgStore::addServers(std::span<const TSvrItem> servers, int)
             insertServers(servers, ids);
         },
         QStringLiteral("catalogue_server"));
+    for (int id : ids)
+        serverVersions_.insert(id, 1); // a new row's first version
     return ids;
 }
 
@@ -580,30 +643,64 @@ void PgStore::insertServers(std::span<const TSvrItem> servers, const std::vector
 
 bool PgStore::writeServer(const TSvrItem &server)
 {
-    bool found = false;
+    return writeServerChecked(server, 0);
+}
+
+// The row is held from the check to the write, so that no change slips in between.
+bool PgStore::writeServerChecked(const TSvrItem &server, int version)
+{
+    std::optional<std::pair<TSvrItem, int>> theirs;
+    int newVersion = 0;
     write([&] {
+        theirs.reset();
+        newVersion = 0;
+        if (version > 0) {
+            QSqlQuery current = run(
+                db(), QStringLiteral("SELECT %1 FROM catalogue_server WHERE id = ? FOR UPDATE").arg(kServerReadColumns), {server.Id});
+            if (!current.next())
+                return;
+            if (current.value(kServerVersionColumn).toInt() != version) {
+                theirs.emplace(serverFromRow(current), current.value(kServerVersionColumn).toInt());
+                return;
+            }
+        }
         const TClientSettings &s = server.ClntSett;
         QSqlQuery query = run(db(),
                               QStringLiteral("UPDATE catalogue_server SET group_id = ?, description = ?, address = ?,"
                                              " port = ?, domain = ?, user_name = ?, width = ?, height = ?,"
-                                             " full_screen = ?, color_depth = ? WHERE id = ?"),
+                                             " full_screen = ?, color_depth = ? WHERE id = ? RETURNING row_version"),
                               {server.Group.GroupId, text(server.Description), text(s.Server), s.Port, text(s.Domain), text(s.User), s.Width,
                                s.Height, s.FullScreen, s.ColorDepth, server.Id});
-        found = query.numRowsAffected() > 0;
-        if (found && passwords_->password(server.Id) != s.Password)
+        newVersion = query.next() ? query.value(0).toInt() : 0;
+        if (newVersion > 0 && passwords_->password(server.Id) != s.Password)
             passwords_->set({{server.Id, s.Password}});
     });
-    return found;
+    if (theirs) {
+        theirs->first.ClntSett.Password = passwords_->password(server.Id);
+        serverVersions_.insert(server.Id, theirs->second);
+        throw EServerChanged(theirs->first, theirs->second);
+    }
+    if (newVersion > 0)
+        serverVersions_.insert(server.Id, newVersion);
+    return newVersion > 0;
 }
 
 void PgStore::setServerGroup(int serverId, int groupId)
 {
-    write([&] { run(db(), QStringLiteral("UPDATE catalogue_server SET group_id = ? WHERE id = ?"), {groupId, serverId}); });
+    int version = 0;
+    write([&] {
+        QSqlQuery query =
+            run(db(), QStringLiteral("UPDATE catalogue_server SET group_id = ? WHERE id = ? RETURNING row_version"), {groupId, serverId});
+        version = query.next() ? query.value(0).toInt() : 0;
+    });
+    if (version > 0)
+        serverVersions_.insert(serverId, version);
 }
 
 void PgStore::deleteServer(int serverId)
 {
     write([&] { run(db(), QStringLiteral("DELETE FROM catalogue_server WHERE id = ?"), {serverId}); });
+    serverVersions_.remove(serverId);
     try {
         passwords_->set({{serverId, QString()}});
     } catch (const AppError &) {

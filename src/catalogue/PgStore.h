@@ -2,6 +2,7 @@
 
 #include "CatalogueStore.h"
 
+#include <QHash>
 #include <QTimer>
 #include <memory>
 
@@ -40,10 +41,13 @@ public:
     int addGroup(const QString &name, int heldMax) override;
     int registerGroup(const TSvrGroup &group, int heldMax) override;
     void renameGroup(int groupId, const QString &name) override;
+    void renameGroupChecked(int groupId, const QString &name, int version) override;
     void deleteGroup(int groupId) override;
 
     std::vector<int> addServers(std::span<const TSvrItem> servers, int heldMax) override;
     bool writeServer(const TSvrItem &server) override;
+    bool writeServerChecked(const TSvrItem &server, int version) override;
+    int recordVersion(CatalogueKind kind, int id) const override;
     void setServerGroup(int serverId, int groupId) override;
     void deleteServer(int serverId) override;
 
@@ -82,6 +86,9 @@ private:
     QString offlineReason_;
     QString catalogueId_;
     std::unique_ptr<LocalPasswords> passwords_;
+    // The row_version of each record as last read or written here.
+    QHash<int, int> serverVersions_;
+    QHash<int, int> groupVersions_;
     QTimer watch_;
     struct Notice {
         CatalogueKind kind;

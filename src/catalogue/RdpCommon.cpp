@@ -1,6 +1,7 @@
 #include "RdpCommon.h"
 
 #include "AppError.h"
+#include "CatalogueConflict.h"
 #include "Encrypt.h"
 #include "CatalogueEvents.h"
 #include "IniStore.h"
@@ -231,6 +232,25 @@ void RenameGroup(int groupId, const QString &name)
     group->GroupName = name;
 }
 
+void RenameGroup(int groupId, const QString &name, int version)
+{
+    TSvrGroup *group = findGroup(groupId);
+    if (!group)
+        return;
+    GetCatalogueStore().renameGroupChecked(group->GroupId, name, version);
+    group->GroupName = name;
+}
+
+int GroupVersion(int groupId)
+{
+    return GetCatalogueStore().recordVersion(CatalogueKind::Group, groupId);
+}
+
+int SvrItemVersion(int serverId)
+{
+    return GetCatalogueStore().recordVersion(CatalogueKind::Server, serverId);
+}
+
 bool GroupHasServers(int groupId)
 {
     const TSvrList &servers = GetSvrList();
@@ -289,6 +309,24 @@ void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString 
     changed.ClntSett = settings;
     changed.Description = description;
     WriteSvrItem(changed);
+    *server = std::move(changed);
+}
+
+void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description, int version)
+{
+    PSvrItem server = GetSvrItem(serverId);
+    if (!server)
+        return;
+    TSvrItem changed = *server;
+    changed.ClntSett = settings;
+    changed.Description = description;
+    try {
+        if (!GetCatalogueStore().writeServerChecked(changed, version))
+            throw EServerGone(serverId);
+    } catch (EServerChanged &conflict) {
+        conflict.Theirs().Group.GroupName = GetGroup(conflict.Theirs().Group.GroupId).GroupName;
+        throw;
+    }
     *server = std::move(changed);
 }
 

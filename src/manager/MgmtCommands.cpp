@@ -2,6 +2,8 @@
 #include "MgmtForm.h"
 
 #include "ClientForm.h"
+#include "CatalogueConflict.h"
+#include "EditConflict.h"
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "MsgBox.h"
@@ -56,15 +58,35 @@ void TfrmMgmt::actOpenExecute()
     ResumeOnExit resume(item->PingThd());
 
     PSvrItem server = item->Server();
+    TSvrItem seen = *server; // the record as the user last saw it
     TClientSettings settings = server->ClntSett;
     QString description = server->Description;
     const int id = server->Id;
     const int groupId = server->Group.GroupId;
+    // What the dialog shows is this version of the record; a save checks that it still is.
+    int version = SvrItemVersion(id);
     // In a shared catalogue another administrator may delete the server while the
-    // dialog is open; the row and the record are then gone when it closes.
+    // dialog (or the question about a colleague's change) is open; the row and the
+    // record are then gone when it closes.
     fEditingId = id;
     fEditedGone = false;
-    const bool confirmed = EditServerSettings(this, settings, description);
+    bool confirmed = EditServerSettings(this, settings, description);
+    // The record takes the new settings once they are stored. A colleague who saved
+    // it meanwhile is shown, and the user keeps their edits over it or takes it.
+    while (confirmed && !fEditedGone) {
+        try {
+            UpdateSvrItem(id, settings, description, version);
+            break;
+        } catch (const EServerGone &) {
+            fEditedGone = true;
+        } catch (const EServerChanged &conflict) {
+            version = conflict.Version();
+            confirmed = KeepMineOverColleague(this, seen, conflict.Theirs());
+            if (confirmed)
+                KeepMineOnTop(seen, conflict.Theirs(), settings, description);
+            seen = conflict.Theirs();
+        }
+    }
     fEditingId = -1;
     if (fEditedGone) {
         resume.Dismiss();
@@ -76,15 +98,6 @@ void TfrmMgmt::actOpenExecute()
     if (FindServerItem(lvSvr, server) != item) {
         resume.Dismiss();
         item = FindServerItem(lvSvr, server);
-    }
-    if (!confirmed)
-        return;
-    // The record takes the new settings once they are in the file.
-    try {
-        UpdateSvrItem(id, settings, description);
-    } catch (const EServerGone &) {
-        keepEditsOfDeletedServer(settings, description, groupId);
-        return;
     }
     if (TListItem *row = item ? item->ListItem() : nullptr)
         row->ShowServer();
@@ -164,13 +177,30 @@ void TfrmMgmt::actRenameGrpExecute()
 
 void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
 {
+    const int id = GetGroupIdByName(oldName);
+    int version = GroupVersion(id);
     QString name = oldName;
     if (!AskGroupName(this, name))
         return;
     if (findEntry(cbbGrp, name) >= 0)
         return;
-    const int id = GetGroupIdByName(oldName);
-    RenameGroup(id, name);
+    for (bool conflicted = false;; conflicted = true) {
+        try {
+            RenameGroup(id, name, version);
+        } catch (const EGroupChanged &conflict) {
+            if (!KeepMineOverColleague(this, name, conflict.Theirs()))
+                return; // the colleague's name reaches the list as their change
+            version = conflict.Version();
+            continue;
+        }
+        if (!conflicted)
+            break;
+        // The colleague's name may be in the list already: both are made again from the catalogue.
+        refillGroupCombo();
+        cbbGrp->setCurrentIndex(comboEntryOf(name));
+        RenameGroupRow(lvSvr, id, name);
+        return;
+    }
 
     const int at = cbbGrp->currentIndex() >= 0 ? cbbGrp->currentIndex() : cbbGrp->count();
     cbbGrp->insertItem(at, name);

@@ -1,4 +1,5 @@
 #include "CatalogueLimits.h"
+#include "EditConflict.h"
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "MessageBoxAnswers.h"
@@ -117,6 +118,33 @@ private slots:
             QTest::keyClicks(field, QStringLiteral("x"));
             QCOMPARE(field->text().size(), CatalogueTextLimit);
         }
+    }
+
+    // Keeping one's edits over a colleague's save keeps their changes to the fields
+    // one did not touch; a field both changed takes one's own.
+    void keepingMineLaysMyEditsOverTheColleagues()
+    {
+        TSvrItem opened;
+        opened.ClntSett.Server = QStringLiteral("127.0.0.1");
+        opened.Description = QStringLiteral("old");
+        TSvrItem theirs = opened;
+        theirs.ClntSett.Port = 3390;
+        theirs.ClntSett.Server = QStringLiteral("127.0.0.2");
+        theirs.Description = QStringLiteral("theirs");
+        TClientSettings mine = opened.ClntSett;
+        mine.Width = 1280;
+        mine.Server = QStringLiteral("127.0.0.3");
+        mine.Password = QStringLiteral("mine");
+        QString description = opened.Description;
+        QCOMPARE(ColleagueChanges(opened, theirs),
+                 QStringLiteral("服务器：127.0.0.1 → 127.0.0.2\n端口：3389 → 3390\n备注：old → theirs"));
+        KeepMineOnTop(opened, theirs, mine, description);
+        QCOMPARE(mine.Port, 3390);
+        QCOMPARE(mine.Width, 1280);
+        QCOMPARE(mine.Server, QStringLiteral("127.0.0.3"));
+        QCOMPARE(mine.Password, QStringLiteral("mine"));
+        QCOMPARE(description, QStringLiteral("theirs"));
+        QCOMPARE(ColleagueChanges(opened, opened), QString());
     }
 
     void blankAddressBringsTheConnectionTabBack()
