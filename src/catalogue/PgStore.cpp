@@ -346,6 +346,8 @@ void PgStore::watch()
     if (online_) {
         if (connectionLost())
             goOffline(QStringLiteral("与数据库服务器的连接已中断。"));
+        else
+            checkPasswords();
         return;
     }
     QElapsedTimer attempt;
@@ -362,6 +364,22 @@ void PgStore::watch()
     }
     watch_.setInterval(500);
     emit availability(true, {});
+}
+
+// Passwords another running copy of the program saved for this catalogue reach
+// the servers in memory as a change of theirs.
+void PgStore::checkPasswords()
+{
+    if (!passwords_)
+        return;
+    QList<int> changed;
+    try {
+        changed = passwords_->refresh();
+    } catch (const AppError &) {
+        return; // an unreadable file is reported when a password is saved
+    }
+    if (!changed.isEmpty())
+        emit changedElsewhere(CatalogueKind::Server, CatalogueVerb::Changed, changed);
 }
 
 void PgStore::onNotification(const QString &name, const QVariant &payload, bool fromSelf)

@@ -18,6 +18,8 @@ class QSqlDatabase;
 // A lost connection is found within a second; the store is then read-only and
 // connects again by itself, every half second while the server refuses at once,
 // every 10 s while attempts wait for their time-out; it says so through availability.
+// Passwords another copy of the program saves in the user's password file are seen
+// within a second too, as changes of those servers.
 class PgStore : public CatalogueStore {
     Q_OBJECT
 public:
@@ -63,6 +65,7 @@ private:
     void useCatalogueId(const QString &id);
     void goOffline(const QString &reason);
     void watch();
+    void checkPasswords();
     bool connectionLost() const;
     void onNotification(const QString &name, const QVariant &payload, bool fromSelf);
     void flushNotifications();
