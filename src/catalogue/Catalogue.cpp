@@ -1,5 +1,6 @@
 #include "Catalogue.h"
 
+#include "CatalogueConflict.h"
 #include "CatalogueEvents.h"
 #include "CatalogueStore.h"
 
@@ -206,6 +207,25 @@ void Catalogue::RenameGroup(int groupId, const QString &name)
     group->GroupName = name;
 }
 
+void Catalogue::RenameGroup(int groupId, const QString &name, int version)
+{
+    TSvrGroup *group = FindGroup(groupId);
+    if (!group)
+        return;
+    fStore->renameGroupChecked(group->GroupId, name, version);
+    group->GroupName = name;
+}
+
+int Catalogue::GroupVersion(int groupId)
+{
+    return fStore->recordVersion(CatalogueKind::Group, groupId);
+}
+
+int Catalogue::SvrItemVersion(int serverId)
+{
+    return fStore->recordVersion(CatalogueKind::Server, serverId);
+}
+
 bool Catalogue::GroupHasServers(int groupId)
 {
     const TSvrList &servers = GetSvrList();
@@ -264,6 +284,24 @@ void Catalogue::UpdateSvrItem(int serverId, const TClientSettings &settings, con
     changed.ClntSett = settings;
     changed.Description = description;
     WriteSvrItem(changed);
+    *server = std::move(changed);
+}
+
+void Catalogue::UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description, int version)
+{
+    PSvrItem server = GetSvrItem(serverId);
+    if (!server)
+        return;
+    TSvrItem changed = *server;
+    changed.ClntSett = settings;
+    changed.Description = description;
+    try {
+        if (!fStore->writeServerChecked(changed, version))
+            throw EServerGone(serverId);
+    } catch (EServerChanged &conflict) {
+        conflict.Theirs().Group.GroupName = GetGroup(conflict.Theirs().Group.GroupId).GroupName;
+        throw;
+    }
     *server = std::move(changed);
 }
 

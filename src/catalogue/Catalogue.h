@@ -57,6 +57,9 @@ public:
     int AddGroup(const QString &name);
     int RegisterGroup(const TSvrGroup &group);
     void RenameGroup(int groupId, const QString &name);
+    void RenameGroup(int groupId, const QString &name, int version);
+    int GroupVersion(int groupId);
+    int SvrItemVersion(int serverId);
     bool GroupHasServers(int groupId);
     void DeleteGroup(int groupId);
 
@@ -64,6 +67,7 @@ public:
     std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId);
     PSvrItem GetSvrItem(int serverId);
     void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description);
+    void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description, int version);
     void SetSvrGroup(int serverId, const QString &groupName);
     void MoveSvrItem(PSvrItem server, const QString &groupName);
     void DeleteSvrItem(PSvrItem server);

@@ -12,6 +12,20 @@ namespace {
 // A catch-up that failed (the store was lost again, or did not answer) is tried again after this.
 constexpr int kRetryMs = 2000;
 
+// The ids asked for that the records read back do not have.
+template <class Record, class IdOf>
+QList<int> absentFrom(const std::vector<Record> &records, const QList<int> &ids, IdOf idOf)
+{
+    QSet<int> present;
+    for (const Record &record : records)
+        present.insert(idOf(record));
+    QList<int> absent;
+    for (int id : ids)
+        if (!present.contains(id))
+            absent << id;
+    return absent;
+}
+
 } // namespace
 
 CatalogueEvents::CatalogueEvents(Catalogue *catalogue)
@@ -79,15 +93,26 @@ void CatalogueEvents::Watch(CatalogueStore &store)
     });
 }
 
-void CatalogueEvents::apply(CatalogueStore &store, CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids)
+// What a store announces is a hint, whoever sent it: the records named are read
+// again, and what the store holds now decides whether each was added, changed,
+// moved or deleted.
+void CatalogueEvents::apply(CatalogueStore &store, CatalogueKind kind, CatalogueVerb, const QList<int> &ids)
 {
     if (!fCatalogue->SvrGroups || !fCatalogue->SvrList) // not loaded yet: the load will read the store as it stands
         return;
+    // What the announcement says is only a hint: the rows are read again, those the
+    // store has are shown as they are, and only ids it no longer has are deleted. A
+    // store that cannot be read throws; the caller then catches up later.
     const std::vector<int> wanted(ids.begin(), ids.end());
-    if (kind == CatalogueKind::Group)
-        applyGroups(verb == CatalogueVerb::Deleted ? std::vector<TSvrGroup>{} : store.fetchGroups(wanted), verb, ids);
-    else
-        applyServers(verb == CatalogueVerb::Deleted ? std::vector<TSvrItem>{} : store.fetchServers(wanted), verb, ids);
+    if (kind == CatalogueKind::Group) {
+        const std::vector<TSvrGroup> fetched = store.fetchGroups(wanted);
+        applyGroups({}, CatalogueVerb::Deleted, absentFrom(fetched, ids, [](const TSvrGroup &g) { return g.GroupId; }));
+        applyGroups(fetched, CatalogueVerb::Changed, {});
+    } else {
+        const std::vector<TSvrItem> fetched = store.fetchServers(wanted);
+        applyServers({}, CatalogueVerb::Deleted, absentFrom(fetched, ids, [](const TSvrItem &s) { return s.Id; }));
+        applyServers(fetched, CatalogueVerb::Changed, {});
+    }
 }
 
 void CatalogueEvents::applyGroups(const std::vector<TSvrGroup> &fetched, CatalogueVerb verb, const QList<int> &ids)

@@ -24,3 +24,13 @@ std::vector<TSvrItem> CatalogueStore::fetchServers(std::span<const int> ids)
     int counter = 0;
     return only(readServers(counter), ids, [](const TSvrItem &s) { return s.Id; });
 }
+
+void CatalogueStore::renameGroupChecked(int groupId, const QString &name, int)
+{
+    renameGroup(groupId, name);
+}
+
+bool CatalogueStore::writeServerChecked(const TSvrItem &server, int)
+{
+    return writeServer(server);
+}

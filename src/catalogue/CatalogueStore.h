@@ -46,21 +46,32 @@ public:
     virtual std::vector<TSvrItem> readServers(int &maxServerId) = 0;
     // The notice about records that could be read only in part; empty if none.
     virtual QStringList takeLoadProblems() { return {}; }
-    // The groups or servers of these ids as they stand now; ids no longer there are left out.
+    // The groups or servers of these ids as they stand now; ids no longer there are
+    // left out. Throws AppError when the store cannot be read.
     virtual std::vector<TSvrGroup> fetchGroups(std::span<const int> ids);
     virtual std::vector<TSvrItem> fetchServers(std::span<const int> ids);
+
+    // The version of a record as this store last read or wrote it: a store others
+    // change too numbers each change of a record; 0 where the store keeps none.
+    virtual int recordVersion(CatalogueKind, int) const { return 0; }
 
     // Each returns the id given out; heldMax is the highest id this program has seen.
     virtual int addGroup(const QString &name, int heldMax) = 0;
     // Stores the group under its own id; returns the group counter afterwards.
     virtual int registerGroup(const TSvrGroup &group, int heldMax) = 0;
     virtual void renameGroup(int groupId, const QString &name) = 0;
+    // As renameGroup, but refused with EGroupChanged when the stored group is no
+    // longer at `version` (see recordVersion); version 0 renames whatever it is.
+    virtual void renameGroupChecked(int groupId, const QString &name, int version);
     virtual void deleteGroup(int groupId) = 0;
 
     // Adds the servers (their Id ignored) in one change; returns their ids in order.
     virtual std::vector<int> addServers(std::span<const TSvrItem> servers, int heldMax) = 0;
     // Writes every field of the server. False when the store no longer has it.
     virtual bool writeServer(const TSvrItem &server) = 0;
+    // As writeServer, but refused with EServerChanged when the stored server is no
+    // longer at `version`; version 0 writes over whatever it is.
+    virtual bool writeServerChecked(const TSvrItem &server, int version);
     virtual void setServerGroup(int serverId, int groupId) = 0;
     virtual void deleteServer(int serverId) = 0;
 

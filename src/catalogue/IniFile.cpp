@@ -174,9 +174,9 @@ void lockExclusive(int fd)
 
 // The whole of a regular file. Opened without blocking, so that a pipe put in its
 // place is refused instead of waited on.
-QByteArray readFile(const QByteArray &path)
+QByteArray readFile(const QByteArray &path, bool noFollow)
 {
-    Fd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    Fd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (noFollow ? O_NOFOLLOW : 0)));
     if (!fd.valid())
         fail(errno);
     struct stat st {};
@@ -220,7 +220,7 @@ QString resolvedTarget(const QString &path)
 
 } // namespace
 
-IniFile::IniFile(QString fileName) : fileName_(std::move(fileName)) {}
+IniFile::IniFile(QString fileName, bool ownerOnly) : fileName_(std::move(fileName)), ownerOnly_(ownerOnly) {}
 
 void IniFile::SetBeforeReplace(std::function<void()> hook)
 {
@@ -230,11 +230,14 @@ void IniFile::SetBeforeReplace(std::function<void()> hook)
 IniFile::Stamp IniFile::stampOfFile() const
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(fileName_).constData(), &st) != 0) {
+    const QByteArray path = QFile::encodeName(fileName_);
+    if ((ownerOnly_ ? ::lstat(path.constData(), &st) : ::stat(path.constData(), &st)) != 0) {
         if (errno == ENOENT)
             return {};
         fail(errno);
     }
+    if (ownerOnly_ && S_ISLNK(st.st_mode))
+        return {};
     if (!S_ISREG(st.st_mode))
         failNotRegular();
     return {true, st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
@@ -247,7 +250,7 @@ void IniFile::refresh()
         const Stamp stamp = stampOfFile();
         if (loaded_ && stamp == stamp_)
             return;
-        document_ = IniDocument::fromBytes(stamp.exists ? readFile(QFile::encodeName(fileName_)) : QByteArray());
+        document_ = IniDocument::fromBytes(stamp.exists ? readFile(QFile::encodeName(fileName_), ownerOnly_) : QByteArray());
         stamp_ = stamp;
         loaded_ = true;
     } catch (const Failure &) {
@@ -270,7 +273,7 @@ const IniDocument &IniFile::current()
 void IniFile::update(const std::function<void(IniDocument &)> &change)
 {
     try {
-        const QString target = resolvedTarget(fileName_);
+        const QString target = ownerOnly_ ? QFileInfo(fileName_).absoluteFilePath() : resolvedTarget(fileName_);
         const QByteArray dirPath = QFile::encodeName(QFileInfo(target).absolutePath());
         Fd dir(::open(dirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!dir.valid())
@@ -315,8 +318,9 @@ void IniFile::writeAtomically(const std::vector<QByteArrayView> &bytes, int dirF
         fail(errno);
     requireWritable(dirPath, dirStat, QStringLiteral("文件所在的文件夹为只读"));
     struct stat fileStat {};
-    const bool exists = ::stat(targetPath.constData(), &fileStat) == 0;
-    if (exists) {
+    const bool exists = ownerOnly_ ? ::lstat(targetPath.constData(), &fileStat) == 0 && S_ISREG(fileStat.st_mode)
+                                   : ::stat(targetPath.constData(), &fileStat) == 0;
+    if (exists && !ownerOnly_) {
         if (!S_ISREG(fileStat.st_mode))
             failNotRegular();
         requireWritable(targetPath, fileStat, QStringLiteral("文件为只读"));
@@ -329,11 +333,11 @@ void IniFile::writeAtomically(const std::vector<QByteArrayView> &bytes, int dirF
     TempPath temp(tempName);
     // The replacement keeps the owner and group of the file it replaces (a root
     // writer must not take the user's file from him), then its mode.
-    if (exists && (fileStat.st_uid != ::geteuid() || fileStat.st_gid != ::getegid())) {
+    if (exists && !ownerOnly_ && (fileStat.st_uid != ::geteuid() || fileStat.st_gid != ::getegid())) {
         if (::fchown(fd.get(), fileStat.st_uid, fileStat.st_gid) != 0)
             (void)::fchown(fd.get(), uid_t(-1), fileStat.st_gid);
     }
-    const mode_t mode = exists ? (fileStat.st_mode & 07777) : (S_IRUSR | S_IWUSR);
+    const mode_t mode = exists && !ownerOnly_ ? (fileStat.st_mode & 07777) : (S_IRUSR | S_IWUSR);
     if (::fchmod(fd.get(), mode) != 0)
         fail(errno);
     writeAll(fd.get(), bytes);

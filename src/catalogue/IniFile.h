@@ -13,9 +13,14 @@
 // and changes made meanwhile by another running copy of the program are kept.
 // A symbolic link is written through to the file it names; the file keeps its
 // owner, group and mode.
+//
+// A file for its owner's eyes only (ownerOnly) is always written readable and
+// writable by its owner alone, whatever mode a file in its place had, and a
+// symbolic link in its place is neither read nor written through: it reads as no
+// file, and a write replaces the link itself.
 class IniFile {
 public:
-    explicit IniFile(QString fileName);
+    explicit IniFile(QString fileName, bool ownerOnly = false);
 
     const QString &fileName() const { return fileName_; }
 
@@ -50,6 +55,7 @@ private:
     void writeAtomically(const std::vector<QByteArrayView> &bytes, int dirFd, const QString &target);
 
     QString fileName_;
+    bool ownerOnly_ = false;
     IniDocument document_;
     Stamp stamp_;
     bool loaded_ = false;

@@ -1,6 +1,7 @@
 #include "PgSchema.h"
 
 #include "AppError.h"
+#include "CatalogueLimits.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -61,6 +62,67 @@ const QStringList &upgradeStep(int from)
                            " ON catalogue_group FOR EACH ROW EXECUTE FUNCTION catalogue_announce()"),
             QStringLiteral("CREATE TRIGGER catalogue_server_announce AFTER INSERT OR UPDATE OR DELETE"
                            " ON catalogue_server FOR EACH ROW EXECUTE FUNCTION catalogue_announce()"),
+        },
+        {
+            // The schema row belongs to the tables' owner: a team member who may write
+            // the rows of the catalogue must not lock everyone out or move their passwords.
+            QStringLiteral(
+                "CREATE FUNCTION catalogue_schema_guard() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+                "BEGIN\n"
+                "  IF NOT pg_has_role(current_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID), 'MEMBER') THEN\n"
+                "    RAISE EXCEPTION 'only the owner of the catalogue may change catalogue_schema'\n"
+                "      USING ERRCODE = 'insufficient_privilege';\n"
+                "  END IF;\n"
+                "  IF TG_LEVEL = 'STATEMENT' THEN RETURN NULL; END IF;\n"
+                "  IF TG_OP = 'DELETE' THEN RETURN OLD; END IF;\n"
+                "  IF (TG_OP = 'INSERT' OR NEW.catalogue_id IS DISTINCT FROM OLD.catalogue_id)\n"
+                "     AND NEW.catalogue_id !~ '^[0-9a-f]{32}$' THEN\n"
+                "    RAISE EXCEPTION 'a catalogue id is 32 lower-case hexadecimal digits' USING ERRCODE = 'check_violation';\n"
+                "  END IF;\n"
+                "  RETURN NEW;\n"
+                "END $$"),
+            QStringLiteral("CREATE TRIGGER catalogue_schema_guard BEFORE INSERT OR UPDATE OR DELETE"
+                           " ON catalogue_schema FOR EACH ROW EXECUTE FUNCTION catalogue_schema_guard()"),
+            QStringLiteral("CREATE TRIGGER catalogue_schema_guard_truncate BEFORE TRUNCATE"
+                           " ON catalogue_schema FOR EACH STATEMENT EXECUTE FUNCTION catalogue_schema_guard()"),
+            // Write rights an earlier setup gave on the schema table are taken back.
+            QStringLiteral(
+                "DO $$\n"
+                "DECLARE r record;\n"
+                "BEGIN\n"
+                "  FOR r IN SELECT DISTINCT a.grantee FROM pg_class c, aclexplode(c.relacl) a\n"
+                "           WHERE c.oid = 'catalogue_schema'::regclass AND a.grantee <> c.relowner\n"
+                "             AND a.privilege_type <> 'SELECT' LOOP\n"
+                "    IF r.grantee = 0 THEN\n"
+                "      REVOKE INSERT, UPDATE, DELETE, TRUNCATE, TRIGGER, REFERENCES ON catalogue_schema FROM PUBLIC;\n"
+                "    ELSE\n"
+                "      EXECUTE format('REVOKE INSERT, UPDATE, DELETE, TRUNCATE, TRIGGER, REFERENCES ON catalogue_schema FROM %I',\n"
+                "                     pg_get_userbyid(r.grantee));\n"
+                "    END IF;\n"
+                "  END LOOP;\n"
+                "END $$"),
+            // Bounded texts for new and changed rows; rows already longer stay as they are
+            // (the program reads no more of them than the bound).
+            QStringLiteral("ALTER TABLE catalogue_group ADD CONSTRAINT catalogue_group_lengths"
+                           " CHECK (char_length(name) <= %1) NOT VALID")
+                .arg(CatalogueTextLimit),
+            QStringLiteral("ALTER TABLE catalogue_server ADD CONSTRAINT catalogue_server_lengths"
+                           " CHECK (char_length(description) <= %1 AND char_length(address) <= %1"
+                           " AND char_length(domain) <= %1 AND char_length(user_name) <= %1) NOT VALID")
+                .arg(CatalogueTextLimit),
+            // Every change of a row, whoever makes it, gives the row a new version, so that
+            // a save can tell whether the row is still the one its dialog showed.
+            QStringLiteral("ALTER TABLE catalogue_group ADD COLUMN row_version integer NOT NULL DEFAULT 1"),
+            QStringLiteral("ALTER TABLE catalogue_server ADD COLUMN row_version integer NOT NULL DEFAULT 1"),
+            QStringLiteral("CREATE FUNCTION catalogue_next_version() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+                           "BEGIN\n"
+                           "  NEW.row_version := OLD.row_version % 2000000000 + 1;\n"
+                           "  RETURN NEW;\n"
+                           "END $$"),
+            QStringLiteral("CREATE TRIGGER catalogue_group_version BEFORE UPDATE ON catalogue_group"
+                           " FOR EACH ROW EXECUTE FUNCTION catalogue_next_version()"),
+            QStringLiteral("CREATE TRIGGER catalogue_server_version BEFORE UPDATE ON catalogue_server"
+                           " FOR EACH ROW EXECUTE FUNCTION catalogue_next_version()"),
         },
     };
     return steps.at(from);

@@ -1,6 +1,8 @@
 #include "PgStore.h"
 
 #include "AppError.h"
+#include "CatalogueConflict.h"
+#include "CatalogueLimits.h"
 #include "LocalPasswords.h"
 #include "PgSchema.h"
 
@@ -21,6 +23,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <optional>
 #include <atomic>
 #include <set>
 
@@ -28,11 +31,49 @@ namespace {
 
 const QString kServerColumns = QStringLiteral(
     "id, group_id, description, address, port, domain, user_name, width, height, full_screen, color_depth");
+// The same columns as read: no text longer than the program takes leaves the
+// database, however long a row that an older version or another tool wrote.
+const QString kServerReadColumns =
+    QStringLiteral("id, group_id, left(description, %1), left(address, %1), port, left(domain, %1), left(user_name, %1),"
+                   " width, height, full_screen, color_depth, row_version")
+        .arg(CatalogueTextLimit);
+constexpr int kServerVersionColumn = 11;
+const QString kGroupReadColumns = QStringLiteral("id, left(name, %1), row_version").arg(CatalogueTextLimit);
+constexpr int kGroupVersionColumn = 2;
+
+// A server as read with kServerReadColumns, without its password.
+TSvrItem serverFromRow(const QSqlQuery &query)
+{
+    TSvrItem server;
+    server.Id = query.value(0).toInt();
+    server.Group.GroupId = query.value(1).toInt();
+    server.Description = query.value(2).toString();
+    TClientSettings &s = server.ClntSett;
+    s.Server = query.value(3).toString();
+    s.Port = query.value(4).toInt();
+    s.Domain = query.value(5).toString();
+    s.User = query.value(6).toString();
+    s.Width = query.value(7).toInt();
+    s.Height = query.value(8).toInt();
+    s.FullScreen = query.value(9).toBool();
+    s.ColorDepth = query.value(10).toInt();
+    return server;
+}
+
+TSvrGroup groupFromRow(const QSqlQuery &query)
+{
+    return TSvrGroup{query.value(0).toInt(), query.value(1).toString()};
+}
 
 // A statement the database refused, with its reason.
 struct DbFailure {
     QString reason;
+    QString state = {}; // the SQLSTATE, where the database gave one
 };
+
+// An id another writer took first: a row inserted with an id of its own choosing.
+const QString kUniqueViolation = QStringLiteral("23505");
+constexpr int kCollisionRetries = 5;
 
 QString reasonOf(const QSqlError &error)
 {
@@ -53,9 +94,10 @@ QSqlQuery run(const QSqlDatabase &db, const QString &sql, const QVariantList &bi
     }());
     if (!ok) {
         const QString reason = reasonOf(query.lastError());
+        const QString state = query.lastError().nativeErrorCode();
         // Ended here, so that the statement can be released in a connection that is usable again.
         QSqlDatabase(db).rollback();
-        throw DbFailure{reason};
+        throw DbFailure{reason, state};
     }
     return query;
 }
@@ -89,6 +131,20 @@ QJsonObject serverRow(const TSvrItem &server, int id)
                        {QStringLiteral("height"), s.Height},
                        {QStringLiteral("full_screen"), s.FullScreen},
                        {QStringLiteral("color_depth"), s.ColorDepth}};
+}
+
+// The id of the catalogue from its one schema row, checked before it names a file.
+QString catalogueIdOf(const QSqlDatabase &connection)
+{
+    QSqlQuery query = run(connection, QStringLiteral("SELECT catalogue_id FROM catalogue_schema LIMIT 2"));
+    if (!query.next())
+        throw DbFailure{QStringLiteral("catalogue_schema is empty")};
+    const QString id = query.value(0).toString();
+    if (query.next())
+        throw DbFailure{QStringLiteral("catalogue_schema has more than one row")};
+    if (!LocalPasswords::IsCatalogueId(id))
+        LocalPasswords::FileFor(id); // throws, saying why
+    return id;
 }
 
 struct Address {
@@ -188,11 +244,7 @@ void PgStore::open()
         throw AppError(QStringLiteral("无法连接服务器目录数据库 %1：\n%2").arg(location_, reasonOf(connection.lastError())));
     try {
         UpgradeCatalogueSchema(connection);
-        QSqlQuery query = run(connection, QStringLiteral("SELECT catalogue_id FROM catalogue_schema"));
-        if (!query.next())
-            throw DbFailure{QStringLiteral("catalogue_schema is empty")};
-        if (!passwords_)
-            passwords_ = std::make_unique<LocalPasswords>(LocalPasswords::FileFor(query.value(0).toString()));
+        useCatalogueId(catalogueIdOf(connection));
     } catch (const DbFailure &failure) {
         connection.close();
         throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
@@ -209,6 +261,18 @@ void PgStore::open()
     driver->subscribeToNotification(CatalogueChannel());
     online_ = true;
     offlineReason_.clear();
+}
+
+// The password file follows the catalogue's id; an id that changes while the program
+// runs would silently hand the user another file, and is refused.
+void PgStore::useCatalogueId(const QString &id)
+{
+    if (!passwords_) {
+        catalogueId_ = id;
+        passwords_ = std::make_unique<LocalPasswords>(LocalPasswords::FileFor(id));
+    } else if (id != catalogueId_) {
+        throw AppError(QStringLiteral("数据库中的目录标识在本程序运行期间被改变了（原为 %1），拒绝继续使用该数据库。").arg(catalogueId_));
+    }
 }
 
 void PgStore::ensureOpen()
@@ -289,6 +353,8 @@ void PgStore::watch()
     if (online_) {
         if (connectionLost())
             goOffline(QStringLiteral("与数据库服务器的连接已中断。"));
+        else
+            checkPasswords();
         return;
     }
     QElapsedTimer attempt;
@@ -305,6 +371,22 @@ void PgStore::watch()
     }
     watch_.setInterval(500);
     emit availability(true, {});
+}
+
+// Passwords another running copy of the program saved for this catalogue reach
+// the servers in memory as a change of theirs.
+void PgStore::checkPasswords()
+{
+    if (!passwords_)
+        return;
+    QList<int> changed;
+    try {
+        changed = passwords_->refresh();
+    } catch (const AppError &) {
+        return; // an unreadable file is reported when a password is saved
+    }
+    if (!changed.isEmpty())
+        emit changedElsewhere(CatalogueKind::Server, CatalogueVerb::Changed, changed);
 }
 
 void PgStore::onNotification(const QString &name, const QVariant &payload, bool fromSelf)
@@ -341,14 +423,17 @@ void PgStore::flushNotifications()
     }
 }
 
-void PgStore::write(const std::function<void()> &change)
+void PgStore::write(const std::function<void()> &change, const QString &idsOf)
 {
     ensureOpen();
     QSqlDatabase connection = db();
     QString reason;
-    if (!connection.transaction()) {
-        reason = reasonOf(connection.lastError());
-    } else {
+    for (int attempt = 0;; ++attempt) {
+        QString state;
+        if (!connection.transaction()) {
+            reason = reasonOf(connection.lastError());
+            break;
+        }
         try {
             change();
             if (connection.commit())
@@ -356,8 +441,14 @@ void PgStore::write(const std::function<void()> &change)
             reason = reasonOf(connection.lastError());
         } catch (const DbFailure &failure) {
             reason = failure.reason;
+            state = failure.state;
+        } catch (...) {
+            connection.rollback();
+            throw;
         }
         connection.rollback();
+        if (state != kUniqueViolation || idsOf.isEmpty() || attempt == kCollisionRetries || !followIdsInUse(idsOf))
+            break;
     }
     if (connectionLost())
         goOffline(reason);
@@ -374,6 +465,18 @@ std::vector<int> PgStore::takeIds(const QString &sequence, int count)
     return ids;
 }
 
+// Moves the table's sequence up to the largest id in use; false when the database refuses.
+bool PgStore::followIdsInUse(const QString &table)
+{
+    try {
+        if (const int highest = highestId(table); highest > 0)
+            run(db(), QStringLiteral("SELECT setval('%1_id_seq', ?)").arg(table), {highest});
+        return true;
+    } catch (const DbFailure &) {
+        return false;
+    }
+}
+
 int PgStore::highestId(const QString &table)
 {
     QSqlQuery query = run(db(), QStringLiteral("SELECT CASE WHEN is_called THEN last_value ELSE last_value - 1 END,"
@@ -385,9 +488,11 @@ int PgStore::highestId(const QString &table)
 std::vector<TSvrGroup> PgStore::selectGroups(const QString &where, const QVariantList &binds)
 {
     std::vector<TSvrGroup> groups;
-    QSqlQuery query = run(db(), QStringLiteral("SELECT id, name FROM catalogue_group %1 ORDER BY id").arg(where), binds);
-    while (query.next())
-        groups.push_back(TSvrGroup{query.value(0).toInt(), query.value(1).toString()});
+    QSqlQuery query = run(db(), QStringLiteral("SELECT %1 FROM catalogue_group %2 ORDER BY id").arg(kGroupReadColumns, where), binds);
+    while (query.next()) {
+        groups.push_back(groupFromRow(query));
+        groupVersions_.insert(groups.back().GroupId, query.value(kGroupVersionColumn).toInt());
+    }
     return groups;
 }
 
@@ -395,25 +500,19 @@ std::vector<TSvrItem> PgStore::selectServers(const QString &where, const QVarian
 {
     std::vector<TSvrItem> servers;
     QSqlQuery query =
-        run(db(), QStringLiteral("SELECT %1 FROM catalogue_server %2 ORDER BY id").arg(kServerColumns, where), binds);
+        run(db(), QStringLiteral("SELECT %1 FROM catalogue_server %2 ORDER BY id").arg(kServerReadColumns, where), binds);
     const QHash<int, QString> &passwords = passwords_->all();
     while (query.next()) {
-        TSvrItem &server = servers.emplace_back();
-        server.Id = query.value(0).toInt();
-        server.Group.GroupId = query.value(1).toInt();
-        server.Description = query.value(2).toString();
-        TClientSettings &s = server.ClntSett;
-        s.Server = query.value(3).toString();
-        s.Port = query.value(4).toInt();
-        s.Domain = query.value(5).toString();
-        s.User = query.value(6).toString();
-        s.Width = query.value(7).toInt();
-        s.Height = query.value(8).toInt();
-        s.FullScreen = query.value(9).toBool();
-        s.ColorDepth = query.value(10).toInt();
-        s.Password = passwords.value(server.Id);
+        TSvrItem &server = servers.emplace_back(serverFromRow(query));
+        server.ClntSett.Password = passwords.value(server.Id);
+        serverVersions_.insert(server.Id, query.value(kServerVersionColumn).toInt());
     }
     return servers;
+}
+
+int PgStore::recordVersion(CatalogueKind kind, int id) const
+{
+    return (kind == CatalogueKind::Group ? groupVersions_ : serverVersions_).value(id, 0);
 }
 
 std::vector<TSvrGroup> PgStore::readGroups(int &maxGroupId)
@@ -440,69 +539,109 @@ std::vector<TSvrItem> PgStore::readServers(int &maxServerId)
 
 std::vector<TSvrGroup> PgStore::fetchGroups(std::span<const int> ids)
 {
-    if (!online_)
-        return {};
+    ensureOpen();
     try {
         return selectGroups(QStringLiteral("WHERE id = ANY(?::integer[])"), {idArray(ids)});
-    } catch (const DbFailure &) {
-        return {}; // the watch finds a lost connection and catches up when it is back
+    } catch (const DbFailure &failure) {
+        throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
     }
 }
 
 std::vector<TSvrItem> PgStore::fetchServers(std::span<const int> ids)
 {
-    if (!online_)
-        return {};
+    ensureOpen();
     try {
         return selectServers(QStringLiteral("WHERE id = ANY(?::integer[])"), {idArray(ids)});
-    } catch (const DbFailure &) {
-        return {};
+    } catch (const DbFailure &failure) {
+        throw AppError(QStringLiteral("无法读取服务器目录数据库 %1：\n%2").arg(location_, failure.reason));
     }
 }
 
 int PgStore::addGroup(const QString &name, int)
 {
     int id = 0;
-    write([&] {
-        QSqlQuery query = run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id"), {text(name)});
-        if (query.next())
-            id = query.value(0).toInt();
-    });
+    int version = 0;
+    write(
+        [&] {
+            QSqlQuery query =
+                run(db(), QStringLiteral("INSERT INTO catalogue_group (name) VALUES (?) RETURNING id, row_version"), {text(name)});
+            if (query.next()) {
+                id = query.value(0).toInt();
+                version = query.value(1).toInt();
+            }
+        },
+        QStringLiteral("catalogue_group"));
+    groupVersions_.insert(id, version);
     return id;
 }
 
 int PgStore::registerGroup(const TSvrGroup &group, int heldMax)
 {
     int counter = heldMax;
+    int version = 0;
     write([&] {
         counter = std::max(heldMax, highestId(QStringLiteral("catalogue_group")));
-        run(db(), QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"
-                                 " ON CONFLICT (id) DO UPDATE SET name = EXCLUDED.name"),
-            {group.GroupId, text(group.GroupName)});
+        QSqlQuery query = run(db(),
+                              QStringLiteral("INSERT INTO catalogue_group (id, name) VALUES (?, ?)"
+                                             " ON CONFLICT (id) DO UPDATE SET name = EXCLUDED.name RETURNING row_version"),
+                              {group.GroupId, text(group.GroupName)});
+        version = query.next() ? query.value(0).toInt() : 0;
         if (group.GroupId > counter)
             run(db(), QStringLiteral("SELECT setval('catalogue_group_id_seq', ?)"), {group.GroupId});
         counter = std::max(counter, group.GroupId);
     });
+    groupVersions_.insert(group.GroupId, version);
     return counter;
 }
 
 void PgStore::renameGroup(int groupId, const QString &name)
 {
-    write([&] { run(db(), QStringLiteral("UPDATE catalogue_group SET name = ? WHERE id = ?"), {text(name), groupId}); });
+    renameGroupChecked(groupId, name, 0);
+}
+
+void PgStore::renameGroupChecked(int groupId, const QString &name, int version)
+{
+    std::optional<std::pair<TSvrGroup, int>> theirs;
+    int newVersion = 0;
+    write([&] {
+        theirs.reset();
+        if (version > 0) {
+            QSqlQuery current = run(
+                db(), QStringLiteral("SELECT %1 FROM catalogue_group WHERE id = ? FOR UPDATE").arg(kGroupReadColumns), {groupId});
+            if (current.next() && current.value(kGroupVersionColumn).toInt() != version) {
+                theirs.emplace(groupFromRow(current), current.value(kGroupVersionColumn).toInt());
+                return;
+            }
+        }
+        QSqlQuery query =
+            run(db(), QStringLiteral("UPDATE catalogue_group SET name = ? WHERE id = ? RETURNING row_version"), {text(name), groupId});
+        newVersion = query.next() ? query.value(0).toInt() : 0;
+    });
+    if (theirs) {
+        groupVersions_.insert(groupId, theirs->second);
+        throw EGroupChanged(theirs->first, theirs->second);
+    }
+    if (newVersion > 0)
+        groupVersions_.insert(groupId, newVersion);
 }
 
 void PgStore::deleteGroup(int groupId)
 {
     write([&] { run(db(), QStringLiteral("DELETE FROM catalogue_group WHERE id = ?"), {groupId}); });
+    groupVersions_.remove(groupId);
 }
 
 std::vector<int> PgStore::addServers(std::span<const TSvrItem> servers, int)
 {
     std::vector<int> ids;
-    write([&] {
-        ids = takeIds(QStringLiteral("catalogue_server_id_seq"), int(servers.size()));
-        insertServers(servers, ids);
-    });
+    write(
+        [&] {
+            ids = takeIds(QStringLiteral("catalogue_server_id_seq"), int(servers.size()));
+            insertServers(servers, ids);
+        },
+        QStringLiteral("catalogue_server"));
+    for (int id : ids)
+        serverVersions_.insert(id, 1); // a new row's first version
     return ids;
 }
 
@@ -529,30 +668,64 @@ void PgStore::insertServers(std::span<const TSvrItem> servers, const std::vector
 
 bool PgStore::writeServer(const TSvrItem &server)
 {
-    bool found = false;
+    return writeServerChecked(server, 0);
+}
+
+// The row is held from the check to the write, so that no change slips in between.
+bool PgStore::writeServerChecked(const TSvrItem &server, int version)
+{
+    std::optional<std::pair<TSvrItem, int>> theirs;
+    int newVersion = 0;
     write([&] {
+        theirs.reset();
+        newVersion = 0;
+        if (version > 0) {
+            QSqlQuery current = run(
+                db(), QStringLiteral("SELECT %1 FROM catalogue_server WHERE id = ? FOR UPDATE").arg(kServerReadColumns), {server.Id});
+            if (!current.next())
+                return;
+            if (current.value(kServerVersionColumn).toInt() != version) {
+                theirs.emplace(serverFromRow(current), current.value(kServerVersionColumn).toInt());
+                return;
+            }
+        }
         const TClientSettings &s = server.ClntSett;
         QSqlQuery query = run(db(),
                               QStringLiteral("UPDATE catalogue_server SET group_id = ?, description = ?, address = ?,"
                                              " port = ?, domain = ?, user_name = ?, width = ?, height = ?,"
-                                             " full_screen = ?, color_depth = ? WHERE id = ?"),
+                                             " full_screen = ?, color_depth = ? WHERE id = ? RETURNING row_version"),
                               {server.Group.GroupId, text(server.Description), text(s.Server), s.Port, text(s.Domain), text(s.User), s.Width,
                                s.Height, s.FullScreen, s.ColorDepth, server.Id});
-        found = query.numRowsAffected() > 0;
-        if (found && passwords_->password(server.Id) != s.Password)
+        newVersion = query.next() ? query.value(0).toInt() : 0;
+        if (newVersion > 0 && passwords_->password(server.Id) != s.Password)
             passwords_->set({{server.Id, s.Password}});
     });
-    return found;
+    if (theirs) {
+        theirs->first.ClntSett.Password = passwords_->password(server.Id);
+        serverVersions_.insert(server.Id, theirs->second);
+        throw EServerChanged(theirs->first, theirs->second);
+    }
+    if (newVersion > 0)
+        serverVersions_.insert(server.Id, newVersion);
+    return newVersion > 0;
 }
 
 void PgStore::setServerGroup(int serverId, int groupId)
 {
-    write([&] { run(db(), QStringLiteral("UPDATE catalogue_server SET group_id = ? WHERE id = ?"), {groupId, serverId}); });
+    int version = 0;
+    write([&] {
+        QSqlQuery query =
+            run(db(), QStringLiteral("UPDATE catalogue_server SET group_id = ? WHERE id = ? RETURNING row_version"), {groupId, serverId});
+        version = query.next() ? query.value(0).toInt() : 0;
+    });
+    if (version > 0)
+        serverVersions_.insert(serverId, version);
 }
 
 void PgStore::deleteServer(int serverId)
 {
     write([&] { run(db(), QStringLiteral("DELETE FROM catalogue_server WHERE id = ?"), {serverId}); });
+    serverVersions_.remove(serverId);
     try {
         passwords_->set({{serverId, QString()}});
     } catch (const AppError &) {

@@ -2,6 +2,7 @@
 
 #include "CatalogueStore.h"
 
+#include <QHash>
 #include <QTimer>
 #include <memory>
 
@@ -17,6 +18,8 @@ class QSqlDatabase;
 // A lost connection is found within a second; the store is then read-only and
 // connects again by itself, every half second while the server refuses at once,
 // every 10 s while attempts wait for their time-out; it says so through availability.
+// Passwords another copy of the program saves in the user's password file are seen
+// within a second too, as changes of those servers.
 class PgStore : public CatalogueStore {
     Q_OBJECT
 public:
@@ -40,10 +43,13 @@ public:
     int addGroup(const QString &name, int heldMax) override;
     int registerGroup(const TSvrGroup &group, int heldMax) override;
     void renameGroup(int groupId, const QString &name) override;
+    void renameGroupChecked(int groupId, const QString &name, int version) override;
     void deleteGroup(int groupId) override;
 
     std::vector<int> addServers(std::span<const TSvrItem> servers, int heldMax) override;
     bool writeServer(const TSvrItem &server) override;
+    bool writeServerChecked(const TSvrItem &server, int version) override;
+    int recordVersion(CatalogueKind kind, int id) const override;
     void setServerGroup(int serverId, int groupId) override;
     void deleteServer(int serverId) override;
 
@@ -56,14 +62,18 @@ private:
     QSqlDatabase db() const;
     void open();
     void ensureOpen();
+    void useCatalogueId(const QString &id);
     void goOffline(const QString &reason);
     void watch();
+    void checkPasswords();
     bool connectionLost() const;
     void onNotification(const QString &name, const QVariant &payload, bool fromSelf);
     void flushNotifications();
     // Runs the change in one transaction; any failure rolls it back and throws
-    // "Unable to write to <location>" with the database's reason.
-    void write(const std::function<void()> &change);
+    // "Unable to write to <location>" with the database's reason. A change that takes
+    // new ids of the table idsOf is tried again when an id it took was in use already.
+    void write(const std::function<void()> &change, const QString &idsOf = {});
+    bool followIdsInUse(const QString &table);
     std::vector<int> takeIds(const QString &sequence, int count);
     std::vector<TSvrItem> selectServers(const QString &where, const QVariantList &binds);
     std::vector<TSvrGroup> selectGroups(const QString &where, const QVariantList &binds);
@@ -77,7 +87,11 @@ private:
     bool online_ = false;
     bool everOnline_ = false; // the first failure to connect is announced too
     QString offlineReason_;
+    QString catalogueId_;
     std::unique_ptr<LocalPasswords> passwords_;
+    // The row_version of each record as last read or written here.
+    QHash<int, int> serverVersions_;
+    QHash<int, int> groupVersions_;
     QTimer watch_;
     struct Notice {
         CatalogueKind kind;

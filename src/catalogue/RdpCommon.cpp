@@ -106,6 +106,21 @@ void RenameGroup(int groupId, const QString &name)
     Catalogue::Current().RenameGroup(groupId, name);
 }
 
+void RenameGroup(int groupId, const QString &name, int version)
+{
+    Catalogue::Current().RenameGroup(groupId, name, version);
+}
+
+int GroupVersion(int groupId)
+{
+    return Catalogue::Current().GroupVersion(groupId);
+}
+
+int SvrItemVersion(int serverId)
+{
+    return Catalogue::Current().SvrItemVersion(serverId);
+}
+
 bool GroupHasServers(int groupId)
 {
     return Catalogue::Current().GroupHasServers(groupId);
@@ -134,6 +149,11 @@ PSvrItem GetSvrItem(int serverId)
 void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description)
 {
     Catalogue::Current().UpdateSvrItem(serverId, settings, description);
+}
+
+void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description, int version)
+{
+    Catalogue::Current().UpdateSvrItem(serverId, settings, description, version);
 }
 
 void SetSvrGroup(int serverId, const QString &groupName)

@@ -171,6 +171,13 @@ int GetGroupIdByName(const QString &name);
 int AddGroup(const QString &name);
 int RegisterGroup(const TSvrGroup &group);
 void RenameGroup(int groupId, const QString &name);
+// As RenameGroup, but refused with EGroupChanged (CatalogueConflict.h) when a shared
+// catalogue's group is no longer at `version` (from GroupVersion when the user began).
+void RenameGroup(int groupId, const QString &name, int version);
+// The version of the group or server as the catalogue last read or wrote it; 0 for
+// the server list file, which keeps none.
+int GroupVersion(int groupId);
+int SvrItemVersion(int serverId);
 bool GroupHasServers(int groupId);
 void DeleteGroup(int groupId);
 
@@ -181,6 +188,10 @@ PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString 
 std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId);
 PSvrItem GetSvrItem(int serverId);
 void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description);
+// As UpdateSvrItem, but refused with EServerChanged (CatalogueConflict.h), carrying
+// the stored record, when a shared catalogue's server is no longer at `version`
+// (from SvrItemVersion when the user began); the record in memory stays as it was.
+void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description, int version);
 void SetSvrGroup(int serverId, const QString &groupName);
 void MoveSvrItem(PSvrItem server, const QString &groupName);
 void DeleteSvrItem(PSvrItem server);

@@ -221,6 +221,12 @@ std::vector<TSvrItem> StoreThread::fetchServers(std::span<const int> ids)
     });
 }
 
+int StoreThread::recordVersion(CatalogueKind kind, int id) const
+{
+    // Asking is no change: it goes through the same queue, so it sees every change made before it.
+    return const_cast<StoreThread *>(this)->call([kind, id](CatalogueStore &store) { return store.recordVersion(kind, id); });
+}
+
 int StoreThread::addGroup(const QString &name, int heldMax)
 {
     return call([name, heldMax](CatalogueStore &store) { return store.addGroup(name, heldMax); });
@@ -234,6 +240,11 @@ int StoreThread::registerGroup(const TSvrGroup &group, int heldMax)
 void StoreThread::renameGroup(int groupId, const QString &name)
 {
     call([groupId, name](CatalogueStore &store) { store.renameGroup(groupId, name); });
+}
+
+void StoreThread::renameGroupChecked(int groupId, const QString &name, int version)
+{
+    call([groupId, name, version](CatalogueStore &store) { store.renameGroupChecked(groupId, name, version); });
 }
 
 void StoreThread::deleteGroup(int groupId)
@@ -251,6 +262,11 @@ std::vector<int> StoreThread::addServers(std::span<const TSvrItem> servers, int 
 bool StoreThread::writeServer(const TSvrItem &server)
 {
     return call([server](CatalogueStore &store) { return store.writeServer(server); });
+}
+
+bool StoreThread::writeServerChecked(const TSvrItem &server, int version)
+{
+    return call([server, version](CatalogueStore &store) { return store.writeServerChecked(server, version); });
 }
 
 void StoreThread::setServerGroup(int serverId, int groupId)

@@ -39,14 +39,17 @@ public:
     QStringList takeLoadProblems() override;
     std::vector<TSvrGroup> fetchGroups(std::span<const int> ids) override;
     std::vector<TSvrItem> fetchServers(std::span<const int> ids) override;
+    int recordVersion(CatalogueKind kind, int id) const override;
 
     int addGroup(const QString &name, int heldMax) override;
     int registerGroup(const TSvrGroup &group, int heldMax) override;
     void renameGroup(int groupId, const QString &name) override;
+    void renameGroupChecked(int groupId, const QString &name, int version) override;
     void deleteGroup(int groupId) override;
 
     std::vector<int> addServers(std::span<const TSvrItem> servers, int heldMax) override;
     bool writeServer(const TSvrItem &server) override;
+    bool writeServerChecked(const TSvrItem &server, int version) override;
     void setServerGroup(int serverId, int groupId) override;
     void deleteServer(int serverId) override;
 

@@ -1,6 +1,7 @@
 #include "EditForm.h"
 
 #include "AppError.h"
+#include "CatalogueLimits.h"
 #include "DialogLook.h"
 #include "MsgBox.h"
 #include "RdpConst.h"
@@ -102,6 +103,8 @@ TfrmEdit::TfrmEdit(QWidget *owner) : QDialog(owner)
 
     // Digits only, however the text comes in: typed, pasted, dropped or
     // committed by an input method.
+    for (QLineEdit *text : {edtSvr, edtUser, edtPwd, edtDesc})
+        text->setMaxLength(CatalogueTextLimit);
     auto *digitsOnly = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
     for (QLineEdit *digits : {edtWidth, edtHeight, edtPort})
         digits->setValidator(digitsOnly);

@@ -1,5 +1,6 @@
 #include "GrpForm.h"
 
+#include "CatalogueLimits.h"
 #include "DialogLook.h"
 
 #include <QLineEdit>
@@ -12,6 +13,7 @@ TfrmGrpName::TfrmGrpName(QWidget *owner) : QDialog(owner)
     edtGrp = new QLineEdit(this);
     edtGrp->setObjectName(QStringLiteral("edtGrp"));
     edtGrp->setGeometry(8, 8, 121, 21);
+    edtGrp->setMaxLength(CatalogueTextLimit);
 
     btnOK = new QPushButton(QStringLiteral("确定"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));

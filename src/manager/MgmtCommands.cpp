@@ -2,6 +2,8 @@
 #include "MgmtForm.h"
 
 #include "ClientForm.h"
+#include "CatalogueConflict.h"
+#include "EditConflict.h"
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "MsgBox.h"
@@ -59,26 +61,46 @@ void TfrmMgmt::actOpenExecute()
     ResumeOnExit resume(item->PingThd());
 
     PSvrItem server = item->Server();
+    TSvrItem seen = *server; // the record as the user last saw it
     TClientSettings settings = server->ClntSett;
     QString description = server->Description;
     const int id = server->Id;
     const int groupId = server->Group.GroupId;
+    // What the dialog shows is this version of the record; a save checks that it still is.
+    int version = SvrItemVersion(id);
     // In a shared catalogue another administrator may delete the server while the
-    // dialog is open; the row and the record are then gone when it closes.
+    // dialog (or the question about a colleague's change) is open; the row and the
+    // record are then gone when it closes.
     fEditingId = id;
     fEditedGone = false;
     bool saved = false;
     bool goneOnSave = false;
     // The record takes the new settings once they are stored; the dialog stays open
-    // with everything typed while the store refuses.
+    // with everything typed while the store refuses. A colleague who saved the server
+    // meanwhile is shown, and the user keeps their edits over it or takes it.
     const auto save = [&](const TClientSettings &typed, const QString &text) {
         if (fEditedGone)
             return;
-        try {
-            UpdateSvrItem(id, typed, text);
-            saved = true;
-        } catch (const EServerGone &) {
-            goneOnSave = true;
+        TClientSettings mine = typed;
+        QString myText = text;
+        for (;;) {
+            try {
+                UpdateSvrItem(id, mine, myText, version);
+                saved = true;
+                return;
+            } catch (const EServerGone &) {
+                goneOnSave = true;
+                return;
+            } catch (const EServerChanged &conflict) {
+                const TSvrItem theirs = conflict.Theirs();
+                version = conflict.Version();
+                const bool keepMine = KeepMineOverColleague(this, seen, theirs);
+                if (keepMine)
+                    KeepMineOnTop(seen, theirs, mine, myText);
+                seen = theirs;
+                if (!keepMine)
+                    return;
+            }
         }
     };
     const bool confirmed = EditServerSettings(this, settings, description, save);
@@ -180,13 +202,30 @@ void TfrmMgmt::actRenameGrpExecute()
 
 void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
 {
+    const int id = GetGroupIdByName(oldName);
+    int version = GroupVersion(id);
     QString name = oldName;
     if (!AskGroupName(this, name))
         return;
     if (findEntry(cbbGrp, name) >= 0)
         return;
-    const int id = GetGroupIdByName(oldName);
-    RenameGroup(id, name);
+    for (bool conflicted = false;; conflicted = true) {
+        try {
+            RenameGroup(id, name, version);
+        } catch (const EGroupChanged &conflict) {
+            if (!KeepMineOverColleague(this, name, conflict.Theirs()))
+                return; // the colleague's name reaches the list as their change
+            version = conflict.Version();
+            continue;
+        }
+        if (!conflicted)
+            break;
+        // The colleague's name may be in the list already: both are made again from the catalogue.
+        refillGroupCombo();
+        cbbGrp->setCurrentIndex(comboEntryOf(name));
+        RenameGroupRow(lvSvr, id, name);
+        return;
+    }
 
     const int at = cbbGrp->currentIndex() >= 0 ? cbbGrp->currentIndex() : cbbGrp->count();
     cbbGrp->insertItem(at, name);

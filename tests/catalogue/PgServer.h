@@ -129,14 +129,16 @@ public:
             .arg(port_);
     }
 
-    // Runs SQL through psql as the superuser; the output (unaligned, tuples only) in *output.
-    bool sql(const QString &database, const QString &statements, QString *output = nullptr) const
+    // Runs SQL through psql as the superuser (or as another role); the output
+    // (unaligned, tuples only) in *output.
+    bool sql(const QString &database, const QString &statements, QString *output = nullptr,
+             const QString &role = QStringLiteral("brennic")) const
     {
         QProcess psql;
         psql.start(BinFolder() + QStringLiteral("/psql"),
                    {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
                     QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), socketFolder(),
-                    QStringLiteral("-p"), QString::number(port_), QStringLiteral("-U"), QStringLiteral("brennic"),
+                    QStringLiteral("-p"), QString::number(port_), QStringLiteral("-U"), role,
                     QStringLiteral("-d"), database, QStringLiteral("-c"), statements});
         if (!psql.waitForFinished(30000)) {
             psql.kill();
@@ -146,9 +148,24 @@ public:
         if (output)
             *output = QString::fromUtf8(psql.readAllStandardOutput()).trimmed();
         const QByteArray errors = psql.readAllStandardError();
-        if (psql.exitCode() != 0)
+        if (psql.exitCode() != 0 && !quietFailures_)
             qWarning("psql: %s", errors.constData());
+        lastError_ = QString::fromUtf8(errors).trimmed();
         return psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0;
+    }
+
+    // What psql said on standard error the last time.
+    const QString &lastError() const { return lastError_; }
+    // Refusals a test expects are not warned of.
+    void setQuietFailures(bool quiet) { quietFailures_ = quiet; }
+
+    // A login role of the cluster (roles outlive databases), made if missing.
+    bool ensureRole(const QString &role) const
+    {
+        return sql(QStringLiteral("postgres"),
+                   QStringLiteral("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '%1')"
+                                  " THEN CREATE ROLE %1 LOGIN; END IF; END$$")
+                       .arg(role));
     }
 
     // A fresh, empty database.
@@ -177,6 +194,8 @@ private:
 
     QTemporaryDir dir_;
     int port_ = 5432;
+    mutable QString lastError_;
+    bool quietFailures_ = false;
     bool ready_ = false;
     bool running_ = false;
     bool tcp_ = false;

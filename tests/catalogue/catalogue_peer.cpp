@@ -2,7 +2,7 @@
 // runs the commands read from standard input, one a line, answering "ok [id]" or
 // "error <text>", and reports each change it sees others make as "seen <what> <id>".
 //   addgroup NAME | add ADDRESS | update ID DESCRIPTION | move ID GROUPNAME
-//   rename ID NAME | delete ID | delgroup ID
+//   rename ID NAME | delete ID | delgroup ID | password ID PASSWORD
 #include "AppError.h"
 #include "CatalogueEvents.h"
 #include "RdpCommon.h"
@@ -40,6 +40,13 @@ QString run(const QString &line)
         if (!server)
             throw AppError(QStringLiteral("no server %1").arg(id));
         UpdateSvrItem(id, server->ClntSett, tail);
+    } else if (verb == QLatin1String("password")) {
+        PSvrItem server = GetSvrItem(id);
+        if (!server)
+            throw AppError(QStringLiteral("no server %1").arg(id));
+        TClientSettings settings = server->ClntSett;
+        settings.Password = tail;
+        UpdateSvrItem(id, settings, server->Description);
     } else if (verb == QLatin1String("move")) {
         SetSvrGroup(id, tail);
     } else if (verb == QLatin1String("rename")) {

@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "CatalogueDump.h"
 #include "CatalogueEvents.h"
+#include "LocalPasswords.h"
 #include "PgServer.h"
 #include "RdpCommon.h"
 
@@ -206,6 +207,65 @@ private slots:
         }
         QVERIFY(seenHere(QStringLiteral("server-deleted %1").arg(id)) >= 0);
         QCOMPARE(GetSvrItem(id), nullptr);
+    }
+
+    // Anyone who may connect may notify: a forged announcement of an add, change,
+    // move or delete changes nothing while the rows in the database say otherwise,
+    // whether it comes from a role without any right on the tables or from a member.
+    void forgedNotificationsChangeNothing()
+    {
+        const int g = AddGroup(QStringLiteral("组"));
+        const int s = AddSvrItem(TClientSettings{}, g, QStringLiteral("d"))->Id;
+        const int other = AddSvrItem(TClientSettings{}, -1, QStringLiteral("o"))->Id;
+        const QString before = DumpCatalogue();
+        QVERIFY(server->ensureRole(QStringLiteral("stranger")));
+        const QString name = address.section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0);
+        QStringList forged;
+        for (const char *verb : {"deleted", "added", "changed", "moved"}) {
+            forged << QStringLiteral("server %1 %2").arg(QLatin1String(verb)).arg(s);
+            forged << QStringLiteral("group %1 %2").arg(QLatin1String(verb)).arg(g);
+            forged << QStringLiteral("server %1 999").arg(QLatin1String(verb));
+            forged << QStringLiteral("group %1 999").arg(QLatin1String(verb));
+        }
+        for (const QString &role : {QStringLiteral("stranger"), QStringLiteral("brennic")})
+            for (const QString &payload : forged)
+                QVERIFY(server->sql(name, QStringLiteral("NOTIFY brennic_catalogue, '%1'").arg(payload), nullptr, role));
+        // Notifications arrive in order: once a real change after them shows, they have been dealt with.
+        QVERIFY(server->sql(name, QStringLiteral("UPDATE catalogue_server SET description = 'real' WHERE id = %1").arg(other)));
+        QVERIFY(seenHere(QStringLiteral("server-changed %1").arg(other)) >= 0);
+        GetSvrItem(other)->Description = QStringLiteral("o");
+        QCOMPARE(DumpCatalogue(), before);
+        QVERIFY2(events.isEmpty(), qPrintable(events.join(QLatin1Char(','))));
+        QVERIFY(GetSvrItem(s));
+        // A real deletion still shows.
+        QVERIFY(server->sql(name, QStringLiteral("DELETE FROM catalogue_server WHERE id = %1").arg(s)));
+        QVERIFY(seenHere(QStringLiteral("server-deleted %1").arg(s)) >= 0);
+        QCOMPARE(GetSvrItem(s), nullptr);
+    }
+
+    // A password the colleague's copy of the program saves for the same user (the
+    // same password file) reaches this copy's record without a reload.
+    void passwordsSavedByAnotherCopyShowHere()
+    {
+        const int id = AddSvrItem(TestSettings(QStringLiteral("127.0.0.1"), QStringLiteral("first")), -1, {})->Id;
+        QVERIFY(!peerLine(QStringLiteral("seen server-added %1").arg(id)).isEmpty());
+        QCOMPARE(atPeer(QStringLiteral("password %1 第二个").arg(id)), -1);
+        QVERIFY(seenHere(QStringLiteral("server-changed %1").arg(id)) >= 0);
+        QCOMPARE(GetSvrItem(id)->ClntSett.Password, QStringLiteral("第二个"));
+        QCOMPARE(atPeer(QStringLiteral("password %1 ").arg(id)), -1); // erased
+        QVERIFY(seenHere(QStringLiteral("server-changed %1").arg(id)) >= 0);
+        QCOMPARE(GetSvrItem(id)->ClntSett.Password, QString());
+        // Written to the file alone, with no change of the row to announce it.
+        QString catalogueId;
+        QVERIFY(server->sql(address.section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0),
+                            QStringLiteral("SELECT catalogue_id FROM catalogue_schema"), &catalogueId));
+        LocalPasswords(LocalPasswords::FileFor(catalogueId)).set({{id, QStringLiteral("从文件来")}});
+        QVERIFY(seenHere(QStringLiteral("server-changed %1").arg(id)) >= 0);
+        QCOMPARE(GetSvrItem(id)->ClntSett.Password, QStringLiteral("从文件来"));
+        // This copy's own saves are not announced back to it.
+        UpdateSvrItem(id, TestSettings(QStringLiteral("127.0.0.1"), QStringLiteral("third")), {});
+        QTest::qWait(1200);
+        QVERIFY2(events.isEmpty(), qPrintable(events.join(QLatin1Char(','))));
     }
 
     // The database server stops while the program runs: the list stays as it was,

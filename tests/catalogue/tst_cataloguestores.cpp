@@ -466,7 +466,7 @@ private slots:
         QVERIFY(server->sql(name, QStringLiteral("INSERT INTO catalogue_group (name) VALUES ('旧');"
                                                  " INSERT INTO catalogue_server (address, group_id) VALUES ('127.0.0.3', 1)")));
         QString version;
-        QVERIFY(server->sql(name, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname LIKE 'catalogue%'"), &version));
+        QVERIFY(server->sql(name, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname LIKE 'catalogue%announce'"), &version));
         QCOMPARE(version, QStringLiteral("0"));
 
         UseDatabase(server->address(name));
@@ -476,7 +476,7 @@ private slots:
                                                  "server 1 [1 旧] 127.0.0.3:3389 \\ pw= 1024x768 fs=false depth=24 desc="));
         QVERIFY(server->sql(name, QStringLiteral("SELECT version FROM catalogue_schema"), &version));
         QCOMPARE(version, QString::number(CatalogueSchemaVersion));
-        QVERIFY(server->sql(name, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname LIKE 'catalogue%'"), &version));
+        QVERIFY(server->sql(name, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname LIKE 'catalogue%announce'"), &version));
         QCOMPARE(version, QStringLiteral("2"));
         QCOMPARE(AddSvrItem(TestSettings(QStringLiteral("127.0.0.4")), 1, {})->Id, 2);
         ReleaseCatalogue();

@@ -1,3 +1,5 @@
+#include "CatalogueLimits.h"
+#include "EditConflict.h"
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "MessageBoxAnswers.h"
@@ -99,6 +101,50 @@ private slots:
         QCOMPARE(dialog.edtPort->text(), QStringLiteral("338"));
         QTest::keyClicks(dialog.edtSvr, QStringLiteral("host-1.a"));
         QCOMPARE(dialog.edtSvr->text(), QStringLiteral("host-1.a"));
+    }
+
+    // No text field takes more than a shared catalogue stores, however the text comes in.
+    void textFieldsTakeNoMoreThanTheCatalogueHolds()
+    {
+        TfrmEdit dialog(nullptr);
+        TfrmGrpName group(nullptr);
+        const QString tooLong = QStringLiteral("长").repeated(CatalogueTextLimit + 500);
+        for (QLineEdit *field : {dialog.edtSvr, dialog.edtUser, dialog.edtPwd, dialog.edtDesc, group.edtGrp}) {
+            field->clear();
+            field->insert(tooLong);
+            QCOMPARE(field->text().size(), CatalogueTextLimit);
+            field->setText(tooLong);
+            QCOMPARE(field->text().size(), CatalogueTextLimit);
+            QTest::keyClicks(field, QStringLiteral("x"));
+            QCOMPARE(field->text().size(), CatalogueTextLimit);
+        }
+    }
+
+    // Keeping one's edits over a colleague's save keeps their changes to the fields
+    // one did not touch; a field both changed takes one's own.
+    void keepingMineLaysMyEditsOverTheColleagues()
+    {
+        TSvrItem opened;
+        opened.ClntSett.Server = QStringLiteral("127.0.0.1");
+        opened.Description = QStringLiteral("old");
+        TSvrItem theirs = opened;
+        theirs.ClntSett.Port = 3390;
+        theirs.ClntSett.Server = QStringLiteral("127.0.0.2");
+        theirs.Description = QStringLiteral("theirs");
+        TClientSettings mine = opened.ClntSett;
+        mine.Width = 1280;
+        mine.Server = QStringLiteral("127.0.0.3");
+        mine.Password = QStringLiteral("mine");
+        QString description = opened.Description;
+        QCOMPARE(ColleagueChanges(opened, theirs),
+                 QStringLiteral("服务器：127.0.0.1 → 127.0.0.2\n端口：3389 → 3390\n备注：old → theirs"));
+        KeepMineOnTop(opened, theirs, mine, description);
+        QCOMPARE(mine.Port, 3390);
+        QCOMPARE(mine.Width, 1280);
+        QCOMPARE(mine.Server, QStringLiteral("127.0.0.3"));
+        QCOMPARE(mine.Password, QStringLiteral("mine"));
+        QCOMPARE(description, QStringLiteral("theirs"));
+        QCOMPARE(ColleagueChanges(opened, opened), QString());
     }
 
     void blankAddressBringsTheConnectionTabBack()

@@ -130,6 +130,52 @@ private slots:
         QCOMPARE(stored, QStringLiteral("127.0.0.6|mine"));
     }
 
+    // A colleague saves the server whose settings dialog is open: OK shows what they
+    // changed and asks; "是" keeps the user's edits on top of theirs, "否" takes theirs.
+    // Either way nothing is overwritten unseen.
+    void editingAServerAColleagueSaves_data()
+    {
+        QTest::addColumn<bool>("keepMine");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("keep mine") << true << "3390|mine";
+        QTest::newRow("take the colleague's") << false << "3390|theirs";
+    }
+    void editingAServerAColleagueSaves()
+    {
+        QFETCH(bool, keepMine);
+        QFETCH(QString, result);
+        PG_SERVER_OR_SKIP(server);
+        openManager();
+        QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.6', 'old')")));
+        QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
+        form->lvSvr->clearSelection();
+        RowAt(form->lvSvr, 1)->setSelected(true);
+        MessageBoxAnswers boxes(keepMine ? QMessageBox::Yes : QMessageBox::No);
+        {
+            ModalAnswer answer([&](QWidget *w) {
+                auto *dialog = qobject_cast<TfrmEdit *>(w);
+                QVERIFY(dialog);
+                QVERIFY(colleague(QStringLiteral("UPDATE catalogue_server SET port = 3390, description = 'theirs'")));
+                QTRY_COMPARE_WITH_TIMEOUT(rows().at(1), QStringLiteral("  127.0.0.6|theirs"), 1000);
+                dialog->edtDesc->setText(QStringLiteral("mine"));
+                QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+            });
+            form->actOpenExecute();
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(boxes.questions.size(), 1);
+        QVERIFY(boxes.texts.isEmpty());
+        const QString asked = boxes.questions[0];
+        QVERIFY2(asked.contains(QStringLiteral("端口：3389 → 3390")) && asked.contains(QStringLiteral("备注：old → theirs"))
+                     && !asked.contains(QStringLiteral("服务器：")),
+                 qPrintable(asked));
+        QString stored;
+        QVERIFY(server->sql(database, QStringLiteral("SELECT port || '|' || description FROM catalogue_server"), &stored));
+        QCOMPARE(stored, result);
+        QTRY_COMPARE_WITH_TIMEOUT(rows().at(1), QStringLiteral("  127.0.0.6|") + result.section(QLatin1Char('|'), 1), 1000);
+        QCOMPARE(GetSvrList().Items(0)->ClntSett.Port, 3390);
+    }
+
     // The database refuses a save: the message says why and the dialog stays open
     // with everything typed, for another try that then goes through.
     void refusedSaveKeepsTheDialog()
