@@ -4,6 +4,7 @@
 #include "DesktopSizeFollower.h"
 #include "MsgBox.h"
 #include "RdpReconnectPanel.h"
+#include "ServerAddress.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -111,6 +112,8 @@ void TMsRdpClient5::SetConnectingText(const QString &text)
 void TMsRdpClient5::SetServer(const QString &server)
 {
     RefuseWhileInUse("Server");
+    if (const QString problem = ServerFieldProblem(server); !problem.isEmpty())
+        throw AppError(problem);
     server_ = server.trimmed();
 }
 
@@ -235,7 +238,7 @@ void TMsRdpClient5::Connect()
         connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TMsRdpClient5::LocalClipboardChanged);
         LocalClipboardChanged();
     }
-    follower_->Start(s);
+    follower_->Start(s, QStringLiteral("%1:%2").arg(server_).arg(advanced_.port_));
     session_->Start(params);
     // The control keeps no copy of the password once the worker has it.
     advanced_.password_.fill(QChar(0));

@@ -91,7 +91,8 @@ struct RdpInput {
         Mouse,
         ExtendedMouse,
         ClipboardChanged,
-        DesktopSize
+        DesktopSize,           // through the display control channel
+        DesktopSizeByReconnect // by taking the session up again at that size
     };
     Kind kind;
     uint16_t flags = 0;
@@ -115,6 +116,9 @@ public:
     virtual void FrameUpdated() = 0;
     virtual void DesktopResized(int width, int height) = 0;
     virtual void DisplayControlReady() = 0;
+    // The server ended the connection in answer to a request for another
+    // desktop size; the session is being taken up again at that size.
+    virtual void DisplayControlFailed() = 0;
     virtual void CertificateQuestion(const RdpCertificateQuestion &question) = 0;
     virtual void RemoteClipboardText(const QString &text) = 0;
     virtual void RemoteClipboardImage(const QImage &image) = 0;
@@ -159,6 +163,6 @@ public:
 
 // The one symbol a backend module exports: its backend, or nullptr when the
 // module was built against another version of this interface.
-inline constexpr int RdpBackendInterfaceVersion = 1;
+inline constexpr int RdpBackendInterfaceVersion = 2;
 inline constexpr char RdpBackendEntryPoint[] = "BrennicRdpBackend";
 using RdpBackendEntry = RdpBackend *(*)(int interfaceVersion);

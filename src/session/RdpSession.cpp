@@ -24,6 +24,7 @@ public:
     void FrameUpdated() override { emit s_.FrameUpdated(); }
     void DesktopResized(int width, int height) override { emit s_.DesktopResized(width, height); }
     void DisplayControlReady() override { emit s_.DisplayControlReady(); }
+    void DisplayControlFailed() override { emit s_.DisplayControlFailed(); }
     void CertificateQuestion(const RdpCertificateQuestion &question) override { emit s_.CertificateQuestion(question); }
     void RemoteClipboardText(const QString &text) override { emit s_.RemoteClipboardText(text); }
     void RemoteClipboardImage(const QImage &image) override { emit s_.RemoteClipboardImage(image); }
@@ -154,6 +155,12 @@ void RdpSession::RequestDesktopSize(QSize size)
 {
     if (connection_)
         connection_->Send({RdpInput::DesktopSize, 0, 0, size.width(), size.height()});
+}
+
+void RdpSession::ReconnectAtDesktopSize(QSize size)
+{
+    if (connection_)
+        connection_->Send({RdpInput::DesktopSizeByReconnect, 0, 0, size.width(), size.height()});
 }
 
 QStringList RdpSession::GraphicsCodecs() const

@@ -56,6 +56,9 @@ public:
     void SendExtendedMouse(uint16_t flags, int x, int y);
     // Asks the server for a desktop of this size, once DisplayControlReady has come.
     void RequestDesktopSize(QSize size);
+    // Takes the session up again with a desktop of this size (the reconnect is
+    // reported as after a loss), for a server that cannot change it while connected.
+    void ReconnectAtDesktopSize(QSize size);
     // The codecs the pictures came in so far (see RdpGraphics::Codecs).
     QStringList GraphicsCodecs() const;
     bool GraphicsPipelineOpen() const;
@@ -74,6 +77,9 @@ signals:
     void DesktopResized(int width, int height);
     // The server offers to change the desktop's size on request.
     void DisplayControlReady();
+    // The server ended the connection in answer to a size request; the session
+    // is being taken up again at the size asked for.
+    void DisplayControlFailed();
     // Answer with AnswerCertificate; the connection waits until then.
     void CertificateQuestion(const RdpCertificateQuestion &question);
     void RemoteClipboardText(const QString &text);

@@ -6,6 +6,7 @@
 #include "RdpEndCause.h"
 #include "RdpLibrary.h"
 #include "RdpReconnectPolicy.h"
+#include "ServerAddress.h"
 
 #include <freerdp/client.h>
 #include <freerdp/client/channels.h>
@@ -43,6 +44,16 @@ thread_local WorkerNotes *t_notes = nullptr;
 
 RdpCore &CoreOf(rdpContext *context) { return *reinterpret_cast<ClientContext *>(context)->core; }
 RdpCore &CoreOf(freerdp *instance) { return CoreOf(instance->context); }
+
+// How long after a request for another desktop size an end of the connection
+// counts as the server's answer to it.
+constexpr qint64 SizeAnswerMs = 5000;
+
+qint64 NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -341,7 +352,13 @@ void Deliver(freerdp *instance, RdpCore &core, const RdpInput &e)
         core.clipboard.OfferLocal();
         break;
     case RdpInput::DesktopSize:
-        core.display.Request(QSize(e.x, e.y));
+        if (core.display.Request(QSize(e.x, e.y))) {
+            core.sizeAsked = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
+            core.sizeAskedAtMs = NowMs();
+        }
+        break;
+    case RdpInput::DesktopSizeByReconnect:
+        core.reconnectAtSize = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
         break;
     }
 }
@@ -350,7 +367,8 @@ void Pump(RdpCore &core, freerdp *instance)
 {
     rdpContext *context = instance->context;
     HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
-    while (!freerdp_shall_disconnect(instance) && !core.cancelled && !core.disconnectRequested) {
+    while (!freerdp_shall_disconnect(instance) && !core.cancelled && !core.disconnectRequested
+           && core.reconnectAtSize.isEmpty()) {
         DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 2);
         if (count == 0)
             break;
@@ -413,6 +431,32 @@ RdpDisconnectInfo EndInfo(const RdpCore &core, const RdpEndFacts &facts)
     return info;
 }
 
+// The size to take the session up again at, if it ended for one: the session
+// asked for that, or the server ended the connection soon after a request for
+// another size, which it thus cannot take while connected. Taken once.
+QSize SizeToReconnectAt(RdpCore &core)
+{
+    QSize size;
+    std::swap(size, core.reconnectAtSize);
+    const qint64 askedAt = core.sizeAskedAtMs.exchange(0);
+    if (size.isEmpty() && askedAt != 0 && NowMs() - askedAt <= SizeAnswerMs) {
+        size = core.sizeAsked;
+        core.Post([](RdpSessionEvents &s) { s.DisplayControlFailed(); });
+    }
+    return size;
+}
+
+// After a reconnect the server may have given another desktop size than the
+// one drawn so far, without the library telling: the picture follows it.
+void FollowDesktopSize(rdpContext *context)
+{
+    const rdpGdi *gdi = context->gdi;
+    if (gdi
+        && (gdi->width != INT32(freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopWidth))
+            || gdi->height != INT32(freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopHeight))))
+        OnDesktopResize(context);
+}
+
 // Waits until the time or an end the user asks for; false for the latter.
 bool PauseUntil(RdpCore &core, std::chrono::steady_clock::time_point at)
 {
@@ -439,6 +483,7 @@ bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts
         const bool up = freerdp_reconnect(instance);
         core.relay.EndAttempt();
         if (up) {
+            FollowDesktopSize(instance->context);
             core.connected = 1;
             return !UserEnded(core);
         }
@@ -463,14 +508,21 @@ RdpDisconnectInfo GaveUpInfo(const RdpCore &core, const RdpEndFacts &last, int a
 }
 
 // Runs a session that is up until it ends; a loss of the network is bridged by
-// reconnecting, unseen by the session's user but for the progress it reports.
+// reconnecting, unseen by the session's user but for the progress it reports,
+// and so is a new desktop size that the server takes only on a new connection.
 RdpDisconnectInfo Serve(RdpCore &core, freerdp *instance, WorkerNotes &notes)
 {
     for (;;) {
         Pump(core, instance);
         const RdpEndFacts facts = EndFacts(core, notes, instance, true);
-        if (UserEnded(core) || !core.params.Reconnect.Enabled || !RdpLossIsTransient(facts))
+        if (UserEnded(core))
             return EndInfo(core, facts);
+        if (const QSize size = SizeToReconnectAt(core); size.isValid()) {
+            freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopWidth, UINT32(size.width()));
+            freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopHeight, UINT32(size.height()));
+        } else if (!core.params.Reconnect.Enabled || !RdpLossIsTransient(facts)) {
+            return EndInfo(core, facts);
+        }
         core.reconnecting = true;
         core.connected = 0;
         RdpEndFacts last = facts;
@@ -592,7 +644,9 @@ void RunRdpWorker(std::shared_ptr<RdpCore> core)
         t_notes = &notes;
         SetRdpLogCapture(&notes.log);
         const QString storeError = PrepareCertificateStore(core->params.CertificateStore);
-        if (!storeError.isEmpty())
+        if (!IsServerAddress(core->params.Host) || core->params.Port < 1 || core->params.Port > 65535)
+            ReportFatal(*core, 4, QStringLiteral("无效的服务器地址: %1").arg(core->params.Host));
+        else if (!storeError.isEmpty())
             ReportFatal(*core, 2, storeError);
         else if (!core->relay.Start())
             ReportFatal(*core, 3, QStringLiteral("无法建立到服务器的连接通道"));

@@ -408,6 +408,48 @@ private slots:
         QVERIFY(form && control->Connected() > 0);
         QCOMPARE(boxes_->texts, QStringList());
     }
+
+    // xrdp 0.9.21 ends the connection on some requests for another size (1200 x
+    // 800 from 1024 x 768): the session takes itself up again at the new size
+    // behind the reconnect panel, never shows an end, and asks that server no
+    // more on the display channel but reconnects for the next size straight away.
+    void resizeTheServerMishandlesKeepsTheSession()
+    {
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        TMsRdpClient5 *control = form->msrdpclnt1;
+        QVERIFY(ShowsDesktop(form));
+        QVERIFY(WaitUntil([&] { return control->DynamicResolutionReady(); }, 5000));
+        QSignalSpy disconnected(control, &TMsRdpClient5::OnDisconnected);
+        QSignalSpy reconnected(control, &TMsRdpClient5::OnAutoReconnected);
+
+        // A drag of ten steps, as a window manager reports it.
+        for (int step = 1; step <= 10; ++step) {
+            form->resize(1024 + (1200 - 1024) * step / 10, 768 + (800 - 768) * step / 10);
+            QTest::qWait(30);
+        }
+        QCOMPARE(control->size(), QSize(1200, 800));
+        QVERIFY2(WaitUntil([&] { return control->RemoteDesktopSize() == QSize(1200, 800) && !control->IsReconnecting(); }, 20000),
+                 qPrintable(QStringLiteral("remote %1x%2, boxes: %3").arg(control->RemoteDesktopSize().width()).arg(control->RemoteDesktopSize().height()).arg(boxes_->texts.join(QLatin1Char('|')))));
+        QCOMPARE(control->DesktopSizeRequests(), 1);
+        QVERIFY(ShowsDesktop(form));
+        QCOMPARE(control->RemoteFrame().size(), QSize(1200, 800));
+        QTest::qWait(1500);
+        QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(disconnected.size(), 0);
+        QCOMPARE(boxes_->texts, QStringList());
+
+        // The next size is reached by reconnecting at once.
+        const int reconnectsBefore = int(reconnected.size());
+        form->resize(1100, 700);
+        QVERIFY(WaitUntil([&] { return control->RemoteDesktopSize() == QSize(1100, 700) && !control->IsReconnecting(); }, 20000));
+        QCOMPARE(control->DesktopSizeRequests(), 2);
+        QCOMPARE(int(reconnected.size()), reconnectsBefore + 1);
+        QVERIFY(ShowsDesktop(form));
+        QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(disconnected.size(), 0);
+        QCOMPARE(boxes_->texts, QStringList());
+    }
 };
 
 int main(int argc, char **argv)
