@@ -57,6 +57,7 @@ public:
     QString ConnectingText() const { return connectingText_; }
     void SetConnectingText(const QString &text);
     QString Server() const { return server_; }
+    // Refuses what is no address (ServerAddress.h); blanks around it are dropped.
     void SetServer(const QString &server);
     QString Domain() const { return domain_; }
     void SetDomain(const QString &domain);

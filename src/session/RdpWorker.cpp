@@ -24,6 +24,7 @@
 #include <winpr/synch.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -392,6 +393,16 @@ void Pump(RdpCore &core, freerdp *instance)
     }
 }
 
+// A variable that would lead the library around the relay, set again since the
+// library was prepared; nullptr when none is.
+const char *RelayBypassVariable()
+{
+    for (const char *name : RdpBypassVariables)
+        if (const char *value = std::getenv(name); value && *value)
+            return name;
+    return nullptr;
+}
+
 void ReportFatal(RdpCore &core, int code, const QString &cause)
 {
     core.Post([code, cause](RdpSessionEvents &s) { s.FatalError(code, cause); });
@@ -476,6 +487,8 @@ bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts
         const RdpAttemptSlot slot = RdpReconnectSlot(timing, attempts + 1);
         if (!PauseUntil(core, lost + std::chrono::milliseconds(slot.StartMs)))
             return false;
+        if (RelayBypassVariable())
+            return false;
         const int attempt = ++attempts;
         core.Post([attempt, tries = timing.Tries](RdpSessionEvents &s) { s.ReconnectAttempt(attempt, tries); });
         notes = WorkerNotes();
@@ -558,7 +571,10 @@ void Connect(RdpCore &core, WorkerNotes &notes)
     }
 
     const bool returned = freerdp_connect(instance);
-    const bool up = returned && !core.cancelled;
+    // Every connection goes through the relay: one that did not could be
+    // neither limited nor cut, and is not kept.
+    const bool direct = returned && core.relay.Requests() == 0;
+    const bool up = returned && !core.cancelled && !direct;
     RdpDisconnectInfo info;
     if (up) {
         core.connected = 1;
@@ -566,6 +582,10 @@ void Connect(RdpCore &core, WorkerNotes &notes)
         info = Serve(core, instance, notes);
     } else {
         info = EndInfo(core, EndFacts(core, notes, instance, false));
+        if (direct) {
+            info.ServerReason = 0;
+            info.Cause = QStringLiteral("连接没有经过程序的连接通道,已断开");
+        }
     }
     // A connection that came up is ended properly, cancelled or not: the
     // server then keeps no session, and the library frees what it drew with.
@@ -646,6 +666,8 @@ void RunRdpWorker(std::shared_ptr<RdpCore> core)
         const QString storeError = PrepareCertificateStore(core->params.CertificateStore);
         if (!IsServerAddress(core->params.Host) || core->params.Port < 1 || core->params.Port > 65535)
             ReportFatal(*core, 4, QStringLiteral("无效的服务器地址: %1").arg(core->params.Host));
+        else if (const char *variable = RelayBypassVariable())
+            ReportFatal(*core, 5, QStringLiteral("环境变量 %1 会让连接绕过程序的连接通道").arg(QLatin1String(variable)));
         else if (!storeError.isEmpty())
             ReportFatal(*core, 2, storeError);
         else if (!core->relay.Start())
