@@ -2,13 +2,12 @@
 
 #include "AppError.h"
 #include "DesktopSizeFollower.h"
+#include "RdpClipboardBridge.h"
 #include "MsgBox.h"
 #include "RdpReconnectPanel.h"
 #include "ServerAddress.h"
 
 #include <QApplication>
-#include <QClipboard>
-#include <QMimeData>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -89,6 +88,7 @@ TMsRdpClient5::TMsRdpClient5(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     follower_ = new DesktopSizeFollower(this, [this] { return remoteSize_; });
+    clipboard_ = new RdpClipboardBridge(this);
 }
 
 TMsRdpClient5::~TMsRdpClient5()
@@ -232,12 +232,8 @@ void TMsRdpClient5::Connect()
     connect(s, &RdpSession::FrameUpdated, this, &TMsRdpClient5::RdpFrameUpdated);
     connect(s, &RdpSession::DesktopResized, this, &TMsRdpClient5::RdpDesktopResized);
     connect(s, &RdpSession::CertificateQuestion, this, &TMsRdpClient5::RdpVerifyCertificate);
-    if (redirectClipboard_) {
-        connect(s, &RdpSession::RemoteClipboardText, this, &TMsRdpClient5::RdpRemoteClipboardText);
-        connect(s, &RdpSession::RemoteClipboardImage, this, &TMsRdpClient5::RdpRemoteClipboardImage);
-        connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TMsRdpClient5::LocalClipboardChanged);
-        LocalClipboardChanged();
-    }
+    if (redirectClipboard_)
+        clipboard_->Start(s);
     follower_->Start(s, QStringLiteral("%1:%2").arg(server_).arg(advanced_.port_));
     session_->Start(params);
     // The control keeps no copy of the password once the worker has it.
@@ -276,6 +272,7 @@ void TMsRdpClient5::Cancel()
         return;
     cancelled_ = true;
     follower_->Stop();
+    clipboard_->Stop();
     ReleaseHeldKeys();
     if (grabbing_) {
         releaseKeyboard();
@@ -314,6 +311,11 @@ bool TMsRdpClient5::DynamicResolutionReady() const
 int TMsRdpClient5::DesktopSizeRequests() const
 {
     return follower_->Requests();
+}
+
+int TMsRdpClient5::RemoteClipboardFetches() const
+{
+    return session_ ? session_->RemoteClipboardFetches() : 0;
 }
 
 QImage TMsRdpClient5::RemoteFrame() const
@@ -395,41 +397,6 @@ void TMsRdpClient5::RdpFatalError(int errorCode, const QString &cause)
 {
     disconnectCause_ = cause;
     emit OnFatalError(errorCode);
-}
-
-// What the server puts on its clipboard goes onto the desktop's; the change
-// that follows is not offered back to the server.
-void TMsRdpClient5::RdpRemoteClipboardText(const QString &text)
-{
-    if (cancelled_)
-        return;
-    lastRemoteText_ = text;
-    lastRemoteImage_ = QImage();
-    QGuiApplication::clipboard()->setText(text);
-}
-
-void TMsRdpClient5::RdpRemoteClipboardImage(const QImage &image)
-{
-    if (cancelled_)
-        return;
-    lastRemoteText_.clear();
-    lastRemoteImage_ = image;
-    QGuiApplication::clipboard()->setImage(image);
-}
-
-void TMsRdpClient5::LocalClipboardChanged()
-{
-    if (!session_ || cancelled_)
-        return;
-    const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData();
-    const QString text = mimeData && mimeData->hasText() ? mimeData->text() : QString();
-    const QImage image = mimeData && !mimeData->hasText() && mimeData->hasImage() ? qvariant_cast<QImage>(mimeData->imageData()) : QImage();
-    const bool fromServer = (!text.isEmpty() && text == lastRemoteText_)
-        || (!image.isNull() && !lastRemoteImage_.isNull() && image == lastRemoteImage_);
-    lastRemoteText_.clear();
-    lastRemoteImage_ = QImage();
-    if (!fromServer)
-        session_->SetLocalClipboard(text, image);
 }
 
 void TMsRdpClient5::RdpFrameUpdated()

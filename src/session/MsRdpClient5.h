@@ -10,6 +10,7 @@
 class RdpReconnectPanel;
 class TMsRdpClient5;
 class DesktopSizeFollower;
+class RdpClipboardBridge;
 
 // The control's advanced settings: the port and the password.
 class TMsRdpClientAdvancedSettings {
@@ -71,7 +72,8 @@ public:
     void SetFullScreen(bool fullScreen);
     int ColorDepth() const { return colorDepth_; }
     void SetColorDepth(int bitsPerPixel); // 8, 15, 16, 24 or 32
-    // Whether the desktop's clipboard and the remote one share their text; on by default.
+    // Whether the desktop's clipboard and the remote one share their text and
+    // pictures (only while the session's window is active: RdpClipboardBridge); on by default.
     bool RedirectClipboard() const { return redirectClipboard_; }
     void SetRedirectClipboard(bool redirect);
     // Whether the graphics pipeline is offered (at 24 and 32 bits); on by default.
@@ -124,6 +126,9 @@ public:
     bool DynamicResolutionReady() const;
     // Desktop sizes asked of the server so far in this connection.
     int DesktopSizeRequests() const;
+    // Requests for the server's clipboard content so far: made only when a
+    // program pastes what the server offered.
+    int RemoteClipboardFetches() const;
     // A copy of the remote desktop's picture.
     QImage RemoteFrame() const;
     // One pixel of it, 0 outside.
@@ -181,9 +186,6 @@ private:
     void RdpFrameUpdated();
     void RdpDesktopResized(int width, int height);
     void RdpVerifyCertificate(const RdpCertificateQuestion &question);
-    void RdpRemoteClipboardText(const QString &text);
-    void RdpRemoteClipboardImage(const QImage &image);
-    void LocalClipboardChanged();
 
     void RefuseWhileInUse(const char *what) const;
     void SendKey(QKeyEvent *event, bool down);
@@ -213,12 +215,10 @@ private:
     bool graphicsAvc444_ = false;
     bool dynamicResolution_ = true;
     DesktopSizeFollower *follower_ = nullptr;
+    RdpClipboardBridge *clipboard_ = nullptr;
 
     std::unique_ptr<RdpSession> session_;
     RdpReconnectPanel *reconnectPanel_ = nullptr; // made at the first loss
-    // What the server last put on the desktop's clipboard.
-    QString lastRemoteText_;
-    QImage lastRemoteImage_;
     bool started_ = false;
     bool cancelled_ = false;
     bool grabbing_ = false;

@@ -26,8 +26,7 @@ public:
     void DisplayControlReady() override { emit s_.DisplayControlReady(); }
     void DisplayControlFailed() override { emit s_.DisplayControlFailed(); }
     void CertificateQuestion(const RdpCertificateQuestion &question) override { emit s_.CertificateQuestion(question); }
-    void RemoteClipboardText(const QString &text) override { emit s_.RemoteClipboardText(text); }
-    void RemoteClipboardImage(const QImage &image) override { emit s_.RemoteClipboardImage(image); }
+    void RemoteClipboardOffered(bool text, bool image) override { emit s_.RemoteClipboardOffered(text, image); }
 
 private:
     RdpSession &s_;
@@ -119,6 +118,22 @@ void RdpSession::SetLocalClipboard(const QString &text, const QImage &image)
 {
     if (connection_)
         connection_->SetLocalClipboard(text, image);
+}
+
+void RdpSession::WithdrawLocalClipboard()
+{
+    if (connection_)
+        connection_->WithdrawLocalClipboard();
+}
+
+RdpClipboardContent RdpSession::FetchRemoteClipboard(bool image, int waitMs)
+{
+    return connection_ && !cancelled_ ? connection_->FetchRemoteClipboard(image, waitMs) : RdpClipboardContent();
+}
+
+int RdpSession::RemoteClipboardFetches() const
+{
+    return connection_ ? connection_->RemoteClipboardFetches() : 0;
 }
 
 void RdpSession::SendKey(bool down, uint32_t scanCode)

@@ -44,8 +44,15 @@ public:
 
     // The answer to the last CertificateQuestion.
     void AnswerCertificate(RdpCertificateAnswer answer);
-    // The desktop's clipboard, offered to the server.
+    // The desktop's clipboard, offered to the server; empty withdraws the offer.
     void SetLocalClipboard(const QString &text, const QImage &image = {});
+    // Ends the standing offer: the server's requests are refused until the next.
+    void WithdrawLocalClipboard();
+    // What the server's clipboard offers now, as text or as a picture; waits for
+    // the server at most waitMs. Empty when it has no such content or does not answer.
+    RdpClipboardContent FetchRemoteClipboard(bool image, int waitMs);
+    // Requests for the server's clipboard content sent so far.
+    int RemoteClipboardFetches() const;
 
     // Input. Scan codes are those of the PC/AT keyboard, extended keys with 0x100.
     void SendKey(bool down, uint32_t scanCode);
@@ -82,8 +89,8 @@ signals:
     void DisplayControlFailed();
     // Answer with AnswerCertificate; the connection waits until then.
     void CertificateQuestion(const RdpCertificateQuestion &question);
-    void RemoteClipboardText(const QString &text);
-    void RemoteClipboardImage(const QImage &image);
+    // The server's clipboard holds text, a picture or both; FetchRemoteClipboard gets it.
+    void RemoteClipboardOffered(bool text, bool image);
 
 private:
     std::unique_ptr<RdpSessionEvents> events_;

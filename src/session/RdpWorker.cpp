@@ -604,8 +604,9 @@ void Connect(RdpCore &core, WorkerNotes &notes)
 
 RdpCore::RdpCore()
     : inputEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      clipboard([this](const QString &text) { Post([text](RdpSessionEvents &s) { s.RemoteClipboardText(text); }); },
-                [this](const QImage &image) { Post([image](RdpSessionEvents &s) { s.RemoteClipboardImage(image); }); }),
+      clipboard([this](RdpClipboard::RemoteOffer offer) {
+          Post([offer](RdpSessionEvents &s) { s.RemoteClipboardOffered(offer.Text, offer.Image); });
+      }),
       display([this] { Post([](RdpSessionEvents &s) { s.DisplayControlReady(); }); })
 {
 }

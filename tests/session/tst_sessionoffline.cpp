@@ -736,6 +736,59 @@ private slots:
     }
 
     // Clipboard redirection is on unless the user turns it off before connecting.
+    // A picture's header that claims more than its data holds, or more than
+    // the bounds, is refused before anything is made of it.
+    void clipboardPictureClaimsAreBounded_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("compression");
+        QTest::addColumn<int>("dataBytes"); // after the 40-byte header
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("5700 x 5700 in 56 bytes") << 5700 << 5700 << 32 << 0 << 16 << false;
+        QTest::newRow("one row short") << 10 << 10 << 32 << 0 << 10 * 4 * 9 << false;
+        QTest::newRow("whole") << 10 << 10 << 32 << 0 << 10 * 4 * 10 << true;
+        QTest::newRow("drawn top down") << 10 << -10 << 24 << 0 << 32 * 10 << true;
+        QTest::newRow("negative width") << -10 << 10 << 32 << 0 << 400 << false;
+        QTest::newRow("too wide") << 70000 << 1 << 8 << 0 << 70000 + 1024 << false;
+        QTest::newRow("run-length coded") << 4000 << 4000 << 8 << 1 << 1024 + 64 << false;
+        QTest::newRow("no such depth") << 10 << 10 << 7 << 0 << 400 << false;
+    }
+
+    void clipboardPictureClaimsAreBounded()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, bits);
+        QFETCH(int, compression);
+        QFETCH(int, dataBytes);
+        QFETCH(bool, taken);
+        QByteArray dib(40 + dataBytes, '\x40');
+        const auto put32 = [&](int at, quint32 v) {
+            for (int i = 0; i < 4; ++i)
+                dib[at + i] = char((v >> (8 * i)) & 0xFF);
+        };
+        put32(0, 40);
+        put32(4, quint32(width));
+        put32(8, quint32(height));
+        dib[12] = 1;
+        dib[13] = 0;
+        dib[14] = char(bits);
+        dib[15] = 0;
+        put32(16, quint32(compression));
+        put32(20, quint32(dataBytes));
+        for (int at = 24; at < 40; at += 4)
+            put32(at, 0);
+        QElapsedTimer timer;
+        timer.start();
+        const QImage image = RdpImageOfDib(dib);
+        QCOMPARE(!image.isNull(), taken);
+        if (taken)
+            QCOMPARE(image.size(), QSize(width, std::abs(height)));
+        QVERIFY(timer.elapsed() < 1000);
+    }
+
     void clipboardRedirectionCanBeTurnedOff()
     {
         TMsRdpClient5 control;

@@ -258,6 +258,70 @@ private slots:
         QCOMPARE(boxes_->texts, QStringList());
     }
 
+    // The clipboard on the user's terms: the desktop's content goes only to the
+    // session whose window is active, and the server cannot have it once another
+    // window is; what the server copies reaches the desktop only from the active
+    // session, and is fetched only when something pastes it.
+    void clipboardFollowsTheActiveWindow()
+    {
+        if (!TestDisplay::HaveProgram(QStringLiteral("xclip")))
+            QSKIP("needs xclip to reach the session's clipboard");
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        TMsRdpClient5 *control = form->msrdpclnt1;
+        QVERIFY(ShowsDesktop(form));
+        QWidget other;
+        other.resize(200, 100);
+        other.show();
+        const auto activate = [](QWidget *w) {
+            w->activateWindow();
+            return WaitUntil([w] { return w->isActiveWindow(); }, 3000);
+        };
+        const QProcessEnvironment session = server_.SessionEnvironment();
+        QClipboard *desktop = QGuiApplication::clipboard();
+
+        // In the background: nothing of the desktop's reaches the server.
+        QVERIFY(activate(&other));
+        const QString secret = QStringLiteral("Brennic 口令 %1").arg(::getpid());
+        desktop->setText(secret);
+        QTest::qWait(1500);
+        QVERIFY(ClipboardOf(session) != secret.toUtf8());
+
+        // Active: offered, and served.
+        QVERIFY(activate(form));
+        QByteArray pasted;
+        QVERIFY2(WaitUntil([&] { return (pasted = ClipboardOf(session)) == secret.toUtf8(); }, 8000), pasted.constData());
+        // In the background again: the offer has ended, the server's requests are refused.
+        QVERIFY(activate(&other));
+        QTest::qWait(300);
+        QVERIFY2((pasted = ClipboardOf(session)) != secret.toUtf8(), pasted.constData());
+
+        // The server copies while in the background: the desktop keeps its own.
+        QSignalSpy changed(desktop, &QClipboard::dataChanged);
+        {
+            ClipboardOwner copier(session, QStringLiteral("背景会话 %1").arg(::getpid()));
+            QTest::qWait(2000);
+        }
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(desktop->text(), secret);
+        QCOMPARE(control->RemoteClipboardFetches(), 0);
+
+        // The server copies while active: promised at once, fetched when pasted.
+        QVERIFY(activate(form));
+        const QString copied = QStringLiteral("Brennic 远程→桌面 按需 %1").arg(::getpid());
+        ClipboardOwner copier(session, copied);
+        QVERIFY(WaitUntil([&] { return !changed.isEmpty(); }, 8000));
+        QTest::qWait(500);
+        QCOMPARE(control->RemoteClipboardFetches(), 0);
+        QVERIFY(activate(&other)); // the user pastes elsewhere
+        QCOMPARE(desktop->text(), copied);
+        QCOMPARE(control->RemoteClipboardFetches(), 1);
+        QCOMPARE(desktop->text(), copied); // fetched once
+        QCOMPARE(control->RemoteClipboardFetches(), 1);
+        QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(boxes_->texts, QStringList());
+    }
+
     // Every colour depth the settings dialog offers connects and shows the desktop.
     void colourDepths_data()
     {
