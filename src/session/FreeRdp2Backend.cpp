@@ -53,6 +53,7 @@ public:
     }
 
     int Connected() const override { return core_->connected; }
+    int ColorDepth() const override { return core_->colorDepth; }
     bool Reconnecting() const override { return core_->reconnecting; }
 
     void GiveUpReconnect() override

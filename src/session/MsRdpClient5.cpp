@@ -158,6 +158,12 @@ void TMsRdpClient5::SetFullScreen(bool fullScreen)
     }
 }
 
+int TMsRdpClient5::ColorDepth() const
+{
+    const int agreed = session_ ? session_->ColorDepth() : 0;
+    return agreed > 0 ? agreed : colorDepth_;
+}
+
 void TMsRdpClient5::SetColorDepth(int bitsPerPixel)
 {
     RefuseWhileInUse("ColorDepth");

@@ -70,7 +70,9 @@ public:
     void SetDesktopHeight(int height); // 200..8192
     bool FullScreen() const { return fullScreen_; }
     void SetFullScreen(bool fullScreen);
-    int ColorDepth() const { return colorDepth_; }
+    // The depth the session uses once connected, as agreed with the server (32
+    // with the graphics pipeline, whatever was asked); before, the depth asked for.
+    int ColorDepth() const;
     void SetColorDepth(int bitsPerPixel); // 8, 15, 16, 24 or 32
     // Whether the desktop's clipboard and the remote one share their text and
     // pictures (only while the session's window is active: RdpClipboardBridge); on by default.

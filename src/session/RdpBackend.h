@@ -139,6 +139,8 @@ public:
     virtual ~RdpConnection() = default;
     virtual void Start(const RdpConnectParams &params) = 0;
     virtual int Connected() const = 0;
+    // The colour depth agreed with the server, 0 before the connection is up.
+    virtual int ColorDepth() const = 0;
     virtual bool Reconnecting() const = 0;
     virtual void GiveUpReconnect() = 0;
     virtual void Disconnect() = 0;

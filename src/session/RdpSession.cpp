@@ -74,6 +74,11 @@ int RdpSession::Connected() const
     return connection_ ? connection_->Connected() : 0;
 }
 
+int RdpSession::ColorDepth() const
+{
+    return connection_ ? connection_->ColorDepth() : 0;
+}
+
 bool RdpSession::Reconnecting() const
 {
     return connection_ && connection_->Reconnecting();

@@ -28,6 +28,8 @@ public:
     void Start(const RdpConnectParams &params);
     // 1 while a connection is up, 0 otherwise.
     int Connected() const;
+    // The colour depth agreed with the server, 0 before a connection came up.
+    int ColorDepth() const;
     // True from the loss of a connection until it is up again or the session ends.
     bool Reconnecting() const;
     // Stops reconnecting at once; the session ends and its end is reported.

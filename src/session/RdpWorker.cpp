@@ -50,6 +50,13 @@ RdpCore &CoreOf(freerdp *instance) { return CoreOf(instance->context); }
 // counts as the server's answer to it.
 constexpr qint64 SizeAnswerMs = 5000;
 
+// The colour depth the server agreed to: the library takes the server's in the
+// capability exchange, at every (re)activation.
+void NoteColorDepth(rdpContext *context)
+{
+    CoreOf(context).colorDepth = int(freerdp_settings_get_uint32(context->settings, FreeRDP_ColorDepth));
+}
+
 qint64 NowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -115,6 +122,7 @@ BOOL OnDesktopResize(rdpContext *context)
     if (!gdi_resize(context->gdi, UINT32(width), UINT32(height)))
         return FALSE;
     RdpCore &core = CoreOf(context);
+    NoteColorDepth(context);
     {
         // Nothing of the new size has been drawn yet.
         std::lock_guard guard(core.frame.Lock);
@@ -497,6 +505,7 @@ bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts
         core.relay.EndAttempt();
         if (up) {
             FollowDesktopSize(instance->context);
+            NoteColorDepth(instance->context);
             core.connected = 1;
             return !UserEnded(core);
         }
@@ -577,6 +586,7 @@ void Connect(RdpCore &core, WorkerNotes &notes)
     const bool up = returned && !core.cancelled && !direct;
     RdpDisconnectInfo info;
     if (up) {
+        NoteColorDepth(context);
         core.connected = 1;
         core.Post([](RdpSessionEvents &s) { s.Connected(); });
         info = Serve(core, instance, notes);

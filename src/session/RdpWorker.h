@@ -37,6 +37,8 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
     std::atomic<bool> disconnectRequested{false};
     std::atomic<bool> giveUpRequested{false};
     std::atomic<int> connected{0};
+    // The colour depth the connection uses, as agreed with the server; 0 before.
+    std::atomic<int> colorDepth{0};
     // From the loss of a connection until it is up again or the session ends.
     std::atomic<bool> reconnecting{false};
     RdpWorkers::Flag finished = std::make_shared<std::atomic<bool>>(false);
