@@ -71,6 +71,12 @@ void TMsRdpClientAdvancedSettings::SetEnableAutoReconnect(bool enable)
     autoReconnect_ = enable;
 }
 
+void TMsRdpClientAdvancedSettings::SetKeyboardLayout(uint32_t layout)
+{
+    owner_.RefuseWhileInUse("KeyboardLayout");
+    keyboardLayout_ = layout;
+}
+
 void TMsRdpClientSecuredSettings::SetKeyboardHookMode(int mode)
 {
     if (mode < 0 || mode > 2)
@@ -219,6 +225,7 @@ void TMsRdpClient5::Connect()
     params.CertificateStore = CertificateStoreFolder();
     params.Reconnect = CurrentRdpReconnectTiming();
     params.Reconnect.Enabled = advanced_.autoReconnect_;
+    params.KeyboardLayout = advanced_.keyboardLayout_;
 
     static bool exitHookInstalled = false;
     if (!exitHookInstalled) {

@@ -21,6 +21,10 @@ public:
     // Whether a connection lost to the network is taken up again by itself; on by default.
     bool EnableAutoReconnect() const { return autoReconnect_; }
     void SetEnableAutoReconnect(bool enable);
+    // The remote keyboard layout (a Windows layout id such as 0x407, German);
+    // 0, the default, for the one that matches the desktop's.
+    uint32_t KeyboardLayout() const { return keyboardLayout_; }
+    void SetKeyboardLayout(uint32_t layout);
 
 private:
     friend class TMsRdpClient5;
@@ -29,6 +33,7 @@ private:
     int port_ = 3389;
     QString password_;
     bool autoReconnect_ = true;
+    uint32_t keyboardLayout_ = 0;
 };
 
 // The control's secured settings: how system key combinations are treated.

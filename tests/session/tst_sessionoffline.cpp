@@ -9,6 +9,7 @@
 #include "AppError.h"
 #include "RdpClipboard.h"
 #include "RdpEndCause.h"
+#include "RdpKeyboard.h"
 #include "SessionTestSupport.h"
 
 #include <QApplication>
@@ -787,6 +788,36 @@ private slots:
         if (taken)
             QCOMPARE(image.size(), QSize(width, std::abs(height)));
         QVERIFY(timer.elapsed() < 1000);
+    }
+
+    // The scan code each key goes as. The level-3 key is AltGr (the right Alt,
+    // extended) to a Windows layout, on whichever key the desktop has it.
+    void scanCodes_data()
+    {
+        QTest::addColumn<uint>("keycode"); // X key code; 0: none
+        QTest::addColumn<int>("key");
+        QTest::addColumn<uint>("scanCode");
+        QTest::newRow("ISO_Level3_Shift, key code 92") << 92u << int(Qt::Key_AltGr) << 0x138u;
+        QTest::newRow("key code 92, no key told") << 92u << 0 << 0x138u;
+        QTest::newRow("AltGr on the right Alt key") << 108u << int(Qt::Key_AltGr) << 0x138u;
+        QTest::newRow("level 3 on Caps Lock") << 66u << int(Qt::Key_AltGr) << 0x138u;
+        QTest::newRow("AltGr without a key code") << 0u << int(Qt::Key_AltGr) << 0x138u;
+        QTest::newRow("right Alt") << 108u << int(Qt::Key_Alt) << 0x138u;
+        QTest::newRow("left Alt") << 64u << int(Qt::Key_Alt) << 0x38u;
+        QTest::newRow("E") << 26u << int(Qt::Key_E) << 0x12u;
+        QTest::newRow("Q, with AltGr held: @") << 24u << int(Qt::Key_At) << 0x10u;
+        QTest::newRow("left arrow, no key code") << 0u << int(Qt::Key_Left) << 0x14Bu;
+        QTest::newRow("menu key, no key code") << 0u << int(Qt::Key_Menu) << 0x15Du;
+        QTest::newRow("right Super, no key code") << 0u << int(Qt::Key_Super_R) << 0x15Cu;
+        QTest::newRow("euro sign, no key code") << 0u << 0x20AC << 0u;
+    }
+
+    void scanCodes()
+    {
+        QFETCH(uint, keycode);
+        QFETCH(int, key);
+        QFETCH(uint, scanCode);
+        QCOMPARE(RdpScanCode(keycode, key), scanCode);
     }
 
     void clipboardRedirectionCanBeTurnedOff()

@@ -18,6 +18,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+// Xlib's names for the key events (XfreerdpClient.h) hide the toolkit's.
+#undef KeyPress
+#undef KeyRelease
+
 namespace {
 
 constexpr QRgb Background = XrdpTest::Background;
@@ -320,6 +324,77 @@ private slots:
         QCOMPARE(control->RemoteClipboardFetches(), 1);
         QVERIFY(form && control->Connected() > 0);
         QCOMPARE(boxes_->texts, QStringList());
+    }
+
+    // With a German layout, AltGr characters arrive as typed: through the
+    // level-3 key (key code 92, ISO_Level3_Shift) and through the right Alt key.
+    // An xterm in the session writes what it is typed into a file.
+    void altGrCharactersArrive_data()
+    {
+        QTest::addColumn<uint>("altGrKeycode");
+        QTest::newRow("level-3 key, key code 92") << 92u;
+        QTest::newRow("AltGr key, key code 108") << 108u;
+    }
+
+    void altGrCharactersArrive()
+    {
+        QFETCH(uint, altGrKeycode);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString typed = folder.filePath(QStringLiteral("typed"));
+        auto owned = std::make_unique<TMsRdpClient5>();
+        TMsRdpClient5 *control = owned.get();
+        control->resize(1024, 768);
+        control->SetServer(QStringLiteral("127.0.0.1"));
+        control->AdvancedSettings2()->SetRDPPort(server_.Port());
+        control->SetUserName(XrdpTest::UserName());
+        control->AdvancedSettings2()->SetClearTextPassword(XrdpTest::Password());
+        control->AdvancedSettings2()->SetKeyboardLayout(0x407); // German
+        control->show();
+        control->Connect();
+        QVERIFY(WaitUntil([&] { return control->Connected() > 0; }, TfrmClient::TimeOutMs));
+        QVERIFY(WaitUntil([&] { return ShowsEverywhere(control, Background, 12); }, 8000));
+
+        QProcessEnvironment env = server_.SessionEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        QProcess xterm;
+        xterm.setProcessEnvironment(env);
+        xterm.start(QStringLiteral("xterm"), {QStringLiteral("-u8"), QStringLiteral("-geometry"), QStringLiteral("40x3+0+0"), QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("cat > '%1'").arg(typed)});
+        auto stop = qScopeGuard([&] { RdpTest::StopProcess(xterm); });
+        QVERIFY(xterm.waitForStarted(3000));
+        QVERIFY(WaitUntil([&] { return QFile::exists(typed); }, 5000));
+        QTest::qWait(500);
+        // The server's keyboard goes to the window under its pointer.
+        QTest::mouseMove(control, QPoint(20, 20));
+        QTest::qWait(300);
+
+        const auto send = [&](QEvent::Type type, uint keycode, int key, Qt::KeyboardModifiers mods, const QString &text) {
+            QKeyEvent event(type, key, mods, keycode, 0, 0, text);
+            QCoreApplication::sendEvent(control, &event);
+        };
+        const int altGrKey = Qt::Key_AltGr;
+        send(QEvent::KeyPress, altGrKeycode, altGrKey, Qt::NoModifier, {});
+        // E, Q, 7, 8 with AltGr on a German layout.
+        const QList<std::tuple<uint, int, QString>> keys{{26, int(Qt::Key_E), QStringLiteral("€")},
+                                                         {24, int(Qt::Key_At), QStringLiteral("@")},
+                                                         {16, int(Qt::Key_BraceLeft), QStringLiteral("{")},
+                                                         {17, int(Qt::Key_BracketLeft), QStringLiteral("[")}};
+        for (const auto &[keycode, key, text] : keys) {
+            send(QEvent::KeyPress, keycode, key, Qt::GroupSwitchModifier, text);
+            send(QEvent::KeyRelease, keycode, key, Qt::GroupSwitchModifier, text);
+        }
+        send(QEvent::KeyRelease, altGrKeycode, altGrKey, Qt::GroupSwitchModifier, {});
+        send(QEvent::KeyPress, 36, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        send(QEvent::KeyRelease, 36, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QString content;
+        const auto read = [&] {
+            QFile file(typed);
+            content = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+            return content.endsWith(QLatin1Char('\n'));
+        };
+        QVERIFY2(WaitUntil(read, 5000), qPrintable(content));
+        QCOMPARE(content, QStringLiteral("€@{[\n"));
+        QVERIFY(control->Connected() > 0);
     }
 
     // Every colour depth the settings dialog offers connects and shows the desktop.
