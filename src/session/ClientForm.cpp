@@ -69,7 +69,12 @@ TfrmClient::TfrmClient(QWidget *AOwner, const TClientSettings &aSett)
     try {
         SetUp();
     } catch (const AppError &error) {
-        ShowFailure(error.message(), QString());
+        // Nothing was started, so nothing can time out: the window closes once
+        // its opener has shown it and the user has read why.
+        LDisconnected = true;
+        tmrTimeOut->stop();
+        if (ShowFailure(error.message(), QString()))
+            QTimer::singleShot(0, this, [this] { Guard([&] { CloseForm(); }); });
     }
 
     // Centred on the screen when first shown.

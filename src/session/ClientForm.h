@@ -8,7 +8,9 @@
 
 // One remote desktop session in a top-level window of its own. It copies the
 // server's settings, starts connecting at once and ends itself on a
-// disconnection, a fatal error or when no connection came up within 10 s.
+// disconnection, a fatal error or when no connection came up within 10 s. A
+// setting that cannot be used (an address that is none) is told, and the window
+// closes without trying anything.
 // A closed session window is finished: its connection ends, its worker stops and
 // the window deletes itself.
 class TfrmClient : public QWidget {

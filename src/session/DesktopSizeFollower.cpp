@@ -4,7 +4,24 @@
 #include "RdpSession.h"
 
 #include <QEvent>
+#include <QSet>
 #include <QWidget>
+
+namespace {
+
+// The servers that cannot change the desktop's size while connected; GUI thread only.
+QSet<QString> &ServersResizingByReconnect()
+{
+    static QSet<QString> servers;
+    return servers;
+}
+
+} // namespace
+
+bool DesktopSizeFollower::ResizesByReconnect(const QString &server)
+{
+    return ServersResizingByReconnect().contains(server);
+}
 
 DesktopSizeFollower::DesktopSizeFollower(QWidget *view, std::function<QSize()> remoteSize)
     : QObject(view), view_(view), remoteSize_(std::move(remoteSize))
@@ -15,10 +32,13 @@ DesktopSizeFollower::DesktopSizeFollower(QWidget *view, std::function<QSize()> r
     view_->installEventFilter(this);
 }
 
-void DesktopSizeFollower::Start(RdpSession *session)
+void DesktopSizeFollower::Start(RdpSession *session, const QString &server)
 {
     session_ = session;
+    server_ = server;
     connect(session, &RdpSession::DisplayControlReady, this, [this] { ready_ = true; });
+    connect(session, &RdpSession::DisplayControlFailed, this,
+            [this] { ServersResizingByReconnect().insert(server_); });
 }
 
 void DesktopSizeFollower::Stop()
@@ -60,11 +80,19 @@ void DesktopSizeFollower::Settled()
 {
     if (!ready_ || !session_)
         return;
+    // A session being taken up again hears nothing: asked once it is back.
+    if (session_->Reconnecting()) {
+        settle_.start();
+        return;
+    }
     const QSize wanted = RdpDisplayControl::Acceptable(target_.isValid() ? target_ : view_->size());
     // Asked for already, or the desktop has that size and nothing else was asked.
     if (wanted == lastRequest_ || (wanted == remoteSize_() && !lastRequest_.isValid()))
         return;
     ++requests_;
     lastRequest_ = wanted;
-    session_->RequestDesktopSize(wanted);
+    if (ResizesByReconnect(server_))
+        session_->ReconnectAtDesktopSize(wanted);
+    else
+        session_->RequestDesktopSize(wanted);
 }

@@ -17,6 +17,9 @@ class RdpSession;
 // moment, once, not for every step of the drag. Full screen asks for the
 // screen's size; leaving it asks for the size the desktop had before. Where the
 // server does not offer it nothing is asked and the view scales the picture.
+// A server that ends the connection when asked (the session then comes back at
+// the new size by reconnecting) is remembered for as long as the program runs:
+// its sessions reach each new size by reconnecting, not by asking.
 class DesktopSizeFollower : public QObject {
     Q_OBJECT
 public:
@@ -29,8 +32,11 @@ public:
     // remoteSize tells the desktop's present size.
     DesktopSizeFollower(QWidget *view, std::function<QSize()> remoteSize);
 
-    // Follows for this session once it reports that the server offers it.
-    void Start(RdpSession *session);
+    // Follows for this session once it reports that the server offers it;
+    // server names it ("host:port") among the servers remembered.
+    void Start(RdpSession *session, const QString &server);
+    // True once the server has ended a connection when asked for another size.
+    static bool ResizesByReconnect(const QString &server);
     void Stop();
     bool Ready() const { return ready_; }
     void EnteringFullScreen();
@@ -48,6 +54,7 @@ private:
     QWidget *view_;
     std::function<QSize()> remoteSize_;
     QPointer<RdpSession> session_;
+    QString server_;
     QTimer settle_;
     bool ready_ = false;
     QSize beforeFullScreen_;

@@ -53,6 +53,7 @@ public:
     }
 
     int Connected() const override { return core_->connected; }
+    int ColorDepth() const override { return core_->colorDepth; }
     bool Reconnecting() const override { return core_->reconnecting; }
 
     void GiveUpReconnect() override
@@ -86,6 +87,16 @@ public:
         core_->clipboard.SetLocal(text, image);
         core_->Enqueue({RdpInput::ClipboardChanged});
     }
+
+    RdpClipboardContent FetchRemoteClipboard(bool image, int waitMs) override
+    {
+        const RdpClipboard::Content content = core_->clipboard.Fetch(image, waitMs);
+        return {content.Text, content.Image};
+    }
+
+    void WithdrawLocalClipboard() override { core_->clipboard.Withdraw(); }
+
+    int RemoteClipboardFetches() const override { return core_->clipboard.Fetches(); }
 
     void Send(const RdpInput &input) override { core_->Enqueue(input); }
     QStringList GraphicsCodecs() const override { return core_->graphics.Codecs(); }

@@ -2,12 +2,12 @@
 
 #include "AppError.h"
 #include "DesktopSizeFollower.h"
+#include "RdpClipboardBridge.h"
 #include "MsgBox.h"
 #include "RdpReconnectPanel.h"
+#include "ServerAddress.h"
 
 #include <QApplication>
-#include <QClipboard>
-#include <QMimeData>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -71,6 +71,12 @@ void TMsRdpClientAdvancedSettings::SetEnableAutoReconnect(bool enable)
     autoReconnect_ = enable;
 }
 
+void TMsRdpClientAdvancedSettings::SetKeyboardLayout(uint32_t layout)
+{
+    owner_.RefuseWhileInUse("KeyboardLayout");
+    keyboardLayout_ = layout;
+}
+
 void TMsRdpClientSecuredSettings::SetKeyboardHookMode(int mode)
 {
     if (mode < 0 || mode > 2)
@@ -88,6 +94,7 @@ TMsRdpClient5::TMsRdpClient5(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     follower_ = new DesktopSizeFollower(this, [this] { return remoteSize_; });
+    clipboard_ = new RdpClipboardBridge(this);
 }
 
 TMsRdpClient5::~TMsRdpClient5()
@@ -111,6 +118,8 @@ void TMsRdpClient5::SetConnectingText(const QString &text)
 void TMsRdpClient5::SetServer(const QString &server)
 {
     RefuseWhileInUse("Server");
+    if (const QString problem = ServerFieldProblem(server); !problem.isEmpty())
+        throw AppError(problem);
     server_ = server.trimmed();
 }
 
@@ -153,6 +162,12 @@ void TMsRdpClient5::SetFullScreen(bool fullScreen)
     } else {
         LeaveFullScreen();
     }
+}
+
+int TMsRdpClient5::ColorDepth() const
+{
+    const int agreed = session_ ? session_->ColorDepth() : 0;
+    return agreed > 0 ? agreed : colorDepth_;
 }
 
 void TMsRdpClient5::SetColorDepth(int bitsPerPixel)
@@ -210,6 +225,7 @@ void TMsRdpClient5::Connect()
     params.CertificateStore = CertificateStoreFolder();
     params.Reconnect = CurrentRdpReconnectTiming();
     params.Reconnect.Enabled = advanced_.autoReconnect_;
+    params.KeyboardLayout = advanced_.keyboardLayout_;
 
     static bool exitHookInstalled = false;
     if (!exitHookInstalled) {
@@ -229,13 +245,9 @@ void TMsRdpClient5::Connect()
     connect(s, &RdpSession::FrameUpdated, this, &TMsRdpClient5::RdpFrameUpdated);
     connect(s, &RdpSession::DesktopResized, this, &TMsRdpClient5::RdpDesktopResized);
     connect(s, &RdpSession::CertificateQuestion, this, &TMsRdpClient5::RdpVerifyCertificate);
-    if (redirectClipboard_) {
-        connect(s, &RdpSession::RemoteClipboardText, this, &TMsRdpClient5::RdpRemoteClipboardText);
-        connect(s, &RdpSession::RemoteClipboardImage, this, &TMsRdpClient5::RdpRemoteClipboardImage);
-        connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TMsRdpClient5::LocalClipboardChanged);
-        LocalClipboardChanged();
-    }
-    follower_->Start(s);
+    if (redirectClipboard_)
+        clipboard_->Start(s);
+    follower_->Start(s, QStringLiteral("%1:%2").arg(server_).arg(advanced_.port_));
     session_->Start(params);
     // The control keeps no copy of the password once the worker has it.
     advanced_.password_.fill(QChar(0));
@@ -273,6 +285,7 @@ void TMsRdpClient5::Cancel()
         return;
     cancelled_ = true;
     follower_->Stop();
+    clipboard_->Stop();
     ReleaseHeldKeys();
     if (grabbing_) {
         releaseKeyboard();
@@ -311,6 +324,11 @@ bool TMsRdpClient5::DynamicResolutionReady() const
 int TMsRdpClient5::DesktopSizeRequests() const
 {
     return follower_->Requests();
+}
+
+int TMsRdpClient5::RemoteClipboardFetches() const
+{
+    return session_ ? session_->RemoteClipboardFetches() : 0;
 }
 
 QImage TMsRdpClient5::RemoteFrame() const
@@ -392,41 +410,6 @@ void TMsRdpClient5::RdpFatalError(int errorCode, const QString &cause)
 {
     disconnectCause_ = cause;
     emit OnFatalError(errorCode);
-}
-
-// What the server puts on its clipboard goes onto the desktop's; the change
-// that follows is not offered back to the server.
-void TMsRdpClient5::RdpRemoteClipboardText(const QString &text)
-{
-    if (cancelled_)
-        return;
-    lastRemoteText_ = text;
-    lastRemoteImage_ = QImage();
-    QGuiApplication::clipboard()->setText(text);
-}
-
-void TMsRdpClient5::RdpRemoteClipboardImage(const QImage &image)
-{
-    if (cancelled_)
-        return;
-    lastRemoteText_.clear();
-    lastRemoteImage_ = image;
-    QGuiApplication::clipboard()->setImage(image);
-}
-
-void TMsRdpClient5::LocalClipboardChanged()
-{
-    if (!session_ || cancelled_)
-        return;
-    const QMimeData *mimeData = QGuiApplication::clipboard()->mimeData();
-    const QString text = mimeData && mimeData->hasText() ? mimeData->text() : QString();
-    const QImage image = mimeData && !mimeData->hasText() && mimeData->hasImage() ? qvariant_cast<QImage>(mimeData->imageData()) : QImage();
-    const bool fromServer = (!text.isEmpty() && text == lastRemoteText_)
-        || (!image.isNull() && !lastRemoteImage_.isNull() && image == lastRemoteImage_);
-    lastRemoteText_.clear();
-    lastRemoteImage_ = QImage();
-    if (!fromServer)
-        session_->SetLocalClipboard(text, image);
 }
 
 void TMsRdpClient5::RdpFrameUpdated()

@@ -10,6 +10,7 @@
 class RdpReconnectPanel;
 class TMsRdpClient5;
 class DesktopSizeFollower;
+class RdpClipboardBridge;
 
 // The control's advanced settings: the port and the password.
 class TMsRdpClientAdvancedSettings {
@@ -20,6 +21,10 @@ public:
     // Whether a connection lost to the network is taken up again by itself; on by default.
     bool EnableAutoReconnect() const { return autoReconnect_; }
     void SetEnableAutoReconnect(bool enable);
+    // The remote keyboard layout (a Windows layout id such as 0x407, German);
+    // 0, the default, for the one that matches the desktop's.
+    uint32_t KeyboardLayout() const { return keyboardLayout_; }
+    void SetKeyboardLayout(uint32_t layout);
 
 private:
     friend class TMsRdpClient5;
@@ -28,6 +33,7 @@ private:
     int port_ = 3389;
     QString password_;
     bool autoReconnect_ = true;
+    uint32_t keyboardLayout_ = 0;
 };
 
 // The control's secured settings: how system key combinations are treated.
@@ -57,6 +63,7 @@ public:
     QString ConnectingText() const { return connectingText_; }
     void SetConnectingText(const QString &text);
     QString Server() const { return server_; }
+    // Refuses what is no address (ServerAddress.h); blanks around it are dropped.
     void SetServer(const QString &server);
     QString Domain() const { return domain_; }
     void SetDomain(const QString &domain);
@@ -68,9 +75,12 @@ public:
     void SetDesktopHeight(int height); // 200..8192
     bool FullScreen() const { return fullScreen_; }
     void SetFullScreen(bool fullScreen);
-    int ColorDepth() const { return colorDepth_; }
+    // The depth the session uses once connected, as agreed with the server (32
+    // with the graphics pipeline, whatever was asked); before, the depth asked for.
+    int ColorDepth() const;
     void SetColorDepth(int bitsPerPixel); // 8, 15, 16, 24 or 32
-    // Whether the desktop's clipboard and the remote one share their text; on by default.
+    // Whether the desktop's clipboard and the remote one share their text and
+    // pictures (only while the session's window is active: RdpClipboardBridge); on by default.
     bool RedirectClipboard() const { return redirectClipboard_; }
     void SetRedirectClipboard(bool redirect);
     // Whether the graphics pipeline is offered (at 24 and 32 bits); on by default.
@@ -123,6 +133,9 @@ public:
     bool DynamicResolutionReady() const;
     // Desktop sizes asked of the server so far in this connection.
     int DesktopSizeRequests() const;
+    // Requests for the server's clipboard content so far: made only when a
+    // program pastes what the server offered.
+    int RemoteClipboardFetches() const;
     // A copy of the remote desktop's picture.
     QImage RemoteFrame() const;
     // One pixel of it, 0 outside.
@@ -180,9 +193,6 @@ private:
     void RdpFrameUpdated();
     void RdpDesktopResized(int width, int height);
     void RdpVerifyCertificate(const RdpCertificateQuestion &question);
-    void RdpRemoteClipboardText(const QString &text);
-    void RdpRemoteClipboardImage(const QImage &image);
-    void LocalClipboardChanged();
 
     void RefuseWhileInUse(const char *what) const;
     void SendKey(QKeyEvent *event, bool down);
@@ -212,12 +222,10 @@ private:
     bool graphicsAvc444_ = false;
     bool dynamicResolution_ = true;
     DesktopSizeFollower *follower_ = nullptr;
+    RdpClipboardBridge *clipboard_ = nullptr;
 
     std::unique_ptr<RdpSession> session_;
     RdpReconnectPanel *reconnectPanel_ = nullptr; // made at the first loss
-    // What the server last put on the desktop's clipboard.
-    QString lastRemoteText_;
-    QImage lastRemoteImage_;
     bool started_ = false;
     bool cancelled_ = false;
     bool grabbing_ = false;

@@ -82,6 +82,12 @@ struct RdpFrameBuffer {
     bool UpdatePending = false;
 };
 
+// What the server's clipboard held when asked; empty when nothing came.
+struct RdpClipboardContent {
+    QString Text;
+    QImage Image;
+};
+
 // Input for the server, queued to the worker.
 struct RdpInput {
     enum Kind {
@@ -91,7 +97,8 @@ struct RdpInput {
         Mouse,
         ExtendedMouse,
         ClipboardChanged,
-        DesktopSize
+        DesktopSize,           // through the display control channel
+        DesktopSizeByReconnect // by taking the session up again at that size
     };
     Kind kind;
     uint16_t flags = 0;
@@ -115,9 +122,12 @@ public:
     virtual void FrameUpdated() = 0;
     virtual void DesktopResized(int width, int height) = 0;
     virtual void DisplayControlReady() = 0;
+    // The server ended the connection in answer to a request for another
+    // desktop size; the session is being taken up again at that size.
+    virtual void DisplayControlFailed() = 0;
     virtual void CertificateQuestion(const RdpCertificateQuestion &question) = 0;
-    virtual void RemoteClipboardText(const QString &text) = 0;
-    virtual void RemoteClipboardImage(const QImage &image) = 0;
+    // The server's clipboard now holds text, a picture or both; fetched on demand.
+    virtual void RemoteClipboardOffered(bool text, bool image) = 0;
 };
 
 // One connection, run by a worker thread of the backend's. Every method is
@@ -129,6 +139,8 @@ public:
     virtual ~RdpConnection() = default;
     virtual void Start(const RdpConnectParams &params) = 0;
     virtual int Connected() const = 0;
+    // The colour depth agreed with the server, 0 before the connection is up.
+    virtual int ColorDepth() const = 0;
     virtual bool Reconnecting() const = 0;
     virtual void GiveUpReconnect() = 0;
     virtual void Disconnect() = 0;
@@ -136,6 +148,9 @@ public:
     virtual RdpFrameBuffer &Frame() = 0;
     virtual void AnswerCertificate(RdpCertificateAnswer answer) = 0;
     virtual void SetLocalClipboard(const QString &text, const QImage &image) = 0;
+    virtual void WithdrawLocalClipboard() = 0;
+    virtual RdpClipboardContent FetchRemoteClipboard(bool image, int waitMs) = 0;
+    virtual int RemoteClipboardFetches() const = 0;
     virtual void Send(const RdpInput &input) = 0;
     virtual QStringList GraphicsCodecs() const = 0;
     virtual bool GraphicsPipelineOpen() const = 0;
@@ -159,6 +174,6 @@ public:
 
 // The one symbol a backend module exports: its backend, or nullptr when the
 // module was built against another version of this interface.
-inline constexpr int RdpBackendInterfaceVersion = 1;
+inline constexpr int RdpBackendInterfaceVersion = 3;
 inline constexpr char RdpBackendEntryPoint[] = "BrennicRdpBackend";
 using RdpBackendEntry = RdpBackend *(*)(int interfaceVersion);

@@ -4,6 +4,8 @@
 
 #include <QBuffer>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -13,6 +15,8 @@ constexpr UINT32 FormatText = 1;         // CF_TEXT
 constexpr UINT32 FormatUnicodeText = 13; // CF_UNICODETEXT
 constexpr UINT32 FormatDib = 8;          // CF_DIB
 constexpr int BitmapFileHeaderSize = 14;
+// The most of the server's content taken at once.
+constexpr UINT32 MaxAnswerBytes = 256u << 20;
 
 } // namespace
 
@@ -29,20 +33,34 @@ QByteArray RdpDibOfImage(const QImage &image)
 QImage RdpImageOfDib(const QByteArray &dib)
 {
     const auto *data = reinterpret_cast<const BYTE *>(dib.constData());
-    const auto length = UINT32(dib.size());
+    const auto length = quint64(dib.size());
     if (length < 40)
         return {};
     auto le32 = [&](int at) { return quint32(data[at]) | quint32(data[at + 1]) << 8 | quint32(data[at + 2]) << 16 | quint32(data[at + 3]) << 24; };
     const quint32 headerSize = le32(0);
+    const qint64 width = qint32(le32(4));
+    const qint64 height = std::abs(qint64(qint32(le32(8)))); // negative: drawn top down
     const quint32 bitCount = quint32(data[14]) | quint32(data[15]) << 8;
     const quint32 compression = le32(16);
     quint32 colours = le32(32);
+    // What the header claims is checked against the bounds and against the data
+    // that came before anything is made of it: a few bytes may claim a picture
+    // of gigabytes. Only uncompressed pictures (plain or with colour masks) are taken.
+    const bool plain = compression == 0 || compression == 3;
+    const bool depth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
+    if (headerSize < 40 || headerSize > length || !plain || !depth || width <= 0 || height <= 0
+        || width > RdpClipboard::MaxImageSide || height > RdpClipboard::MaxImageSide
+        || width * height > RdpClipboard::MaxImagePixels || colours > 256)
+        return {};
     if (colours == 0 && bitCount <= 8)
         colours = 1u << bitCount;
     const quint32 masks = (compression == 3 && headerSize == 40) ? 12 : 0; // BI_BITFIELDS
+    const quint64 rowBytes = (quint64(width) * bitCount + 31) / 32 * 4;
+    if (quint64(headerSize) + masks + quint64(colours) * 4 + rowBytes * quint64(height) > length)
+        return {};
     const quint32 offset = BitmapFileHeaderSize + headerSize + masks + colours * 4;
     QByteArray bmp("BM");
-    const quint32 size = BitmapFileHeaderSize + length;
+    const quint32 size = quint32(BitmapFileHeaderSize + length);
     for (quint32 v : {size, 0u, offset})
         for (int i = 0; i < 4; ++i)
             bmp.append(char((v >> (8 * i)) & 0xFF));
@@ -86,11 +104,7 @@ QString TextOf(UINT32 format, const BYTE *data, UINT32 length)
 
 } // namespace
 
-RdpClipboard::RdpClipboard(std::function<void(const QString &)> onRemoteText,
-                           std::function<void(const QImage &)> onRemoteImage)
-    : onRemoteText_(std::move(onRemoteText)), onRemoteImage_(std::move(onRemoteImage))
-{
-}
+RdpClipboard::RdpClipboard(std::function<void(RemoteOffer)> onRemoteOffer) : onRemoteOffer_(std::move(onRemoteOffer)) {}
 
 RdpClipboard &RdpClipboard::Of(CliprdrClientContext *channel)
 {
@@ -102,6 +116,8 @@ void RdpClipboard::Attach(CliprdrClientContext *channel)
     std::lock_guard guard(lock_);
     channel_ = channel;
     ready_ = false;
+    remoteText_ = 0;
+    remoteImage_ = false;
     channel->custom = this;
     channel->MonitorReady = OnMonitorReady;
     channel->ServerCapabilities = OnServerCapabilities;
@@ -118,6 +134,10 @@ void RdpClipboard::Detach(CliprdrClientContext *channel)
         return;
     channel_ = nullptr;
     ready_ = false;
+    remoteText_ = 0;
+    remoteImage_ = false;
+    requestedFormat_ = 0;
+    answered_.notify_all();
 }
 
 void RdpClipboard::SetLocal(const QString &text, const QImage &image)
@@ -134,22 +154,44 @@ void RdpClipboard::OfferLocal()
         SendFormatList(channel_);
 }
 
-// Under lock_.
+void RdpClipboard::Withdraw()
+{
+    std::lock_guard guard(lock_);
+    localText_.clear();
+    localImage_ = QImage();
+    offeredText_.clear();
+    offeredImage_ = QImage();
+}
+
+// Under lock_. The offer made now is the one that stands, and serves what it names.
 unsigned RdpClipboard::SendFormatList(CliprdrClientContext *channel)
 {
+    offeredText_ = localText_;
+    offeredImage_ = localImage_;
     CLIPRDR_FORMAT formats[3] = {};
     UINT32 count = 0;
-    if (!localText_.isEmpty()) {
+    if (!offeredText_.isEmpty()) {
         formats[count++] = {FormatUnicodeText, nullptr};
         formats[count++] = {FormatText, nullptr};
     }
-    if (!localImage_.isNull())
+    if (!offeredImage_.isNull())
         formats[count++] = {FormatDib, nullptr};
     CLIPRDR_FORMAT_LIST list{};
     list.msgType = CB_FORMAT_LIST;
     list.numFormats = count;
     list.formats = formats;
     return channel->ClientFormatList(channel, &list);
+}
+
+// Under lock_.
+bool RdpClipboard::Offered(uint32_t format) const
+{
+    switch (format) {
+    case FormatUnicodeText:
+    case FormatText: return !offeredText_.isEmpty();
+    case FormatDib: return !offeredImage_.isNull();
+    }
+    return false;
 }
 
 unsigned RdpClipboard::OnMonitorReady(CliprdrClientContext *channel, const CLIPRDR_MONITOR_READY *)
@@ -177,7 +219,7 @@ unsigned RdpClipboard::OnServerCapabilities(CliprdrClientContext *, const CLIPRD
     return CHANNEL_RC_OK;
 }
 
-// The server's clipboard changed: its text is fetched at once.
+// The server's clipboard changed: its formats are noted and told, nothing is fetched.
 unsigned RdpClipboard::OnServerFormatList(CliprdrClientContext *channel, const CLIPRDR_FORMAT_LIST *list)
 {
     CLIPRDR_FORMAT_LIST_RESPONSE response{};
@@ -186,28 +228,29 @@ unsigned RdpClipboard::OnServerFormatList(CliprdrClientContext *channel, const C
     UINT status = channel->ClientFormatListResponse(channel, &response);
     if (status != CHANNEL_RC_OK)
         return status;
-    // Text first; a picture when there is no text.
-    UINT32 wanted = 0;
-    for (UINT32 i = 0; i < list->numFormats; ++i) {
+    RemoteOffer offer;
+    uint32_t text = 0;
+    for (UINT32 i = 0; list->formats && i < list->numFormats; ++i) {
         const UINT32 id = list->formats[i].formatId;
         if (id == FormatUnicodeText)
-            wanted = FormatUnicodeText;
-        else if (id == FormatText && wanted != FormatUnicodeText)
-            wanted = FormatText;
-        else if (id == FormatDib && wanted == 0)
-            wanted = FormatDib;
+            text = FormatUnicodeText;
+        else if (id == FormatText && text == 0)
+            text = FormatText;
+        else if (id == FormatDib)
+            offer.Image = true;
     }
-    if (wanted == 0)
-        return CHANNEL_RC_OK;
+    offer.Text = text != 0;
     RdpClipboard &self = Of(channel);
     {
         std::lock_guard guard(self.lock_);
-        self.requestedFormat_ = wanted;
+        self.remoteText_ = text;
+        self.remoteImage_ = offer.Image;
+        // The server holds the clipboard now: the desktop's offer no longer stands.
+        self.offeredText_.clear();
+        self.offeredImage_ = QImage();
     }
-    CLIPRDR_FORMAT_DATA_REQUEST request{};
-    request.msgType = CB_FORMAT_DATA_REQUEST;
-    request.requestedFormatId = wanted;
-    return channel->ClientFormatDataRequest(channel, &request);
+    self.onRemoteOffer_(offer);
+    return CHANNEL_RC_OK;
 }
 
 unsigned RdpClipboard::OnServerFormatListResponse(CliprdrClientContext *, const CLIPRDR_FORMAT_LIST_RESPONSE *)
@@ -215,6 +258,7 @@ unsigned RdpClipboard::OnServerFormatListResponse(CliprdrClientContext *, const 
     return CHANNEL_RC_OK;
 }
 
+// Answered only for a format of the standing offer, with what that offer holds.
 unsigned RdpClipboard::OnServerFormatDataRequest(CliprdrClientContext *channel,
                                                  const CLIPRDR_FORMAT_DATA_REQUEST *request)
 {
@@ -222,40 +266,75 @@ unsigned RdpClipboard::OnServerFormatDataRequest(CliprdrClientContext *channel,
     QByteArray data;
     {
         std::lock_guard guard(self.lock_);
-        if (request->requestedFormatId == FormatUnicodeText)
-            data = UnicodeBytes(self.localText_);
-        else if (request->requestedFormatId == FormatText)
-            data = self.localText_.toLocal8Bit().replace("\n", "\r\n") + '\0';
-        else if (request->requestedFormatId == FormatDib)
-            data = RdpDibOfImage(self.localImage_);
+        const uint32_t format = request->requestedFormatId;
+        if (self.Offered(format)) {
+            if (format == FormatUnicodeText)
+                data = UnicodeBytes(self.offeredText_);
+            else if (format == FormatText)
+                data = self.offeredText_.toLocal8Bit().replace("\n", "\r\n") + '\0';
+            else
+                data = RdpDibOfImage(self.offeredImage_);
+        }
     }
     CLIPRDR_FORMAT_DATA_RESPONSE response{};
     response.msgType = CB_FORMAT_DATA_RESPONSE;
     response.msgFlags = data.isEmpty() ? CB_RESPONSE_FAIL : CB_RESPONSE_OK;
     response.dataLen = UINT32(data.size());
-    response.requestedFormatData = reinterpret_cast<const BYTE *>(data.constData());
+    response.requestedFormatData = data.isEmpty() ? nullptr : reinterpret_cast<const BYTE *>(data.constData());
     return channel->ClientFormatDataResponse(channel, &response);
 }
 
+// The answer to the request that waits; anything else the server sends is dropped.
 unsigned RdpClipboard::OnServerFormatDataResponse(CliprdrClientContext *channel,
                                                   const CLIPRDR_FORMAT_DATA_RESPONSE *response)
 {
     RdpClipboard &self = Of(channel);
-    UINT32 format = 0;
-    {
-        std::lock_guard guard(self.lock_);
-        format = self.requestedFormat_;
-        self.requestedFormat_ = 0;
-    }
-    if (format == 0 || !(response->msgFlags & CB_RESPONSE_OK) || !response->requestedFormatData)
+    std::lock_guard guard(self.lock_);
+    if (self.requestedFormat_ == 0)
         return CHANNEL_RC_OK;
-    if (format == FormatDib) {
-        const QImage image = RdpImageOfDib(QByteArray(reinterpret_cast<const char *>(response->requestedFormatData),
-                                                      qsizetype(response->dataLen)));
-        if (!image.isNull())
-            self.onRemoteImage_(image);
-        return CHANNEL_RC_OK;
-    }
-    self.onRemoteText_(TextOf(format, response->requestedFormatData, response->dataLen));
+    const bool ok = (response->msgFlags & CB_RESPONSE_OK) && response->requestedFormatData
+        && response->dataLen <= MaxAnswerBytes;
+    self.answer_ = ok ? QByteArray(reinterpret_cast<const char *>(response->requestedFormatData),
+                                   qsizetype(response->dataLen))
+                      : QByteArray();
+    self.answered_.notify_all();
     return CHANNEL_RC_OK;
+}
+
+RdpClipboard::Content RdpClipboard::Fetch(bool image, int waitMs)
+{
+    std::unique_lock guard(lock_);
+    const uint32_t format = image ? (remoteImage_ ? FormatDib : 0) : remoteText_;
+    if (!channel_ || !ready_ || format == 0)
+        return {};
+    CLIPRDR_FORMAT_DATA_REQUEST request{};
+    request.msgType = CB_FORMAT_DATA_REQUEST;
+    request.requestedFormatId = format;
+    requestedFormat_ = format;
+    answer_.reset();
+    ++fetches_;
+    if (channel_->ClientFormatDataRequest(channel_, &request) != CHANNEL_RC_OK) {
+        requestedFormat_ = 0;
+        return {};
+    }
+    answered_.wait_for(guard, std::chrono::milliseconds(waitMs),
+                       [&] { return answer_.has_value() || requestedFormat_ == 0; });
+    requestedFormat_ = 0;
+    const QByteArray data = answer_.value_or(QByteArray());
+    answer_.reset();
+    guard.unlock();
+    Content content;
+    if (data.isEmpty())
+        return content;
+    if (image)
+        content.Image = RdpImageOfDib(data);
+    else
+        content.Text = TextOf(format, reinterpret_cast<const BYTE *>(data.constData()), UINT32(data.size()));
+    return content;
+}
+
+int RdpClipboard::Fetches() const
+{
+    std::lock_guard guard(lock_);
+    return fetches_;
 }

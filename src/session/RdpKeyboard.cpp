@@ -7,7 +7,11 @@
 
 namespace {
 
-// Windows virtual key of a toolkit key, for events that carry no native key code.
+// XKB's key code (evdev) of the key named LVL3, ISO_Level3_Shift on every layout.
+constexpr uint32_t X11KeycodeLevel3 = 92;
+
+// Windows virtual key of a toolkit key, for events that carry no native key code;
+// keys of the extended set carry KBDEXT, as the library's tables have them.
 DWORD VirtualKeyOf(int key)
 {
     if (key >= Qt::Key_A && key <= Qt::Key_Z)
@@ -24,20 +28,23 @@ DWORD VirtualKeyOf(int key)
     case Qt::Key_Tab:
     case Qt::Key_Backtab: return VK_TAB;
     case Qt::Key_Backspace: return VK_BACK;
-    case Qt::Key_Left: return VK_LEFT;
-    case Qt::Key_Up: return VK_UP;
-    case Qt::Key_Right: return VK_RIGHT;
-    case Qt::Key_Down: return VK_DOWN;
-    case Qt::Key_Insert: return VK_INSERT;
-    case Qt::Key_Delete: return VK_DELETE;
-    case Qt::Key_Home: return VK_HOME;
-    case Qt::Key_End: return VK_END;
-    case Qt::Key_PageUp: return VK_PRIOR;
-    case Qt::Key_PageDown: return VK_NEXT;
+    case Qt::Key_Left: return VK_LEFT | KBDEXT;
+    case Qt::Key_Up: return VK_UP | KBDEXT;
+    case Qt::Key_Right: return VK_RIGHT | KBDEXT;
+    case Qt::Key_Down: return VK_DOWN | KBDEXT;
+    case Qt::Key_Insert: return VK_INSERT | KBDEXT;
+    case Qt::Key_Delete: return VK_DELETE | KBDEXT;
+    case Qt::Key_Home: return VK_HOME | KBDEXT;
+    case Qt::Key_End: return VK_END | KBDEXT;
+    case Qt::Key_PageUp: return VK_PRIOR | KBDEXT;
+    case Qt::Key_PageDown: return VK_NEXT | KBDEXT;
     case Qt::Key_Shift: return VK_LSHIFT;
     case Qt::Key_Control: return VK_LCONTROL;
     case Qt::Key_Alt: return VK_LMENU;
-    case Qt::Key_Meta: return VK_LWIN;
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L: return VK_LWIN | KBDEXT;
+    case Qt::Key_Super_R: return VK_RWIN | KBDEXT;
+    case Qt::Key_Menu: return VK_APPS | KBDEXT;
     case Qt::Key_CapsLock: return VK_CAPITAL;
     case Qt::Key_Period: return VK_OEM_PERIOD;
     case Qt::Key_Comma: return VK_OEM_COMMA;
@@ -63,7 +70,13 @@ DWORD VirtualKeyOf(int key)
 uint32_t RdpScanCode(uint32_t nativeScanCode, int key)
 {
     DWORD vk = 0;
-    if (nativeScanCode != 0)
+    // The third level of a layout (ISO_Level3_Shift) is reached with AltGr on a
+    // Windows layout, whichever key the desktop puts it on: the key of that name
+    // (key code 92, which the library's table leaves without a key), the right
+    // Alt key, or another a layout option chose.
+    if (key == Qt::Key_AltGr || nativeScanCode == X11KeycodeLevel3)
+        vk = VK_RMENU | KBDEXT;
+    else if (nativeScanCode != 0)
         vk = GetVirtualKeyCodeFromKeycode(nativeScanCode, KEYCODE_TYPE_EVDEV);
     if (vk == 0)
         vk = VirtualKeyOf(key);

@@ -1,6 +1,8 @@
 // The library's process-wide state: its log and its loggers.
 #include "RdpLibrary.h"
 
+#include "RdpRelay.h"
+
 #include <QFile>
 #include <QLoggingCategory>
 #include <QSet>
@@ -8,6 +10,8 @@
 #include <winpr/wlog.h>
 
 #include <link.h>
+
+#include <cstdlib>
 
 #include <mutex>
 
@@ -106,6 +110,13 @@ void PrepareRdpLibrary()
         WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
         WLog_OpenAppender(root);
         CreateLoggers();
+        // The library connects around the program's relay to every server that
+        // no_proxy or NO_PROXY names ("*" names them all): its connection could
+        // then be neither limited nor cut. Sessions take no proxy from the
+        // environment, so the library is not shown these; before any worker runs.
+        for (const char *name : RdpBypassVariables)
+            ::unsetenv(name);
+        RdpRelay::RemoveStaleFolders();
         // Its state changes are told at the debug level; they say where an attempt failed.
         WLog_SetLogLevel(WLog_Get("com.freerdp.core.connection"), WLOG_DEBUG);
     });

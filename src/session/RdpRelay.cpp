@@ -1,12 +1,17 @@
 #include "RdpRelay.h"
 
+#include "ServerAddress.h"
+
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -105,9 +110,56 @@ RdpRelay::~RdpRelay()
         ::close(cancelFd_);
 }
 
+namespace {
+
+constexpr char FolderPrefix[] = "brennic-rdp-";
+
+// A folder of a relay that can no longer serve: its process (named in the folder's
+// name) is gone; or, named without one, nobody listens on its socket and it is
+// not new.
+bool IsStale(const QFileInfo &folder)
+{
+    const QString rest = folder.fileName().mid(int(sizeof FolderPrefix) - 1);
+    const QString pidText = rest.section(QLatin1Char('-'), 0, 0);
+    bool numbered = false;
+    const qint64 pid = rest.contains(QLatin1Char('-')) ? pidText.toLongLong(&numbered) : 0;
+    if (numbered && pid > 0)
+        return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    if (folder.lastModified().secsTo(QDateTime::currentDateTime()) < 60)
+        return false;
+    const QByteArray socketPath = QFile::encodeName(folder.filePath() + QStringLiteral("/s"));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (size_t(socketPath.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool listening = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return !listening;
+}
+
+} // namespace
+
+void RdpRelay::RemoveStaleFolders(const QString &parent)
+{
+    const QDir dir(parent.isEmpty() ? QDir::tempPath() : parent);
+    const QFileInfoList folders = dir.entryInfoList({QLatin1String(FolderPrefix) + QLatin1Char('*')},
+                                                    QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo &folder : folders) {
+        // Only ours, and only what a relay puts there: its socket.
+        if (folder.ownerId() != ::getuid() || !IsStale(folder))
+            continue;
+        ::unlink(QFile::encodeName(folder.filePath() + QStringLiteral("/s")).constData());
+        ::rmdir(QFile::encodeName(folder.filePath()).constData());
+    }
+}
+
 bool RdpRelay::Start()
 {
-    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/brennic-rdp-XXXXXX";
+    // The process in the name tells a later start whether the folder is still in use.
+    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + '/' + FolderPrefix + QByteArray::number(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) // mode 0700
         return false;
     dir_ = pattern;
@@ -277,16 +329,20 @@ bool RdpRelay::ReadRequest(int client, QByteArray &host, int &port)
             return false;
         request.append(buffer, n);
     }
-    if (!request.startsWith("CONNECT "))
+    // Exactly "CONNECT host:port HTTP/1.x": nothing may hide in the target.
+    const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
+    if (words.size() != 3 || words[0] != "CONNECT" || !words[2].startsWith("HTTP/1."))
         return false;
-    const QByteArray target = request.mid(8, request.indexOf(' ', 8) - 8);
+    const QByteArray &target = words[1];
     const qsizetype colon = target.lastIndexOf(':');
-    bool ok = false;
-    port = colon > 0 ? target.mid(colon + 1).toInt(&ok) : 0;
-    host = colon > 0 ? target.left(colon) : QByteArray();
+    const QByteArray digits = colon > 0 ? target.mid(colon + 1) : QByteArray();
+    if (digits.isEmpty() || digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    port = digits.toInt();
+    host = target.left(colon);
     if (host.startsWith('[') && host.endsWith(']'))
         host = host.mid(1, host.size() - 2);
-    return ok && port > 0 && port < 65536 && !host.isEmpty();
+    return port > 0 && port < 65536 && IsServerAddress(QString::fromUtf8(host));
 }
 
 void RdpRelay::Serve(int client)
@@ -295,6 +351,7 @@ void RdpRelay::Serve(int client)
     int port = 0;
     if (!ReadRequest(client, host, port))
         return;
+    ++requests_;
     int server = ConnectServer(host, port);
     if (server < 0) {
         static const char refused[] = "HTTP/1.1 502 Bad Gateway\r\n\r\n";

@@ -38,6 +38,13 @@ public:
     RdpConnectFailure Failure() const { return failure_; }
     // How the last connection to the server ended.
     RdpLinkEnd LinkEnd() const { return link_; }
+    // Requests for a server the library has made through the relay so far.
+    int Requests() const { return requests_; }
+
+    // Removes the folders that relays of processes gone left behind (killed,
+    // they had no chance to); on the GUI thread before the first relay starts.
+    // The folder that holds them, the system's temporary folder unless told.
+    static void RemoveStaleFolders(const QString &parent = {});
 
     // A connection to the server whose host leaves what is sent unanswered for
     // this long counts as lost and is cut; before Start. 0: the system's own.
@@ -74,6 +81,7 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<RdpConnectFailure> failure_{RdpConnectFailure::None};
     std::atomic<RdpLinkEnd> link_{RdpLinkEnd::Open};
+    std::atomic<int> requests_{0};
     std::atomic<qint64> attemptEnd_{0}; // steady-clock milliseconds; 0 while no attempt is limited
     std::atomic<int> handshakeMs_{0};
     int lossDetectMs_ = 0;

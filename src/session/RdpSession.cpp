@@ -24,9 +24,9 @@ public:
     void FrameUpdated() override { emit s_.FrameUpdated(); }
     void DesktopResized(int width, int height) override { emit s_.DesktopResized(width, height); }
     void DisplayControlReady() override { emit s_.DisplayControlReady(); }
+    void DisplayControlFailed() override { emit s_.DisplayControlFailed(); }
     void CertificateQuestion(const RdpCertificateQuestion &question) override { emit s_.CertificateQuestion(question); }
-    void RemoteClipboardText(const QString &text) override { emit s_.RemoteClipboardText(text); }
-    void RemoteClipboardImage(const QImage &image) override { emit s_.RemoteClipboardImage(image); }
+    void RemoteClipboardOffered(bool text, bool image) override { emit s_.RemoteClipboardOffered(text, image); }
 
 private:
     RdpSession &s_;
@@ -72,6 +72,11 @@ void RdpSession::Start(const RdpConnectParams &params)
 int RdpSession::Connected() const
 {
     return connection_ ? connection_->Connected() : 0;
+}
+
+int RdpSession::ColorDepth() const
+{
+    return connection_ ? connection_->ColorDepth() : 0;
 }
 
 bool RdpSession::Reconnecting() const
@@ -120,6 +125,22 @@ void RdpSession::SetLocalClipboard(const QString &text, const QImage &image)
         connection_->SetLocalClipboard(text, image);
 }
 
+void RdpSession::WithdrawLocalClipboard()
+{
+    if (connection_)
+        connection_->WithdrawLocalClipboard();
+}
+
+RdpClipboardContent RdpSession::FetchRemoteClipboard(bool image, int waitMs)
+{
+    return connection_ && !cancelled_ ? connection_->FetchRemoteClipboard(image, waitMs) : RdpClipboardContent();
+}
+
+int RdpSession::RemoteClipboardFetches() const
+{
+    return connection_ ? connection_->RemoteClipboardFetches() : 0;
+}
+
 void RdpSession::SendKey(bool down, uint32_t scanCode)
 {
     if (connection_)
@@ -154,6 +175,12 @@ void RdpSession::RequestDesktopSize(QSize size)
 {
     if (connection_)
         connection_->Send({RdpInput::DesktopSize, 0, 0, size.width(), size.height()});
+}
+
+void RdpSession::ReconnectAtDesktopSize(QSize size)
+{
+    if (connection_)
+        connection_->Send({RdpInput::DesktopSizeByReconnect, 0, 0, size.width(), size.height()});
 }
 
 QStringList RdpSession::GraphicsCodecs() const

@@ -28,6 +28,8 @@ public:
     void Start(const RdpConnectParams &params);
     // 1 while a connection is up, 0 otherwise.
     int Connected() const;
+    // The colour depth agreed with the server, 0 before a connection came up.
+    int ColorDepth() const;
     // True from the loss of a connection until it is up again or the session ends.
     bool Reconnecting() const;
     // Stops reconnecting at once; the session ends and its end is reported.
@@ -44,8 +46,15 @@ public:
 
     // The answer to the last CertificateQuestion.
     void AnswerCertificate(RdpCertificateAnswer answer);
-    // The desktop's clipboard, offered to the server.
+    // The desktop's clipboard, offered to the server; empty withdraws the offer.
     void SetLocalClipboard(const QString &text, const QImage &image = {});
+    // Ends the standing offer: the server's requests are refused until the next.
+    void WithdrawLocalClipboard();
+    // What the server's clipboard offers now, as text or as a picture; waits for
+    // the server at most waitMs. Empty when it has no such content or does not answer.
+    RdpClipboardContent FetchRemoteClipboard(bool image, int waitMs);
+    // Requests for the server's clipboard content sent so far.
+    int RemoteClipboardFetches() const;
 
     // Input. Scan codes are those of the PC/AT keyboard, extended keys with 0x100.
     void SendKey(bool down, uint32_t scanCode);
@@ -56,6 +65,9 @@ public:
     void SendExtendedMouse(uint16_t flags, int x, int y);
     // Asks the server for a desktop of this size, once DisplayControlReady has come.
     void RequestDesktopSize(QSize size);
+    // Takes the session up again with a desktop of this size (the reconnect is
+    // reported as after a loss), for a server that cannot change it while connected.
+    void ReconnectAtDesktopSize(QSize size);
     // The codecs the pictures came in so far (see RdpGraphics::Codecs).
     QStringList GraphicsCodecs() const;
     bool GraphicsPipelineOpen() const;
@@ -74,10 +86,13 @@ signals:
     void DesktopResized(int width, int height);
     // The server offers to change the desktop's size on request.
     void DisplayControlReady();
+    // The server ended the connection in answer to a size request; the session
+    // is being taken up again at the size asked for.
+    void DisplayControlFailed();
     // Answer with AnswerCertificate; the connection waits until then.
     void CertificateQuestion(const RdpCertificateQuestion &question);
-    void RemoteClipboardText(const QString &text);
-    void RemoteClipboardImage(const QImage &image);
+    // The server's clipboard holds text, a picture or both; FetchRemoteClipboard gets it.
+    void RemoteClipboardOffered(bool text, bool image);
 
 private:
     std::unique_ptr<RdpSessionEvents> events_;

@@ -6,6 +6,7 @@
 #include "RdpEndCause.h"
 #include "RdpLibrary.h"
 #include "RdpReconnectPolicy.h"
+#include "ServerAddress.h"
 
 #include <freerdp/client.h>
 #include <freerdp/client/channels.h>
@@ -23,6 +24,7 @@
 #include <winpr/synch.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -43,6 +45,23 @@ thread_local WorkerNotes *t_notes = nullptr;
 
 RdpCore &CoreOf(rdpContext *context) { return *reinterpret_cast<ClientContext *>(context)->core; }
 RdpCore &CoreOf(freerdp *instance) { return CoreOf(instance->context); }
+
+// How long after a request for another desktop size an end of the connection
+// counts as the server's answer to it.
+constexpr qint64 SizeAnswerMs = 5000;
+
+// The colour depth the server agreed to: the library takes the server's in the
+// capability exchange, at every (re)activation.
+void NoteColorDepth(rdpContext *context)
+{
+    CoreOf(context).colorDepth = int(freerdp_settings_get_uint32(context->settings, FreeRDP_ColorDepth));
+}
+
+qint64 NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -103,6 +122,7 @@ BOOL OnDesktopResize(rdpContext *context)
     if (!gdi_resize(context->gdi, UINT32(width), UINT32(height)))
         return FALSE;
     RdpCore &core = CoreOf(context);
+    NoteColorDepth(context);
     {
         // Nothing of the new size has been drawn yet.
         std::lock_guard guard(core.frame.Lock);
@@ -341,7 +361,13 @@ void Deliver(freerdp *instance, RdpCore &core, const RdpInput &e)
         core.clipboard.OfferLocal();
         break;
     case RdpInput::DesktopSize:
-        core.display.Request(QSize(e.x, e.y));
+        if (core.display.Request(QSize(e.x, e.y))) {
+            core.sizeAsked = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
+            core.sizeAskedAtMs = NowMs();
+        }
+        break;
+    case RdpInput::DesktopSizeByReconnect:
+        core.reconnectAtSize = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
         break;
     }
 }
@@ -350,7 +376,8 @@ void Pump(RdpCore &core, freerdp *instance)
 {
     rdpContext *context = instance->context;
     HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
-    while (!freerdp_shall_disconnect(instance) && !core.cancelled && !core.disconnectRequested) {
+    while (!freerdp_shall_disconnect(instance) && !core.cancelled && !core.disconnectRequested
+           && core.reconnectAtSize.isEmpty()) {
         DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 2);
         if (count == 0)
             break;
@@ -372,6 +399,16 @@ void Pump(RdpCore &core, freerdp *instance)
         if (!freerdp_check_event_handles(context))
             break;
     }
+}
+
+// A variable that would lead the library around the relay, set again since the
+// library was prepared; nullptr when none is.
+const char *RelayBypassVariable()
+{
+    for (const char *name : RdpBypassVariables)
+        if (const char *value = std::getenv(name); value && *value)
+            return name;
+    return nullptr;
 }
 
 void ReportFatal(RdpCore &core, int code, const QString &cause)
@@ -413,6 +450,32 @@ RdpDisconnectInfo EndInfo(const RdpCore &core, const RdpEndFacts &facts)
     return info;
 }
 
+// The size to take the session up again at, if it ended for one: the session
+// asked for that, or the server ended the connection soon after a request for
+// another size, which it thus cannot take while connected. Taken once.
+QSize SizeToReconnectAt(RdpCore &core)
+{
+    QSize size;
+    std::swap(size, core.reconnectAtSize);
+    const qint64 askedAt = core.sizeAskedAtMs.exchange(0);
+    if (size.isEmpty() && askedAt != 0 && NowMs() - askedAt <= SizeAnswerMs) {
+        size = core.sizeAsked;
+        core.Post([](RdpSessionEvents &s) { s.DisplayControlFailed(); });
+    }
+    return size;
+}
+
+// After a reconnect the server may have given another desktop size than the
+// one drawn so far, without the library telling: the picture follows it.
+void FollowDesktopSize(rdpContext *context)
+{
+    const rdpGdi *gdi = context->gdi;
+    if (gdi
+        && (gdi->width != INT32(freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopWidth))
+            || gdi->height != INT32(freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopHeight))))
+        OnDesktopResize(context);
+}
+
 // Waits until the time or an end the user asks for; false for the latter.
 bool PauseUntil(RdpCore &core, std::chrono::steady_clock::time_point at)
 {
@@ -432,6 +495,8 @@ bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts
         const RdpAttemptSlot slot = RdpReconnectSlot(timing, attempts + 1);
         if (!PauseUntil(core, lost + std::chrono::milliseconds(slot.StartMs)))
             return false;
+        if (RelayBypassVariable())
+            return false;
         const int attempt = ++attempts;
         core.Post([attempt, tries = timing.Tries](RdpSessionEvents &s) { s.ReconnectAttempt(attempt, tries); });
         notes = WorkerNotes();
@@ -439,6 +504,8 @@ bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts
         const bool up = freerdp_reconnect(instance);
         core.relay.EndAttempt();
         if (up) {
+            FollowDesktopSize(instance->context);
+            NoteColorDepth(instance->context);
             core.connected = 1;
             return !UserEnded(core);
         }
@@ -463,14 +530,21 @@ RdpDisconnectInfo GaveUpInfo(const RdpCore &core, const RdpEndFacts &last, int a
 }
 
 // Runs a session that is up until it ends; a loss of the network is bridged by
-// reconnecting, unseen by the session's user but for the progress it reports.
+// reconnecting, unseen by the session's user but for the progress it reports,
+// and so is a new desktop size that the server takes only on a new connection.
 RdpDisconnectInfo Serve(RdpCore &core, freerdp *instance, WorkerNotes &notes)
 {
     for (;;) {
         Pump(core, instance);
         const RdpEndFacts facts = EndFacts(core, notes, instance, true);
-        if (UserEnded(core) || !core.params.Reconnect.Enabled || !RdpLossIsTransient(facts))
+        if (UserEnded(core))
             return EndInfo(core, facts);
+        if (const QSize size = SizeToReconnectAt(core); size.isValid()) {
+            freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopWidth, UINT32(size.width()));
+            freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopHeight, UINT32(size.height()));
+        } else if (!core.params.Reconnect.Enabled || !RdpLossIsTransient(facts)) {
+            return EndInfo(core, facts);
+        }
         core.reconnecting = true;
         core.connected = 0;
         RdpEndFacts last = facts;
@@ -506,14 +580,22 @@ void Connect(RdpCore &core, WorkerNotes &notes)
     }
 
     const bool returned = freerdp_connect(instance);
-    const bool up = returned && !core.cancelled;
+    // Every connection goes through the relay: one that did not could be
+    // neither limited nor cut, and is not kept.
+    const bool direct = returned && core.relay.Requests() == 0;
+    const bool up = returned && !core.cancelled && !direct;
     RdpDisconnectInfo info;
     if (up) {
+        NoteColorDepth(context);
         core.connected = 1;
         core.Post([](RdpSessionEvents &s) { s.Connected(); });
         info = Serve(core, instance, notes);
     } else {
         info = EndInfo(core, EndFacts(core, notes, instance, false));
+        if (direct) {
+            info.ServerReason = 0;
+            info.Cause = QStringLiteral("连接没有经过程序的连接通道,已断开");
+        }
     }
     // A connection that came up is ended properly, cancelled or not: the
     // server then keeps no session, and the library frees what it drew with.
@@ -532,8 +614,9 @@ void Connect(RdpCore &core, WorkerNotes &notes)
 
 RdpCore::RdpCore()
     : inputEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      clipboard([this](const QString &text) { Post([text](RdpSessionEvents &s) { s.RemoteClipboardText(text); }); },
-                [this](const QImage &image) { Post([image](RdpSessionEvents &s) { s.RemoteClipboardImage(image); }); }),
+      clipboard([this](RdpClipboard::RemoteOffer offer) {
+          Post([offer](RdpSessionEvents &s) { s.RemoteClipboardOffered(offer.Text, offer.Image); });
+      }),
       display([this] { Post([](RdpSessionEvents &s) { s.DisplayControlReady(); }); })
 {
 }
@@ -592,7 +675,11 @@ void RunRdpWorker(std::shared_ptr<RdpCore> core)
         t_notes = &notes;
         SetRdpLogCapture(&notes.log);
         const QString storeError = PrepareCertificateStore(core->params.CertificateStore);
-        if (!storeError.isEmpty())
+        if (!IsServerAddress(core->params.Host) || core->params.Port < 1 || core->params.Port > 65535)
+            ReportFatal(*core, 4, QStringLiteral("无效的服务器地址: %1").arg(core->params.Host));
+        else if (const char *variable = RelayBypassVariable())
+            ReportFatal(*core, 5, QStringLiteral("环境变量 %1 会让连接绕过程序的连接通道").arg(QLatin1String(variable)));
+        else if (!storeError.isEmpty())
             ReportFatal(*core, 2, storeError);
         else if (!core->relay.Start())
             ReportFatal(*core, 3, QStringLiteral("无法建立到服务器的连接通道"));

@@ -37,6 +37,8 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
     std::atomic<bool> disconnectRequested{false};
     std::atomic<bool> giveUpRequested{false};
     std::atomic<int> connected{0};
+    // The colour depth the connection uses, as agreed with the server; 0 before.
+    std::atomic<int> colorDepth{0};
     // From the loss of a connection until it is up again or the session ends.
     std::atomic<bool> reconnecting{false};
     RdpWorkers::Flag finished = std::make_shared<std::atomic<bool>>(false);
@@ -54,6 +56,13 @@ struct RdpCore : std::enable_shared_from_this<RdpCore> {
     RdpFrameBuffer frame;
     RdpGraphics graphics;
     RdpDisplayControl display;
+    // The desktop size last asked of the server on the display control channel,
+    // and when (steady-clock milliseconds; 0 once the server has resized, or
+    // before any request). A size to take the session up again at, when the
+    // session asked for that. The sizes are the worker's alone.
+    QSize sizeAsked;
+    std::atomic<qint64> sizeAskedAtMs{0};
+    QSize reconnectAtSize;
 
     // Runs fn with the session's events on the GUI thread, unless the session
     // has been given up by then.

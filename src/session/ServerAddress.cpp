@@ -1,12 +1,28 @@
 #include "ServerAddress.h"
 
+namespace {
+
+// The field as the user can read it: control characters shown as a mark.
+QString Visible(const QString &server)
+{
+    QString shown = server;
+    for (QChar &c : shown)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QChar::ReplacementCharacter;
+    return shown;
+}
+
+} // namespace
+
 QString ServerFieldProblem(const QString &server)
 {
     const QString address = server.trimmed();
-    if (address.startsWith(QLatin1Char('|')) || address.startsWith(QLatin1Char('/')))
-        return QStringLiteral("无效的服务器地址: %1\n地址不能以 \"|\" 或 \"/\" 开头,请填写服务器的 IP 地址或网址")
-            .arg(server);
-    return {};
+    if (address.isEmpty() || IsServerAddress(address))
+        return {};
+    const QString why = address.startsWith(QLatin1Char('|')) || address.startsWith(QLatin1Char('/'))
+        ? QStringLiteral("地址不能以 \"|\" 或 \"/\" 开头")
+        : QStringLiteral("地址中不能有空格或控制字符");
+    return QStringLiteral("无效的服务器地址: %1\n%2,请填写服务器的 IP 地址或网址").arg(Visible(server), why);
 }
 
 QString PortProblem(int port)

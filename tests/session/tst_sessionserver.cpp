@@ -458,6 +458,9 @@ private slots:
                               true));
         QVERIFY(ShowsPattern(*plain));
         QVERIFY(ShowsPattern(*piped));
+        // Both asked for 24 bits; the pipeline runs at the 32 it needs, and says so.
+        QCOMPARE(plain->ColorDepth(), 24);
+        QCOMPARE(piped->ColorDepth(), 32);
 
         QVERIFY(!plain->GraphicsPipelineOpen());
         QCOMPARE(plain->GraphicsCodecs(), QStringList{QStringLiteral("bitmap")});
@@ -507,6 +510,7 @@ private slots:
         QVERIFY(WaitUntil([&] { return NearColor(control->RemotePixel(QPoint(512, 384)), Background); }, 10000));
         QVERIFY(!control->GraphicsPipelineOpen());
         QVERIFY(control->GraphicsCodecs().contains(QStringLiteral("bitmap")));
+        QCOMPARE(control->ColorDepth(), 16);
     }
 
     // This server does not offer to change the desktop's size: a resized window

@@ -18,6 +18,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+// Xlib's names for the key events (XfreerdpClient.h) hide the toolkit's.
+#undef KeyPress
+#undef KeyRelease
+
 namespace {
 
 constexpr QRgb Background = XrdpTest::Background;
@@ -258,26 +262,163 @@ private slots:
         QCOMPARE(boxes_->texts, QStringList());
     }
 
+    // The clipboard on the user's terms: the desktop's content goes only to the
+    // session whose window is active, and the server cannot have it once another
+    // window is; what the server copies reaches the desktop only from the active
+    // session, and is fetched only when something pastes it.
+    void clipboardFollowsTheActiveWindow()
+    {
+        if (!TestDisplay::HaveProgram(QStringLiteral("xclip")))
+            QSKIP("needs xclip to reach the session's clipboard");
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        TMsRdpClient5 *control = form->msrdpclnt1;
+        QVERIFY(ShowsDesktop(form));
+        QWidget other;
+        other.resize(200, 100);
+        other.show();
+        const auto activate = [](QWidget *w) {
+            w->activateWindow();
+            return WaitUntil([w] { return w->isActiveWindow(); }, 3000);
+        };
+        const QProcessEnvironment session = server_.SessionEnvironment();
+        QClipboard *desktop = QGuiApplication::clipboard();
+
+        // In the background: nothing of the desktop's reaches the server.
+        QVERIFY(activate(&other));
+        const QString secret = QStringLiteral("Brennic 口令 %1").arg(::getpid());
+        desktop->setText(secret);
+        QTest::qWait(1500);
+        QVERIFY(ClipboardOf(session) != secret.toUtf8());
+
+        // Active: offered, and served.
+        QVERIFY(activate(form));
+        QByteArray pasted;
+        QVERIFY2(WaitUntil([&] { return (pasted = ClipboardOf(session)) == secret.toUtf8(); }, 8000), pasted.constData());
+        // In the background again: the offer has ended, the server's requests are refused.
+        QVERIFY(activate(&other));
+        QTest::qWait(300);
+        QVERIFY2((pasted = ClipboardOf(session)) != secret.toUtf8(), pasted.constData());
+
+        // The server copies while in the background: the desktop keeps its own.
+        QSignalSpy changed(desktop, &QClipboard::dataChanged);
+        {
+            ClipboardOwner copier(session, QStringLiteral("背景会话 %1").arg(::getpid()));
+            QTest::qWait(2000);
+        }
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(desktop->text(), secret);
+        QCOMPARE(control->RemoteClipboardFetches(), 0);
+
+        // The server copies while active: promised at once, fetched when pasted.
+        QVERIFY(activate(form));
+        const QString copied = QStringLiteral("Brennic 远程→桌面 按需 %1").arg(::getpid());
+        ClipboardOwner copier(session, copied);
+        QVERIFY(WaitUntil([&] { return !changed.isEmpty(); }, 8000));
+        QTest::qWait(500);
+        QCOMPARE(control->RemoteClipboardFetches(), 0);
+        QVERIFY(activate(&other)); // the user pastes elsewhere
+        QCOMPARE(desktop->text(), copied);
+        QCOMPARE(control->RemoteClipboardFetches(), 1);
+        QCOMPARE(desktop->text(), copied); // fetched once
+        QCOMPARE(control->RemoteClipboardFetches(), 1);
+        QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(boxes_->texts, QStringList());
+    }
+
+    // With a German layout, AltGr characters arrive as typed: through the
+    // level-3 key (key code 92, ISO_Level3_Shift) and through the right Alt key.
+    // An xterm in the session writes what it is typed into a file.
+    void altGrCharactersArrive_data()
+    {
+        QTest::addColumn<uint>("altGrKeycode");
+        QTest::newRow("level-3 key, key code 92") << 92u;
+        QTest::newRow("AltGr key, key code 108") << 108u;
+    }
+
+    void altGrCharactersArrive()
+    {
+        QFETCH(uint, altGrKeycode);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString typed = folder.filePath(QStringLiteral("typed"));
+        auto owned = std::make_unique<TMsRdpClient5>();
+        TMsRdpClient5 *control = owned.get();
+        control->resize(1024, 768);
+        control->SetServer(QStringLiteral("127.0.0.1"));
+        control->AdvancedSettings2()->SetRDPPort(server_.Port());
+        control->SetUserName(XrdpTest::UserName());
+        control->AdvancedSettings2()->SetClearTextPassword(XrdpTest::Password());
+        control->AdvancedSettings2()->SetKeyboardLayout(0x407); // German
+        control->show();
+        control->Connect();
+        QVERIFY(WaitUntil([&] { return control->Connected() > 0; }, TfrmClient::TimeOutMs));
+        QVERIFY(WaitUntil([&] { return ShowsEverywhere(control, Background, 12); }, 8000));
+
+        QProcessEnvironment env = server_.SessionEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        QProcess xterm;
+        xterm.setProcessEnvironment(env);
+        xterm.start(QStringLiteral("xterm"), {QStringLiteral("-u8"), QStringLiteral("-geometry"), QStringLiteral("40x3+0+0"), QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("cat > '%1'").arg(typed)});
+        auto stop = qScopeGuard([&] { RdpTest::StopProcess(xterm); });
+        QVERIFY(xterm.waitForStarted(3000));
+        QVERIFY(WaitUntil([&] { return QFile::exists(typed); }, 5000));
+        QTest::qWait(500);
+        // The server's keyboard goes to the window under its pointer.
+        QTest::mouseMove(control, QPoint(20, 20));
+        QTest::qWait(300);
+
+        const auto send = [&](QEvent::Type type, uint keycode, int key, Qt::KeyboardModifiers mods, const QString &text) {
+            QKeyEvent event(type, key, mods, keycode, 0, 0, text);
+            QCoreApplication::sendEvent(control, &event);
+        };
+        const int altGrKey = Qt::Key_AltGr;
+        send(QEvent::KeyPress, altGrKeycode, altGrKey, Qt::NoModifier, {});
+        // E, Q, 7, 8 with AltGr on a German layout.
+        const QList<std::tuple<uint, int, QString>> keys{{26, int(Qt::Key_E), QStringLiteral("€")},
+                                                         {24, int(Qt::Key_At), QStringLiteral("@")},
+                                                         {16, int(Qt::Key_BraceLeft), QStringLiteral("{")},
+                                                         {17, int(Qt::Key_BracketLeft), QStringLiteral("[")}};
+        for (const auto &[keycode, key, text] : keys) {
+            send(QEvent::KeyPress, keycode, key, Qt::GroupSwitchModifier, text);
+            send(QEvent::KeyRelease, keycode, key, Qt::GroupSwitchModifier, text);
+        }
+        send(QEvent::KeyRelease, altGrKeycode, altGrKey, Qt::GroupSwitchModifier, {});
+        send(QEvent::KeyPress, 36, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        send(QEvent::KeyRelease, 36, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QString content;
+        const auto read = [&] {
+            QFile file(typed);
+            content = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+            return content.endsWith(QLatin1Char('\n'));
+        };
+        QVERIFY2(WaitUntil(read, 5000), qPrintable(content));
+        QCOMPARE(content, QStringLiteral("€@{[\n"));
+        QVERIFY(control->Connected() > 0);
+    }
+
     // Every colour depth the settings dialog offers connects and shows the desktop.
     void colourDepths_data()
     {
         QTest::addColumn<int>("depth");
         QTest::addColumn<int>("tolerance");
+        QTest::addColumn<int>("agreed"); // on the wire: 24 bits offer the pipeline, which needs 32
         // 256 colours come from the server's palette: 2449aa for 204a87.
-        QTest::newRow("8 bpp") << 8 << 48;
-        QTest::newRow("15 bpp") << 15 << 12;
-        QTest::newRow("16 bpp") << 16 << 12;
-        QTest::newRow("24 bpp") << 24 << 12;
-        QTest::newRow("32 bpp") << 32 << 12;
+        QTest::newRow("8 bpp") << 8 << 48 << 8;
+        QTest::newRow("15 bpp") << 15 << 12 << 15;
+        QTest::newRow("16 bpp") << 16 << 12 << 16;
+        QTest::newRow("24 bpp") << 24 << 12 << 32;
+        QTest::newRow("32 bpp") << 32 << 12 << 32;
     }
 
     void colourDepths()
     {
         QFETCH(int, depth);
         QFETCH(int, tolerance);
+        QFETCH(int, agreed);
         QPointer<TfrmClient> form = OpenConnected(XrdpSettings(depth));
         QVERIFY(form);
-        QCOMPARE(form->msrdpclnt1->ColorDepth(), depth);
+        QCOMPARE(form->msrdpclnt1->ColorDepth(), agreed);
         QVERIFY(ShowsDesktop(form, tolerance));
         QTest::qWait(1000);
         QVERIFY(form && form->msrdpclnt1->Connected() > 0);
@@ -406,6 +547,48 @@ private slots:
         QTest::qWait(DesktopSizeFollower::LeaveFullScreenMs);
         QCOMPARE(control->RemoteDesktopSize(), QSize(924, 650));
         QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(boxes_->texts, QStringList());
+    }
+
+    // xrdp 0.9.21 ends the connection on some requests for another size (1200 x
+    // 800 from 1024 x 768): the session takes itself up again at the new size
+    // behind the reconnect panel, never shows an end, and asks that server no
+    // more on the display channel but reconnects for the next size straight away.
+    void resizeTheServerMishandlesKeepsTheSession()
+    {
+        QPointer<TfrmClient> form = OpenConnected(XrdpSettings());
+        QVERIFY(form);
+        TMsRdpClient5 *control = form->msrdpclnt1;
+        QVERIFY(ShowsDesktop(form));
+        QVERIFY(WaitUntil([&] { return control->DynamicResolutionReady(); }, 5000));
+        QSignalSpy disconnected(control, &TMsRdpClient5::OnDisconnected);
+        QSignalSpy reconnected(control, &TMsRdpClient5::OnAutoReconnected);
+
+        // A drag of ten steps, as a window manager reports it.
+        for (int step = 1; step <= 10; ++step) {
+            form->resize(1024 + (1200 - 1024) * step / 10, 768 + (800 - 768) * step / 10);
+            QTest::qWait(30);
+        }
+        QCOMPARE(control->size(), QSize(1200, 800));
+        QVERIFY2(WaitUntil([&] { return control->RemoteDesktopSize() == QSize(1200, 800) && !control->IsReconnecting(); }, 20000),
+                 qPrintable(QStringLiteral("remote %1x%2, boxes: %3").arg(control->RemoteDesktopSize().width()).arg(control->RemoteDesktopSize().height()).arg(boxes_->texts.join(QLatin1Char('|')))));
+        QCOMPARE(control->DesktopSizeRequests(), 1);
+        QVERIFY(ShowsDesktop(form));
+        QCOMPARE(control->RemoteFrame().size(), QSize(1200, 800));
+        QTest::qWait(1500);
+        QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(disconnected.size(), 0);
+        QCOMPARE(boxes_->texts, QStringList());
+
+        // The next size is reached by reconnecting at once.
+        const int reconnectsBefore = int(reconnected.size());
+        form->resize(1100, 700);
+        QVERIFY(WaitUntil([&] { return control->RemoteDesktopSize() == QSize(1100, 700) && !control->IsReconnecting(); }, 20000));
+        QCOMPARE(control->DesktopSizeRequests(), 2);
+        QCOMPARE(int(reconnected.size()), reconnectsBefore + 1);
+        QVERIFY(ShowsDesktop(form));
+        QVERIFY(form && control->Connected() > 0);
+        QCOMPARE(disconnected.size(), 0);
         QCOMPARE(boxes_->texts, QStringList());
     }
 };
