@@ -254,13 +254,20 @@ PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString 
 
 std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId)
 {
+    std::vector<TSvrItem> made(servers.begin(), servers.end());
+    for (TSvrItem &item : made)
+        item.Group.GroupId = groupId;
+    return AddSvrItemsToGroups(made);
+}
+
+std::vector<PSvrItem> AddSvrItemsToGroups(std::span<const TSvrItem> servers)
+{
     if (servers.empty())
         return {};
     TSvrList &list = GetSvrList();
-    const TSvrGroup group = GetGroup(groupId);
     std::vector<TSvrItem> made(servers.begin(), servers.end());
     for (TSvrItem &item : made)
-        item.Group = group;
+        item.Group = GetGroup(item.Group.GroupId);
     const std::vector<int> ids = GetCatalogueStore().addServers(made, MaxServerId);
     std::vector<PSvrItem> added;
     added.reserve(made.size());

@@ -50,7 +50,7 @@ void typeText(QWidget *widget, const QString &text)
 
 QString dataFile(const QString &name)
 {
-    return QDir(QStringLiteral(BRENNIC_TEST_DATA)).filePath(name);
+    return QDir(QStringLiteral(BRENNIC_FORMATS_DATA)).filePath(name);
 }
 
 // Chooses path in a file dialog as a user types it into the name field and
