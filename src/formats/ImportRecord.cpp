@@ -75,7 +75,8 @@ QString ImportDescription(const QString &name, const QString &comment, const QSt
 {
     const QString n = oneLine(name);
     const QString c = oneLine(comment);
-    QString text = c.isEmpty() ? n : n.isEmpty() ? c : n + QStringLiteral(" — ") + c;
+    QString text = c.isEmpty() ? n : n.isEmpty() ? c
+                                                 : n + QStringLiteral(" — ") + c;
     if (text.size() > MaxDescriptionLength) {
         text.truncate(MaxDescriptionLength);
         if (text.back().isHighSurrogate())

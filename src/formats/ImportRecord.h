@@ -18,8 +18,8 @@ struct TSealedPassword {
 // One server read from another program's connection file.
 struct TImportRecord {
     TClientSettings Settings;
-    QString Description; // the name the file gave the server, and its comment
-    QString Group;       // the group (path) the file put it in; empty for none
+    QString Description;    // the name the file gave the server, and its comment
+    QString Group;          // the group (path) the file put it in; empty for none
     TSealedPassword Sealed; // Cipher empty when there is none
 
     bool operator==(const TImportRecord &) const = default;
