@@ -27,6 +27,10 @@ packages=(
   clang-format
   # asynchronous name look-ups for the probes
   libc-ares-dev
+  # the key derivation and cipher of mRemoteNG's passwords (import)
+  libssl-dev
+  # the libFuzzer harnesses (scripts/fuzz.sh): clang and its fuzzing runtime
+  clang libclang-rt-dev
   # the shared catalogue: Qt SQL's PostgreSQL driver, and the server its tests start
   libqt6sql6-psql postgresql
 )

@@ -195,10 +195,27 @@ int OpenSealedPasswords(TImportBatch &batch, const QString &master, const TImpor
     const int total = batch.SealedCount();
     int done = 0;
     int opened = 0;
+    // A file's own check, sealed with the same master password, tells a wrong one
+    // at the cost of one key instead of one for every password.
+    QHash<QString, bool> checks;
+    const auto masterFits = [&](const TSealedPassword &sealed) {
+        if (!MRemotePasswords::LooksSealed(sealed.MasterCheck))
+            return true;
+        const QString key = sealed.MasterCheck + u'\n' + QString::number(sealed.Iterations);
+        auto it = checks.constFind(key);
+        if (it == checks.cend())
+            it = checks.insert(key, MRemotePasswords::Open(sealed.MasterCheck, master, sealed.Iterations).has_value());
+        return *it;
+    };
     for (TImportResult &result : batch.Results)
         for (TImportRecord &record : result.Records) {
             if (record.Sealed.Cipher.isEmpty())
                 continue;
+            if (!masterFits(record.Sealed)) {
+                if (progress && !progress(++done, total))
+                    return opened;
+                continue;
+            }
             if (const auto clear = MRemotePasswords::Open(record.Sealed.Cipher, master, record.Sealed.Iterations)) {
                 record.Settings.Password = *clear;
                 record.Sealed = {};
