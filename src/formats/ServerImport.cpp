@@ -240,6 +240,10 @@ std::vector<PSvrItem> AddImportedServers(const TImportBatch &batch, const TImpor
             server.Group.GroupId = target.GroupId;
             if (!target.KeepFileGroups || record.Group.isEmpty())
                 continue;
+            if (record.Group == UngroupedName()) { // the servers of no group, as the list shows them
+                server.Group.GroupId = UngroupedId;
+                continue;
+            }
             const QString key = record.Group.toCaseFolded();
             auto it = groupIds.constFind(key);
             if (it == groupIds.cend())
