@@ -150,7 +150,10 @@ bool TServerTransfer::runInBackground(const QString &label, TBackgroundTask::Wor
     task.Start();
     if (!task.IsFinished())
         wait.exec();
-    return !task.IsCancelled();
+    // The loop also ends when the program does; the work is then cancelled, and waited for as the task goes.
+    if (!task.IsFinished())
+        task.Cancel();
+    return task.IsFinished() && !task.IsCancelled();
 }
 
 // Asks where the servers go, and opens the sealed passwords with the master

@@ -1,6 +1,7 @@
 // Reading the connection files of other programs, adding their servers to the
 // catalogue, and writing servers out as .rdp files.
 #include "AppError.h"
+#include "GroupPaths.h"
 #include "IniDocument.h"
 #include "RdpFile.h"
 #include "ServerExport.h"
@@ -357,6 +358,28 @@ private slots:
         QCOMPARE(batch.Results[0].Records[0].Settings.Password, QStringLiteral("f1ler-pw"));
         QCOMPARE(batch.Results[0].Records[1].Settings.Password, QStringLiteral("pr1nt-pw"));
         QVERIFY(!ImportSummary(batch, {&shown}).contains(QStringLiteral("自定义主密码")));
+    }
+
+    // Groups a file keeps apart get names apart: alike names, names differing in
+    // letter case, a name that reads like a path, a group without a name.
+    void namesGroupsApart()
+    {
+        TGroupPaths paths;
+        const QStringList claimed{
+            paths.Claim(QString(), QStringLiteral("A")),
+            paths.Claim(QStringLiteral("A"), QStringLiteral("B")),
+            paths.Claim(QString(), QStringLiteral("A / B")),
+            paths.Claim(QString(), QStringLiteral("a")),
+            paths.Claim(QStringLiteral("A"), QStringLiteral("  ")),
+            paths.Claim(QStringLiteral("A"), QString()),
+            paths.Claim(QString(), QStringLiteral(" Web\n front ")),
+        };
+        QCOMPARE(claimed, (QStringList{QStringLiteral("A"), QStringLiteral("A / B"), QStringLiteral("A / B (2)"), QStringLiteral("a (2)"), QStringLiteral("A / 未命名组"), QStringLiteral("A / 未命名组 (2)"), QStringLiteral("Web front")}));
+        const QString longName(300, u'x');
+        const QString first = paths.Claim(QString(), longName);
+        const QString second = paths.Claim(QString(), longName);
+        QCOMPARE(first, longName.left(TGroupPaths::MaxLength));
+        QCOMPARE(second, longName.left(TGroupPaths::MaxLength - 4) + QStringLiteral(" (2)"));
     }
 
     // A comment is joined to the name on one line, and cut to what the field holds.
