@@ -37,5 +37,6 @@ private:
     Work fWork;
     std::unique_ptr<QThread> fThread;
     std::atomic<bool> fCancelled = false;
+    std::atomic<bool> fWorkDone = false;
     bool fFinished = false; // on the task's thread
 };

@@ -144,7 +144,9 @@ private slots:
         }
         TImportBatch batch;
         TBackgroundTask task([&](const TBackgroundTask::Report &report) { batch = ReadImportFiles(paths, report); });
-        QSignalSpy progress(&task, &TBackgroundTask::Progress);
+        // Received on this thread (a spy would take the signal on the worker's).
+        QList<QPair<int, int>> progress;
+        connect(&task, &TBackgroundTask::Progress, this, [&progress](int done, int total) { progress.append({done, total}); });
         QSignalSpy finished(&task, &TBackgroundTask::Finished);
         QElapsedTimer sinceTick;
         qint64 longestGap = 0;
@@ -159,7 +161,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
         tick.stop();
         QCOMPARE(progress.size(), paths.size());
-        QCOMPARE(progress.back(), (QList<QVariant>{int(paths.size()), int(paths.size())}));
+        QCOMPARE(progress.back(), qMakePair(int(paths.size()), int(paths.size())));
         QCOMPARE(batch.Unreadable.size(), size_t(paths.size()));
         QCOMPARE(batch.RecordCount(), 0);
         qInfo("longest gap of the 20 ms timer while reading: %lld ms", longestGap);
