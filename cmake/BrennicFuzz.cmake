@@ -11,7 +11,8 @@ if(BRENNIC_FUZZ)
     message(FATAL_ERROR "BRENNIC_FUZZ needs clang (CMAKE_CXX_COMPILER=clang++)")
   endif()
   # Coverage for every library the harnesses link; the harness itself gets libFuzzer's main.
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  # Undefined behaviour ends the run, as a finding, instead of being printed and passed over.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
 

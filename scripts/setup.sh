@@ -29,6 +29,10 @@ packages=(
   clang libclang-rt-14-dev
   # asynchronous name look-ups for the probes
   libc-ares-dev
+  # the key derivation and cipher of mRemoteNG's passwords (import)
+  libssl-dev
+  # the libFuzzer harnesses (scripts/fuzz.sh): clang and its fuzzing runtime
+  clang libclang-rt-dev
   # the shared catalogue: Qt SQL's PostgreSQL driver, and the server its tests start
   libqt6sql6-psql postgresql
 )

@@ -249,13 +249,20 @@ PSvrItem Catalogue::AddSvrItem(const TClientSettings &settings, int groupId, con
 
 std::vector<PSvrItem> Catalogue::AddSvrItems(std::span<const TSvrItem> servers, int groupId)
 {
+    std::vector<TSvrItem> made(servers.begin(), servers.end());
+    for (TSvrItem &item : made)
+        item.Group.GroupId = groupId;
+    return AddSvrItemsToGroups(made);
+}
+
+std::vector<PSvrItem> Catalogue::AddSvrItemsToGroups(std::span<const TSvrItem> servers)
+{
     if (servers.empty())
         return {};
     TSvrList &list = GetSvrList();
-    const TSvrGroup group = GetGroup(groupId);
     std::vector<TSvrItem> made(servers.begin(), servers.end());
     for (TSvrItem &item : made)
-        item.Group = group;
+        item.Group = GetGroup(item.Group.GroupId);
     const std::vector<int> ids = fStore->addServers(made, MaxServerId);
     std::vector<PSvrItem> added;
     added.reserve(made.size());

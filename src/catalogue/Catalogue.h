@@ -65,6 +65,7 @@ public:
 
     PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString &description);
     std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId);
+    std::vector<PSvrItem> AddSvrItemsToGroups(std::span<const TSvrItem> servers);
     PSvrItem GetSvrItem(int serverId);
     void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description);
     void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description, int version);

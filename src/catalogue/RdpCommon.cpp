@@ -141,6 +141,11 @@ std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId
     return Catalogue::Current().AddSvrItems(servers, groupId);
 }
 
+std::vector<PSvrItem> AddSvrItemsToGroups(std::span<const TSvrItem> servers)
+{
+    return Catalogue::Current().AddSvrItemsToGroups(servers);
+}
+
 PSvrItem GetSvrItem(int serverId)
 {
     return Catalogue::Current().GetSvrItem(serverId);

@@ -186,6 +186,8 @@ PSvrItem AddSvrItem(const TClientSettings &settings, int groupId, const QString 
 // taken from each record, Id and Group given anew), in one write of the file:
 // afterwards either all of them are in the file and the list, or none is.
 std::vector<PSvrItem> AddSvrItems(std::span<const TSvrItem> servers, int groupId);
+// The same, each server into the group of its own record's Group.GroupId.
+std::vector<PSvrItem> AddSvrItemsToGroups(std::span<const TSvrItem> servers);
 PSvrItem GetSvrItem(int serverId);
 void UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description);
 // As UpdateSvrItem, but refused with EServerChanged (CatalogueConflict.h), carrying

@@ -15,6 +15,9 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMimeData>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QScopeGuard>
 #include <QTimer>
 
 namespace {
@@ -84,6 +87,7 @@ void TServerTransfer::UpdateActions()
     TListItem *row = fForm->lvSvr->Selected();
     actExport->setEnabled(ItemOf(row) != nullptr);
     actExportGrp->setEnabled(row != nullptr);
+    actImport->setEnabled(!fBusy);
 }
 
 QString TServerTransfer::groupOfRow(TListItem *row) const
@@ -116,9 +120,10 @@ int TServerTransfer::groupIdFor(const QString &name)
     return id;
 }
 
-void TServerTransfer::showAdded(const std::vector<PSvrItem> &added)
+void TServerTransfer::showAdded(const std::vector<PSvrItem> &added, bool groupsMade)
 {
-    if (added.size() > kRowsOneByOne) {
+    // Groups made for the files' servers join the group combo with the list rebuilt.
+    if (groupsMade || added.size() > kRowsOneByOne) {
         fForm->RefreshSvrList();
         return;
     }
@@ -126,32 +131,99 @@ void TServerTransfer::showAdded(const std::vector<PSvrItem> &added)
         AddServerRow(fForm->lvSvr, server);
 }
 
+bool TServerTransfer::runInBackground(const QString &label, TBackgroundTask::Work work)
+{
+    TBackgroundTask task(std::move(work));
+    QProgressDialog progress(label, QStringLiteral("取消"), 0, 0, fForm);
+    progress.setWindowTitle(QStringLiteral("导入"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    QEventLoop wait;
+    connect(&task, &TBackgroundTask::Progress, &progress, [&progress](int done, int total) {
+        progress.setMaximum(total);
+        progress.setValue(done);
+    });
+    connect(&progress, &QProgressDialog::canceled, &task, &TBackgroundTask::Cancel);
+    connect(&task, &TBackgroundTask::Finished, &wait, &QEventLoop::quit);
+    task.Start();
+    if (!task.IsFinished())
+        wait.exec();
+    // The loop also ends when the program does; the work is then cancelled, and waited for as the task goes.
+    if (!task.IsFinished())
+        task.Cancel();
+    return task.IsFinished() && !task.IsCancelled();
+}
+
+// Asks where the servers go, and opens the sealed passwords with the master
+// password typed; a master password that opens none is told and asked again.
+bool TServerTransfer::askTarget(TImportBatch &batch, int fileCount, const QString &group, TImportTarget &target)
+{
+    TImportOffer offer;
+    offer.Found = QStringLiteral("在 %1 个文件中找到 %2 台可导入的服务器。").arg(fileCount).arg(batch.RecordCount());
+    offer.Groups << UngroupedName();
+    for (int i = 0; i < fForm->cbbGrp->count(); ++i)
+        offer.Groups << fForm->cbbGrp->itemText(i);
+    offer.FileGroups = batch.HasFileGroups();
+    TImportChoice choice;
+    choice.Group = group;
+    for (;;) {
+        offer.Sealed = batch.SealedCount();
+        if (!AskImportGroup(fForm, offer, choice))
+            return false;
+        if (offer.Sealed == 0 || choice.Master.isEmpty())
+            break;
+        int opened = 0;
+        const QString master = choice.Master;
+        if (!runInBackground(QStringLiteral("正在解密密码……"), [&batch, &opened, master](const TBackgroundTask::Report &report) {
+                opened = OpenSealedPasswords(batch, master, report);
+            }))
+            return false;
+        if (opened > 0)
+            break;
+        ShowMessageBox(fForm, QStringLiteral("主密码不对，没有解开任何密码。请重新输入，或留空不导入这些密码。"));
+    }
+    target.KeepFileGroups = choice.KeepFileGroups;
+    // A group typed is made only when a server goes into it.
+    bool chosenUsed = !target.KeepFileGroups;
+    for (const TImportResult &result : batch.Results)
+        for (const TImportRecord &record : result.Records)
+            chosenUsed = chosenUsed || record.Group.isEmpty();
+    target.GroupId = chosenUsed ? groupIdFor(choice.Group) : UngroupedId;
+    return true;
+}
+
 void TServerTransfer::ImportFiles(const QStringList &paths, const QString &group)
 {
+    if (fBusy)
+        return;
+    fBusy = true;
+    UpdateActions();
+    const auto done = qScopeGuard([this] {
+        fBusy = false;
+        UpdateActions();
+    });
     TImportBatch batch;
-    {
-        const WaitCursor wait;
-        batch = ReadImportFiles(paths, GetSvrList());
-    }
+    if (!runInBackground(QStringLiteral("正在读取 %1 个文件……").arg(paths.size()),
+                         [&batch, paths](const TBackgroundTask::Report &report) { batch = ReadImportFiles(paths, report); }))
+        return;
+    DropKnownServers(batch, GetSvrList());
     if (batch.RecordCount() == 0) {
-        ShowMessageBox(fForm, ImportSummary(batch, 0, group), QMessageBox::Information);
+        ShowMessageBox(fForm, ImportSummary(batch, {}), QMessageBox::Information);
         return;
     }
-    QStringList groups{UngroupedName()};
-    for (int i = 0; i < fForm->cbbGrp->count(); ++i)
-        groups << fForm->cbbGrp->itemText(i);
-    QString target = group;
-    const QString found = QStringLiteral("在 %1 个文件中找到 %2 台可导入的服务器。").arg(paths.size()).arg(batch.RecordCount());
-    if (!AskImportGroup(fForm, found, groups, target))
+    TImportTarget target;
+    if (!askTarget(batch, int(paths.size()), group, target))
         return;
+    const int groupsBefore = GetSvrGroups().Count();
     std::vector<PSvrItem> added;
     {
         const WaitCursor wait;
-        added = AddImportedServers(batch, groupIdFor(target));
-        showAdded(added);
+        added = AddImportedServers(batch, target);
+        showAdded(added, GetSvrGroups().Count() != groupsBefore);
     }
-    ShowMessageBox(fForm, ImportSummary(batch, int(added.size()), added.front()->Group.GroupName),
-                   QMessageBox::Information);
+    ShowMessageBox(fForm, ImportSummary(batch, added), QMessageBox::Information);
 }
 
 void TServerTransfer::actExportExecute()

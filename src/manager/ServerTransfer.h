@@ -1,6 +1,8 @@
 #pragma once
 
+#include "BackgroundTask.h"
 #include "RdpCommon.h"
+#include "ServerImport.h"
 
 #include <QObject>
 #include <QStringList>
@@ -29,8 +31,11 @@ public:
     void UpdateActions();
 
     // Reads the files, asks for the group (offering `group` first) and adds their
-    // servers; then tells what came in.
+    // servers; then tells what came in. The files are read, and sealed passwords
+    // opened, on a thread of their own while the window goes on; a progress
+    // window shows for a long batch. A call while one runs is refused.
     void ImportFiles(const QStringList &paths, const QString &group);
+    bool IsImporting() const { return fBusy; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -40,7 +45,12 @@ private:
                         void (TServerTransfer::*execute)());
     QString groupOfRow(TListItem *row) const;
     int groupIdFor(const QString &name);
-    void showAdded(const std::vector<PSvrItem> &added);
+    void showAdded(const std::vector<PSvrItem> &added, bool groupsMade);
+    // Runs the work off the GUI thread and waits for it with the events going on;
+    // false when the user cancelled it.
+    bool runInBackground(const QString &label, TBackgroundTask::Work work);
+    bool askTarget(TImportBatch &batch, int fileCount, const QString &group, TImportTarget &target);
 
     TfrmMgmt *fForm;
+    bool fBusy = false;
 };

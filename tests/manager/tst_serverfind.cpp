@@ -50,7 +50,7 @@ void typeText(QWidget *widget, const QString &text)
 
 QString dataFile(const QString &name)
 {
-    return QDir(QStringLiteral(BRENNIC_TEST_DATA)).filePath(name);
+    return QDir(QStringLiteral(BRENNIC_FORMATS_DATA)).filePath(name);
 }
 
 // Chooses path in a file dialog as a user types it into the name field and
@@ -86,6 +86,7 @@ std::function<void(QWidget *)> importInto(const QString &group, QString *offered
         *offered = dialog->cbbTarget->currentText();
         *found = dialog->lblFound->text();
         dialog->cbbTarget->setCurrentText(group);
+        dialog->chkKeepGroups->setChecked(false); // all into the group chosen
         dialog->btnBox->button(QDialogButtonBox::Ok)->click();
     };
 }
@@ -324,7 +325,7 @@ private slots:
         QCOMPARE(GetGroup(GetGroupIdByName(QStringLiteral("Office"))).GroupName, QStringLiteral("Office"));
         QCOMPARE(f.rows().mid(7), (Rows{
                                       QStringLiteral("-Office"),
-                                      QStringLiteral("  reception.office.test|officeuser|Reception PC"),
+                                      QStringLiteral("  reception.office.test|officeuser|Reception PC — front desk"),
                                       QStringLiteral("  127.0.0.13|prn|Printer box"),
                                       QStringLiteral("  deep.office.test|officeuser|Deep"),
                                   }));

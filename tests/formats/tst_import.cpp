@@ -1,6 +1,7 @@
 // Reading the connection files of other programs, adding their servers to the
 // catalogue, and writing servers out as .rdp files.
 #include "AppError.h"
+#include "GroupPaths.h"
 #include "IniDocument.h"
 #include "RdpFile.h"
 #include "ServerExport.h"
@@ -72,6 +73,7 @@ private:
 };
 
 const QString kEncrypted = QStringLiteral("密码已加密，无法读取，未导入密码");
+const QString kDamaged = QStringLiteral("密码已损坏或加密方式不认识，未导入密码");
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -106,7 +108,7 @@ private slots:
         QTest::newRow("rdp without address") << "no-address.rdp" << QStringList{}
                                              << QStringList{QStringLiteral("no-address: 没有服务器地址")} << QStringList{};
         QTest::newRow("remmina, every field")
-            << QStringLiteral("web.remmina") << QStringList{QStringLiteral("web2.example.test|3395|CORP|operator||1920x1080|15|full|Web front|Production/Web")}
+            << QStringLiteral("web.remmina") << QStringList{QStringLiteral("web2.example.test|3395|CORP|operator||1920x1080|15|full|Web front|Production / Web")}
             << QStringList{} << QStringList{QStringLiteral("Web front: ") + kEncrypted};
         QTest::newRow("remmina, not RDP") << "ssh.remmina" << QStringList{}
                                           << QStringList{QStringLiteral("Jump host: 协议 SSH 不是 RDP")} << QStringList{};
@@ -117,7 +119,7 @@ private slots:
             << "servers.rdg"
             << QStringList{
                    QStringLiteral("web1.lab.test|3390|WEB|webadmin||1280x1024|16|full|Web one|Web"),
-                   QStringLiteral("127.0.0.11|3389|OPS|opsuser||800x600|24|window||Web/Inner"),
+                   QStringLiteral("127.0.0.11|3389|OPS|opsuser||800x600|24|window||Web / Inner"),
                    QStringLiteral("127.0.0.12|3389|LAB|labadmin||1024x768|24|window||"),
                }
             << QStringList{QStringLiteral("No address: 没有服务器地址")} << QStringList{QStringLiteral("Web one: ") + kEncrypted, QStringLiteral("127.0.0.11: ") + kEncrypted};
@@ -128,11 +130,32 @@ private slots:
         QTest::newRow("confCons, folders, inheritance, other protocols")
             << "confCons.xml"
             << QStringList{
-                   QStringLiteral("reception.office.test|3396|OFFICE|officeuser||1024x768|16|full|Reception PC|Office"),
+                   QStringLiteral("reception.office.test|3396|OFFICE|officeuser||1024x768|16|full|Reception PC — front desk|Office"),
                    QStringLiteral("127.0.0.13|3389||prn||1024x768|8|window|Printer box|Office"),
-                   QStringLiteral("deep.office.test|3389|OFFICE|officeuser||1280x1024|24|window|Deep|Office/Nested"),
+                   QStringLiteral("deep.office.test|3389|OFFICE|officeuser||1280x1024|24|window|Deep|Office / Nested"),
                }
-            << QStringList{QStringLiteral("Router: 协议 SSH2 不是 RDP"), QStringLiteral("Empty host: 没有服务器地址")} << QStringList{QStringLiteral("Reception PC: ") + kEncrypted};
+            << QStringList{QStringLiteral("Router: 协议 SSH2 不是 RDP"), QStringLiteral("Empty host: 没有服务器地址")} << QStringList{QStringLiteral("Reception PC: ") + kDamaged};
+        QTest::newRow("confCons, default master password, folders of one name kept apart")
+            << "confCons-passwords.xml"
+            << QStringList{
+                   QStringLiteral("127.0.0.31|3389|BJ|tester|Pa55-测试|1280x1024|24|window|测试机 — 数据库测试 第二行|北京机房 / 测试"),
+                   QStringLiteral("127.0.0.32|3389|BJ|tester||1280x1024|24|window|测试二|北京机房 / 测试 (2)"),
+                   QStringLiteral("gw.bj.test|3389|BJ|gwadmin|gw-s3cret|1280x1024|24|window|网关 — 出口网关|北京机房"),
+                   QStringLiteral("GW.bj.test|3389|BJ|gwadmin|gw-s3cret|1280x1024|24|window|网关副本|"),
+               }
+            << QStringList{QStringLiteral("SSH 跳板: 协议 SSH2 不是 RDP")} << QStringList{};
+        QTest::newRow("rdg, nested groups of one name, comments")
+            << "datacentre.rdg"
+            << QStringList{
+                   QStringLiteral("127.0.0.51|3389|BJ|bjadmin||1024x768|24|window|测试库 — 只读副本 周五重启|北京机房 / 测试"),
+                   QStringLiteral("127.0.0.52|3389|BJ|bjadmin||1024x768|24|window|没有显示名|北京机房 / 测试"),
+                   QStringLiteral("127.0.0.53|3389|BJ|bjadmin||1024x768|24|window|另一个测试|北京机房 / 测试 (2)"),
+                   QStringLiteral("127.0.0.51|3389|BJ|bjadmin||1024x768|24|window|测试库（重复）|北京机房 / 测试 (2)"),
+               }
+            << QStringList{} << QStringList{};
+        QTest::newRow("remmina, nested group")
+            << "nested.remmina" << QStringList{QStringLiteral("127.0.0.61|3389||tester||1024x768|24|window|测试机|北京机房 / 测试")}
+            << QStringList{} << QStringList{};
     }
 
     void readsFiles()
@@ -199,8 +222,9 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(AppError, ReadImportFile(other));
     }
 
-    // A set of files: the bad one is named and brings nothing, the good ones come
-    // in, and servers the catalogue has already are left out with a reason.
+    // A set of files into one group chosen: the bad one is named and brings
+    // nothing, the good ones come in, and servers the catalogue has already are
+    // left out with a reason.
     void importsIntoGroup()
     {
         QTemporaryDir dir;
@@ -219,14 +243,26 @@ private slots:
             dataFile(QStringLiteral("web.remmina")),
             dataFile(QStringLiteral("web.remmina")),
         };
-        const TImportBatch batch = ReadImportFiles(files, GetSvrList());
+        TImportBatch batch = ReadImportFiles(files);
+        DropKnownServers(batch, GetSvrList());
         QCOMPARE(batch.RecordCount(), 3);
-        const std::vector<PSvrItem> added = AddImportedServers(batch, group);
+        const std::vector<PSvrItem> added = AddImportedServers(batch, {group, false});
         QCOMPARE(int(added.size()), 3);
         QCOMPARE(GetSvrList().Count(), 4);
         for (PSvrItem s : added)
             QCOMPARE(s->Group, (TSvrGroup{group, QStringLiteral("Imported")}));
+        QCOMPARE(GetSvrGroups().Count(), 1);
 
+        const QString summary = ImportSummary(batch, added);
+        QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Imported”。")), qPrintable(summary));
+        for (const QString &part : {QStringLiteral("Printer box：已有同一地址、端口和用户的服务器"),
+                                    QStringLiteral("Web front：已有同一地址、端口和用户的服务器"),
+                                    QStringLiteral("Router：协议 SSH2 不是 RDP"),
+                                    QStringLiteral("Reception PC：") + kDamaged,
+                                    QStringLiteral("Web front：") + kEncrypted,
+                                    QStringLiteral("无法读取 1 个文件，其中的服务器都未导入："),
+                                    QStringLiteral("无法导入“truncated.rdg”：XML")})
+            QVERIFY2(summary.contains(part), qPrintable(part + QStringLiteral("\n---\n") + summary));
         // Written as any added server is, readable again after a fresh load.
         ReleaseCatalogue();
         UseIniFile(dir.filePath(QStringLiteral("SvrList.ini")));
@@ -237,22 +273,143 @@ private slots:
             loaded << s->ClntSett.Server + u'|' + s->ClntSett.User + u'|' + s->Description + u'|' + s->Group.GroupName;
         QCOMPARE(loaded, (QStringList{
                              QStringLiteral("127.0.0.13|PRN|already here|") + UngroupedName(),
-                             QStringLiteral("reception.office.test|officeuser|Reception PC|Imported"),
+                             QStringLiteral("reception.office.test|officeuser|Reception PC — front desk|Imported"),
                              QStringLiteral("deep.office.test|officeuser|Deep|Imported"),
                              QStringLiteral("web2.example.test|operator|Web front|Imported"),
                          }));
 
-        const QString summary = ImportSummary(batch, int(added.size()), QStringLiteral("Imported"));
-        QVERIFY2(summary.startsWith(QStringLiteral("已导入 3 台服务器到组“Imported”。")), qPrintable(summary));
-        for (const QString &part : {QStringLiteral("Printer box：已有同一地址、端口和用户的服务器"),
-                                    QStringLiteral("Web front：已有同一地址、端口和用户的服务器"),
-                                    QStringLiteral("Router：协议 SSH2 不是 RDP"),
-                                    QStringLiteral("Reception PC：") + kEncrypted,
-                                    QStringLiteral("Web front：") + kEncrypted,
-                                    QStringLiteral("无法读取 1 个文件，其中的服务器都未导入："),
-                                    QStringLiteral("无法导入“truncated.rdg”：XML")})
-            QVERIFY2(summary.contains(part), qPrintable(part + QStringLiteral("\n---\n") + summary));
         ReleaseCatalogue();
+    }
+
+    // The files' groups become groups: a nested one by its path, two of one name
+    // kept apart, one the catalogue has already (in any letter case) taken as it
+    // is; servers of no group go into the group chosen. The summary names them.
+    void keepsFileGroups()
+    {
+        QTemporaryDir dir;
+        UseIniFile(dir.filePath(QStringLiteral("SvrList.ini")));
+        LoadGroups();
+        LoadServers();
+        const int existing = AddGroup(QStringLiteral("北京机房 / 测试"));
+        const int chosen = AddGroup(QStringLiteral("Chosen"));
+
+        TImportBatch batch = ReadImportFiles({dataFile(QStringLiteral("confCons-passwords.xml")), dataFile(QStringLiteral("datacentre.rdg")),
+                                              dataFile(QStringLiteral("ssh.remmina"))});
+        DropKnownServers(batch, GetSvrList());
+        QVERIFY(batch.HasFileGroups());
+        const std::vector<PSvrItem> added = AddImportedServers(batch, {chosen, true});
+        QStringList placed;
+        for (PSvrItem s : added)
+            placed << s->ClntSett.Server + u'|' + s->Group.GroupName;
+        QCOMPARE(placed, (QStringList{
+                             QStringLiteral("127.0.0.31|北京机房 / 测试"),
+                             QStringLiteral("127.0.0.32|北京机房 / 测试 (2)"),
+                             QStringLiteral("gw.bj.test|北京机房"),
+                             QStringLiteral("127.0.0.51|北京机房 / 测试"),
+                             QStringLiteral("127.0.0.52|北京机房 / 测试"),
+                             QStringLiteral("127.0.0.53|北京机房 / 测试 (2)"),
+                         }));
+        QCOMPARE(added.front()->Group.GroupId, existing);
+        QStringList groups;
+        for (const auto &g : GetSvrGroups())
+            groups << g->GroupName;
+        QCOMPARE(groups, (QStringList{QStringLiteral("北京机房 / 测试"), QStringLiteral("Chosen"), QStringLiteral("北京机房 / 测试 (2)"), QStringLiteral("北京机房")}));
+
+        const QString summary = ImportSummary(batch, added);
+        QVERIFY2(summary.startsWith(QStringLiteral("已导入 6 台服务器到 3 个组：“北京机房 / 测试”、“北京机房 / 测试 (2)”、“北京机房”。")),
+                 qPrintable(summary));
+        for (const QString &part : {QStringLiteral("网关副本：已有同一地址、端口和用户的服务器"),
+                                    QStringLiteral("测试库（重复）：已有同一地址、端口和用户的服务器"),
+                                    QStringLiteral("SSH 跳板：协议 SSH2 不是 RDP"), QStringLiteral("Jump host：协议 SSH 不是 RDP")})
+            QVERIFY2(summary.contains(part), qPrintable(part + QStringLiteral("\n---\n") + summary));
+
+        // The same files again: nothing new, and no group is named.
+        TImportBatch again = ReadImportFiles({dataFile(QStringLiteral("confCons-passwords.xml")), dataFile(QStringLiteral("datacentre.rdg"))});
+        DropKnownServers(again, GetSvrList());
+        QCOMPARE(again.RecordCount(), 0);
+        QCOMPARE(again.Duplicates.size(), size_t(8));
+        const QString none = ImportSummary(again, {});
+        QVERIFY2(none.startsWith(QStringLiteral("文件中的服务器都已在列表中，没有导入新的服务器。\n未导入 9 项：")), qPrintable(none));
+        QVERIFY(!none.contains(QStringLiteral("组“")));
+        ReleaseCatalogue();
+    }
+
+    // Passwords sealed with a master password of the user's own stay sealed and
+    // are told; the right master password opens them, a wrong one none.
+    void opensCustomMasterPasswords()
+    {
+        TImportBatch batch = ReadImportFiles({dataFile(QStringLiteral("confCons-custom-master.xml"))});
+        QCOMPARE(batch.SealedCount(), 2);
+        QCOMPARE(recordLines(batch.Results[0]),
+                 (QStringList{QStringLiteral("127.0.0.41|3389|BJ|filer||1280x1024|24|window|文件服务器|上海"),
+                              QStringLiteral("127.0.0.42|3389|BJ|printer||1280x1024|24|window|打印服务器|上海")}));
+        TSvrItem shown;
+        shown.Group = {1, QStringLiteral("上海")};
+        const QString summary = ImportSummary(batch, {&shown});
+        QVERIFY2(summary.contains(QStringLiteral("文件服务器：密码用 mRemoteNG 的自定义主密码加密，未导入密码")), qPrintable(summary));
+
+        QCOMPARE(OpenSealedPasswords(batch, QStringLiteral("mR3m")), 0);
+        QCOMPARE(OpenSealedPasswords(batch, QStringLiteral("kelp-42")), 0);
+        QCOMPARE(batch.SealedCount(), 2);
+        int reports = 0;
+        QCOMPARE(OpenSealedPasswords(batch, QStringLiteral("Kelp-42"), [&](int, int) { return ++reports > 0; }), 2);
+        QCOMPARE(reports, 2);
+        QCOMPARE(batch.SealedCount(), 0);
+        QCOMPARE(batch.Results[0].Records[0].Settings.Password, QStringLiteral("f1ler-pw"));
+        QCOMPARE(batch.Results[0].Records[1].Settings.Password, QStringLiteral("pr1nt-pw"));
+        QVERIFY(!ImportSummary(batch, {&shown}).contains(QStringLiteral("自定义主密码")));
+    }
+
+    // Groups a file keeps apart get names apart: alike names, names differing in
+    // letter case, a name that reads like a path, a group without a name.
+    void namesGroupsApart()
+    {
+        TGroupPaths paths;
+        const QStringList claimed{
+            paths.Claim(QString(), QStringLiteral("A")),
+            paths.Claim(QStringLiteral("A"), QStringLiteral("B")),
+            paths.Claim(QString(), QStringLiteral("A / B")),
+            paths.Claim(QString(), QStringLiteral("a")),
+            paths.Claim(QStringLiteral("A"), QStringLiteral("  ")),
+            paths.Claim(QStringLiteral("A"), QString()),
+            paths.Claim(QString(), QStringLiteral(" Web\n front ")),
+        };
+        QCOMPARE(claimed, (QStringList{QStringLiteral("A"), QStringLiteral("A / B"), QStringLiteral("A / B (2)"), QStringLiteral("a (2)"), QStringLiteral("A / 未命名组"), QStringLiteral("A / 未命名组 (2)"), QStringLiteral("Web front")}));
+        const QString longName(300, u'x');
+        const QString first = paths.Claim(QString(), longName);
+        const QString second = paths.Claim(QString(), longName);
+        QCOMPARE(first, longName.left(TGroupPaths::MaxLength));
+        QCOMPARE(second, longName.left(TGroupPaths::MaxLength - 4) + QStringLiteral(" (2)"));
+    }
+
+    // A comment is joined to the name on one line, and cut to what the field holds.
+    void joinsDescriptions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("comment");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<int>("notes");
+        QTest::newRow("name only") << "Web"
+                                   << ""
+                                   << "Web" << 0;
+        QTest::newRow("comment only") << ""
+                                      << "备注"
+                                      << "备注" << 0;
+        QTest::newRow("both, lines") << "Web"
+                                     << "line one\r\nline two\n"
+                                     << "Web — line one line two" << 0;
+        QTest::newRow("too long") << "Web" << QString(40000, u'x') << QStringLiteral("Web — ") + QString(MaxDescriptionLength - 6, u'x') << 1;
+    }
+
+    void joinsDescriptions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, comment);
+        QFETCH(QString, description);
+        QFETCH(int, notes);
+        std::vector<TImportNote> told;
+        QCOMPARE(ImportDescription(name, comment, QStringLiteral("e"), told), description);
+        QCOMPARE(int(told.size()), notes);
     }
 
     // A write that fails takes back the servers added before it: nothing half-way.
@@ -282,7 +439,7 @@ private slots:
         // go in and then a write fails, for root too.
         {
             const FileSizeLimit limit(sizeBefore + 1500);
-            QVERIFY_THROWS_EXCEPTION(AppError, AddImportedServers(batch, UngroupedId));
+            QVERIFY_THROWS_EXCEPTION(AppError, AddImportedServers(batch, {UngroupedId, true}));
         }
         QCOMPARE(GetSvrList().Count(), 1);
         ReleaseCatalogue();
@@ -302,8 +459,8 @@ private slots:
         for (int i = 0; i < 25; ++i)
             result.Skipped.push_back({QStringLiteral("s%1").arg(i), QStringLiteral("why")});
         batch.Results.push_back(result);
-        const QString summary = ImportSummary(batch, 0, QStringLiteral("G"));
-        QVERIFY(summary.contains(QStringLiteral("未导入 25 项：")));
+        const QString summary = ImportSummary(batch, {});
+        QVERIFY(summary.startsWith(QStringLiteral("没有导入任何服务器。\n未导入 25 项：")));
         QVERIFY(summary.contains(QStringLiteral("s19：why")));
         QVERIFY(!summary.contains(QStringLiteral("s20：why")));
         QVERIFY(summary.contains(QStringLiteral("……另有 5 项")));

@@ -5,14 +5,28 @@
 #include <QString>
 #include <vector>
 
+// A password that the file holds encrypted under a master password that the
+// reader did not know; the user may give it (see OpenSealedPasswords).
+struct TSealedPassword {
+    QString Cipher;      // as the file has it
+    int Iterations = 0;  // of the key derivation
+    QString MasterCheck; // the file's own check of the master password; may be empty
+
+    bool operator==(const TSealedPassword &) const = default;
+};
+
 // One server read from another program's connection file.
 struct TImportRecord {
     TClientSettings Settings;
-    QString Description; // the name the file gave the server
-    QString Group;       // the group (path) the file put it in; empty for none
+    QString Description;    // the name the file gave the server, and its comment
+    QString Group;          // the group (path) the file put it in; empty for none
+    TSealedPassword Sealed; // Cipher empty when there is none
 
     bool operator==(const TImportRecord &) const = default;
 };
+
+// The longest description kept: what the settings dialog's field holds.
+inline constexpr qsizetype MaxDescriptionLength = 32767;
 
 // Something about one entry of a file that the user is told: why it was
 // skipped, or what of it could not be brought over.
@@ -39,7 +53,17 @@ QString NotRdp(const QString &protocol);
 QString NoAddress();
 QString BadAddress(const QString &address);
 QString ColorDepthChanged(int depth, int used);
+QString DescriptionCut();
+QString SealedPassword();
+QString DamagedPassword();
+QString TooDeep(int levels);
 } // namespace ImportText
+
+// The description of an entry: its name, and its comment after a dash when it has
+// one; line breaks become blanks (the field holds one line), and a text longer than
+// the field is cut, with a note.
+QString ImportDescription(const QString &name, const QString &comment, const QString &entry,
+                          std::vector<TImportNote> &notes);
 
 // Sets the address and port of a record from an address text (which may carry a
 // port) and a port the file gives apart (0 for none). Returns false, with the

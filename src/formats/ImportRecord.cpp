@@ -34,7 +34,57 @@ QString ColorDepthChanged(int depth, int used)
     return QStringLiteral("颜色深度 %1 位不可用，改为 %2 位").arg(depth).arg(used);
 }
 
+QString DescriptionCut()
+{
+    return QStringLiteral("备注太长，只保留了前 %1 个字符").arg(MaxDescriptionLength);
+}
+
+QString SealedPassword()
+{
+    return QStringLiteral("密码用 mRemoteNG 的自定义主密码加密，未导入密码");
+}
+
+QString DamagedPassword()
+{
+    return QStringLiteral("密码已损坏或加密方式不认识，未导入密码");
+}
+
+QString TooDeep(int levels)
+{
+    return QStringLiteral("分组嵌套超过 %1 层，不予导入（文件可能已损坏或是恶意构造的）").arg(levels);
+}
+
 } // namespace ImportText
+
+namespace {
+
+QString oneLine(const QString &text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    for (QChar &c : out)
+        if (c == u'\r' || c == u'\n' || c == u'\t')
+            c = u' ';
+    return out.trimmed();
+}
+
+} // namespace
+
+QString ImportDescription(const QString &name, const QString &comment, const QString &entry,
+                          std::vector<TImportNote> &notes)
+{
+    const QString n = oneLine(name);
+    const QString c = oneLine(comment);
+    QString text = c.isEmpty() ? n : n.isEmpty() ? c
+                                                 : n + QStringLiteral(" — ") + c;
+    if (text.size() > MaxDescriptionLength) {
+        text.truncate(MaxDescriptionLength);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+        notes.push_back({entry, ImportText::DescriptionCut()});
+    }
+    return text;
+}
 
 bool SetImportAddress(TClientSettings &settings, const QString &address, int port, const QString &entry,
                       std::vector<TImportNote> &skipped)

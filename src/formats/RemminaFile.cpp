@@ -1,5 +1,6 @@
 #include "RemminaFile.h"
 
+#include "GroupPaths.h"
 #include "IniDocument.h"
 
 #include <QFileInfo>
@@ -49,6 +50,16 @@ private:
     QString fFileName;
 };
 
+// Remmina nests groups with "/" in the name.
+QString groupPath(const QString &group)
+{
+    QStringList parts;
+    for (const QString &part : group.split(u'/'))
+        if (!part.trimmed().isEmpty())
+            parts << part.simplified();
+    return parts.join(TGroupPaths::Separator()).left(TGroupPaths::MaxLength);
+}
+
 bool isFullScreenView(int viewMode)
 {
     // 2 full screen, 3 scrolled full screen, 4 viewport full screen.
@@ -87,7 +98,7 @@ TImportResult ReadRemminaFile(const QByteArray &bytes, const QString &fileName)
     if (!profile.text("password").isEmpty())
         result.Notes.push_back({name, ImportText::EncryptedPassword()});
     record.Description = name;
-    record.Group = profile.text("group").trimmed();
+    record.Group = groupPath(profile.text("group"));
     result.Records.push_back(record);
     return result;
 }

@@ -1,0 +1,33 @@
+#include "GroupPaths.h"
+
+namespace {
+
+QString unnamed()
+{
+    return QStringLiteral("未命名组");
+}
+
+QString cut(const QString &text, qsizetype length)
+{
+    QString out = text.left(length);
+    if (!out.isEmpty() && out.back().isHighSurrogate())
+        out.chop(1);
+    return out;
+}
+
+} // namespace
+
+QString TGroupPaths::Claim(const QString &parent, const QString &name)
+{
+    QString own = name.simplified();
+    if (own.isEmpty())
+        own = unnamed();
+    const QString path = cut(parent.isEmpty() ? own : parent + Separator() + own, MaxLength);
+    QString claimed = path;
+    for (int n = 2; fTaken.contains(claimed.toCaseFolded()); ++n) {
+        const QString suffix = QStringLiteral(" (%1)").arg(n);
+        claimed = cut(path, MaxLength - suffix.size()) + suffix;
+    }
+    fTaken.insert(claimed.toCaseFolded());
+    return claimed;
+}
