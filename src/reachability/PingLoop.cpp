@@ -15,8 +15,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // What an epoll event is about: the top byte of its data, the slot or descriptor below.
 enum Tag : std::uint64_t {
     WakeTag = 1,
@@ -43,8 +41,9 @@ void watch(int epoll, int fd, std::uint32_t events, std::uint64_t data)
 
 } // namespace
 
-PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver)
-    : post_(std::move(deliver)),
+PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver, Clock &clock)
+    : clock_(clock),
+      post_(std::move(deliver)),
       token_(QRandomGenerator::system()->generate64()),
       request_(EchoRequest::data()),
       tcpBudget_(TcpProbe::descriptorBudget())
@@ -64,7 +63,11 @@ PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v
     }
     resolver_ = std::make_unique<HostResolver>(
         epoll_, ResolverTag, TagShift,
-        [this](unsigned slot, unsigned serial, const std::optional<IpAddress> &address) { resolved(slot, serial, address); });
+        [this](unsigned slot, unsigned serial, const std::optional<IpAddress> &address) { resolved(slot, serial, address); }, clock_);
+    sleeper_ = std::make_unique<Clock::Sleeper>(clock_, [this] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
+    });
     thread_ = std::thread([this] { run(); });
 }
 
@@ -74,6 +77,7 @@ PingLoop::~PingLoop()
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
     thread_.join();
+    sleeper_.reset();
     resolver_.reset();
     // The epoll set first: it lets go of all its sockets at once.
     ::close(epoll_);
@@ -116,10 +120,8 @@ void PingLoop::post(Command &&command)
         wake = !woken_;
         woken_ = true;
     }
-    if (wake) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
-    }
+    if (wake)
+        sleeper_->wake();
 }
 
 void PingLoop::run()
@@ -127,17 +129,12 @@ void PingLoop::run()
     epoll_event events[256];
     std::vector<Command> commands;
     for (;;) {
-        int waitMs = -1;
-        if (wakeAt_) {
-            const auto left = *wakeAt_ - Clock::now();
-            waitMs = left <= Clock::duration::zero()
-                ? 0
-                : int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-        }
+        const int waitMs = sleeper_->blockMs(wakeAt_, resolver_->libraryTimeout());
         const int count = epoll_wait(epoll_, events, 256, waitMs);
+        sleeper_->awake();
         if ((count < 0 && errno != EINTR) || quit_.load(std::memory_order_relaxed))
             return;
-        Clock::time_point now = Clock::now();
+        Clock::time_point now = clock_.now();
         for (int i = 0; i < count; ++i) {
             const std::uint64_t data = events[i].data.u64;
             const auto tag = Tag(data >> TagShift);
@@ -172,14 +169,14 @@ void PingLoop::run()
                 break;
             }
         }
-        resolver_->processTimeouts();
-        now = Clock::now();
+        now = clock_.now();
+        resolver_->processTimeouts(now);
         passEnd_ = now + PassLimit;
         expire(now);
         startQueuedTcp(now);
         sendDue(now);
         flushRequests(now);
-        now = Clock::now();
+        now = clock_.now();
         flush(now, false);
         arm(now);
     }
@@ -255,7 +252,7 @@ void PingLoop::sendDue(Clock::time_point now)
         // Near hosts answer while the rest of a large round is still being
         // sent: take their replies in between, before the socket's buffer fills.
         if (++sent % ReceiveEvery == 0) {
-            now = Clock::now();
+            now = clock_.now();
             if (passOver(now))
                 break;
             flushRequests(now);
@@ -274,7 +271,7 @@ bool PingLoop::passOver(Clock::time_point now) const
 
 void PingLoop::begin(unsigned slot, Clock::time_point due, Clock::time_point now)
 {
-    noteLateness(Clock::now() - due);
+    noteLateness(clock_.now() - due);
     Target &target = targets_[slot];
     if (target.isName) {
         target.state = State::Resolving;
@@ -300,7 +297,7 @@ void PingLoop::resolved(unsigned slot, unsigned serial, const std::optional<IpAd
     Target &target = targets_[slot];
     if (target.state != State::Resolving || target.serial != serial)
         return; // stopped or started again meanwhile
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = clock_.now();
     if (!address) {
         counters_.notFound.fetch_add(1, std::memory_order_relaxed);
         complete(slot, -1, now);
@@ -391,7 +388,7 @@ void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
 void PingLoop::startQueuedTcp(Clock::time_point now)
 {
     for (int started = 0; !tcpQueue_.empty() && tcpOpen_ < tcpBudget_ && now >= tcpPausedUntil_; ++started) {
-        if (started % 64 == 63 && passOver(Clock::now()))
+        if (started % 64 == 63 && passOver(clock_.now()))
             return;
         const auto [slot, serial] = tcpQueue_.front();
         const Target &target = targets_[slot];
@@ -452,7 +449,7 @@ void PingLoop::receive(Family &family, Clock::time_point now)
         // Each result's next probe is due a second after the result: keep the
         // clock current through a long run of replies.
         if (i % IcmpSocket::BatchSize == IcmpSocket::BatchSize - 1)
-            now = Clock::now();
+            now = clock_.now();
         IcmpSocket::Reply reply;
         const IcmpSocket::Read read = socket.receive(reply);
         if (read == IcmpSocket::Read::Empty)
@@ -508,7 +505,7 @@ void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
 void PingLoop::expire(Clock::time_point now)
 {
     for (int expired = 0; const Timed *front = timeouts_.front(); ++expired) {
-        if (front->at > now || (expired % 256 == 255 && passOver(Clock::now())))
+        if (front->at > now || (expired % 256 == 255 && passOver(clock_.now())))
             break;
         const Timed entry = *front;
         timeouts_.popFront();

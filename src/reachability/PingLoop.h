@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Clock.h"
 #include "EchoRequest.h"
 #include "HostResolver.h"
 #include "IcmpSocket.h"
@@ -57,17 +58,17 @@ struct PingCounters {
 // taken from the process's descriptor limit, leaving the rest of the process
 // room to open files; attempts beyond it wait their turn in order. Every pass
 // of the loop handles only what was due when it began, so it always comes
-// back to the epoll wait, and so to its commands and its end.
+// back to the epoll wait, and so to its commands and its end. All its times
+// are those of the clock it is given.
 class PingLoop {
 public:
-    using Clock = std::chrono::steady_clock;
     using Post = std::function<void(std::vector<PingResult> &&batch)>;
     static constexpr int TickMs = 5; // probes due within one tick leave together
     static constexpr int FlushMs = 20;
     // Commands a drained queue keeps room for; a longer burst's room is given back.
     static constexpr std::size_t KeptCommands = 64;
 
-    PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver);
+    PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver, Clock &clock = Clock::system());
     ~PingLoop(); // stops and joins the thread
     PingLoop(const PingLoop &) = delete;
     PingLoop &operator=(const PingLoop &) = delete;
@@ -151,6 +152,7 @@ private:
     bool valid(const Timed &entry, bool inFlight) const;
     void noteLateness(Clock::duration late);
 
+    Clock &clock_;
     Family v4_;
     Family v6_;
     Post post_;
@@ -178,5 +180,6 @@ private:
     bool woken_ = false;
 
     std::unique_ptr<HostResolver> resolver_;
+    std::unique_ptr<Clock::Sleeper> sleeper_;
     std::thread thread_;
 };

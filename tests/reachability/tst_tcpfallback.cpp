@@ -4,6 +4,7 @@
 #include "PingThread.h"
 #include "TestNetwork.h"
 #include "TestRow.h"
+#include "VirtualTime.h"
 
 #include "IcmpSocket.h"
 
@@ -71,6 +72,8 @@ class TstTcpFallback : public QObject {
     Q_OBJECT
 
 private:
+    // The engines' time, moved on by the tests.
+    TestClock clock;
     std::unique_ptr<PingEngine> engine;
     std::unique_ptr<Listener> open4, open6, closed4;
 
@@ -78,7 +81,7 @@ private slots:
     void initTestCase()
     {
         REQUIRE_PRIVATE_NETWORK();
-        engine = std::make_unique<PingEngine>(PingEngine::Method::TcpOnly);
+        engine = std::make_unique<PingEngine>(PingEngine::Method::TcpOnly, clock);
         open4 = std::make_unique<Listener>(AF_INET);
         open6 = std::make_unique<Listener>(AF_INET6);
         // Bound but not listening: the port is held, and a connection to it is refused.
@@ -125,11 +128,11 @@ private slots:
         poller->setTiming(Fast);
         row.bind(poller);
         poller->Resume();
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), status, CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), status, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
         // And again one cycle later: the attempt leaves nothing behind that changes the answer.
         const int cycles = poller->cycles();
-        QTRY_VERIFY_WITH_TIMEOUT(poller->cycles() > cycles, CycleLimitMs);
+        CLOCK_TRY_VERIFY(clock, poller->cycles() > cycles, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
         QCOMPARE(row.history, QStringList{status});
         poller->Terminate();
@@ -161,7 +164,7 @@ private slots:
                 *why = QStringLiteral("refused in the test");
             return nullptr;
         };
-        PingEngine chosen(PingEngine::Method::Auto, factory);
+        PingEngine chosen(PingEngine::Method::Auto, factory, clock);
         QCOMPARE(asked, (QList<int>{AF_INET, AF_INET6}));
         if (icmp && !chosen.icmpAvailable())
             QSKIP("the system allows this user no ICMP socket");
@@ -195,7 +198,7 @@ private slots:
             poller->Resume();
         }
         for (const auto &row : rows)
-            QTRY_COMPARE_WITH_TIMEOUT(row->status(), QStringLiteral("Online"), CycleLimitMs);
+            CLOCK_TRY_COMPARE(clock, row->status(), QStringLiteral("Online"), CycleLimitMs);
         QVERIFY(chosen.statistics().answered >= 2);
     }
 
