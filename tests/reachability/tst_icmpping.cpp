@@ -103,6 +103,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("host");
         QTest::newRow("all-ones address") << QByteArray("255.255.255.255");
+        QTest::newRow("unspecified address") << QByteArray("0.0.0.0");
+        QTest::newRow("unspecified address, hexadecimal") << QByteArray("0x0");
+        QTest::newRow("unspecified IPv6 address") << QByteArray("[::]");
+        QTest::newRow("name of the unspecified address") << QByteArray("brennic-any.test");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("unknown name") << QByteArray("no-such-host.invalid");
         QTest::newRow("unknown single label") << QByteArray("brennic-no-such-server");
@@ -111,6 +115,8 @@ private slots:
     void hostNotFound()
     {
         QFETCH(QByteArray, host);
+        if (host.endsWith(".test"))
+            REQUIRE_TEST_NAMES();
         QString rev;
         QString ip = QStringLiteral("10.9.8.7");
         int retTime = 4321;

@@ -82,6 +82,11 @@ private slots:
         QTest::newRow("name in Chinese") << QStringLiteral("服务器.test") << false << 1 << QStringLiteral("Online");
         QTest::newRow("unknown name") << QStringLiteral("no-such-host.invalid") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("all-ones address") << QStringLiteral("255.255.255.255") << false << -1 << QStringLiteral("Offline");
+        // The system would take these for this machine, which answers: no server has them.
+        QTest::newRow("unspecified address") << QStringLiteral("0.0.0.0") << false << -1 << QStringLiteral("Offline");
+        QTest::newRow("unspecified address, short form") << QStringLiteral("0") << false << -1 << QStringLiteral("Offline");
+        QTest::newRow("unspecified IPv6 address") << QStringLiteral("::") << false << -1 << QStringLiteral("Offline");
+        QTest::newRow("name of the unspecified address") << QStringLiteral("brennic-any.test") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("silent host") << QString::fromLatin1(TestNetwork::unreachableHost(1)) << true << 0
                                      << QStringLiteral("Offline");
     }
