@@ -496,6 +496,55 @@ private slots:
         }
     }
 
+    void newResolverConfigurationIsTakenUpWhileLookUpsRun()
+    {
+        // The name server in use never answers, and names started one after
+        // another keep a look-up running all the time; then the configuration
+        // names a server that answers.
+        REQUIRE_TEST_NAMES();
+        QFile config(QStringLiteral("/etc/resolv.conf"));
+        const auto writeConfig = [&config](const QByteArray &text) {
+            if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            const bool written = config.write(text) == text.size();
+            config.close();
+            return written;
+        };
+        constexpr const char *SilentServer = "127.0.0.54";
+        if (!writeConfig(QByteArray("nameserver ") + SilentServer + "\n"))
+            QSKIP("cannot change the test's resolver configuration");
+        const auto restore = qScopeGuard([&writeConfig] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
+        TestDns silent(SilentServer);
+        TestDns working;
+        if (!silent.listening() || !working.listening())
+            QSKIP("cannot serve names on the test's name server addresses");
+        PingEngine own(PingEngine::Method::Auto, clock);
+        std::vector<std::unique_ptr<TestRow>> rows;
+        for (int i = 0; i < 5; ++i) {
+            const QByteArray name = "busy-" + QByteArray::number(i) + ".test";
+            silent.neverAnswer(name);
+            working.answer(name, "127.0.0." + QByteArray::number(70 + i), 300);
+            rows.push_back(std::make_unique<TestRow>(QString::fromLatin1(name)));
+            auto *poller = new TPingThread(true, &own, &own);
+            poller->setTiming(Fast);
+            rows.back()->bind(poller);
+            poller->Resume();
+            clock.advance(700ms);
+        }
+        clock.advance(2s);
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(silent.questions("busy-" + QByteArray::number(i) + ".test") >= 1);
+        QVERIFY(std::none_of(rows.begin(), rows.end(), [](const auto &row) { return row->status() == QLatin1String("Online"); }));
+
+        QVERIFY(writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"));
+        const Clock::time_point changed = clock.now();
+        const auto allOnline = [&rows] {
+            return std::all_of(rows.begin(), rows.end(), [](const auto &row) { return row->status() == QLatin1String("Online"); });
+        };
+        CLOCK_TRY_VERIFY(clock, allOnline(), 5000);
+        QVERIFY2(clockMsSince(clock, changed) <= 5000, qPrintable(QString::number(clockMsSince(clock, changed))));
+    }
+
     void newResolverConfigurationIsTakenUp()
     {
         // As on a laptop that joins another network: the name server changes.
