@@ -173,6 +173,7 @@ void PingLoop::run()
         resolver_->processTimeouts(now);
         passEnd_ = now + PassLimit;
         expire(now);
+        deferSlowTcp(now);
         startQueuedTcp(now);
         sendDue(now);
         flushRequests(now);
@@ -201,6 +202,7 @@ void PingLoop::apply(Command &command, Clock::time_point now)
     target.timeout = command.timeout;
     const std::optional<IpAddress> literal = IpAddress::parseLiteral(target.host);
     target.isName = !literal;
+    target.standing = Standing::Untried;
     target.address = literal.value_or(IpAddress());
     wait(target, command.slot, now, target.wait);
 }
@@ -375,30 +377,82 @@ void PingLoop::flushRequests(Family &family, Clock::time_point now)
 
 void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
 {
+    Target &target = targets_[slot];
+    const bool silent = target.standing == Standing::Silent;
+    auto &queue = silent ? tcpSilentQueue_ : tcpQueue_;
     // Behind others that wait for a descriptor, or none to spare: wait in turn.
-    if (!tcpQueue_.empty() || tcpOpen_ >= tcpBudget_ || now < tcpPausedUntil_ || !connectTcp(slot, now)) {
-        Target &target = targets_[slot];
+    if (!queue.empty() || !mayStartTcp(silent, now) || !connectTcp(slot, now)) {
         target.state = State::Queued;
         ++target.serial;
-        tcpQueue_.emplace_back(slot, target.serial);
+        queue.emplace_back(slot, target.serial);
         counters_.deferred.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
+bool PingLoop::mayStartTcp(bool silent, Clock::time_point now) const
+{
+    if (tcpOpen_ >= tcpBudget_ || now < tcpPausedUntil_)
+        return false;
+    return !silent || (tcpQueue_.empty() && tcpSilentOpen_ < silentBudget());
+}
+
+long PingLoop::silentBudget() const
+{
+    return std::max(1L, long(double(tcpBudget_) * SilentShare));
+}
+
 void PingLoop::startQueuedTcp(Clock::time_point now)
 {
-    for (int started = 0; !tcpQueue_.empty() && tcpOpen_ < tcpBudget_ && now >= tcpPausedUntil_; ++started) {
+    if (startFrom(tcpQueue_, false, now))
+        startFrom(tcpSilentQueue_, true, now);
+}
+
+// Starts the attempts of one queue while there is room; false when the pass
+// is over or the system had no descriptor to spare.
+bool PingLoop::startFrom(std::deque<std::pair<unsigned, unsigned>> &queue, bool silent, Clock::time_point now)
+{
+    for (int started = 0; !queue.empty() && mayStartTcp(silent, now); ++started) {
         if (started % 64 == 63 && passOver(clock_.now()))
-            return;
-        const auto [slot, serial] = tcpQueue_.front();
+            return false;
+        const auto [slot, serial] = queue.front();
         const Target &target = targets_[slot];
         if (target.state != State::Queued || target.serial != serial) {
-            tcpQueue_.pop_front(); // stopped or started again meanwhile
+            queue.pop_front(); // stopped or started again meanwhile
             continue;
         }
         if (!connectTcp(slot, now))
+            return false;
+        queue.pop_front();
+    }
+    return true;
+}
+
+Clock::duration PingLoop::slowAfter() const
+{
+    return std::max<Clock::duration>(SlowFactor * tcpTypicalAnswer_, std::chrono::milliseconds(MinSlowMs));
+}
+
+// With the budget full and hosts waiting for their first turn, attempts of
+// that turn that are slow to answer give way: their hosts wait in the silent
+// hosts' turn, where they get the whole time-out.
+void PingLoop::deferSlowTcp(Clock::time_point now)
+{
+    const Clock::duration slow = slowAfter();
+    while (!tcpFlight_.empty()) {
+        const TcpFlight flight = tcpFlight_.front();
+        Target &target = targets_[flight.slot];
+        const bool inFlight = target.state == State::Tcp && target.serial == flight.serial;
+        if (inFlight && (tcpQueue_.empty() || tcpOpen_ < tcpBudget_ || now - flight.started < slow))
             return;
-        tcpQueue_.pop_front();
+        tcpFlight_.pop_front();
+        if (!inFlight)
+            continue; // answered, timed out or stopped
+        closeTcp(target);
+        target.standing = Standing::Silent;
+        target.state = State::Queued;
+        ++target.serial;
+        tcpSilentQueue_.emplace_back(flight.slot, target.serial);
+        counters_.deferred.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
@@ -414,6 +468,7 @@ bool PingLoop::connectTcp(unsigned slot, Clock::time_point now)
         return false;
     case TcpProbe::Outcome::Up:
     case TcpProbe::Outcome::Down:
+        target.standing = Standing::Answered;
         counters_.sent.fetch_add(1, std::memory_order_relaxed);
         if (attempt.outcome == TcpProbe::Outcome::Up)
             counters_.answered.fetch_add(1, std::memory_order_relaxed);
@@ -429,6 +484,12 @@ bool PingLoop::connectTcp(unsigned slot, Clock::time_point now)
     target.state = State::Tcp;
     target.tcp = attempt.handle;
     ++target.serial;
+    target.silentTurn = target.standing == Standing::Silent;
+    if (target.silentTurn)
+        ++tcpSilentOpen_;
+    else
+        tcpFlight_.push_back(TcpFlight{slot, target.serial, now});
+    target.tcpStarted = now;
     watch(epoll_, attempt.handle, EPOLLOUT, (std::uint64_t(TcpTag) << TagShift) | slot);
     timeouts_.add(now, target.timeout, slot, target.serial);
     return true;
@@ -440,6 +501,9 @@ void PingLoop::closeTcp(Target &target)
     TcpProbe::close(target.tcp);
     target.tcp = -1;
     --tcpOpen_;
+    if (target.silentTurn)
+        --tcpSilentOpen_;
+    target.silentTurn = false;
 }
 
 void PingLoop::receive(Family &family, Clock::time_point now)
@@ -495,6 +559,10 @@ void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
         return;
     const TcpProbe::Outcome outcome = TcpProbe::finish(target.tcp);
     closeTcp(target);
+    target.standing = Standing::Answered;
+    // How long answers take of late: a moving average.
+    const Clock::duration took = now - target.tcpStarted;
+    tcpTypicalAnswer_ += (took - tcpTypicalAnswer_) / 64;
     if (outcome == TcpProbe::Outcome::Up)
         counters_.answered.fetch_add(1, std::memory_order_relaxed);
     else
@@ -517,6 +585,7 @@ void PingLoop::expire(Clock::time_point now)
             family.owner[target.sequence] = 0;
         } else {
             closeTcp(target);
+            target.standing = Standing::Silent;
         }
         counters_.timedOut.fetch_add(1, std::memory_order_relaxed);
         complete(entry.slot, 0, now);
@@ -567,8 +636,11 @@ void PingLoop::arm(Clock::time_point now)
         consider(front->at);
     if (!results_.empty())
         consider(lastFlush_ + std::chrono::milliseconds(FlushMs));
-    if (!tcpQueue_.empty() && tcpOpen_ < tcpBudget_)
+    const bool silentMayStart = !tcpSilentQueue_.empty() && tcpQueue_.empty() && tcpSilentOpen_ < silentBudget();
+    if ((!tcpQueue_.empty() || silentMayStart) && tcpOpen_ < tcpBudget_)
         consider(std::max(now, tcpPausedUntil_));
+    if (!tcpQueue_.empty() && tcpOpen_ >= tcpBudget_ && !tcpFlight_.empty())
+        consider(tcpFlight_.front().started + slowAfter());
     if (const std::optional<Clock::time_point> lookUp = resolver_->nextTimeout(now))
         consider(*lookUp);
     wakeAt_.reset();

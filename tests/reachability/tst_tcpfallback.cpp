@@ -227,6 +227,33 @@ private slots:
         QVERIFY2(found.value(QStringLiteral("stop_ms")).toLong() < 1000, qPrintable(output));
     }
 
+    void answeringHostsGoFirstUnderASmallDescriptorLimit()
+    {
+        // Half of 50,000 hosts silent, 1,024 descriptors, the poller's own
+        // cycle: the silent hosts' attempts, which hold a descriptor until
+        // their time-out, keep no answering row waiting.
+        REQUIRE_UNREACHABLE_HOSTS();
+        const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+        if (prlimit.isEmpty())
+            QSKIP("prlimit (util-linux) is needed to start the helper under a descriptor limit");
+        QProcess helper;
+        helper.start(prlimit, {QStringLiteral("--nofile=1024:1024"), QStringLiteral(BRENNIC_FAIR_PROBE), QStringLiteral("50000")});
+        QVERIFY(helper.waitForFinished(60000));
+        const QString output = QString::fromUtf8(helper.readAllStandardOutput());
+        QCOMPARE(helper.exitCode(), 0);
+        QHash<QString, QString> found;
+        for (const QString &line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            found.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+        qInfo("%s", qPrintable(output.simplified()));
+        QCOMPARE(found.value(QStringLiteral("limit")), QStringLiteral("1024"));
+        QVERIFY2(found.value(QStringLiteral("budget")).toLong() < 1024, qPrintable(output));
+        QCOMPARE(found.value(QStringLiteral("answering_with_status")), QStringLiteral("25000"));
+        QCOMPARE(found.value(QStringLiteral("wrong")), QStringLiteral("0"));
+        QCOMPARE(found.value(QStringLiteral("silent_online")), QStringLiteral("0"));
+        // Every answering row within 2 s of its first cycle.
+        QVERIFY2(found.value(QStringLiteral("latest_ms")).toLong() <= 2000, qPrintable(output));
+    }
+
     void engineChoosesItsProbe_data()
     {
         QTest::addColumn<QString>("groupRange");
