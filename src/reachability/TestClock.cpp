@@ -10,7 +10,6 @@ namespace {
 
 // How long a sleeper may stay busy before settle() gives up on it.
 constexpr auto BusyLimit = std::chrono::seconds(20);
-constexpr int SettleRounds = 1000;
 
 } // namespace
 
@@ -92,23 +91,29 @@ bool TestClock::allAsleep() const
 
 bool TestClock::settle()
 {
-    for (int round = 0; round < SettleRounds; ++round) {
-        std::uint64_t before = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + BusyLimit;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        std::optional<std::uint64_t> before;
         {
             std::unique_lock lock(mutex_);
-            if (!changed_.wait_for(lock, BusyLimit, [this] { return allAsleep(); }))
-                return false;
-            before = awakenings_;
+            // Briefly: a sleeper of this thread (a timer) wakes only through its events.
+            if (changed_.wait_for(lock, std::chrono::milliseconds(1), [this] { return allAsleep(); }))
+                before = awakenings_;
         }
-        // As an event loop would: objects let go of with deleteLater() go too.
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
+        deliverEvents();
         std::lock_guard lock(mutex_);
-        if (allAsleep() && awakenings_ == before)
+        if (before && allAsleep() && awakenings_ == *before)
             return true;
     }
     return false;
+}
+
+// As an event loop would: objects let go of with deleteLater() go too.
+void TestClock::deliverEvents()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
 }
 
 void TestClock::moveTo(time_point at)

@@ -56,6 +56,7 @@ private:
     };
     Waiting *find(Sleeper &sleeper);
     bool allAsleep() const;
+    static void deliverEvents();
     // Moves time to at and wakes the sleepers that were waiting for it.
     void moveTo(time_point at);
 
