@@ -76,10 +76,12 @@ void HostResolver::reopenIfConfigChanged(Clock::time_point now)
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
         Entry &entry = *it;
         if (entry.inFlight) {
+            // Without a new channel the look-up ends by its time-out, as not found.
+            if (!channel_)
+                continue;
             --running_;
             entry.inFlight = false;
-            if (channel_)
-                start(it.key(), entry, now);
+            start(it.key(), entry, now);
         } else if (!entry.address) {
             // Not found by the old name servers: ask the new ones at the next probe.
             entry.known = false;
