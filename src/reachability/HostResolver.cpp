@@ -17,7 +17,6 @@ constexpr int TryTimeoutMs = 1000; // the first try; c-ares doubles it for the s
 constexpr int Tries = 2;
 constexpr auto ForgetAfter = std::chrono::minutes(10); // a name no probe asked for
 constexpr auto SweepEvery = std::chrono::minutes(1);
-constexpr auto ConfigCheckEvery = std::chrono::seconds(5);
 constexpr const char *ConfigFile = "/etc/resolv.conf";
 
 // The configuration file's identity and time of change, to notice a new one.
@@ -39,8 +38,8 @@ bool definite(int status)
 
 } // namespace
 
-HostResolver::HostResolver(int epoll, std::uint64_t tag, int tagShift, Done done)
-    : epoll_(epoll), tag_(tag), tagShift_(tagShift), done_(std::move(done))
+HostResolver::HostResolver(int epoll, std::uint64_t tag, int tagShift, Done done, Clock &clock)
+    : clock_(clock), epoll_(epoll), tag_(tag), tagShift_(tagShift), done_(std::move(done))
 {
     static std::once_flag libraryReady;
     std::call_once(libraryReady, [] { ares_library_init(ARES_LIB_INIT_ALL); });
@@ -63,16 +62,33 @@ void HostResolver::open()
 
 void HostResolver::reopenIfConfigChanged(Clock::time_point now)
 {
-    // Between look-ups only, so that none is lost.
-    if (running_ > 0 || now - lastConfigCheck_ < ConfigCheckEvery)
+    if (now - lastConfigCheck_ < ConfigCheckEvery)
         return;
     lastConfigCheck_ = now;
     if (configStamp() == config_)
         return;
+    // The old channel's queries end here, unanswered (their callbacks ignore
+    // the channel's end); the names they were for are asked again below.
     if (channel_)
         ares_destroy(channel_);
     channel_ = nullptr;
     open();
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        Entry &entry = *it;
+        if (entry.inFlight) {
+            // Without a new channel the look-up ends by its time-out, as not found.
+            if (!channel_)
+                continue;
+            --running_;
+            entry.inFlight = false;
+            start(it.key(), entry, now);
+        } else if (!entry.address) {
+            // Not found by the old name servers: ask the new ones at the next probe.
+            entry.known = false;
+        } else {
+            entry.expires = now;
+        }
+    }
 }
 
 HostResolver::~HostResolver()
@@ -92,39 +108,43 @@ HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, u
     if (entry.known) {
         // Due again: look it up in the background, and use the last answer meanwhile.
         if (now >= entry.expires && !entry.inFlight)
-            start(host, entry);
+            start(host, entry, now);
         return entry.address ? Lookup{Answer::Known, *entry.address} : Lookup{Answer::NotFound, IpAddress()};
     }
     entry.waiters.emplace_back(slot, serial);
     if (!entry.inFlight)
-        start(host, entry); // a name from the hosts file is answered at once, through Done
+        start(host, entry, now); // a name from the hosts file is answered at once, through Done
     return Lookup{};
 }
 
-void HostResolver::start(const QByteArray &host, Entry &entry)
+void HostResolver::start(const QByteArray &host, Entry &entry, Clock::time_point now)
 {
     entry.inFlight = true;
+    entry.lookUp = ++nextLookUp_;
     ++running_;
+    ++outstanding_;
     ++lookUps_;
+    deadlines_.push_back(Deadline{now + std::chrono::milliseconds(LookUpTimeoutMs), host, entry.lookUp});
     ares_addrinfo_hints hints{};
     hints.ai_family = AF_UNSPEC;
     // Owned by c-ares until answered() takes it back.
-    auto *query = new Query{this, host};
+    auto *query = new Query{this, host, entry.lookUp};
     ares_getaddrinfo(channel_, host.constData(), nullptr, &hints, &HostResolver::answered, query);
 }
 
 void HostResolver::answered(void *data, int status, int, ares_addrinfo *result)
 {
     std::unique_ptr<Query> query(static_cast<Query *>(data));
+    --query->resolver->outstanding_;
     if (status == ARES_EDESTRUCTION || status == ARES_ECANCELLED) {
         if (result)
             ares_freeaddrinfo(result);
         return;
     }
-    query->resolver->settle(query->host, status, result);
+    query->resolver->settle(query->host, query->lookUp, status, result);
 }
 
-void HostResolver::settle(const QByteArray &host, int status, ares_addrinfo *result)
+void HostResolver::settle(const QByteArray &host, unsigned lookUp, int status, ares_addrinfo *result)
 {
     std::optional<IpAddress> address;
     int ttl = 0;
@@ -139,13 +159,14 @@ void HostResolver::settle(const QByteArray &host, int status, ares_addrinfo *res
     }
     if (result)
         ares_freeaddrinfo(result);
-    --running_;
     const auto it = entries_.find(host);
-    if (it == entries_.end())
+    // Timed out already, or asked again of other name servers.
+    if (it == entries_.end() || !it->inFlight || it->lookUp != lookUp)
         return;
+    --running_;
     Entry &entry = *it;
     entry.inFlight = false;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = clock_.now();
     if (!definite(status) && entry.known && entry.address) {
         entry.expires = now + MinTtl;
         return;
@@ -174,25 +195,49 @@ void HostResolver::sweep(Clock::time_point now)
 
 void HostResolver::process(int fd, std::uint32_t events)
 {
+    if (!channel_)
+        return;
     const bool readable = events & (EPOLLIN | EPOLLERR | EPOLLHUP);
     const bool writable = events & EPOLLOUT;
     ares_process_fd(channel_, readable ? fd : ARES_SOCKET_BAD, writable ? fd : ARES_SOCKET_BAD);
 }
 
-void HostResolver::processTimeouts()
+void HostResolver::processTimeouts(Clock::time_point now)
 {
-    if (running_ > 0)
+    if (outstanding_ > 0 && channel_)
         ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+    expire(now);
+    if (running_ > 0)
+        reopenIfConfigChanged(now);
 }
 
-std::optional<HostResolver::Clock::time_point> HostResolver::nextTimeout(Clock::time_point now) const
+// Look-ups that took too long end as a time-out, whatever the library still
+// tries: the name counts as not found, unless an earlier answer stays in use.
+void HostResolver::expire(Clock::time_point now)
+{
+    while (!deadlines_.empty() && deadlines_.front().at <= now) {
+        const Deadline deadline = std::move(deadlines_.front());
+        deadlines_.pop_front();
+        settle(deadline.host, deadline.lookUp, ARES_ETIMEOUT, nullptr);
+    }
+}
+
+std::optional<Clock::time_point> HostResolver::nextTimeout(Clock::time_point now) const
 {
     if (running_ == 0)
         return std::nullopt;
+    Clock::time_point next = lastConfigCheck_ + ConfigCheckEvery;
+    if (!deadlines_.empty())
+        next = std::min(next, deadlines_.front().at);
+    return std::max(next, now);
+}
+
+std::optional<Clock::duration> HostResolver::libraryTimeout() const
+{
     timeval left{};
-    if (!ares_timeout(channel_, nullptr, &left))
+    if (outstanding_ == 0 || !channel_ || !ares_timeout(channel_, nullptr, &left))
         return std::nullopt;
-    return now + std::chrono::seconds(left.tv_sec) + std::chrono::microseconds(left.tv_usec);
+    return std::chrono::seconds(left.tv_sec) + std::chrono::microseconds(left.tv_usec);
 }
 
 void HostResolver::socketChanged(void *data, int fd, int readable, int writable)

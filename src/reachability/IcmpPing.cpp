@@ -1,6 +1,7 @@
 #include "IcmpPing.h"
 
 #include "AppError.h"
+#include "Clock.h"
 #include "EchoRequest.h"
 #include "IcmpSocket.h"
 #include "IpAddress.h"
@@ -8,26 +9,35 @@
 #include <QRandomGenerator>
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
+
 #include <chrono>
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-} // namespace
+#include <cstdint>
 
 TPing::TPing()
+    : TPing(Clock::system())
+{
+}
+
+TPing::TPing(Clock &clock)
+    : fClock(clock)
 {
     QString why;
     fV4 = IcmpSocket::open(AF_INET, &why);
     if (!fV4)
         throw AppError(unavailableText(why));
     fSequence = static_cast<unsigned short>(QRandomGenerator::global()->generate());
+    fWake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
-TPing::~TPing() = default;
+TPing::~TPing()
+{
+    if (fWake >= 0)
+        ::close(fWake);
+}
 
 QString TPing::unavailableText(const QString &cause)
 {
@@ -64,7 +74,12 @@ int TPing::PingHost(const QByteArray &aHostStr, QString &aRev, QString &aIP, int
     const QByteArray request = EchoRequest::data();
     const auto *requestBytes = reinterpret_cast<const unsigned char *>(request.constData());
     const unsigned short sequence = ++fSequence;
-    const Clock::time_point sent = Clock::now();
+    // The wait is the clock's from before the request leaves.
+    Clock::Sleeper sleeper(fClock, [this] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = ::write(fWake, &one, sizeof one);
+    });
+    const Clock::time_point sent = fClock.now();
     if (socket->send(*address, sequence, requestBytes, request.size()) != 0)
         return 0;
 
@@ -85,18 +100,20 @@ int TPing::PingHost(const QByteArray &aHostStr, QString &aRev, QString &aIP, int
             if (ours) {
                 aRev = EchoRequest::replyText();
                 aIP = reply.from.toString();
-                aRetTime = int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count());
+                aRetTime = int(std::chrono::duration_cast<std::chrono::milliseconds>(fClock.now() - sent).count());
                 return 1;
             }
             continue;
         }
         if (read == IcmpSocket::Read::Other)
             continue;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        if (fClock.now() >= deadline)
             break;
-        pollfd waiting{socket->handle(), POLLIN, 0};
-        ::poll(&waiting, 1, int(left) + 1);
+        pollfd waiting[2] = {{socket->handle(), POLLIN, 0}, {fWake, POLLIN, 0}};
+        ::poll(waiting, fWake >= 0 ? 2 : 1, sleeper.blockMs(deadline));
+        sleeper.awake();
+        std::uint64_t drained = 0;
+        [[maybe_unused]] ssize_t got = ::read(fWake, &drained, sizeof drained);
     }
     return 0;
 }

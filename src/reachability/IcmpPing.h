@@ -5,17 +5,19 @@
 
 #include <memory>
 
+class Clock;
 class IcmpSocket;
 
 // The ICMP echo probe: resolves a host, sends it one echo request and waits up
 // to three seconds for the answer. A call blocks its thread; one probe is used
 // by one thread at a time. The status pollers do not block on it: they share
-// the event-driven PingEngine.
+// the event-driven PingEngine. The three seconds are those of the clock given.
 class TPing {
 public:
     // Opens the probe's ICMP socket. Throws AppError, naming the cause and the
     // cure, when the system allows no ICMP socket to this user.
     TPing();
+    explicit TPing(Clock &clock);
     ~TPing();
     TPing(const TPing &) = delete;
     TPing &operator=(const TPing &) = delete;
@@ -34,6 +36,8 @@ public:
 private:
     IcmpSocket *socketFor(int family);
 
+    Clock &fClock;
+    int fWake = -1; // an eventfd: the clock's moving on ends a wait
     std::unique_ptr<IcmpSocket> fV4;
     std::unique_ptr<IcmpSocket> fV6;
     unsigned short fSequence = 0;

@@ -89,16 +89,11 @@ AddrInfoList lookUp(const QByteArray &host, int flags)
     return AddrInfoList(list);
 }
 
-} // namespace
-
-std::optional<IpAddress> IpAddress::parseLiteral(const QByteArray &host)
+// Any literal address, the ones no server has included.
+std::optional<IpAddress> parseAny(const QByteArray &host)
 {
-    if (host.isEmpty() || host.contains('\0'))
-        return std::nullopt;
     in_addr v4{};
     if (inet_aton(host.constData(), &v4) != 0) {
-        if (v4.s_addr == INADDR_NONE)
-            return std::nullopt;
         IpAddress result;
         result.family = AF_INET;
         std::memcpy(result.bytes.data(), &v4, 4);
@@ -112,31 +107,55 @@ std::optional<IpAddress> IpAddress::parseLiteral(const QByteArray &host)
     AddrInfoList list = lookUp(text, AI_NUMERICHOST);
     for (const addrinfo *entry = list.get(); entry; entry = entry->ai_next) {
         if (entry->ai_family == AF_INET6)
-            return fromSockaddr(entry->ai_addr);
+            return IpAddress::fromSockaddr(entry->ai_addr);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<IpAddress> IpAddress::parseLiteral(const QByteArray &host)
+{
+    if (host.isEmpty() || host.contains('\0'))
+        return std::nullopt;
+    std::optional<IpAddress> address = parseAny(host);
+    if (address && address->isNoServer())
+        return std::nullopt;
+    return address;
+}
+
+bool IpAddress::isLiteral(const QByteArray &host)
+{
+    return !host.isEmpty() && !host.contains('\0') && parseAny(host).has_value();
+}
+
+bool IpAddress::isNoServer() const
+{
+    static constexpr std::array<unsigned char, 16> zero{};
+    if (family == AF_INET)
+        return std::memcmp(bytes.data(), "\xff\xff\xff\xff", 4) == 0 || std::memcmp(bytes.data(), zero.data(), 4) == 0;
+    return family == AF_INET6 && bytes == zero;
 }
 
 std::optional<IpAddress> IpAddress::choose(const std::vector<IpAddress> &addresses)
 {
-    const IpAddress *firstV6 = nullptr;
+    const IpAddress *chosen = nullptr;
     for (const IpAddress &address : addresses) {
         if (address.family == AF_INET) {
-            if (std::memcmp(address.bytes.data(), "\xff\xff\xff\xff", 4) == 0)
-                return std::nullopt;
-            return address;
+            chosen = &address;
+            break;
         }
-        if (address.family == AF_INET6 && !firstV6)
-            firstV6 = &address;
+        if (address.family == AF_INET6 && !chosen)
+            chosen = &address;
     }
-    if (firstV6)
-        return *firstV6;
-    return std::nullopt;
+    if (!chosen || chosen->isNoServer())
+        return std::nullopt;
+    return *chosen;
 }
 
 bool IpAddress::canBeName(const QByteArray &host)
 {
-    return !host.isEmpty() && !host.contains('\0') && host != "255.255.255.255";
+    return !host.isEmpty() && !host.contains('\0') && !isLiteral(host);
 }
 
 std::optional<IpAddress> IpAddress::resolve(const QByteArray &host)

@@ -27,17 +27,23 @@ struct IpAddress {
     unsigned toSockaddr(sockaddr_storage &out, quint16 port = 0) const;
 
     // A literal address, parsed without any name lookup: IPv4 in every form
-    // inet_aton accepts, or IPv6 (also in brackets, with a %scope). The
-    // all-ones address 255.255.255.255 is no address here, as with inet_addr.
+    // inet_aton accepts, or IPv6 (also in brackets, with a %scope). No server
+    // has the all-ones address 255.255.255.255 (no address here, as with
+    // inet_addr) or the unspecified address 0.0.0.0 or :: (which the system
+    // takes for this machine itself): they are no address either.
     static std::optional<IpAddress> parseLiteral(const QByteArray &host);
+    // Whether host is written as an address, be it one a server can have or not.
+    static bool isLiteral(const QByteArray &host);
+    // The all-ones address, or the unspecified address of either family.
+    bool isNoServer() const;
     // A literal, else the first IPv4 address of the name, else its first IPv6
     // address. Blocks for the name lookup. Empty when the host is not found.
     static std::optional<IpAddress> resolve(const QByteArray &host);
     // The address a name stands for, of those a look-up gave in their order:
     // the first IPv4 address, else the first IPv6 address. Empty when there is
-    // none, or when the first IPv4 address is the all-ones address.
+    // none, or when the one chosen is no server's (isNoServer()).
     static std::optional<IpAddress> choose(const std::vector<IpAddress> &addresses);
     // Whether host may be looked up as a name at all (not empty, no zero byte,
-    // not the all-ones address, which stands for "not found").
+    // not written as an address).
     static bool canBeName(const QByteArray &host);
 };

@@ -1,5 +1,6 @@
 #include "PingEngine.h"
 
+#include "Clock.h"
 #include "IcmpSocket.h"
 #include "PingLoop.h"
 #include "TcpProbe.h"
@@ -33,6 +34,16 @@ PingEngine::PingEngine(Method method, QObject *parent)
 }
 
 PingEngine::PingEngine(Method method, SocketFactory openSocket, QObject *parent)
+    : PingEngine(method, std::move(openSocket), Clock::system(), parent)
+{
+}
+
+PingEngine::PingEngine(Method method, Clock &clock, QObject *parent)
+    : PingEngine(method, &IcmpSocket::open, clock, parent)
+{
+}
+
+PingEngine::PingEngine(Method method, SocketFactory openSocket, Clock &clock, QObject *parent)
     : QObject(parent), method_(method)
 {
     std::unique_ptr<IcmpSocket> v4;
@@ -50,11 +61,13 @@ PingEngine::PingEngine(Method method, SocketFactory openSocket, QObject *parent)
     }
     if (!v4 || !v6)
         TcpProbe::raiseDescriptorLimit(WantedDescriptors);
-    loop_ = std::make_unique<PingLoop>(std::move(v4), std::move(v6), [this](std::vector<PingResult> &&batch) {
-        // On the loop's thread: hand the batch to the GUI thread.
-        QMetaObject::invokeMethod(
-            this, [this, batch = std::move(batch)] { deliver(batch); }, Qt::QueuedConnection);
-    });
+    loop_ = std::make_unique<PingLoop>(
+        std::move(v4), std::move(v6), [this](std::vector<PingResult> &&batch) {
+            // On the loop's thread: hand the batch to the GUI thread.
+            QMetaObject::invokeMethod(
+                this, [this, batch = std::move(batch)] { deliver(batch); }, Qt::QueuedConnection);
+        },
+        clock);
     if (!notice_.isEmpty()) {
         QMetaObject::invokeMethod(
             this, [this] { emit icmpUnavailable(notice_); }, Qt::QueuedConnection);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+class Clock;
 class IcmpSocket;
 class PingLoop;
 struct PingResult;
@@ -71,6 +72,9 @@ public:
     explicit PingEngine(Method method = Method::Auto, QObject *parent = nullptr);
     // With Method::Auto, asks openSocket for the ICMP sockets instead of the system.
     PingEngine(Method method, SocketFactory openSocket, QObject *parent = nullptr);
+    // Keeps its cycles and time-outs by clock instead of the system's time.
+    PingEngine(Method method, Clock &clock, QObject *parent = nullptr);
+    PingEngine(Method method, SocketFactory openSocket, Clock &clock, QObject *parent = nullptr);
     ~PingEngine() override;
 
     // The engine of the process, made on first use on the GUI thread and

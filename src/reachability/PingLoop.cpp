@@ -15,8 +15,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // What an epoll event is about: the top byte of its data, the slot or descriptor below.
 enum Tag : std::uint64_t {
     WakeTag = 1,
@@ -43,8 +41,9 @@ void watch(int epoll, int fd, std::uint32_t events, std::uint64_t data)
 
 } // namespace
 
-PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver)
-    : post_(std::move(deliver)),
+PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver, Clock &clock)
+    : clock_(clock),
+      post_(std::move(deliver)),
       token_(QRandomGenerator::system()->generate64()),
       request_(EchoRequest::data()),
       tcpBudget_(TcpProbe::descriptorBudget())
@@ -64,7 +63,11 @@ PingLoop::PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v
     }
     resolver_ = std::make_unique<HostResolver>(
         epoll_, ResolverTag, TagShift,
-        [this](unsigned slot, unsigned serial, const std::optional<IpAddress> &address) { resolved(slot, serial, address); });
+        [this](unsigned slot, unsigned serial, const std::optional<IpAddress> &address) { resolved(slot, serial, address); }, clock_);
+    sleeper_ = std::make_unique<Clock::Sleeper>(clock_, [this] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
+    });
     thread_ = std::thread([this] { run(); });
 }
 
@@ -74,6 +77,7 @@ PingLoop::~PingLoop()
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
     thread_.join();
+    sleeper_.reset();
     resolver_.reset();
     // The epoll set first: it lets go of all its sockets at once.
     ::close(epoll_);
@@ -116,10 +120,8 @@ void PingLoop::post(Command &&command)
         wake = !woken_;
         woken_ = true;
     }
-    if (wake) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
-    }
+    if (wake)
+        sleeper_->wake();
 }
 
 void PingLoop::run()
@@ -127,17 +129,12 @@ void PingLoop::run()
     epoll_event events[256];
     std::vector<Command> commands;
     for (;;) {
-        int waitMs = -1;
-        if (wakeAt_) {
-            const auto left = *wakeAt_ - Clock::now();
-            waitMs = left <= Clock::duration::zero()
-                ? 0
-                : int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-        }
+        const int waitMs = sleeper_->blockMs(wakeAt_, resolver_->libraryTimeout());
         const int count = epoll_wait(epoll_, events, 256, waitMs);
+        sleeper_->awake();
         if ((count < 0 && errno != EINTR) || quit_.load(std::memory_order_relaxed))
             return;
-        Clock::time_point now = Clock::now();
+        Clock::time_point now = clock_.now();
         for (int i = 0; i < count; ++i) {
             const std::uint64_t data = events[i].data.u64;
             const auto tag = Tag(data >> TagShift);
@@ -172,14 +169,15 @@ void PingLoop::run()
                 break;
             }
         }
-        resolver_->processTimeouts();
-        now = Clock::now();
+        now = clock_.now();
+        resolver_->processTimeouts(now);
         passEnd_ = now + PassLimit;
         expire(now);
+        deferSlowTcp(now);
         startQueuedTcp(now);
         sendDue(now);
         flushRequests(now);
-        now = Clock::now();
+        now = clock_.now();
         flush(now, false);
         arm(now);
     }
@@ -204,6 +202,7 @@ void PingLoop::apply(Command &command, Clock::time_point now)
     target.timeout = command.timeout;
     const std::optional<IpAddress> literal = IpAddress::parseLiteral(target.host);
     target.isName = !literal;
+    target.standing = Standing::Untried;
     target.address = literal.value_or(IpAddress());
     wait(target, command.slot, now, target.wait);
 }
@@ -255,7 +254,7 @@ void PingLoop::sendDue(Clock::time_point now)
         // Near hosts answer while the rest of a large round is still being
         // sent: take their replies in between, before the socket's buffer fills.
         if (++sent % ReceiveEvery == 0) {
-            now = Clock::now();
+            now = clock_.now();
             if (passOver(now))
                 break;
             flushRequests(now);
@@ -274,7 +273,7 @@ bool PingLoop::passOver(Clock::time_point now) const
 
 void PingLoop::begin(unsigned slot, Clock::time_point due, Clock::time_point now)
 {
-    noteLateness(Clock::now() - due);
+    noteLateness(clock_.now() - due);
     Target &target = targets_[slot];
     if (target.isName) {
         target.state = State::Resolving;
@@ -300,7 +299,7 @@ void PingLoop::resolved(unsigned slot, unsigned serial, const std::optional<IpAd
     Target &target = targets_[slot];
     if (target.state != State::Resolving || target.serial != serial)
         return; // stopped or started again meanwhile
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = clock_.now();
     if (!address) {
         counters_.notFound.fetch_add(1, std::memory_order_relaxed);
         complete(slot, -1, now);
@@ -378,30 +377,82 @@ void PingLoop::flushRequests(Family &family, Clock::time_point now)
 
 void PingLoop::sendTcp(unsigned slot, Clock::time_point now)
 {
+    Target &target = targets_[slot];
+    const bool silent = target.standing == Standing::Silent;
+    auto &queue = silent ? tcpSilentQueue_ : tcpQueue_;
     // Behind others that wait for a descriptor, or none to spare: wait in turn.
-    if (!tcpQueue_.empty() || tcpOpen_ >= tcpBudget_ || now < tcpPausedUntil_ || !connectTcp(slot, now)) {
-        Target &target = targets_[slot];
+    if (!queue.empty() || !mayStartTcp(silent, now) || !connectTcp(slot, now)) {
         target.state = State::Queued;
         ++target.serial;
-        tcpQueue_.emplace_back(slot, target.serial);
+        queue.emplace_back(slot, target.serial);
         counters_.deferred.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
+bool PingLoop::mayStartTcp(bool silent, Clock::time_point now) const
+{
+    if (tcpOpen_ >= tcpBudget_ || now < tcpPausedUntil_)
+        return false;
+    return !silent || (tcpQueue_.empty() && tcpSilentOpen_ < silentBudget());
+}
+
+long PingLoop::silentBudget() const
+{
+    return std::max(1L, long(double(tcpBudget_) * SilentShare));
+}
+
 void PingLoop::startQueuedTcp(Clock::time_point now)
 {
-    for (int started = 0; !tcpQueue_.empty() && tcpOpen_ < tcpBudget_ && now >= tcpPausedUntil_; ++started) {
-        if (started % 64 == 63 && passOver(Clock::now()))
-            return;
-        const auto [slot, serial] = tcpQueue_.front();
+    if (startFrom(tcpQueue_, false, now))
+        startFrom(tcpSilentQueue_, true, now);
+}
+
+// Starts the attempts of one queue while there is room; false when the pass
+// is over or the system had no descriptor to spare.
+bool PingLoop::startFrom(std::deque<std::pair<unsigned, unsigned>> &queue, bool silent, Clock::time_point now)
+{
+    for (int started = 0; !queue.empty() && mayStartTcp(silent, now); ++started) {
+        if (started % 64 == 63 && passOver(clock_.now()))
+            return false;
+        const auto [slot, serial] = queue.front();
         const Target &target = targets_[slot];
         if (target.state != State::Queued || target.serial != serial) {
-            tcpQueue_.pop_front(); // stopped or started again meanwhile
+            queue.pop_front(); // stopped or started again meanwhile
             continue;
         }
         if (!connectTcp(slot, now))
+            return false;
+        queue.pop_front();
+    }
+    return true;
+}
+
+Clock::duration PingLoop::slowAfter() const
+{
+    return std::max<Clock::duration>(SlowFactor * tcpTypicalAnswer_, std::chrono::milliseconds(MinSlowMs));
+}
+
+// With the budget full and hosts waiting for their first turn, attempts of
+// that turn that are slow to answer give way: their hosts wait in the silent
+// hosts' turn, where they get the whole time-out.
+void PingLoop::deferSlowTcp(Clock::time_point now)
+{
+    const Clock::duration slow = slowAfter();
+    while (!tcpFlight_.empty()) {
+        const TcpFlight flight = tcpFlight_.front();
+        Target &target = targets_[flight.slot];
+        const bool inFlight = target.state == State::Tcp && target.serial == flight.serial;
+        if (inFlight && (tcpQueue_.empty() || tcpOpen_ < tcpBudget_ || now - flight.started < slow))
             return;
-        tcpQueue_.pop_front();
+        tcpFlight_.pop_front();
+        if (!inFlight)
+            continue; // answered, timed out or stopped
+        closeTcp(target);
+        target.standing = Standing::Silent;
+        target.state = State::Queued;
+        ++target.serial;
+        tcpSilentQueue_.emplace_back(flight.slot, target.serial);
+        counters_.deferred.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
@@ -417,6 +468,7 @@ bool PingLoop::connectTcp(unsigned slot, Clock::time_point now)
         return false;
     case TcpProbe::Outcome::Up:
     case TcpProbe::Outcome::Down:
+        target.standing = Standing::Answered;
         counters_.sent.fetch_add(1, std::memory_order_relaxed);
         if (attempt.outcome == TcpProbe::Outcome::Up)
             counters_.answered.fetch_add(1, std::memory_order_relaxed);
@@ -432,6 +484,12 @@ bool PingLoop::connectTcp(unsigned slot, Clock::time_point now)
     target.state = State::Tcp;
     target.tcp = attempt.handle;
     ++target.serial;
+    target.silentTurn = target.standing == Standing::Silent;
+    if (target.silentTurn)
+        ++tcpSilentOpen_;
+    else
+        tcpFlight_.push_back(TcpFlight{slot, target.serial, now});
+    target.tcpStarted = now;
     watch(epoll_, attempt.handle, EPOLLOUT, (std::uint64_t(TcpTag) << TagShift) | slot);
     timeouts_.add(now, target.timeout, slot, target.serial);
     return true;
@@ -443,6 +501,9 @@ void PingLoop::closeTcp(Target &target)
     TcpProbe::close(target.tcp);
     target.tcp = -1;
     --tcpOpen_;
+    if (target.silentTurn)
+        --tcpSilentOpen_;
+    target.silentTurn = false;
 }
 
 void PingLoop::receive(Family &family, Clock::time_point now)
@@ -452,7 +513,7 @@ void PingLoop::receive(Family &family, Clock::time_point now)
         // Each result's next probe is due a second after the result: keep the
         // clock current through a long run of replies.
         if (i % IcmpSocket::BatchSize == IcmpSocket::BatchSize - 1)
-            now = Clock::now();
+            now = clock_.now();
         IcmpSocket::Reply reply;
         const IcmpSocket::Read read = socket.receive(reply);
         if (read == IcmpSocket::Read::Empty)
@@ -498,6 +559,10 @@ void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
         return;
     const TcpProbe::Outcome outcome = TcpProbe::finish(target.tcp);
     closeTcp(target);
+    target.standing = Standing::Answered;
+    // How long answers take of late: a moving average.
+    const Clock::duration took = now - target.tcpStarted;
+    tcpTypicalAnswer_ += (took - tcpTypicalAnswer_) / 64;
     if (outcome == TcpProbe::Outcome::Up)
         counters_.answered.fetch_add(1, std::memory_order_relaxed);
     else
@@ -508,7 +573,7 @@ void PingLoop::finishTcp(unsigned slot, Clock::time_point now)
 void PingLoop::expire(Clock::time_point now)
 {
     for (int expired = 0; const Timed *front = timeouts_.front(); ++expired) {
-        if (front->at > now || (expired % 256 == 255 && passOver(Clock::now())))
+        if (front->at > now || (expired % 256 == 255 && passOver(clock_.now())))
             break;
         const Timed entry = *front;
         timeouts_.popFront();
@@ -520,6 +585,7 @@ void PingLoop::expire(Clock::time_point now)
             family.owner[target.sequence] = 0;
         } else {
             closeTcp(target);
+            target.standing = Standing::Silent;
         }
         counters_.timedOut.fetch_add(1, std::memory_order_relaxed);
         complete(entry.slot, 0, now);
@@ -570,8 +636,11 @@ void PingLoop::arm(Clock::time_point now)
         consider(front->at);
     if (!results_.empty())
         consider(lastFlush_ + std::chrono::milliseconds(FlushMs));
-    if (!tcpQueue_.empty() && tcpOpen_ < tcpBudget_)
+    const bool silentMayStart = !tcpSilentQueue_.empty() && tcpQueue_.empty() && tcpSilentOpen_ < silentBudget();
+    if ((!tcpQueue_.empty() || silentMayStart) && tcpOpen_ < tcpBudget_)
         consider(std::max(now, tcpPausedUntil_));
+    if (!tcpQueue_.empty() && tcpOpen_ >= tcpBudget_ && !tcpFlight_.empty())
+        consider(tcpFlight_.front().started + slowAfter());
     if (const std::optional<Clock::time_point> lookUp = resolver_->nextTimeout(now))
         consider(*lookUp);
     wakeAt_.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Clock.h"
 #include "EchoRequest.h"
 #include "HostResolver.h"
 #include "IcmpSocket.h"
@@ -55,19 +56,32 @@ struct PingCounters {
 // Where the TCP fallback probes, each attempt holds a descriptor until its
 // answer or time-out. The loop keeps the attempts in flight within a budget
 // taken from the process's descriptor limit, leaving the rest of the process
-// room to open files; attempts beyond it wait their turn in order. Every pass
+// room to open files; attempts beyond it wait their turn. Hosts that answered
+// their last attempt, and hosts not tried yet, go first; a host that stayed
+// silent waits behind them, and silent hosts hold at most SilentShare of the
+// budget. When the budget is full and others wait, an attempt of the first
+// kind that has gone unanswered for much longer than answering hosts take
+// gives its descriptor up: its host counts as silent and is tried again, with
+// the whole time-out, in the silent hosts' turn. A host is offline only after
+// an attempt that ran its whole time-out. Every pass
 // of the loop handles only what was due when it began, so it always comes
-// back to the epoll wait, and so to its commands and its end.
+// back to the epoll wait, and so to its commands and its end. All its times
+// are those of the clock it is given.
 class PingLoop {
 public:
-    using Clock = std::chrono::steady_clock;
     using Post = std::function<void(std::vector<PingResult> &&batch)>;
     static constexpr int TickMs = 5; // probes due within one tick leave together
     static constexpr int FlushMs = 20;
+    // The part of the TCP budget that attempts to silent hosts may hold.
+    static constexpr double SilentShare = 0.5;
+    // An attempt of the first turn counts as slow after SlowFactor times as
+    // long as answers take of late, and never before MinSlowMs.
+    static constexpr int SlowFactor = 4;
+    static constexpr int MinSlowMs = 10;
     // Commands a drained queue keeps room for; a longer burst's room is given back.
     static constexpr std::size_t KeptCommands = 64;
 
-    PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver);
+    PingLoop(std::unique_ptr<IcmpSocket> v4, std::unique_ptr<IcmpSocket> v6, Post deliver, Clock &clock = Clock::system());
     ~PingLoop(); // stops and joins the thread
     PingLoop(const PingLoop &) = delete;
     PingLoop &operator=(const PingLoop &) = delete;
@@ -89,8 +103,16 @@ private:
         Queued,
         Tcp
     };
+    // How a host took its last connection attempt.
+    enum class Standing : std::uint8_t {
+        Untried,
+        Answered, // within its time-out
+        Silent    // no answer before the attempt's end
+    };
     struct Target {
         State state = State::Idle;
+        Standing standing = Standing::Untried;
+        bool silentTurn = false; // the attempt in flight is one of the silent hosts' turn
         bool isName = false;
         unsigned short port = 0;
         unsigned short sequence = 0;
@@ -100,6 +122,7 @@ private:
         int tcp = -1;
         Clock::duration wait{};
         Clock::duration timeout{};
+        Clock::time_point tcpStarted{};
         QByteArray host;
         IpAddress address;
     };
@@ -135,6 +158,11 @@ private:
     void sendTcp(unsigned slot, Clock::time_point now);
     bool connectTcp(unsigned slot, Clock::time_point now);
     void startQueuedTcp(Clock::time_point now);
+    bool startFrom(std::deque<std::pair<unsigned, unsigned>> &queue, bool silent, Clock::time_point now);
+    bool mayStartTcp(bool silent, Clock::time_point now) const;
+    long silentBudget() const;
+    void deferSlowTcp(Clock::time_point now);
+    Clock::duration slowAfter() const;
     void closeTcp(Target &target);
     void receive(Family &family, Clock::time_point now);
     void finishTcp(unsigned slot, Clock::time_point now);
@@ -151,6 +179,7 @@ private:
     bool valid(const Timed &entry, bool inFlight) const;
     void noteLateness(Clock::duration late);
 
+    Clock &clock_;
     Family v4_;
     Family v6_;
     Post post_;
@@ -167,10 +196,19 @@ private:
     Clock::time_point passEnd_{};             // when this pass stops sending
     PingCounters counters_;
 
+    struct TcpFlight {
+        unsigned slot;
+        unsigned serial;
+        Clock::time_point started;
+    };
     long tcpBudget_ = 1;
     long tcpOpen_ = 0;
-    std::deque<std::pair<unsigned, unsigned>> tcpQueue_; // slot and serial, in turn
-    Clock::time_point tcpPausedUntil_{};                 // after the system had no descriptor to spare
+    long tcpSilentOpen_ = 0;                                   // attempts of the silent hosts' turn in flight
+    std::deque<std::pair<unsigned, unsigned>> tcpQueue_;       // slot and serial, in turn: answered or untried hosts
+    std::deque<std::pair<unsigned, unsigned>> tcpSilentQueue_; // the same, of silent hosts
+    std::deque<TcpFlight> tcpFlight_;                          // attempts of the first turn, in the order they started
+    Clock::duration tcpTypicalAnswer_{};                       // the moving average of answers' times
+    Clock::time_point tcpPausedUntil_{};                       // after the system had no descriptor to spare
 
     std::mutex mutex_;
     std::vector<Command> commands_;
@@ -178,5 +216,6 @@ private:
     bool woken_ = false;
 
     std::unique_ptr<HostResolver> resolver_;
+    std::unique_ptr<Clock::Sleeper> sleeper_;
     std::thread thread_;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
 // A tiny DNS server for the tests, on UDP port 53 of TestNetwork::TestDnsServer
-// inside the test's own namespace (where the test's resolver configuration
-// points): names it is told about get an A record with the given time to
+// (or another loopback address) inside the test's own namespace (where the
+// test's resolver configuration points): names it is told about get an A record with the given time to
 // live, names it is told to ignore get no answer at all, every other name is
 // answered "no such name". It counts the questions for each name.
 
@@ -24,13 +24,13 @@
 
 class TestDns {
 public:
-    TestDns()
+    explicit TestDns(const char *listenOn = TestNetwork::TestDnsServer)
     {
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(53);
-        inet_pton(AF_INET, TestNetwork::TestDnsServer, &address.sin_addr);
+        inet_pton(AF_INET, listenOn, &address.sin_addr);
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
             return;
         listening_ = true;

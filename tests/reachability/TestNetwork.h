@@ -74,7 +74,8 @@ inline constexpr const char *HostsFile =
     "127.0.0.8 brennic-dual.test\n"
     "127.1.0.50 brennic-first-silent.test\n"
     "127.0.0.7 brennic-first-silent.test\n"
-    "127.0.0.9 xn--zfru1ggxt.test\n"; // 服务器.test
+    "127.0.0.9 xn--zfru1ggxt.test\n" // 服务器.test
+    "0.0.0.0 brennic-any.test\n";
 
 inline QString &reason()
 {

@@ -2,12 +2,13 @@
 // inside the test's own network namespace, with stand-in rows.
 #include "HostResolver.h"
 #include "PingEngine.h"
+#include "PingLoop.h"
 #include "PingThread.h"
 #include "TestDns.h"
 #include "TestNetwork.h"
 #include "TestRow.h"
+#include "VirtualTime.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QScopeGuard>
@@ -35,6 +36,8 @@ class TstPingThread : public QObject {
     Q_OBJECT
 
 private:
+    // The engines' time, moved on by the tests.
+    TestClock clock;
     std::unique_ptr<PingEngine> engine;
 
     // A poller bound to row and resumed, as the list does for a new row.
@@ -51,18 +54,14 @@ private:
     bool waitCycles(TPingThread *poller, int n)
     {
         const int target = poller->cycles() + n;
-        QElapsedTimer clock;
-        clock.start();
-        while (poller->cycles() < target && clock.elapsed() < CycleLimitMs * n)
-            QTest::qWait(20);
-        return poller->cycles() >= target;
+        return clock.advanceUntil([&] { return poller->cycles() >= target; }, std::chrono::milliseconds(CycleLimitMs * n));
     }
 
 private slots:
     void initTestCase()
     {
         REQUIRE_PRIVATE_NETWORK();
-        engine = std::make_unique<PingEngine>();
+        engine = std::make_unique<PingEngine>(PingEngine::Method::Auto, clock);
         if (!engine->icmpAvailable())
             QSKIP(qPrintable(QStringLiteral("no ICMP socket for this user: ") + engine->notice()));
     }
@@ -83,6 +82,11 @@ private slots:
         QTest::newRow("name in Chinese") << QStringLiteral("服务器.test") << false << 1 << QStringLiteral("Online");
         QTest::newRow("unknown name") << QStringLiteral("no-such-host.invalid") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("all-ones address") << QStringLiteral("255.255.255.255") << false << -1 << QStringLiteral("Offline");
+        // The system would take these for this machine, which answers: no server has them.
+        QTest::newRow("unspecified address") << QStringLiteral("0.0.0.0") << false << -1 << QStringLiteral("Offline");
+        QTest::newRow("unspecified address, short form") << QStringLiteral("0") << false << -1 << QStringLiteral("Offline");
+        QTest::newRow("unspecified IPv6 address") << QStringLiteral("::") << false << -1 << QStringLiteral("Offline");
+        QTest::newRow("name of the unspecified address") << QStringLiteral("brennic-any.test") << false << -1 << QStringLiteral("Offline");
         QTest::newRow("silent host") << QString::fromLatin1(TestNetwork::unreachableHost(1)) << true << 0
                                      << QStringLiteral("Offline");
     }
@@ -98,14 +102,14 @@ private slots:
         if (address.endsWith(QLatin1String(".test")))
             REQUIRE_TEST_NAMES();
         TestRow row(address);
-        QElapsedTimer clock;
-        clock.start();
+        const Clock::time_point start = clock.now();
         QPointer<TPingThread> poller = startPoller(&row);
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), status, CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), status, CycleLimitMs);
         // The first probe leaves after the poller's wait; a silent host answers
         // only through the time-out after it.
         const auto least = iRet == 0 ? Fast.wait + Fast.timeout : Fast.wait;
-        QVERIFY2(clock.elapsed() >= least.count() - 10, qPrintable(QString::number(clock.elapsed())));
+        const qint64 took = clockMsSince(clock, start);
+        QVERIFY2(took >= least.count() && took < least.count() + 100, qPrintable(QString::number(took)));
         QCOMPARE(poller->iRet(), iRet);
         QCOMPARE(poller->state(), TPingThread::State::Running);
         poller->Terminate();
@@ -118,8 +122,7 @@ private slots:
         // seconds for an answer.
         TestRow answering(QStringLiteral("127.0.0.14"));
         TestRow silent(QString::fromLatin1(TestNetwork::unreachableHost(5)));
-        QElapsedTimer clock;
-        clock.start();
+        const Clock::time_point start = clock.now();
         QPointer<TPingThread> first = startPoller(&answering, PingEngine::Timing());
         QPointer<TPingThread> second = startPoller(&silent, PingEngine::Timing());
         const auto stop = qScopeGuard([&first, &second] {
@@ -128,20 +131,22 @@ private slots:
         });
         std::vector<qint64> resultsAt; // of the answering row
         qint64 offlineAt = -1;
-        while (clock.elapsed() < CycleLimitMs && offlineAt < 0) {
-            QTest::qWait(5);
+        while (clockMsSince(clock, start) < CycleLimitMs && offlineAt < 0) {
+            clock.advance(1ms);
             if (first->cycles() > int(resultsAt.size()))
-                resultsAt.push_back(clock.elapsed());
+                resultsAt.push_back(clockMsSince(clock, start));
             if (silent.status() == QLatin1String("Offline"))
-                offlineAt = clock.elapsed();
+                offlineAt = clockMsSince(clock, start);
         }
-        QVERIFY2(offlineAt >= 3990, qPrintable(QString::number(offlineAt)));
+        QVERIFY2(offlineAt >= 4000 && offlineAt < 4100, qPrintable(QString::number(offlineAt)));
         QCOMPARE(answering.status(), QStringLiteral("Online"));
-        // The first result a second after the start, then one a second after another.
+        // The first result a second after the start, then one a second after
+        // another; results reach the GUI thread in batches up to FlushMs apart.
         QVERIFY(resultsAt.size() >= 3);
-        QVERIFY2(resultsAt[0] >= 990 && resultsAt[0] < 2000, qPrintable(QString::number(resultsAt[0])));
+        QVERIFY2(resultsAt[0] >= 1000 && resultsAt[0] < 1100, qPrintable(QString::number(resultsAt[0])));
         for (std::size_t i = 1; i < resultsAt.size(); ++i)
-            QVERIFY2(resultsAt[i] - resultsAt[i - 1] >= 950, qPrintable(QString::number(resultsAt[i] - resultsAt[i - 1])));
+            QVERIFY2(resultsAt[i] - resultsAt[i - 1] >= 1000 - PingLoop::FlushMs && resultsAt[i] - resultsAt[i - 1] < 1100,
+                     qPrintable(QString::number(resultsAt[i] - resultsAt[i - 1])));
     }
 
     void everyResultIsReported()
@@ -178,7 +183,7 @@ private slots:
         QFETCH(bool, bound);
         QFETCH(QString, before);
         TestRow row(QStringLiteral("127.0.0.4"));
-        QTest::qWait(300); // the last probe of an earlier test's poller may still be leaving
+        clock.advance(300ms); // the last probe of an earlier test's poller may still be leaving
         const auto sentBefore = engine->statistics().sent;
         QPointer<TPingThread> poller = new TPingThread(createSuspended, engine.get(), this);
         QSignalSpy destroyed(poller.data(), &QObject::destroyed);
@@ -202,7 +207,7 @@ private slots:
         }
         QVERIFY(destroyed.wait(2000) || destroyed.count() == 1);
         QVERIFY(poller.isNull());
-        QTest::qWait(Fast.wait.count() * 3);
+        clock.advance(Fast.wait * 3);
         QCOMPARE(engine->statistics().sent, sentBefore);
         QCOMPARE(row.writes, 0);
     }
@@ -211,20 +216,20 @@ private slots:
     {
         TestRow row(QStringLiteral("127.0.0.5"));
         QPointer<TPingThread> poller = startPoller(&row);
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Online"), CycleLimitMs);
         poller->Suspend();
         QCOMPARE(poller->state(), TPingThread::State::Paused);
         row.clearStatus();
         const int cycles = poller->cycles();
-        QTest::qWait(300); // a batch already on its way may still arrive, and is dropped
+        clock.advance(300ms); // a batch already on its way may still arrive, and is dropped
         const auto sent = engine->statistics().sent;
-        QTest::qWait((Fast.wait + Fast.timeout).count());
+        clock.advance(Fast.wait + Fast.timeout);
         QCOMPARE(engine->statistics().sent, sent);
         QCOMPARE(poller->cycles(), cycles);
         QVERIFY(row.status().isEmpty());
         poller->Resume();
         QCOMPARE(poller->state(), TPingThread::State::Running);
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Online"), CycleLimitMs);
         poller->Terminate();
     }
 
@@ -233,11 +238,11 @@ private slots:
         REQUIRE_UNREACHABLE_HOSTS();
         TestRow row(QString::fromLatin1(TestNetwork::unreachableHost(2)));
         QPointer<TPingThread> poller = startPoller(&row);
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Offline"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Offline"), CycleLimitMs);
         poller->Suspend();
         row.setAddress(QStringLiteral("127.0.0.6"));
         poller->Resume();
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Online"), CycleLimitMs);
         QCOMPARE(row.history, (QStringList{QStringLiteral("Offline"), QStringLiteral("Online")}));
         poller->Terminate();
     }
@@ -247,13 +252,13 @@ private slots:
         TestRow first(QStringLiteral("127.0.0.7"));
         TestRow second(QStringLiteral("127.0.0.8"));
         QPointer<TPingThread> poller = startPoller(&first);
-        QTRY_COMPARE_WITH_TIMEOUT(first.status(), QStringLiteral("Online"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, first.status(), QStringLiteral("Online"), CycleLimitMs);
         poller->setListItem(nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(poller->state(), TPingThread::State::Paused, CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, poller->state(), TPingThread::State::Paused, CycleLimitMs);
         // Bound again (a group expanded anew), it goes on with the new row.
         second.bind(poller);
         poller->Resume();
-        QTRY_COMPARE_WITH_TIMEOUT(second.status(), QStringLiteral("Online"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, second.status(), QStringLiteral("Online"), CycleLimitMs);
         QCOMPARE(first.writes, 1);
         poller->Terminate();
     }
@@ -287,7 +292,7 @@ private slots:
             rows.push_back(std::make_unique<TestRow>(address));
             pollers.push_back(startPoller(rows.back().get()));
         }
-        QTest::qWait(delayMs);
+        clock.advance(std::chrono::milliseconds(delayMs));
         std::vector<int> cyclesAtPause;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             cyclesAtPause.push_back(pollers[i]->cycles());
@@ -296,9 +301,9 @@ private slots:
         }
         // A pause or stop reaches the engine's thread a moment later: a probe
         // leaving just then may still go out, but nothing after that.
-        QTest::qWait(300);
+        clock.advance(300ms);
         const auto sent = engine->statistics().sent;
-        QTest::qWait((Fast.wait + Fast.timeout).count());
+        clock.advance(Fast.wait + Fast.timeout);
         QCOMPARE(engine->statistics().sent, sent);
         for (std::size_t i = 0; i < pollers.size(); ++i) {
             if (stop) {
@@ -314,7 +319,7 @@ private slots:
 
     void pollersWithoutOwnerEndWithTheirEngine()
     {
-        auto own = std::make_unique<PingEngine>();
+        auto own = std::make_unique<PingEngine>(PingEngine::Method::Auto, clock);
         TestRow row(QStringLiteral("127.0.0.12"));
         QPointer<TPingThread> running = new TPingThread(true, own.get());
         running->setTiming(Fast);
@@ -324,7 +329,7 @@ private slots:
         row.bind(paused);
         paused->Resume();
         paused->Suspend();
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Online"), CycleLimitMs);
         QCOMPARE(running->parent(), own.get());
         own.reset();
         QVERIFY(running.isNull());
@@ -361,10 +366,8 @@ private slots:
             rows.push_back(std::make_unique<TestRow>(QString::fromLatin1(host)));
             pollers.push_back(startPoller(rows.back().get()));
         }
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 15000 && std::any_of(pollers.begin(), pollers.end(), [](const auto &p) { return p->cycles() < 2; }))
-            QTest::qWait(50);
+        clock.advanceUntil([&pollers] { return std::none_of(pollers.begin(), pollers.end(), [](const auto &p) { return p->cycles() < 2; }); },
+                           15s);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const QString expected = i % 5 == 4 ? QStringLiteral("Offline") : QStringLiteral("Online");
             QVERIFY2(pollers[i]->cycles() >= 2, qPrintable(rows[i]->address()));
@@ -378,6 +381,8 @@ private slots:
         // A host behind address translation answers from another address.
         REQUIRE_REWRITTEN_REPLIES();
         TestRow row(QStringLiteral("127.3.0.1"));
+        // Replies to the last probes of earlier tests' pollers count as stray: let them come first.
+        clock.advance(Fast.wait + Fast.timeout);
         const auto strayBefore = engine->statistics().stray;
         QPointer<TPingThread> poller = startPoller(&row);
         QVERIFY(waitCycles(poller, 3));
@@ -402,11 +407,10 @@ private slots:
         REQUIRE_UNREACHABLE_HOSTS();
         TestRow row(address);
         const PingEngine::Statistics before = engine->statistics();
-        QElapsedTimer clock;
-        clock.start();
+        const Clock::time_point start = clock.now();
         QPointer<TPingThread> poller = startPoller(&row);
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Offline"), CycleLimitMs);
-        QVERIFY2(clock.elapsed() >= (Fast.wait + Fast.timeout).count() - 10, qPrintable(QString::number(clock.elapsed())));
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Offline"), CycleLimitMs);
+        QVERIFY2(clockMsSince(clock, start) >= (Fast.wait + Fast.timeout).count(), qPrintable(QString::number(clockMsSince(clock, start))));
         QCOMPARE(poller->iRet(), 0);
         const PingEngine::Statistics after = engine->statistics();
         QVERIFY(after.timedOut > before.timedOut);
@@ -435,8 +439,7 @@ private slots:
         quick.push_back(std::make_unique<TestRow>(QStringLiteral("localhost")));
         quick.push_back(std::make_unique<TestRow>(QStringLiteral("brennic-dual.test")));
         std::vector<QPointer<TPingThread>> slowPollers, quickPollers;
-        QElapsedTimer clock;
-        clock.start();
+        const Clock::time_point start = clock.now();
         for (const auto &row : slow)
             slowPollers.push_back(startPoller(row.get()));
         for (const auto &row : quick)
@@ -444,14 +447,14 @@ private slots:
         const auto allQuickOnline = [&quick] {
             return std::all_of(quick.begin(), quick.end(), [](const auto &row) { return row->status() == QLatin1String("Online"); });
         };
-        QTRY_VERIFY_WITH_TIMEOUT(allQuickOnline(), CycleLimitMs);
-        QVERIFY2(clock.elapsed() < Fast.wait.count() + 800, qPrintable(QString::number(clock.elapsed())));
+        CLOCK_TRY_VERIFY(clock, allQuickOnline(), CycleLimitMs);
+        QVERIFY2(clockMsSince(clock, start) < Fast.wait.count() + 800, qPrintable(QString::number(clockMsSince(clock, start))));
         for (const auto &row : slow)
             QVERIFY(row->status().isEmpty());
         // The slow names end as not found, after the resolver's time-out,
         // while the quick rows went on at their own pace.
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(), [](const auto &row) { return row->status() == QLatin1String("Offline"); }),
-                                 CycleLimitMs);
+        CLOCK_TRY_VERIFY(clock, std::all_of(slow.begin(), slow.end(), [](const auto &row) { return row->status() == QLatin1String("Offline"); }),
+                         CycleLimitMs);
         for (const auto &poller : slowPollers)
             QCOMPARE(poller->iRet(), -1);
         for (const auto &poller : quickPollers)
@@ -477,20 +480,69 @@ private slots:
             rows.push_back(std::make_unique<TestRow>(QStringLiteral("moving.test")));
             pollers.push_back(startPoller(rows.back().get(), PingEngine::Timing{100ms, 600ms}));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(pollers.begin(), pollers.end(), [](const auto &p) { return p->cycles() >= 10; }), CycleLimitMs);
+        CLOCK_TRY_VERIFY(clock, std::all_of(pollers.begin(), pollers.end(), [](const auto &p) { return p->cycles() >= 10; }), CycleLimitMs);
         // Five rows with the same name, ten probes each: one look-up.
         QCOMPARE(dns.questions("moving.test"), 1);
         for (const auto &row : rows)
             QCOMPARE(row->status(), QStringLiteral("Online"));
         // The server moves; the rows follow once the answer's time is up.
         dns.answer("moving.test", TestNetwork::unreachableHost(9), 300);
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(rows.begin(), rows.end(), [](const auto &row) { return row->status() == QLatin1String("Offline"); }),
-                                 std::chrono::duration_cast<std::chrono::milliseconds>(HostResolver::MinTtl).count() + CycleLimitMs);
+        CLOCK_TRY_VERIFY(clock, std::all_of(rows.begin(), rows.end(), [](const auto &row) { return row->status() == QLatin1String("Offline"); }),
+                         std::chrono::duration_cast<std::chrono::milliseconds>(HostResolver::MinTtl).count() + CycleLimitMs);
         QCOMPARE(dns.questions("moving.test"), 2);
         for (const auto &poller : pollers) {
             QCOMPARE(poller->iRet(), 0);
             poller->Terminate();
         }
+    }
+
+    void newResolverConfigurationIsTakenUpWhileLookUpsRun()
+    {
+        // The name server in use never answers, and names started one after
+        // another keep a look-up running all the time; then the configuration
+        // names a server that answers.
+        REQUIRE_TEST_NAMES();
+        QFile config(QStringLiteral("/etc/resolv.conf"));
+        const auto writeConfig = [&config](const QByteArray &text) {
+            if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            const bool written = config.write(text) == text.size();
+            config.close();
+            return written;
+        };
+        constexpr const char *SilentServer = "127.0.0.54";
+        if (!writeConfig(QByteArray("nameserver ") + SilentServer + "\n"))
+            QSKIP("cannot change the test's resolver configuration");
+        const auto restore = qScopeGuard([&writeConfig] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
+        TestDns silent(SilentServer);
+        TestDns working;
+        if (!silent.listening() || !working.listening())
+            QSKIP("cannot serve names on the test's name server addresses");
+        PingEngine own(PingEngine::Method::Auto, clock);
+        std::vector<std::unique_ptr<TestRow>> rows;
+        for (int i = 0; i < 5; ++i) {
+            const QByteArray name = "busy-" + QByteArray::number(i) + ".test";
+            silent.neverAnswer(name);
+            working.answer(name, "127.0.0." + QByteArray::number(70 + i), 300);
+            rows.push_back(std::make_unique<TestRow>(QString::fromLatin1(name)));
+            auto *poller = new TPingThread(true, &own, &own);
+            poller->setTiming(Fast);
+            rows.back()->bind(poller);
+            poller->Resume();
+            clock.advance(700ms);
+        }
+        clock.advance(2s);
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(silent.questions("busy-" + QByteArray::number(i) + ".test") >= 1);
+        QVERIFY(std::none_of(rows.begin(), rows.end(), [](const auto &row) { return row->status() == QLatin1String("Online"); }));
+
+        QVERIFY(writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"));
+        const Clock::time_point changed = clock.now();
+        const auto allOnline = [&rows] {
+            return std::all_of(rows.begin(), rows.end(), [](const auto &row) { return row->status() == QLatin1String("Online"); });
+        };
+        CLOCK_TRY_VERIFY(clock, allOnline(), 5000);
+        QVERIFY2(clockMsSince(clock, changed) <= 5000, qPrintable(QString::number(clockMsSince(clock, changed))));
     }
 
     void newResolverConfigurationIsTakenUp()
@@ -512,17 +564,17 @@ private slots:
         if (!dns.listening())
             QSKIP("cannot serve names on the test's name server address");
         dns.answer("elsewhere.test", "127.0.0.60", 300);
-        PingEngine own;
+        PingEngine own(PingEngine::Method::Auto, clock);
         TestRow row(QStringLiteral("elsewhere.test"));
         auto *poller = new TPingThread(true, &own, &own);
         poller->setTiming(Fast);
         row.bind(poller);
         poller->Resume();
         // Nobody answers at the old server's address.
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Offline"), CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Offline"), CycleLimitMs);
         QCOMPARE(poller->iRet(), -1);
         QVERIFY(writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), QStringLiteral("Online"), 2 * CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), QStringLiteral("Online"), 2 * CycleLimitMs);
         QCOMPARE(dns.questions("elsewhere.test"), 1);
     }
 };

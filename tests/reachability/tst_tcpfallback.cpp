@@ -4,6 +4,7 @@
 #include "PingThread.h"
 #include "TestNetwork.h"
 #include "TestRow.h"
+#include "VirtualTime.h"
 
 #include "IcmpSocket.h"
 
@@ -71,6 +72,8 @@ class TstTcpFallback : public QObject {
     Q_OBJECT
 
 private:
+    // The engines' time, moved on by the tests.
+    TestClock clock;
     std::unique_ptr<PingEngine> engine;
     std::unique_ptr<Listener> open4, open6, closed4;
 
@@ -78,7 +81,7 @@ private slots:
     void initTestCase()
     {
         REQUIRE_PRIVATE_NETWORK();
-        engine = std::make_unique<PingEngine>(PingEngine::Method::TcpOnly);
+        engine = std::make_unique<PingEngine>(PingEngine::Method::TcpOnly, clock);
         open4 = std::make_unique<Listener>(AF_INET);
         open6 = std::make_unique<Listener>(AF_INET6);
         // Bound but not listening: the port is held, and a connection to it is refused.
@@ -125,11 +128,11 @@ private slots:
         poller->setTiming(Fast);
         row.bind(poller);
         poller->Resume();
-        QTRY_COMPARE_WITH_TIMEOUT(row.status(), status, CycleLimitMs);
+        CLOCK_TRY_COMPARE(clock, row.status(), status, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
         // And again one cycle later: the attempt leaves nothing behind that changes the answer.
         const int cycles = poller->cycles();
-        QTRY_VERIFY_WITH_TIMEOUT(poller->cycles() > cycles, CycleLimitMs);
+        CLOCK_TRY_VERIFY(clock, poller->cycles() > cycles, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
         QCOMPARE(row.history, QStringList{status});
         poller->Terminate();
@@ -161,7 +164,7 @@ private slots:
                 *why = QStringLiteral("refused in the test");
             return nullptr;
         };
-        PingEngine chosen(PingEngine::Method::Auto, factory);
+        PingEngine chosen(PingEngine::Method::Auto, factory, clock);
         QCOMPARE(asked, (QList<int>{AF_INET, AF_INET6}));
         if (icmp && !chosen.icmpAvailable())
             QSKIP("the system allows this user no ICMP socket");
@@ -195,7 +198,7 @@ private slots:
             poller->Resume();
         }
         for (const auto &row : rows)
-            QTRY_COMPARE_WITH_TIMEOUT(row->status(), QStringLiteral("Online"), CycleLimitMs);
+            CLOCK_TRY_COMPARE(clock, row->status(), QStringLiteral("Online"), CycleLimitMs);
         QVERIFY(chosen.statistics().answered >= 2);
     }
 
@@ -222,6 +225,33 @@ private slots:
         // The budget was used up, and attempts waited their turn.
         QVERIFY2(found.value(QStringLiteral("deferred")).toLong() > 0, qPrintable(output));
         QVERIFY2(found.value(QStringLiteral("stop_ms")).toLong() < 1000, qPrintable(output));
+    }
+
+    void answeringHostsGoFirstUnderASmallDescriptorLimit()
+    {
+        // Half of 50,000 hosts silent, 1,024 descriptors, the poller's own
+        // cycle: the silent hosts' attempts, which hold a descriptor until
+        // their time-out, keep no answering row waiting.
+        REQUIRE_UNREACHABLE_HOSTS();
+        const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+        if (prlimit.isEmpty())
+            QSKIP("prlimit (util-linux) is needed to start the helper under a descriptor limit");
+        QProcess helper;
+        helper.start(prlimit, {QStringLiteral("--nofile=1024:1024"), QStringLiteral(BRENNIC_FAIR_PROBE), QStringLiteral("50000")});
+        QVERIFY(helper.waitForFinished(60000));
+        const QString output = QString::fromUtf8(helper.readAllStandardOutput());
+        QCOMPARE(helper.exitCode(), 0);
+        QHash<QString, QString> found;
+        for (const QString &line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            found.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+        qInfo("%s", qPrintable(output.simplified()));
+        QCOMPARE(found.value(QStringLiteral("limit")), QStringLiteral("1024"));
+        QVERIFY2(found.value(QStringLiteral("budget")).toLong() < 1024, qPrintable(output));
+        QCOMPARE(found.value(QStringLiteral("answering_with_status")), QStringLiteral("25000"));
+        QCOMPARE(found.value(QStringLiteral("wrong")), QStringLiteral("0"));
+        QCOMPARE(found.value(QStringLiteral("silent_online")), QStringLiteral("0"));
+        // Every answering row within 2 s of its first cycle.
+        QVERIFY2(found.value(QStringLiteral("latest_ms")).toLong() <= 2000, qPrintable(output));
     }
 
     void engineChoosesItsProbe_data()
