@@ -4,11 +4,11 @@
 #include <QStringList>
 #include <optional>
 
-// Where the server list file lives. Beside the executable is the portable layout:
-// used when a "SvrList.ini" is there, or when that folder is writable. Otherwise
-// (the program installed in a system folder and run by a user) the file is
-// $XDG_CONFIG_HOME/brennic/SvrList.ini, in a folder only its user can enter; the
-// folder is made when it is chosen.
+// Where the server list file lives: $XDG_CONFIG_HOME/brennic/SvrList.ini, in a
+// folder only its user can enter, made when it is chosen. A "SvrList.ini" already
+// beside the executable is the portable layout and is used instead. A folder that
+// is merely writable (a build tree) gets no list of its own: deleting it must not
+// delete the user's servers.
 QString DefaultServerListFile(const QString &programFolder);
 // $XDG_CONFIG_HOME/brennic/<name> (~/.config when unset), made with its parents
 // for its user alone when missing.
@@ -21,9 +21,10 @@ struct ServerListOptions {
     QString importFile; // "--import FILE": copy this server list file into the database, then end
     QString exportFile; // "--export FILE": write the database's catalogue into this new file, then end
     bool help = false;
-    QString error; // the command line's mistake, for the user
+    bool version = false; // "--version": print the program's version, then end
+    QString error;        // the command line's mistake, for the user
 };
-// Reads "--file PATH", "--database ADDRESS" (also with "=") and "--help" from the program's arguments
+// Reads "--file PATH", "--database ADDRESS" (also with "="), "--help" and "--version" from the program's arguments
 // (the first is the program itself); any other argument is left to the toolkit.
 ServerListOptions ParseServerListOptions(const QStringList &arguments);
 QString ServerListUsage(const QString &program);
@@ -36,7 +37,7 @@ QString DatabaseSetting();
 int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options);
 
 // Applies the command line of main() before anything else runs: chooses the file
-// or the database (the command line first, then the settings), or prints the help
-// or the mistake. Returns the exit code when the program is to
-// end at once.
+// or the database (the command line first, then the settings), or prints the help,
+// the version or the mistake, before any window or display is needed. Returns the
+// exit code when the program is to end at once.
 std::optional<int> ApplyServerListOptions(int argc, char *argv[]);

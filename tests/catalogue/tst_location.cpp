@@ -13,8 +13,9 @@ class TestLocation : public QObject {
     Q_OBJECT
 
 private slots:
-    // Beside the program when a file is there or the folder is writable; otherwise
-    // in the user's configuration folder, which is made for the user alone.
+    // Beside the program when a file is there; otherwise in the user's
+    // configuration folder, which is made for the user alone. A writable program
+    // folder (a build tree) is no reason to keep the list there.
     void defaultFile_data()
     {
         QTest::addColumn<bool>("writableFolder");
@@ -23,7 +24,10 @@ private slots:
         QTest::addColumn<QString>("expected");      // "beside", or the path below the test's folder
         QTest::newRow("writable folder") << true << ""
                                          << "@/config"
-                                         << "beside";
+                                         << "config/brennic/SvrList.ini";
+        QTest::newRow("file in a writable folder") << true << "file"
+                                                   << "@/config"
+                                                   << "beside";
         QTest::newRow("file in a read-only folder") << false << "file"
                                                     << "@/config"
                                                     << "beside";
@@ -112,28 +116,32 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("help");
+        QTest::addColumn<bool>("version");
         QTest::addColumn<bool>("mistake");
         const QString here = QDir::currentPath();
-        QTest::newRow("nothing") << QStringList{QStringLiteral("brennic")} << QStringLiteral("") << false << false;
-        QTest::newRow("file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false;
-        QTest::newRow("file=") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false;
-        QTest::newRow("relative file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("my.ini")} << here + QStringLiteral("/my.ini") << false << false;
+        QTest::newRow("nothing") << QStringList{QStringLiteral("brennic")} << QStringLiteral("") << false << false << false;
+        QTest::newRow("file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false << false;
+        QTest::newRow("file=") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false << false;
+        QTest::newRow("relative file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("my.ini")} << here + QStringLiteral("/my.ini") << false << false << false;
         QTest::newRow("toolkit arguments left alone")
-            << QStringList{QStringLiteral("brennic"), QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--no-sandbox"), QStringLiteral("--file"), QStringLiteral("/a.ini")} << QStringLiteral("/a.ini") << false
-            << false;
-        QTest::newRow("help") << QStringList{QStringLiteral("brennic"), QStringLiteral("--help")} << QStringLiteral("") << true << false;
-        QTest::newRow("file without a path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file")} << QStringLiteral("") << false << true;
-        QTest::newRow("empty path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=")} << QStringLiteral("") << false << true;
+            << QStringList{QStringLiteral("brennic"), QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--no-sandbox"), QStringLiteral("--file"), QStringLiteral("/a.ini")} << QStringLiteral("/a.ini") << false << false << false;
+        QTest::newRow("help") << QStringList{QStringLiteral("brennic"), QStringLiteral("--help")} << QStringLiteral("") << true << false << false;
+        QTest::newRow("version") << QStringList{QStringLiteral("brennic"), QStringLiteral("--version")} << QStringLiteral("") << false << true << false;
+        QTest::newRow("-v") << QStringList{QStringLiteral("brennic"), QStringLiteral("-v")} << QStringLiteral("") << false << true << false;
+        QTest::newRow("file without a path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file")} << QStringLiteral("") << false << false << true;
+        QTest::newRow("empty path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=")} << QStringLiteral("") << false << false << true;
     }
     void commandLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, file);
         QFETCH(bool, help);
+        QFETCH(bool, version);
         QFETCH(bool, mistake);
         const ServerListOptions options = ParseServerListOptions(arguments);
         QCOMPARE(options.file, file);
         QCOMPARE(options.help, help);
+        QCOMPARE(options.version, version);
         QCOMPARE(!options.error.isEmpty(), mistake);
     }
 
