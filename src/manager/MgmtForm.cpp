@@ -7,6 +7,7 @@
 #include "IcmpPing.h"
 #include "MsgBox.h"
 #include "PingEngine.h"
+#include "ProbeNotice.h"
 #include "ServerFind.h"
 #include "ServerTransfer.h"
 
@@ -102,14 +103,20 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     fileLabel->setObjectName(QStringLiteral("stat1File"));
     fileLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     stat1->addWidget(fileLabel, 1);
+    stat1Probe = new QLabel(stat1);
+    stat1Probe->setObjectName(QStringLiteral("stat1Probe"));
+    stat1Probe->hide();
+    stat1->addPermanentWidget(stat1Probe);
 
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
     middle->setSpacing(0);
     FFind = new TServerFind(this);
     FTransfer = new TServerTransfer(this);
+    FProbeNotice = new TProbeNotice(this);
     auto *listColumn = new QVBoxLayout;
     listColumn->setSpacing(0);
+    listColumn->addWidget(FProbeNotice);
     listColumn->addWidget(FFind);
     listColumn->addWidget(lvSvr, 1);
     middle->addLayout(listColumn, 1);
@@ -123,6 +130,8 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
 
     buildListKeys();
     setTabOrders();
+    // Focus given to the window goes to the list, where the commands' keys work.
+    setFocusProxy(lvSvr);
 
     // The update handlers run whenever the application falls idle.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
@@ -356,10 +365,12 @@ void TfrmMgmt::tellLoadProblems()
 {
     if (const QString warning = TakeLoadWarning(); !warning.isEmpty())
         ShowMessageBox(this, warning, QMessageBox::Warning);
-    static bool probeNoticeShown = false;
-    if (const QString notice = PingEngine::shared()->notice(); !notice.isEmpty() && !probeNoticeShown) {
-        probeNoticeShown = true;
-        ShowMessageBox(this, notice, QMessageBox::Information);
+    // Probing by TCP is no mistake of the user's: said in the window, never in a box.
+    if (const QString notice = PingEngine::shared()->notice(); !notice.isEmpty()) {
+        FProbeNotice->ShowNotice(notice);
+        stat1Probe->setText(QStringLiteral("状态检测：TCP 端口"));
+        stat1Probe->setToolTip(notice);
+        stat1Probe->show();
     }
 }
 
