@@ -10,6 +10,7 @@
 class RdpReconnectPanel;
 class TMsRdpClient5;
 class DesktopSizeFollower;
+class TFullScreenHint;
 
 // The control's advanced settings: the port and the password.
 class TMsRdpClientAdvancedSettings {
@@ -212,6 +213,7 @@ private:
     bool graphicsAvc444_ = false;
     bool dynamicResolution_ = true;
     DesktopSizeFollower *follower_ = nullptr;
+    TFullScreenHint *fullScreenHint_ = nullptr;
 
     std::unique_ptr<RdpSession> session_;
     RdpReconnectPanel *reconnectPanel_ = nullptr; // made at the first loss
