@@ -22,6 +22,7 @@ TStandInManager::TStandInManager(QWidget *parent)
     layout->setSpacing(0);
     layout->addWidget(pnlTop);
     layout->addWidget(lvSvr);
+    setFocusProxy(lvSvr);
 }
 
 void TStandInManager::showEvent(QShowEvent *event)
