@@ -130,8 +130,6 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
 
     buildListKeys();
     setTabOrders();
-    // Focus given to the window goes to the list, where the commands' keys work.
-    setFocusProxy(lvSvr);
 
     // The update handlers run whenever the application falls idle.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,

@@ -330,10 +330,13 @@ void TFormMain::FormShow()
     FocusManager();
 }
 
+// The manager's server list (lvSvr), where its commands' keys work.
 void TFormMain::FocusManager()
 {
-    if (manager_ && PageControlMain->currentIndex() == 0)
-        manager_->setFocus(Qt::OtherFocusReason);
+    if (!manager_ || PageControlMain->currentIndex() != 0)
+        return;
+    QWidget *list = manager_->findChild<QWidget *>(QStringLiteral("lvSvr"));
+    (list ? list : manager_.data())->setFocus(Qt::OtherFocusReason);
 }
 
 void TFormMain::FormClose()

@@ -22,7 +22,6 @@ TStandInManager::TStandInManager(QWidget *parent)
     layout->setSpacing(0);
     layout->addWidget(pnlTop);
     layout->addWidget(lvSvr);
-    setFocusProxy(lvSvr);
 }
 
 void TStandInManager::showEvent(QShowEvent *event)

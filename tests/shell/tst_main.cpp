@@ -1080,6 +1080,7 @@ void TestMain::enterInTheAddressBox()
     waitComplete(browserAt(1), QStringLiteral("Alpha"));
     press(tab == 1 ? 1 : 0);
     QCOMPARE(tabs()->currentIndex(), tab);
+    window_->EditUrl->setFocus(); // the user clicks into the address box
     window_->EditUrl->setText(server_->url(QStringLiteral("/typed")));
     QTest::keyClick(window_->EditUrl, Qt::Key_Return);
     if (hits)
