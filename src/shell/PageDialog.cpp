@@ -101,9 +101,11 @@ TPageDialog::Answer TPageDialog::Ask(QWidget *parent, Kind kind, const QUrl &ori
     dialog->Place();
     dialog->show();
     dialog->raise();
-    if (QWidget *first = dialog->edtText ? static_cast<QWidget *>(dialog->edtText)
-                                         : dialog->findChild<QDialogButtonBox *>()->buttons().value(0))
-        first->setFocus(Qt::OtherFocusReason);
+    // The keys go to the box while its tab is shown: the typed text, or OK.
+    QWidget *first = dialog->edtText;
+    if (!first)
+        first = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    first->setFocus(Qt::OtherFocusReason);
     QEventLoop wait;
     connect(dialog, &QDialog::finished, &wait, &QEventLoop::quit);
     connect(dialog, &QObject::destroyed, &wait, &QEventLoop::quit);
