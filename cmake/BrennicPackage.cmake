@@ -8,8 +8,11 @@ set(_pkg ${PROJECT_SOURCE_DIR}/packaging)
 if(TARGET brennic)
   install(TARGETS brennic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(FILES ${_pkg}/brennic.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${_pkg}/brennic.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${_pkg}/brennic.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        RENAME ${BRENNIC_APP_ID}.desktop)
+# The metadata carries the build's version and the day of its release.
+configure_file(${_pkg}/brennic.metainfo.xml ${CMAKE_BINARY_DIR}/packaging/${BRENNIC_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${BRENNIC_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_pkg}/icons/brennic.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(size 16 32 48 64 128 256)
@@ -26,7 +29,7 @@ file(READ ${_pkg}/changelog _changelog)
 string(REPLACE "@VERSION@" "${_debver}" _changelog "${_changelog}")
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/changelog.Debian "${_changelog}")
 find_program(GZIP_EXECUTABLE gzip REQUIRED)
-configure_file(${_pkg}/brennic.1 ${CMAKE_BINARY_DIR}/packaging/brennic.1 COPYONLY)
+configure_file(${_pkg}/brennic.1 ${CMAKE_BINARY_DIR}/packaging/brennic.1 @ONLY)
 add_custom_command(
   OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz ${CMAKE_BINARY_DIR}/packaging/brennic.1.gz
   COMMAND ${GZIP_EXECUTABLE} -9nkf ${CMAKE_BINARY_DIR}/packaging/changelog.Debian

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds and starts Brennic.
+# Installs what the program needs, builds the program and its RDP backend module
+# (no tests, no benchmarks) and starts it. The server list it makes lives in the
+# user's configuration folder, ~/.config/brennic/SvrList.ini.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" normal
+"$root/scripts/build.sh" normal brennic brennic_rdp_freerdp2
 exec "$root/build/src/shell/brennic" "$@"

@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${1:-$root/build/manager.png}")
 tooltip_out="${out%.png}-tooltip.png"
 mkdir -p "$(dirname "$out")"
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" --tests
 "$root/scripts/build.sh" normal >/dev/null
 
 work=$(mktemp -d)

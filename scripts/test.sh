@@ -4,7 +4,7 @@
 # run threads of their own once more under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" --tests
 
 status=0
 for kind in normal sanitize; do

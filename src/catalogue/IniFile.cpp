@@ -334,8 +334,10 @@ void IniFile::writeAtomically(const std::vector<QByteArrayView> &bytes, int dirF
     // The replacement keeps the owner and group of the file it replaces (a root
     // writer must not take the user's file from him), then its mode.
     if (exists && !ownerOnly_ && (fileStat.st_uid != ::geteuid() || fileStat.st_gid != ::getegid())) {
-        if (::fchown(fd.get(), fileStat.st_uid, fileStat.st_gid) != 0)
-            (void)::fchown(fd.get(), uid_t(-1), fileStat.st_gid);
+        if (::fchown(fd.get(), fileStat.st_uid, fileStat.st_gid) != 0
+            && ::fchown(fd.get(), uid_t(-1), fileStat.st_gid) != 0) {
+            // Neither: the replacement keeps our owner and group, as a new file would.
+        }
     }
     const mode_t mode = exists && !ownerOnly_ ? (fileStat.st_mode & 07777) : (S_IRUSR | S_IWUSR);
     if (::fchmod(fd.get(), mode) != 0)

@@ -7,20 +7,10 @@
 #include <QFileInfo>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 const QString kFileName = QStringLiteral("SvrList.ini");
-
-// Writable for us, and not marked read-only by its owner (which root would pass by).
-bool writableFolder(const QString &folder)
-{
-    const QByteArray path = QFile::encodeName(folder);
-    struct stat st {};
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)
-        && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.constData(), W_OK) == 0;
-}
 
 bool present(const QString &path)
 {
@@ -51,7 +41,7 @@ void makePrivateFolder(const QString &folder)
 QString DefaultServerListFile(const QString &programFolder)
 {
     const QString portable = QDir(programFolder).filePath(kFileName);
-    if (present(portable) || writableFolder(programFolder))
+    if (present(portable))
         return portable;
     const QString folder = configHome() + QStringLiteral("/brennic");
     makePrivateFolder(folder);

@@ -2,11 +2,11 @@
 
 #include <QString>
 
-// Where the server list file lives. Beside the executable is the portable layout:
-// used when a "SvrList.ini" is there, or when that folder is writable. Otherwise
-// (the program installed in a system folder and run by a user) the file is
-// $XDG_CONFIG_HOME/brennic/SvrList.ini, in a folder only its user can enter; the
-// folder is made when it is chosen.
+// Where the server list file lives: $XDG_CONFIG_HOME/brennic/SvrList.ini, in a
+// folder only its user can enter, made when it is chosen. A "SvrList.ini" already
+// beside the executable is the portable layout and is used instead. A folder that
+// is merely writable (a build tree) gets no list of its own: deleting it must not
+// delete the user's servers.
 QString DefaultServerListFile(const QString &programFolder);
 // $XDG_CONFIG_HOME/brennic/<name> (~/.config when unset), made with its parents
 // for its user alone when missing.

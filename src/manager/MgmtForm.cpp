@@ -7,6 +7,7 @@
 #include "IcmpPing.h"
 #include "MsgBox.h"
 #include "PingEngine.h"
+#include "ProbeNotice.h"
 #include "ServerFind.h"
 #include "DatabaseTransfer.h"
 #include "ServerTransfer.h"
@@ -103,6 +104,10 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     fileLabel->setObjectName(QStringLiteral("stat1File"));
     fileLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     stat1->addWidget(fileLabel, 1);
+    stat1Probe = new QLabel(stat1);
+    stat1Probe->setObjectName(QStringLiteral("stat1Probe"));
+    stat1Probe->hide();
+    stat1->addPermanentWidget(stat1Probe);
 
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
@@ -110,8 +115,10 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     FFind = new TServerFind(this);
     FTransfer = new TServerTransfer(this);
     FDatabaseTransfer = new TDatabaseTransfer(this);
+    FProbeNotice = new TProbeNotice(this);
     auto *listColumn = new QVBoxLayout;
     listColumn->setSpacing(0);
+    listColumn->addWidget(FProbeNotice);
     listColumn->addWidget(FFind);
     listColumn->addWidget(lvSvr, 1);
     middle->addLayout(listColumn, 1);
@@ -358,10 +365,12 @@ void TfrmMgmt::tellLoadProblems()
 {
     if (const QString warning = TakeLoadWarning(); !warning.isEmpty())
         ShowMessageBox(this, warning, QMessageBox::Warning);
-    static bool probeNoticeShown = false;
-    if (const QString notice = PingEngine::shared()->notice(); !notice.isEmpty() && !probeNoticeShown) {
-        probeNoticeShown = true;
-        ShowMessageBox(this, notice, QMessageBox::Information);
+    // Probing by TCP is no mistake of the user's: said in the window, never in a box.
+    if (const QString notice = PingEngine::shared()->notice(); !notice.isEmpty()) {
+        FProbeNotice->ShowNotice(notice);
+        stat1Probe->setText(QStringLiteral("状态检测：TCP 端口"));
+        stat1Probe->setToolTip(notice);
+        stat1Probe->show();
     }
 }
 

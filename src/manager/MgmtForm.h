@@ -14,6 +14,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QStatusBar;
+class TProbeNotice;
 class TServerFind;
 class TDatabaseTransfer;
 class TServerTransfer;
@@ -56,6 +57,8 @@ public:
     QAction *actRenameGrp;
     QAction *actDelGrp;
     TServerFind *FFind;                   // the find box above the list
+    TProbeNotice *FProbeNotice;           // why the statuses come from TCP, above the find box
+    QLabel *stat1Probe;                   // how the statuses are probed, when not by ICMP
     TServerTransfer *FTransfer;           // import and export
     TDatabaseTransfer *FDatabaseTransfer; // copying the whole catalogue between a file and the database
 

@@ -51,7 +51,7 @@ TPingThread::TPingThread(bool CreateSuspended, PingEngine *engine, QObject *pare
     : QObject(parent), fEngine(engine)
 {
     if (!engine)
-        throw AppError(QStringLiteral("No probe engine for the status poller."));
+        throw AppError(QStringLiteral("状态检测没有可用的探测引擎。"));
     // Without an owner of its own, a poller belongs to its engine and ends with it.
     if (!parent)
         setParent(engine);

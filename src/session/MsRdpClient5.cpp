@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "DesktopSizeFollower.h"
 #include "RdpClipboardBridge.h"
+#include "FullScreenHint.h"
 #include "MsgBox.h"
 #include "RdpReconnectPanel.h"
 #include "ServerAddress.h"
@@ -34,7 +35,8 @@ QSize Fitted(QSize picture, QSize area)
     return QSize(int(qint64(area.height()) * picture.width() / picture.height()), area.height());
 }
 
-bool IsLeaveFullScreenCombination(const QKeyEvent *event)
+// Ctrl+Alt+Enter (or Ctrl+Alt+Pause, as on Windows) enters full screen and leaves it.
+bool IsFullScreenCombination(const QKeyEvent *event)
 {
     const auto mods = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
     if (mods != (Qt::ControlModifier | Qt::AltModifier))
@@ -95,6 +97,7 @@ TMsRdpClient5::TMsRdpClient5(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_InputMethodEnabled, false);
     follower_ = new DesktopSizeFollower(this, [this] { return remoteSize_; });
     clipboard_ = new RdpClipboardBridge(this);
+    fullScreenHint_ = new TFullScreenHint(this);
 }
 
 TMsRdpClient5::~TMsRdpClient5()
@@ -584,9 +587,14 @@ void TMsRdpClient5::SendKey(QKeyEvent *event, bool down)
 
 void TMsRdpClient5::keyPressEvent(QKeyEvent *event)
 {
-    if (fullScreen_ && IsLeaveFullScreenCombination(event)) {
+    if (IsFullScreenCombination(event) && (fullScreen_ || Connected() > 0)) {
         ReleaseHeldKeys();
-        LeaveFullScreen();
+        if (fullScreen_) {
+            LeaveFullScreen();
+        } else {
+            fullScreen_ = true;
+            EnterFullScreen();
+        }
         return;
     }
     SendKey(event, true);
@@ -739,6 +747,7 @@ void TMsRdpClient5::EnterFullScreen()
     QWidget *top = window();
     top->setWindowState(top->windowState() | Qt::WindowFullScreen);
     UpdateKeyboardGrab();
+    fullScreenHint_->Popup();
 }
 
 void TMsRdpClient5::LeaveFullScreen()
@@ -748,6 +757,7 @@ void TMsRdpClient5::LeaveFullScreen()
     fullScreen_ = false;
     QWidget *top = window();
     top->setWindowState(top->windowState() & ~Qt::WindowFullScreen);
+    fullScreenHint_->Dismiss();
     follower_->LeftFullScreen();
     UpdateKeyboardGrab();
     emit OnLeaveFullScreenMode();

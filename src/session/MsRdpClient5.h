@@ -11,6 +11,7 @@ class RdpReconnectPanel;
 class TMsRdpClient5;
 class DesktopSizeFollower;
 class RdpClipboardBridge;
+class TFullScreenHint;
 
 // The control's advanced settings: the port and the password.
 class TMsRdpClientAdvancedSettings {
@@ -223,6 +224,7 @@ private:
     bool dynamicResolution_ = true;
     DesktopSizeFollower *follower_ = nullptr;
     RdpClipboardBridge *clipboard_ = nullptr;
+    TFullScreenHint *fullScreenHint_ = nullptr;
 
     std::unique_ptr<RdpSession> session_;
     RdpReconnectPanel *reconnectPanel_ = nullptr; // made at the first loss

@@ -1,6 +1,7 @@
 #include "AboutForm.h"
 
 #include "ExternalBrowser.h"
+#include "RdpCommon.h"
 #include "ShellPages.h"
 #include "ShellSettings.h"
 
@@ -15,7 +16,12 @@ QString AboutText()
 {
     QFile file(QStringLiteral(":/pages/about.html"));
     const QString page = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    return QString(page).replace(QStringLiteral("{settings}"), SettingsFilePath().toHtmlEscaped());
+    const QString serverList = CatalogueInDatabase() ? QStringLiteral("团队共享的数据库 %1").arg(ServerListFilePath())
+                                                     : ServerListFilePath();
+    return QString(page)
+        .replace(QStringLiteral("{version}"), QStringLiteral(BRENNIC_VERSION))
+        .replace(QStringLiteral("{serverlist}"), serverList.toHtmlEscaped())
+        .replace(QStringLiteral("{settings}"), SettingsFilePath().toHtmlEscaped());
 }
 
 } // namespace

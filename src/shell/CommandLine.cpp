@@ -36,6 +36,8 @@ ServerListOptions ParseServerListOptions(const QStringList &arguments)
         const QString &argument = arguments[i];
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             options.help = true;
+        } else if (argument == QLatin1String("--version") || argument == QLatin1String("-v")) {
+            options.version = true;
         } else if (const auto file = optionValue(arguments, i, QStringLiteral("--file"))) {
             if (file->isEmpty()) {
                 options.error = QStringLiteral("选项 --file 后面需要服务器列表文件的路径。");
@@ -103,9 +105,10 @@ QString ServerListUsage(const QString &program)
                           "                   （也可写在 ~/.config/brennic/brennic.conf 的 [Catalogue] Database=）\n"
                           "  --import 文件    把这个服务器列表文件复制到数据库中（编号空闲时保留），然后退出\n"
                           "  --export 文件    把数据库中的服务器目录写入这个新的服务器列表文件，然后退出\n"
-                          "  --help       显示本说明\n"
-                          "默认的服务器列表文件：程序目录下的 SvrList.ini（已存在或程序目录可写时），\n"
-                          "否则为 $XDG_CONFIG_HOME/brennic/SvrList.ini。\n")
+                          "  --help, -h   显示本说明，然后退出\n"
+                          "  --version, -v  显示版本号，然后退出\n"
+                          "默认的服务器列表文件：$XDG_CONFIG_HOME/brennic/SvrList.ini（未设置时为 ~/.config），\n"
+                          "程序目录下已有 SvrList.ini 时则用那一个。\n")
         .arg(program);
 }
 
@@ -122,6 +125,10 @@ std::optional<int> ApplyServerListOptions(int argc, char *argv[])
     }
     if (options.help) {
         std::fputs(qPrintable(ServerListUsage(program)), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs("Brennic " BRENNIC_VERSION " " BRENNIC_CODENAME "\n", stdout);
         return 0;
     }
     if (!options.importFile.isEmpty() || !options.exportFile.isEmpty())

@@ -14,9 +14,10 @@ struct ServerListOptions {
     QString importFile; // "--import FILE": copy this server list file into the database, then end
     QString exportFile; // "--export FILE": write the database's catalogue into this new file, then end
     bool help = false;
-    QString error; // the command line's mistake, for the user
+    bool version = false; // "--version": print the program's version, then end
+    QString error;        // the command line's mistake, for the user
 };
-// Reads "--file PATH", "--database ADDRESS" (also with "=") and "--help" from the program's arguments
+// Reads "--file PATH", "--database ADDRESS" (also with "="), "--help" and "--version" from the program's arguments
 // (the first is the program itself); any other argument is left to the toolkit.
 ServerListOptions ParseServerListOptions(const QStringList &arguments);
 QString ServerListUsage(const QString &program);
@@ -29,6 +30,7 @@ std::unique_ptr<Catalogue> MakeChosenCatalogue(const ServerListOptions &options)
 int RunCatalogueTransfer(int argc, char *argv[], const ServerListOptions &options);
 
 // Applies the command line of main() before anything else runs: installs the
-// catalogue it chooses, or prints the help or the mistake. Returns the exit code
+// catalogue it chooses, or prints the help, the version or the mistake, before any
+// window or display is needed. Returns the exit code
 // when the program is to end at once.
 std::optional<int> ApplyServerListOptions(int argc, char *argv[]);

@@ -9,7 +9,7 @@ void OpenInExternalBrowser(const QString &Url)
 {
     const QUrl url(Url);
     if (!url.isValid() || url.isRelative())
-        throw AppError(QStringLiteral("Invalid address: %1").arg(Url));
+        throw AppError(QStringLiteral("无效的网址：%1").arg(Url));
     if (!QDesktopServices::openUrl(url))
-        throw AppError(QStringLiteral("Cannot open %1: the desktop has no web browser to open it with.").arg(Url));
+        throw AppError(QStringLiteral("无法打开 %1：桌面没有可用来打开它的网页浏览器。").arg(Url));
 }

@@ -24,7 +24,8 @@
 
 namespace {
 
-const QString MainCaption = QStringLiteral("Brennic 1.8 Talvane");
+// The program's name, the build's version and the release's name.
+const QString MainCaption = QStringLiteral("Brennic " BRENNIC_VERSION " " BRENNIC_CODENAME);
 const QString CloseQuestion = QStringLiteral("您查看的网页正在试图关闭窗口。\r\n\r\n是否关闭此窗口？");
 constexpr int DoublePressMs = 300;
 constexpr int CloseTabDelayMs = 10;
@@ -325,6 +326,17 @@ void TFormMain::FormShow()
     }
     manager_->setWindowState(Qt::WindowMaximized);
     manager_->show();
+    // The keys start in the manager's list, not in the address box.
+    FocusManager();
+}
+
+// The manager's server list (lvSvr), where its commands' keys work.
+void TFormMain::FocusManager()
+{
+    if (!manager_ || PageControlMain->currentIndex() != 0)
+        return;
+    QWidget *list = manager_->findChild<QWidget *>(QStringLiteral("lvSvr"));
+    (list ? list : manager_.data())->setFocus(Qt::OtherFocusReason);
 }
 
 void TFormMain::FormClose()
@@ -397,6 +409,8 @@ void TFormMain::PageControlMainChange()
             OpenBlankTab();
         else if (TBrowserEntry *entry = GetActiveBrowser(); entry && entry->Browser)
             EditUrl->setText(entry->Browser->LocationURL());
+        else
+            FocusManager();
         setWindowTitle(CurrentCaption());
     });
 }
@@ -418,6 +432,10 @@ void TFormMain::TimerCloseTabTimer()
         const int k = TimerCloseTab->property(TimerTag).toInt();
         const QPointer<QWidget> keepCurrent = std::exchange(closeKeepsCurrent_, nullptr);
         const int count = PageControlMain->count();
+        if (PageWaitsForItsBox(k)) {
+            ArmCloseTab(k, keepCurrent);
+            return;
+        }
         for (int i = 1; i <= count - 1 && i < TabInfoCount; ++i)
             if (m_TabInfo[size_t(i)].PageIndex == k) {
                 m_TabInfo[size_t(i)] = TTabInfo{};
@@ -447,6 +465,21 @@ void TFormMain::TimerCloseTabTimer()
     });
 }
 
+// A page waiting for the answer to one of its boxes is inside a call of its own
+// and cannot go yet: its boxes are answered as cancelled, and the tab closes once
+// the wait has ended.
+bool TFormMain::PageWaitsForItsBox(int position)
+{
+    if (position <= 0 || position >= PageControlMain->count() - 1)
+        return false;
+    const auto *tab = static_cast<TTabSheet *>(PageControlMain->widget(position));
+    TBrowserEntry *entry = m_BrowserList.Find(QString::number(tab->Tag));
+    if (!entry || !entry->Browser || !entry->Browser->InPageDialog())
+        return false;
+    entry->Browser->DismissPageDialogs();
+    return true;
+}
+
 void TFormMain::PageControlMainTabCloseRequested(int index)
 {
     Guard([&] { CloseTabByUser(index); });
@@ -457,9 +490,13 @@ void TFormMain::PageControlMainMiddleClick(int index)
     Guard([&] { CloseTabByUser(index); });
 }
 
+// A new tab's address box is empty, ready for the address the user types.
 void TFormMain::ShortcutNewTabActivated()
 {
-    Guard([&] { OpenBlankTab(); });
+    Guard([&] {
+        OpenBlankTab();
+        EditUrl->clear();
+    });
 }
 
 void TFormMain::ShortcutCloseTabActivated()

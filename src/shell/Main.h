@@ -56,11 +56,14 @@ private:
     void ShowCurrentTab();
     // Opens a blank tab as "+" does, with the cursor in the address box.
     void OpenBlankTab();
+    // While the manager's tab is current, the keyboard goes to the manager.
+    void FocusManager();
     // Closes a browser tab at the user's request, through TimerCloseTab; the
     // manager's tab and "+" never close this way. A tab other than the current
     // one closes without changing the current tab.
     void CloseTabByUser(int position);
     void ArmCloseTab(int position, QWidget *keepCurrent = nullptr);
+    bool PageWaitsForItsBox(int position);
     void WebBrowserBusyChanged(WebBrowser *Sender, bool busy);
     void WithActiveBrowser(const std::function<void(WebBrowser &)> &command);
 

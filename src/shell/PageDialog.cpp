@@ -4,7 +4,10 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QEvent>
+#include <QEventLoop>
 #include <QLabel>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QPointer>
 #include <QUrl>
@@ -28,6 +31,14 @@ TPageDialog::TPageDialog(QWidget *parent, Kind kind, const QUrl &origin, const Q
 {
     setObjectName(QStringLiteral("PageDialog"));
     setWindowTitle(AppTitle());
+    if (parent) {
+        // A part of the page's control, not a window: it goes where its tab goes.
+        setWindowFlags(Qt::Widget);
+        setAttribute(Qt::WA_StyledBackground);
+        setStyleSheet(QStringLiteral("#PageDialog { background: palette(window); border: 1px solid palette(dark);"
+                                     " border-radius: 4px; }"));
+        parent->installEventFilter(this);
+    }
     auto *layout = new QVBoxLayout(this);
 
     auto *lblOrigin = new QLabel(QStringLiteral("%1 上的网页显示：").arg(OriginText(origin)), this);
@@ -65,17 +76,44 @@ TPageDialog::TPageDialog(QWidget *parent, Kind kind, const QUrl &origin, const Q
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void TPageDialog::Place()
+{
+    const QWidget *page = parentWidget();
+    if (!page || isWindow())
+        return;
+    adjustSize();
+    move(qMax(0, (page->width() - width()) / 2), 12);
+}
+
+bool TPageDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
+        Place();
+    return QDialog::eventFilter(watched, event);
+}
+
 TPageDialog::Answer TPageDialog::Ask(QWidget *parent, Kind kind, const QUrl &origin, const QString &message,
                                      const QString &defaultText)
 {
-    // On the heap under the top-level window: a tab that closes meanwhile does not
-    // take the box with it, and a window that goes ends the box as cancelled.
-    QPointer<TPageDialog> dialog = new TPageDialog(parent ? parent->window() : nullptr, kind, origin, message,
-                                                   defaultText);
-    const bool accepted = dialog->exec() == QDialog::Accepted;
+    // On the heap, inside the page's control: a control that goes meanwhile takes
+    // the box with it, which ends the wait as cancelled.
+    QPointer<TPageDialog> dialog = new TPageDialog(parent, kind, origin, message, defaultText);
+    dialog->Place();
+    dialog->show();
+    dialog->raise();
+    // The keys go to the box while its tab is shown: the typed text, or OK.
+    QWidget *first = dialog->edtText;
+    if (!first)
+        first = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    first->setFocus(Qt::OtherFocusReason);
+    QEventLoop wait;
+    connect(dialog, &QDialog::finished, &wait, &QEventLoop::quit);
+    connect(dialog, &QObject::destroyed, &wait, &QEventLoop::quit);
+    wait.exec();
     Answer answer;
     if (!dialog)
         return answer;
+    const bool accepted = dialog->result() == QDialog::Accepted;
     answer.accepted = accepted;
     answer.text = dialog->edtText ? dialog->edtText->text() : QString();
     answer.blockFurther = dialog->chkBlock->isChecked();

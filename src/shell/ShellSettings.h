@@ -4,8 +4,8 @@
 #include <QString>
 
 // The program's own settings, kept in the user's configuration folder
-// ($XDG_CONFIG_HOME/brennic/brennic.conf, ~/.config when unset); the server list
-// stays in SvrList.ini beside the program.
+// ($XDG_CONFIG_HOME/brennic/brennic.conf, ~/.config when unset), beside the server
+// list's SvrList.ini.
 //
 //   [Links]
 //   HomePage=https://...     the address the link button opens; empty: the about page

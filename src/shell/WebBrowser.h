@@ -30,6 +30,12 @@ public:
     virtual void SetContextMenuEnabled(bool enabled) = 0;
     // Whether the control is loading a page.
     virtual bool Busy() const = 0;
+    // Whether the page waits for the user to answer one of its boxes (alert,
+    // confirm, prompt). The control must not be destroyed until it no longer does.
+    virtual bool InPageDialog() const { return false; }
+    // Answers the page's open boxes as cancelled; the page goes on when the wait
+    // for them has ended.
+    virtual void DismissPageDialogs() {}
     // The object a NewWindow2 handler hands back so that the new window's page
     // opens in this control.
     WebBrowser *Application() { return this; }

@@ -142,7 +142,7 @@ void WebEngineBrowser::Navigate(const QString &url)
 {
     const QUrl target = QUrl::fromUserInput(url);
     if (!target.isValid())
-        throw AppError(QStringLiteral("Invalid address: %1").arg(url));
+        throw AppError(QStringLiteral("无效的网址：%1").arg(url));
     if (view_)
         view_->load(target);
     else
@@ -152,14 +152,14 @@ void WebEngineBrowser::Navigate(const QString &url)
 void WebEngineBrowser::GoBack()
 {
     if (!page_ || !page_->history()->canGoBack())
-        throw AppError(QStringLiteral("There is no page to go back to."));
+        throw AppError(QStringLiteral("没有可以后退到的网页。"));
     page_->triggerAction(QWebEnginePage::Back);
 }
 
 void WebEngineBrowser::GoForward()
 {
     if (!page_ || !page_->history()->canGoForward())
-        throw AppError(QStringLiteral("There is no page to go forward to."));
+        throw AppError(QStringLiteral("没有可以前进到的网页。"));
     page_->triggerAction(QWebEnginePage::Forward);
 }
 
@@ -290,12 +290,25 @@ bool WebEngineBrowser::PageDialog(int kind, const QUrl &origin, const QString &m
     if (silencedOrigins_.contains(key))
         return false;
     QPointer<WebEngineBrowser> self(this);
+    // The page takes no input while its box is open; the rest of the window does.
+    QPointer<QWebEngineView> view(view_);
+    if (view)
+        view->setEnabled(false);
+    ++pageDialogs_;
     const TPageDialog::Answer answer = TPageDialog::Ask(this, TPageDialog::Kind(kind), origin, message, defaultText);
     if (!self)
         return false;
+    if (--pageDialogs_ == 0 && view)
+        view->setEnabled(true);
     if (answer.blockFurther)
         silencedOrigins_.insert(key);
     if (text && answer.accepted)
         *text = answer.text;
     return answer.accepted;
+}
+
+void WebEngineBrowser::DismissPageDialogs()
+{
+    for (TPageDialog *box : findChildren<TPageDialog *>(QString(), Qt::FindDirectChildrenOnly))
+        box->reject();
 }

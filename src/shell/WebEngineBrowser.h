@@ -40,6 +40,9 @@ public:
     static constexpr int MaxNewWindows = 4;
     static constexpr qint64 NewWindowSpanMs = 10000;
 
+    bool InPageDialog() const override { return pageDialogs_ > 0; }
+    void DismissPageDialogs() override;
+
     // Null while the control waits for ReleasePages.
     QWebEngineView *View() const { return view_; }
 
@@ -74,5 +77,6 @@ private:
     QSet<QString> silencedOrigins_; // pages whose boxes the user has stopped
     QString documentTitle_;
     int loadSerial_ = 0;
+    int pageDialogs_ = 0; // the page's boxes being waited for
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

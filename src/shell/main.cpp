@@ -18,6 +18,8 @@ int main(int argc, char *argv[])
         return *exitCode;
     WebEngineArguments arguments = PrepareWebEngine(argc, argv);
     QApplication app(arguments.Count(), arguments.Values());
+    // The desktop entry the windows belong to (its name is the program's id).
+    QGuiApplication::setDesktopFileName(QStringLiteral(BRENNIC_APP_ID));
     InstallTranslations(&app);
     // The main window alone ends the program; other windows are never asked to close.
     QApplication::setQuitOnLastWindowClosed(false);

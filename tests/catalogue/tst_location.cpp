@@ -13,8 +13,9 @@ class TestLocation : public QObject {
     Q_OBJECT
 
 private slots:
-    // Beside the program when a file is there or the folder is writable; otherwise
-    // in the user's configuration folder, which is made for the user alone.
+    // Beside the program when a file is there; otherwise in the user's
+    // configuration folder, which is made for the user alone. A writable program
+    // folder (a build tree) is no reason to keep the list there.
     void defaultFile_data()
     {
         QTest::addColumn<bool>("writableFolder");
@@ -23,7 +24,10 @@ private slots:
         QTest::addColumn<QString>("expected");      // "beside", or the path below the test's folder
         QTest::newRow("writable folder") << true << ""
                                          << "@/config"
-                                         << "beside";
+                                         << "config/brennic/SvrList.ini";
+        QTest::newRow("file in a writable folder") << true << "file"
+                                                   << "@/config"
+                                                   << "beside";
         QTest::newRow("file in a read-only folder") << false << "file"
                                                     << "@/config"
                                                     << "beside";

@@ -36,7 +36,8 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt6sql6-psql' || fail "no dependency on
 dpkg-deb -f "$deb" Depends | grep -q 'fonts-noto-cjk' || fail "no dependency on a font for the Chinese texts"
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
-for f in usr/bin/brennic usr/share/applications/brennic.desktop usr/share/metainfo/brennic.metainfo.xml \
+appid=invalid.brennic.Brennic
+for f in usr/bin/brennic usr/share/applications/$appid.desktop usr/share/metainfo/$appid.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/brennic.svg usr/share/icons/hicolor/48x48/apps/brennic.png \
          usr/share/doc/brennic/copyright usr/share/doc/brennic/changelog.Debian.gz usr/share/man/man1/brennic.1.gz; do
   [ -e "$root/$f" ] || fail "$f is missing from the package"
@@ -48,15 +49,40 @@ module=$(find "$root/usr/lib" -path '*/brennic/libbrennic_rdp_freerdp2.so' -type
 if ldd "$module" | grep -q 'not found'; then ldd "$module"; fail "the RDP backend module misses libraries"; fi
 if ldd "$root/usr/bin/brennic" | grep -q -E 'freerdp|winpr'; then fail "the program links the RDP client library"; fi
 if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$root/usr/share/applications/brennic.desktop" || fail "desktop entry"
+  desktop-file-validate "$root/usr/share/applications/$appid.desktop" || fail "desktop entry"
+fi
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$root/usr/share/metainfo/$appid.metainfo.xml" >"$work/appstream.log" 2>&1 \
+    || { cat "$work/appstream.log"; fail "appstreamcli validate"; }
+  echo "appstream: valid"
+else
+  echo "appstreamcli is not installed: its check is left out"
 fi
 if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian reports errors"; }
   grep -v 'root privileges' "$work/lintian.log" || true
-  echo "lintian: no errors"
+  ! grep -q 'hardening-' "$work/lintian.log" || fail "lintian finds the binaries built without hardening"
+  echo "lintian: no errors, no hardening tags"
 else
   echo "lintian is not installed: its check is left out"
 fi
+
+# One version everywhere: the package's, the program's and the manual's.
+version=$(dpkg-deb -f "$deb" Version)
+version=${version%-*}
+shown=$(env -i PATH=/usr/bin:/bin "$root/usr/bin/brennic" --version) || fail "brennic --version without a display"
+[ "$shown" = "Brennic $version Talvane" ] || fail "brennic --version says '$shown', the package is $version"
+manual=$(zcat "$root/usr/share/man/man1/brennic.1.gz" | sed 's/\\-/-/g')
+grep -q "\"Brennic $version\"" <<<"$manual" || fail "the manual page is not of version $version"
+grep -q "release version=\"$version\"" "$root/usr/share/metainfo/$appid.metainfo.xml" || fail "the AppStream release is not $version"
+# The manual lists every option the program's help names.
+help=$(env -i PATH=/usr/bin:/bin "$root/usr/bin/brennic" --help) || fail "brennic --help without a display"
+options=$(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
+[ -n "$options" ] || fail "brennic --help names no option"
+for option in $options; do
+  grep -q -- "$option" <<<"$manual" || fail "the manual page does not list $option"
+done
+echo "version $version everywhere; the manual lists $(wc -w <<<"$options") options"
 
 # A normal user starts the installed program.
 runas=()

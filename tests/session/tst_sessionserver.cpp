@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QScreen>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWheelEvent>
@@ -410,6 +411,13 @@ private slots:
         QVERIFY(form->isFullScreen());
         const QSize screen = QGuiApplication::primaryScreen()->size();
         QCOMPARE(form->size(), screen);
+        // A hint says how to leave, across the top of the screen, and goes by itself.
+        auto *hint = form->msrdpclnt1->findChild<QLabel *>(QStringLiteral("lblFullScreenHint"));
+        QVERIFY(hint);
+        QVERIFY(hint->isVisible());
+        QCOMPARE(hint->text(), QStringLiteral("按 Ctrl+Alt+Enter 退出全屏"));
+        QVERIFY(WaitUntil([&] { return qAbs(hint->geometry().center().x() - form->msrdpclnt1->width() / 2) <= 2; }, 2000));
+        QVERIFY(WaitUntil([&] { return !hint->isVisible(); }, 10000));
         QSignalSpy left(form->msrdpclnt1, &TMsRdpClient5::OnLeaveFullScreenMode);
         QTest::keyClick(form->msrdpclnt1, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
         QCOMPARE(left.size(), 1);
@@ -417,6 +425,18 @@ private slots:
         QVERIFY(!form->msrdpclnt1->FullScreen());
         QVERIFY(WaitUntil([&] { return form->size() == TfrmClient::DesignClientSize(); }, 2000));
         QCOMPARE(form->frameGeometry().topLeft(), QPoint(10, 10));
+        QVERIFY(form->msrdpclnt1->Connected() > 0);
+
+        // The same keys take the session back into full screen, with the hint, and out again.
+        QTest::keyClick(form->msrdpclnt1, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(form->msrdpclnt1->FullScreen());
+        QVERIFY(WaitUntil([&] { return form->isFullScreen() && form->size() == screen; }, 2000));
+        QVERIFY(hint->isVisible());
+        QTest::keyClick(form->msrdpclnt1, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(left.size(), 2);
+        QVERIFY(!form->msrdpclnt1->FullScreen());
+        QVERIFY(!hint->isVisible());
+        QVERIFY(WaitUntil([&] { return !form->isFullScreen(); }, 2000));
         QVERIFY(form->msrdpclnt1->Connected() > 0);
     }
 

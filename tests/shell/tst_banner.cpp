@@ -3,6 +3,7 @@
 // to do so is reported. No address of ours is built in: the button opens the address
 // set in the user's settings, or the program's about page.
 #include "AboutForm.h"
+#include "RdpCommon.h"
 #include "AppError.h"
 #include "Banner.h"
 #include "LinkButton.h"
@@ -230,6 +231,11 @@ void TestBanner::linkButtonOpensTheAboutPageWhileNoneIsSet()
     QVERIFY2(text.contains(SettingsFilePath()), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("HomePage=")));
     QVERIFY(SettingsFilePath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/brennic/")));
+    // It says where the servers really are, that the passwords are only encoded,
+    // and the build's version.
+    QVERIFY2(text.contains(ServerListFilePath()), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("这不是加密")) && !text.contains(QStringLiteral("加密保存")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Brennic " BRENNIC_VERSION)), qPrintable(text));
     QVERIFY(http.urls.isEmpty() && https.urls.isEmpty());
     QCOMPARE(driver.boxes.size(), 0);
     about->close(); // goes by itself

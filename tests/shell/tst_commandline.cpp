@@ -40,28 +40,33 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("help");
+        QTest::addColumn<bool>("version");
         QTest::addColumn<bool>("mistake");
         const QString here = QDir::currentPath();
-        QTest::newRow("nothing") << QStringList{QStringLiteral("brennic")} << QStringLiteral("") << false << false;
-        QTest::newRow("file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false;
-        QTest::newRow("file=") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false;
-        QTest::newRow("relative file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("my.ini")} << here + QStringLiteral("/my.ini") << false << false;
+        QTest::newRow("nothing") << QStringList{QStringLiteral("brennic")} << QStringLiteral("") << false << false << false;
+        QTest::newRow("file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false << false;
+        QTest::newRow("file=") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=/srv/list.ini")} << QStringLiteral("/srv/list.ini") << false << false << false;
+        QTest::newRow("relative file") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file"), QStringLiteral("my.ini")} << here + QStringLiteral("/my.ini") << false << false << false;
         QTest::newRow("toolkit arguments left alone")
             << QStringList{QStringLiteral("brennic"), QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--no-sandbox"), QStringLiteral("--file"), QStringLiteral("/a.ini")} << QStringLiteral("/a.ini") << false
-            << false;
-        QTest::newRow("help") << QStringList{QStringLiteral("brennic"), QStringLiteral("--help")} << QStringLiteral("") << true << false;
-        QTest::newRow("file without a path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file")} << QStringLiteral("") << false << true;
-        QTest::newRow("empty path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=")} << QStringLiteral("") << false << true;
+            << false << false;
+        QTest::newRow("help") << QStringList{QStringLiteral("brennic"), QStringLiteral("--help")} << QStringLiteral("") << true << false << false;
+        QTest::newRow("version") << QStringList{QStringLiteral("brennic"), QStringLiteral("--version")} << QStringLiteral("") << false << true << false;
+        QTest::newRow("-v") << QStringList{QStringLiteral("brennic"), QStringLiteral("-v")} << QStringLiteral("") << false << true << false;
+        QTest::newRow("file without a path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file")} << QStringLiteral("") << false << false << true;
+        QTest::newRow("empty path") << QStringList{QStringLiteral("brennic"), QStringLiteral("--file=")} << QStringLiteral("") << false << false << true;
     }
     void commandLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, file);
         QFETCH(bool, help);
+        QFETCH(bool, version);
         QFETCH(bool, mistake);
         const ServerListOptions options = ParseServerListOptions(arguments);
         QCOMPARE(options.file, file);
         QCOMPARE(options.help, help);
+        QCOMPARE(options.version, version);
         QCOMPARE(!options.error.isEmpty(), mistake);
     }
 

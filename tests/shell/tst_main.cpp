@@ -75,8 +75,11 @@ public:
 private:
     void tick()
     {
-        auto *box = qobject_cast<TPageDialog *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || box == last_)
+        TPageDialog *box = nullptr;
+        for (QWidget *widget : QApplication::allWidgets())
+            if (auto *shown = qobject_cast<TPageDialog *>(widget); shown && !shown->isHidden() && shown != last_)
+                box = shown;
+        if (!box)
             return;
         last_ = box;
         messages << box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
@@ -1077,6 +1080,7 @@ void TestMain::enterInTheAddressBox()
     waitComplete(browserAt(1), QStringLiteral("Alpha"));
     press(tab == 1 ? 1 : 0);
     QCOMPARE(tabs()->currentIndex(), tab);
+    window_->EditUrl->setFocus(); // the user clicks into the address box
     window_->EditUrl->setText(server_->url(QStringLiteral("/typed")));
     QTest::keyClick(window_->EditUrl, Qt::Key_Return);
     if (hits)

@@ -17,6 +17,8 @@ class TestProgram : public QObject {
 private slots:
     void startsAndRendersItsPages_data();
     void startsAndRendersItsPages();
+    void printsAndEndsWithoutADisplay_data();
+    void printsAndEndsWithoutADisplay();
 
 private:
     static QList<qint64> descendants(qint64 root);
@@ -178,6 +180,38 @@ void TestProgram::startsAndRendersItsPages()
     QVERIFY(!children.isEmpty());
     QVERIFY2(inherited.isEmpty(), inherited.constData());
     qInfo("euid %u, %s: the program ran with %d renderers", unsigned(geteuid()), qPrintable(platform), rendering);
+}
+
+// --version and --help answer on a machine without a display, before any window.
+void TestProgram::printsAndEndsWithoutADisplay_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("expected"); // a line of what it prints
+    QTest::newRow("--version") << QStringLiteral("--version") << QStringLiteral("Brennic " BRENNIC_VERSION " " BRENNIC_CODENAME);
+    QTest::newRow("-v") << QStringLiteral("-v") << QStringLiteral("Brennic " BRENNIC_VERSION " " BRENNIC_CODENAME);
+    QTest::newRow("--help") << QStringLiteral("--help") << QStringLiteral("  --version, -v  显示版本号，然后退出");
+    QTest::newRow("-h") << QStringLiteral("-h") << QStringLiteral("  --help, -h   显示本说明，然后退出");
+}
+
+void TestProgram::printsAndEndsWithoutADisplay()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, expected);
+    QTemporaryDir home;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    QProcess run;
+    run.setProcessEnvironment(environment); // no DISPLAY, no WAYLAND_DISPLAY, no QT_QPA_PLATFORM
+    run.start(QStringLiteral(BRENNIC_PROGRAM), {option});
+    QVERIFY(run.waitForFinished(20000));
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    const QString err = QString::fromUtf8(run.readAllStandardError());
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.exitCode() == 0, qPrintable(err));
+    QVERIFY2(out.split(QLatin1Char('\n')).contains(expected), qPrintable(out));
+    QVERIFY2(err.isEmpty(), qPrintable(err));
+    QVERIFY(QDir(home.path()).isEmpty()); // nothing made in the user's folders
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
