@@ -60,10 +60,11 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     timer.start();
-    const TImportBatch batch = ReadImportFiles(paths, GetSvrList());
+    TImportBatch batch = ReadImportFiles(paths);
+    DropKnownServers(batch, GetSvrList());
     const double readMs = ms(timer);
     timer.restart();
-    const auto added = AddImportedServers(batch, 1);
+    const auto added = AddImportedServers(batch, TImportTarget{1, false});
     const double addMs = ms(timer);
     std::printf("catalogue %d servers; %d .rdp files, %d servers imported\n", kCatalogue, files, int(added.size()));
     std::printf("%-40s %8.1f ms  (%.3f ms a file)\n", "read and check the files", readMs, readMs / files);
