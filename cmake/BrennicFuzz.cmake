@@ -2,7 +2,7 @@
 # ./build-fuzz with clang and BRENNIC_FUZZ=ON; every other tree leaves them out).
 #
 # brennic_add_fuzzer(NAME fuzz_x SOURCES ... LIBS ...)
-# The harness's seed corpus is the folder data/fuzz/<NAME> beside its sources,
+# The harness's starting corpus is the folder data/fuzz/<NAME> beside its sources,
 # which scripts/fuzz.sh copies into a working corpus before each run.
 option(BRENNIC_FUZZ "Build the libFuzzer harnesses (clang only)" OFF)
 
@@ -25,15 +25,15 @@ function(brennic_add_fuzzer)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY BRENNIC_FUZZERS ${F_NAME})
-  set_property(GLOBAL APPEND PROPERTY BRENNIC_FUZZ_SEEDS "${F_NAME}=${CMAKE_CURRENT_SOURCE_DIR}/data/fuzz/${F_NAME}")
+  set_property(GLOBAL APPEND PROPERTY BRENNIC_FUZZ_CORPORA "${F_NAME}=${CMAKE_CURRENT_SOURCE_DIR}/data/fuzz/${F_NAME}")
 endfunction()
 
-# Written once every folder is added: the harnesses and their seed folders, for scripts/fuzz.sh.
+# Written once every folder is added: the harnesses and their corpus folders, for scripts/fuzz.sh.
 function(brennic_write_fuzzer_list)
   if(NOT BRENNIC_FUZZ)
     return()
   endif()
-  get_property(seeds GLOBAL PROPERTY BRENNIC_FUZZ_SEEDS)
-  string(REPLACE ";" "\n" lines "${seeds}")
+  get_property(corpora GLOBAL PROPERTY BRENNIC_FUZZ_CORPORA)
+  string(REPLACE ";" "\n" lines "${corpora}")
   file(WRITE ${CMAKE_BINARY_DIR}/fuzzers.txt "${lines}\n")
 endfunction()

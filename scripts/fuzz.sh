@@ -17,13 +17,13 @@ status=0
 for entry in "${entries[@]}"; do
   [ -n "$entry" ] || continue
   name=${entry%%=*}
-  seeds=${entry#*=}
+  start=${entry#*=}
   if (($#)) && ! printf '%s\n' "$@" | grep -qx "$name"; then continue; fi
   cmake --build "$dir" -j "$(nproc)" --target "$name"
   corpus="$dir/corpus/$name"
   findings="$dir/findings/$name"
   mkdir -p "$corpus" "$findings"
-  [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
+  [ -d "$start" ] && cp -n "$start"/* "$corpus"/ 2>/dev/null || true
   echo "== $name, ${seconds} s" >&2
   if ! (cd "$findings" && ASAN_OPTIONS=detect_leaks=1 "$dir/$(cd "$dir" && find . -name "$name" -type f -executable | head -1)" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"); then

@@ -284,14 +284,7 @@ PSvrItem Catalogue::GetSvrItem(int serverId)
 
 void Catalogue::UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description)
 {
-    PSvrItem server = GetSvrItem(serverId);
-    if (!server)
-        return;
-    TSvrItem changed = *server;
-    changed.ClntSett = settings;
-    changed.Description = description;
-    WriteSvrItem(changed);
-    *server = std::move(changed);
+    UpdateSvrItem(serverId, settings, description, 0); // version 0: whatever the stored record is
 }
 
 void Catalogue::UpdateSvrItem(int serverId, const TClientSettings &settings, const QString &description, int version)

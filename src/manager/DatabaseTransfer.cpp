@@ -1,6 +1,7 @@
 #include "DatabaseTransfer.h"
 
 #include "AppError.h"
+#include "BackgroundTask.h"
 #include "Catalogue.h"
 #include "CatalogueTransfer.h"
 #include "MgmtForm.h"
@@ -12,12 +13,9 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QProgressDialog>
-#include <QThread>
 #include <QTimer>
 
-#include <atomic>
 #include <exception>
-#include <memory>
 
 namespace {
 
@@ -53,22 +51,19 @@ QString TDatabaseTransfer::Copy(bool importing, const QString &file, const QStri
 {
     CatalogueCopySummary summary;
     std::exception_ptr failure;
-    std::atomic<bool> done = false;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
+    TBackgroundTask task([&](const TBackgroundTask::Report &) {
         try {
             summary = importing ? ImportIniIntoDatabase(file, database) : ExportDatabaseToIni(database, file);
         } catch (...) {
             failure = std::current_exception();
         }
-        done = true;
-    }));
+    });
     QEventLoop loop;
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
+    connect(&task, &TBackgroundTask::Finished, &loop, &QEventLoop::quit);
+    task.Start();
     // User input waits until the copy is done; painting and timers go on.
-    while (!done)
+    while (!task.IsFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker->wait();
     if (failure)
         std::rethrow_exception(failure);
     const QString where = PgStore::Describe(database);

@@ -15,8 +15,8 @@ ITERATIONS = 1000
 
 
 def seal(text, master, label):
-    seed = hashlib.sha256((label + "\0" + text + "\0" + master).encode()).digest()
-    salt, nonce = seed[:16], seed[16:32]
+    derived = hashlib.sha256((label + "\0" + text + "\0" + master).encode()).digest()
+    salt, nonce = derived[:16], derived[16:32]
     key = hashlib.pbkdf2_hmac("sha1", master.encode(), salt, ITERATIONS, dklen=32)
     sealed = AESGCM(key).encrypt(nonce, text.encode(), salt)  # cipher text followed by the tag
     return base64.b64encode(salt + nonce + sealed).decode()
