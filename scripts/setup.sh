@@ -24,6 +24,8 @@ program=(
   libqt6sql6-psql
   # the key derivation and cipher of mRemoteNG's passwords (import)
   libssl-dev
+  # passwords in the desktop keyring (Secret Service), and the library QtKeychain loads to reach it
+  qtkeychain-qt6-dev libsecret-1-0
   # the Debian package: CPack finds the libraries it needs with file
   file
 )
@@ -43,6 +45,8 @@ tests=(
   clang-format
   # the database server the shared catalogue's tests start
   postgresql
+  # the private D-Bus session and the Secret Service the keyring tests start
+  dbus gnome-keyring
   # the libFuzzer harnesses (scripts/fuzz.sh): clang and its sanitizer and fuzzer runtimes
   clang libclang-rt-14-dev
 )

@@ -266,11 +266,16 @@ std::vector<PSvrItem> Catalogue::AddSvrItemsToGroups(std::span<const TSvrItem> s
     const std::vector<int> ids = fStore->addServers(made, MaxServerId);
     std::vector<PSvrItem> added;
     added.reserve(made.size());
+    QList<int> withPassword;
     for (size_t i = 0; i < made.size(); ++i) {
         made[i].Id = ids[i];
         MaxServerId = std::max(MaxServerId, ids[i]);
+        if (!made[i].ClntSett.Password.isEmpty())
+            withPassword << ids[i];
         added.push_back(list.Add(std::make_unique<TSvrItem>(std::move(made[i]))));
     }
+    if (!withPassword.isEmpty())
+        emit fEvents->PasswordsStored(withPassword);
     return added;
 }
 
@@ -303,6 +308,8 @@ void Catalogue::UpdateSvrItem(int serverId, const TClientSettings &settings, con
         throw;
     }
     *server = std::move(changed);
+    if (!server->ClntSett.Password.isEmpty())
+        emit fEvents->PasswordsStored({serverId});
 }
 
 void Catalogue::SetSvrGroup(int serverId, const QString &groupName)

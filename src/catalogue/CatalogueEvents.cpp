@@ -53,6 +53,7 @@ void CatalogueEvents::RelayTo(CatalogueEvents &relay)
     connect(this, &CatalogueEvents::ServerMoved, &relay, &CatalogueEvents::ServerMoved);
     connect(this, &CatalogueEvents::ServerDeleting, &relay, &CatalogueEvents::ServerDeleting);
     connect(this, &CatalogueEvents::Waiting, &relay, &CatalogueEvents::Waiting);
+    connect(this, &CatalogueEvents::PasswordsStored, &relay, &CatalogueEvents::PasswordsStored);
     connect(this, &CatalogueEvents::Availability, &relay, [&relay](bool online, const QString &reason) {
         relay.fOnline = online;
         relay.fReason = reason;

@@ -37,6 +37,8 @@ signals:
     void Availability(bool online, const QString &reason);
     // A change is waiting for a shared store's answer, or no longer.
     void Waiting(bool underWay);
+    // This program stored passwords for these servers (added or changed them).
+    void PasswordsStored(const QList<int> &serverIds);
 
 private:
     void apply(CatalogueStore &store, CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids);
