@@ -59,9 +59,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries are found by dpkg-shlibdeps (the RDP backend module's among them);
 # these are what the program loads at run time: the shared catalogue's database
-# driver brings libpq, which the program does not link.
+# driver brings libpq, which the program does not link; QtKeychain opens libsecret
+# to reach the desktop keyring.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, libqt6sql6-psql, fonts-noto-cjk")
+    "qt6-qpa-plugins, libqt6sql6-psql, fonts-noto-cjk, libsecret-1-0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_GENERATOR DEB)

@@ -6,6 +6,7 @@
 #include "EditConflict.h"
 #include "EditForm.h"
 #include "GrpForm.h"
+#include "KeyringCommands.h"
 #include "MsgBox.h"
 #include "PingThread.h"
 
@@ -142,6 +143,9 @@ void TfrmMgmt::actConnectExecute()
         ShowMessageBox(this, QStringLiteral("请输入用户名"));
         return;
     }
+    // A password kept in the desktop keyring leaves the file's field empty.
+    if (settings.Password.isEmpty() && FKeyring->ConnectFromKeyring(item->Server()->Id, settings))
+        return;
     if (settings.Password.trimmed().isEmpty()) {
         ShowMessageBox(this, QStringLiteral("请输入密码"));
         return;

@@ -10,6 +10,7 @@
 #include "ProbeNotice.h"
 #include "ServerFind.h"
 #include "DatabaseTransfer.h"
+#include "KeyringCommands.h"
 #include "ServerTransfer.h"
 
 #include <QAbstractEventDispatcher>
@@ -115,6 +116,7 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     FFind = new TServerFind(this);
     FTransfer = new TServerTransfer(this);
     FDatabaseTransfer = new TDatabaseTransfer(this);
+    FKeyring = new TKeyringCommands(this);
     FProbeNotice = new TProbeNotice(this);
     auto *listColumn = new QVBoxLayout;
     listColumn->setSpacing(0);

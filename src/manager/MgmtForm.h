@@ -17,6 +17,7 @@ class QStatusBar;
 class TProbeNotice;
 class TServerFind;
 class TDatabaseTransfer;
+class TKeyringCommands;
 class TServerTransfer;
 class TPing;
 class TfrmClient;
@@ -61,6 +62,7 @@ public:
     QLabel *stat1Probe;                   // how the statuses are probed, when not by ICMP
     TServerTransfer *FTransfer;           // import and export
     TDatabaseTransfer *FDatabaseTransfer; // copying the whole catalogue between a file and the database
+    TKeyringCommands *FKeyring;           // passwords in the desktop keyring
 
     // Puts the banner and the link button into the top panel in place of their placeholders.
     void SetBanner(QWidget *banner);
