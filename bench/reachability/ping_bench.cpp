@@ -24,7 +24,10 @@
 // same sendmmsg batches, and reads the replies with recvmmsg, keeping no
 // books at all. What it costs is the system's part of a probe on loopback
 // (the request, the kernel's answer to it, the reply), which no prober can
-// go below here; what the engine costs beyond it is the engine's own.
+// go below here; what the engine costs beyond it is the engine's own. A
+// second floor sends only to silent hosts: the difference is what the
+// kernel's answer and the reply cost, the answering host's work, which on
+// loopback is billed to the prober.
 // --repeat runs the engine and the floor K times each (fping once) and
 // gives the median of the runs; the load average is shown with each run.
 //
@@ -206,9 +209,12 @@ int runEngine(int hosts, int seconds, bool tcp)
     return 0;
 }
 
-// The floor: one socket, each host once a second, evenly over 5 ms ticks,
-// in batches; every reply read; nothing else.
-int runFloor(int hosts, int seconds)
+// The floor: one socket; each answering host once a second and each silent
+// one every fourth second (as often as the engine probes them), evenly over
+// 5 ms ticks, in batches; every reply read; nothing else. With unanswered,
+// only the silent hosts, every second: a request's own part, without the
+// kernel's answer and its reply.
+int runFloor(int hosts, int seconds, bool unanswered)
 {
     const std::unique_ptr<IcmpSocket> socket = IcmpSocket::open(AF_INET, nullptr);
     if (!socket) {
@@ -218,7 +224,7 @@ int runFloor(int hosts, int seconds)
     std::vector<IpAddress> addresses;
     addresses.reserve(hosts);
     for (int i = 0; i < hosts; ++i)
-        addresses.push_back(IpAddress::parseLiteral(hostAddress(i)).value_or(IpAddress{}));
+        addresses.push_back(IpAddress::parseLiteral(hostAddress(unanswered ? i / 10 * 10 + 9 : i)).value_or(IpAddress{}));
     const QByteArray data = EchoRequest::data();
     const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
     timespec tick{};
@@ -227,9 +233,10 @@ int runFloor(int hosts, int seconds)
     QElapsedTimer wall;
     wall.start();
     long long sent = 0, replies = 0;
+    long long round = 0, host = 0; // the next request: this host in this second
     unsigned short sequence = 0;
-    // How late each request left against its even share of the second, in
-    // the engine's 0.1 ms steps: what the machine's load alone costs.
+    // How late each request left against its place in the second, in the
+    // engine's 0.1 ms steps: what the machine's load alone costs.
     std::vector<std::uint64_t> lateness(PingCounters::Buckets);
     double worstMs = 0;
     auto drain = [&socket, &replies] {
@@ -237,13 +244,22 @@ int runFloor(int hosts, int seconds)
         for (IcmpSocket::Read read; (read = socket->receive(reply)) != IcmpSocket::Read::Empty;)
             replies += read == IcmpSocket::Read::Reply;
     };
-    while (wall.elapsed() < seconds * 1000LL) {
-        const long long due = std::min<long long>(wall.nsecsElapsed() / 1000 * hosts / 1000000, seconds * 1000LL * hosts / 1000);
-        for (long long nowNs = wall.nsecsElapsed(); sent < due; ++sent) {
-            const double lateMs = double(nowNs - sent * 1000000000LL / hosts) / 1e6;
-            worstMs = std::max(worstMs, lateMs);
-            ++lateness[std::size_t(std::clamp(lateMs * 10.0, 0.0, double(PingCounters::Buckets - 1)))];
-            socket->queue(addresses[std::size_t(sent % hosts)], sequence++, bytes, int(data.size()));
+    while (round < seconds) {
+        for (long long nowNs = wall.nsecsElapsed(); round < seconds;) {
+            const long long dueNs = round * 1000000000LL + host * 1000000000LL / hosts;
+            if (dueNs > nowNs)
+                break;
+            if (unanswered || !silent(int(host)) || round % 4 == 0) {
+                const double lateMs = double(nowNs - dueNs) / 1e6;
+                worstMs = std::max(worstMs, lateMs);
+                ++lateness[std::size_t(std::clamp(lateMs * 10.0, 0.0, double(PingCounters::Buckets - 1)))];
+                socket->queue(addresses[std::size_t(host)], sequence++, bytes, int(data.size()));
+                ++sent;
+            }
+            if (++host == hosts) {
+                host = 0;
+                ++round;
+            }
             if (socket->queued() == IcmpSocket::BatchSize) {
                 socket->flush();
                 drain();
@@ -261,9 +277,10 @@ int runFloor(int hosts, int seconds)
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &tick, nullptr);
     }
     const double cpu = cpuSeconds(RUSAGE_SELF) - cpuStart;
-    std::printf("floor  hosts=%d seconds=%d cpu=%.2f sent=%lld answered=%lld probe=\"%s\"\n", hosts, seconds, cpu, sent, replies,
+    const char *name = unanswered ? "floor-silent" : "batch-floor";
+    std::printf("%s hosts=%d seconds=%d cpu=%.2f sent=%lld answered=%lld probe=\"%s\"\n", name, hosts, seconds, cpu, sent, replies,
                 socket->kind() == IcmpSocket::Kind::Raw ? "ICMP raw socket" : "ICMP datagram socket");
-    std::printf("summary batch-floor %d %.3f %lld %.3f %.1f %.1f\n", hosts, double(wall.elapsed()) / 1000.0, sent, cpu,
+    std::printf("summary %s %d %.3f %lld %.3f %.1f %.1f\n", name, hosts, double(wall.elapsed()) / 1000.0, sent, cpu,
                 PingEngine::latenessPercentileMs(lateness, 99), worstMs);
     std::fflush(stdout);
     return 0;
@@ -357,10 +374,11 @@ QString loadAverage()
 }
 
 // Probes a second asked of a prober: one per host per second; the engine's
-// cycle of a silent host is a second's wait after its 3 s time-out.
+// cycle of a silent host is a second's wait after its 3 s time-out, and the
+// floor probes those as often.
 double asked(const Summary &s)
 {
-    return s.prober.startsWith(QLatin1String("engine")) ? s.hosts * (0.9 + 0.1 / 4.0) : s.hosts;
+    return s.prober.startsWith(QLatin1String("engine")) || s.prober == QLatin1String("batch-floor") ? s.hosts * (0.9 + 0.1 / 4.0) : s.hosts;
 }
 
 void printRow(const char *label, const Summary &s)
@@ -423,7 +441,8 @@ void printTable(const std::vector<Summary> &summaries)
                 " second, the engine's silent hosts every 4 s (a 3 s time-out and a second's wait). p99_ms, worst_ms: how late\n"
                 " the probes left against their due time, whole run (the floor's: against an even spread). engine: a burst per 5 ms tick, sendmmsg batches\n"
                 " of 64, each host due a second after its result; batch-floor: the same batches with nothing else, the\n"
-                " system's own part of a probe; fping: one packet every -i ms round robin, each host every -p ms at the\n"
+                " system's own part of a probe; floor-silent: the same, every request to a silent host, so without the\n"
+                " kernel's answer and its reply; fping: one packet every -i ms round robin, each host every -p ms at the\n"
                 " soonest, its wall time from its start to its end, the last 3 s time-out included. On a shared machine\n"
                 " other processes' load lengthens fping's rounds and the engine's lateness alike.)\n");
     std::fflush(stdout);
@@ -449,8 +468,8 @@ int main(int argc, char *argv[])
 {
     if (argc == 5 && QByteArray(argv[1]) == "--run")
         return runEngine(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt(), QByteArray(argv[4]) == "tcp");
-    if (argc == 4 && QByteArray(argv[1]) == "--run-floor")
-        return runFloor(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt());
+    if (argc == 5 && QByteArray(argv[1]) == "--run-floor")
+        return runFloor(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt(), QByteArray(argv[4]) == "silent");
 
     int seconds = 10;
     int fpingRounds = 0;
@@ -528,9 +547,11 @@ int main(int argc, char *argv[])
                                     mode == "tcp" ? QStringLiteral("tcp") : QStringLiteral("auto")};
                 summaries.push_back(runProber(command, noCaps, hosts));
                 if (mode != "tcp" && floor)
-                    summaries.push_back(runProber({self, QStringLiteral("--run-floor"), QString::number(hosts), QString::number(seconds)}, noCaps, hosts));
+                    summaries.push_back(runProber({self, QStringLiteral("--run-floor"), QString::number(hosts), QString::number(seconds), QStringLiteral("all")}, noCaps, hosts));
             }
         }
+        if (modes.contains("icmp") && floor)
+            summaries.push_back(runProber({self, QStringLiteral("--run-floor"), QString::number(hosts), QString::number(seconds), QStringLiteral("silent")}, noCaps, hosts));
         if (fping.isEmpty()) {
             std::printf("fping: not installed\n");
             continue;
