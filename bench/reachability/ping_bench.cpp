@@ -5,8 +5,9 @@
 // second of wall time.
 //
 //   ping_bench [--seconds S] [--hosts N[,N...]] [--modes icmp,tcp] [--fping-rounds R]
-//              [--datagram] [--no-caps]
+//              [--repeat K] [--no-floor] [--datagram] [--no-caps]
 //
+// The namespace keeps only the rule that silences 127.1.0.0/16.
 // As root the engine uses a raw ICMP socket; --datagram widens the namespace's
 // ping_group_range first, so that it uses a datagram socket; the tcp mode runs
 // the TCP connection fallback (to port 3389, which nobody listens on: refused,
@@ -15,13 +16,30 @@
 // fping sends R rounds (by default S for 10,000 hosts and fewer for more, as
 // it takes longer than a second per round there). Each run is a child
 // process of its own, so that peak memory and CPU belong to that run alone.
+// A run's CPU is its process's, all threads together, over the run's wall
+// time (after the pollers are made): "% of one core" is the one over the other.
+//
+// With the ICMP mode comes a floor: a bare prober on the same kind of socket
+// that sends each host one request a second, spread over 5 ms ticks in the
+// same sendmmsg batches, and reads the replies with recvmmsg, keeping no
+// books at all. What it costs is the system's part of a probe on loopback
+// (the request, the kernel's answer to it, the reply), which no prober can
+// go below here; what the engine costs beyond it is the engine's own. A
+// second floor sends only to silent hosts: the difference is what the
+// kernel's answer and the reply cost, the answering host's work, which on
+// loopback is billed to the prober.
+// --repeat runs the engine and the floor K times each (fping once) and
+// gives the median of the runs; the load average is shown with each run.
 //
 // How the rounds leave: the engine starts every host at once, so a round is a
 // burst: all probes due within one 5 ms tick leave together, in sendmmsg
 // batches of 64, and each host's next probe is due a second after its own
 // result. fping spreads its round instead: one packet every -i ms, round
 // robin over the hosts, each host again -p ms after its last packet.
+#include "EchoRequest.h"
+#include "IcmpSocket.h"
 #include "PingEngine.h"
+#include "PingLoop.h"
 #include "PingThread.h"
 #include "PingTarget.h"
 #include "TestNetwork.h"
@@ -37,8 +55,12 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <time.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -176,14 +198,91 @@ int runEngine(int hosts, int seconds, bool tcp)
     owned.reset();
     const double stopMs = double(stopping.nsecsElapsed()) / 1e6;
     std::printf("engine hosts=%d deferred=%llu budget=%ld stop_ms=%.1f\n", hosts, static_cast<unsigned long long>(statistics.deferred), budget, stopMs);
-    std::printf("summary %s %d %.3f %llu %.3f\n", tcp ? "engine-tcp" : "engine-icmp", hosts, double(wall.elapsed()) / 1000.0,
-                static_cast<unsigned long long>(statistics.sent), cpu);
+    std::printf("summary %s %d %.3f %llu %.3f %.1f %.1f\n", tcp ? "engine-tcp" : "engine-icmp", hosts, double(wall.elapsed()) / 1000.0,
+                static_cast<unsigned long long>(statistics.sent), cpu, statistics.latenessP99Ms, statistics.latenessWorstMs);
     for (std::size_t i = 0; i < steady.size() && i < startup.size(); ++i)
         steady[i] -= startup[i];
     std::printf("engine hosts=%d lateness in the first %d ms: p99_ms=%.1f p100_ms=%.1f; after it: p50_ms=%.1f p99_ms=%.1f p100_ms=%.1f\n",
                 hosts, settleMs, PingEngine::latenessPercentileMs(startup, 99), PingEngine::latenessPercentileMs(startup, 100),
                 PingEngine::latenessPercentileMs(steady, 50), PingEngine::latenessPercentileMs(steady, 99),
                 PingEngine::latenessPercentileMs(steady, 100));
+    std::fflush(stdout);
+    return 0;
+}
+
+// The floor: one socket; each answering host once a second and each silent
+// one every fourth second (as often as the engine probes them), evenly over
+// 5 ms ticks, in batches; every reply read; nothing else. With unanswered,
+// only the silent hosts, every second: a request's own part, without the
+// kernel's answer and its reply.
+int runFloor(int hosts, int seconds, bool unanswered)
+{
+    const std::unique_ptr<IcmpSocket> socket = IcmpSocket::open(AF_INET, nullptr);
+    if (!socket) {
+        std::printf("floor: no ICMP socket\n");
+        return 1;
+    }
+    std::vector<IpAddress> addresses;
+    addresses.reserve(hosts);
+    for (int i = 0; i < hosts; ++i)
+        addresses.push_back(IpAddress::parseLiteral(hostAddress(unanswered ? i / 10 * 10 + 9 : i)).value_or(IpAddress{}));
+    const QByteArray data = EchoRequest::data();
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
+    timespec tick{};
+    clock_gettime(CLOCK_MONOTONIC, &tick);
+    const double cpuStart = cpuSeconds(RUSAGE_SELF);
+    QElapsedTimer wall;
+    wall.start();
+    long long sent = 0, replies = 0;
+    long long round = 0, host = 0; // the next request: this host in this second
+    unsigned short sequence = 0;
+    // How late each request left against its place in the second, in the
+    // engine's 0.1 ms steps: what the machine's load alone costs.
+    std::vector<std::uint64_t> lateness(PingCounters::Buckets);
+    double worstMs = 0;
+    auto drain = [&socket, &replies] {
+        IcmpSocket::Reply reply;
+        for (IcmpSocket::Read read; (read = socket->receive(reply)) != IcmpSocket::Read::Empty;)
+            replies += read == IcmpSocket::Read::Reply;
+    };
+    while (round < seconds) {
+        for (long long nowNs = wall.nsecsElapsed(); round < seconds;) {
+            const long long dueNs = round * 1000000000LL + host * 1000000000LL / hosts;
+            if (dueNs > nowNs)
+                break;
+            if (unanswered || !silent(int(host)) || round % 4 == 0) {
+                const double lateMs = double(nowNs - dueNs) / 1e6;
+                worstMs = std::max(worstMs, lateMs);
+                ++lateness[std::size_t(std::clamp(lateMs * 10.0, 0.0, double(PingCounters::Buckets - 1)))];
+                socket->queue(addresses[std::size_t(host)], sequence++, bytes, int(data.size()));
+                ++sent;
+            }
+            if (++host == hosts) {
+                host = 0;
+                ++round;
+            }
+            if (socket->queued() == IcmpSocket::BatchSize) {
+                socket->flush();
+                drain();
+                nowNs = wall.nsecsElapsed();
+            }
+        }
+        if (socket->queued() > 0)
+            socket->flush();
+        drain();
+        tick.tv_nsec += 5000000;
+        if (tick.tv_nsec >= 1000000000) {
+            tick.tv_nsec -= 1000000000;
+            ++tick.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &tick, nullptr);
+    }
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuStart;
+    const char *name = unanswered ? "floor-silent" : "batch-floor";
+    std::printf("%s hosts=%d seconds=%d cpu=%.2f sent=%lld answered=%lld probe=\"%s\"\n", name, hosts, seconds, cpu, sent, replies,
+                socket->kind() == IcmpSocket::Kind::Raw ? "ICMP raw socket" : "ICMP datagram socket");
+    std::printf("summary %s %d %.3f %lld %.3f %.1f %.1f\n", name, hosts, double(wall.elapsed()) / 1000.0, sent, cpu,
+                PingEngine::latenessPercentileMs(lateness, 99), worstMs);
     std::fflush(stdout);
     return 0;
 }
@@ -239,7 +338,10 @@ struct Summary {
     int hosts = 0;
     double wall = 0; // seconds of the measured run
     double probes = 0;
-    double cpu = 0; // seconds
+    double cpu = 0;        // seconds
+    double lateP99Ms = -1; // -1: not measured
+    double lateWorstMs = -1;
+    QString load; // the load average as the run ended
 };
 
 Summary parseSummary(const QString &output)
@@ -256,41 +358,152 @@ Summary parseSummary(const QString &output)
         summary.wall = parts[3].toDouble();
         summary.probes = parts[4].toDouble();
         summary.cpu = parts[5].toDouble();
+        if (parts.size() >= 8) {
+            summary.lateP99Ms = parts[6].toDouble();
+            summary.lateWorstMs = parts[7].toDouble();
+        }
     }
     return summary;
 }
 
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+// Probes a second asked of a prober: one per host per second; the engine's
+// cycle of a silent host is a second's wait after its 3 s time-out, and the
+// floor probes those as often.
+double asked(const Summary &s)
+{
+    return s.prober.startsWith(QLatin1String("engine")) || s.prober == QLatin1String("batch-floor") ? s.hosts * (0.9 + 0.1 / 4.0) : s.hosts;
+}
+
+void printRow(const char *label, const Summary &s)
+{
+    const QString late = s.lateP99Ms < 0 ? QStringLiteral("-") : QString::number(s.lateP99Ms, 'f', 1);
+    const QString worst = s.lateWorstMs < 0 ? QStringLiteral("-") : QString::number(s.lateWorstMs, 'f', 1);
+    std::printf("%-12s %-7s %7d %7.1f %9.0f %7.2f %10.2f %9.1f %10.0f %8.0f%% %8s %8s  %s\n", qPrintable(s.prober), label, s.hosts,
+                s.wall, s.probes, s.cpu, s.cpu / s.probes * 1e6, s.cpu / s.wall * 100.0, s.probes / s.wall,
+                s.probes / s.wall / asked(s) * 100.0, qPrintable(late), qPrintable(worst), qPrintable(s.load));
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
+}
+
+// Every run, then for each prober and size run more than once the median of
+// its runs, figure by figure.
 void printTable(const std::vector<Summary> &summaries)
 {
-    std::printf("\n%-12s %7s %8s %10s %8s %12s %14s %16s %12s\n", "prober", "hosts", "wall_s", "probes", "cpu_s",
-                "cpu_us/probe", "probes/wall_s", "cpu_ms/wall_s", "of_asked");
+    std::printf("\n%-12s %-7s %7s %7s %9s %7s %10s %9s %10s %9s %8s %8s  %s\n", "prober", "run", "hosts", "wall_s", "probes",
+                "cpu_s", "us/probe", "%of_core", "probes/s", "of_asked", "p99_ms", "worst_ms", "load(1,5,15min)");
+    std::vector<std::pair<QString, int>> seen;
     for (const Summary &s : summaries) {
         if (s.probes <= 0 || s.wall <= 0)
             continue;
-        // Asked: one probe per host per second; the engine's cycle of a silent
-        // host is a second's wait after its 3 s time-out, fping's is 1 s.
-        const double asked = s.prober == QLatin1String("fping") ? s.hosts : s.hosts * (0.9 + 0.1 / 4.0);
-        std::printf("%-12s %7d %8.1f %10.0f %8.2f %12.1f %14.0f %16.1f %11.0f%%\n", qPrintable(s.prober), s.hosts, s.wall, s.probes,
-                    s.cpu, s.cpu / s.probes * 1e6, s.probes / s.wall, s.cpu / s.wall * 1000.0, s.probes / s.wall / asked * 100.0);
+        printRow("each", s);
+        if (std::find(seen.begin(), seen.end(), std::pair(s.prober, s.hosts)) == seen.end())
+            seen.emplace_back(s.prober, s.hosts);
     }
-    std::printf("(engine: a burst per 5 ms tick, sendmmsg batches of 64, each host due a second after its result;\n"
-                " fping: one packet every -i ms round robin, each host every -p ms at the soonest; its wall time runs\n"
-                " from its start to its end, the last 3 s time-out included. On a shared machine other processes'\n"
-                " load lengthens fping's rounds and the engine's lateness alike.)\n");
+    for (const auto &[prober, hosts] : seen) {
+        std::vector<Summary> runs;
+        for (const Summary &s : summaries) {
+            if (s.prober == prober && s.hosts == hosts && s.probes > 0 && s.wall > 0)
+                runs.push_back(s);
+        }
+        if (runs.size() < 2)
+            continue;
+        auto of = [&runs](auto field) {
+            std::vector<double> values;
+            for (const Summary &s : runs)
+                values.push_back(field(s));
+            return median(values);
+        };
+        // Per probe and per second as medians of the runs' own ratios.
+        Summary m;
+        m.prober = prober;
+        m.hosts = hosts;
+        m.wall = of([](const Summary &s) { return s.wall; });
+        m.probes = of([](const Summary &s) { return s.probes / s.wall; }) * m.wall;
+        m.cpu = of([](const Summary &s) { return s.cpu / s.wall; }) * m.wall;
+        m.lateP99Ms = of([](const Summary &s) { return s.lateP99Ms; });
+        m.lateWorstMs = of([](const Summary &s) { return s.lateWorstMs; });
+        m.load = QStringLiteral("median of %1 runs").arg(runs.size());
+        printRow("median", m);
+    }
+    std::printf("(%%of_core: the process's CPU time, all its threads, over the run's wall time. Asked: each host once a\n"
+                " second, the engine's silent hosts every 4 s (a 3 s time-out and a second's wait). p99_ms, worst_ms: how late\n"
+                " the probes left against their due time, whole run (the floor's: against an even spread). engine: a burst per 5 ms tick, sendmmsg batches\n"
+                " of 64, each host due a second after its result; batch-floor: the same batches with nothing else, the\n"
+                " system's own part of a probe; floor-silent: the same, every request to a silent host, so without the\n"
+                " kernel's answer and its reply; fping: one packet every -i ms round robin, each host every -p ms at the\n"
+                " soonest, its wall time from its start to its end, the last 3 s time-out included. On a shared machine\n"
+                " other processes' load lengthens fping's rounds and the engine's lateness alike.)\n");
     std::fflush(stdout);
 }
 
 } // namespace
 
+// CPU seconds of the kernel's softirq threads: loopback work the kernel
+// defers to them is billed to no prober, so a run shows how much of it there was.
+double ksoftirqdSeconds()
+{
+    double ticks = 0;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (!entry.front().isDigit())
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        if (!line.contains("(ksoftirqd/") || close < 0)
+            continue;
+        // After the name: state, then fields 4..; utime and stime are fields 14 and 15.
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() > 12)
+            ticks += fields[11].toDouble() + fields[12].toDouble();
+    }
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+// One run of the engine or the floor, as a child process of its own.
+Summary runProber(QStringList command, bool noCaps, int hosts)
+{
+    if (noCaps)
+        command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-all"), QStringLiteral("--inh-caps=-all")} + command;
+    const double softirqStart = ksoftirqdSeconds();
+    const Child child = runChild(command);
+    std::printf("%s", qPrintable(child.output));
+    std::printf("run    hosts=%d total_cpu_incl_setup=%.2f peak_rss_kb=%ld ksoftirqd_cpu=%.2f load=%s\n", hosts, child.cpu, child.peakKb,
+                ksoftirqdSeconds() - softirqStart, qPrintable(loadAverage()));
+    std::fflush(stdout);
+    Summary summary = parseSummary(child.output);
+    summary.load = loadAverage();
+    return summary;
+}
+
 int main(int argc, char *argv[])
 {
     if (argc == 5 && QByteArray(argv[1]) == "--run")
         return runEngine(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt(), QByteArray(argv[4]) == "tcp");
+    if (argc == 5 && QByteArray(argv[1]) == "--run-floor")
+        return runFloor(QByteArray(argv[2]).toInt(), QByteArray(argv[3]).toInt(), QByteArray(argv[4]) == "silent");
 
     int seconds = 10;
     int fpingRounds = 0;
     bool datagram = false;
     bool noCaps = false;
+    bool floor = true;
+    int repeat = 1;
     QList<int> sizes{10000, 50000};
     QList<QByteArray> modes{"icmp", "tcp"};
     for (int i = 1; i < argc; ++i) {
@@ -303,11 +516,17 @@ int main(int argc, char *argv[])
             noCaps = true;
             continue;
         }
+        if (option == "--no-floor") {
+            floor = false;
+            continue;
+        }
         if (i + 1 >= argc)
             break;
         const QByteArray value(argv[++i]);
         if (option == "--seconds") {
             seconds = value.toInt();
+        } else if (option == "--repeat") {
+            repeat = std::max(1, value.toInt());
         } else if (option == "--fping-rounds") {
             fpingRounds = value.toInt();
         } else if (option == "--modes") {
@@ -324,6 +543,18 @@ int main(int argc, char *argv[])
                      qPrintable(TestNetwork::reason()));
         return 1;
     }
+    // The test namespace also rewrites and rejects packets for the tests'
+    // sake; every packet of every prober would pay for those rules here.
+    // The bench needs only its silent hosts.
+    const char *const nft[] = {"nft", "-f", "-", nullptr};
+    if (TestNetwork::detail::run(nft, "delete table inet brennic_reachability_rewrite\n"
+                                      "flush chain inet brennic_reachability_test input\n"
+                                      "add rule inet brennic_reachability_test input ip daddr 127.1.0.0/16 drop\n",
+                                 true)
+        != 0) {
+        std::fprintf(stderr, "cannot leave only the drop rule in the namespace\n");
+        return 1;
+    }
     if (datagram) {
         // Let everyone, this process included, use datagram ICMP sockets in the namespace.
         QFile range(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
@@ -337,17 +568,17 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     std::vector<Summary> summaries;
     for (int hosts : sizes) {
-        for (const QByteArray &mode : modes) {
-            QStringList command{self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds),
-                                mode == "tcp" ? QStringLiteral("tcp") : QStringLiteral("auto")};
-            if (noCaps)
-                command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-all"), QStringLiteral("--inh-caps=-all")} + command;
-            const Child engine = runChild(command);
-            std::printf("%s", qPrintable(engine.output));
-            std::printf("engine hosts=%d total_cpu_incl_setup=%.2f peak_rss_kb=%ld\n", hosts, engine.cpu, engine.peakKb);
-            std::fflush(stdout);
-            summaries.push_back(parseSummary(engine.output));
+        for (int run = 0; run < repeat; ++run) {
+            for (const QByteArray &mode : modes) {
+                QStringList command{self, QStringLiteral("--run"), QString::number(hosts), QString::number(seconds),
+                                    mode == "tcp" ? QStringLiteral("tcp") : QStringLiteral("auto")};
+                summaries.push_back(runProber(command, noCaps, hosts));
+                if (mode != "tcp" && floor)
+                    summaries.push_back(runProber({self, QStringLiteral("--run-floor"), QString::number(hosts), QString::number(seconds), QStringLiteral("all")}, noCaps, hosts));
+            }
         }
+        if (modes.contains("icmp") && floor)
+            summaries.push_back(runProber({self, QStringLiteral("--run-floor"), QString::number(hosts), QString::number(seconds), QStringLiteral("silent")}, noCaps, hosts));
         if (fping.isEmpty()) {
             std::printf("fping: not installed\n");
             continue;
@@ -376,7 +607,14 @@ int main(int argc, char *argv[])
         std::printf("fping  hosts=%d rounds=%d wall=%.1f cpu=%.2f peak_rss_kb=%ld threads=1 sent=%ld answered=%ld interval_ms=%g\n",
                     hosts, rounds, other.wall, other.cpu, other.peakKb, sent, received, interval);
         std::fflush(stdout);
-        summaries.push_back(Summary{QStringLiteral("fping"), hosts, other.wall, double(sent), other.cpu});
+        Summary fpingRun;
+        fpingRun.prober = QStringLiteral("fping");
+        fpingRun.hosts = hosts;
+        fpingRun.wall = other.wall;
+        fpingRun.probes = double(sent);
+        fpingRun.cpu = other.cpu;
+        fpingRun.load = loadAverage();
+        summaries.push_back(fpingRun);
     }
     printTable(summaries);
     return 0;

@@ -45,6 +45,11 @@ void configure(int fd, int family, bool raw)
     const int ttl = EchoRequest::Ttl;
     if (family == AF_INET) {
         setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+        // Requests leave with "don't fragment": a request of 84 bytes never
+        // needs fragmenting, and without a fragment id to pick the system
+        // spares a shared hash per packet.
+        const int noFragments = IP_PMTUDISC_PROBE;
+        setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &noFragments, sizeof noFragments);
         if (raw) {
             icmp_filter filter{};
             filter.data = ~(1U << EchoReplyV4);
@@ -236,6 +241,9 @@ IcmpSocket::Read IcmpSocket::receive(Reply &reply)
         b.inCount = got;
     }
     const int i = b.inNext++;
+    // A packet longer than the buffer is no reply of ours, whatever its start says.
+    if (b.inMessage[i].msg_hdr.msg_flags & MSG_TRUNC)
+        return Read::Other;
     return parse(b.in[i], int(b.inMessage[i].msg_len), &b.inAddress[i], reply);
 }
 
