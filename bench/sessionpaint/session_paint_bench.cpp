@@ -8,6 +8,8 @@
 #include "MsRdpClient5.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QMap>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
@@ -42,6 +44,23 @@ double PssMb()
         if (line.startsWith("Pss:"))
             return line.mid(4).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return 0;
+}
+
+// CPU seconds of each thread of this process, by thread id, with its name.
+QMap<QString, QPair<QString, double>> ThreadCpu()
+{
+    QMap<QString, QPair<QString, double>> threads;
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    for (const QString &tid : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QByteArray name = text.mid(text.indexOf('(') + 1, text.lastIndexOf(')') - text.indexOf('(') - 1);
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        threads[tid] = {QString::fromLatin1(name), (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks};
+    }
+    return threads;
 }
 
 // Counts the paints of the session's widgets.
@@ -107,6 +126,7 @@ int main(int argc, char **argv)
 
     PaintCounter counter;
     app.installEventFilter(&counter);
+    const auto threads0 = ThreadCpu();
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
     const double x0 = ProcessCpuSeconds(xserver);
@@ -124,6 +144,20 @@ int main(int argc, char **argv)
                 qPrintable(control->GraphicsCodecs().join(QLatin1Char(','))));
     std::printf("client %.2f CPU ms per change, X server %.2f, together %.2f; PSS %.1f MB\n",
                 1000 * client / changes, 1000 * (x1 - x0) / changes, 1000 * (client + x1 - x0) / changes, PssMb());
+    const auto threads1 = ThreadCpu();
+    std::printf("per thread, CPU ms per change:");
+    for (auto it = threads1.begin(); it != threads1.end(); ++it) {
+        const double used = it->second - threads0.value(it.key()).second;
+        if (used > 0)
+            std::printf(" %s %.2f;", qPrintable(it->first), 1000 * used / changes);
+    }
+    std::printf("\nthreads %d, VmRSS ", int(threads1.size()));
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                std::printf("%s", line.mid(6).trimmed().constData());
+    std::printf("\n");
     control->Cancel();
     return 0;
 }

@@ -24,6 +24,7 @@
 #include <winpr/synch.h>
 
 #include <chrono>
+#include <pthread.h>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,7 +35,7 @@ namespace {
 struct ClientContext {
     rdpClientContext common;
     RdpCore *core;
-    BOOL (*gdiBeginPaint)
+    BOOL(*gdiBeginPaint)
     (rdpContext *); // the GDI's own
 };
 
@@ -716,6 +717,7 @@ void RdpCore::Forget()
 void RunRdpWorker(std::shared_ptr<RdpCore> core)
 {
     const RdpWorkers::Flag finished = core->Finished();
+    pthread_setname_np(pthread_self(), "rdp-worker"); // for the process's thread list
     {
         WorkerState state;
         t_state = &state;
