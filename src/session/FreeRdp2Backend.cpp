@@ -14,27 +14,21 @@ namespace {
 
 class FreeRdp2Connection final : public RdpConnection {
 public:
-    FreeRdp2Connection(QObject *receiver, RdpSessionEvents *events) : core_(std::make_shared<RdpCore>())
+    FreeRdp2Connection(QObject *receiver, RdpSessionEvents *events)
+        : core_(std::make_shared<RdpCore>(receiver, events))
     {
-        core_->receiver = receiver;
-        core_->events = events;
     }
 
     ~FreeRdp2Connection() override
     {
-        Cancel();
-        {
-            std::lock_guard guard(core_->lock);
-            core_->receiver = nullptr;
-            core_->events = nullptr;
-        }
+        core_->Forget();
         // The worker owns what it uses; a thread still inside the library is
         // joined by the registry once it has left, so that no window waits for it.
         if (worker_.joinable()) {
-            if (*core_->finished)
+            if (*core_->Finished())
                 worker_.join();
             else
-                RdpWorkers::Adopt(core_->finished, std::move(worker_));
+                RdpWorkers::Adopt(core_->Finished(), std::move(worker_));
         }
     }
 
@@ -48,44 +42,25 @@ public:
             core_->params.KeyboardLayout = RdpKeyboardLayout();
         // A lost network is noticed whether or not the session then reconnects.
         core_->relay.SetLossDetection(params.Reconnect.LossDetectMs);
-        RdpWorkers::Add(core_->finished);
+        RdpWorkers::Add(core_->Finished());
         worker_ = std::thread(RunRdpWorker, core_);
     }
 
-    int Connected() const override { return core_->connected; }
-    int ColorDepth() const override { return core_->colorDepth; }
-    bool Reconnecting() const override { return core_->reconnecting; }
-
-    void GiveUpReconnect() override
-    {
-        if (!core_->reconnecting)
-            return;
-        core_->giveUpRequested = true;
-        core_->EndReconnect();
-    }
-
-    void Disconnect() override
-    {
-        core_->disconnectRequested = true;
-        core_->Abort();
-        if (core_->reconnecting)
-            core_->EndReconnect();
-    }
-
+    int Connected() const override { return core_->Connected(); }
+    int ColorDepth() const override { return core_->ColorDepth(); }
+    bool Reconnecting() const override { return core_->Reconnecting(); }
+    void GiveUpReconnect() override { core_->GiveUpReconnect(); }
+    void Disconnect() override { core_->Disconnect(); }
     void Cancel() override { core_->Cancel(); }
-    RdpFrameBuffer &Frame() override { return core_->frame; }
 
-    void AnswerCertificate(RdpCertificateAnswer answer) override
-    {
-        std::lock_guard guard(core_->certLock);
-        core_->certAnswer = answer;
-        core_->certChanged.notify_all();
-    }
+    void ReadFrame(const std::function<void(const QImage &)> &read) const override { core_->frame.Read(read); }
+
+    void AnswerCertificate(RdpCertificateAnswer answer) override { core_->AnswerCertificate(answer); }
 
     void SetLocalClipboard(const QString &text, const QImage &image) override
     {
         core_->clipboard.SetLocal(text, image);
-        core_->Enqueue({RdpInput::ClipboardChanged});
+        core_->Send({RdpInput::ClipboardChanged});
     }
 
     RdpClipboardContent FetchRemoteClipboard(bool image, int waitMs) override
@@ -98,7 +73,7 @@ public:
 
     int RemoteClipboardFetches() const override { return core_->clipboard.Fetches(); }
 
-    void Send(const RdpInput &input) override { core_->Enqueue(input); }
+    void Send(const RdpInput &input) override { core_->Send(input); }
     QStringList GraphicsCodecs() const override { return core_->graphics.Codecs(); }
     bool GraphicsPipelineOpen() const override { return core_->graphics.PipelineOpen(); }
 

@@ -2,21 +2,15 @@
 
 #include "AppError.h"
 #include "DesktopSizeFollower.h"
-#include "RdpClipboardBridge.h"
 #include "FullScreenHint.h"
-#include "MsgBox.h"
+#include "RdpCertificatePrompt.h"
+#include "RdpClipboardBridge.h"
 #include "RdpReconnectPanel.h"
+#include "RdpView.h"
 #include "ServerAddress.h"
 
-#include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
-#include <QGuiApplication>
-#include <QKeyEvent>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPointer>
-#include <QWheelEvent>
+#include <QResizeEvent>
 
 #include <algorithm>
 
@@ -25,58 +19,70 @@ namespace {
 constexpr int MinDesktopSide = 200;
 constexpr int MaxDesktopSide = 8192;
 
-// The largest size of the picture's proportions that fits into the area.
-QSize Fitted(QSize picture, QSize area)
-{
-    if (picture.isEmpty() || area.isEmpty())
-        return area;
-    if (qint64(area.width()) * picture.height() <= qint64(area.height()) * picture.width())
-        return QSize(area.width(), int(qint64(area.width()) * picture.height() / picture.width()));
-    return QSize(int(qint64(area.height()) * picture.width() / picture.height()), area.height());
-}
-
-// Ctrl+Alt+Enter (or Ctrl+Alt+Pause, as on Windows) enters full screen and leaves it.
-bool IsFullScreenCombination(const QKeyEvent *event)
-{
-    const auto mods = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
-    if (mods != (Qt::ControlModifier | Qt::AltModifier))
-        return false;
-    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Pause;
-}
-
 void WaitForWorkersAtExit()
 {
     WaitForRdpWorkers(1000);
+}
+
+bool IsInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
 
 // ---- settings objects -----------------------------------------------------------
 
+int TMsRdpClientAdvancedSettings::RDPPort() const
+{
+    return owner_.params_.Port;
+}
+
 void TMsRdpClientAdvancedSettings::SetRDPPort(int port)
 {
     owner_.RefuseWhileInUse("RDPPort");
     if (port < 1 || port > 65535)
         throw AppError(QStringLiteral("无效的端口: %1").arg(port));
-    port_ = port;
+    owner_.params_.Port = port;
 }
 
 void TMsRdpClientAdvancedSettings::SetClearTextPassword(const QString &password)
 {
     owner_.RefuseWhileInUse("ClearTextPassword");
-    password_ = password;
+    owner_.params_.Password = password;
+}
+
+bool TMsRdpClientAdvancedSettings::EnableAutoReconnect() const
+{
+    return owner_.params_.Reconnect.Enabled;
 }
 
 void TMsRdpClientAdvancedSettings::SetEnableAutoReconnect(bool enable)
 {
     owner_.RefuseWhileInUse("EnableAutoReconnect");
-    autoReconnect_ = enable;
+    owner_.params_.Reconnect.Enabled = enable;
+}
+
+uint32_t TMsRdpClientAdvancedSettings::KeyboardLayout() const
+{
+    return owner_.params_.KeyboardLayout;
 }
 
 void TMsRdpClientAdvancedSettings::SetKeyboardLayout(uint32_t layout)
 {
     owner_.RefuseWhileInUse("KeyboardLayout");
-    keyboardLayout_ = layout;
+    owner_.params_.KeyboardLayout = layout;
 }
 
 void TMsRdpClientSecuredSettings::SetKeyboardHookMode(int mode)
@@ -92,12 +98,16 @@ void TMsRdpClientSecuredSettings::SetKeyboardHookMode(int mode)
 TMsRdpClient5::TMsRdpClient5(QWidget *parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
-    setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
-    follower_ = new DesktopSizeFollower(this, [this] { return remoteSize_; });
+    // The view lies under everything else the control shows.
+    view_ = new RdpView(this);
+    setFocusProxy(view_);
+    connect(view_, &RdpView::FullScreenKey, this, &TMsRdpClient5::ToggleFullScreen);
+    follower_ = new DesktopSizeFollower(this, [this] { return view_->RemoteSize(); });
     clipboard_ = new RdpClipboardBridge(this);
     fullScreenHint_ = new TFullScreenHint(this);
+    certificatePrompt_ = new RdpCertificatePrompt(this);
+    connect(certificatePrompt_, &RdpCertificatePrompt::Answered, this, &TMsRdpClient5::CertificateDecided);
 }
 
 TMsRdpClient5::~TMsRdpClient5()
@@ -115,7 +125,7 @@ void TMsRdpClient5::RefuseWhileInUse(const char *what) const
 void TMsRdpClient5::SetConnectingText(const QString &text)
 {
     connectingText_ = text;
-    update();
+    view_->SetConnectingText(text);
 }
 
 void TMsRdpClient5::SetServer(const QString &server)
@@ -123,19 +133,19 @@ void TMsRdpClient5::SetServer(const QString &server)
     RefuseWhileInUse("Server");
     if (const QString problem = ServerFieldProblem(server); !problem.isEmpty())
         throw AppError(problem);
-    server_ = server.trimmed();
+    params_.Host = server.trimmed();
 }
 
 void TMsRdpClient5::SetDomain(const QString &domain)
 {
     RefuseWhileInUse("Domain");
-    domain_ = domain;
+    params_.Domain = domain;
 }
 
 void TMsRdpClient5::SetUserName(const QString &userName)
 {
     RefuseWhileInUse("UserName");
-    userName_ = userName;
+    params_.User = userName;
 }
 
 void TMsRdpClient5::SetDesktopWidth(int width)
@@ -143,7 +153,7 @@ void TMsRdpClient5::SetDesktopWidth(int width)
     RefuseWhileInUse("DesktopWidth");
     if (width < MinDesktopSide || width > MaxDesktopSide)
         throw AppError(QStringLiteral("无效的桌面宽度: %1").arg(width));
-    desktopWidth_ = width;
+    params_.Width = width;
 }
 
 void TMsRdpClient5::SetDesktopHeight(int height)
@@ -151,7 +161,7 @@ void TMsRdpClient5::SetDesktopHeight(int height)
     RefuseWhileInUse("DesktopHeight");
     if (height < MinDesktopSide || height > MaxDesktopSide)
         throw AppError(QStringLiteral("无效的桌面高度: %1").arg(height));
-    desktopHeight_ = height;
+    params_.Height = height;
 }
 
 void TMsRdpClient5::SetFullScreen(bool fullScreen)
@@ -170,7 +180,7 @@ void TMsRdpClient5::SetFullScreen(bool fullScreen)
 int TMsRdpClient5::ColorDepth() const
 {
     const int agreed = session_ ? session_->ColorDepth() : 0;
-    return agreed > 0 ? agreed : colorDepth_;
+    return agreed > 0 ? agreed : params_.ColorDepth;
 }
 
 void TMsRdpClient5::SetColorDepth(int bitsPerPixel)
@@ -179,56 +189,43 @@ void TMsRdpClient5::SetColorDepth(int bitsPerPixel)
     static constexpr int depths[] = {8, 15, 16, 24, 32};
     if (std::find(std::begin(depths), std::end(depths), bitsPerPixel) == std::end(depths))
         throw AppError(QStringLiteral("无效的颜色深度: %1").arg(bitsPerPixel));
-    colorDepth_ = bitsPerPixel;
+    params_.ColorDepth = bitsPerPixel;
 }
 
 void TMsRdpClient5::SetRedirectClipboard(bool redirect)
 {
     RefuseWhileInUse("RedirectClipboard");
-    redirectClipboard_ = redirect;
+    params_.RedirectClipboard = redirect;
 }
 
 void TMsRdpClient5::SetGraphicsPipeline(bool offered)
 {
     RefuseWhileInUse("GraphicsPipeline");
-    graphicsPipeline_ = offered;
+    params_.GraphicsPipeline = offered;
 }
 
 void TMsRdpClient5::SetGraphicsAvc444(bool offered)
 {
     RefuseWhileInUse("GraphicsAvc444");
-    graphicsAvc444_ = offered;
+    params_.GraphicsAvc444 = offered;
 }
 
 void TMsRdpClient5::SetDynamicResolution(bool follow)
 {
     RefuseWhileInUse("DynamicResolution");
-    dynamicResolution_ = follow;
+    params_.DynamicResolution = follow;
 }
 
 void TMsRdpClient5::Connect()
 {
     if (started_)
         throw AppError(QStringLiteral("已经在连接"));
-    if (server_.isEmpty())
+    if (params_.Host.isEmpty())
         throw AppError(QStringLiteral("服务器地址为空"));
-    RdpConnectParams params;
-    params.Host = server_;
-    params.Port = advanced_.port_;
-    params.Domain = domain_;
-    params.User = userName_;
-    params.Password = advanced_.password_;
-    params.Width = desktopWidth_;
-    params.Height = desktopHeight_;
-    params.ColorDepth = colorDepth_;
-    params.RedirectClipboard = redirectClipboard_;
-    params.GraphicsPipeline = graphicsPipeline_;
-    params.GraphicsAvc444 = graphicsAvc444_;
-    params.DynamicResolution = dynamicResolution_;
-    params.CertificateStore = CertificateStoreFolder();
-    params.Reconnect = CurrentRdpReconnectTiming();
-    params.Reconnect.Enabled = advanced_.autoReconnect_;
-    params.KeyboardLayout = advanced_.keyboardLayout_;
+    params_.CertificateStore = CertificateStoreFolder();
+    const bool autoReconnect = params_.Reconnect.Enabled;
+    params_.Reconnect = CurrentRdpReconnectTiming();
+    params_.Reconnect.Enabled = autoReconnect;
 
     static bool exitHookInstalled = false;
     if (!exitHookInstalled) {
@@ -245,17 +242,18 @@ void TMsRdpClient5::Connect()
     connect(s, &RdpSession::FatalError, this, &TMsRdpClient5::RdpFatalError);
     connect(s, &RdpSession::LogonError, this, &TMsRdpClient5::OnLogonError);
     connect(s, &RdpSession::UserNameAcquired, this, &TMsRdpClient5::OnUserNameAcquired);
-    connect(s, &RdpSession::FrameUpdated, this, &TMsRdpClient5::RdpFrameUpdated);
-    connect(s, &RdpSession::DesktopResized, this, &TMsRdpClient5::RdpDesktopResized);
+    connect(s, &RdpSession::FrameUpdated, view_, &RdpView::FrameUpdated);
+    connect(s, &RdpSession::DesktopResized, view_, &RdpView::DesktopResized);
     connect(s, &RdpSession::CertificateQuestion, this, &TMsRdpClient5::RdpVerifyCertificate);
-    if (redirectClipboard_)
+    view_->SetSession(s);
+    view_->SetConnecting(true);
+    if (params_.RedirectClipboard)
         clipboard_->Start(s);
-    follower_->Start(s, QStringLiteral("%1:%2").arg(server_).arg(advanced_.port_));
-    session_->Start(params);
+    follower_->Start(s, QStringLiteral("%1:%2").arg(params_.Host).arg(params_.Port));
+    session_->Start(params_);
     // The control keeps no copy of the password once the worker has it.
-    advanced_.password_.fill(QChar(0));
-    advanced_.password_.clear();
-    params.Password.fill(QChar(0));
+    params_.Password.fill(QChar(0));
+    params_.Password.clear();
 }
 
 short TMsRdpClient5::Connected() const
@@ -286,14 +284,12 @@ void TMsRdpClient5::Cancel()
 {
     if (cancelled_)
         return;
-    cancelled_ = true;
     follower_->Stop();
     clipboard_->Stop();
-    ReleaseHeldKeys();
-    if (grabbing_) {
-        releaseKeyboard();
-        grabbing_ = false;
-    }
+    certificatePrompt_->Withdraw();
+    cancelled_ = true;
+    UpdateLive();
+    view_->SetConnecting(false);
     if (session_)
         session_->Cancel();
     if (reconnectPanel_)
@@ -302,11 +298,10 @@ void TMsRdpClient5::Cancel()
 
 QSize TMsRdpClient5::RemoteDesktopSize() const
 {
-    if (!session_)
-        return {};
-    RdpFrameBuffer &frame = session_->Frame();
-    std::lock_guard guard(frame.Lock);
-    return frame.Image.isNull() ? QSize() : frame.Image.size();
+    QSize size;
+    if (session_)
+        session_->ReadFrame([&](const QImage &image) { size = image.size(); });
+    return size;
 }
 
 bool TMsRdpClient5::GraphicsPipelineOpen() const
@@ -336,20 +331,21 @@ int TMsRdpClient5::RemoteClipboardFetches() const
 
 QImage TMsRdpClient5::RemoteFrame() const
 {
-    if (!session_)
-        return {};
-    RdpFrameBuffer &frame = session_->Frame();
-    std::lock_guard guard(frame.Lock);
-    return frame.Image.copy();
+    QImage copy;
+    if (session_)
+        session_->ReadFrame([&](const QImage &image) { copy = image.copy(); });
+    return copy;
 }
 
 QRgb TMsRdpClient5::RemotePixel(QPoint point) const
 {
-    if (!session_)
-        return 0;
-    RdpFrameBuffer &frame = session_->Frame();
-    std::lock_guard guard(frame.Lock);
-    return frame.Image.valid(point) ? frame.Image.pixel(point) : 0;
+    QRgb pixel = 0;
+    if (session_)
+        session_->ReadFrame([&](const QImage &image) {
+            if (image.valid(point))
+                pixel = image.pixel(point);
+        });
+    return pixel;
 }
 
 void TMsRdpClient5::SetCertificateStoreFolder(const QString &folder)
@@ -367,14 +363,46 @@ void TMsRdpClient5::SetReconnectTiming(const RdpReconnectTiming &timing)
     SetRdpReconnectTiming(timing);
 }
 
+// ---- input ---------------------------------------------------------------------------
+
+bool TMsRdpClient5::event(QEvent *event)
+{
+    // While connected every key belongs to the remote computer, shortcuts included.
+    if (event->type() == QEvent::ShortcutOverride && view_->Live()) {
+        event->accept();
+        return true;
+    }
+    // Input sent to the control itself is the view's (which passes none back).
+    if (IsInput(event->type()))
+        return QCoreApplication::sendEvent(view_, event);
+    return QWidget::event(event);
+}
+
+void TMsRdpClient5::resizeEvent(QResizeEvent *event)
+{
+    view_->setGeometry(QRect(QPoint(0, 0), event->size()));
+    QWidget::resizeEvent(event);
+}
+
+void TMsRdpClient5::UpdateLive()
+{
+    view_->SetLive(!cancelled_ && Connected() > 0);
+    UpdateKeyboardGrab();
+}
+
+void TMsRdpClient5::UpdateKeyboardGrab()
+{
+    const int mode = secured_.KeyboardHookMode();
+    view_->SetKeyboardGrab(!cancelled_ && Connected() && (mode == 1 || (mode == 2 && fullScreen_)));
+}
+
 // ---- events from the session -----------------------------------------------------------
 
 void TMsRdpClient5::RdpConnected()
 {
-    remoteSize_ = RemoteDesktopSize();
     if (fullScreen_)
         EnterFullScreen();
-    UpdateKeyboardGrab();
+    UpdateLive();
     emit OnConnected();
 }
 
@@ -382,7 +410,7 @@ void TMsRdpClient5::RdpConnected()
 // or has ended; the keys held down are let go meanwhile.
 void TMsRdpClient5::RdpReconnecting(int attempt, int tries)
 {
-    ReleaseHeldKeys();
+    view_->ReleaseHeldKeys();
     if (!reconnectPanel_) {
         reconnectPanel_ = new RdpReconnectPanel(this);
         connect(reconnectPanel_, &RdpReconnectPanel::GiveUp, this, &TMsRdpClient5::StopAutoReconnect);
@@ -404,8 +432,7 @@ void TMsRdpClient5::RdpDisconnected(const RdpDisconnectInfo &info)
         reconnectPanel_->hide();
     disconnectCause_ = info.Cause;
     follower_->Stop();
-    ReleaseHeldKeys();
-    UpdateKeyboardGrab();
+    UpdateLive();
     emit OnDisconnected(info.ServerReason);
 }
 
@@ -415,331 +442,33 @@ void TMsRdpClient5::RdpFatalError(int errorCode, const QString &cause)
     emit OnFatalError(errorCode);
 }
 
-void TMsRdpClient5::RdpFrameUpdated()
+void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &question)
 {
-    QRegion dirty;
-    QSize size;
-    {
-        RdpFrameBuffer &frame = session_->Frame();
-        std::lock_guard guard(frame.Lock);
-        dirty.swap(frame.Dirty);
-        frame.UpdatePending = false;
-        size = frame.Image.size();
-    }
-    if (remoteSize_ != size) {
-        remoteSize_ = size;
-        update();
-        return;
-    }
-    if (Scaled())
-        update();
-    else
-        update(dirty);
-}
-
-void TMsRdpClient5::RdpDesktopResized(int width, int height)
-{
-    remoteSize_ = QSize(width, height);
-    update();
-}
-
-namespace {
-
-// What is wrong with a certificate, in a line or two; empty when nothing.
-QString CertificateWarnings(const RdpCertificateQuestion &q)
-{
-    QString lines;
-    if (q.NameMismatch)
-        lines += QStringLiteral("注意: 证书上的名称 (%1) 与服务器地址 %2 不符。\n")
-                     .arg(q.CommonName.isEmpty() ? QStringLiteral("无") : q.CommonName, q.Host);
-    if (q.SelfSigned)
-        lines += QStringLiteral("注意: 这是自签名证书,没有证书颁发机构为它担保。\n");
-    return lines.isEmpty() ? lines : QStringLiteral("\n") + lines;
-}
-
-} // namespace
-
-void TMsRdpClient5::RdpVerifyCertificate(const RdpCertificateQuestion &q)
-{
-    const QString server = QStringLiteral("%1:%2").arg(q.Host).arg(q.Port);
-    QString text;
-    QMessageBox::Icon icon;
-    if (!q.Changed) {
-        icon = QMessageBox::Question;
-        text = QStringLiteral("第一次连接到此服务器，无法确认它的身份。请核对它的证书:\n\n"
-                              "服务器: %1\n主题: %2\n颁发者: %3\n指纹: %4\n%5\n"
-                              "是否信任此证书并记住它?")
-                   .arg(server, q.Subject, q.Issuer, q.Fingerprint, CertificateWarnings(q));
-    } else {
-        icon = QMessageBox::Warning;
-        text = QStringLiteral("警告: 此服务器的证书已更改! 可能有人在冒充此服务器。\n\n"
-                              "服务器: %1\n新证书主题: %2\n新证书颁发者: %3\n新证书指纹: %4\n"
-                              "原证书主题: %5\n原证书颁发者: %6\n原证书指纹: %7\n%8\n"
-                              "除非您确知此服务器的证书已被更换，否则请选择“否”。"
-                              "是否接受新证书并记住它?")
-                   .arg(server, q.Subject, q.Issuer, q.Fingerprint, q.OldSubject, q.OldIssuer, q.OldFingerprint,
-                        CertificateWarnings(q));
-    }
-    // The question runs a modal loop; it is asked from the application object,
-    // not from this control's own event, so that the window may go meanwhile (the
-    // program ends) without the loop returning into a control that is gone. The
-    // box stands on its own for the same reason.
     askingUser_ = true;
     emit CertificateAsked();
-    QPointer<TMsRdpClient5> alive(this);
-    QMetaObject::invokeMethod(
-        qApp,
-        [alive, text, icon] {
-            const bool ask = alive && !alive->cancelled_;
-            const auto answer = ask ? ShowMessageBox(nullptr, text, icon, QMessageBox::Yes | QMessageBox::No)
-                                    : QMessageBox::No;
-            if (!alive)
-                return;
-            alive->askingUser_ = false;
-            const bool trusted = !alive->cancelled_ && answer == QMessageBox::Yes;
-            if (alive->session_)
-                alive->session_->AnswerCertificate(trusted ? RdpCertificateAnswer::TrustAndRemember
-                                                           : RdpCertificateAnswer::Reject);
-            emit alive->CertificateAnswered(trusted);
-        },
-        Qt::QueuedConnection);
+    certificatePrompt_->Ask(question);
 }
 
-// ---- drawing ---------------------------------------------------------------------------
-
-bool TMsRdpClient5::Scaled() const
+void TMsRdpClient5::CertificateDecided(bool trusted)
 {
-    return remoteSize_.isValid() && remoteSize_ != size();
-}
-
-void TMsRdpClient5::paintEvent(QPaintEvent *event)
-{
-    QPainter painter(this);
-    if (session_) {
-        RdpFrameBuffer &frame = session_->Frame();
-        std::lock_guard guard(frame.Lock);
-        if (!frame.Image.isNull()) {
-            if (frame.Image.size() == size()) {
-                for (const QRect &r : event->region())
-                    painter.drawImage(r, frame.Image, r);
-            } else {
-                painter.fillRect(rect(), Qt::black);
-                const QSize fitted = Fitted(frame.Image.size(), size());
-                painter.drawImage(QRect(QPoint(0, 0), fitted), frame.Image);
-            }
-            return;
-        }
-    }
-    painter.fillRect(rect(), QColor(0, 0, 0));
-    if (!cancelled_ && started_) {
-        painter.setPen(Qt::white);
-        painter.drawText(rect(), Qt::AlignCenter, connectingText_);
-    }
-}
-
-// ---- keyboard ------------------------------------------------------------------------------
-
-bool TMsRdpClient5::event(QEvent *event)
-{
-    // While connected every key belongs to the remote computer, shortcuts included.
-    if (event->type() == QEvent::ShortcutOverride && Connected()) {
-        event->accept();
-        return true;
-    }
-    return QWidget::event(event);
-}
-
-bool TMsRdpClient5::focusNextPrevChild(bool next)
-{
-    if (Connected())
-        return false; // Tab goes to the remote computer
-    return QWidget::focusNextPrevChild(next);
-}
-
-void TMsRdpClient5::SendKey(QKeyEvent *event, bool down)
-{
-    if (!session_ || cancelled_ || !Connected())
-        return;
-    if (event->key() == Qt::Key_Pause && !(event->modifiers() & Qt::ControlModifier)) {
-        if (down)
-            session_->SendPause();
-        return;
-    }
-    const uint32_t code = session_->ScanCode(event);
-    if (code == 0) {
-        // A character with no key of its own goes as the character itself.
-        if (down)
-            for (QChar unit : event->text())
-                if (unit.isPrint()) {
-                    session_->SendUnicode(true, unit.unicode());
-                    session_->SendUnicode(false, unit.unicode());
-                }
-        return;
-    }
-    if (down) {
-        if (!heldKeys_.contains(code))
-            heldKeys_.append(code);
-    } else {
-        heldKeys_.removeAll(code);
-    }
-    session_->SendKey(down, code);
-}
-
-void TMsRdpClient5::keyPressEvent(QKeyEvent *event)
-{
-    if (IsFullScreenCombination(event) && (fullScreen_ || Connected() > 0)) {
-        ReleaseHeldKeys();
-        if (fullScreen_) {
-            LeaveFullScreen();
-        } else {
-            fullScreen_ = true;
-            EnterFullScreen();
-        }
-        return;
-    }
-    SendKey(event, true);
-}
-
-void TMsRdpClient5::keyReleaseEvent(QKeyEvent *event)
-{
-    SendKey(event, false);
-}
-
-void TMsRdpClient5::ReleaseHeldKeys()
-{
-    if (session_ && !cancelled_)
-        for (uint32_t code : std::as_const(heldKeys_))
-            session_->SendKey(false, code);
-    heldKeys_.clear();
-}
-
-void TMsRdpClient5::UpdateKeyboardGrab()
-{
-    const bool want = !cancelled_ && Connected() && hasFocus() && isVisible()
-        && (secured_.KeyboardHookMode() == 1 || (secured_.KeyboardHookMode() == 2 && fullScreen_));
-    if (want == grabbing_)
-        return;
-    grabbing_ = want;
-    if (want && QGuiApplication::platformName() != QLatin1String("offscreen"))
-        grabKeyboard();
-    else
-        releaseKeyboard();
-}
-
-void TMsRdpClient5::focusInEvent(QFocusEvent *event)
-{
-    QWidget::focusInEvent(event);
-    UpdateKeyboardGrab();
-}
-
-void TMsRdpClient5::focusOutEvent(QFocusEvent *event)
-{
-    ReleaseHeldKeys();
-    QWidget::focusOutEvent(event);
-    UpdateKeyboardGrab();
-}
-
-void TMsRdpClient5::hideEvent(QHideEvent *event)
-{
-    ReleaseHeldKeys();
-    QWidget::hideEvent(event);
-    UpdateKeyboardGrab();
-}
-
-// ---- mouse ---------------------------------------------------------------------------------
-
-QPoint TMsRdpClient5::RemotePoint(const QPointF &local) const
-{
-    if (!remoteSize_.isValid())
-        return local.toPoint();
-    double x = local.x();
-    double y = local.y();
-    if (Scaled()) {
-        const QSize fitted = Fitted(remoteSize_, size());
-        x = x * remoteSize_.width() / std::max(1, fitted.width());
-        y = y * remoteSize_.height() / std::max(1, fitted.height());
-    }
-    return QPoint(std::clamp(int(x), 0, remoteSize_.width() - 1), std::clamp(int(y), 0, remoteSize_.height() - 1));
-}
-
-void TMsRdpClient5::MovePointer(QPoint p)
-{
-    if (p == lastPointer_)
-        return;
-    lastPointer_ = p;
-    session_->SendMouse(RdpMouse::Move, p.x(), p.y());
-}
-
-void TMsRdpClient5::SendMouseButton(QMouseEvent *event, bool down)
-{
-    if (!session_ || cancelled_ || !Connected())
-        return;
-    const QPoint p = RemotePoint(event->position());
-    MovePointer(p);
-    uint16_t flags = 0;
-    switch (event->button()) {
-    case Qt::LeftButton: flags = RdpMouse::Button1; break;
-    case Qt::RightButton: flags = RdpMouse::Button2; break;
-    case Qt::MiddleButton: flags = RdpMouse::Button3; break;
-    case Qt::BackButton:
-        session_->SendExtendedMouse(uint16_t(RdpMouse::XButton1 | (down ? RdpMouse::XDown : 0)), p.x(), p.y());
-        return;
-    case Qt::ForwardButton:
-        session_->SendExtendedMouse(uint16_t(RdpMouse::XButton2 | (down ? RdpMouse::XDown : 0)), p.x(), p.y());
-        return;
-    default:
-        return;
-    }
-    session_->SendMouse(uint16_t(flags | (down ? RdpMouse::Down : 0)), p.x(), p.y());
-}
-
-void TMsRdpClient5::mousePressEvent(QMouseEvent *event)
-{
-    setFocus(Qt::MouseFocusReason);
-    SendMouseButton(event, true);
-}
-
-void TMsRdpClient5::mouseReleaseEvent(QMouseEvent *event)
-{
-    SendMouseButton(event, false);
-}
-
-void TMsRdpClient5::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    SendMouseButton(event, true);
-}
-
-void TMsRdpClient5::mouseMoveEvent(QMouseEvent *event)
-{
-    if (!session_ || cancelled_ || !Connected())
-        return;
-    MovePointer(RemotePoint(event->position()));
-}
-
-void TMsRdpClient5::wheelEvent(QWheelEvent *event)
-{
-    if (!session_ || cancelled_ || !Connected())
-        return;
-    const QPoint p = RemotePoint(event->position());
-    MovePointer(p);
-    const auto send = [&](int delta, uint16_t kind) {
-        // A wheel step of zero is never sent; the rest fits nine signed bits.
-        delta = std::clamp(delta, -256, 255);
-        if (delta == 0)
-            return;
-        uint16_t flags = kind;
-        if (delta < 0)
-            flags |= RdpMouse::WheelNegative | uint16_t(delta & 0xFF);
-        else
-            flags |= uint16_t(delta);
-        session_->SendMouse(flags, p.x(), p.y());
-    };
-    send(event->angleDelta().y(), RdpMouse::Wheel);
-    send(event->angleDelta().x(), RdpMouse::HWheel);
-    event->accept();
+    askingUser_ = false;
+    trusted = trusted && !cancelled_;
+    if (session_)
+        session_->AnswerCertificate(trusted ? RdpCertificateAnswer::TrustAndRemember : RdpCertificateAnswer::Reject);
+    emit CertificateAnswered(trusted);
 }
 
 // ---- full screen ------------------------------------------------------------------------------
+
+void TMsRdpClient5::ToggleFullScreen()
+{
+    if (fullScreen_) {
+        LeaveFullScreen();
+    } else if (Connected() > 0) {
+        fullScreen_ = true;
+        EnterFullScreen();
+    }
+}
 
 void TMsRdpClient5::EnterFullScreen()
 {

@@ -7,34 +7,32 @@
 
 #include <memory>
 
-class RdpReconnectPanel;
-class TMsRdpClient5;
 class DesktopSizeFollower;
+class RdpCertificatePrompt;
 class RdpClipboardBridge;
+class RdpReconnectPanel;
+class RdpView;
 class TFullScreenHint;
+class TMsRdpClient5;
 
 // The control's advanced settings: the port and the password.
 class TMsRdpClientAdvancedSettings {
 public:
-    int RDPPort() const { return port_; }
+    int RDPPort() const;
     void SetRDPPort(int port);                          // 1..65535
     void SetClearTextPassword(const QString &password); // write-only
     // Whether a connection lost to the network is taken up again by itself; on by default.
-    bool EnableAutoReconnect() const { return autoReconnect_; }
+    bool EnableAutoReconnect() const;
     void SetEnableAutoReconnect(bool enable);
     // The remote keyboard layout (a Windows layout id such as 0x407, German);
     // 0, the default, for the one that matches the desktop's.
-    uint32_t KeyboardLayout() const { return keyboardLayout_; }
+    uint32_t KeyboardLayout() const;
     void SetKeyboardLayout(uint32_t layout);
 
 private:
     friend class TMsRdpClient5;
     explicit TMsRdpClientAdvancedSettings(TMsRdpClient5 &owner) : owner_(owner) {}
     TMsRdpClient5 &owner_;
-    int port_ = 3389;
-    QString password_;
-    bool autoReconnect_ = true;
-    uint32_t keyboardLayout_ = 0;
 };
 
 // The control's secured settings: how system key combinations are treated.
@@ -53,8 +51,9 @@ private:
 };
 
 // The remote desktop client control: shows one remote desktop and sends it the
-// keyboard and the mouse. Connect returns at once; the outcome arrives as events,
-// always on the GUI thread. Setting a value it cannot take raises AppError.
+// keyboard and the mouse (through its view, RdpView). Its settings fill the
+// parameters of the connection; Connect returns at once; the outcome arrives
+// as events, always on the GUI thread. Setting a value it cannot take raises AppError.
 class TMsRdpClient5 : public QWidget {
     Q_OBJECT
 public:
@@ -63,16 +62,16 @@ public:
 
     QString ConnectingText() const { return connectingText_; }
     void SetConnectingText(const QString &text);
-    QString Server() const { return server_; }
+    QString Server() const { return params_.Host; }
     // Refuses what is no address (ServerAddress.h); blanks around it are dropped.
     void SetServer(const QString &server);
-    QString Domain() const { return domain_; }
+    QString Domain() const { return params_.Domain; }
     void SetDomain(const QString &domain);
-    QString UserName() const { return userName_; }
+    QString UserName() const { return params_.User; }
     void SetUserName(const QString &userName);
-    int DesktopWidth() const { return desktopWidth_; }
+    int DesktopWidth() const { return params_.Width; }
     void SetDesktopWidth(int width); // 200..8192
-    int DesktopHeight() const { return desktopHeight_; }
+    int DesktopHeight() const { return params_.Height; }
     void SetDesktopHeight(int height); // 200..8192
     bool FullScreen() const { return fullScreen_; }
     void SetFullScreen(bool fullScreen);
@@ -82,18 +81,18 @@ public:
     void SetColorDepth(int bitsPerPixel); // 8, 15, 16, 24 or 32
     // Whether the desktop's clipboard and the remote one share their text and
     // pictures (only while the session's window is active: RdpClipboardBridge); on by default.
-    bool RedirectClipboard() const { return redirectClipboard_; }
+    bool RedirectClipboard() const { return params_.RedirectClipboard; }
     void SetRedirectClipboard(bool redirect);
     // Whether the graphics pipeline is offered (at 24 and 32 bits); on by default.
-    bool GraphicsPipeline() const { return graphicsPipeline_; }
+    bool GraphicsPipeline() const { return params_.GraphicsPipeline; }
     void SetGraphicsPipeline(bool offered);
     // Whether H.264 is offered in full colour (AVC444: sharper coloured detail,
     // two streams to decode) besides AVC420; off by default.
-    bool GraphicsAvc444() const { return graphicsAvc444_; }
+    bool GraphicsAvc444() const { return params_.GraphicsAvc444; }
     void SetGraphicsAvc444(bool offered);
     // Whether the remote desktop follows the control's size where the server
     // offers it; on by default. Elsewhere the picture is scaled.
-    bool DynamicResolution() const { return dynamicResolution_; }
+    bool DynamicResolution() const { return params_.DynamicResolution; }
     void SetDynamicResolution(bool follow);
 
     TMsRdpClientAdvancedSettings *AdvancedSettings2() { return &advanced_; }
@@ -168,18 +167,7 @@ signals:
 
 protected:
     bool event(QEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void keyReleaseEvent(QKeyEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void wheelEvent(QWheelEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-    bool focusNextPrevChild(bool next) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     friend class TMsRdpClientAdvancedSettings;
@@ -191,50 +179,33 @@ private:
     void RdpReconnecting(int attempt, int tries);
     void RdpReconnected();
     void RdpFatalError(int errorCode, const QString &cause);
-    void RdpFrameUpdated();
-    void RdpDesktopResized(int width, int height);
     void RdpVerifyCertificate(const RdpCertificateQuestion &question);
+    void CertificateDecided(bool trusted);
 
     void RefuseWhileInUse(const char *what) const;
-    void SendKey(QKeyEvent *event, bool down);
-    void SendMouseButton(QMouseEvent *event, bool down);
-    QPoint RemotePoint(const QPointF &local) const;
-    // The remote pointer goes to p first when it is not there: some servers place
-    // a button or wheel event at the pointer, not at the event's own position.
-    void MovePointer(QPoint p);
-    bool Scaled() const;
+    void ToggleFullScreen();
     void EnterFullScreen();
     void LeaveFullScreen();
-    void ReleaseHeldKeys();
+    void UpdateLive();
     void UpdateKeyboardGrab();
 
     TMsRdpClientAdvancedSettings advanced_{*this};
     TMsRdpClientSecuredSettings secured_{*this};
+    // What the settings give the connection; the password is dropped once it has started.
+    RdpConnectParams params_;
     QString connectingText_;
-    QString server_;
-    QString domain_;
-    QString userName_;
-    int desktopWidth_ = 1024;
-    int desktopHeight_ = 768;
     bool fullScreen_ = false;
-    int colorDepth_ = 24;
-    bool redirectClipboard_ = true;
-    bool graphicsPipeline_ = true;
-    bool graphicsAvc444_ = false;
-    bool dynamicResolution_ = true;
+    RdpView *view_ = nullptr;
     DesktopSizeFollower *follower_ = nullptr;
     RdpClipboardBridge *clipboard_ = nullptr;
     TFullScreenHint *fullScreenHint_ = nullptr;
+    RdpCertificatePrompt *certificatePrompt_ = nullptr;
 
     std::unique_ptr<RdpSession> session_;
     RdpReconnectPanel *reconnectPanel_ = nullptr; // made at the first loss
     bool started_ = false;
     bool cancelled_ = false;
-    bool grabbing_ = false;
     int disconnectCalls_ = 0;
     bool askingUser_ = false;
     QString disconnectCause_;
-    QSize remoteSize_;
-    QList<uint32_t> heldKeys_;
-    QPoint lastPointer_{-1, -1};
 };

@@ -11,7 +11,7 @@
 // RdpBackend and RdpConnection. Another client library would be another module
 // with the same entry point.
 
-#include "RdpReconnect.h"
+#include "RdpConnectParams.h"
 
 #include <QImage>
 #include <QRegion>
@@ -20,29 +20,10 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
 
 class QObject;
-
-// What one remote desktop connection needs to know before it starts.
-struct RdpConnectParams {
-    QString Host;
-    int Port = 3389;
-    QString Domain;
-    QString User;
-    QString Password;
-    int Width = 1024;
-    int Height = 768;
-    int ColorDepth = 24;
-    uint32_t KeyboardLayout = 0; // 0: the desktop's
-    bool RedirectClipboard = true;
-    bool GraphicsPipeline = true;  // offered at 24 and 32 bits
-    bool GraphicsAvc444 = false;   // H.264 in full colour too, not only AVC420
-    bool DynamicResolution = true; // the desktop follows the window where the server can
-    QString CertificateStore;      // folder of the known-hosts store
-    RdpReconnectTiming Reconnect;  // after a loss of the network
-};
 
 // A server certificate that the user has to decide on.
 struct RdpCertificateQuestion {
@@ -71,15 +52,6 @@ struct RdpDisconnectInfo {
     int ServerReason = 0;     // the server's error info code, 0 when it gave none
     uint32_t ClientError = 0; // the client library's last error, 0 when none
     QString Cause;            // the cause in words, empty when none is needed
-};
-
-// The remote desktop's picture. The worker writes it, the widget paints it; both
-// under the lock. The image stays null until the server has drawn something.
-struct RdpFrameBuffer {
-    std::mutex Lock;
-    QImage Image;
-    QRegion Dirty;
-    bool UpdatePending = false;
 };
 
 // What the server's clipboard held when asked; empty when nothing came.
@@ -119,7 +91,9 @@ public:
     virtual void FatalError(int errorCode, const QString &cause) = 0;
     virtual void LogonError(int error) = 0;
     virtual void UserNameAcquired(const QString &userName) = 0;
-    virtual void FrameUpdated() = 0;
+    // The server drew: the region changed since the last report, and the
+    // picture's size (empty when there is none).
+    virtual void FrameUpdated(const QRegion &changed, QSize size) = 0;
     virtual void DesktopResized(int width, int height) = 0;
     virtual void DisplayControlReady() = 0;
     // The server ended the connection in answer to a request for another
@@ -145,7 +119,10 @@ public:
     virtual void GiveUpReconnect() = 0;
     virtual void Disconnect() = 0;
     virtual void Cancel() = 0;
-    virtual RdpFrameBuffer &Frame() = 0;
+    // Runs read with the remote desktop's picture (null before the server drew),
+    // on the calling thread, while the library draws nothing: the image is valid
+    // only during the call.
+    virtual void ReadFrame(const std::function<void(const QImage &)> &read) const = 0;
     virtual void AnswerCertificate(RdpCertificateAnswer answer) = 0;
     virtual void SetLocalClipboard(const QString &text, const QImage &image) = 0;
     virtual void WithdrawLocalClipboard() = 0;
@@ -174,6 +151,6 @@ public:
 
 // The one symbol a backend module exports: its backend, or nullptr when the
 // module was built against another version of this interface.
-inline constexpr int RdpBackendInterfaceVersion = 3;
+inline constexpr int RdpBackendInterfaceVersion = 4;
 inline constexpr char RdpBackendEntryPoint[] = "BrennicRdpBackend";
 using RdpBackendEntry = RdpBackend *(*)(int interfaceVersion);

@@ -15,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -289,6 +290,7 @@ bool RdpRelay::WaitFor(int fd, short events, int timeoutMs, bool withinAttempt)
 
 void RdpRelay::Run()
 {
+    pthread_setname_np(pthread_self(), "rdp-relay"); // for the process's thread list
     Serve();
     // Refused from now on: a library that tries again fails at once.
     Close(listenFd_);

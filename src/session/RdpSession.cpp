@@ -21,7 +21,7 @@ public:
     void FatalError(int errorCode, const QString &cause) override { emit s_.FatalError(errorCode, cause); }
     void LogonError(int error) override { emit s_.LogonError(error); }
     void UserNameAcquired(const QString &userName) override { emit s_.UserNameAcquired(userName); }
-    void FrameUpdated() override { emit s_.FrameUpdated(); }
+    void FrameUpdated(const QRegion &changed, QSize size) override { emit s_.FrameUpdated(changed, size); }
     void DesktopResized(int width, int height) override { emit s_.DesktopResized(width, height); }
     void DisplayControlReady() override { emit s_.DisplayControlReady(); }
     void DisplayControlFailed() override { emit s_.DisplayControlFailed(); }
@@ -103,9 +103,12 @@ void RdpSession::Cancel()
         connection_->Cancel();
 }
 
-RdpFrameBuffer &RdpSession::Frame()
+void RdpSession::ReadFrame(const std::function<void(const QImage &)> &read) const
 {
-    return connection_ ? connection_->Frame() : noFrame_;
+    if (connection_)
+        connection_->ReadFrame(read);
+    else
+        read(QImage());
 }
 
 uint32_t RdpSession::ScanCode(const QKeyEvent *event) const

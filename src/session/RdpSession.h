@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QKeyEvent;
@@ -39,7 +40,10 @@ public:
     // Gives the session up at once: a connection being made is cut, one that is up
     // is ended, and no signal comes any more.
     void Cancel();
-    RdpFrameBuffer &Frame();
+    // Runs read with the remote desktop's picture (null before the server drew):
+    // the image is valid only during the call, and the library draws nothing
+    // meanwhile, so read is quick.
+    void ReadFrame(const std::function<void(const QImage &)> &read) const;
     // The scan code of a key for the remote keyboard (PC/AT set 1, extended keys
     // with 0x100), 0 when it has none or the session has not started.
     uint32_t ScanCode(const QKeyEvent *event) const;
@@ -82,7 +86,9 @@ signals:
     void FatalError(int errorCode, const QString &cause);
     void LogonError(int error);
     void UserNameAcquired(const QString &userName);
-    void FrameUpdated();
+    // The server drew: the region changed since the last signal, and the size
+    // of the picture (empty when there is none).
+    void FrameUpdated(const QRegion &changed, QSize size);
     void DesktopResized(int width, int height);
     // The server offers to change the desktop's size on request.
     void DisplayControlReady();
@@ -98,7 +104,6 @@ private:
     std::unique_ptr<RdpSessionEvents> events_;
     RdpBackend *backend_ = nullptr;
     std::unique_ptr<RdpConnection> connection_; // made by Start
-    RdpFrameBuffer noFrame_;                    // the picture while there is no connection
     bool started_ = false;
     bool cancelled_ = false;
 };

@@ -24,6 +24,7 @@
 #include <winpr/synch.h>
 
 #include <chrono>
+#include <pthread.h>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,6 +35,8 @@ namespace {
 struct ClientContext {
     rdpClientContext common;
     RdpCore *core;
+    BOOL(*gdiBeginPaint)
+    (rdpContext *); // the GDI's own
 };
 
 // What the worker learns along the way, for the cause of the end.
@@ -41,7 +44,23 @@ struct WorkerNotes {
     RdpLogCapture log;
     bool certificateRefused = false;
 };
-thread_local WorkerNotes *t_notes = nullptr;
+
+// What the worker alone knows and decides: the user's commands as they came,
+// and the desktop sizes asked for.
+struct WorkerState {
+    WorkerNotes notes;
+    bool disconnectRequested = false;
+    bool giveUpRequested = false;
+    std::optional<RdpCertificateAnswer> certificateAnswer;
+    // The desktop size last asked of the server on the display control channel,
+    // and when (steady-clock milliseconds; 0 once the server has resized, or
+    // before any request). A size to take the session up again at, when the
+    // session asked for that.
+    QSize sizeAsked;
+    qint64 sizeAskedAtMs = 0;
+    QSize reconnectAtSize;
+};
+thread_local WorkerState *t_state = nullptr;
 
 RdpCore &CoreOf(rdpContext *context) { return *reinterpret_cast<ClientContext *>(context)->core; }
 RdpCore &CoreOf(freerdp *instance) { return CoreOf(instance->context); }
@@ -54,7 +73,7 @@ constexpr qint64 SizeAnswerMs = 5000;
 // capability exchange, at every (re)activation.
 void NoteColorDepth(rdpContext *context)
 {
-    CoreOf(context).colorDepth = int(freerdp_settings_get_uint32(context->settings, FreeRDP_ColorDepth));
+    CoreOf(context).SetColorDepth(int(freerdp_settings_get_uint32(context->settings, FreeRDP_ColorDepth)));
 }
 
 qint64 NowMs()
@@ -71,47 +90,47 @@ namespace {
 
 // ---- frames ---------------------------------------------------------------------
 
-// Only what the server has drawn is shown: the picture starts black and takes
-// the regions the library reports as painted. With the graphics pipeline the
-// library paints from its channel thread too, so the painted regions are read
-// and reset under the frame's lock.
+// The library draws into its buffer only between BeginPaint and EndPaint (from
+// the worker, and with the graphics pipeline from its channel's thread), so
+// the session may show that buffer itself while no drawing is under way: the
+// frame's lock is held from the one to the other.
+BOOL OnBeginPaint(rdpContext *context)
+{
+    CoreOf(context).frame.BeginDrawing();
+    const auto gdiBeginPaint = reinterpret_cast<ClientContext *>(context)->gdiBeginPaint;
+    return gdiBeginPaint ? gdiBeginPaint(context) : TRUE;
+}
+
+// The regions painted go to the session with the report of the change; one
+// report waits at a time, and what changes meanwhile joins it.
 BOOL OnEndPaint(rdpContext *context)
 {
-    rdpGdi *gdi = context->gdi;
     RdpCore &core = CoreOf(context);
-    bool post = false;
-    {
-        std::lock_guard guard(core.frame.Lock);
-        HGDI_WND hwnd = gdi->primary->hdc->hwnd;
-        if (hwnd->invalid->null)
-            return TRUE;
-        QImage &image = core.frame.Image;
-        if (image.width() != int(gdi->width) || image.height() != int(gdi->height)) {
-            image = QImage(int(gdi->width), int(gdi->height), QImage::Format_RGB32);
-            image.fill(Qt::black);
-        }
-        const QRect bounds = image.rect();
+    QRegion changed;
+    HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
+    if (!hwnd->invalid->null) {
         for (int i = 0; i < hwnd->ninvalid; ++i) {
             const GDI_RGN &r = hwnd->cinvalid[i];
-            const QRect rect = QRect(r.x, r.y, r.w, r.h).intersected(bounds);
-            if (rect.isEmpty())
-                continue;
-            const size_t bytes = size_t(rect.width()) * 4;
-            for (int y = rect.top(); y <= rect.bottom(); ++y)
-                std::memcpy(image.scanLine(y) + size_t(rect.left()) * 4,
-                            gdi->primary_buffer + size_t(y) * gdi->stride + size_t(rect.left()) * 4, bytes);
-            core.frame.Dirty += rect;
-        }
-        if (!core.frame.UpdatePending && !core.frame.Dirty.isEmpty()) {
-            core.frame.UpdatePending = true;
-            post = true;
+            changed += QRect(r.x, r.y, r.w, r.h);
         }
         hwnd->invalid->null = TRUE;
         hwnd->ninvalid = 0;
     }
-    if (post)
-        core.Post([](RdpSessionEvents &s) { s.FrameUpdated(); });
+    if (core.frame.EndDrawing(changed)) {
+        std::weak_ptr<RdpCore> weak = core.weak_from_this();
+        core.Post([weak](RdpSessionEvents &s) {
+            if (auto self = weak.lock()) {
+                auto [region, size] = self->frame.TakeChanged();
+                s.FrameUpdated(region, size);
+            }
+        });
+    }
     return TRUE;
+}
+
+void ShowBuffer(RdpCore &core, const rdpGdi *gdi)
+{
+    core.frame.SetBuffer(gdi->primary_buffer, QSize(int(gdi->width), int(gdi->height)), int(gdi->stride));
 }
 
 BOOL OnDesktopResize(rdpContext *context)
@@ -119,16 +138,15 @@ BOOL OnDesktopResize(rdpContext *context)
     rdpSettings *settings = context->settings;
     const int width = int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth));
     const int height = int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
-    if (!gdi_resize(context->gdi, UINT32(width), UINT32(height)))
-        return FALSE;
     RdpCore &core = CoreOf(context);
+    // The buffer is made anew: nothing may show it meanwhile.
+    core.frame.BeginDrawing();
+    const bool resized = gdi_resize(context->gdi, UINT32(width), UINT32(height));
+    ShowBuffer(core, context->gdi);
+    core.frame.EndDrawing({});
+    if (!resized)
+        return FALSE;
     NoteColorDepth(context);
-    {
-        // Nothing of the new size has been drawn yet.
-        std::lock_guard guard(core.frame.Lock);
-        core.frame.Image = QImage();
-        core.frame.Dirty = QRegion();
-    }
     core.Post([width, height](RdpSessionEvents &s) { s.DesktopResized(width, height); });
     return TRUE;
 }
@@ -187,7 +205,7 @@ void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *e)
 BOOL OnPreConnect(freerdp *instance)
 {
     // A cancel that came before the library reset its abort event is seen here.
-    if (CoreOf(instance).cancelled)
+    if (CoreOf(instance).Cancelled())
         return FALSE;
     rdpContext *context = instance->context;
     PubSub_SubscribeChannelConnected(context->pubSub, OnChannelConnected);
@@ -199,6 +217,9 @@ BOOL OnPostConnect(freerdp *instance)
 {
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
+    ShowBuffer(CoreOf(instance), instance->context->gdi);
+    reinterpret_cast<ClientContext *>(instance->context)->gdiBeginPaint = instance->update->BeginPaint;
+    instance->update->BeginPaint = OnBeginPaint;
     instance->update->EndPaint = OnEndPaint;
     instance->update->DesktopResize = OnDesktopResize;
     instance->update->SaveSessionInfo = OnSaveSessionInfo;
@@ -210,6 +231,7 @@ void OnPostDisconnect(freerdp *instance)
 {
     PubSub_UnsubscribeChannelConnected(instance->context->pubSub, OnChannelConnected);
     PubSub_UnsubscribeChannelDisconnected(instance->context->pubSub, OnChannelDisconnected);
+    CoreOf(instance).frame.KeepLastPicture();
     gdi_free(instance);
 }
 
@@ -218,21 +240,85 @@ BOOL OnAuthenticate(freerdp *, char **, char **, char **)
     return FALSE; // nothing to ask: the settings carry the credentials
 }
 
+// ---- commands ---------------------------------------------------------------------------
+
+void Deliver(freerdp *instance, RdpCore &core, WorkerState &state, const RdpInput &e)
+{
+    switch (e.kind) {
+    case RdpInput::Key:
+        freerdp_input_send_keyboard_event_ex(instance->input, e.flags != 0, e.code);
+        break;
+    case RdpInput::Unicode:
+        freerdp_input_send_unicode_keyboard_event(instance->input, e.flags ? 0 : KBD_FLAGS_RELEASE,
+                                                  UINT16(e.code));
+        break;
+    case RdpInput::Pause:
+        freerdp_input_send_keyboard_pause_event(instance->input);
+        break;
+    case RdpInput::Mouse:
+        freerdp_input_send_mouse_event(instance->input, e.flags, UINT16(e.x), UINT16(e.y));
+        break;
+    case RdpInput::ExtendedMouse:
+        freerdp_input_send_extended_mouse_event(instance->input, e.flags, UINT16(e.x), UINT16(e.y));
+        break;
+    case RdpInput::ClipboardChanged:
+        core.clipboard.OfferLocal();
+        break;
+    case RdpInput::DesktopSize:
+        if (core.display.Request(QSize(e.x, e.y))) {
+            state.sizeAsked = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
+            state.sizeAskedAtMs = NowMs();
+        }
+        break;
+    case RdpInput::DesktopSizeByReconnect:
+        state.reconnectAtSize = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
+        break;
+    }
+}
+
+// Takes in what the user asked for meanwhile; input goes to the server while
+// a connection is up (instance given), and is dropped otherwise.
+void ApplyCommands(RdpCore &core, WorkerState &state, freerdp *instance)
+{
+    for (const RdpCommand &command : core.commands.Take()) {
+        switch (command.kind) {
+        case RdpCommand::Input:
+            if (instance && core.Connected())
+                Deliver(instance, core, state, command.input);
+            break;
+        case RdpCommand::Disconnect:
+            state.disconnectRequested = true;
+            break;
+        case RdpCommand::GiveUp:
+            state.giveUpRequested = state.giveUpRequested || core.Reconnecting();
+            break;
+        case RdpCommand::Certificate:
+            state.certificateAnswer = command.answer;
+            break;
+        }
+    }
+}
+
+bool UserEnded(const RdpCore &core, const WorkerState &state)
+{
+    return core.Cancelled() || state.disconnectRequested || state.giveUpRequested;
+}
+
 // ---- certificates ---------------------------------------------------------------------------
 
 QString Text(const char *s) { return QString::fromUtf8(s ? s : ""); }
 
 DWORD AskCertificate(RdpCore &core, const RdpCertificateQuestion &question)
 {
-    {
-        std::lock_guard guard(core.certLock);
-        core.certAnswer.reset();
-    }
+    WorkerState &state = *t_state;
+    state.certificateAnswer.reset();
     core.Post([question](RdpSessionEvents &s) { s.CertificateQuestion(question); });
-    std::unique_lock guard(core.certLock);
-    core.certChanged.wait(guard, [&] { return core.certAnswer.has_value() || core.cancelled.load(); });
-    const RdpCertificateAnswer answer =
-        core.cancelled ? RdpCertificateAnswer::Reject : core.certAnswer.value_or(RdpCertificateAnswer::Reject);
+    for (ApplyCommands(core, state, nullptr); !state.certificateAnswer && !UserEnded(core, state);
+         ApplyCommands(core, state, nullptr))
+        core.commands.Wait(std::chrono::steady_clock::now() + std::chrono::hours(1));
+    const RdpCertificateAnswer answer = UserEnded(core, state)
+        ? RdpCertificateAnswer::Reject
+        : state.certificateAnswer.value_or(RdpCertificateAnswer::Reject);
     switch (answer) {
     case RdpCertificateAnswer::TrustAndRemember:
         return 1;
@@ -241,8 +327,8 @@ DWORD AskCertificate(RdpCore &core, const RdpCertificateQuestion &question)
     case RdpCertificateAnswer::Reject:
         break;
     }
-    if (t_notes && !core.cancelled)
-        t_notes->certificateRefused = true;
+    if (!UserEnded(core, state))
+        state.notes.certificateRefused = true;
     return 0;
 }
 
@@ -338,67 +424,27 @@ bool ApplySettings(rdpSettings *s, const RdpConnectParams &p, const QByteArray &
     return ok;
 }
 
-void Deliver(freerdp *instance, RdpCore &core, const RdpInput &e)
-{
-    switch (e.kind) {
-    case RdpInput::Key:
-        freerdp_input_send_keyboard_event_ex(instance->input, e.flags != 0, e.code);
-        break;
-    case RdpInput::Unicode:
-        freerdp_input_send_unicode_keyboard_event(instance->input, e.flags ? 0 : KBD_FLAGS_RELEASE,
-                                                  UINT16(e.code));
-        break;
-    case RdpInput::Pause:
-        freerdp_input_send_keyboard_pause_event(instance->input);
-        break;
-    case RdpInput::Mouse:
-        freerdp_input_send_mouse_event(instance->input, e.flags, UINT16(e.x), UINT16(e.y));
-        break;
-    case RdpInput::ExtendedMouse:
-        freerdp_input_send_extended_mouse_event(instance->input, e.flags, UINT16(e.x), UINT16(e.y));
-        break;
-    case RdpInput::ClipboardChanged:
-        core.clipboard.OfferLocal();
-        break;
-    case RdpInput::DesktopSize:
-        if (core.display.Request(QSize(e.x, e.y))) {
-            core.sizeAsked = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
-            core.sizeAskedAtMs = NowMs();
-        }
-        break;
-    case RdpInput::DesktopSizeByReconnect:
-        core.reconnectAtSize = RdpDisplayControl::Acceptable(QSize(e.x, e.y));
-        break;
-    }
-}
-
-void Pump(RdpCore &core, freerdp *instance)
+void Pump(RdpCore &core, WorkerState &state, freerdp *instance)
 {
     rdpContext *context = instance->context;
     HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
-    while (!freerdp_shall_disconnect(instance) && !core.cancelled && !core.disconnectRequested
-           && core.reconnectAtSize.isEmpty()) {
+    while (!freerdp_shall_disconnect(instance) && !UserEnded(core, state) && state.reconnectAtSize.isEmpty()) {
         DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 2);
         if (count == 0)
             break;
-        handles[count++] = core.inputEvent;
+        handles[count++] = core.commands.Event();
         handles[count++] = context->abortEvent;
         if (WaitForMultipleObjects(count, handles, FALSE, 250) == WAIT_FAILED)
             break;
+        ApplyCommands(core, state, instance);
         // An end asked for wins over whatever else is waiting.
-        if (core.cancelled || core.disconnectRequested)
+        if (UserEnded(core, state))
             break;
-        std::deque<RdpInput> pending;
-        {
-            std::lock_guard guard(core.lock);
-            pending.swap(core.input);
-            ResetEvent(core.inputEvent);
-        }
-        for (const RdpInput &e : pending)
-            Deliver(instance, core, e);
         if (!freerdp_check_event_handles(context))
             break;
     }
+    // An end asked for may have stopped the loop before it was taken in.
+    ApplyCommands(core, state, nullptr);
 }
 
 // A variable that would lead the library around the relay, set again since the
@@ -416,11 +462,6 @@ void ReportFatal(RdpCore &core, int code, const QString &cause)
     core.Post([code, cause](RdpSessionEvents &s) { s.FatalError(code, cause); });
 }
 
-bool UserEnded(const RdpCore &core)
-{
-    return core.cancelled || core.disconnectRequested || core.giveUpRequested;
-}
-
 // What is known of the end of a connection or of an attempt to make one.
 RdpEndFacts EndFacts(RdpCore &core, const WorkerNotes &notes, freerdp *instance, bool wasConnected)
 {
@@ -436,12 +477,12 @@ RdpEndFacts EndFacts(RdpCore &core, const WorkerNotes &notes, freerdp *instance,
     return facts;
 }
 
-RdpDisconnectInfo EndInfo(const RdpCore &core, const RdpEndFacts &facts)
+RdpDisconnectInfo EndInfo(const WorkerState &state, const RdpEndFacts &facts)
 {
     RdpDisconnectInfo info;
     info.ServerReason = int(facts.ErrorInfo);
     info.ClientError = facts.ClientError;
-    if (core.disconnectRequested && info.ServerReason == 0) {
+    if (state.disconnectRequested && info.ServerReason == 0) {
         info.ServerReason = 1; // ended by our own request
         info.ClientError = 0;
     } else {
@@ -453,13 +494,13 @@ RdpDisconnectInfo EndInfo(const RdpCore &core, const RdpEndFacts &facts)
 // The size to take the session up again at, if it ended for one: the session
 // asked for that, or the server ended the connection soon after a request for
 // another size, which it thus cannot take while connected. Taken once.
-QSize SizeToReconnectAt(RdpCore &core)
+QSize SizeToReconnectAt(RdpCore &core, WorkerState &state)
 {
     QSize size;
-    std::swap(size, core.reconnectAtSize);
-    const qint64 askedAt = core.sizeAskedAtMs.exchange(0);
+    std::swap(size, state.reconnectAtSize);
+    const qint64 askedAt = std::exchange(state.sizeAskedAtMs, 0);
     if (size.isEmpty() && askedAt != 0 && NowMs() - askedAt <= SizeAnswerMs) {
-        size = core.sizeAsked;
+        size = state.sizeAsked;
         core.Post([](RdpSessionEvents &s) { s.DisplayControlFailed(); });
     }
     return size;
@@ -477,52 +518,59 @@ void FollowDesktopSize(rdpContext *context)
 }
 
 // Waits until the time or an end the user asks for; false for the latter.
-bool PauseUntil(RdpCore &core, std::chrono::steady_clock::time_point at)
+bool PauseUntil(RdpCore &core, WorkerState &state, std::chrono::steady_clock::time_point at)
 {
-    std::unique_lock guard(core.waitLock);
-    return !core.waitChanged.wait_until(guard, at, [&] { return UserEnded(core); });
+    for (;;) {
+        ApplyCommands(core, state, nullptr);
+        if (UserEnded(core, state))
+            return false;
+        if (std::chrono::steady_clock::now() >= at)
+            return true;
+        core.commands.Wait(at);
+    }
 }
 
 // Takes a lost connection up again through the library's own reconnect, which
 // keeps the session's settings and with them the server's auto-reconnect
 // cookie, attempt by attempt on the schedule of the timing. True once it is up;
 // otherwise last holds why the last attempt failed.
-bool Reconnect(RdpCore &core, freerdp *instance, WorkerNotes &notes, RdpEndFacts &last, int &attempts)
+bool Reconnect(RdpCore &core, WorkerState &state, freerdp *instance, RdpEndFacts &last, int &attempts)
 {
     const RdpReconnectTiming timing = core.params.Reconnect;
     const auto lost = std::chrono::steady_clock::now();
     for (attempts = 0; attempts < timing.Tries;) {
         const RdpAttemptSlot slot = RdpReconnectSlot(timing, attempts + 1);
-        if (!PauseUntil(core, lost + std::chrono::milliseconds(slot.StartMs)))
+        if (!PauseUntil(core, state, lost + std::chrono::milliseconds(slot.StartMs)))
             return false;
         if (RelayBypassVariable())
             return false;
         const int attempt = ++attempts;
         core.Post([attempt, tries = timing.Tries](RdpSessionEvents &s) { s.ReconnectAttempt(attempt, tries); });
-        notes = WorkerNotes();
+        state.notes = WorkerNotes();
         core.relay.BeginAttempt(slot.LimitMs, timing.HandshakeMs);
         const bool up = freerdp_reconnect(instance);
         core.relay.EndAttempt();
+        ApplyCommands(core, state, nullptr);
         if (up) {
             FollowDesktopSize(instance->context);
             NoteColorDepth(instance->context);
-            core.connected = 1;
-            return !UserEnded(core);
+            core.SetConnected(true);
+            return !UserEnded(core, state);
         }
-        last = EndFacts(core, notes, instance, false);
-        if (UserEnded(core) || !RdpAttemptMayRetry(last))
+        last = EndFacts(core, state.notes, instance, false);
+        if (UserEnded(core, state) || !RdpAttemptMayRetry(last))
             return false;
     }
     return false;
 }
 
 // Why a session that reconnected in vain ended.
-RdpDisconnectInfo GaveUpInfo(const RdpCore &core, const RdpEndFacts &last, int attempts)
+RdpDisconnectInfo GaveUpInfo(const RdpCore &core, const WorkerState &state, const RdpEndFacts &last, int attempts)
 {
-    RdpDisconnectInfo info = EndInfo(core, last);
-    if (core.disconnectRequested || core.cancelled)
+    RdpDisconnectInfo info = EndInfo(state, last);
+    if (state.disconnectRequested || core.Cancelled())
         return info;
-    if (core.giveUpRequested)
+    if (state.giveUpRequested)
         info.Cause = QStringLiteral("与服务器的网络连接中断,已放弃重新连接");
     else if (RdpAttemptMayRetry(last))
         info.Cause = QStringLiteral("与服务器的网络连接中断,%1 次重新连接均未成功 (%2)").arg(attempts).arg(info.Cause);
@@ -532,32 +580,32 @@ RdpDisconnectInfo GaveUpInfo(const RdpCore &core, const RdpEndFacts &last, int a
 // Runs a session that is up until it ends; a loss of the network is bridged by
 // reconnecting, unseen by the session's user but for the progress it reports,
 // and so is a new desktop size that the server takes only on a new connection.
-RdpDisconnectInfo Serve(RdpCore &core, freerdp *instance, WorkerNotes &notes)
+RdpDisconnectInfo Serve(RdpCore &core, WorkerState &state, freerdp *instance)
 {
     for (;;) {
-        Pump(core, instance);
-        const RdpEndFacts facts = EndFacts(core, notes, instance, true);
-        if (UserEnded(core))
-            return EndInfo(core, facts);
-        if (const QSize size = SizeToReconnectAt(core); size.isValid()) {
+        Pump(core, state, instance);
+        const RdpEndFacts facts = EndFacts(core, state.notes, instance, true);
+        if (UserEnded(core, state))
+            return EndInfo(state, facts);
+        if (const QSize size = SizeToReconnectAt(core, state); size.isValid()) {
             freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopWidth, UINT32(size.width()));
             freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopHeight, UINT32(size.height()));
         } else if (!core.params.Reconnect.Enabled || !RdpLossIsTransient(facts)) {
-            return EndInfo(core, facts);
+            return EndInfo(state, facts);
         }
-        core.reconnecting = true;
-        core.connected = 0;
+        core.SetReconnecting(true);
+        core.SetConnected(false);
         RdpEndFacts last = facts;
         int attempts = 0;
-        const bool back = Reconnect(core, instance, notes, last, attempts);
-        core.reconnecting = false;
+        const bool back = Reconnect(core, state, instance, last, attempts);
+        core.SetReconnecting(false);
         if (!back)
-            return GaveUpInfo(core, last, attempts);
+            return GaveUpInfo(core, state, last, attempts);
         core.Post([](RdpSessionEvents &s) { s.Reconnected(); });
     }
 }
 
-void Connect(RdpCore &core, WorkerNotes &notes)
+void Connect(RdpCore &core, WorkerState &state)
 {
     RDP_CLIENT_ENTRY_POINTS entry{};
     entry.Size = sizeof(entry);
@@ -574,24 +622,22 @@ void Connect(RdpCore &core, WorkerNotes &notes)
     }
     reinterpret_cast<ClientContext *>(context)->core = &core;
     freerdp *instance = context->instance;
-    {
-        std::lock_guard guard(core.lock);
-        core.abortEvent = context->abortEvent;
-    }
+    core.commands.SetAbortEvent(context->abortEvent);
 
     const bool returned = freerdp_connect(instance);
+    ApplyCommands(core, state, nullptr);
     // Every connection goes through the relay: one that did not could be
     // neither limited nor cut, and is not kept.
     const bool direct = returned && core.relay.Requests() == 0;
-    const bool up = returned && !core.cancelled && !direct;
+    const bool up = returned && !core.Cancelled() && !direct;
     RdpDisconnectInfo info;
     if (up) {
         NoteColorDepth(context);
-        core.connected = 1;
+        core.SetConnected(true);
         core.Post([](RdpSessionEvents &s) { s.Connected(); });
-        info = Serve(core, instance, notes);
+        info = Serve(core, state, instance);
     } else {
-        info = EndInfo(core, EndFacts(core, notes, instance, false));
+        info = EndInfo(state, EndFacts(core, state.notes, instance, false));
         if (direct) {
             info.ServerReason = 0;
             info.Cause = QStringLiteral("连接没有经过程序的连接通道,已断开");
@@ -601,79 +647,81 @@ void Connect(RdpCore &core, WorkerNotes &notes)
     // server then keeps no session, and the library frees what it drew with.
     if (returned)
         freerdp_disconnect(instance);
-    core.connected = 0;
-    {
-        std::lock_guard guard(core.lock);
-        core.abortEvent = nullptr;
-    }
+    core.SetConnected(false);
+    core.commands.SetAbortEvent(nullptr);
     freerdp_client_context_free(context);
     core.Post([info](RdpSessionEvents &s) { s.Ended(info); });
 }
 
 } // namespace
 
-RdpCore::RdpCore()
-    : inputEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      clipboard([this](RdpClipboard::RemoteOffer offer) {
+RdpCore::RdpCore(QObject *receiver, RdpSessionEvents *events)
+    : clipboard([this](RdpClipboard::RemoteOffer offer) {
           Post([offer](RdpSessionEvents &s) { s.RemoteClipboardOffered(offer.Text, offer.Image); });
       }),
-      display([this] { Post([](RdpSessionEvents &s) { s.DisplayControlReady(); }); })
+      display([this] { Post([](RdpSessionEvents &s) { s.DisplayControlReady(); }); }),
+      receiver_(receiver),
+      events_(events)
 {
 }
 
-RdpCore::~RdpCore()
+void RdpCore::Send(const RdpInput &input)
 {
-    if (inputEvent)
-        CloseHandle(inputEvent);
+    if (connected_)
+        commands.Push({RdpCommand::Input, input});
 }
 
-void RdpCore::Abort()
+void RdpCore::Disconnect()
 {
-    std::lock_guard guard(lock);
-    if (abortEvent)
-        SetEvent(abortEvent);
+    commands.Push({RdpCommand::Disconnect});
+    // A reconnect attempt under way is cut where it waits.
+    if (reconnecting_ && !connected_)
+        relay.Cancel();
+}
+
+void RdpCore::GiveUpReconnect()
+{
+    if (!reconnecting_)
+        return;
+    commands.Push({RdpCommand::GiveUp});
+    if (!connected_)
+        relay.Cancel();
+}
+
+void RdpCore::AnswerCertificate(RdpCertificateAnswer answer)
+{
+    RdpCommand command{RdpCommand::Certificate};
+    command.answer = answer;
+    commands.Push(command);
 }
 
 void RdpCore::Cancel()
 {
-    if (cancelled.exchange(true))
+    if (cancelled_.exchange(true))
         return;
-    {
-        std::lock_guard guard(certLock);
-        certChanged.notify_all();
-    }
     // A connection being made is cut where it waits; one that is up ends
     // through the abort, properly.
-    EndReconnect();
-}
-
-void RdpCore::EndReconnect()
-{
-    {
-        std::lock_guard guard(waitLock);
-        waitChanged.notify_all();
-    }
-    Abort();
-    if (!connected)
+    commands.Wake();
+    if (!connected_)
         relay.Cancel();
 }
 
-void RdpCore::Enqueue(const RdpInput &event)
+void RdpCore::Forget()
 {
-    if (!connected)
-        return;
-    std::lock_guard guard(lock);
-    input.push_back(event);
-    SetEvent(inputEvent);
+    Cancel();
+    std::lock_guard guard(reportLock_);
+    receiver_ = nullptr;
+    events_ = nullptr;
 }
 
 void RunRdpWorker(std::shared_ptr<RdpCore> core)
 {
-    const RdpWorkers::Flag finished = core->finished;
+    const RdpWorkers::Flag finished = core->Finished();
+    pthread_setname_np(pthread_self(), "rdp-worker"); // for the process's thread list
     {
-        WorkerNotes notes;
-        t_notes = &notes;
-        SetRdpLogCapture(&notes.log);
+        WorkerState state;
+        t_state = &state;
+        SetRdpLogCapture(&state.notes.log);
         const QString storeError = PrepareCertificateStore(core->params.CertificateStore);
         if (!IsServerAddress(core->params.Host) || core->params.Port < 1 || core->params.Port > 65535)
             ReportFatal(*core, 4, QStringLiteral("无效的服务器地址: %1").arg(core->params.Host));
@@ -684,10 +732,10 @@ void RunRdpWorker(std::shared_ptr<RdpCore> core)
         else if (!core->relay.Start())
             ReportFatal(*core, 3, QStringLiteral("无法建立到服务器的连接通道"));
         else
-            Connect(*core, notes);
+            Connect(*core, state);
         core->relay.Stop();
         SetRdpLogCapture(nullptr);
-        t_notes = nullptr;
+        t_state = nullptr;
         core.reset();
     }
     RdpWorkers::Finished(finished);
