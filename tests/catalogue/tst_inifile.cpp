@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <memory>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -88,6 +90,30 @@ private slots:
         QVERIFY(!doc.hasSection(QStringLiteral("Empty")));
         QVERIFY(doc.hasSection(QStringLiteral("full")));
         QCOMPARE(doc.sectionNames(), QStringList{QStringLiteral("Full")});
+    }
+
+    // A document holds the file's bytes as its own: a change to the buffer it was
+    // read from, and the end of the document it was copied from, change nothing
+    // that it reads or writes.
+    void documentOwnsWhatItRead()
+    {
+        const QByteArray file("[A]\r\nx=1\r\n[B]\r\ny=2\r\n");
+        QByteArray buffer = file;
+        buffer.detach();
+        auto original = std::make_unique<IniDocument>(
+            IniDocument::fromBytes(QByteArray::fromRawData(buffer.constData(), buffer.size())));
+        buffer.fill('#');
+        QCOMPARE(original->readInteger(QStringLiteral("A"), QStringLiteral("x"), 0), 1);
+        const IniDocument copy = *original;
+        original->writeInteger(QStringLiteral("A"), QStringLiteral("x"), 5);
+        QCOMPARE(original->toBytes(), QByteArray("[A]\r\nx=5\r\n[B]\r\ny=2\r\n"));
+        original.reset();
+        QCOMPARE(copy.readInteger(QStringLiteral("A"), QStringLiteral("x"), 0), 1);
+        QCOMPARE(copy.toBytes(), file);
+        IniDocument changed = copy;
+        changed.writeInteger(QStringLiteral("B"), QStringLiteral("y"), 3);
+        QCOMPARE(changed.toBytes(), QByteArray("[A]\r\nx=1\r\n[B]\r\ny=3\r\n"));
+        QCOMPARE(copy.toBytes(), file);
     }
 
     void writesInPlaceAppendsAndErases()
