@@ -218,24 +218,78 @@ IniDocument IniDocument::fromBytes(QByteArray bytes)
     }
     add(textFrom, text.size(), bytesFrom, body.size(), sectionHasHeader);
     doc.sections_.shrink_to_fit();
-    for (int i = 0; i < int(doc.sections_.size()); ++i)
-        doc.indexSection(i, names[i]);
+
+    // Indexed all at once: sorted by hash, and within a hash by file order, so that
+    // of two sections of one name the first is kept and the later one shadowed.
+    std::vector<IndexEntry> entries;
+    QStringList lowerNames;
+    for (int i = 0; i < int(doc.sections_.size()); ++i) {
+        lowerNames << names[i].toLower();
+        if (doc.sections_[i].hasHeader)
+            entries.push_back({nameHash(lowerNames[i]), i});
+    }
+    std::sort(entries.begin(), entries.end(), [](const IndexEntry &a, const IndexEntry &b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.section < b.section;
+    });
+    for (auto run = entries.begin(); run != entries.end();) {
+        const auto runEnd = std::find_if(run, entries.end(), [run](const IndexEntry &e) { return e.hash != run->hash; });
+        for (auto later = run; later != runEnd; ++later) {
+            const bool seen = std::any_of(run, later, [&](const IndexEntry &earlier) {
+                return !doc.sections_[earlier.section].shadowed
+                    && lowerNames[earlier.section] == lowerNames[later->section];
+            });
+            if (seen) {
+                doc.sections_[later->section].shadowed = true;
+                doc.hasDuplicates_ = true;
+            } else {
+                doc.index_.push_back(*later);
+            }
+        }
+        run = runEnd;
+    }
+    doc.index_.shrink_to_fit();
     return doc;
 }
 
-void IniDocument::indexSection(int index, const QString &name)
+quint32 IniDocument::nameHash(const QString &lowerName)
+{
+    return quint32(qHash(lowerName, 0));
+}
+
+QString IniDocument::lowerNameOf(int section) const
+{
+    const auto written = writtenNames_.constFind(section);
+    return written != writtenNames_.constEnd() ? *written : nameOf(sections_[section]).toLower();
+}
+
+std::vector<IniDocument::IndexEntry>::const_iterator IniDocument::lookUp(const QString &lowerName) const
+{
+    const quint32 hash = nameHash(lowerName);
+    auto it = std::lower_bound(index_.begin(), index_.end(), hash,
+                               [](const IndexEntry &entry, quint32 h) { return entry.hash < h; });
+    for (; it != index_.end() && it->hash == hash; ++it)
+        if (lowerNameOf(it->section) == lowerName)
+            return it;
+    return index_.end();
+}
+
+void IniDocument::indexSection(int index, const QString &lowerName)
 {
     Section &section = sections_[index];
     if (!section.hasHeader || section.erased)
         return;
-    const QString key = name.toLower();
     lastValid_ = false;
-    if (index_.contains(key)) {
+    if (lookUp(lowerName) != index_.end()) {
         hasDuplicates_ = true;
         section.shadowed = true;
-    } else {
-        index_.insert(key, index);
+        return;
     }
+    // Kept in the order of the hashes, and within a hash in file order.
+    const IndexEntry entry{nameHash(lowerName), index};
+    const auto at = std::upper_bound(index_.begin(), index_.end(), entry, [](const IndexEntry &a, const IndexEntry &b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.section < b.section;
+    });
+    index_.insert(at, entry);
 }
 
 const QByteArray &IniDocument::toBytes() const
@@ -272,10 +326,10 @@ const IniDocument::Section *IniDocument::findSection(const QString &name) const
 {
     // A server's keys are read one after another from the same section.
     if (!lastValid_ || name != lastName_) {
-        const auto it = index_.constFind(name.toLower());
+        const auto it = lookUp(name.toLower());
         lastValid_ = true;
         lastName_ = name;
-        lastIndex_ = it == index_.constEnd() ? -1 : *it;
+        lastIndex_ = it == index_.end() ? -1 : it->section;
     }
     return lastIndex_ < 0 ? nullptr : &sections_[lastIndex_];
 }
@@ -429,7 +483,9 @@ IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
     section.bytes = encoded(QLatin1Char('[') + name + QLatin1Char(']') + newline_);
     section.hasHeader = true;
     sections_.push_back(std::move(section));
-    indexSection(int(sections_.size()) - 1, name);
+    const int index = int(sections_.size()) - 1;
+    writtenNames_.insert(index, name.toLower());
+    indexSection(index, name.toLower());
     return sections_.back();
 }
 
@@ -477,10 +533,10 @@ void IniDocument::writeBool(const QString &section, const QString &key, bool val
 void IniDocument::eraseSection(const QString &name)
 {
     const QString lower = name.toLower();
-    const auto it = index_.find(lower);
+    const auto it = lookUp(lower);
     if (it == index_.end())
         return;
-    sections_[*it].erased = true;
+    sections_[it->section].erased = true;
     index_.erase(it);
     lastValid_ = false;
     modified_ = true;
@@ -492,7 +548,10 @@ void IniDocument::eraseSection(const QString &name)
         Section &s = sections_[i];
         if (s.hasHeader && !s.erased && nameOf(s).compare(name, Qt::CaseInsensitive) == 0) {
             s.shadowed = false;
-            index_.insert(lower, i);
+            // Found under the name it was erased by, whatever its own header says.
+            if (lowerNameOf(i) != lower)
+                writtenNames_.insert(i, lower);
+            indexSection(i, lower);
             break;
         }
     }

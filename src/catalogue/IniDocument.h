@@ -66,6 +66,14 @@ private:
         bool erased = false;
         bool shadowed = false; // an earlier section has the same name and counts instead
     };
+    // An entry of the index: the first live section of a name, under a hash of the
+    // lower-cased name. The index is in the order of the hashes; a section's name is
+    // read from its header line when looked up or, for a section this document
+    // added, from writtenNames_.
+    struct IndexEntry {
+        quint32 hash = 0;
+        int section = 0;
+    };
     // Where a key's line stands in its section's text (without its '\n').
     struct KeyLine {
         qsizetype from = -1;
@@ -88,7 +96,11 @@ private:
     Section *findSection(const QString &name);
     static KeyLine findKey(QStringView text, bool hasHeader, const QString &key);
     Section &sectionForWriting(const QString &name);
-    void indexSection(int index, const QString &name);
+    static quint32 nameHash(const QString &lowerName);
+    QString lowerNameOf(int section) const;
+    // Where the name's entry is in the index; the end when it has none.
+    std::vector<IndexEntry>::const_iterator lookUp(const QString &lowerName) const;
+    void indexSection(int index, const QString &lowerName);
     // Text and bytes of a line the document writes.
     QByteArray encoded(const QString &text) const;
     // Replaces the content of the key's line (its line end stays), or inserts a line
@@ -103,8 +115,9 @@ private:
 
     QByteArray source_; // the file as read, which unchanged sections share
     std::vector<Section> sections_;
-    QHash<QString, int> index_; // lower-cased name -> first live section of that name
-    mutable QString lastName_;  // the name last looked up, as given, and its section (-1: none)
+    std::vector<IndexEntry> index_;
+    QHash<int, QString> writtenNames_; // lower-cased, as given
+    mutable QString lastName_;         // the name last looked up, as given, and its section (-1: none)
     mutable int lastIndex_ = -1;
     mutable bool lastValid_ = false;
     mutable int textIndex_ = -1; // the section whose text is held (-1: none)
