@@ -3,7 +3,7 @@
 // Answers the message boxes that the code under test shows, in place of the
 // user, and keeps what each showed. While one lives no message box opens:
 // ShowMessageBox hands the box to it. A test that looks at a real box itself
-// (its parent, that it closes with its window) drives it with ModalAnswer.
+// (its parent, that it closes with its window) drives it with DialogAnswers.
 
 #include "MsgBox.h"
 

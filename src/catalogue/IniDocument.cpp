@@ -116,17 +116,7 @@ private:
 
 IniDocument::IniDocument() : mark_(IniByteOrderMark(NewFileEncoding)) {}
 
-QString IniDocument::Section::name() const
-{
-    if (!hasHeader)
-        return {};
-    const qsizetype end = find(text, u'\n');
-    const QStringView header = QStringView(text).left(end < 0 ? text.size() : end).trimmed();
-    const qsizetype close = header.indexOf(u']');
-    return (close < 0 ? header.mid(1) : header.mid(1, close - 1)).trimmed().toString();
-}
-
-qsizetype IniDocument::Section::bodyStart() const
+qsizetype IniDocument::bodyStart(QStringView text, bool hasHeader)
 {
     if (!hasHeader)
         return 0;
@@ -134,34 +124,84 @@ qsizetype IniDocument::Section::bodyStart() const
     return end < 0 ? text.size() : end + 1;
 }
 
-IniDocument::Section IniDocument::makeSection(QStringView text, QByteArrayView bytes, bool hasHeader)
+QString IniDocument::nameIn(QStringView text, bool hasHeader)
 {
-    Section section;
-    section.hasHeader = hasHeader;
-    section.text = text.toString();
-    section.bytes = bytes.toByteArray();
-    LineWalk walk(section.text, section.bodyStart());
-    while (walk.next())
-        if (!keyOf(walk.line()).isEmpty())
-            ++section.keyCount;
-    return section;
+    if (!hasHeader)
+        return {};
+    const qsizetype end = find(text, u'\n');
+    const QStringView header = text.left(end < 0 ? text.size() : end).trimmed();
+    const qsizetype close = header.indexOf(u']');
+    return (close < 0 ? header.mid(1) : header.mid(1, close - 1)).trimmed().toString();
 }
 
-IniDocument IniDocument::fromBytes(const QByteArray &bytes)
+int IniDocument::countKeys(QStringView text, qsizetype bodyStart)
+{
+    int keys = 0;
+    LineWalk walk(text, bodyStart);
+    while (walk.next())
+        if (!keyOf(walk.line()).isEmpty())
+            ++keys;
+    return keys;
+}
+
+QString IniDocument::nameOf(const Section &section) const
+{
+    if (!section.hasHeader)
+        return {};
+    if (textIndex_ >= 0 && &sections_[textIndex_] == &section)
+        return nameIn(text_, true);
+    // The header line alone, with its line end, reads as it does within the file.
+    const int unit = IniUnitSize(encoding_);
+    const qsizetype end = std::min(IniLineEnd(section.bytes, 0, unit) + unit, section.bytes.size());
+    return nameIn(DecodeIniBody(QByteArrayView(section.bytes).first(end), encoding_), true);
+}
+
+const QString &IniDocument::textOf(const Section &section) const
+{
+    const int index = int(&section - sections_.data());
+    if (index != textIndex_) {
+        // Whole lines decode as they do within the file.
+        text_ = DecodeIniBody(section.bytes, encoding_);
+        textIndex_ = index;
+    }
+    return text_;
+}
+
+void IniDocument::changed(const Section &section)
+{
+    if (textIndex_ == int(&section - sections_.data()))
+        textIndex_ = -1;
+}
+
+IniDocument IniDocument::fromBytes(QByteArray bytes)
 {
     if (bytes.isEmpty())
         return IniDocument();
     IniDocument doc;
-    const DecodedText decoded = DecodeIniText(bytes);
+    // Held as the document's own: the sections point into it.
+    doc.source_ = std::move(bytes);
+    doc.source_.detach();
+    const DecodedText decoded = DecodeIniText(doc.source_);
     doc.encoding_ = decoded.encoding;
     doc.mark_ = IniByteOrderMark(decoded.encoding);
     doc.newline_ = detectNewline(decoded.text);
-    const QByteArrayView body = QByteArrayView(bytes).sliced(doc.mark_.size());
+    const qsizetype bodyFrom = doc.mark_.size();
+    const QByteArrayView body = QByteArrayView(doc.source_).sliced(bodyFrom);
     const int unit = IniUnitSize(doc.encoding_);
 
     // Each header line starts a section that runs to the next header line. Text
     // and bytes are walked line by line together.
     const QStringView text(decoded.text);
+    QStringList names;
+    const auto add = [&](qsizetype textFrom, qsizetype textEnd, qsizetype bytesFrom, qsizetype bytesEnd, bool hasHeader) {
+        const QStringView sectionText = text.sliced(textFrom, textEnd - textFrom);
+        Section section;
+        section.hasHeader = hasHeader;
+        section.bytes = QByteArray::fromRawData(doc.source_.constData() + bodyFrom + bytesFrom, bytesEnd - bytesFrom);
+        section.keyCount = countKeys(sectionText, bodyStart(sectionText, hasHeader));
+        doc.sections_.push_back(std::move(section));
+        names << nameIn(sectionText, hasHeader);
+    };
     qsizetype textFrom = 0, bytesFrom = 0;
     bool sectionHasHeader = false;
     LineWalk lines(text, 0);
@@ -169,33 +209,87 @@ IniDocument IniDocument::fromBytes(const QByteArray &bytes)
     while (lines.next()) {
         if (lines.line().trimmed().startsWith(u'[')) {
             // The first section holds the lines above the first header, if any.
-            doc.sections_.push_back(makeSection(text.mid(textFrom, lines.from() - textFrom),
-                                                body.sliced(bytesFrom, byteLine - bytesFrom), sectionHasHeader));
+            add(textFrom, lines.from(), bytesFrom, byteLine, sectionHasHeader);
             textFrom = lines.from();
             bytesFrom = byteLine;
             sectionHasHeader = true;
         }
         byteLine = std::min(IniLineEnd(body, byteLine, unit) + unit, body.size());
     }
-    doc.sections_.push_back(makeSection(text.mid(textFrom), body.sliced(bytesFrom), sectionHasHeader));
-    for (int i = 0; i < int(doc.sections_.size()); ++i)
-        doc.indexSection(i, doc.sections_[i].name());
+    add(textFrom, text.size(), bytesFrom, body.size(), sectionHasHeader);
+    doc.sections_.shrink_to_fit();
+
+    // Indexed all at once: sorted by hash, and within a hash by file order, so that
+    // of two sections of one name the first is kept and the later one shadowed.
+    std::vector<IndexEntry> entries;
+    QStringList lowerNames;
+    for (int i = 0; i < int(doc.sections_.size()); ++i) {
+        lowerNames << names[i].toLower();
+        if (doc.sections_[i].hasHeader)
+            entries.push_back({nameHash(lowerNames[i]), i});
+    }
+    std::sort(entries.begin(), entries.end(), [](const IndexEntry &a, const IndexEntry &b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.section < b.section;
+    });
+    for (auto run = entries.begin(); run != entries.end();) {
+        const auto runEnd = std::find_if(run, entries.end(), [run](const IndexEntry &e) { return e.hash != run->hash; });
+        for (auto later = run; later != runEnd; ++later) {
+            const bool seen = std::any_of(run, later, [&](const IndexEntry &earlier) {
+                return !doc.sections_[earlier.section].shadowed
+                    && lowerNames[earlier.section] == lowerNames[later->section];
+            });
+            if (seen) {
+                doc.sections_[later->section].shadowed = true;
+                doc.hasDuplicates_ = true;
+            } else {
+                doc.index_.push_back(*later);
+            }
+        }
+        run = runEnd;
+    }
+    doc.index_.shrink_to_fit();
     return doc;
 }
 
-void IniDocument::indexSection(int index, const QString &name)
+quint32 IniDocument::nameHash(const QString &lowerName)
+{
+    return quint32(qHash(lowerName, 0));
+}
+
+QString IniDocument::lowerNameOf(int section) const
+{
+    const auto written = writtenNames_.constFind(section);
+    return written != writtenNames_.constEnd() ? *written : nameOf(sections_[section]).toLower();
+}
+
+std::vector<IniDocument::IndexEntry>::const_iterator IniDocument::lookUp(const QString &lowerName) const
+{
+    const quint32 hash = nameHash(lowerName);
+    auto it = std::lower_bound(index_.begin(), index_.end(), hash,
+                               [](const IndexEntry &entry, quint32 h) { return entry.hash < h; });
+    for (; it != index_.end() && it->hash == hash; ++it)
+        if (lowerNameOf(it->section) == lowerName)
+            return it;
+    return index_.end();
+}
+
+void IniDocument::indexSection(int index, const QString &lowerName)
 {
     Section &section = sections_[index];
     if (!section.hasHeader || section.erased)
         return;
-    const QString key = name.toLower();
     lastValid_ = false;
-    if (index_.contains(key)) {
+    if (lookUp(lowerName) != index_.end()) {
         hasDuplicates_ = true;
         section.shadowed = true;
-    } else {
-        index_.insert(key, index);
+        return;
     }
+    // Kept in the order of the hashes, and within a hash in file order.
+    const IndexEntry entry{nameHash(lowerName), index};
+    const auto at = std::upper_bound(index_.begin(), index_.end(), entry, [](const IndexEntry &a, const IndexEntry &b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.section < b.section;
+    });
+    index_.insert(at, entry);
 }
 
 const QByteArray &IniDocument::toBytes() const
@@ -232,10 +326,10 @@ const IniDocument::Section *IniDocument::findSection(const QString &name) const
 {
     // A server's keys are read one after another from the same section.
     if (!lastValid_ || name != lastName_) {
-        const auto it = index_.constFind(name.toLower());
+        const auto it = lookUp(name.toLower());
         lastValid_ = true;
         lastName_ = name;
-        lastIndex_ = it == index_.constEnd() ? -1 : *it;
+        lastIndex_ = it == index_.end() ? -1 : it->section;
     }
     return lastIndex_ < 0 ? nullptr : &sections_[lastIndex_];
 }
@@ -245,12 +339,12 @@ IniDocument::Section *IniDocument::findSection(const QString &name)
     return const_cast<Section *>(std::as_const(*this).findSection(name));
 }
 
-IniDocument::KeyLine IniDocument::findKey(const Section &section, const QString &key)
+IniDocument::KeyLine IniDocument::findKey(QStringView text, bool hasHeader, const QString &key)
 {
     if (key.isEmpty())
         return {};
-    const int headerLines = section.hasHeader ? 1 : 0;
-    LineWalk walk(section.text, section.bodyStart());
+    const int headerLines = hasHeader ? 1 : 0;
+    LineWalk walk(text, bodyStart(text, hasHeader));
     while (walk.next()) {
         // The key's name in any case, between blanks, then '=': the same test as
         // keyOf, without looking for the '=' of every other line.
@@ -281,7 +375,7 @@ QStringList IniDocument::sectionNames() const
     QStringList names;
     for (const Section &section : sections_)
         if (section.hasHeader && !section.erased && !section.shadowed && section.keyCount > 0)
-            names.append(section.name());
+            names.append(nameOf(section));
     return names;
 }
 
@@ -290,7 +384,7 @@ std::optional<QStringView> IniDocument::valueView(const QString &section, const 
     const Section *s = findSection(section);
     if (!s)
         return std::nullopt;
-    const KeyLine found = findKey(*s, key);
+    const KeyLine found = findKey(textOf(*s), s->hasHeader, key);
     if (found.from < 0)
         return std::nullopt;
     return readValue(found.line.mid(find(found.line, u'=') + 1));
@@ -335,40 +429,37 @@ std::pair<qsizetype, qsizetype> IniDocument::byteLine(const Section &section, in
     return {from, IniLineEnd(section.bytes, from, unit)};
 }
 
-void IniDocument::replaceLine(Section &section, int index, qsizetype from, qsizetype length, const QString &content)
+void IniDocument::replaceLine(Section &section, const KeyLine &found, const QString &content)
 {
     // A carriage return before the line's end belongs to the line end and stays.
-    const bool carriageReturn = QStringView(section.text).mid(from, length).endsWith(u'\r');
+    const bool carriageReturn = found.line.endsWith(u'\r');
     const QString line = carriageReturn ? content + u'\r' : content;
-    const auto [byteFrom, byteEnd] = byteLine(section, index);
+    const auto [byteFrom, byteEnd] = byteLine(section, found.index);
     section.bytes.replace(byteFrom, byteEnd - byteFrom, encoded(line));
-    section.text.replace(from, length, line);
+    changed(section);
 }
 
-void IniDocument::insertLine(Section &section, int index, qsizetype from, const QString &line)
+void IniDocument::insertLine(Section &section, int index, const QString &line)
 {
     const auto [byteFrom, byteEnd] = byteLine(section, index);
     Q_UNUSED(byteEnd);
     section.bytes.insert(byteFrom, encoded(line));
-    section.text.insert(from, line);
+    changed(section);
 }
 
 void IniDocument::endLastLine(Section &section)
 {
-    if (section.bytes.isEmpty() || section.text.endsWith(u'\n'))
+    const QString &text = textOf(section);
+    if (section.bytes.isEmpty() || text.endsWith(u'\n'))
         return;
+    const bool carriageReturn = text.endsWith(u'\r');
     // A UTF-16 file cut off after an odd byte: one more byte completes that unit,
     // so that what follows stands at whole units again. The unit made is a lone
     // high surrogate, which reads as U+FFFD as the odd byte did.
     if (IniUnitSize(encoding_) == 2 && section.bytes.size() % 2 != 0)
         section.bytes += char(0xD8);
-    if (section.text.endsWith(u'\r')) {
-        section.text += u'\n';
-        section.bytes += encoded(QStringLiteral("\n"));
-    } else {
-        section.text += newline_;
-        section.bytes += encoded(newline_);
-    }
+    section.bytes += encoded(carriageReturn ? QStringLiteral("\n") : newline_);
+    changed(section);
 }
 
 IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
@@ -379,20 +470,22 @@ IniDocument::Section &IniDocument::sectionForWriting(const QString &name)
     auto last = std::find_if(sections_.rbegin(), sections_.rend(), [](const Section &s) { return !s.erased; });
     if (last != sections_.rend() && !last->bytes.isEmpty()) {
         endLastLine(*last);
-        const qsizetype body = last->bodyStart();
-        const qsizetype lastLine = last->text.lastIndexOf(u'\n', -2) + 1;
-        const bool noLines = body >= last->text.size();
-        if (noLines || !QStringView(last->text).mid(std::max(lastLine, body)).trimmed().isEmpty()) {
-            last->text += newline_;
+        const QString &text = textOf(*last);
+        const qsizetype body = bodyStart(text, last->hasHeader);
+        const qsizetype lastLine = text.lastIndexOf(u'\n', -2) + 1;
+        const bool noLines = body >= text.size();
+        if (noLines || !QStringView(text).mid(std::max(lastLine, body)).trimmed().isEmpty()) {
             last->bytes += encoded(newline_);
+            changed(*last);
         }
     }
     Section section;
-    section.text = QLatin1Char('[') + name + QLatin1Char(']') + newline_;
-    section.bytes = encoded(section.text);
+    section.bytes = encoded(QLatin1Char('[') + name + QLatin1Char(']') + newline_);
     section.hasHeader = true;
     sections_.push_back(std::move(section));
-    indexSection(int(sections_.size()) - 1, name);
+    const int index = int(sections_.size()) - 1;
+    writtenNames_.insert(index, name.toLower());
+    indexSection(index, name.toLower());
     return sections_.back();
 }
 
@@ -402,16 +495,17 @@ void IniDocument::writeString(const QString &section, const QString &key, const 
     const QString stored = storedValue(value);
     modified_ = true;
     writtenValid_ = false;
-    const KeyLine found = findKey(s, key);
+    const QString &text = textOf(s);
+    const KeyLine found = findKey(text, s.hasHeader, key);
     if (found.from >= 0) {
         // The key keeps its spelling from the file.
-        replaceLine(s, found.index, found.from, found.length, found.key.toString() + QLatin1Char('=') + stored);
+        replaceLine(s, found, found.key.toString() + QLatin1Char('=') + stored);
         return;
     }
     // A new key follows the section's last non-blank line.
-    qsizetype at = s.bodyStart();
+    qsizetype at = bodyStart(text, s.hasHeader);
     int index = s.hasHeader ? 1 : 0;
-    LineWalk walk(s.text, at);
+    LineWalk walk(text, at);
     const int headerLines = index;
     while (walk.next()) {
         if (!walk.line().trimmed().isEmpty()) {
@@ -419,12 +513,10 @@ void IniDocument::writeString(const QString &section, const QString &key, const 
             index = walk.index() + headerLines + 1;
         }
     }
-    if (at >= s.text.size()) {
-        // The line before has no line end yet when the file ended without one.
+    // The line before has no line end yet when the file ended without one.
+    if (at >= text.size())
         endLastLine(s);
-        at = s.text.size();
-    }
-    insertLine(s, index, at, key + QLatin1Char('=') + stored + newline_);
+    insertLine(s, index, key + QLatin1Char('=') + stored + newline_);
     ++s.keyCount;
 }
 
@@ -441,10 +533,10 @@ void IniDocument::writeBool(const QString &section, const QString &key, bool val
 void IniDocument::eraseSection(const QString &name)
 {
     const QString lower = name.toLower();
-    const auto it = index_.find(lower);
+    const auto it = lookUp(lower);
     if (it == index_.end())
         return;
-    sections_[*it].erased = true;
+    sections_[it->section].erased = true;
     index_.erase(it);
     lastValid_ = false;
     modified_ = true;
@@ -454,9 +546,12 @@ void IniDocument::eraseSection(const QString &name)
         return;
     for (int i = 0; i < int(sections_.size()); ++i) {
         Section &s = sections_[i];
-        if (s.hasHeader && !s.erased && s.name().compare(name, Qt::CaseInsensitive) == 0) {
+        if (s.hasHeader && !s.erased && nameOf(s).compare(name, Qt::CaseInsensitive) == 0) {
             s.shadowed = false;
-            index_.insert(lower, i);
+            // Found under the name it was erased by, whatever its own header says.
+            if (lowerNameOf(i) != lower)
+                writtenNames_.insert(i, lower);
+            indexSection(i, lower);
             break;
         }
     }

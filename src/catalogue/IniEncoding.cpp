@@ -195,44 +195,50 @@ DecodedText DecodeIniText(const QByteArray &bytes)
     DecodedText result;
     result.encoding = DetectIniEncoding(bytes);
     const QByteArrayView body = QByteArrayView(bytes).sliced(IniByteOrderMark(result.encoding).size());
-    const int unit = IniUnitSize(result.encoding);
-    QStringDecoder decoder = decoderFor(result.encoding);
+    result.text = DecodeIniBody(body, result.encoding);
+    return result;
+}
+
+QString DecodeIniBody(QByteArrayView body, IniEncoding encoding)
+{
+    const int unit = IniUnitSize(encoding);
+    QStringDecoder decoder = decoderFor(encoding);
     bool clean = false;
-    result.text = decode(decoder, body, &clean, unit);
+    QString text = decode(decoder, body, &clean, unit);
     // The common case: every byte valid (so no character cut off at the end), every
     // character plausible.
-    if (clean && (unit == 2 || unlikeliness(result.text) == 0))
-        return result;
+    if (clean && (unit == 2 || unlikeliness(text) == 0))
+        return text;
 
     // Line by line, so that invalid bytes cost no more than their own line and each
     // line stays one line; in an 8-bit file, a line reads in the other 8-bit
     // encoding where that gives the more plausible text (two versions of the
     // program writing one file, each in its own encoding).
-    QStringDecoder other = decoderFor(otherEightBit(result.encoding));
-    result.text.clear();
+    QStringDecoder other = decoderFor(otherEightBit(encoding));
+    text.clear();
     qsizetype from = 0;
     while (from < body.size()) {
         const qsizetype end = IniLineEnd(body, from, unit);
         const QByteArrayView line = body.sliced(from, end - from);
         if (unit == 1 && isAscii(line)) {
-            result.text += QLatin1StringView(line);
+            text += QLatin1StringView(line);
         } else {
-            QString text = decodeToEnd(decoder, line, nullptr, unit);
+            QString lineText = decodeToEnd(decoder, line, nullptr, unit);
             if (unit == 1) {
-                const int cost = unlikeliness(text);
+                const int cost = unlikeliness(lineText);
                 if (cost > 0) {
                     QString alternative = decodeToEnd(other, line, nullptr, unit);
                     if (unlikeliness(alternative) < cost)
-                        text = std::move(alternative);
+                        lineText = std::move(alternative);
                 }
             }
-            result.text += text;
+            text += lineText;
         }
         if (end < body.size())
-            result.text += u'\n';
+            text += u'\n';
         from = end + unit;
     }
-    return result;
+    return text;
 }
 
 qsizetype IniLineEnd(QByteArrayView bytes, qsizetype from, int unitSize)

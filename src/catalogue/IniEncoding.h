@@ -32,6 +32,10 @@ IniEncoding DetectIniEncoding(QByteArrayView bytes);
 // file. A line that is not valid in the file's encoding but is in the other 8-bit
 // one (UTF-8 written into a GB18030 file, or the reverse) is read in that one.
 DecodedText DecodeIniText(const QByteArray &bytes);
+// The same for the bytes after the mark, or whole lines of them, in a known encoding.
+// Lines decode each on their own, so a run of whole lines reads as it does within
+// the file.
+QString DecodeIniBody(QByteArrayView body, IniEncoding encoding);
 
 // Bytes that are not valid in the encoding become U+FFFD; `clean` tells whether any
 // did. So do a character cut off by the end of the bytes and, in UTF-16, a lone

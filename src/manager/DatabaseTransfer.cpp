@@ -1,6 +1,7 @@
 #include "DatabaseTransfer.h"
 
 #include "AppError.h"
+#include "FileDialog.h"
 #include "BackgroundTask.h"
 #include "Catalogue.h"
 #include "CatalogueTransfer.h"
@@ -10,7 +11,6 @@
 
 #include <QAction>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QTimer>
@@ -72,17 +72,17 @@ QString TDatabaseTransfer::Copy(bool importing, const QString &file, const QStri
 
 void TDatabaseTransfer::actDbImportExecute()
 {
-    const QString file = QFileDialog::getOpenFileName(fForm, QStringLiteral("导入数据库的服务器列表文件"), QString(),
-                                                      QStringLiteral("服务器列表文件 (*.ini);;所有文件 (*)"));
+    const QString file = FileDialog::GetOpenFileName(fForm, QStringLiteral("导入数据库的服务器列表文件"), QString(),
+                                                     QStringLiteral("服务器列表文件 (*.ini);;所有文件 (*)"));
     if (!file.isEmpty())
         run(true, file);
 }
 
 void TDatabaseTransfer::actDbExportExecute()
 {
-    const QString file = QFileDialog::getSaveFileName(fForm, QStringLiteral("把数据库导出为服务器列表文件"),
-                                                      QStringLiteral("SvrList.ini"),
-                                                      QStringLiteral("服务器列表文件 (*.ini)"));
+    const QString file = FileDialog::GetSaveFileName(fForm, QStringLiteral("把数据库导出为服务器列表文件"),
+                                                     QStringLiteral("SvrList.ini"),
+                                                     QStringLiteral("服务器列表文件 (*.ini)"));
     if (!file.isEmpty())
         run(false, file);
 }

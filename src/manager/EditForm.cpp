@@ -1,5 +1,7 @@
 #include "EditForm.h"
 
+#include "DialogSeam.h"
+
 #include "AppError.h"
 #include "CatalogueLimits.h"
 #include "DialogLook.h"
@@ -245,7 +247,7 @@ bool EditServerSettings(QWidget *owner, TClientSettings &settings, QString &desc
         dialog.edtDesc->setText(description);
     }
     dialog.SetSaver(saver, settings);
-    if (dialog.exec() != QDialog::Accepted)
+    if (DialogSeam::Exec(dialog) != QDialog::Accepted)
         return false;
     settings = dialog.TypedSettings();
     description = dialog.edtDesc->text();

@@ -1,5 +1,7 @@
 #include "GrpForm.h"
 
+#include "DialogSeam.h"
+
 #include "CatalogueLimits.h"
 #include "DialogLook.h"
 
@@ -30,7 +32,7 @@ bool AskGroupName(QWidget *owner, QString &name)
     TfrmGrpName dialog(owner);
     dialog.edtGrp->setText(name);
     dialog.edtGrp->selectAll();
-    if (dialog.exec() != QDialog::Accepted)
+    if (DialogSeam::Exec(dialog) != QDialog::Accepted)
         return false;
     name = dialog.edtGrp->text();
     return true;

@@ -1,5 +1,7 @@
 #include "ImportGroupForm.h"
 
+#include "DialogSeam.h"
+
 #include "DialogParts.h"
 #include "MsgBox.h"
 
@@ -87,7 +89,7 @@ bool AskImportGroup(QWidget *owner, const TImportOffer &offer, TImportChoice &ch
     TfrmImportGroup dialog(owner, offer);
     dialog.cbbTarget->setCurrentText(choice.Group);
     dialog.cbbTarget->lineEdit()->selectAll();
-    if (dialog.exec() != QDialog::Accepted)
+    if (DialogSeam::Exec(dialog) != QDialog::Accepted)
         return false;
     choice.Group = dialog.cbbTarget->currentText().trimmed();
     choice.KeepFileGroups = dialog.chkKeepGroups->isChecked();

@@ -1,5 +1,7 @@
 #include "QuickConnectForm.h"
 
+#include "DialogSeam.h"
+
 #include "HostPort.h"
 #include "DialogParts.h"
 #include "MsgBox.h"
@@ -56,7 +58,7 @@ void TfrmQuickConnect::done(int result)
 bool AskQuickConnect(QWidget *owner, TClientSettings &settings, bool &add)
 {
     TfrmQuickConnect dialog(owner, FormatHostPort(settings.Server, settings.Port, TClientSettings{}.Port));
-    if (dialog.exec() != QDialog::Accepted)
+    if (DialogSeam::Exec(dialog) != QDialog::Accepted)
         return false;
     settings.User = dialog.edtUser->text();
     settings.Password = dialog.edtPwd->text();

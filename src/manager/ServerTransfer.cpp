@@ -1,6 +1,7 @@
 #include "ServerTransfer.h"
 
 #include "AppError.h"
+#include "FileDialog.h"
 #include "ImportGroupForm.h"
 #include "MgmtForm.h"
 #include "MsgBox.h"
@@ -12,7 +13,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QMenu>
 #include <QMimeData>
 #include <QEventLoop>
@@ -101,7 +101,7 @@ QString TServerTransfer::groupOfRow(TListItem *row) const
 
 void TServerTransfer::actImportExecute()
 {
-    const QStringList paths = QFileDialog::getOpenFileNames(fForm, QStringLiteral("导入"), QString(), ImportFileFilter());
+    const QStringList paths = FileDialog::GetOpenFileNames(fForm, QStringLiteral("导入"), QString(), ImportFileFilter());
     if (!paths.isEmpty())
         ImportFiles(paths, groupOfRow(fForm->lvSvr->Selected()));
 }
@@ -231,9 +231,9 @@ void TServerTransfer::actExportExecute()
     TItem *item = ItemOf(fForm->lvSvr->Selected());
     if (!item)
         return;
-    const QString path = QFileDialog::getSaveFileName(fForm, QStringLiteral("导出为 .rdp 文件"),
-                                                      RdpFileNameFor(*item->Server()),
-                                                      QStringLiteral("远程桌面连接 (*.rdp)"));
+    const QString path = FileDialog::GetSaveFileName(fForm, QStringLiteral("导出为 .rdp 文件"),
+                                                     RdpFileNameFor(*item->Server()),
+                                                     QStringLiteral("远程桌面连接 (*.rdp)"));
     if (!path.isEmpty())
         ExportServer(*item->Server(), path);
 }
@@ -246,7 +246,7 @@ void TServerTransfer::actExportGrpExecute()
         group = ItemOf(row)->Grp();
     if (!group)
         return;
-    const QString folder = QFileDialog::getExistingDirectory(fForm, QStringLiteral("导出组“%1”到文件夹").arg(group->Caption()));
+    const QString folder = FileDialog::GetExistingDirectory(fForm, QStringLiteral("导出组“%1”到文件夹").arg(group->Caption()));
     if (folder.isEmpty())
         return;
     std::vector<PSvrItem> servers;

@@ -1,6 +1,7 @@
 #include "PageDialog.h"
 
 #include "AppError.h"
+#include "DialogSeam.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -101,6 +102,7 @@ TPageDialog::Answer TPageDialog::Ask(QWidget *parent, Kind kind, const QUrl &ori
     dialog->Place();
     dialog->show();
     dialog->raise();
+    DialogSeam::Announce(dialog);
     // The keys go to the box while its tab is shown: the typed text, or OK.
     QWidget *first = dialog->edtText;
     if (!first)

@@ -1,6 +1,7 @@
 #include "MsgBox.h"
 
 #include "AppError.h"
+#include "DialogSeam.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -26,7 +27,7 @@ QMessageBox::StandardButton ShowMessageBox(QWidget *parent, const QString &text,
     // On the heap: when its parent goes while it is open, the box goes with it
     // and the loop below ends, rather than the parent deleting a box on the stack.
     QPointer<QMessageBox> box = new QMessageBox(icon, AppTitle(), text, buttons, parent);
-    const int answer = box->exec();
+    const int answer = DialogSeam::Exec(*box);
     delete box;
     return QMessageBox::StandardButton(answer);
 }

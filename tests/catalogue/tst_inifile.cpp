@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <memory>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -90,6 +92,30 @@ private slots:
         QCOMPARE(doc.sectionNames(), QStringList{QStringLiteral("Full")});
     }
 
+    // A document holds the file's bytes as its own: a change to the buffer it was
+    // read from, and the end of the document it was copied from, change nothing
+    // that it reads or writes.
+    void documentOwnsWhatItRead()
+    {
+        const QByteArray file("[A]\r\nx=1\r\n[B]\r\ny=2\r\n");
+        QByteArray buffer = file;
+        buffer.detach();
+        auto original = std::make_unique<IniDocument>(
+            IniDocument::fromBytes(QByteArray::fromRawData(buffer.constData(), buffer.size())));
+        buffer.fill('#');
+        QCOMPARE(original->readInteger(QStringLiteral("A"), QStringLiteral("x"), 0), 1);
+        const IniDocument copy = *original;
+        original->writeInteger(QStringLiteral("A"), QStringLiteral("x"), 5);
+        QCOMPARE(original->toBytes(), QByteArray("[A]\r\nx=5\r\n[B]\r\ny=2\r\n"));
+        original.reset();
+        QCOMPARE(copy.readInteger(QStringLiteral("A"), QStringLiteral("x"), 0), 1);
+        QCOMPARE(copy.toBytes(), file);
+        IniDocument changed = copy;
+        changed.writeInteger(QStringLiteral("B"), QStringLiteral("y"), 3);
+        QCOMPARE(changed.toBytes(), QByteArray("[A]\r\nx=1\r\n[B]\r\ny=3\r\n"));
+        QCOMPARE(copy.toBytes(), file);
+    }
+
     void writesInPlaceAppendsAndErases()
     {
         auto doc = IniDocument::fromBytes("[A]\nx=1\ny=2\n\n[B]\nz=3\n\n");
@@ -154,6 +180,50 @@ private slots:
         auto doc = IniDocument::fromBytes("[S]\nk=first\n[s]\nk=second\n");
         doc.eraseSection(QStringLiteral("S"));
         QCOMPARE(doc.readString(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("second"));
+    }
+
+    // Among many sections, read and added, each is found by its name in any case,
+    // the first of two of one name counts until it is erased, and an erased one is
+    // gone; in every encoding.
+    void manySectionsFoundByName_data()
+    {
+        QTest::addColumn<QByteArray>("mark");
+        QTest::newRow("UTF-8") << QByteArray();
+        QTest::newRow("UTF-16") << QByteArray("\xFF\xFE", 2);
+    }
+
+    void manySectionsFoundByName()
+    {
+        QFETCH(QByteArray, mark);
+        QString text;
+        for (int i = 0; i < 3000; ++i)
+            text += QStringLiteral("[ServerItem%1]\r\nUser=用户%1\r\n").arg(i);
+        text += QStringLiteral("[serveritem7]\r\nUser=second\r\n");
+        const QByteArray bytes = mark.isEmpty() ? text.toUtf8() : mark + EncodeIniBody(text, IniEncoding::Utf16LeBom);
+        auto doc = IniDocument::fromBytes(bytes);
+        for (int i = 0; i < 3000; i += 7)
+            QCOMPARE(doc.readString(i % 2 ? QStringLiteral("SERVERITEM%1").arg(i) : QStringLiteral("serverItem%1").arg(i),
+                                    QStringLiteral("user"), {}),
+                     QStringLiteral("用户%1").arg(i));
+        for (int i = 3000; i < 3100; ++i)
+            doc.writeString(QStringLiteral("ServerItem%1").arg(i), QStringLiteral("User"), QStringLiteral("新%1").arg(i));
+        for (int i = 2990; i < 3100; ++i)
+            QCOMPARE(doc.readString(QStringLiteral("serveritem%1").arg(i), QStringLiteral("User"), {}),
+                     i < 3000 ? QStringLiteral("用户%1").arg(i) : QStringLiteral("新%1").arg(i));
+        QCOMPARE(doc.sectionNames().size(), 3100);
+        doc.eraseSection(QStringLiteral("SERVERITEM7"));
+        QCOMPARE(doc.readString(QStringLiteral("ServerItem7"), QStringLiteral("User"), {}), QStringLiteral("second"));
+        doc.eraseSection(QStringLiteral("ServerItem7"));
+        doc.eraseSection(QStringLiteral("ServerItem3050"));
+        QVERIFY(!doc.hasSection(QStringLiteral("ServerItem7")));
+        QVERIFY(!doc.hasSection(QStringLiteral("ServerItem3050")));
+        QVERIFY(doc.hasSection(QStringLiteral("ServerItem3051")));
+        QCOMPARE(doc.sectionNames().size(), 3098);
+        doc.writeString(QStringLiteral("ServerItem3050"), QStringLiteral("User"), QStringLiteral("again"));
+        const auto reread = IniDocument::fromBytes(doc.toBytes());
+        QCOMPARE(reread.readString(QStringLiteral("ServerItem3050"), QStringLiteral("User"), {}), QStringLiteral("again"));
+        QCOMPARE(reread.readString(QStringLiteral("ServerItem3051"), QStringLiteral("User"), {}), QStringLiteral("新3051"));
+        QCOMPARE(reread.encoding(), mark.isEmpty() ? IniEncoding::Utf8 : IniEncoding::Utf16LeBom);
     }
 
     // A value can never add lines, and so never sections or keys, to the file.

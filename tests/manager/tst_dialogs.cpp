@@ -3,7 +3,7 @@
 #include "EditForm.h"
 #include "GrpForm.h"
 #include "MessageBoxAnswers.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
 #include "RdpConst.h"
 
 #include <QCheckBox>
@@ -25,7 +25,7 @@ private slots:
         TClientSettings settings;
         QString description;
         QStringList seen;
-        ModalAnswer answer([&](QWidget *w) {
+        DialogAnswers answer([&](QDialog *w) {
             auto *d = qobject_cast<TfrmEdit *>(w);
             seen << d->windowTitle() << d->edtPort->text() << d->edtWidth->text() << d->edtHeight->text()
                  << d->cbbColors->currentText() << QString::number(d->chkFullScr->isChecked())
@@ -53,7 +53,7 @@ private slots:
         QString description = QStringLiteral("d");
         bool sizesDisabled = false;
         int colourEntry = 0;
-        ModalAnswer answer([&](QWidget *w) {
+        DialogAnswers answer([&](QDialog *w) {
             auto *d = qobject_cast<TfrmEdit *>(w);
             QTRY_VERIFY_WITH_TIMEOUT(!d->edtWidth->isEnabled(), 1000);
             sizesDisabled = !d->edtHeight->isEnabled();
@@ -79,7 +79,7 @@ private slots:
         TClientSettings settings;
         settings.Server = QStringLiteral("127.0.0.1");
         QString description;
-        ModalAnswer answer([&](QWidget *w) {
+        DialogAnswers answer([&](QDialog *w) {
             auto *d = qobject_cast<TfrmEdit *>(w);
             d->cbbColors->setCurrentIndex(1);
             d->edtPort->setText(QStringLiteral("007"));
@@ -175,7 +175,7 @@ private slots:
         TClientSettings settings;
         QString description;
         QString focus;
-        ModalAnswer answer([&](QWidget *w) {
+        DialogAnswers answer([&](QDialog *w) {
             auto *d = qobject_cast<TfrmEdit *>(w);
             QVERIFY(QTest::qWaitForWindowActive(d));
             if (QApplication::focusWidget())
@@ -198,7 +198,7 @@ private slots:
         settings.User = QStringLiteral("u");
         QString description = QStringLiteral("d");
         {
-            ModalAnswer answer([&](QWidget *w) {
+            DialogAnswers answer([&](QDialog *w) {
                 auto *d = qobject_cast<TfrmEdit *>(w);
                 d->edtUser->setText(QStringLiteral("changed"));
                 QTest::keyClick(d->edtUser, Qt::Key_Escape);
@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(settings.User, QStringLiteral("u"));
         QString name = QStringLiteral("Web");
         {
-            ModalAnswer answer([&](QWidget *w) {
+            DialogAnswers answer([&](QDialog *w) {
                 auto *d = qobject_cast<TfrmGrpName *>(w);
                 QTest::keyClicks(d->edtGrp, QStringLiteral("Ops"));
                 QTest::keyClick(d->edtGrp, Qt::Key_Escape);
@@ -237,7 +237,7 @@ private slots:
         settings.Server = QStringLiteral("127.0.0.1");
         settings.User = QStringLiteral("u");
         QString description;
-        ModalAnswer answer([&](QWidget *w) {
+        DialogAnswers answer([&](QDialog *w) {
             auto *d = qobject_cast<TfrmEdit *>(w);
             QVERIFY(QTest::qWaitForWindowActive(d));
             d->edtUser->setText(QStringLiteral("typed"));
@@ -353,7 +353,7 @@ private slots:
         QFETCH(QString, result);
         QString name = start;
         QString title;
-        ModalAnswer answer([&](QWidget *w) {
+        DialogAnswers answer([&](QDialog *w) {
             auto *d = qobject_cast<TfrmGrpName *>(w);
             title = d->windowTitle();
             if (typed == QStringLiteral("<close>")) {

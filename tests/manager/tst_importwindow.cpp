@@ -5,7 +5,7 @@
 #include "ImportGroupForm.h"
 #include "ManagerFixture.h"
 #include "MessageBoxAnswers.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
 #include "ServerTransfer.h"
 
 #include <QCheckBox>
@@ -33,9 +33,9 @@ void writeFile(const QString &path, const QByteArray &bytes)
 
 // Answers the import dialog: the group, whether the files' groups are kept, a
 // master password; confirms with the button. Keeps what the dialog offered.
-std::function<void(QWidget *)> answerImport(const QString &group, bool keep, const QString &master, QString *shownMaster = nullptr)
+DialogAnswers::Answer answerImport(const QString &group, bool keep, const QString &master, QString *shownMaster = nullptr)
 {
-    return [=](QWidget *w) {
+    return [=](QDialog *w) {
         auto *dialog = qobject_cast<TfrmImportGroup *>(w);
         QVERIFY(dialog);
         if (shownMaster)
@@ -88,13 +88,13 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
 
         MessageBoxAnswers boxes;
-        ModalAnswer dialogs(std::vector<ModalAnswer::Answer>{}, 2000);
+        DialogAnswers dialogs;
         TickGaps gaps;
         f.form->FTransfer->ImportFiles({rdg, confCons, fifo, zero}, QStringLiteral("DB"));
         const qint64 longest = gaps.Longest();
         qInfo("longest gap of the 20 ms timer: %lld ms", longest);
         QVERIFY2(longest < 200, qPrintable(QString::number(longest)));
-        QCOMPARE(dialogs.answered(), 0); // no group is asked for
+        QCOMPARE(dialogs.unanswered(), 0); // no group is asked for
         QCOMPARE(boxes.texts.size(), 1);
         const QString summary = boxes.texts[0];
         QVERIFY2(summary.startsWith(QStringLiteral("没有导入任何服务器。\n无法读取 4 个文件，其中的服务器都未导入：")), qPrintable(summary));
@@ -124,7 +124,7 @@ private slots:
         QFETCH(QString, group);
         ManagerFixture f(SmallCatalogue());
         MessageBoxAnswers boxes;
-        ModalAnswer dialogs([typed](QWidget *w) {
+        DialogAnswers dialogs([typed](QDialog *w) {
             auto *dialog = qobject_cast<TfrmImportGroup *>(w);
             QVERIFY(dialog);
             QLineEdit *field = dialog->cbbTarget->lineEdit();
@@ -145,7 +145,7 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         MessageBoxAnswers boxes;
         {
-            ModalAnswer dialogs(answerImport(QStringLiteral("DB"), true, QString()));
+            DialogAnswers dialogs(answerImport(QStringLiteral("DB"), true, QString()));
             f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("datacentre.rdg"))}, QStringLiteral("DB"));
             QCOMPARE(dialogs.answered(), 1);
         }
@@ -162,9 +162,9 @@ private slots:
         QVERIFY(!f.comboEntries().contains(QStringLiteral("DB (2)")));
 
         boxes.Clear();
-        ModalAnswer none(std::vector<ModalAnswer::Answer>{}, 2000);
+        DialogAnswers none;
         f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("datacentre.rdg"))}, QStringLiteral("DB"));
-        QCOMPARE(none.answered(), 0);
+        QCOMPARE(none.unanswered(), 0);
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("文件中的服务器都已在列表中，没有导入新的服务器。\n未导入 4 项：")), qPrintable(boxes.texts[0]));
         QVERIFY(!boxes.texts[0].contains(QStringLiteral("DB")));
@@ -177,8 +177,8 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         MessageBoxAnswers boxes;
         QString firstOffer, secondOffer;
-        ModalAnswer dialogs({answerImport(QStringLiteral("DB"), true, QStringLiteral("wrong"), &firstOffer),
-                             answerImport(QStringLiteral("DB"), true, QStringLiteral("Kelp-42"), &secondOffer)});
+        DialogAnswers dialogs({answerImport(QStringLiteral("DB"), true, QStringLiteral("wrong"), &firstOffer),
+                               answerImport(QStringLiteral("DB"), true, QStringLiteral("Kelp-42"), &secondOffer)});
         f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("confCons-custom-master.xml"))}, QStringLiteral("DB"));
         QCOMPARE(dialogs.answered(), 2);
         QVERIFY2(firstOffer.startsWith(QStringLiteral("有 2 个密码用 mRemoteNG 的自定义主密码加密")), qPrintable(firstOffer));
@@ -196,7 +196,7 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         MessageBoxAnswers boxes;
-        ModalAnswer dialogs(answerImport(QStringLiteral("DB"), false, QString()));
+        DialogAnswers dialogs(answerImport(QStringLiteral("DB"), false, QString()));
         f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("confCons-custom-master.xml"))}, QStringLiteral("DB"));
         QCOMPARE(dialogs.answered(), 1);
         QCOMPARE(boxes.texts.size(), 1);

@@ -4,7 +4,7 @@
 #include "GrpForm.h"
 #include "ManagerFixture.h"
 #include "MessageBoxAnswers.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
 #include "MsgBox.h"
 #include "PingThread.h"
 
@@ -27,10 +27,10 @@ namespace {
 using Rows = QStringList;
 
 // Fills the settings dialog and confirms it.
-std::function<void(QWidget *)> fillSettings(const QString &server, const QString &user, const QString &password,
-                                            const QString &description = {})
+DialogAnswers::Answer fillSettings(const QString &server, const QString &user, const QString &password,
+                                   const QString &description = {})
 {
-    return [=](QWidget *w) {
+    return [=](QDialog *w) {
         auto *dialog = qobject_cast<TfrmEdit *>(w);
         QVERIFY(dialog);
         dialog->edtSvr->setText(server);
@@ -41,9 +41,9 @@ std::function<void(QWidget *)> fillSettings(const QString &server, const QString
     };
 }
 
-std::function<void(QWidget *)> typeGroupName(const QString &name)
+DialogAnswers::Answer typeGroupName(const QString &name)
 {
-    return [=](QWidget *w) {
+    return [=](QDialog *w) {
         auto *dialog = qobject_cast<TfrmGrpName *>(w);
         QVERIFY(dialog);
         dialog->edtGrp->setText(name);
@@ -287,7 +287,7 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         f.select(QStringLiteral("Web"));
         {
-            ModalAnswer answer(fillSettings(QStringLiteral("127.0.0.9"), QStringLiteral("  new user "), QStringLiteral(" pw "), QStringLiteral("added")));
+            DialogAnswers answer(fillSettings(QStringLiteral("127.0.0.9"), QStringLiteral("  new user "), QStringLiteral(" pw "), QStringLiteral("added")));
             f.form->actAdd->trigger();
             QVERIFY(answer.answered());
         }
@@ -303,7 +303,7 @@ private slots:
         const int editedRow = f.indexOf(QStringLiteral("127.0.0.2"));
         QSignalSpy changed(f.form->lvSvr->model(), &QAbstractItemModel::dataChanged);
         {
-            ModalAnswer answer([&](QWidget *w) {
+            DialogAnswers answer([&](QDialog *w) {
                 during = poller->state();
                 caption = w->windowTitle();
                 auto *dialog = qobject_cast<TfrmEdit *>(w);
@@ -377,7 +377,7 @@ private slots:
         int tabAfter = -1;
         bool stayedOpen = false;
         {
-            ModalAnswer answer([&](QWidget *w) {
+            DialogAnswers answer([&](QDialog *w) {
                 auto *dialog = qobject_cast<TfrmEdit *>(w);
                 auto *edit = dialog->findChild<QLineEdit *>(field);
                 edit->setText(field == QStringLiteral("edtPort") ? QStringLiteral("") : QStringLiteral("99999999999"));
@@ -477,12 +477,12 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         // A name the combo holds already, in any letter case, is ignored.
         {
-            ModalAnswer answer(typeGroupName(QStringLiteral("web")));
+            DialogAnswers answer(typeGroupName(QStringLiteral("web")));
             QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
         }
         QCOMPARE(GetSvrGroups().Count(), 3);
         {
-            ModalAnswer answer(typeGroupName(QStringLiteral("Ops")));
+            DialogAnswers answer(typeGroupName(QStringLiteral("Ops")));
             QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
@@ -493,7 +493,7 @@ private slots:
         // Rename through the combo's button.
         f.form->cbbGrp->setCurrentIndex(0);
         {
-            ModalAnswer answer(typeGroupName(QStringLiteral("Front")));
+            DialogAnswers answer(typeGroupName(QStringLiteral("Front")));
             QTest::mouseClick(f.form->btnEditGrp, Qt::LeftButton);
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Front"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
@@ -547,13 +547,13 @@ private slots:
         f.idle();
         QVERIFY(f.form->actRenameGrp->isVisible());
         {
-            ModalAnswer answer(typeGroupName(QStringLiteral("EMPTY"))); // another group's name: ignored
+            DialogAnswers answer(typeGroupName(QStringLiteral("EMPTY"))); // another group's name: ignored
             f.form->actRenameGrp->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty")}));
         {
-            ModalAnswer answer(typeGroupName(QStringLiteral("数据库")));
+            DialogAnswers answer(typeGroupName(QStringLiteral("数据库")));
             f.form->actRenameGrp->trigger();
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("数据库"), QStringLiteral("Empty")}));
@@ -584,7 +584,7 @@ private slots:
             MessageBoxAnswers boxes;
             // The refused add leaves the dialog open with what was typed, for another try.
             bool keptTyping = false;
-            ModalAnswer dialog([&](QWidget *w) {
+            DialogAnswers dialog([&](QDialog *w) {
                 fillSettings(QStringLiteral("127.0.0.8"), QStringLiteral("u"), QStringLiteral("p"))(w);
                 auto *edit = qobject_cast<TfrmEdit *>(w);
                 keptTyping = edit->isVisible() && edit->edtSvr->text() == QStringLiteral("127.0.0.8");
@@ -821,7 +821,7 @@ private slots:
         f.select(QStringLiteral("web"));
         QCOMPARE(f.form->cbbGrp->currentIndex(), 1); // the entry spelt as the row
         {
-            ModalAnswer answer(typeGroupName(QStringLiteral("Ops")));
+            DialogAnswers answer(typeGroupName(QStringLiteral("Ops")));
             f.form->actRenameGrp->trigger();
             QVERIFY(answer.answered());
         }

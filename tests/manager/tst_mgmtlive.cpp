@@ -8,7 +8,7 @@
 #include "GroupListItems.h"
 #include "MgmtForm.h"
 #include "MessageBoxAnswers.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
 #include "RdpCommon.h"
 #include "catalogue/PgServer.h"
 
@@ -110,7 +110,7 @@ private slots:
         RowAt(form->lvSvr, 1)->setSelected(true);
         MessageBoxAnswers boxes;
         {
-            ModalAnswer answer([&](QWidget *w) {
+            DialogAnswers answer([&](QDialog *w) {
                 auto *dialog = qobject_cast<TfrmEdit *>(w);
                 QVERIFY(dialog);
                 QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_server")));
@@ -152,7 +152,7 @@ private slots:
         RowAt(form->lvSvr, 1)->setSelected(true);
         MessageBoxAnswers boxes(keepMine ? QMessageBox::Yes : QMessageBox::No);
         {
-            ModalAnswer answer([&](QWidget *w) {
+            DialogAnswers answer([&](QDialog *w) {
                 auto *dialog = qobject_cast<TfrmEdit *>(w);
                 QVERIFY(dialog);
                 QVERIFY(colleague(QStringLiteral("UPDATE catalogue_server SET port = 3390, description = 'theirs'")));
@@ -190,7 +190,7 @@ private slots:
         MessageBoxAnswers boxes;
         bool stayedOpen = false;
         {
-            ModalAnswer answer([&](QWidget *w) {
+            DialogAnswers answer([&](QDialog *w) {
                 auto *dialog = qobject_cast<TfrmEdit *>(w);
                 QVERIFY(dialog);
                 dialog->edtDesc->setText(QStringLiteral("refused"));

@@ -3,7 +3,8 @@
 #include "ImportGroupForm.h"
 #include "ManagerFixture.h"
 #include "MessageBoxAnswers.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
+#include "FileDialog.h"
 #include "MsgBox.h"
 #include "QuickConnectForm.h"
 #include "RdpFile.h"
@@ -14,7 +15,6 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -53,21 +53,9 @@ QString dataFile(const QString &name)
     return QDir(QStringLiteral(BRENNIC_FORMATS_DATA)).filePath(name);
 }
 
-// Chooses path in a file dialog as a user types it into the name field and
-// presses OK. (selectFile leaves that field alone while it has the focus.)
-void chooseInFileDialog(QWidget *w, const QString &path)
+DialogAnswers::Answer answerQuickConnect(const QString &user, const QString &password, bool add, QString *shown)
 {
-    auto *dialog = qobject_cast<QFileDialog *>(w);
-    QVERIFY(dialog);
-    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    QVERIFY(name);
-    name->setText(path);
-    static_cast<QDialog *>(dialog)->accept();
-}
-
-std::function<void(QWidget *)> answerQuickConnect(const QString &user, const QString &password, bool add, QString *shown)
-{
-    return [=](QWidget *w) {
+    return [=](QDialog *w) {
         auto *dialog = qobject_cast<TfrmQuickConnect *>(w);
         QVERIFY(dialog);
         *shown = dialog->lblServer->text();
@@ -78,9 +66,9 @@ std::function<void(QWidget *)> answerQuickConnect(const QString &user, const QSt
     };
 }
 
-std::function<void(QWidget *)> importInto(const QString &group, QString *offered, QString *found)
+DialogAnswers::Answer importInto(const QString &group, QString *offered, QString *found)
 {
-    return [=](QWidget *w) {
+    return [=](QDialog *w) {
         auto *dialog = qobject_cast<TfrmImportGroup *>(w);
         QVERIFY(dialog);
         *offered = dialog->cbbTarget->currentText();
@@ -224,7 +212,7 @@ private slots:
 
         QString shown;
         {
-            ModalAnswer answers(answerQuickConnect(QStringLiteral("admin"), QStringLiteral("pw"), add, &shown));
+            DialogAnswers answers(answerQuickConnect(QStringLiteral("admin"), QStringLiteral("pw"), add, &shown));
             QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
             QCOMPARE(answers.answered(), 1);
         }
@@ -274,7 +262,7 @@ private slots:
 
         QString offered, found;
         MessageBoxAnswers boxes;
-        ModalAnswer answers(importInto(QStringLiteral("DB"), &offered, &found));
+        DialogAnswers answers(importInto(QStringLiteral("DB"), &offered, &found));
         QDropEvent drop(onDb, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &drop);
         QVERIFY(drop.isAccepted());
@@ -313,7 +301,7 @@ private slots:
         QVERIFY(dragAccepted(viewport, data.get(), below));
         QString offered, found;
         MessageBoxAnswers boxes;
-        ModalAnswer answers(importInto(QStringLiteral("Office"), &offered, &found));
+        DialogAnswers answers(importInto(QStringLiteral("Office"), &offered, &found));
         QDropEvent drop(below, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &drop);
         QTRY_COMPARE(boxes.texts.size(), 1);
@@ -343,12 +331,14 @@ private slots:
         f.select(QStringLiteral("未分组"));
         QString offered, found;
         MessageBoxAnswers boxes;
-        ModalAnswer answers({
-            [](QWidget *w) { chooseInFileDialog(w, dataFile(QStringLiteral("old-layout.rdg"))); },
-            importInto(UngroupedName(), &offered, &found),
-        });
+        FileDialog::SetNextFileNames({dataFile(QStringLiteral("old-layout.rdg"))});
+        DialogAnswers answers(importInto(UngroupedName(), &offered, &found));
         f.form->FTransfer->actImport->trigger();
-        QCOMPARE(answers.answered(), 2);
+        const QList<FileDialog::Request> asked = FileDialog::TakeAnsweredRequests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].kind, FileDialog::Kind::OpenFiles);
+        QCOMPARE(asked[0].filter, ImportFileFilter());
+        QCOMPARE(answers.answered(), 1);
         QCOMPARE(boxes.texts.size(), 1);
         QCOMPARE(offered, UngroupedName());
         QCOMPARE(f.rows().last(), QStringLiteral("  branch1.example.invalid|branchuser|分店一号"));
@@ -365,11 +355,12 @@ private slots:
         f.form->FTransfer->UpdateActions();
         QVERIFY(f.form->FTransfer->actExport->isEnabled());
         const QString path = out.filePath(QStringLiteral("one.rdp"));
-        {
-            ModalAnswer answers([&](QWidget *w) { chooseInFileDialog(w, path); });
-            f.form->FTransfer->actExport->trigger();
-            QCOMPARE(answers.answered(), 1);
-        }
+        FileDialog::SetNextFileName(path);
+        f.form->FTransfer->actExport->trigger();
+        QList<FileDialog::Request> asked = FileDialog::TakeAnsweredRequests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].kind, FileDialog::Kind::SaveFile);
+        QCOMPARE(asked[0].start, QStringLiteral("second.rdp")); // named after the selected server
         const TImportResult one = ReadImportFile(path);
         QCOMPARE(one.Records.size(), size_t(1));
         QCOMPARE(one.Records[0].Settings.Server, QStringLiteral("127.0.0.2"));
@@ -382,9 +373,12 @@ private slots:
         QString summary;
         {
             MessageBoxAnswers boxes;
-            ModalAnswer answers([&](QWidget *w) { chooseInFileDialog(w, out.path()); });
+            FileDialog::SetNextFileName(out.path());
             f.form->FTransfer->actExportGrp->trigger();
-            QCOMPARE(answers.answered(), 1);
+            asked = FileDialog::TakeAnsweredRequests();
+            QCOMPARE(asked.size(), 1);
+            QCOMPARE(asked[0].kind, FileDialog::Kind::Folder);
+            QCOMPARE(asked[0].caption, QStringLiteral("导出组“Web”到文件夹"));
             QCOMPARE(boxes.texts.size(), 1);
             summary = boxes.texts[0];
         }

@@ -4,7 +4,7 @@
 #include "DisconnectReasons.h"
 #include "ServerAddress.h"
 #include "MessageBoxAnswers.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
 #include "MsgBox.h"
 #include "AppError.h"
 #include "RdpClipboard.h"
@@ -469,14 +469,14 @@ private slots:
     {
         boxes_.reset(); // real boxes: the first opens under the window's constructor
         QStringList texts;
-        const auto answer = [&texts](QWidget *w) {
+        const auto answer = [&texts](QDialog *w) {
             auto *box = qobject_cast<QMessageBox *>(w);
             auto *form = box ? qobject_cast<TfrmClient *>(box->parentWidget()) : nullptr;
             if (form && box->text().startsWith(QStringLiteral("无效的端口")))
                 form->tmrTimeOut->start(50); // the 10 s mark, brought forward, comes under the box
-            ModalAnswer::pressing(QMessageBox::Ok, &texts, 400)(w);
+            DialogAnswers::pressing(QMessageBox::Ok, &texts, 400)(w);
         };
-        ModalAnswer answers({answer, answer});
+        DialogAnswers answers({answer, answer});
         QPointer<TfrmClient> form = owner_->Open(Settings(QStringLiteral("127.0.0.1"), 0));
         QVERIFY(form);
         QCOMPARE(texts.size(), 1);
@@ -494,13 +494,13 @@ private slots:
         QPointer<TfrmClient> form = OpenSilent();
         boxes_.reset(); // real boxes: the window must not go under its own open box
         QStringList texts;
-        const auto answer = [&](QWidget *w) {
+        const auto answer = [&](QDialog *w) {
             auto *box = qobject_cast<QMessageBox *>(w);
             if (form && box && box->text().startsWith(QStringLiteral("未知错误")))
                 QTimer::singleShot(0, form->msrdpclnt1, [control = form->msrdpclnt1] { emit control->OnDisconnected(0); });
-            ModalAnswer::pressing(QMessageBox::Ok, &texts, 200)(w);
+            DialogAnswers::pressing(QMessageBox::Ok, &texts, 200)(w);
         };
-        ModalAnswer answers({answer, answer});
+        DialogAnswers answers({answer, answer});
         emit form->msrdpclnt1->OnFatalError(3);
         QStringList firstLines;
         for (const QString &text : std::as_const(texts))
@@ -519,10 +519,10 @@ private slots:
         QPointer<TfrmClient> form = OpenSilent();
         boxes_.reset(); // a real box: it must go with its window
         QPointer<QMessageBox> shown;
-        ModalAnswer answer([&](QWidget *w) {
+        DialogAnswers answer([&](QDialog *w) {
             shown = qobject_cast<QMessageBox *>(w);
             QTimer::singleShot(0, this, [this] { owner_.reset(); });
-            ModalAnswer::pressing(QMessageBox::Ok, nullptr, 5000)(w);
+            DialogAnswers::pressing(QMessageBox::Ok, nullptr, 5000)(w);
         });
         QElapsedTimer timer;
         timer.start();

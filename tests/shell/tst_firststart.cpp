@@ -4,7 +4,7 @@
 #include "Main.h"
 #include "ManagerHost.h"
 #include "MgmtForm.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
 #include "PageControl.h"
 #include "PageDialog.h"
 #include "PageServer.h"
@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QWebEngineView>
@@ -118,20 +119,17 @@ void TestFirstStart::whenTheAlertOpens(const std::function<void(TPageDialog *)> 
                   "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Before</title></head><body>"
                   "<script>alert('来自网页的消息'); document.title = 'After';</script></body></html>");
     bool ran = false;
-    QTimer driver;
-    driver.setInterval(20);
-    connect(&driver, &QTimer::timeout, this, [&] {
-        TPageDialog *box = window_ ? openBox() : nullptr;
+    DialogSeam::Hook previous = DialogSeam::SetHook([&](QDialog *dialog) {
+        auto *box = qobject_cast<TPageDialog *>(dialog);
         if (ran || !box)
             return;
         ran = true;
-        driver.stop();
         const QPointer<TPageDialog> open(box);
         check(box);
         if (open && !open->isHidden())
             open->reject();
     });
-    driver.start();
+    const auto restore = qScopeGuard([&previous] { DialogSeam::SetHook(std::move(previous)); });
     start(server_->url(QStringLiteral("/alert")));
     QTRY_VERIFY_WITH_TIMEOUT(ran, 15000);
 }
@@ -156,7 +154,7 @@ void TestFirstStart::keysStartInTheServerList()
     // Ctrl+N adds a server: its dialog opens (and is cancelled here).
     mgmt_->lvSvr->setFocus();
     QString opened;
-    ModalAnswer cancel([&opened](QWidget *dialog) {
+    DialogAnswers cancel([&opened](QDialog *dialog) {
         opened = QString::fromLatin1(dialog->metaObject()->className());
         if (auto *d = qobject_cast<QDialog *>(dialog))
             d->reject();

@@ -5,7 +5,7 @@
 #include "LogonForm.h"
 #include "Main.h"
 #include "MessageBoxAnswers.h"
-#include "ModalAnswer.h"
+#include "DialogAnswers.h"
 #include "PageClick.h"
 #include "PageDialog.h"
 #include "PageControl.h"
@@ -60,28 +60,30 @@ QByteArray buttonPage(const QString &title, const QByteArray &onClick, const QBy
 
 // Answers the boxes that pages open with their scripts: OK, and from the
 // blockFrom-th box on, ticks "stop further boxes" first.
-class PageDialogDriver : public QObject {
+class PageDialogDriver {
 public:
-    explicit PageDialogDriver(int blockFrom) : blockFrom_(blockFrom)
+    explicit PageDialogDriver(int blockFrom)
+        : blockFrom_(blockFrom), previous_(DialogSeam::SetHook([this](QDialog *dialog) { take(dialog); }))
     {
-        timer_.setInterval(20);
-        connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
-        timer_.start();
     }
+    ~PageDialogDriver() { DialogSeam::SetHook(std::move(previous_)); }
+    PageDialogDriver(const PageDialogDriver &) = delete;
+    PageDialogDriver &operator=(const PageDialogDriver &) = delete;
+
     QStringList messages;
     QStringList origins;
     QStringList buttonTexts;
 
 private:
-    void tick()
+    // Each page's box as it is shown; other dialogs go to the hook set before.
+    void take(QDialog *dialog)
     {
-        TPageDialog *box = nullptr;
-        for (QWidget *widget : QApplication::allWidgets())
-            if (auto *shown = qobject_cast<TPageDialog *>(widget); shown && !shown->isHidden() && shown != last_)
-                box = shown;
-        if (!box)
+        auto *box = qobject_cast<TPageDialog *>(dialog);
+        if (!box) {
+            if (previous_)
+                previous_(dialog);
             return;
-        last_ = box;
+        }
         messages << box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
         origins << box->findChild<QLabel *>(QStringLiteral("lblOrigin"))->text();
         auto *buttons = box->findChild<QDialogButtonBox *>();
@@ -92,8 +94,7 @@ private:
     }
 
     int blockFrom_;
-    QTimer timer_;
-    QPointer<TPageDialog> last_;
+    DialogSeam::Hook previous_;
 };
 
 // A window that counts the requests to close it.
@@ -948,13 +949,12 @@ void TestMain::standardButtonsSpeakChinese()
                                                        "setTimeout(function () { window.close(); }, 300);</script>"));
     // A real box: its buttons speak the interface's language.
     QStringList questions, texts;
-    ModalAnswer driver([&](QWidget *w) {
+    DialogAnswers driver([&](QDialog *w) {
         for (QAbstractButton *button : qobject_cast<QMessageBox *>(w)->buttons())
             texts << button->text();
-        ModalAnswer::pressing(QMessageBox::No, &questions)(w);
-    },
-                       15000);
-    driver.fOnlyMessageBoxes = true;
+        DialogAnswers::pressing(QMessageBox::No, &questions)(w);
+    });
+    driver.only = DialogAnswers::messageBoxes;
     PageDialogDriver dialogs(99);
     open(server_->url(QStringLiteral("/closer")));
     press(1);
