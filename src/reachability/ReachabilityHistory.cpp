@@ -1,6 +1,7 @@
 #include "ReachabilityHistory.h"
 
 #include "Clock.h"
+#include "PingThread.h"
 
 #include <chrono>
 #include <cmath>
@@ -71,6 +72,13 @@ void ReachabilityHistory::forget(int id)
     tracks_.pop_back();
     ids_.pop_back();
     ++revision_;
+}
+
+void ReachabilityHistory::follow(TPingThread *poller, int id)
+{
+    connect(poller, &TPingThread::resultReported, this, [this, id](HostStatus status, qint64 latencyUs) {
+        record(id, status == HostStatus::Online, latencyUs);
+    });
 }
 
 void ReachabilityHistory::record(int id, bool reachable, qint64 latencyUs)

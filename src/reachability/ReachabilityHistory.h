@@ -11,6 +11,7 @@
 #include <vector>
 
 class Clock;
+class TPingThread;
 
 // Each server's probe results of the last 24 hours, by server id, fed with
 // every result of its poller: what the list shows in a row's tooltip (when the
@@ -43,6 +44,10 @@ public:
 
     // The wall clock's second now, by the history's clock.
     qint64 nowSecond() const;
+
+    // Takes every result that poller reports as server id's, for as long as
+    // both exist.
+    void follow(TPingThread *poller, int id);
 
     bool contains(int id) const { return index_.contains(id); }
     int size() const { return int(tracks_.size()); }
