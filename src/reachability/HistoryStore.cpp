@@ -133,10 +133,12 @@ void HistoryStore::startWrite()
     savedRevision_ = history_.revision();
     // The copy is a memory copy of fixed-size records; packing, hashing and
     // writing happen on the writer's thread.
-    auto tracks = std::make_shared<HistoryCodec::Tracks>(history_.snapshot());
+    if (!copy_)
+        copy_ = std::make_shared<HistoryCodec::Tracks>();
+    history_.snapshot(*copy_);
     const qint64 savedAt = history_.nowSecond();
     QMetaObject::invokeMethod(
-        worker_, [this, tracks, savedAt, path = path_, key = key_] {
+        worker_, [this, tracks = copy_, savedAt, path = path_, key = key_] {
             const bool ok = writeFile(path, HistoryCodec::encode(*tracks, key, savedAt));
             QMetaObject::invokeMethod(
                 this, [this, ok] { finishWrite(ok); }, Qt::QueuedConnection);

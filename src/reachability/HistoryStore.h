@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClockTimer.h"
+#include "HistoryTrack.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -8,7 +9,10 @@
 #include <QThread>
 
 #include <chrono>
+#include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class ReachabilityHistory;
 
@@ -64,4 +68,7 @@ private:
     bool inFlight_ = false;
     quint64 savedRevision_ = 0;
     std::optional<Clock::time_point> lastWrite_;
+    // The copy that the writer reads: filled on this thread only while no write
+    // is in flight, and kept for the next.
+    std::shared_ptr<std::vector<std::pair<int, HistoryTrack>>> copy_;
 };

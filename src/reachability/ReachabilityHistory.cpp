@@ -107,13 +107,13 @@ ReachabilityHistory::Summary ReachabilityHistory::summary(int id, int sparkMinut
     return s;
 }
 
-std::vector<std::pair<int, HistoryTrack>> ReachabilityHistory::snapshot() const
+void ReachabilityHistory::snapshot(std::vector<std::pair<int, HistoryTrack>> &into) const
 {
-    std::vector<std::pair<int, HistoryTrack>> copy;
-    copy.reserve(tracks_.size());
-    for (size_t i = 0; i < tracks_.size(); ++i)
-        copy.emplace_back(ids_[i], *tracks_[i]);
-    return copy;
+    into.resize(tracks_.size());
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+        into[i].first = ids_[i];
+        into[i].second = *tracks_[i];
+    }
 }
 
 void ReachabilityHistory::restore(std::vector<std::pair<int, HistoryTrack>> &&tracks)

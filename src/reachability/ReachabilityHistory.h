@@ -64,7 +64,9 @@ public:
 
     // Every server's track, for saving; and taking saved ones back (each
     // replaces what the history holds for its id).
-    std::vector<std::pair<int, HistoryTrack>> snapshot() const;
+    // into keeps its room from one copy to the next: a copy is then a plain
+    // memory copy of fixed-size records, without new pages to touch.
+    void snapshot(std::vector<std::pair<int, HistoryTrack>> &into) const;
     void restore(std::vector<std::pair<int, HistoryTrack>> &&tracks);
 
 public slots:

@@ -93,7 +93,9 @@ private slots:
         ManualClock clock;
         ReachabilityHistory history(clock, Start * 1000);
         feedTwoHours(history, clock);
-        valid_ = HistoryCodec::encode(history.snapshot(), HistoryStore::catalogueKey(Identity), history.nowSecond());
+        HistoryCodec::Tracks tracks;
+        history.snapshot(tracks);
+        valid_ = HistoryCodec::encode(tracks, HistoryStore::catalogueKey(Identity), history.nowSecond());
     }
 
     void restartBringsBackWhatWasSaved()
