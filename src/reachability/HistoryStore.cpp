@@ -37,17 +37,14 @@ HistoryStore::HistoryStore(ReachabilityHistory &history, Clock &clock, const QSt
 HistoryStore::HistoryStore(ReachabilityHistory &history, Clock &clock, const QString &identity, const QString &path, QObject *parent)
     : QObject(parent), history_(history), clock_(clock), path_(path), key_(catalogueKey(identity)), timer_(clock)
 {
-    worker_ = new QObject;
-    worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    thread_.setObjectName(QStringLiteral("history-writer"));
-    thread_.start(QThread::LowPriority);
     connect(&timer_, &ClockTimer::timeout, this, &HistoryStore::tick);
     timer_.start(SaveInterval);
 }
 
 HistoryStore::~HistoryStore()
 {
+    if (!worker_)
+        return;
     // A write already handed over (the one at the program's end) still happens.
     QMetaObject::invokeMethod(
         worker_, [thread = &thread_] { thread->quit(); }, Qt::QueuedConnection);
@@ -98,7 +95,8 @@ bool HistoryStore::load()
         qCWarning(lcHistory).noquote() << "cannot read" << path_ << file.errorString();
         return false;
     }
-    const QByteArray bytes = file.read(HistoryCodec::MaxFileBytes + 1);
+    // As large as the file is, which is bounded above: no room asked for beyond it.
+    const QByteArray bytes = file.read(file.size());
     QString why;
     std::optional<HistoryCodec::Decoded> decoded = HistoryCodec::decode(bytes, key_, history_.nowSecond(), &why);
     if (!decoded) {
@@ -128,6 +126,15 @@ void HistoryStore::startWrite()
 {
     if (inFlight_)
         return;
+    // The writer's thread starts with the first write: a store that only reads
+    // (or finds nothing new) runs none.
+    if (!worker_) {
+        worker_ = new QObject;
+        worker_->moveToThread(&thread_);
+        connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
+        thread_.setObjectName(QStringLiteral("history-writer"));
+        thread_.start(QThread::LowPriority);
+    }
     inFlight_ = true;
     lastWrite_ = clock_.now();
     savedRevision_ = history_.revision();

@@ -64,7 +64,7 @@ private:
     QByteArray key_;
     ClockTimer timer_;
     QThread thread_;
-    QObject *worker_ = nullptr; // lives on thread_
+    QObject *worker_ = nullptr; // lives on thread_, from the first write on
     bool inFlight_ = false;
     quint64 savedRevision_ = 0;
     std::optional<Clock::time_point> lastWrite_;
