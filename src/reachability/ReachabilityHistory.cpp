@@ -81,6 +81,15 @@ void ReachabilityHistory::follow(TPingThread *poller, int id)
     });
 }
 
+void ReachabilityHistory::keepOnly(const QSet<int> &ids)
+{
+    const std::vector<int> all = ids_;
+    for (const int id : all) {
+        if (!ids.contains(id))
+            forget(id);
+    }
+}
+
 void ReachabilityHistory::record(int id, bool reachable, qint64 latencyUs)
 {
     HistoryTrack &track = trackFor(id);

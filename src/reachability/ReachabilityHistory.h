@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QObject>
 
 #include <memory>
@@ -51,8 +52,10 @@ public:
 
     bool contains(int id) const { return index_.contains(id); }
     int size() const { return int(tracks_.size()); }
-    // Forgets a server that left the catalogue.
+    // Forgets a server that left the catalogue; or every server but those of
+    // the catalogue (after reading back a file written before servers went).
     void forget(int id);
+    void keepOnly(const QSet<int> &ids);
 
     // The server's last-change time, availability over the last hour and day,
     // changes within the hour, and its latency of the last sparkMinutes minutes.

@@ -284,6 +284,11 @@ private slots:
         QVERIFY(!history.contains(2));
         for (const int id : {1, 3, 4, 5})
             QCOMPARE(history.track(id)->lastState(), id % 2 == 0 ? HistoryTrack::Up : HistoryTrack::Down);
+        history.keepOnly({5, 1, 77});
+        QCOMPARE(history.size(), 2);
+        QVERIFY(history.contains(1) && history.contains(5) && !history.contains(3) && !history.contains(4));
+        QCOMPARE(history.track(5)->lastState(), HistoryTrack::Down);
+        QCOMPARE(history.track(1)->lastState(), HistoryTrack::Down);
     }
 };
 
