@@ -160,7 +160,7 @@ void PingEngine::deliver(const std::vector<PingResult> &batch)
         // Dropped: a client detached, or stopped or started again since the probe.
         if (!entry.client || !entry.started || entry.generation != result.generation || entry.run != result.run)
             continue;
-        entry.client->pingResult(result.iRet);
+        entry.client->pingResult(result.iRet, result.latencyUs);
     }
 }
 

@@ -28,7 +28,8 @@ struct PingTiming {
 // Who receives a target's results, on the GUI thread.
 class PingClient {
 public:
-    virtual void pingResult(int iRet) = 0;
+    // latencyUs: the round trip of a reply in microseconds; -1 without one.
+    virtual void pingResult(int iRet, qint64 latencyUs) = 0;
 
 protected:
     ~PingClient() = default;

@@ -332,6 +332,7 @@ void PingLoop::send(unsigned slot, Clock::time_point now)
     family.socket->queue(target.address, sequence, data, sizeof data);
     family.queued.emplace_back(slot, target.serial);
     target.state = State::Icmp;
+    target.sentAt = now;
     target.sequence = sequence;
     family.owner[sequence] = slot + 1;
     timeouts_.add(now, target.timeout, slot, target.serial);
@@ -490,6 +491,7 @@ bool PingLoop::connectTcp(unsigned slot, Clock::time_point now)
     else
         tcpFlight_.push_back(TcpFlight{slot, target.serial, now});
     target.tcpStarted = now;
+    target.sentAt = now;
     watch(epoll_, attempt.handle, EPOLLOUT, (std::uint64_t(TcpTag) << TagShift) | slot);
     timeouts_.add(now, target.timeout, slot, target.serial);
     return true;
@@ -595,7 +597,8 @@ void PingLoop::expire(Clock::time_point now)
 void PingLoop::complete(unsigned slot, int iRet, Clock::time_point now)
 {
     Target &target = targets_[slot];
-    results_.push_back(PingResult{slot, target.generation, target.run, iRet});
+    const qint64 latencyUs = iRet >= 1 ? std::chrono::duration_cast<std::chrono::microseconds>(now - target.sentAt).count() : -1;
+    results_.push_back(PingResult{slot, target.generation, target.run, iRet, latencyUs});
     wait(target, slot, now, target.wait);
 }
 

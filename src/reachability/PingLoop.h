@@ -21,12 +21,14 @@
 #include <utility>
 #include <vector>
 
-// One probe's outcome: -1 host not found, 0 no reply, 1 reply.
+// One probe's outcome: -1 host not found, 0 no reply, 1 reply; with a reply,
+// the round trip in microseconds (-1 otherwise).
 struct PingResult {
     unsigned slot;
     unsigned generation;
     unsigned run;
     int iRet;
+    qint64 latencyUs = -1;
 };
 
 // Counters of the loop, readable from any thread.
@@ -123,6 +125,7 @@ private:
         Clock::duration wait{};
         Clock::duration timeout{};
         Clock::time_point tcpStarted{};
+        Clock::time_point sentAt{}; // the echo request or connection attempt in flight
         QByteArray host;
         IpAddress address;
     };

@@ -125,9 +125,10 @@ void TPingThread::end()
     deleteLater();
 }
 
-void TPingThread::pingResult(int iRet)
+void TPingThread::pingResult(int iRet, qint64 latencyUs)
 {
     fRet = iRet;
+    fLatencyUs = latencyUs;
     ++fCycles;
     UpdateStatus();
 }
@@ -142,6 +143,7 @@ void TPingThread::UpdateStatus()
     }
     const HostStatus status = StatusOf(fRet);
     FListItem->showStatus(status);
+    emit resultReported(status, fLatencyUs);
     emit statusReported(status);
     // A receiver may have paused or stopped the poller meanwhile.
     if (!fTerminated && fState == State::Running)

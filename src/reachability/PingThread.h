@@ -72,9 +72,12 @@ signals:
     // the poller) the raw result.
     void statusReported(HostStatus status);
     void statusUpdated(int iRet);
+    // With every status reported: the round trip of the reply in microseconds
+    // (-1 without a reply), for the server's history.
+    void resultReported(HostStatus status, qint64 latencyUs);
 
 private:
-    void pingResult(int iRet) override;
+    void pingResult(int iRet, qint64 latencyUs) override;
     void UpdateStatus();
     void startProbing();
     void end();
@@ -86,5 +89,6 @@ private:
     State fState = State::Made;
     bool fTerminated = false;
     int fRet = 0;
+    qint64 fLatencyUs = -1;
     int fCycles = 0;
 };

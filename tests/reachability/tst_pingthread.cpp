@@ -4,6 +4,7 @@
 #include "PingEngine.h"
 #include "PingLoop.h"
 #include "PingThread.h"
+#include "ReachabilityHistory.h"
 #include "TestDns.h"
 #include "TestNetwork.h"
 #include "TestRow.h"
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -163,6 +165,40 @@ private slots:
         QCOMPARE(row.shown.size(), reports.count());
         QVERIFY(std::all_of(row.shown.begin(), row.shown.end(), [](HostStatus s) { return s == HostStatus::Online; }));
         poller->Terminate();
+    }
+
+    void resultsGoIntoTheHistory()
+    {
+        REQUIRE_UNREACHABLE_HOSTS();
+        ReachabilityHistory history(clock);
+        TestRow answering(QStringLiteral("127.0.0.15"));
+        TestRow silent(QString::fromLatin1(TestNetwork::unreachableHost(6)));
+        QPointer<TPingThread> up = startPoller(&answering);
+        QPointer<TPingThread> down = startPoller(&silent);
+        history.follow(up, 11);
+        history.follow(down, 12);
+        QSignalSpy results(up.data(), &TPingThread::resultReported);
+        QSignalSpy silentResults(down.data(), &TPingThread::resultReported);
+        QVERIFY(waitCycles(down, 3));
+        up->Terminate();
+        down->Terminate();
+
+        // A reply carries its round trip: on loopback, within a step of the clock.
+        QVERIFY(results.size() >= 3);
+        for (const QList<QVariant> &result : results) {
+            QCOMPARE(result[0].value<HostStatus>(), HostStatus::Online);
+            const qint64 latencyUs = result[1].toLongLong();
+            QVERIFY2(latencyUs >= 0 && latencyUs <= 20000, qPrintable(QString::number(latencyUs)));
+        }
+        for (const QList<QVariant> &result : silentResults)
+            QCOMPARE(result[1].toLongLong(), qint64(-1));
+        QCOMPARE(history.track(11)->lastState(), HistoryTrack::Up);
+        QCOMPARE(history.track(12)->lastState(), HistoryTrack::Down);
+        const qint64 now = history.nowSecond();
+        QCOMPARE(history.track(11)->counts(now - 60, now).down, 0);
+        QVERIFY(history.track(11)->counts(now - 60, now).up >= 1);
+        QCOMPARE(history.track(12)->counts(now - 60, now).up, 0);
+        QVERIFY(!std::isnan(history.summary(11, 1).latencyMs.back()));
     }
 
     void resumeEndsAnUnboundOrStoppedPoller_data()

@@ -127,6 +127,7 @@ private slots:
         auto *poller = new TPingThread(true, engine.get(), this);
         poller->setTiming(Fast);
         row.bind(poller);
+        QSignalSpy results(poller, &TPingThread::resultReported);
         poller->Resume();
         CLOCK_TRY_COMPARE(clock, row.status(), status, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
@@ -135,6 +136,16 @@ private slots:
         CLOCK_TRY_VERIFY(clock, poller->cycles() > cycles, CycleLimitMs);
         QCOMPARE(poller->iRet(), iRet);
         QCOMPARE(row.history, QStringList{status});
+        // An answer carries the connection attempt's round trip (on loopback,
+        // within a step of the clock); no answer, none.
+        QVERIFY(results.size() >= 2);
+        for (const QList<QVariant> &result : results) {
+            const qint64 latencyUs = result[1].toLongLong();
+            if (iRet >= 1)
+                QVERIFY2(latencyUs >= 0 && latencyUs <= 20000, qPrintable(QString::number(latencyUs)));
+            else
+                QCOMPARE(latencyUs, qint64(-1));
+        }
         poller->Terminate();
     }
 
