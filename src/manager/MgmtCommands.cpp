@@ -8,6 +8,7 @@
 #include "GrpForm.h"
 #include "MsgBox.h"
 #include "PingThread.h"
+#include "ServerListModel.h"
 
 #include <QComboBox>
 
@@ -48,7 +49,7 @@ void TfrmMgmt::actAddExecute()
     };
     if (!EditServerSettings(this, settings, description, save) || !server)
         return;
-    AddServerRow(lvSvr, server);
+    AddServerRow(model_, server);
 }
 
 void TfrmMgmt::actOpenExecute()
@@ -112,9 +113,9 @@ void TfrmMgmt::actOpenExecute()
         return;
     }
     // A row a colleague's move replaced has a new poller, running; the old one is stopping.
-    if (FindServerItem(lvSvr, server) != item) {
+    if (FindServerItem(model_, server) != item) {
         resume.Dismiss();
-        item = FindServerItem(lvSvr, server);
+        item = FindServerItem(model_, server);
     }
     if (!confirmed)
         return;
@@ -124,8 +125,8 @@ void TfrmMgmt::actOpenExecute()
     }
     if (!saved)
         return;
-    if (TListItem *row = item ? item->ListItem() : nullptr)
-        row->ShowServer();
+    if (item)
+        model_->ServerChanged(item);
 }
 
 void TfrmMgmt::actConnectExecute()
@@ -159,7 +160,7 @@ void TfrmMgmt::actDeleteExecute()
     if (ShowMessageBox(this, QStringLiteral("确定删除?"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
     // Another administrator may have deleted it while the question was open.
-    if (GetSvrItem(id) != server || FindServerItem(lvSvr, server) != item)
+    if (GetSvrItem(id) != server || FindServerItem(model_, server) != item)
         return;
     DeleteSvrItem(server);
     item->Grp()->DeleteItem(item);
@@ -185,7 +186,7 @@ void TfrmMgmt::btnNewGrpClick()
     const int id = AddGroup(name);
     cbbGrp->addItem(name);
     cbbGrp->setCurrentIndex(cbbGrp->count() - 1);
-    AddGroupRow(lvSvr, std::make_unique<TGroupItem>(GetGroup(id)));
+    AddGroupRow(model_, std::make_unique<TGroupItem>(GetGroup(id)));
 }
 
 void TfrmMgmt::btnEditGrpClick()
@@ -223,7 +224,7 @@ void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
         // The colleague's name may be in the list already: both are made again from the catalogue.
         refillGroupCombo();
         cbbGrp->setCurrentIndex(comboEntryOf(name));
-        RenameGroupRow(lvSvr, id, name);
+        RenameGroupRow(model_, id, name);
         return;
     }
 
@@ -235,7 +236,7 @@ void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
     if (old >= 0)
         cbbGrp->removeItem(old);
     cbbGrp->setCurrentIndex(comboEntryOf(name));
-    RenameGroupRow(lvSvr, id, name);
+    RenameGroupRow(model_, id, name);
 }
 
 void TfrmMgmt::btnDeleteGrpClick()
@@ -248,7 +249,7 @@ void TfrmMgmt::btnDeleteGrpClick()
         return;
     }
     DeleteGroup(id);
-    DeleteGroupRow(lvSvr, id);
+    DeleteGroupRow(model_, id);
     cbbGrp->removeItem(cbbGrp->currentIndex());
     cbbGrp->setCurrentIndex(-1);
 }

@@ -8,7 +8,9 @@
 #include "MsgBox.h"
 #include "PingEngine.h"
 #include "ProbeNotice.h"
+#include "ServerFilterModel.h"
 #include "ServerFind.h"
+#include "ServerListModel.h"
 #include "DatabaseTransfer.h"
 #include "ServerTransfer.h"
 
@@ -112,7 +114,10 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
     middle->setSpacing(0);
-    FFind = new TServerFind(this);
+    FFind = new TServerFind(lvSvr, filter_, this);
+    connect(FFind, &TServerFind::connectRequested, this, [this] { Guard([&] { actConnectExecute(); }); });
+    connect(FFind, &TServerFind::quickConnectRequested, this,
+            [this](const TClientSettings &settings) { Guard([&] { OpenSession(settings); }); });
     FTransfer = new TServerTransfer(this);
     FDatabaseTransfer = new TDatabaseTransfer(this);
     FProbeNotice = new TProbeNotice(this);
@@ -254,7 +259,7 @@ void TfrmMgmt::buildListKeys()
     bind({QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_Minus)}, &TfrmMgmt::lvSvrCollapseKey);
     bind({QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Plus)}, &TfrmMgmt::lvSvrExpandKey);
     connect(lvSvr, &TServerListView::glyphClicked, this,
-            [this](TListItem *row) { Guard([&] { lvSvrGlyphClick(row); }); });
+            [this](TRowObject *row) { Guard([&] { lvSvrGlyphClick(row); }); });
 }
 
 // The window's keyboard order: the top panel (the four buttons, the banner, the
@@ -269,16 +274,19 @@ void TfrmMgmt::setTabOrders()
 
 void TfrmMgmt::buildList()
 {
+    model_ = new ServerListModel(this);
+    filter_ = new ServerFilterModel(model_, this);
     lvSvr = new TServerListView(this, this);
     lvSvr->setObjectName(QStringLiteral("lvSvr"));
-    connect(lvSvr, &QTreeWidget::itemSelectionChanged, this, [this] {
+    lvSvr->SetModels(model_, filter_);
+    connect(lvSvr, &TServerListView::rowSelected, this, [this](TRowObject *row) {
         Guard([&] {
-            if (TListItem *row = lvSvr->Selected())
+            if (row)
                 lvSvrSelectItem(row, true);
             UpdateActions();
         });
     });
-    connect(lvSvr, &QTreeWidget::itemDoubleClicked, this, [this] { Guard([&] { lvSvrDblClick(); }); });
+    connect(lvSvr, &QAbstractItemView::doubleClicked, this, [this] { Guard([&] { lvSvrDblClick(); }); });
 
     pmLv = new QMenu(this);
     pmLv->setObjectName(QStringLiteral("pmLv"));
@@ -376,7 +384,7 @@ void TfrmMgmt::tellLoadProblems()
 
 void TfrmMgmt::FormDestroy()
 {
-    ClearServerRows(lvSvr);
+    ClearServerRows(model_);
     FPing.reset();
     FOpenClients.clear();
 }
@@ -420,8 +428,8 @@ void TfrmMgmt::RefreshSvrList()
         cbbGrp->addItem(group->GroupName);
     cbbGrp->setCurrentIndex(cbbGrp->count() > 0 ? 0 : -1);
     lvSvr->setUpdatesEnabled(false);
-    ClearServerRows(lvSvr);
-    FillServerRows(lvSvr, GetSvrList());
+    ClearServerRows(model_);
+    FillServerRows(model_, GetSvrList());
     lvSvr->setUpdatesEnabled(true);
 }
 
@@ -443,14 +451,13 @@ int TfrmMgmt::comboEntryOf(const QString &name) const
     return exact >= 0 ? exact : cbbGrp->findText(name, Qt::MatchFixedString);
 }
 
-void TfrmMgmt::lvSvrSelectItem(TListItem *item, bool selected)
+void TfrmMgmt::lvSvrSelectItem(TRowObject *item, bool selected)
 {
     if (!selected || !item)
         return;
     if (TItem *server = ItemOf(item)) {
         cbbGrp->setCurrentIndex(comboEntryOf(server->Server()->Group.GroupName));
-        if (item->SubItemCount() > 1)
-            stat1Panel0->setText(item->text(ColStatus));
+        stat1Panel0->setText(TPingThread::StatusText(server->Status()));
     } else if (TGroupItem *group = GroupOf(item)) {
         cbbGrp->setCurrentIndex(comboEntryOf(group->Caption()));
         stat1Panel0->clear();
@@ -467,7 +474,7 @@ void TfrmMgmt::toggle(TGroupItem *group)
 
 void TfrmMgmt::toggleOrRun(void (TfrmMgmt::*serverCommand)())
 {
-    TListItem *row = lvSvr->Selected();
+    TRowObject *row = lvSvr->Selected();
     if (TGroupItem *group = GroupOf(row))
         toggle(group);
     else if (ItemOf(row))
@@ -489,7 +496,7 @@ void TfrmMgmt::lvSvrCollapseKey()
     if (TGroupItem *group = SelectedGroup()) {
         group->Collapse();
     } else if (TItem *item = SelectedServer()) {
-        lvSvr->setCurrentItem(item->Grp()->ListItem());
+        lvSvr->SelectRow(item->Grp());
     }
 }
 
@@ -499,7 +506,7 @@ void TfrmMgmt::lvSvrExpandKey()
         group->Expand();
 }
 
-void TfrmMgmt::lvSvrGlyphClick(TListItem *row)
+void TfrmMgmt::lvSvrGlyphClick(TRowObject *row)
 {
     if (TGroupItem *group = GroupOf(row))
         toggle(group);
@@ -507,18 +514,17 @@ void TfrmMgmt::lvSvrGlyphClick(TListItem *row)
 
 std::unique_ptr<TDragItem> TfrmMgmt::lvSvrStartDrag()
 {
-    TListItem *row = lvSvr->Selected();
-    TItem *item = ItemOf(row);
+    TItem *item = ItemOf(lvSvr->Selected());
     if (!item)
         return nullptr;
-    return std::make_unique<TDragItem>(item, IndexOfRow(lvSvr, row));
+    return std::make_unique<TDragItem>(item, item->Row());
 }
 
 bool TfrmMgmt::lvSvrDragOver(TDragItem *source, const QPoint &at)
 {
     if (!source || !source->Data())
         return false;
-    TListItem *row = lvSvr->RowAtPoint(at);
+    TRowObject *row = lvSvr->RowAtPoint(at);
     const int draggedGroup = source->Data()->Grp()->GrpId();
     if (TGroupItem *group = GroupOf(row))
         return group->GrpId() != draggedGroup;
@@ -529,7 +535,7 @@ bool TfrmMgmt::lvSvrDragOver(TDragItem *source, const QPoint &at)
 
 void TfrmMgmt::lvSvrDragDrop(TDragItem *source, const QPoint &at)
 {
-    TListItem *row = lvSvr->RowAtPoint(at);
+    TRowObject *row = lvSvr->RowAtPoint(at);
     if (!row)
         return;
     TGroupItem *target = GroupOf(row);

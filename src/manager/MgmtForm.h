@@ -16,6 +16,8 @@ class QPushButton;
 class QStatusBar;
 class TProbeNotice;
 class TServerFind;
+class ServerFilterModel;
+class ServerListModel;
 class TDatabaseTransfer;
 class TServerTransfer;
 class TPing;
@@ -92,7 +94,7 @@ public:
     void FormShow();
     void FormDestroy();
     bool FormCloseQuery();
-    void lvSvrSelectItem(TListItem *item, bool selected);
+    void lvSvrSelectItem(TRowObject *item, bool selected);
     void lvSvrDblClick();
     // Enter on the list: connects to the selected server, or opens or closes
     // the selected group.
@@ -101,7 +103,7 @@ public:
     // group); Right, plus: opens it.
     void lvSvrCollapseKey();
     void lvSvrExpandKey();
-    void lvSvrGlyphClick(TListItem *row);
+    void lvSvrGlyphClick(TRowObject *row);
     bool ApplicationEvents1MessageMessage(QObject *target, QEvent *message);
 
     void actAddExecute();
@@ -160,6 +162,8 @@ private:
     // Loads the catalogue; when its database cannot be reached, offers the local file.
     void loadCatalogue();
 
+    ServerListModel *model_ = nullptr;    // the rows of the list
+    ServerFilterModel *filter_ = nullptr; // ... as the find box leaves them
     std::unique_ptr<TPing> FPing;
     QList<TfrmClient *> FOpenClients;
     bool fShown = false;

@@ -63,7 +63,7 @@ TServerTransfer::TServerTransfer(TfrmMgmt *form) : QObject(form), fForm(form)
     fForm->pmLv->addAction(actExport);
     fForm->pmLv->addAction(actExportGrp);
     connect(fForm->pmLv, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
-    connect(fForm->lvSvr, &QTreeWidget::itemSelectionChanged, this, [this] { Guard([&] { UpdateActions(); }); });
+    connect(fForm->lvSvr, &TServerListView::rowSelected, this, [this] { Guard([&] { UpdateActions(); }); });
     UpdateActions();
 
     // Files dropped on the list are imported; the list's own drags pass on.
@@ -84,13 +84,13 @@ QAction *TServerTransfer::makeAction(const char *name, const QString &caption, c
 
 void TServerTransfer::UpdateActions()
 {
-    TListItem *row = fForm->lvSvr->Selected();
+    TRowObject *row = fForm->lvSvr->Selected();
     actExport->setEnabled(ItemOf(row) != nullptr);
     actExportGrp->setEnabled(row != nullptr);
     actImport->setEnabled(!fBusy);
 }
 
-QString TServerTransfer::groupOfRow(TListItem *row) const
+QString TServerTransfer::groupOfRow(TRowObject *row) const
 {
     if (TGroupItem *group = GroupOf(row))
         return group->Caption();
@@ -128,7 +128,7 @@ void TServerTransfer::showAdded(const std::vector<PSvrItem> &added, bool groupsM
         return;
     }
     for (PSvrItem server : added)
-        AddServerRow(fForm->lvSvr, server);
+        AddServerRow(fForm->lvSvr->List(), server);
 }
 
 bool TServerTransfer::runInBackground(const QString &label, TBackgroundTask::Work work)
@@ -240,7 +240,7 @@ void TServerTransfer::actExportExecute()
 
 void TServerTransfer::actExportGrpExecute()
 {
-    TListItem *row = fForm->lvSvr->Selected();
+    TRowObject *row = fForm->lvSvr->Selected();
     TGroupItem *group = GroupOf(row);
     if (!group && ItemOf(row))
         group = ItemOf(row)->Grp();

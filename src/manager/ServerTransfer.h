@@ -10,7 +10,7 @@
 
 class QAction;
 class TfrmMgmt;
-class TListItem;
+class TRowObject;
 
 // Import and export in the manager: the commands in the list's menu, and files
 // dropped on the list. Imported servers go into a group the user chooses (the
@@ -43,7 +43,7 @@ protected:
 private:
     QAction *makeAction(const char *name, const QString &caption, const QKeySequence &shortcut,
                         void (TServerTransfer::*execute)());
-    QString groupOfRow(TListItem *row) const;
+    QString groupOfRow(TRowObject *row) const;
     int groupIdFor(const QString &name);
     void showAdded(const std::vector<PSvrItem> &added, bool groupsMade);
     // Runs the work off the GUI thread and waits for it with the events going on;

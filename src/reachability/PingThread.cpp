@@ -141,7 +141,6 @@ void TPingThread::UpdateStatus()
         return;
     }
     const HostStatus status = StatusOf(fRet);
-    FListItem->showStatus(status);
     emit statusReported(status);
     // A receiver may have paused or stopped the poller meanwhile.
     if (!fTerminated && fState == State::Running)

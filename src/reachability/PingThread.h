@@ -7,8 +7,8 @@
 #include <QPointer>
 
 // The status poller of one server row: every cycle it waits 1000 ms, probes the
-// row's address and shows the host's status in the row: online (a result of 1
-// or more), offline (0) or not found (-1); it also reports it by signal. The
+// row's address and reports the host's status by signal: online (a result of 1
+// or more), offline (0) or not found (-1). The
 // probing is done by the shared PingEngine; this object holds the poller's
 // binding, state and last result, and lives on the GUI thread, where all of its
 // methods are called.
@@ -67,8 +67,7 @@ public:
     int cycles() const { return fCycles; }
 
 signals:
-    // After each result that reached a running, bound poller and was shown in
-    // its row: the status it means, then (unless a receiver paused or stopped
+    // After each result that reached a running, bound poller: the status it means, then (unless a receiver paused or stopped
     // the poller) the raw result.
     void statusReported(HostStatus status);
     void statusUpdated(int iRet);

@@ -10,6 +10,8 @@
 #include "MessageBoxAnswers.h"
 #include "ModalAnswer.h"
 #include "RdpCommon.h"
+#include "ServerListModel.h"
+#include "ServerListView.h"
 #include "catalogue/PgServer.h"
 
 #include <QComboBox>
@@ -32,12 +34,19 @@ class TestMgmtLive : public QObject {
     QStringList rows() const
     {
         QStringList out;
-        for (int i = 0; i < form->lvSvr->topLevelItemCount(); ++i) {
-            TListItem *row = RowAt(form->lvSvr, i);
-            out << (GroupOf(row) ? QStringLiteral("-") + row->text(ColServer)
-                                 : QStringLiteral("  %1|%2").arg(row->text(ColServer), row->text(ColDescription)));
+        ServerListModel *list = form->findChild<TServerListView *>(QStringLiteral("lvSvr"))->List();
+        for (int i = 0; i < list->RowCount(); ++i) {
+            const auto text = [&](int column) { return list->index(i, column).data().toString(); };
+            out << (GroupOf(list->RowObject(i)) ? QStringLiteral("-") + text(ColServer)
+                                                : QStringLiteral("  %1|%2").arg(text(ColServer), text(ColDescription)));
         }
         return out;
+    }
+
+    void selectRow(int index) const
+    {
+        auto *view = form->findChild<TServerListView *>(QStringLiteral("lvSvr"));
+        view->SelectRow(view->List()->RowObject(index));
     }
 
     QString statusText() const { return form->stat1->findChild<QLabel *>(QStringLiteral("stat1File"))->text(); }
@@ -106,8 +115,7 @@ private slots:
         openManager();
         QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.6', 'old')")));
         QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
-        form->lvSvr->clearSelection();
-        RowAt(form->lvSvr, 1)->setSelected(true);
+        selectRow(1);
         MessageBoxAnswers boxes;
         {
             ModalAnswer answer([&](QWidget *w) {
@@ -148,8 +156,7 @@ private slots:
         openManager();
         QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.6', 'old')")));
         QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
-        form->lvSvr->clearSelection();
-        RowAt(form->lvSvr, 1)->setSelected(true);
+        selectRow(1);
         MessageBoxAnswers boxes(keepMine ? QMessageBox::Yes : QMessageBox::No);
         {
             ModalAnswer answer([&](QWidget *w) {
@@ -185,8 +192,7 @@ private slots:
         QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.7', 'old')")));
         QVERIFY(colleague(QStringLiteral("ALTER TABLE catalogue_server ADD CONSTRAINT not_refused CHECK (description <> 'refused')")));
         QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
-        form->lvSvr->clearSelection();
-        RowAt(form->lvSvr, 1)->setSelected(true);
+        selectRow(1);
         MessageBoxAnswers boxes;
         bool stayedOpen = false;
         {

@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(text, PingEngine::shared()->notice());
         QVERIFY2(text.contains(QLatin1String("ping_group_range")) && text.contains(QStringLiteral("TCP")), qPrintable(text));
         // Above the list, inside the manager: it pushes the list down, it covers nothing.
-        QVERIFY(bar->geometry().bottom() < fixture.form->lvSvr->geometry().top());
+        QVERIFY(bar->geometry().bottom() < ListView(fixture.form.get())->geometry().top());
         QLabel *probe = fixture.form->stat1Probe;
         QVERIFY(probe->isVisible());
         QCOMPARE(probe->text(), QStringLiteral("状态检测：TCP 端口"));

@@ -32,7 +32,7 @@ Rows shownRows(const ManagerFixture &f)
     Rows all = f.rows();
     Rows out;
     for (int i = 0; i < all.size(); ++i)
-        if (!f.form->lvSvr->isRowHidden(i, QModelIndex()))
+        if (f.view()->ShownIndex(f.list()->RowObject(i)).isValid())
             out << all[i];
     return out;
 }
@@ -138,8 +138,8 @@ private slots:
         // Ctrl+F from the list puts the cursor into the box.
         f.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
-        f.form->lvSvr->setFocus();
-        QTest::keyClick(f.form->lvSvr, Qt::Key_F, Qt::ControlModifier);
+        f.view()->setFocus();
+        QTest::keyClick(f.view(), Qt::Key_F, Qt::ControlModifier);
         QTRY_VERIFY(f.form->FFind->edtFind->hasFocus());
         typeText(f.form->FFind->edtFind, typed);
         QCOMPARE(shownRows(f), shown);
@@ -157,10 +157,10 @@ private slots:
         QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("web"));
         TClientSettings other;
         other.Server = QStringLiteral("127.0.0.9");
-        AddServerRow(f.form->lvSvr, AddSvrItem(other, UngroupedId, QStringLiteral("mail")));
+        AddServerRow(f.list(), AddSvrItem(other, UngroupedId, QStringLiteral("mail")));
         TClientSettings matching;
         matching.Server = QStringLiteral("127.0.0.10");
-        AddServerRow(f.form->lvSvr, AddSvrItem(matching, UngroupedId, QStringLiteral("webmail")));
+        AddServerRow(f.list(), AddSvrItem(matching, UngroupedId, QStringLiteral("webmail")));
         QTRY_COMPARE(shownRows(f), (Rows{
                                        QStringLiteral("-Web"),
                                        QStringLiteral("  127.0.0.1|web1|first"),
@@ -177,12 +177,12 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(2)->ClntSett.Port = silent.serverPort();
-        FindGroupRow(f.form->lvSvr, 1)->Collapse();
+        FindGroupRow(f.list(), 1)->Collapse();
         QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("second"));
         QCOMPARE(shownRows(f), Rows{QStringLiteral("+Web")});
         QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
         QCOMPARE(shownRows(f), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.2|web2|second")}));
-        QCOMPARE(f.form->lvSvr->Selected(), f.row(QStringLiteral("127.0.0.2")));
+        QCOMPARE(f.view()->Selected(), f.row(QStringLiteral("127.0.0.2")).object);
         QCOMPARE(f.form->OpenClients().size(), 1);
         QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
     }
@@ -268,8 +268,8 @@ private slots:
             dataFile(QStringLiteral("web.remmina")),
             dataFile(QStringLiteral("truncated.rdg")),
         }));
-        QWidget *viewport = f.form->lvSvr->viewport();
-        const QPoint onDb = f.form->lvSvr->visualItemRect(f.row(QStringLiteral("DB"))).center();
+        QWidget *viewport = f.view()->viewport();
+        const QPoint onDb = f.view()->RowRect(f.row(QStringLiteral("DB")).object).center();
         QVERIFY(dragAccepted(viewport, data.get(), onDb));
 
         QString offered, found;
@@ -308,7 +308,7 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         const std::unique_ptr<QMimeData> data(fileDrag({dataFile(QStringLiteral("confCons.xml"))}));
-        QWidget *viewport = f.form->lvSvr->viewport();
+        QWidget *viewport = f.view()->viewport();
         const QPoint below(5, viewport->height() - 5);
         QVERIFY(dragAccepted(viewport, data.get(), below));
         QString offered, found;
