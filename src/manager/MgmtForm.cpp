@@ -114,17 +114,20 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
     middle->setSpacing(0);
-    FFind = new TServerFind(lvSvr, filter_, this);
-    connect(FFind, &TServerFind::connectRequested, this, [this] { Guard([&] { actConnectExecute(); }); });
-    connect(FFind, &TServerFind::quickConnectRequested, this,
+    find_ = new TServerFind(lvSvr, filter_, this);
+    connect(find_, &TServerFind::connectRequested, this, [this] { Guard([&] { actConnectExecute(); }); });
+    connect(find_, &TServerFind::quickConnectRequested, this,
             [this](const TClientSettings &settings) { Guard([&] { OpenSession(settings); }); });
-    FTransfer = new TServerTransfer(this);
-    FDatabaseTransfer = new TDatabaseTransfer(this);
-    FProbeNotice = new TProbeNotice(this);
+    transfer_ = new TServerTransfer(lvSvr, pmLv, this);
+    connect(transfer_, &TServerTransfer::refreshRequested, this, [this] { Guard([&] { RefreshSvrList(); }); });
+    connect(transfer_, &TServerTransfer::groupsChanged, this, [this] { Guard([&] { refillGroupCombo(); }); });
+    connect(cbbGrp, &QComboBox::currentTextChanged, transfer_, &TServerTransfer::SetChosenGroup);
+    databaseTransfer_ = new TDatabaseTransfer(pmLv, this);
+    probeNotice_ = new TProbeNotice(this);
     auto *listColumn = new QVBoxLayout;
     listColumn->setSpacing(0);
-    listColumn->addWidget(FProbeNotice);
-    listColumn->addWidget(FFind);
+    listColumn->addWidget(probeNotice_);
+    listColumn->addWidget(find_);
     listColumn->addWidget(lvSvr, 1);
     middle->addLayout(listColumn, 1);
     middle->addWidget(pnlRight);
@@ -266,7 +269,7 @@ void TfrmMgmt::buildListKeys()
 // link button), the list, then the group panel.
 void TfrmMgmt::setTabOrders()
 {
-    const QWidget *order[] = {btnConnect, btnOpen, btnAdd, btnDelete, WebBrowser1, sBitBtn1, FFind->edtFind, lvSvr,
+    const QWidget *order[] = {btnConnect, btnOpen, btnAdd, btnDelete, WebBrowser1, sBitBtn1, find_->edtFind, lvSvr,
                               btnNewGrp, btnSetGrp, cbbGrp, btnEditGrp, btnDeleteGrp};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
@@ -375,7 +378,7 @@ void TfrmMgmt::tellLoadProblems()
         ShowMessageBox(this, warning, QMessageBox::Warning);
     // Probing by TCP is no mistake of the user's: said in the window, never in a box.
     if (const QString notice = PingEngine::shared()->notice(); !notice.isEmpty()) {
-        FProbeNotice->ShowNotice(notice);
+        probeNotice_->ShowNotice(notice);
         stat1Probe->setText(QStringLiteral("状态检测：TCP 端口"));
         stat1Probe->setToolTip(notice);
         stat1Probe->show();

@@ -31,39 +31,6 @@ public:
     explicit TfrmMgmt(QWidget *parent = nullptr);
     ~TfrmMgmt() override;
 
-    // Controls, under the names the rest of the program and its tests use.
-    QWidget *pnlTop;
-    QWidget *WebBrowser1; // the banner's place until the banner is set
-    QPushButton *btnConnect;
-    QPushButton *btnAdd;
-    QPushButton *btnOpen;
-    QPushButton *btnDelete;
-    QWidget *sBitBtn1; // the link button's place until it is set
-    QWidget *pnlRight;
-    QPushButton *btnNewGrp;
-    QPushButton *btnSetGrp;
-    QComboBox *cbbGrp;
-    QPushButton *btnEditGrp;
-    QPushButton *btnDeleteGrp;
-    TServerListView *lvSvr;
-    QStatusBar *stat1;
-    QLabel *stat1Panel0;
-    QMenu *pmLv;
-    QAction *N1;
-    QAction *N2;
-    QObject *actlstSvr;
-    QAction *actAdd;
-    QAction *actOpen;
-    QAction *actConnect;
-    QAction *actDelete;
-    QAction *actRenameGrp;
-    QAction *actDelGrp;
-    TServerFind *FFind;                   // the find box above the list
-    TProbeNotice *FProbeNotice;           // why the statuses come from TCP, above the find box
-    QLabel *stat1Probe;                   // how the statuses are probed, when not by ICMP
-    TServerTransfer *FTransfer;           // import and export
-    TDatabaseTransfer *FDatabaseTransfer; // copying the whole catalogue between a file and the database
-
     // Puts the banner and the link button into the top panel in place of their placeholders.
     void SetBanner(QWidget *banner);
     void SetLinkButton(QWidget *button);
@@ -124,17 +91,50 @@ public:
     // Runs every update handler; done whenever the application falls idle.
     void UpdateActions();
 
-    // The list's drawing and drag-and-drop handlers.
-    std::unique_ptr<TDragItem> lvSvrStartDrag() override;
-    bool lvSvrDragOver(TDragItem *source, const QPoint &at) override;
-    void lvSvrDragDrop(TDragItem *source, const QPoint &at) override;
-
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Controls; each has its name as its object name.
+    QWidget *pnlTop;
+    QWidget *WebBrowser1; // the banner's place until the banner is set
+    QPushButton *btnConnect;
+    QPushButton *btnAdd;
+    QPushButton *btnOpen;
+    QPushButton *btnDelete;
+    QWidget *sBitBtn1; // the link button's place until it is set
+    QWidget *pnlRight;
+    QPushButton *btnNewGrp;
+    QPushButton *btnSetGrp;
+    QComboBox *cbbGrp;
+    QPushButton *btnEditGrp;
+    QPushButton *btnDeleteGrp;
+    TServerListView *lvSvr;
+    QStatusBar *stat1;
+    QLabel *stat1Panel0;
+    QMenu *pmLv;
+    QAction *N1;
+    QAction *N2;
+    QObject *actlstSvr;
+    QAction *actAdd;
+    QAction *actOpen;
+    QAction *actConnect;
+    QAction *actDelete;
+    QAction *actRenameGrp;
+    QAction *actDelGrp;
+    TServerFind *find_;                   // the find box above the list
+    TProbeNotice *probeNotice_;           // why the statuses come from TCP, above the find box
+    QLabel *stat1Probe;                   // how the statuses are probed, when not by ICMP
+    TServerTransfer *transfer_;           // import and export
+    TDatabaseTransfer *databaseTransfer_; // copying the whole catalogue between a file and the database
+
+    // The list's drag-and-drop handlers.
+    std::unique_ptr<TDragItem> lvSvrStartDrag() override;
+    bool lvSvrDragOver(TDragItem *source, const QPoint &at) override;
+    void lvSvrDragDrop(TDragItem *source, const QPoint &at) override;
+
     void buildTop();
     void buildRight();
     void buildList();

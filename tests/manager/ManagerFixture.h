@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FormChild.h"
 #include "MgmtForm.h"
 #include "RdpCommon.h"
 #include "ServerListModel.h"
@@ -119,8 +120,8 @@ struct ManagerFixture {
     QStringList comboEntries() const
     {
         QStringList out;
-        for (int i = 0; i < form->cbbGrp->count(); ++i)
-            out << form->cbbGrp->itemText(i);
+        for (int i = 0; i < Child<QComboBox>(form, "cbbGrp")->count(); ++i)
+            out << Child<QComboBox>(form, "cbbGrp")->itemText(i);
         return out;
     }
 };

@@ -99,7 +99,7 @@ private slots:
                                QStringLiteral("  127.0.0.14|root|"),
                            }));
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("生产服务器"), QStringLiteral("测试环境"), QStringLiteral("数据库")}));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), 0);
         QCOMPARE(f.view()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("状态"));
         // The status bar tells which server list file is in use.
         QCOMPARE(f.form->findChild<QLabel *>(QStringLiteral("stat1File"))->text(),
@@ -112,9 +112,9 @@ private slots:
         // Loopback answers: the real poller writes "Online" within a few cycles.
         QTRY_COMPARE_WITH_TIMEOUT(f.row(QStringLiteral("127.0.0.1")).text(ColStatus), QStringLiteral("Online"), 15000);
         f.select(QStringLiteral("127.0.0.1"));
-        QCOMPARE(f.form->stat1Panel0->text(), QStringLiteral("Online"));
+        QCOMPARE(Child<QLabel>(f.form, "stat1Panel0")->text(), QStringLiteral("Online"));
         f.select(QStringLiteral("Web"));
-        QCOMPARE(f.form->stat1Panel0->text(), QString());
+        QCOMPARE(Child<QLabel>(f.form, "stat1Panel0")->text(), QString());
     }
 
     // The poller's report sets the row's status; every cell's colours follow it.
@@ -222,17 +222,17 @@ private slots:
         QFETCH(bool, rename);
         ManagerFixture f(SmallCatalogue());
         f.select(selected);
-        f.form->actOpen->setEnabled(!serverCommands); // stale until the application falls idle
+        Child<QAction>(f.form, "actOpen")->setEnabled(!serverCommands); // stale until the application falls idle
         f.idle();
-        for (QAction *a : {f.form->actOpen, f.form->actConnect, f.form->actDelete})
+        for (QAction *a : {Child<QAction>(f.form, "actOpen"), Child<QAction>(f.form, "actConnect"), Child<QAction>(f.form, "actDelete")})
             QCOMPARE(a->isEnabled(), serverCommands);
-        QCOMPARE(f.form->btnOpen->isEnabled(), serverCommands);
-        QVERIFY(f.form->actAdd->isEnabled());
-        QCOMPARE(f.form->actRenameGrp->isEnabled(), rename);
-        QCOMPARE(f.form->actRenameGrp->isVisible(), rename);
-        QCOMPARE(f.form->N2->isVisible(), rename);
-        QCOMPARE(f.form->actOpen->shortcut(), QKeySequence(Qt::Key_F2));
-        QCOMPARE(f.form->btnConnect->text(), QStringLiteral("连接(&C)"));
+        QCOMPARE(Child<QPushButton>(f.form, "btnOpen")->isEnabled(), serverCommands);
+        QVERIFY(Child<QAction>(f.form, "actAdd")->isEnabled());
+        QCOMPARE(Child<QAction>(f.form, "actRenameGrp")->isEnabled(), rename);
+        QCOMPARE(Child<QAction>(f.form, "actRenameGrp")->isVisible(), rename);
+        QCOMPARE(Child<QAction>(f.form, "N2")->isVisible(), rename);
+        QCOMPARE(Child<QAction>(f.form, "actOpen")->shortcut(), QKeySequence(Qt::Key_F2));
+        QCOMPARE(Child<QPushButton>(f.form, "btnConnect")->text(), QStringLiteral("连接(&C)"));
     }
 
     void dragMovesAServerToAnotherGroup()
@@ -277,7 +277,7 @@ private slots:
         f.select(QStringLiteral("Web"));
         {
             ModalAnswer answer(fillSettings(QStringLiteral("127.0.0.9"), QStringLiteral("  new user "), QStringLiteral(" pw "), QStringLiteral("added")));
-            f.form->actAdd->trigger();
+            Child<QAction>(f.form, "actAdd")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(f.rows().mid(5), (Rows{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||"), QStringLiteral("  127.0.0.9|new user|added")}));
@@ -322,14 +322,14 @@ private slots:
         f.select(QStringLiteral("127.0.0.1"));
         {
             MessageBoxAnswers boxes(QMessageBox::No);
-            f.form->actDelete->trigger();
+            Child<QAction>(f.form, "actDelete")->trigger();
             QCOMPARE(boxes.questions, QStringList{QStringLiteral("确定删除?")});
             QCOMPARE(boxes.questionIcons, QList{QMessageBox::Warning});
         }
         QVERIFY(f.row(QStringLiteral("127.0.0.1")));
         {
             MessageBoxAnswers boxes(QMessageBox::Yes);
-            f.form->actDelete->trigger();
+            Child<QAction>(f.form, "actDelete")->trigger();
         }
         QVERIFY(!f.row(QStringLiteral("127.0.0.1")));
         QVERIFY(!GetSvrItem(1));
@@ -337,7 +337,7 @@ private slots:
         f.select(QStringLiteral("127.0.0.22"));
         {
             MessageBoxAnswers boxes(QMessageBox::Yes);
-            f.form->actDelete->trigger();
+            Child<QAction>(f.form, "actDelete")->trigger();
         }
         QCOMPARE(f.rows().first(), QStringLiteral("-Web")); // the emptied group keeps its row
         QCOMPARE(f.rows().at(1), QStringLiteral("-DB"));
@@ -379,7 +379,7 @@ private slots:
                 kept = dialog->edtUser->text();
                 dialog->reject();
             });
-            f.form->actOpen->trigger();
+            Child<QAction>(f.form, "actOpen")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(shown, QStringList{message});
@@ -420,7 +420,7 @@ private slots:
         record->ClntSett.Password = password;
         {
             MessageBoxAnswers boxes;
-            f.form->actConnect->trigger();
+            Child<QAction>(f.form, "actConnect")->trigger();
             QCOMPARE(boxes.texts, QStringList{message});
         }
         QCOMPARE(f.form->OpenClients().size(), 0);
@@ -435,8 +435,8 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(2)->ClntSett.Port = silent.serverPort();
         f.select(QStringLiteral("127.0.0.2"));
-        f.form->actConnect->trigger();
-        f.form->actConnect->trigger();
+        Child<QAction>(f.form, "actConnect")->trigger();
+        Child<QAction>(f.form, "actConnect")->trigger();
         QCOMPARE(f.form->OpenClients().size(), 2);
         QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
         QVERIFY(f.form->OpenClients().first()->isWindow());
@@ -467,23 +467,23 @@ private slots:
         // A name the combo holds already, in any letter case, is ignored.
         {
             ModalAnswer answer(typeGroupName(QStringLiteral("web")));
-            QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(f.form, "btnNewGrp"), Qt::LeftButton);
         }
         QCOMPARE(GetSvrGroups().Count(), 3);
         {
             ModalAnswer answer(typeGroupName(QStringLiteral("Ops")));
-            QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(f.form, "btnNewGrp"), Qt::LeftButton);
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("Ops"));
         QCOMPARE(f.rows().last(), QStringLiteral("-Ops"));
         QVERIFY(f.fileText().contains("[GroupItem4]\nGroupName=Ops\n"));
 
         // Rename through the combo's button.
-        f.form->cbbGrp->setCurrentIndex(0);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(0);
         {
             ModalAnswer answer(typeGroupName(QStringLiteral("Front")));
-            QTest::mouseClick(f.form->btnEditGrp, Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(f.form, "btnEditGrp"), Qt::LeftButton);
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Front"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
         QCOMPARE(f.rows().first(), QStringLiteral("-Front"));
@@ -492,9 +492,9 @@ private slots:
 
         // Move a server into the combo's group: the list is rebuilt.
         f.select(QStringLiteral("127.0.0.4"));
-        f.form->cbbGrp->setCurrentIndex(2);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(2);
         f.idle();
-        QTest::mouseClick(f.form->btnSetGrp, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(f.form, "btnSetGrp"), Qt::LeftButton);
         QVERIFY(f.fileText().contains("[ServerItem4]\nGroupId=3\n"));
         QCOMPARE(f.rows(), (Rows{
                                QStringLiteral("-Front"),
@@ -505,28 +505,28 @@ private slots:
                                QStringLiteral("-Empty"),
                                QStringLiteral("  127.0.0.4||"),
                            }));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), 0);
 
         // A group with servers is not deleted.
-        f.form->cbbGrp->setCurrentIndex(1);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(1);
         {
             MessageBoxAnswers boxes;
-            f.form->actDelGrp->trigger();
+            Child<QAction>(f.form, "actDelGrp")->trigger();
             QCOMPARE(boxes.texts, QStringList{QStringLiteral("无法删除，请先删除服务器")});
         }
         QCOMPARE(GetSvrGroups().Count(), 4);
 
         // An empty one is, and the combo is left without a selection.
-        f.form->cbbGrp->setCurrentIndex(3);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(3);
         f.idle();
-        f.form->actDelGrp->trigger();
+        Child<QAction>(f.form, "actDelGrp")->trigger();
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Front"), QStringLiteral("DB"), QStringLiteral("Empty")}));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), -1);
         QVERIFY(!f.fileText().contains("[GroupItem4]"));
         f.idle();
-        QVERIFY(!f.form->actDelGrp->isEnabled());
-        QVERIFY(!f.form->btnEditGrp->isEnabled());
-        QVERIFY(!f.form->btnSetGrp->isEnabled());
+        QVERIFY(!Child<QAction>(f.form, "actDelGrp")->isEnabled());
+        QVERIFY(!Child<QPushButton>(f.form, "btnEditGrp")->isEnabled());
+        QVERIFY(!Child<QPushButton>(f.form, "btnSetGrp")->isEnabled());
     }
 
     void renameFromThePopupMenu()
@@ -534,19 +534,19 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         f.select(QStringLiteral("DB"));
         f.idle();
-        QVERIFY(f.form->actRenameGrp->isVisible());
+        QVERIFY(Child<QAction>(f.form, "actRenameGrp")->isVisible());
         {
             ModalAnswer answer(typeGroupName(QStringLiteral("EMPTY"))); // another group's name: ignored
-            f.form->actRenameGrp->trigger();
+            Child<QAction>(f.form, "actRenameGrp")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty")}));
         {
             ModalAnswer answer(typeGroupName(QStringLiteral("数据库")));
-            f.form->actRenameGrp->trigger();
+            Child<QAction>(f.form, "actRenameGrp")->trigger();
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("数据库"), QStringLiteral("Empty")}));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("数据库"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("数据库"));
         QVERIFY(f.row(QStringLiteral("数据库")));
         QCOMPARE(GetSvrItem(3)->Group.GroupName, QStringLiteral("数据库"));
         ReloadCatalogueCheck(f.file, 2, QStringLiteral("数据库"));
@@ -556,11 +556,11 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         f.select(QStringLiteral("127.0.0.3"));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("DB"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("DB"));
         f.select(QStringLiteral("127.0.0.4")); // ungrouped: no entry
-        QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), -1);
         f.idle();
-        QVERIFY(!f.form->btnSetGrp->isEnabled());
+        QVERIFY(!Child<QPushButton>(f.form, "btnSetGrp")->isEnabled());
     }
 
     // A failed write is shown in an error box and changes nothing.
@@ -579,7 +579,7 @@ private slots:
                 keptTyping = edit->isVisible() && edit->edtSvr->text() == QStringLiteral("127.0.0.8");
                 QTest::mouseClick(edit->btnCancel, Qt::LeftButton);
             });
-            f.form->actAdd->trigger();
+            Child<QAction>(f.form, "actAdd")->trigger();
             QVERIFY(dialog.answered());
             QVERIFY(keptTyping);
             QCOMPARE(boxes.texts, QStringList{QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(f.file)});
@@ -773,7 +773,7 @@ private slots:
         f.idle();
         f.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
-        f.form->btnConnect->setFocus();
+        Child<QPushButton>(f.form, "btnConnect")->setFocus();
         QStringList order;
         for (int i = 0; i < 14; ++i) {
             QWidget *focus = QApplication::focusWidget();
@@ -808,14 +808,14 @@ private slots:
                                     "[ServerItem1]\nGroupId=1\nServer=127.0.0.1\n[ServerItem2]\nGroupId=2\nServer=127.0.0.2\n"));
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("web")}));
         f.select(QStringLiteral("web"));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), 1); // the entry spelt as the row
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), 1); // the entry spelt as the row
         {
             ModalAnswer answer(typeGroupName(QStringLiteral("Ops")));
-            f.form->actRenameGrp->trigger();
+            Child<QAction>(f.form, "actRenameGrp")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("Ops")}));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("Ops"));
         QCOMPARE(GetGroup(2).GroupName, QStringLiteral("Ops"));
         QCOMPARE(GetGroup(1).GroupName, QStringLiteral("Web"));
     }
@@ -823,7 +823,7 @@ private slots:
     void rightButtonNeverReachesTheBanner()
     {
         ManagerFixture f(SmallCatalogue());
-        auto *inner = new QWidget(f.form->WebBrowser1);
+        auto *inner = new QWidget(Child<QWidget>(f.form, "WebBrowser1"));
         QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::RightButton, Qt::RightButton,
                           Qt::NoModifier);
         QMouseEvent left(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,

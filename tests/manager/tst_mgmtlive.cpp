@@ -6,6 +6,7 @@
 #include "DatabaseTransfer.h"
 #include "EditForm.h"
 #include "GroupListItems.h"
+#include "FormChild.h"
 #include "MgmtForm.h"
 #include "MessageBoxAnswers.h"
 #include "ModalAnswer.h"
@@ -49,7 +50,7 @@ class TestMgmtLive : public QObject {
         view->SelectRow(view->List()->RowObject(index));
     }
 
-    QString statusText() const { return form->stat1->findChild<QLabel *>(QStringLiteral("stat1File"))->text(); }
+    QString statusText() const { return Child<QStatusBar>(form, "stat1")->findChild<QLabel *>(QStringLiteral("stat1File"))->text(); }
 
     bool colleague(const QString &sql) const { return server->sql(database, sql); }
 
@@ -93,12 +94,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-机房"), QStringLiteral("  127.0.0.5|b"), QStringLiteral("-未分组")}), 1000);
         QVERIFY(colleague(QStringLiteral("UPDATE catalogue_group SET name = '新机房'")));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-新机房"), QStringLiteral("  127.0.0.5|b"), QStringLiteral("-未分组")}), 1000);
-        QCOMPARE(form->cbbGrp->itemText(0), QStringLiteral("新机房"));
+        QCOMPARE(Child<QComboBox>(form, "cbbGrp")->itemText(0), QStringLiteral("新机房"));
         QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_server")));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-新机房"), QStringLiteral("-未分组")}), 1000);
         QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_group")));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringList{QStringLiteral("-未分组")}, 1000);
-        QCOMPARE(form->cbbGrp->count(), 0);
+        QCOMPARE(Child<QComboBox>(form, "cbbGrp")->count(), 0);
 
         // The database server goes away and comes back: the status bar says so.
         QVERIFY(server->stop());

@@ -140,13 +140,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
         f.view()->setFocus();
         QTest::keyClick(f.view(), Qt::Key_F, Qt::ControlModifier);
-        QTRY_VERIFY(f.form->FFind->edtFind->hasFocus());
-        typeText(f.form->FFind->edtFind, typed);
+        QTRY_VERIFY(Child<TServerFind>(f.form)->edtFind->hasFocus());
+        typeText(Child<TServerFind>(f.form)->edtFind, typed);
         QCOMPARE(shownRows(f), shown);
-        QVERIFY(!f.form->FFind->btnQuickConnect->isVisible());
+        QVERIFY(!Child<TServerFind>(f.form)->btnQuickConnect->isVisible());
         // Esc empties the box and every row shows again.
-        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Escape);
-        QCOMPARE(f.form->FFind->edtFind->text(), QString());
+        QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Escape);
+        QCOMPARE(Child<TServerFind>(f.form)->edtFind->text(), QString());
         QCOMPARE(shownRows(f), SmallCatalogueRows());
     }
 
@@ -154,7 +154,7 @@ private slots:
     void filtersNewRows()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("web"));
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("web"));
         TClientSettings other;
         other.Server = QStringLiteral("127.0.0.9");
         AddServerRow(f.list(), AddSvrItem(other, UngroupedId, QStringLiteral("mail")));
@@ -178,9 +178,9 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(2)->ClntSett.Port = silent.serverPort();
         FindGroupRow(f.list(), 1)->Collapse();
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("second"));
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("second"));
         QCOMPARE(shownRows(f), Rows{QStringLiteral("+Web")});
-        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+        QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
         QCOMPARE(shownRows(f), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.2|web2|second")}));
         QCOMPARE(f.view()->Selected(), f.row(QStringLiteral("127.0.0.2")).object);
         QCOMPARE(f.form->OpenClients().size(), 1);
@@ -191,10 +191,10 @@ private slots:
     void enterChecksLikeConnect()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("127.0.0.4"));
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("127.0.0.4"));
         {
             MessageBoxAnswers boxes;
-            QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+            QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
             QCOMPARE(boxes.texts, QStringList{QStringLiteral("请输入用户名")});
         }
         QCOMPARE(f.form->OpenClients().size(), 0);
@@ -217,15 +217,15 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         const QByteArray fileBefore = f.fileText();
         const QString typed = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
-        typeText(f.form->FFind->edtFind, typed);
+        typeText(Child<TServerFind>(f.form)->edtFind, typed);
         QCOMPARE(shownRows(f), Rows{});
-        QVERIFY(f.form->FFind->btnQuickConnect->isVisible());
-        QCOMPARE(f.form->FFind->btnQuickConnect->text(), QStringLiteral("快速连接 %1 … (Enter)").arg(typed));
+        QVERIFY(Child<TServerFind>(f.form)->btnQuickConnect->isVisible());
+        QCOMPARE(Child<TServerFind>(f.form)->btnQuickConnect->text(), QStringLiteral("快速连接 %1 … (Enter)").arg(typed));
 
         QString shown;
         {
             ModalAnswer answers(answerQuickConnect(QStringLiteral("admin"), QStringLiteral("pw"), add, &shown));
-            QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+            QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
             QCOMPARE(answers.answered(), 1);
         }
         QCOMPARE(shown, typed);
@@ -251,9 +251,9 @@ private slots:
     void noQuickConnectForText()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("no such server"));
-        QVERIFY(!f.form->FFind->btnQuickConnect->isVisible());
-        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("no such server"));
+        QVERIFY(!Child<TServerFind>(f.form)->btnQuickConnect->isVisible());
+        QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
         QCOMPARE(f.form->OpenClients().size(), 0);
     }
 
@@ -339,7 +339,7 @@ private slots:
     void importCommand()
     {
         ManagerFixture f(SmallCatalogue());
-        QVERIFY(f.form->pmLv->actions().contains(f.form->FTransfer->actImport));
+        QVERIFY(Child<QMenu>(f.form, "pmLv")->actions().contains(Child<TServerTransfer>(f.form)->actImport));
         f.select(QStringLiteral("未分组"));
         QString offered, found;
         MessageBoxAnswers boxes;
@@ -347,7 +347,7 @@ private slots:
             [](QWidget *w) { chooseInFileDialog(w, dataFile(QStringLiteral("old-layout.rdg"))); },
             importInto(UngroupedName(), &offered, &found),
         });
-        f.form->FTransfer->actImport->trigger();
+        Child<TServerTransfer>(f.form)->actImport->trigger();
         QCOMPARE(answers.answered(), 2);
         QCOMPARE(boxes.texts.size(), 1);
         QCOMPARE(offered, UngroupedName());
@@ -362,12 +362,12 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         QTemporaryDir out;
         f.select(QStringLiteral("127.0.0.2"));
-        f.form->FTransfer->UpdateActions();
-        QVERIFY(f.form->FTransfer->actExport->isEnabled());
+        Child<TServerTransfer>(f.form)->UpdateActions();
+        QVERIFY(Child<TServerTransfer>(f.form)->actExport->isEnabled());
         const QString path = out.filePath(QStringLiteral("one.rdp"));
         {
             ModalAnswer answers([&](QWidget *w) { chooseInFileDialog(w, path); });
-            f.form->FTransfer->actExport->trigger();
+            Child<TServerTransfer>(f.form)->actExport->trigger();
             QCOMPARE(answers.answered(), 1);
         }
         const TImportResult one = ReadImportFile(path);
@@ -377,13 +377,13 @@ private slots:
         QCOMPARE(one.Records[0].Settings.Password, QString());
 
         f.select(QStringLiteral("Web"));
-        f.form->FTransfer->UpdateActions();
-        QVERIFY(!f.form->FTransfer->actExport->isEnabled());
+        Child<TServerTransfer>(f.form)->UpdateActions();
+        QVERIFY(!Child<TServerTransfer>(f.form)->actExport->isEnabled());
         QString summary;
         {
             MessageBoxAnswers boxes;
             ModalAnswer answers([&](QWidget *w) { chooseInFileDialog(w, out.path()); });
-            f.form->FTransfer->actExportGrp->trigger();
+            Child<TServerTransfer>(f.form)->actExportGrp->trigger();
             QCOMPARE(answers.answered(), 1);
             QCOMPARE(boxes.texts.size(), 1);
             summary = boxes.texts[0];
