@@ -38,7 +38,11 @@ QString toolTipOf(const TItem *item)
 
 } // namespace
 
-ServerListModel::ServerListModel(QObject *parent) : QAbstractItemModel(parent) {}
+ServerListModel::ServerListModel(QObject *parent) : QAbstractItemModel(parent)
+{
+    // One connection for all the pollers: one per poller would cost more than the row itself.
+    connect(&reports_, &PingReports::statusReported, this, &ServerListModel::takeStatus);
+}
 
 ServerListModel::~ServerListModel()
 {
@@ -326,17 +330,16 @@ void ServerListModel::removeRowsOf(int first, int count)
 TPingThread *ServerListModel::makePoller()
 {
     auto *poller = new TPingThread(true, this);
-    connect(poller, &TPingThread::statusReported, this, &ServerListModel::takeStatus);
+    poller->setReports(&reports_);
     return poller;
 }
 
-void ServerListModel::takeStatus(HostStatus status)
+void ServerListModel::takeStatus(PingTarget *target, HostStatus status)
 {
-    // The poller is bound to the row object it probes for; one that moved on to
-    // another row, or stopped, has no say here.
-    auto *poller = qobject_cast<TPingThread *>(sender());
-    auto *item = poller ? dynamic_cast<TItem *>(poller->ListItem()) : nullptr;
-    if (item && item->PingThd() == poller)
+    // A report names the row object its poller is bound to; only the poller the
+    // object holds speaks for it.
+    auto *item = dynamic_cast<TItem *>(target);
+    if (item && item->PingThd() && item->PingThd()->ListItem() == target)
         SetStatus(item, status);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GroupListItems.h"
+#include "PingReports.h"
 
 #include <QAbstractItemModel>
 #include <memory>
@@ -56,6 +57,8 @@ public:
     // Shows a status in the server's row; a change repaints the whole row,
     // whose colours follow the status.
     void SetStatus(TItem *item, HostStatus status);
+    // The channel through which the pollers of this list's rows report.
+    PingReports *Reports() { return &reports_; }
 
 signals:
     // The list was filled afresh or emptied; also announced as a model reset.
@@ -71,10 +74,11 @@ private:
     void removeRowsOf(int first, int count);
     void rowChanged(const TRowObject *object, const QList<int> &roles = {});
     void numberFrom(int first);
-    void takeStatus(HostStatus status);
+    void takeStatus(PingTarget *target, HostStatus status);
     QVariant serverData(const TItem *item, int column, int role) const;
     QVariant groupData(const TGroupItem *group, int column, int role) const;
 
+    PingReports reports_;
     std::vector<TRowObject *> rows_;
     std::vector<std::unique_ptr<TGroupItem>> groups_; // every group with a row, in no order
 };

@@ -142,7 +142,9 @@ void TPingThread::UpdateStatus()
     }
     const HostStatus status = StatusOf(fRet);
     emit statusReported(status);
-    // A receiver may have paused or stopped the poller meanwhile.
+    // A receiver may have paused, stopped or unbound the poller meanwhile.
+    if (fReports && !fTerminated && fState == State::Running && FListItem)
+        emit fReports->statusReported(FListItem, status);
     if (!fTerminated && fState == State::Running)
         emit statusUpdated(fRet);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PingEngine.h"
+#include "PingReports.h"
 #include "PingTarget.h"
 
 #include <QObject>
@@ -51,6 +52,10 @@ public:
     // binding takes effect with the next cycle.
     void setListItem(PingTarget *row);
 
+    // Also reports each status through a channel shared with other pollers
+    // (none by default); the channel must outlive the poller's reports.
+    void setReports(PingReports *reports) { fReports = reports; }
+
     // The cycle's times (1000 ms of waiting, 3000 ms for an answer unless
     // set otherwise); they take effect when the poller next starts probing.
     void setTiming(const PingEngine::Timing &timing) { fTiming = timing; }
@@ -67,7 +72,9 @@ public:
     int cycles() const { return fCycles; }
 
 signals:
-    // After each result that reached a running, bound poller: the status it means, then (unless a receiver paused or stopped
+    // After each result that reached a running, bound poller (and then on its
+    // shared channel, if it has one and was not paused or stopped meanwhile):
+    // the status it means, then (unless a receiver paused or stopped
     // the poller) the raw result.
     void statusReported(HostStatus status);
     void statusUpdated(int iRet);
@@ -79,6 +86,7 @@ private:
     void end();
 
     PingTarget *FListItem = nullptr;
+    QPointer<PingReports> fReports;
     QPointer<PingEngine> fEngine;
     PingEngine::Handle fHandle;
     PingEngine::Timing fTiming;

@@ -45,6 +45,13 @@ inline ListRow RowAt(QWidget *form, int index)
     return ListRow{ListModel(form), ListModel(form)->RowObject(index)};
 }
 
+// A report of the server's poller, as it reaches the list: through the channel
+// that all the list's pollers report through.
+inline void Report(ServerListModel *list, TItem *item, HostStatus status)
+{
+    emit list->Reports()->statusReported(item, status);
+}
+
 // A manager window over a catalogue file of the test's own.
 struct ManagerFixture {
     QTemporaryDir dir;

@@ -147,7 +147,7 @@ private slots:
 
         TPingThread *poller = row.item()->PingThd();
         poller->Suspend(); // only the test's report reaches the row
-        emit poller->statusReported(status);
+        Report(f.list(), row.item(), status);
         QCOMPARE(row.Status(), status);
         QCOMPARE(row.text(ColStatus), text);
         for (int column = 0; column < ColumnCount; ++column)
@@ -166,14 +166,14 @@ private slots:
         TPingThread *poller = row.item()->PingThd();
         poller->Suspend();
         QSignalSpy changed(f.view()->model(), &QAbstractItemModel::dataChanged);
-        emit poller->statusReported(HostStatus::Offline);
+        Report(f.list(), row.item(), HostStatus::Offline);
         QCOMPARE(changed.count(), 1);
         const auto left = changed.at(0).at(0).value<QModelIndex>();
         const auto right = changed.at(0).at(1).value<QModelIndex>();
         QCOMPARE(left.row(), f.indexOf(QStringLiteral("127.0.0.3")));
         QCOMPARE(left.column(), 0);
         QCOMPARE(right.column(), ColumnCount - 1);
-        emit poller->statusReported(HostStatus::Offline); // no change, nothing to repaint
+        Report(f.list(), row.item(), HostStatus::Offline); // no change, nothing to repaint
         QCOMPARE(changed.count(), 1);
     }
 
@@ -719,7 +719,7 @@ private slots:
         QCOMPARE(second.data(ColServer, Qt::ToolTipRole).toString(), QStringLiteral("127.0.0.1:3389\n用户名: ops"));
         QCOMPARE(RowAt(f.form.get(), 0).data(ColServer, Qt::ToolTipRole).toString(), QString());
         second.item()->PingThd()->Suspend();
-        emit second.item()->PingThd()->statusReported(HostStatus::NotFound);
+        Report(f.list(), second.item(), HostStatus::NotFound);
         QVERIFY(second.data(ColServer, Qt::ToolTipRole).toString().endsWith(QStringLiteral("\n找不到主机")));
 
         // Hovering shows it.

@@ -48,7 +48,7 @@ private slots:
         const ListRow row = f.row(QStringLiteral("127.0.0.1"));
         TPingThread *poller = row.item()->PingThd();
         poller->Suspend();
-        emit poller->statusReported(HostStatus::Offline);
+        Report(f.list(), row.item(), HostStatus::Offline);
 
         // A point of the user cell, clear of its text, and one of the status cell's.
         QHeaderView *header = f.view()->header();

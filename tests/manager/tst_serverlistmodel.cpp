@@ -152,14 +152,21 @@ private slots:
         TItem *db = FindServerItem(&list, GetSvrItem(3));
         db->PingThd()->Suspend(); // only the test's reports reach the row
         QSignalSpy changed(&filter, &QAbstractItemModel::dataChanged);
-        emit db->PingThd()->statusReported(HostStatus::Offline);
+        emit list.Reports()->statusReported(db, HostStatus::Offline);
         QCOMPARE(list.index(4, ColStatus).data().toString(), QStringLiteral("Offline"));
         QCOMPARE(list.index(4, ColUser).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(160, 160, 164));
         QCOMPARE(list.IndexOf(db).data(ServerListModel::StatusRole).value<HostStatus>(), HostStatus::Offline);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(1).value<QModelIndex>().column(), ColumnCount - 1);
-        emit db->PingThd()->statusReported(HostStatus::Offline);
+        emit list.Reports()->statusReported(db, HostStatus::Offline);
         QCOMPARE(changed.count(), 1);
+        // A row whose poller has been told to stop takes no more reports.
+        TItem *lone = FindServerItem(&list, GetSvrItem(4));
+        TPingThread *stopped = lone->PingThd();
+        lone->setPingThd(nullptr);
+        stopped->Terminate();
+        emit list.Reports()->statusReported(lone, HostStatus::Online);
+        QCOMPARE(lone->Status(), HostStatus::Unknown);
 
         // The filter: groups without a match go, rows that come while it is on are filtered.
         filter.SetFindText(QStringLiteral("ＷＥＢ"));
@@ -168,7 +175,7 @@ private slots:
         AddServerRow(&list, AddSvrItem(settings, 2, QStringLiteral("web mirror")));
         QTRY_COMPARE(rowsOf(filter).size(), 7);
         QCOMPARE(rowsOf(filter).mid(3, 2), (Rows{QStringLiteral("-数据库"), QStringLiteral("  127.0.0.7||web mirror")}));
-        emit db->PingThd()->statusReported(HostStatus::Online); // a status changes nothing that is looked for
+        emit list.Reports()->statusReported(db, HostStatus::Online); // a status changes nothing that is looked for
         QCOMPARE(rowsOf(filter).size(), 7);
         // Pinyin initials of the group's name, which only the renamed rows' records carry:
         // the catalogue itself was not told.
@@ -246,7 +253,7 @@ private slots:
         TItem *shown = ItemOf(list->RowObject(1));
         QVERIFY(shown);
         shown->PingThd()->Suspend();
-        emit shown->PingThd()->statusReported(HostStatus::Offline);
+        emit list->Reports()->statusReported(shown, HostStatus::Offline);
         QCOMPARE(shown->Status(), HostStatus::Offline);
         filter->SetFindText(QString());
         QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_server")));

@@ -164,6 +164,30 @@ private slots:
         poller->Terminate();
     }
 
+    // Pollers that share a channel report there too, naming their row; a poller
+    // paused by a receiver of its own report says nothing more.
+    void aSharedChannelTakesTheReportsOfMany()
+    {
+        PingReports channel;
+        TestRow first(QStringLiteral("127.0.0.2"));
+        TestRow second(QStringLiteral("127.0.0.3"));
+        QPointer<TPingThread> a = startPoller(&first);
+        QPointer<TPingThread> b = startPoller(&second);
+        a->setReports(&channel);
+        b->setReports(&channel);
+        QList<PingTarget *> named;
+        connect(&channel, &PingReports::statusReported, this, [&](PingTarget *target, HostStatus status) {
+            QCOMPARE(status, HostStatus::Online);
+            named << target;
+        });
+        connect(b.data(), &TPingThread::statusReported, this, [&] { b->Suspend(); });
+        QVERIFY(waitCycles(a, 3));
+        QVERIFY(named.count(&first) >= 3);
+        QCOMPARE(named.count(&second), 0);
+        a->Terminate();
+        b->Terminate();
+    }
+
     void resumeEndsAnUnboundOrStoppedPoller_data()
     {
         QTest::addColumn<bool>("createSuspended");
