@@ -139,10 +139,11 @@ int main(int argc, char *argv[])
     form.resize(1024, 768);
     form.show();
     QCoreApplication::processEvents();
-    QLineEdit *box = form.FFind->edtFind;
+    auto *find = form.findChild<TServerFind *>();
+    QLineEdit *box = find->edtFind;
     form.activateWindow();
     timer.restart();
-    form.FFind->FocusFind();
+    find->FocusFind();
     QCoreApplication::processEvents();
     std::printf("%-44s %8.2f ms\n", "window: Ctrl+F (folds every server)", ms(timer));
     timer.restart();

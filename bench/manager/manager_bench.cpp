@@ -5,6 +5,8 @@
 #include "MgmtForm.h"
 #include "PingEngine.h"
 #include "RdpCommon.h"
+#include "ServerListModel.h"
+#include "ServerListView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -65,7 +67,8 @@ int main(int argc, char *argv[])
     }
     std::printf("%-40s %8.1f ms  (target < 500)\n", "fill the list again (median of 5)", median(fills));
 
-    TGroupItem *large = FindGroupRow(form.lvSvr, 1);
+    ServerListModel *list = form.findChild<TServerListView *>(QStringLiteral("lvSvr"))->List();
+    TGroupItem *large = FindGroupRow(list, 1);
     std::vector<double> collapses, expands;
     for (int i = 0; i < 5; ++i) {
         timer.restart();
@@ -88,8 +91,8 @@ int main(int argc, char *argv[])
     };
     int online = 0;
     QTimer::singleShot(kWatchSeconds * 1000, &app, [&] {
-        for (int i = 0; i < form.lvSvr->topLevelItemCount(); ++i)
-            online += RowAt(form.lvSvr, i)->text(ColStatus) == QLatin1String("Online");
+        for (int i = 0; i < list->RowCount(); ++i)
+            online += list->index(i, ColStatus).data().toString() == QLatin1String("Online");
         app.quit();
     });
     const double cpuBefore = cpuSeconds();

@@ -5,6 +5,8 @@
 #include "MgmtForm.h"
 #include "MsgBox.h"
 #include "RdpCommon.h"
+#include "ServerListModel.h"
+#include "ServerListView.h"
 
 #include <QApplication>
 #include <QHelpEvent>
@@ -15,10 +17,15 @@
 namespace {
 
 // Hovers the row as the user does: the list shows the row's tooltip.
-void showToolTip(TfrmMgmt &form, TListItem *row)
+TServerListView *listOf(TfrmMgmt &form)
 {
-    QWidget *viewport = form.lvSvr->viewport();
-    const QPoint at = form.lvSvr->visualItemRect(row).center();
+    return form.findChild<TServerListView *>(QStringLiteral("lvSvr"));
+}
+
+void showToolTip(TfrmMgmt &form, TRowObject *row)
+{
+    QWidget *viewport = listOf(form)->viewport();
+    const QPoint at = listOf(form)->RowRect(row).center();
     QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
     QApplication::sendEvent(viewport, &help);
 }
@@ -60,12 +67,12 @@ int main(int argc, char *argv[])
     form.resize(760, 420);
     form.move(40, 40);
     form.show();
-    if (TListItem *row = RowAt(form.lvSvr, 2))
-        row->setSelected(true);
+    if (TRowObject *row = listOf(form)->List()->RowObject(2))
+        listOf(form)->SelectRow(row);
     int status = 0;
     if (!tooltipOutput.isEmpty()) {
         QTimer::singleShot((seconds - 1) * 1000, &app, [&] {
-            if (TListItem *row = RowAt(form.lvSvr, 1))
+            if (TRowObject *row = listOf(form)->List()->RowObject(1))
                 showToolTip(form, row);
         });
     }

@@ -5,7 +5,6 @@
 #include "BackgroundTask.h"
 #include "Catalogue.h"
 #include "CatalogueTransfer.h"
-#include "MgmtForm.h"
 #include "MsgBox.h"
 #include "PgStore.h"
 
@@ -24,19 +23,19 @@ constexpr int kShowProgressMs = 300;
 
 } // namespace
 
-TDatabaseTransfer::TDatabaseTransfer(TfrmMgmt *form) : QObject(form), fForm(form)
+TDatabaseTransfer::TDatabaseTransfer(QMenu *menu, QWidget *window) : QObject(window), window_(window)
 {
     setObjectName(QStringLiteral("DatabaseTransfer"));
-    actDbImport = new QAction(QStringLiteral("把服务器列表文件导入数据库(&B)..."), fForm->actlstSvr);
+    actDbImport = new QAction(QStringLiteral("把服务器列表文件导入数据库(&B)..."), this);
     actDbImport->setObjectName(QStringLiteral("actDbImport"));
-    actDbExport = new QAction(QStringLiteral("把数据库导出为服务器列表文件..."), fForm->actlstSvr);
+    actDbExport = new QAction(QStringLiteral("把数据库导出为服务器列表文件..."), this);
     actDbExport->setObjectName(QStringLiteral("actDbExport"));
     connect(actDbImport, &QAction::triggered, this, [this] { Guard([&] { actDbImportExecute(); }); });
     connect(actDbExport, &QAction::triggered, this, [this] { Guard([&] { actDbExportExecute(); }); });
-    fForm->pmLv->addSeparator();
-    fForm->pmLv->addAction(actDbImport);
-    fForm->pmLv->addAction(actDbExport);
-    connect(fForm->pmLv, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
+    menu->addSeparator();
+    menu->addAction(actDbImport);
+    menu->addAction(actDbExport);
+    connect(menu, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
     UpdateActions();
 }
 
@@ -72,17 +71,17 @@ QString TDatabaseTransfer::Copy(bool importing, const QString &file, const QStri
 
 void TDatabaseTransfer::actDbImportExecute()
 {
-    const QString file = FileDialog::GetOpenFileName(fForm, QStringLiteral("导入数据库的服务器列表文件"), QString(),
-                                                     QStringLiteral("服务器列表文件 (*.ini);;所有文件 (*)"));
+    const QString file = FileDialog::GetOpenFileName(window_, QStringLiteral("导入数据库的服务器列表文件"), QString(),
+                                                      QStringLiteral("服务器列表文件 (*.ini);;所有文件 (*)"));
     if (!file.isEmpty())
         run(true, file);
 }
 
 void TDatabaseTransfer::actDbExportExecute()
 {
-    const QString file = FileDialog::GetSaveFileName(fForm, QStringLiteral("把数据库导出为服务器列表文件"),
-                                                     QStringLiteral("SvrList.ini"),
-                                                     QStringLiteral("服务器列表文件 (*.ini)"));
+    const QString file = FileDialog::GetSaveFileName(window_, QStringLiteral("把数据库导出为服务器列表文件"),
+                                                      QStringLiteral("SvrList.ini"),
+                                                      QStringLiteral("服务器列表文件 (*.ini)"));
     if (!file.isEmpty())
         run(false, file);
 }
@@ -91,11 +90,11 @@ void TDatabaseTransfer::run(bool importing, const QString &file)
 {
     const QString database = Catalogue::Current().DatabaseAddress();
     QProgressDialog progress(importing ? QStringLiteral("正在导入数据库…") : QStringLiteral("正在从数据库导出…"), {}, 0, 0,
-                             fForm);
+                             window_);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(kShowProgressMs);
     progress.setValue(0);
     const QString summary = Copy(importing, file, database);
     progress.reset();
-    ShowMessageBox(fForm, summary, QMessageBox::Information);
+    ShowMessageBox(window_, summary, QMessageBox::Information);
 }

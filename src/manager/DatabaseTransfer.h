@@ -4,7 +4,8 @@
 #include <QString>
 
 class QAction;
-class TfrmMgmt;
+class QMenu;
+class QWidget;
 
 // Copying a whole catalogue between a server list file and the shared database
 // the manager shows: the file into the database, or the database into a new file.
@@ -13,7 +14,8 @@ class TfrmMgmt;
 class TDatabaseTransfer : public QObject {
     Q_OBJECT
 public:
-    explicit TDatabaseTransfer(TfrmMgmt *form);
+    // Adds its commands to the list's menu; its dialogs belong to `window`, which owns it.
+    TDatabaseTransfer(QMenu *menu, QWidget *window);
 
     QAction *actDbImport;
     QAction *actDbExport;
@@ -29,5 +31,5 @@ private:
     void UpdateActions();
     void run(bool importing, const QString &file);
 
-    TfrmMgmt *fForm;
+    QWidget *window_;
 };

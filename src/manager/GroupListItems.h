@@ -1,23 +1,22 @@
 #pragma once
 
-#include "RdpCommon.h"
 #include "PingTarget.h"
 #include "PingThread.h"
+#include "RdpCommon.h"
 
 #include <QIcon>
 #include <QPointer>
 #include <QString>
-#include <QTreeWidgetItem>
 #include <memory>
 #include <vector>
 
-class QTreeWidget;
+class ServerListModel;
 class TGroupItem;
 class TItem;
 
 // The server list is one flat list of rows: each group row is followed directly
 // by the rows of its servers while the group is expanded.
-using TListView = QTreeWidget;
+using TListView = ServerListModel;
 
 // Column 0 is the row's caption; the further columns are its sub-items.
 enum ServerListColumn {
@@ -33,57 +32,17 @@ class TRowObject {
 public:
     virtual ~TRowObject() = default;
     virtual bool IsGroup() const = 0;
-};
-
-// One row of the server list. A server row's poller probes the row's address;
-// the row shows the status the poller reports, and its look (colours, bold
-// group rows, the tooltip) follows from its data through the item roles.
-class TListItem : public QTreeWidgetItem, public PingTarget {
-public:
-    TListItem() = default;
-
-    int ImageIndex() const { return fImageIndex; }
-    void setImageIndex(int index);
-    TRowObject *Data() const { return fData; }
-    // Attaches an object the row does not own (a server's row object).
-    void setData(TRowObject *data) { fData = data; }
-    // Attaches an object that lives as long as the row (a group's row object).
-    void setOwnedData(std::unique_ptr<TRowObject> data);
-    // Number of texts after the caption.
-    int SubItemCount() const { return fSubItems; }
-    void setSubItems(const QStringList &texts);
-    // Makes the row show its server: the caption and the texts after it are read
-    // from the server's record whenever they are asked for, so the row keeps no
-    // copy of them. Called again after the record changed, repaints the row.
-    void ShowServer();
-
-    QString address() const override;
-    unsigned short port() const override;
-    void showStatus(HostStatus status) override { setStatus(status); }
-
-    HostStatus Status() const { return fStatus; }
-    // Shows a status in the status column; a row with fewer than two texts
-    // after its caption has no status column and shows none. A change
-    // repaints the whole row, whose colours follow the status.
-    void setStatus(HostStatus status);
-
-    QVariant data(int column, int role) const override;
+    // The row that shows the object in its list; -1 while none does.
+    int Row() const { return row_; }
 
 private:
-    QString toolTip() const;
-    // The text of a column of a row that shows its server; null for other rows.
-    QVariant serverText(int column) const;
-
-    std::unique_ptr<TRowObject> fOwned;
-    TRowObject *fData = nullptr;
-    int fImageIndex = -1;
-    int fSubItems = 0;
-    HostStatus fStatus = HostStatus::Unknown;
-    bool fShowsServer = false;
+    friend class ServerListModel;
+    int row_ = -1;
 };
 
-// The row object of a server.
-class TItem : public TRowObject {
+// The row object of a server. Its poller probes the server's address and
+// reports what it found by signal; the list keeps the last status here.
+class TItem : public TRowObject, public PingTarget {
 public:
     explicit TItem(PSvrItem aSvr) : fServer(aSvr) {}
     ~TItem() override;
@@ -91,20 +50,24 @@ public:
     TItem(const TItem &) = delete;
     TItem &operator=(const TItem &) = delete;
 
-    TListItem *ListItem() const { return fListItem; }
-    void setListItem(TListItem *row) { fListItem = row; }
     PSvrItem Server() const { return fServer; }
     void setServer(PSvrItem server) { fServer = server; }
     TPingThread *PingThd() const { return fPiThd; }
     void setPingThd(TPingThread *poller) { fPiThd = poller; }
     TGroupItem *Grp() const { return fGrp; }
     void setGrp(TGroupItem *group) { fGrp = group; }
+    // What the poller last reported while the row was shown; Unknown in a new row.
+    HostStatus Status() const { return status_; }
+
+    QString address() const override;
+    unsigned short port() const override;
 
 private:
-    TListItem *fListItem = nullptr;
+    friend class ServerListModel;
     PSvrItem fServer = nullptr;
     QPointer<TPingThread> fPiThd;
     TGroupItem *fGrp = nullptr;
+    HostStatus status_ = HostStatus::Unknown;
 };
 
 // The row object of a group; owns the row objects of its servers.
@@ -117,34 +80,33 @@ public:
     TGroupItem &operator=(const TGroupItem &) = delete;
 
     bool Expanded() const { return fExpanded; }
+    // The glyph the group row shows: 0 (minus) expanded, 1 (plus) collapsed.
+    int ImageIndex() const { return fExpanded ? 0 : 1; }
     const QString &Caption() const { return fCaption; }
     // Renames the group row and the group name held by its servers' records.
     void setCaption(const QString &name);
     const std::vector<std::unique_ptr<TItem>> &Items() const { return fItems; }
-    TListItem *ListItem() const { return fListItem; }
-    void setListItem(TListItem *row) { fListItem = row; }
     int GrpId() const { return FGrpId; }
+    // The list whose row shows the group; none before the row is made.
+    ServerListModel *List() const { return list_; }
 
     void Expand();
     void Collapse();
     TItem *AddItem(PSvrItem server);
     void DeleteItem(TItem *item);
 
-    // For filling a whole list at once: adds a server's row object without a row,
-    // makes the rows of all the group's servers, and starts their pollers once
-    // the rows are in the list.
+    // For filling a whole list at once: adds a server's row object without a
+    // row; the list makes the rows and then starts the pollers.
     TItem *AppendItem(PSvrItem server);
-    QList<QTreeWidgetItem *> MakeServerRows();
     void StartPollers();
 
 private:
-    TListView *list() const;
-    TPingThread *makePoller();
+    friend class ServerListModel;
     void startPoller(TItem *item);
 
     std::vector<std::unique_ptr<TItem>> fItems;
     QString fCaption;
-    TListItem *fListItem = nullptr;
+    ServerListModel *list_ = nullptr;
     bool fExpanded = true;
     int FGrpId = -1;
 };
@@ -162,18 +124,13 @@ private:
     int fIndex;
 };
 
-// The row at an index, or none past the end.
-TListItem *RowAt(TListView *list, int index);
-int IndexOfRow(TListView *list, TListItem *row);
-TGroupItem *GroupOf(const TListItem *row);
-TItem *ItemOf(const TListItem *row);
+TGroupItem *GroupOf(const TRowObject *row);
+TItem *ItemOf(const TRowObject *row);
 
 // The 16 x 16 glyph of a group row: 0 expanded (minus), 1 collapsed (plus).
 QIcon GroupGlyph(int index);
 
-// Makes the group's row, which owns the group object from then on.
-TListItem *MakeGroupRow(std::unique_ptr<TGroupItem> group);
-// Appends the group's row; the row owns the group object from then on.
+// Appends the group's row; the list owns the group object from then on.
 void AddGroupRow(TListView *list, std::unique_ptr<TGroupItem> group);
 TGroupItem *FindGroupRow(TListView *list, int id);
 TGroupItem *RenameGroupRow(TListView *list, int id, const QString &name);

@@ -6,7 +6,6 @@
 #include "KeyringMove.h"
 #include "KeyringOption.h"
 #include "KeyringSaver.h"
-#include "MgmtForm.h"
 #include "MsgBox.h"
 #include "PasswordFields.h"
 
@@ -21,26 +20,26 @@ constexpr int kKeyringWaitMs = 15000;
 
 } // namespace
 
-TKeyringCommands::TKeyringCommands(TfrmMgmt *form)
-    : QObject(form), fForm(form), keyring_(new Keyring(this, kKeyringWaitMs)), saver_(new KeyringSaver(*keyring_, this))
+TKeyringCommands::TKeyringCommands(QMenu *menu, QStatusBar *status, QWidget *window)
+    : QObject(window), status_(status), window_(window), keyring_(new Keyring(this, kKeyringWaitMs)), saver_(new KeyringSaver(*keyring_, this))
 {
     setObjectName(QStringLiteral("KeyringCommands"));
-    actKeyringOption = new QAction(QStringLiteral("新密码保存到系统密钥环(&K)"), fForm->actlstSvr);
+    actKeyringOption = new QAction(QStringLiteral("新密码保存到系统密钥环(&K)"), this);
     actKeyringOption->setObjectName(QStringLiteral("actKeyringOption"));
     actKeyringOption->setCheckable(true);
-    actKeyringMoveIn = new QAction(QStringLiteral("把全部密码移入系统密钥环"), fForm->actlstSvr);
+    actKeyringMoveIn = new QAction(QStringLiteral("把全部密码移入系统密钥环"), this);
     actKeyringMoveIn->setObjectName(QStringLiteral("actKeyringMoveIn"));
-    actKeyringMoveOut = new QAction(QStringLiteral("把全部密码移回服务器列表文件"), fForm->actlstSvr);
+    actKeyringMoveOut = new QAction(QStringLiteral("把全部密码移回服务器列表文件"), this);
     actKeyringMoveOut->setObjectName(QStringLiteral("actKeyringMoveOut"));
     connect(actKeyringOption, &QAction::toggled, this, [this](bool on) { Guard([&] { actKeyringOptionToggled(on); }); });
     connect(actKeyringMoveIn, &QAction::triggered, this, [this] { Guard([&] { move(true); }); });
     connect(actKeyringMoveOut, &QAction::triggered, this, [this] { Guard([&] { move(false); }); });
     connect(keyring_, &Keyring::unavailable, this, [this] { keyringMissing(); });
-    fForm->pmLv->addSeparator();
-    fForm->pmLv->addAction(actKeyringOption);
-    fForm->pmLv->addAction(actKeyringMoveIn);
-    fForm->pmLv->addAction(actKeyringMoveOut);
-    connect(fForm->pmLv, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
+    menu->addSeparator();
+    menu->addAction(actKeyringOption);
+    menu->addAction(actKeyringMoveIn);
+    menu->addAction(actKeyringMoveOut);
+    connect(menu, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
     UpdateActions();
 }
 
@@ -66,7 +65,7 @@ void TKeyringCommands::move(bool intoKeyring)
     auto *mover = new KeyringMove(Catalogue::Current(), *keyring_, this);
     moving_ = true;
     UpdateActions();
-    fForm->stat1->showMessage(QStringLiteral("正在移动密码……"));
+    status_->showMessage(QStringLiteral("正在移动密码……"));
     connect(mover, &KeyringMove::finished, this, [this, mover](const KeyringMoveReport &report) {
         mover->deleteLater();
         Guard([&] { moved(report); });
@@ -81,14 +80,14 @@ void TKeyringCommands::moved(const KeyringMoveReport &report)
 {
     moving_ = false;
     UpdateActions();
-    fForm->stat1->clearMessage();
+    status_->clearMessage();
     const bool clean = report.failed.isEmpty() && !report.unavailable;
-    ShowMessageBox(fForm, report.summary(), clean ? QMessageBox::Information : QMessageBox::Warning);
+    ShowMessageBox(window_, report.summary(), clean ? QMessageBox::Information : QMessageBox::Warning);
 }
 
 void TKeyringCommands::keyringMissing()
 {
-    fForm->stat1->showMessage(QStringLiteral("没有运行系统密钥环（Secret Service），密码仍保存在服务器列表文件中。"));
+    status_->showMessage(QStringLiteral("没有运行系统密钥环（Secret Service），密码仍保存在服务器列表文件中。"));
 }
 
 bool TKeyringCommands::ConnectFromKeyring(int serverId, const TClientSettings &settings)
@@ -96,18 +95,18 @@ bool TKeyringCommands::ConnectFromKeyring(int serverId, const TClientSettings &s
     if (!PasswordsInKeyring() || keyring_->knownUnavailable() || !Catalogue::HasCurrent())
         return false;
     const QString key = PasswordFields::Of(Catalogue::Current())->keyOf(serverId);
-    fForm->stat1->showMessage(QStringLiteral("正在从系统密钥环读取密码……"));
+    status_->showMessage(QStringLiteral("正在从系统密钥环读取密码……"));
     keyring_->read(key, [this, settings](const KeyringAnswer &answer) {
         Guard([&] {
-            fForm->stat1->clearMessage();
+            status_->clearMessage();
             if (answer.ok && !answer.password.isEmpty()) {
                 TClientSettings withPassword = settings;
                 withPassword.Password = answer.password;
-                fForm->OpenSession(withPassword);
+                emit sessionRequested(withPassword);
             } else if (answer.ok || answer.missing || answer.unavailable) {
-                ShowMessageBox(fForm, QStringLiteral("请输入密码"));
+                ShowMessageBox(window_, QStringLiteral("请输入密码"));
             } else {
-                ShowMessageBox(fForm, QStringLiteral("无法从系统密钥环读取密码：%1").arg(answer.error),
+                ShowMessageBox(window_, QStringLiteral("无法从系统密钥环读取密码：%1").arg(answer.error),
                                QMessageBox::Critical);
             }
         });

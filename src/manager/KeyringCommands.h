@@ -5,10 +5,12 @@
 #include <QObject>
 
 class QAction;
+class QMenu;
+class QStatusBar;
+class QWidget;
 class Keyring;
 class KeyringSaver;
 struct KeyringMoveReport;
-class TfrmMgmt;
 
 // The manager's keyring commands: the option that keeps new and changed passwords
 // in the desktop keyring, moving every password of the catalogue there or back into
@@ -17,7 +19,9 @@ class TfrmMgmt;
 class TKeyringCommands : public QObject {
     Q_OBJECT
 public:
-    explicit TKeyringCommands(TfrmMgmt *form);
+    // The commands join the end of menu; what they report goes to status and to
+    // boxes over window, which also owns them.
+    TKeyringCommands(QMenu *menu, QStatusBar *status, QWidget *window);
     ~TKeyringCommands() override;
 
     QAction *actKeyringOption;
@@ -31,6 +35,10 @@ public:
 
     Keyring &Ring() { return *keyring_; }
 
+signals:
+    // The keyring answered with the password the connection lacked.
+    void sessionRequested(const TClientSettings &settings);
+
 private:
     void actKeyringOptionToggled(bool on);
     void move(bool intoKeyring);
@@ -38,7 +46,8 @@ private:
     void keyringMissing();
     void UpdateActions();
 
-    TfrmMgmt *fForm;
+    QStatusBar *status_;
+    QWidget *window_;
     Keyring *keyring_;
     KeyringSaver *saver_;
     bool moving_ = false;

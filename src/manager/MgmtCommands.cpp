@@ -9,6 +9,7 @@
 #include "KeyringCommands.h"
 #include "MsgBox.h"
 #include "PingThread.h"
+#include "ServerListModel.h"
 
 #include <QComboBox>
 
@@ -49,7 +50,7 @@ void TfrmMgmt::actAddExecute()
     };
     if (!EditServerSettings(this, settings, description, save) || !server)
         return;
-    AddServerRow(lvSvr, server);
+    AddServerRow(model_, server);
 }
 
 void TfrmMgmt::actOpenExecute()
@@ -113,9 +114,9 @@ void TfrmMgmt::actOpenExecute()
         return;
     }
     // A row a colleague's move replaced has a new poller, running; the old one is stopping.
-    if (FindServerItem(lvSvr, server) != item) {
+    if (FindServerItem(model_, server) != item) {
         resume.Dismiss();
-        item = FindServerItem(lvSvr, server);
+        item = FindServerItem(model_, server);
     }
     if (!confirmed)
         return;
@@ -125,8 +126,8 @@ void TfrmMgmt::actOpenExecute()
     }
     if (!saved)
         return;
-    if (TListItem *row = item ? item->ListItem() : nullptr)
-        row->ShowServer();
+    if (item)
+        model_->ServerChanged(item);
 }
 
 void TfrmMgmt::actConnectExecute()
@@ -144,7 +145,7 @@ void TfrmMgmt::actConnectExecute()
         return;
     }
     // A password kept in the desktop keyring leaves the file's field empty.
-    if (settings.Password.isEmpty() && FKeyring->ConnectFromKeyring(item->Server()->Id, settings))
+    if (settings.Password.isEmpty() && keyring_->ConnectFromKeyring(item->Server()->Id, settings))
         return;
     if (settings.Password.trimmed().isEmpty()) {
         ShowMessageBox(this, QStringLiteral("请输入密码"));
@@ -163,7 +164,7 @@ void TfrmMgmt::actDeleteExecute()
     if (ShowMessageBox(this, QStringLiteral("确定删除?"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
     // Another administrator may have deleted it while the question was open.
-    if (GetSvrItem(id) != server || FindServerItem(lvSvr, server) != item)
+    if (GetSvrItem(id) != server || FindServerItem(model_, server) != item)
         return;
     DeleteSvrItem(server);
     item->Grp()->DeleteItem(item);
@@ -189,7 +190,7 @@ void TfrmMgmt::btnNewGrpClick()
     const int id = AddGroup(name);
     cbbGrp->addItem(name);
     cbbGrp->setCurrentIndex(cbbGrp->count() - 1);
-    AddGroupRow(lvSvr, std::make_unique<TGroupItem>(GetGroup(id)));
+    AddGroupRow(model_, std::make_unique<TGroupItem>(GetGroup(id)));
 }
 
 void TfrmMgmt::btnEditGrpClick()
@@ -227,7 +228,7 @@ void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
         // The colleague's name may be in the list already: both are made again from the catalogue.
         refillGroupCombo();
         cbbGrp->setCurrentIndex(comboEntryOf(name));
-        RenameGroupRow(lvSvr, id, name);
+        RenameGroupRow(model_, id, name);
         return;
     }
 
@@ -239,7 +240,7 @@ void TfrmMgmt::RenameGrpByDialog(const QString &oldName)
     if (old >= 0)
         cbbGrp->removeItem(old);
     cbbGrp->setCurrentIndex(comboEntryOf(name));
-    RenameGroupRow(lvSvr, id, name);
+    RenameGroupRow(model_, id, name);
 }
 
 void TfrmMgmt::btnDeleteGrpClick()
@@ -252,7 +253,7 @@ void TfrmMgmt::btnDeleteGrpClick()
         return;
     }
     DeleteGroup(id);
-    DeleteGroupRow(lvSvr, id);
+    DeleteGroupRow(model_, id);
     cbbGrp->removeItem(cbbGrp->currentIndex());
     cbbGrp->setCurrentIndex(-1);
 }

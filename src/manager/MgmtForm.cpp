@@ -8,7 +8,9 @@
 #include "MsgBox.h"
 #include "PingEngine.h"
 #include "ProbeNotice.h"
+#include "ServerFilterModel.h"
 #include "ServerFind.h"
+#include "ServerListModel.h"
 #include "DatabaseTransfer.h"
 #include "KeyringCommands.h"
 #include "ServerTransfer.h"
@@ -113,15 +115,23 @@ TfrmMgmt::TfrmMgmt(QWidget *parent) : QWidget(parent)
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
     middle->setSpacing(0);
-    FFind = new TServerFind(this);
-    FTransfer = new TServerTransfer(this);
-    FDatabaseTransfer = new TDatabaseTransfer(this);
-    FKeyring = new TKeyringCommands(this);
-    FProbeNotice = new TProbeNotice(this);
+    find_ = new TServerFind(lvSvr, filter_, this);
+    connect(find_, &TServerFind::connectRequested, this, [this] { Guard([&] { actConnectExecute(); }); });
+    connect(find_, &TServerFind::quickConnectRequested, this,
+            [this](const TClientSettings &settings) { Guard([&] { OpenSession(settings); }); });
+    transfer_ = new TServerTransfer(lvSvr, pmLv, this);
+    connect(transfer_, &TServerTransfer::refreshRequested, this, [this] { Guard([&] { RefreshSvrList(); }); });
+    connect(transfer_, &TServerTransfer::groupsChanged, this, [this] { Guard([&] { refillGroupCombo(); }); });
+    connect(cbbGrp, &QComboBox::currentTextChanged, transfer_, &TServerTransfer::SetChosenGroup);
+    databaseTransfer_ = new TDatabaseTransfer(pmLv, this);
+    keyring_ = new TKeyringCommands(pmLv, stat1, this);
+    connect(keyring_, &TKeyringCommands::sessionRequested, this,
+            [this](const TClientSettings &settings) { Guard([&] { OpenSession(settings); }); });
+    probeNotice_ = new TProbeNotice(this);
     auto *listColumn = new QVBoxLayout;
     listColumn->setSpacing(0);
-    listColumn->addWidget(FProbeNotice);
-    listColumn->addWidget(FFind);
+    listColumn->addWidget(probeNotice_);
+    listColumn->addWidget(find_);
     listColumn->addWidget(lvSvr, 1);
     middle->addLayout(listColumn, 1);
     middle->addWidget(pnlRight);
@@ -256,14 +266,14 @@ void TfrmMgmt::buildListKeys()
     bind({QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_Minus)}, &TfrmMgmt::lvSvrCollapseKey);
     bind({QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Plus)}, &TfrmMgmt::lvSvrExpandKey);
     connect(lvSvr, &TServerListView::glyphClicked, this,
-            [this](TListItem *row) { Guard([&] { lvSvrGlyphClick(row); }); });
+            [this](TRowObject *row) { Guard([&] { lvSvrGlyphClick(row); }); });
 }
 
 // The window's keyboard order: the top panel (the four buttons, the banner, the
 // link button), the list, then the group panel.
 void TfrmMgmt::setTabOrders()
 {
-    const QWidget *order[] = {btnConnect, btnOpen, btnAdd, btnDelete, WebBrowser1, sBitBtn1, FFind->edtFind, lvSvr,
+    const QWidget *order[] = {btnConnect, btnOpen, btnAdd, btnDelete, WebBrowser1, sBitBtn1, find_->edtFind, lvSvr,
                               btnNewGrp, btnSetGrp, cbbGrp, btnEditGrp, btnDeleteGrp};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
@@ -271,16 +281,19 @@ void TfrmMgmt::setTabOrders()
 
 void TfrmMgmt::buildList()
 {
+    model_ = new ServerListModel(this);
+    filter_ = new ServerFilterModel(model_, this);
     lvSvr = new TServerListView(this, this);
     lvSvr->setObjectName(QStringLiteral("lvSvr"));
-    connect(lvSvr, &QTreeWidget::itemSelectionChanged, this, [this] {
+    lvSvr->SetModels(model_, filter_);
+    connect(lvSvr, &TServerListView::rowSelected, this, [this](TRowObject *row) {
         Guard([&] {
-            if (TListItem *row = lvSvr->Selected())
+            if (row)
                 lvSvrSelectItem(row, true);
             UpdateActions();
         });
     });
-    connect(lvSvr, &QTreeWidget::itemDoubleClicked, this, [this] { Guard([&] { lvSvrDblClick(); }); });
+    connect(lvSvr, &QAbstractItemView::doubleClicked, this, [this] { Guard([&] { lvSvrDblClick(); }); });
 
     pmLv = new QMenu(this);
     pmLv->setObjectName(QStringLiteral("pmLv"));
@@ -369,7 +382,7 @@ void TfrmMgmt::tellLoadProblems()
         ShowMessageBox(this, warning, QMessageBox::Warning);
     // Probing by TCP is no mistake of the user's: said in the window, never in a box.
     if (const QString notice = PingEngine::shared()->notice(); !notice.isEmpty()) {
-        FProbeNotice->ShowNotice(notice);
+        probeNotice_->ShowNotice(notice);
         stat1Probe->setText(QStringLiteral("状态检测：TCP 端口"));
         stat1Probe->setToolTip(notice);
         stat1Probe->show();
@@ -378,7 +391,7 @@ void TfrmMgmt::tellLoadProblems()
 
 void TfrmMgmt::FormDestroy()
 {
-    ClearServerRows(lvSvr);
+    ClearServerRows(model_);
     FPing.reset();
     FOpenClients.clear();
 }
@@ -422,8 +435,8 @@ void TfrmMgmt::RefreshSvrList()
         cbbGrp->addItem(group->GroupName);
     cbbGrp->setCurrentIndex(cbbGrp->count() > 0 ? 0 : -1);
     lvSvr->setUpdatesEnabled(false);
-    ClearServerRows(lvSvr);
-    FillServerRows(lvSvr, GetSvrList());
+    ClearServerRows(model_);
+    FillServerRows(model_, GetSvrList());
     lvSvr->setUpdatesEnabled(true);
 }
 
@@ -445,14 +458,13 @@ int TfrmMgmt::comboEntryOf(const QString &name) const
     return exact >= 0 ? exact : cbbGrp->findText(name, Qt::MatchFixedString);
 }
 
-void TfrmMgmt::lvSvrSelectItem(TListItem *item, bool selected)
+void TfrmMgmt::lvSvrSelectItem(TRowObject *item, bool selected)
 {
     if (!selected || !item)
         return;
     if (TItem *server = ItemOf(item)) {
         cbbGrp->setCurrentIndex(comboEntryOf(server->Server()->Group.GroupName));
-        if (item->SubItemCount() > 1)
-            stat1Panel0->setText(item->text(ColStatus));
+        stat1Panel0->setText(TPingThread::StatusText(server->Status()));
     } else if (TGroupItem *group = GroupOf(item)) {
         cbbGrp->setCurrentIndex(comboEntryOf(group->Caption()));
         stat1Panel0->clear();
@@ -469,7 +481,7 @@ void TfrmMgmt::toggle(TGroupItem *group)
 
 void TfrmMgmt::toggleOrRun(void (TfrmMgmt::*serverCommand)())
 {
-    TListItem *row = lvSvr->Selected();
+    TRowObject *row = lvSvr->Selected();
     if (TGroupItem *group = GroupOf(row))
         toggle(group);
     else if (ItemOf(row))
@@ -491,7 +503,7 @@ void TfrmMgmt::lvSvrCollapseKey()
     if (TGroupItem *group = SelectedGroup()) {
         group->Collapse();
     } else if (TItem *item = SelectedServer()) {
-        lvSvr->setCurrentItem(item->Grp()->ListItem());
+        lvSvr->SelectRow(item->Grp());
     }
 }
 
@@ -501,7 +513,7 @@ void TfrmMgmt::lvSvrExpandKey()
         group->Expand();
 }
 
-void TfrmMgmt::lvSvrGlyphClick(TListItem *row)
+void TfrmMgmt::lvSvrGlyphClick(TRowObject *row)
 {
     if (TGroupItem *group = GroupOf(row))
         toggle(group);
@@ -509,18 +521,17 @@ void TfrmMgmt::lvSvrGlyphClick(TListItem *row)
 
 std::unique_ptr<TDragItem> TfrmMgmt::lvSvrStartDrag()
 {
-    TListItem *row = lvSvr->Selected();
-    TItem *item = ItemOf(row);
+    TItem *item = ItemOf(lvSvr->Selected());
     if (!item)
         return nullptr;
-    return std::make_unique<TDragItem>(item, IndexOfRow(lvSvr, row));
+    return std::make_unique<TDragItem>(item, item->Row());
 }
 
 bool TfrmMgmt::lvSvrDragOver(TDragItem *source, const QPoint &at)
 {
     if (!source || !source->Data())
         return false;
-    TListItem *row = lvSvr->RowAtPoint(at);
+    TRowObject *row = lvSvr->RowAtPoint(at);
     const int draggedGroup = source->Data()->Grp()->GrpId();
     if (TGroupItem *group = GroupOf(row))
         return group->GrpId() != draggedGroup;
@@ -531,7 +542,7 @@ bool TfrmMgmt::lvSvrDragOver(TDragItem *source, const QPoint &at)
 
 void TfrmMgmt::lvSvrDragDrop(TDragItem *source, const QPoint &at)
 {
-    TListItem *row = lvSvr->RowAtPoint(at);
+    TRowObject *row = lvSvr->RowAtPoint(at);
     if (!row)
         return;
     TGroupItem *target = GroupOf(row);

@@ -16,6 +16,8 @@ class QPushButton;
 class QStatusBar;
 class TProbeNotice;
 class TServerFind;
+class ServerFilterModel;
+class ServerListModel;
 class TDatabaseTransfer;
 class TKeyringCommands;
 class TServerTransfer;
@@ -29,40 +31,6 @@ class TfrmMgmt : public QWidget, private TServerListEvents {
 public:
     explicit TfrmMgmt(QWidget *parent = nullptr);
     ~TfrmMgmt() override;
-
-    // Controls, under the names the rest of the program and its tests use.
-    QWidget *pnlTop;
-    QWidget *WebBrowser1; // the banner's place until the banner is set
-    QPushButton *btnConnect;
-    QPushButton *btnAdd;
-    QPushButton *btnOpen;
-    QPushButton *btnDelete;
-    QWidget *sBitBtn1; // the link button's place until it is set
-    QWidget *pnlRight;
-    QPushButton *btnNewGrp;
-    QPushButton *btnSetGrp;
-    QComboBox *cbbGrp;
-    QPushButton *btnEditGrp;
-    QPushButton *btnDeleteGrp;
-    TServerListView *lvSvr;
-    QStatusBar *stat1;
-    QLabel *stat1Panel0;
-    QMenu *pmLv;
-    QAction *N1;
-    QAction *N2;
-    QObject *actlstSvr;
-    QAction *actAdd;
-    QAction *actOpen;
-    QAction *actConnect;
-    QAction *actDelete;
-    QAction *actRenameGrp;
-    QAction *actDelGrp;
-    TServerFind *FFind;                   // the find box above the list
-    TProbeNotice *FProbeNotice;           // why the statuses come from TCP, above the find box
-    QLabel *stat1Probe;                   // how the statuses are probed, when not by ICMP
-    TServerTransfer *FTransfer;           // import and export
-    TDatabaseTransfer *FDatabaseTransfer; // copying the whole catalogue between a file and the database
-    TKeyringCommands *FKeyring;           // passwords in the desktop keyring
 
     // Puts the banner and the link button into the top panel in place of their placeholders.
     void SetBanner(QWidget *banner);
@@ -94,7 +62,7 @@ public:
     void FormShow();
     void FormDestroy();
     bool FormCloseQuery();
-    void lvSvrSelectItem(TListItem *item, bool selected);
+    void lvSvrSelectItem(TRowObject *item, bool selected);
     void lvSvrDblClick();
     // Enter on the list: connects to the selected server, or opens or closes
     // the selected group.
@@ -103,7 +71,7 @@ public:
     // group); Right, plus: opens it.
     void lvSvrCollapseKey();
     void lvSvrExpandKey();
-    void lvSvrGlyphClick(TListItem *row);
+    void lvSvrGlyphClick(TRowObject *row);
     bool ApplicationEvents1MessageMessage(QObject *target, QEvent *message);
 
     void actAddExecute();
@@ -124,17 +92,51 @@ public:
     // Runs every update handler; done whenever the application falls idle.
     void UpdateActions();
 
-    // The list's drawing and drag-and-drop handlers.
-    std::unique_ptr<TDragItem> lvSvrStartDrag() override;
-    bool lvSvrDragOver(TDragItem *source, const QPoint &at) override;
-    void lvSvrDragDrop(TDragItem *source, const QPoint &at) override;
-
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Controls; each has its name as its object name.
+    QWidget *pnlTop;
+    QWidget *WebBrowser1; // the banner's place until the banner is set
+    QPushButton *btnConnect;
+    QPushButton *btnAdd;
+    QPushButton *btnOpen;
+    QPushButton *btnDelete;
+    QWidget *sBitBtn1; // the link button's place until it is set
+    QWidget *pnlRight;
+    QPushButton *btnNewGrp;
+    QPushButton *btnSetGrp;
+    QComboBox *cbbGrp;
+    QPushButton *btnEditGrp;
+    QPushButton *btnDeleteGrp;
+    TServerListView *lvSvr;
+    QStatusBar *stat1;
+    QLabel *stat1Panel0;
+    QMenu *pmLv;
+    QAction *N1;
+    QAction *N2;
+    QObject *actlstSvr;
+    QAction *actAdd;
+    QAction *actOpen;
+    QAction *actConnect;
+    QAction *actDelete;
+    QAction *actRenameGrp;
+    QAction *actDelGrp;
+    TServerFind *find_;                   // the find box above the list
+    TProbeNotice *probeNotice_;           // why the statuses come from TCP, above the find box
+    QLabel *stat1Probe;                   // how the statuses are probed, when not by ICMP
+    TServerTransfer *transfer_;           // import and export
+    TDatabaseTransfer *databaseTransfer_; // copying the whole catalogue between a file and the database
+    TKeyringCommands *keyring_;           // passwords in the desktop keyring
+
+    // The list's drag-and-drop handlers.
+    std::unique_ptr<TDragItem> lvSvrStartDrag() override;
+    bool lvSvrDragOver(TDragItem *source, const QPoint &at) override;
+    void lvSvrDragDrop(TDragItem *source, const QPoint &at) override;
+
     void buildTop();
     void buildRight();
     void buildList();
@@ -162,6 +164,8 @@ private:
     // Loads the catalogue; when its database cannot be reached, offers the local file.
     void loadCatalogue();
 
+    ServerListModel *model_ = nullptr;    // the rows of the list
+    ServerFilterModel *filter_ = nullptr; // ... as the find box leaves them
     std::unique_ptr<TPing> FPing;
     QList<TfrmClient *> FOpenClients;
     bool fShown = false;

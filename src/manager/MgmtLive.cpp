@@ -5,6 +5,7 @@
 #include "CatalogueEvents.h"
 #include "MsgBox.h"
 #include "ServerListLocation.h"
+#include "ServerListModel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -42,49 +43,47 @@ void TfrmMgmt::refillGroupCombo()
 void TfrmMgmt::CatalogueGroupAdded(int groupId)
 {
     refillGroupCombo();
-    if (!FindGroupRow(lvSvr, groupId))
-        AddGroupRow(lvSvr, std::make_unique<TGroupItem>(GetGroup(groupId)));
+    if (!FindGroupRow(model_, groupId))
+        AddGroupRow(model_, std::make_unique<TGroupItem>(GetGroup(groupId)));
 }
 
 void TfrmMgmt::CatalogueGroupRenamed(int groupId, const QString &name)
 {
     refillGroupCombo();
-    RenameGroupRow(lvSvr, groupId, name);
+    RenameGroupRow(model_, groupId, name);
 }
 
 void TfrmMgmt::CatalogueGroupDeleted(int groupId)
 {
     refillGroupCombo();
     // A row that still shows servers stays; they keep the group's id, as after a load.
-    if (TGroupItem *group = FindGroupRow(lvSvr, groupId); group && group->Items().empty())
-        DeleteGroupRow(lvSvr, groupId);
+    if (TGroupItem *group = FindGroupRow(model_, groupId); group && group->Items().empty())
+        DeleteGroupRow(model_, groupId);
 }
 
 void TfrmMgmt::CatalogueServerAdded(PSvrItem server)
 {
-    AddServerRow(lvSvr, server);
+    AddServerRow(model_, server);
 }
 
 void TfrmMgmt::CatalogueServerChanged(PSvrItem server)
 {
-    TItem *item = FindServerItem(lvSvr, server);
-    if (!item || !item->ListItem())
-        return;
-    item->ListItem()->ShowServer();
+    if (TItem *item = FindServerItem(model_, server))
+        model_->ServerChanged(item);
 }
 
 void TfrmMgmt::CatalogueServerMoved(PSvrItem server, int)
 {
-    if (TItem *item = FindServerItem(lvSvr, server))
+    if (TItem *item = FindServerItem(model_, server))
         item->Grp()->DeleteItem(item);
-    AddServerRow(lvSvr, server);
+    AddServerRow(model_, server);
 }
 
 void TfrmMgmt::CatalogueServerDeleting(PSvrItem server)
 {
     if (server->Id == fEditingId)
         fEditedGone = true;
-    if (TItem *item = FindServerItem(lvSvr, server))
+    if (TItem *item = FindServerItem(model_, server))
         item->Grp()->DeleteItem(item);
 }
 
@@ -110,7 +109,7 @@ void TfrmMgmt::keepEditsOfDeletedServer(const TClientSettings &settings, const Q
 {
     const TSvrGroup group = GetGroup(groupId);
     PSvrItem server = AddSvrItem(settings, group.GroupId, description);
-    AddServerRow(lvSvr, server);
+    AddServerRow(model_, server);
     ShowMessageBox(this,
                    QStringLiteral("你修改的服务器 %1 已被其他管理员删除。\n你的修改没有丢失：已作为新服务器保存在“%2”中。")
                        .arg(settings.Server, group.GroupName),

@@ -2,8 +2,10 @@
 
 #include "AppError.h"
 #include "HostPort.h"
-#include "MgmtForm.h"
 #include "QuickConnectForm.h"
+#include "ServerFilterModel.h"
+#include "ServerListModel.h"
+#include "ServerListView.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -11,7 +13,8 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-TServerFind::TServerFind(TfrmMgmt *form) : QWidget(form), fForm(form)
+TServerFind::TServerFind(TServerListView *list, ServerFilterModel *filter, QWidget *parent)
+    : QWidget(parent), list_(list), filter_(filter)
 {
     setObjectName(QStringLiteral("pnlFind"));
     edtFind = new QLineEdit(this);
@@ -30,38 +33,20 @@ TServerFind::TServerFind(TfrmMgmt *form) : QWidget(form), fForm(form)
     column->addWidget(edtFind);
     column->addWidget(btnQuickConnect);
 
-    const auto key = [this](QWidget *on, const QKeySequence &sequence, Qt::ShortcutContext context,
-                            void (TServerFind::*handler)()) {
-        auto *shortcut = new QShortcut(sequence, on, nullptr, nullptr, context);
-        connect(shortcut, &QShortcut::activated, this, [this, handler] { Guard([&] { (this->*handler)(); }); });
-    };
-    key(fForm, QKeySequence::Find, Qt::WidgetWithChildrenShortcut, &TServerFind::FocusFind);
+    auto *find = new QShortcut(QKeySequence::Find, parent, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(find, &QShortcut::activated, this, [this] { Guard([&] { FocusFind(); }); });
     connect(edtFind, &QLineEdit::returnPressed, this, [this] { Guard([&] { edtFindEnter(); }); });
     edtFind->installEventFilter(this);
     connect(edtFind, &QLineEdit::textChanged, this, [this] { Guard([&] { edtFindChange(); }); });
     connect(btnQuickConnect, &QPushButton::clicked, this, [this] { Guard([&] { btnQuickConnectClick(); }); });
-
-    // Rows that come, go or change while a filter is on are filtered too, once the
-    // change is over.
-    fRefilter.setSingleShot(true);
-    fRefilter.setInterval(0);
-    connect(&fRefilter, &QTimer::timeout, this, [this] { Guard([&] { applyFilter(); }); });
-    QAbstractItemModel *model = fForm->lvSvr->model();
-    connect(model, &QAbstractItemModel::rowsInserted, this, &TServerFind::scheduleFilter);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, &TServerFind::scheduleFilter);
-    connect(model, &QAbstractItemModel::modelReset, this, &TServerFind::scheduleFilter);
-    connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &from, const QModelIndex &to) {
-        // A status that a poller writes changes nothing that is searched.
-        if (from.column() != ColStatus || to.column() != ColStatus)
-            scheduleFilter();
-    });
+    connect(filter_, &ServerFilterModel::refiltered, this, [this] { Guard([&] { showQuickConnect(); }); });
 }
 
 bool TServerFind::eventFilter(QObject *watched, QEvent *event)
 {
     // The servers' texts are folded while the user starts to type, not at the first key.
-    if (watched == edtFind && event->type() == QEvent::FocusIn && SvrList)
-        fFilter.Prepare(*SvrList);
+    if (watched == edtFind && event->type() == QEvent::FocusIn)
+        filter_->Prepare();
     if (watched == edtFind && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->modifiers() == Qt::NoModifier && key->key() == Qt::Key_Escape) {
@@ -76,105 +61,71 @@ bool TServerFind::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+bool TServerFind::Active() const
+{
+    return filter_->Active();
+}
+
 void TServerFind::FocusFind()
 {
     edtFind->setFocus(Qt::ShortcutFocusReason);
     edtFind->selectAll();
 }
 
-void TServerFind::scheduleFilter()
-{
-    if (fActive)
-        fRefilter.start();
-}
-
 void TServerFind::edtFindChange()
 {
-    applyFilter();
+    list_->setUpdatesEnabled(false);
+    filter_->SetFindText(edtFind->text());
+    list_->setUpdatesEnabled(true);
 }
 
-void TServerFind::setRowHidden(int index, bool hidden)
+// An address that no server matches can be connected to at once.
+void TServerFind::showQuickConnect()
 {
-    TListView *list = fForm->lvSvr;
-    if (list->isRowHidden(index, QModelIndex()) != hidden)
-        list->setRowHidden(index, QModelIndex(), hidden);
-}
-
-void TServerFind::applyFilter()
-{
-    fRefilter.stop();
-    const TFindQuery query(edtFind->text());
-    fActive = !query.IsEmpty();
-    fMatches.clear();
-    if (fActive)
-        for (PSvrItem server : fFilter.Match(GetSvrList(), query))
-            fMatches.insert(server);
-
-    TListView *list = fForm->lvSvr;
-    list->setUpdatesEnabled(false);
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        TListItem *row = RowAt(list, i);
-        if (TGroupItem *group = GroupOf(row)) {
-            const auto &items = group->Items();
-            const bool anyMatch = std::any_of(items.begin(), items.end(),
-                                              [this](const auto &item) { return fMatches.contains(item->Server()); });
-            setRowHidden(i, fActive && !anyMatch);
-        } else if (TItem *item = ItemOf(row)) {
-            setRowHidden(i, fActive && !fMatches.contains(item->Server()));
-        }
-    }
-    list->setUpdatesEnabled(true);
-
-    // An address that no server matches can be connected to at once.
-    const auto address = fActive && fMatches.isEmpty() ? ParseHostPort(edtFind->text()) : std::nullopt;
+    const QString typed = filter_->FindText();
+    const auto address = filter_->Active() && filter_->MatchCount() == 0 ? ParseHostPort(typed) : std::nullopt;
     btnQuickConnect->setVisible(address.has_value());
     if (address)
-        btnQuickConnect->setText(QStringLiteral("快速连接 %1 … (Enter)").arg(edtFind->text().trimmed()));
+        btnQuickConnect->setText(QStringLiteral("快速连接 %1 … (Enter)").arg(typed.trimmed()));
 }
 
-TListItem *TServerFind::FirstMatch() const
+TRowObject *TServerFind::FirstMatch() const
 {
-    TListView *list = fForm->lvSvr;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (TListItem *row = RowAt(list, i); ItemOf(row) && !list->isRowHidden(i, QModelIndex()))
+    for (int i = 0; i < filter_->rowCount(); ++i)
+        if (TRowObject *row = list_->ObjectAt(filter_->index(i, ColServer)); ItemOf(row))
             return row;
     return nullptr;
 }
 
 // When the only matches are in collapsed groups, the first such group opens.
-TListItem *TServerFind::expandFirstCollapsedMatch()
+TRowObject *TServerFind::expandFirstCollapsedMatch()
 {
-    TListView *list = fForm->lvSvr;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        TGroupItem *group = GroupOf(RowAt(list, i));
-        if (group && !group->Expanded() && !list->isRowHidden(i, QModelIndex())) {
+    for (int i = 0; i < filter_->rowCount(); ++i) {
+        TGroupItem *group = GroupOf(list_->ObjectAt(filter_->index(i, ColServer)));
+        if (group && !group->Expanded()) {
             group->Expand();
-            applyFilter();
+            filter_->SetFindText(edtFind->text());
             return FirstMatch();
         }
     }
     return nullptr;
 }
 
-void TServerFind::selectRow(TListItem *row)
+void TServerFind::selectRow(TRowObject *row)
 {
-    TListView *list = fForm->lvSvr;
-    list->clearSelection();
-    list->setCurrentItem(row);
-    row->setSelected(true);
-    list->scrollToItem(row);
+    list_->SelectRow(row);
 }
 
 void TServerFind::edtFindEnter()
 {
-    if (!fActive)
+    if (!Active())
         return;
-    TListItem *row = FirstMatch();
+    TRowObject *row = FirstMatch();
     if (!row)
         row = expandFirstCollapsedMatch();
     if (row) {
         selectRow(row);
-        fForm->actConnectExecute();
+        emit connectRequested();
     } else if (btnQuickConnect->isVisible()) {
         btnQuickConnectClick();
     }
@@ -187,12 +138,12 @@ void TServerFind::edtFindEscape()
 
 void TServerFind::edtFindDown()
 {
-    TListItem *row = FirstMatch();
-    if (!row && fActive)
+    TRowObject *row = FirstMatch();
+    if (!row && Active())
         row = expandFirstCollapsedMatch();
     if (row)
         selectRow(row);
-    fForm->lvSvr->setFocus(Qt::TabFocusReason);
+    list_->setFocus(Qt::TabFocusReason);
 }
 
 void TServerFind::btnQuickConnectClick()
@@ -205,9 +156,9 @@ void TServerFind::btnQuickConnectClick()
     if (address->Port)
         settings.Port = address->Port;
     bool add = false;
-    if (!AskQuickConnect(fForm, settings, add))
+    if (!AskQuickConnect(parentWidget(), settings, add))
         return;
     if (add)
-        AddServerRow(fForm->lvSvr, AddSvrItem(settings, UngroupedId, QString()));
-    fForm->OpenSession(settings);
+        AddServerRow(list_->List(), AddSvrItem(settings, UngroupedId, QString()));
+    emit quickConnectRequested(settings);
 }

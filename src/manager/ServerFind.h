@@ -2,14 +2,13 @@
 
 #include "ServerFilter.h"
 
-#include <QSet>
-#include <QTimer>
 #include <QWidget>
 
 class QLineEdit;
 class QPushButton;
-class TfrmMgmt;
-class TListItem;
+class ServerFilterModel;
+class TRowObject;
+class TServerListView;
 
 // The find box above the server list. Typing filters the list: server rows that
 // do not match hide, and so do group rows without a matching server. Ctrl+F puts
@@ -20,15 +19,16 @@ class TListItem;
 class TServerFind : public QWidget {
     Q_OBJECT
 public:
-    explicit TServerFind(TfrmMgmt *form);
+    // Ctrl+F works anywhere inside `parent`.
+    TServerFind(TServerListView *list, ServerFilterModel *filter, QWidget *parent);
 
     QLineEdit *edtFind;
     QPushButton *btnQuickConnect;
 
     // Whether a text is being looked for.
-    bool Active() const { return fActive; }
+    bool Active() const;
     // The first shown server row, or none.
-    TListItem *FirstMatch() const;
+    TRowObject *FirstMatch() const;
 
     void FocusFind();
     void edtFindChange();
@@ -37,19 +37,20 @@ public:
     void edtFindDown();
     void btnQuickConnectClick();
 
+signals:
+    // Enter on a match: its row is selected; connect to it.
+    void connectRequested();
+    // Quick connect to an address no server matched: open a session with these settings.
+    void quickConnectRequested(const TClientSettings &settings);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void applyFilter();
-    void scheduleFilter();
-    void setRowHidden(int index, bool hidden);
-    TListItem *expandFirstCollapsedMatch();
-    void selectRow(TListItem *row);
+    void showQuickConnect();
+    TRowObject *expandFirstCollapsedMatch();
+    void selectRow(TRowObject *row);
 
-    TfrmMgmt *fForm;
-    TServerFilter fFilter;
-    QSet<const TSvrItem *> fMatches;
-    bool fActive = false;
-    QTimer fRefilter; // the list changed under an active filter
+    TServerListView *list_;
+    ServerFilterModel *filter_;
 };

@@ -1,8 +1,13 @@
 #include "ServerListView.h"
 
+#include "ServerListModel.h"
+
+#include <QAbstractProxyModel>
+
 #include <QDrag>
 #include <QDragMoveEvent>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
@@ -28,13 +33,8 @@ public:
 };
 
 TServerListView::TServerListView(TServerListEvents *events, QWidget *parent)
-    : QTreeWidget(parent), fEvents(events), fDelegate(new TGlyphDelegate(this))
+    : QTreeView(parent), fEvents(events), fDelegate(new TGlyphDelegate(this))
 {
-    setColumnCount(ColumnCount);
-    setHeaderLabels({QStringLiteral("服务器"), QStringLiteral("用户名"), QStringLiteral("状态"), QStringLiteral("备注")});
-    setColumnWidth(ColServer, 120);
-    setColumnWidth(ColUser, 100);
-    setColumnWidth(ColStatus, 80);
     header()->setStretchLastSection(true);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -51,41 +51,87 @@ TServerListView::TServerListView(TServerListEvents *events, QWidget *parent)
     setItemDelegate(fDelegate);
 }
 
-TListItem *TServerListView::Selected() const
+void TServerListView::SetModels(ServerListModel *list, QAbstractProxyModel *shown)
 {
-    const QList<QTreeWidgetItem *> rows = selectedItems();
-    return rows.isEmpty() ? nullptr : static_cast<TListItem *>(rows.first());
+    list_ = list;
+    shown_ = shown;
+    setModel(shown ? static_cast<QAbstractItemModel *>(shown) : list);
+    setColumnWidth(ColServer, 120);
+    setColumnWidth(ColUser, 100);
+    setColumnWidth(ColStatus, 80);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { emit rowSelected(Selected()); });
 }
 
-TListItem *TServerListView::RowAtPoint(const QPoint &viewportPos) const
+TRowObject *TServerListView::ObjectAt(const QModelIndex &shownIndex) const
 {
-    return static_cast<TListItem *>(itemAt(viewportPos));
+    if (!list_ || !shownIndex.isValid())
+        return nullptr;
+    return list_->RowObject(shown_ ? shown_->mapToSource(shownIndex) : shownIndex);
 }
 
-QRect TServerListView::GlyphRect(TListItem *row) const
+QModelIndex TServerListView::ShownIndex(const TRowObject *object, int column) const
 {
-    if (!row || row->ImageIndex() < 0)
+    if (!list_)
+        return QModelIndex();
+    const QModelIndex index = list_->IndexOf(object, column);
+    return shown_ ? shown_->mapFromSource(index) : index;
+}
+
+TRowObject *TServerListView::Selected() const
+{
+    const QModelIndexList rows = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();
+    return rows.isEmpty() ? nullptr : ObjectAt(rows.first());
+}
+
+TRowObject *TServerListView::RowAtPoint(const QPoint &viewportPos) const
+{
+    return ObjectAt(indexAt(viewportPos));
+}
+
+QRect TServerListView::RowRect(const TRowObject *object) const
+{
+    const QModelIndex first = ShownIndex(object, ColServer);
+    if (!first.isValid())
         return QRect();
-    const QModelIndex index = indexFromItem(row, ColServer);
+    return visualRect(first) | visualRect(first.siblingAtColumn(ColumnCount - 1));
+}
+
+void TServerListView::SelectRow(const TRowObject *object)
+{
+    const QModelIndex index = ShownIndex(object);
+    if (!index.isValid())
+        return;
+    setCurrentIndex(index);
+    selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
+}
+
+QRect TServerListView::GlyphRect(const TRowObject *row) const
+{
+    if (!GroupOf(row))
+        return QRect();
+    const QModelIndex index = ShownIndex(row, ColServer);
+    if (!index.isValid())
+        return QRect();
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     option.rect = visualRect(index);
     return fDelegate->glyphRect(option, index, this);
 }
 
-TListItem *TServerListView::glyphAt(const QMouseEvent *event) const
+TRowObject *TServerListView::glyphAt(const QMouseEvent *event) const
 {
     if (event->button() != Qt::LeftButton)
         return nullptr;
     const QPoint at = event->position().toPoint();
-    TListItem *row = RowAtPoint(at);
+    TRowObject *row = RowAtPoint(at);
     return GlyphRect(row).contains(at) ? row : nullptr;
 }
 
 void TServerListView::mousePressEvent(QMouseEvent *event)
 {
-    TListItem *row = glyphAt(event);
-    QTreeWidget::mousePressEvent(event);
+    TRowObject *row = glyphAt(event);
+    QTreeView::mousePressEvent(event);
     if (row)
         emit glyphClicked(row);
 }
@@ -98,7 +144,7 @@ void TServerListView::mouseDoubleClickEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QTreeWidget::mouseDoubleClickEvent(event);
+    QTreeView::mouseDoubleClickEvent(event);
 }
 
 QMimeData *TServerListView::beginDrag()

@@ -3,7 +3,8 @@
 #include "AppError.h"
 #include "FileDialog.h"
 #include "ImportGroupForm.h"
-#include "MgmtForm.h"
+#include "ServerListModel.h"
+#include "ServerListView.h"
 #include "MsgBox.h"
 #include "ServerExport.h"
 #include "ServerImport.h"
@@ -18,7 +19,6 @@
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QScopeGuard>
-#include <QTimer>
 
 namespace {
 
@@ -50,7 +50,8 @@ public:
 
 } // namespace
 
-TServerTransfer::TServerTransfer(TfrmMgmt *form) : QObject(form), fForm(form)
+TServerTransfer::TServerTransfer(TServerListView *list, QMenu *menu, QWidget *window)
+    : QObject(window), list_(list), window_(window)
 {
     setObjectName(QStringLiteral("ServerTransfer"));
     actImport = makeAction("actImport", QStringLiteral("导入(&I)..."), QKeySequence(Qt::CTRL | Qt::Key_I),
@@ -58,65 +59,70 @@ TServerTransfer::TServerTransfer(TfrmMgmt *form) : QObject(form), fForm(form)
     actExport = makeAction("actExport", QStringLiteral("导出为 .rdp 文件(&X)..."), {}, &TServerTransfer::actExportExecute);
     actExportGrp = makeAction("actExportGrp", QStringLiteral("导出组为 .rdp 文件..."), {},
                               &TServerTransfer::actExportGrpExecute);
-    fForm->pmLv->addSeparator();
-    fForm->pmLv->addAction(actImport);
-    fForm->pmLv->addAction(actExport);
-    fForm->pmLv->addAction(actExportGrp);
-    connect(fForm->pmLv, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
-    connect(fForm->lvSvr, &QTreeWidget::itemSelectionChanged, this, [this] { Guard([&] { UpdateActions(); }); });
+    menu->addSeparator();
+    menu->addAction(actImport);
+    menu->addAction(actExport);
+    menu->addAction(actExportGrp);
+    connect(menu, &QMenu::aboutToShow, this, [this] { Guard([&] { UpdateActions(); }); });
+    connect(list_, &TServerListView::rowSelected, this, [this] { Guard([&] { UpdateActions(); }); });
     UpdateActions();
 
-    // Files dropped on the list are imported; the list's own drags pass on.
-    fForm->lvSvr->viewport()->installEventFilter(this);
+    // Files dropped on the list are imported; the list's own drags pass on. The
+    // questions come after the gesture is over, not inside it.
+    list_->viewport()->installEventFilter(this);
+    connect(
+        this, &TServerTransfer::importRequested, this,
+        [this](const QStringList &paths, const QString &group) { Guard([&] { ImportFiles(paths, group); }); },
+        Qt::QueuedConnection);
 }
 
 QAction *TServerTransfer::makeAction(const char *name, const QString &caption, const QKeySequence &shortcut,
                                      void (TServerTransfer::*execute)())
 {
-    auto *action = new QAction(caption, fForm->actlstSvr);
+    auto *action = new QAction(caption, this);
     action->setObjectName(QLatin1String(name));
     action->setShortcut(shortcut);
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    fForm->addAction(action);
+    window_->addAction(action);
     connect(action, &QAction::triggered, this, [this, execute] { Guard([&] { (this->*execute)(); }); });
     return action;
 }
 
 void TServerTransfer::UpdateActions()
 {
-    TListItem *row = fForm->lvSvr->Selected();
+    TRowObject *row = list_->Selected();
     actExport->setEnabled(ItemOf(row) != nullptr);
     actExportGrp->setEnabled(row != nullptr);
     actImport->setEnabled(!fBusy);
 }
 
-QString TServerTransfer::groupOfRow(TListItem *row) const
+QString TServerTransfer::groupOfRow(TRowObject *row) const
 {
     if (TGroupItem *group = GroupOf(row))
         return group->Caption();
     if (TItem *item = ItemOf(row))
         return item->Grp()->Caption();
-    return fForm->cbbGrp->currentIndex() >= 0 ? fForm->cbbGrp->currentText() : UngroupedName();
+    return chosenGroup_.isEmpty() ? UngroupedName() : chosenGroup_;
 }
 
 void TServerTransfer::actImportExecute()
 {
-    const QStringList paths = FileDialog::GetOpenFileNames(fForm, QStringLiteral("导入"), QString(), ImportFileFilter());
+    const QStringList paths = FileDialog::GetOpenFileNames(window_, QStringLiteral("导入"), QString(), ImportFileFilter());
     if (!paths.isEmpty())
-        ImportFiles(paths, groupOfRow(fForm->lvSvr->Selected()));
+        ImportFiles(paths, groupOfRow(list_->Selected()));
 }
 
 // The id of the group of that name; a new group when there is none, which the
-// group combo then lists as well.
+// window then lists as well.
 int TServerTransfer::groupIdFor(const QString &name)
 {
     if (name == UngroupedName())
         return UngroupedId;
-    const int entry = fForm->cbbGrp->findText(name, Qt::MatchFixedString); // letter case ignored, as for new groups
-    if (entry >= 0)
-        return GetGroupIdByName(fForm->cbbGrp->itemText(entry));
+    for (const auto &group : GetSvrGroups()) // letter case ignored, as for new groups
+        if (group->GroupName.compare(name, Qt::CaseInsensitive) == 0)
+            return group->GroupId;
     const int id = AddGroup(name);
-    fForm->cbbGrp->addItem(name);
+    emit groupsChanged();
     return id;
 }
 
@@ -124,17 +130,17 @@ void TServerTransfer::showAdded(const std::vector<PSvrItem> &added, bool groupsM
 {
     // Groups made for the files' servers join the group combo with the list rebuilt.
     if (groupsMade || added.size() > kRowsOneByOne) {
-        fForm->RefreshSvrList();
+        emit refreshRequested();
         return;
     }
     for (PSvrItem server : added)
-        AddServerRow(fForm->lvSvr, server);
+        AddServerRow(list_->List(), server);
 }
 
 bool TServerTransfer::runInBackground(const QString &label, TBackgroundTask::Work work)
 {
     TBackgroundTask task(std::move(work));
-    QProgressDialog progress(label, QStringLiteral("取消"), 0, 0, fForm);
+    QProgressDialog progress(label, QStringLiteral("取消"), 0, 0, window_);
     progress.setWindowTitle(QStringLiteral("导入"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
@@ -163,14 +169,14 @@ bool TServerTransfer::askTarget(TImportBatch &batch, int fileCount, const QStrin
     TImportOffer offer;
     offer.Found = QStringLiteral("在 %1 个文件中找到 %2 台可导入的服务器。").arg(fileCount).arg(batch.RecordCount());
     offer.Groups << UngroupedName();
-    for (int i = 0; i < fForm->cbbGrp->count(); ++i)
-        offer.Groups << fForm->cbbGrp->itemText(i);
+    for (const auto &known : GetSvrGroups())
+        offer.Groups << known->GroupName;
     offer.FileGroups = batch.HasFileGroups();
     TImportChoice choice;
     choice.Group = group;
     for (;;) {
         offer.Sealed = batch.SealedCount();
-        if (!AskImportGroup(fForm, offer, choice))
+        if (!AskImportGroup(window_, offer, choice))
             return false;
         if (offer.Sealed == 0 || choice.Master.isEmpty())
             break;
@@ -182,7 +188,7 @@ bool TServerTransfer::askTarget(TImportBatch &batch, int fileCount, const QStrin
             return false;
         if (opened > 0)
             break;
-        ShowMessageBox(fForm, QStringLiteral("主密码不对，没有解开任何密码。请重新输入，或留空不导入这些密码。"));
+        ShowMessageBox(window_, QStringLiteral("主密码不对，没有解开任何密码。请重新输入，或留空不导入这些密码。"));
     }
     target.KeepFileGroups = choice.KeepFileGroups;
     // A group typed is made only when a server goes into it.
@@ -210,7 +216,7 @@ void TServerTransfer::ImportFiles(const QStringList &paths, const QString &group
         return;
     DropKnownServers(batch, GetSvrList());
     if (batch.RecordCount() == 0) {
-        ShowMessageBox(fForm, ImportSummary(batch, {}), QMessageBox::Information);
+        ShowMessageBox(window_, ImportSummary(batch, {}), QMessageBox::Information);
         return;
     }
     TImportTarget target;
@@ -223,37 +229,37 @@ void TServerTransfer::ImportFiles(const QStringList &paths, const QString &group
         added = AddImportedServers(batch, target);
         showAdded(added, GetSvrGroups().Count() != groupsBefore);
     }
-    ShowMessageBox(fForm, ImportSummary(batch, added), QMessageBox::Information);
+    ShowMessageBox(window_, ImportSummary(batch, added), QMessageBox::Information);
 }
 
 void TServerTransfer::actExportExecute()
 {
-    TItem *item = ItemOf(fForm->lvSvr->Selected());
+    TItem *item = ItemOf(list_->Selected());
     if (!item)
         return;
-    const QString path = FileDialog::GetSaveFileName(fForm, QStringLiteral("导出为 .rdp 文件"),
-                                                     RdpFileNameFor(*item->Server()),
-                                                     QStringLiteral("远程桌面连接 (*.rdp)"));
+    const QString path = FileDialog::GetSaveFileName(window_, QStringLiteral("导出为 .rdp 文件"),
+                                                      RdpFileNameFor(*item->Server()),
+                                                      QStringLiteral("远程桌面连接 (*.rdp)"));
     if (!path.isEmpty())
         ExportServer(*item->Server(), path);
 }
 
 void TServerTransfer::actExportGrpExecute()
 {
-    TListItem *row = fForm->lvSvr->Selected();
+    TRowObject *row = list_->Selected();
     TGroupItem *group = GroupOf(row);
     if (!group && ItemOf(row))
         group = ItemOf(row)->Grp();
     if (!group)
         return;
-    const QString folder = FileDialog::GetExistingDirectory(fForm, QStringLiteral("导出组“%1”到文件夹").arg(group->Caption()));
+    const QString folder = FileDialog::GetExistingDirectory(window_, QStringLiteral("导出组“%1”到文件夹").arg(group->Caption()));
     if (folder.isEmpty())
         return;
     std::vector<PSvrItem> servers;
     for (const auto &item : group->Items())
         servers.push_back(item->Server());
     const QStringList written = ExportServers(servers, folder);
-    ShowMessageBox(fForm, QStringLiteral("已将 %1 台服务器导出到“%2”（不含密码）。").arg(written.size()).arg(QDir::toNativeSeparators(folder)),
+    ShowMessageBox(window_, QStringLiteral("已将 %1 台服务器导出到“%2”（不含密码）。").arg(written.size()).arg(QDir::toNativeSeparators(folder)),
                    QMessageBox::Information);
 }
 
@@ -276,9 +282,7 @@ bool TServerTransfer::eventFilter(QObject *watched, QEvent *event)
             break;
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
-        const QString group = groupOfRow(fForm->lvSvr->RowAtPoint(drop->position().toPoint()));
-        // The questions come after the drop is over, not inside it.
-        QTimer::singleShot(0, this, [this, paths, group] { Guard([&] { ImportFiles(paths, group); }); });
+        emit importRequested(paths, groupOfRow(list_->RowAtPoint(drop->position().toPoint())));
         return true;
     }
     default:

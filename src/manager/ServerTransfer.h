@@ -9,8 +9,10 @@
 #include <vector>
 
 class QAction;
-class TfrmMgmt;
-class TListItem;
+class QMenu;
+class QWidget;
+class TRowObject;
+class TServerListView;
 
 // Import and export in the manager: the commands in the list's menu, and files
 // dropped on the list. Imported servers go into a group the user chooses (the
@@ -19,7 +21,9 @@ class TListItem;
 class TServerTransfer : public QObject {
     Q_OBJECT
 public:
-    explicit TServerTransfer(TfrmMgmt *form);
+    // Adds its commands to the list's menu and takes the files dropped on the list;
+    // its commands' keys work inside `window`, which owns it and its dialogs.
+    TServerTransfer(TServerListView *list, QMenu *menu, QWidget *window);
 
     QAction *actImport;
     QAction *actExport;
@@ -36,6 +40,19 @@ public:
     // window shows for a long batch. A call while one runs is refused.
     void ImportFiles(const QStringList &paths, const QString &group);
     bool IsImporting() const { return fBusy; }
+    // The group chosen in the window, offered for servers dropped where no row is;
+    // empty when none is chosen.
+    void SetChosenGroup(const QString &name) { chosenGroup_ = name; }
+
+signals:
+    // Files to import into a group: dropped on the list, or chosen by the command.
+    // Taken once the gesture is over.
+    void importRequested(const QStringList &paths, const QString &group);
+    // The catalogue took so many servers, or new groups, that the window is best
+    // shown afresh.
+    void refreshRequested();
+    // A group was made for the servers coming in.
+    void groupsChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -43,7 +60,7 @@ protected:
 private:
     QAction *makeAction(const char *name, const QString &caption, const QKeySequence &shortcut,
                         void (TServerTransfer::*execute)());
-    QString groupOfRow(TListItem *row) const;
+    QString groupOfRow(TRowObject *row) const;
     int groupIdFor(const QString &name);
     void showAdded(const std::vector<PSvrItem> &added, bool groupsMade);
     // Runs the work off the GUI thread and waits for it with the events going on;
@@ -51,6 +68,8 @@ private:
     bool runInBackground(const QString &label, TBackgroundTask::Work work);
     bool askTarget(TImportBatch &batch, int fileCount, const QString &group, TImportTarget &target);
 
-    TfrmMgmt *fForm;
+    TServerListView *list_;
+    QWidget *window_;
+    QString chosenGroup_;
     bool fBusy = false;
 };

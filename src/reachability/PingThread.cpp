@@ -142,10 +142,11 @@ void TPingThread::UpdateStatus()
         return;
     }
     const HostStatus status = StatusOf(fRet);
-    FListItem->showStatus(status);
     emit resultReported(status, fLatencyUs);
     emit statusReported(status);
-    // A receiver may have paused or stopped the poller meanwhile.
+    // A receiver may have paused, stopped or unbound the poller meanwhile.
+    if (fReports && !fTerminated && fState == State::Running && FListItem)
+        emit fReports->statusReported(FListItem, status);
     if (!fTerminated && fState == State::Running)
         emit statusUpdated(fRet);
 }

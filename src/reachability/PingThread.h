@@ -1,14 +1,15 @@
 #pragma once
 
 #include "PingEngine.h"
+#include "PingReports.h"
 #include "PingTarget.h"
 
 #include <QObject>
 #include <QPointer>
 
 // The status poller of one server row: every cycle it waits 1000 ms, probes the
-// row's address and shows the host's status in the row: online (a result of 1
-// or more), offline (0) or not found (-1); it also reports it by signal. The
+// row's address and reports the host's status by signal: online (a result of 1
+// or more), offline (0) or not found (-1). The
 // probing is done by the shared PingEngine; this object holds the poller's
 // binding, state and last result, and lives on the GUI thread, where all of its
 // methods are called.
@@ -51,6 +52,10 @@ public:
     // binding takes effect with the next cycle.
     void setListItem(PingTarget *row);
 
+    // Also reports each status through a channel shared with other pollers
+    // (none by default); the channel must outlive the poller's reports.
+    void setReports(PingReports *reports) { fReports = reports; }
+
     // The cycle's times (1000 ms of waiting, 3000 ms for an answer unless
     // set otherwise); they take effect when the poller next starts probing.
     void setTiming(const PingEngine::Timing &timing) { fTiming = timing; }
@@ -67,8 +72,9 @@ public:
     int cycles() const { return fCycles; }
 
 signals:
-    // After each result that reached a running, bound poller and was shown in
-    // its row: the status it means, then (unless a receiver paused or stopped
+    // After each result that reached a running, bound poller (and then on its
+    // shared channel, if it has one and was not paused or stopped meanwhile):
+    // the status it means, then (unless a receiver paused or stopped
     // the poller) the raw result.
     void statusReported(HostStatus status);
     void statusUpdated(int iRet);
@@ -83,6 +89,7 @@ private:
     void end();
 
     PingTarget *FListItem = nullptr;
+    QPointer<PingReports> fReports;
     QPointer<PingEngine> fEngine;
     PingEngine::Handle fHandle;
     PingEngine::Timing fTiming;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "FormChild.h"
 #include "MgmtForm.h"
 #include "RdpCommon.h"
+#include "ServerListModel.h"
+#include "ServerListView.h"
 
 #include <QComboBox>
 #include <QEventLoop>
@@ -11,6 +14,43 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+
+// One row of the manager's list, read through the list's model as the view reads it.
+struct ListRow {
+    ServerListModel *list = nullptr;
+    TRowObject *object = nullptr;
+
+    explicit operator bool() const { return object != nullptr; }
+    QModelIndex index(int column = ColServer) const { return list ? list->IndexOf(object, column) : QModelIndex(); }
+    QVariant data(int column, int role) const { return index(column).data(role); }
+    QString text(int column) const { return data(column, Qt::DisplayRole).toString(); }
+    HostStatus Status() const { return data(ColStatus, ServerListModel::StatusRole).value<HostStatus>(); }
+    // The glyph a group row shows: 0 expanded, 1 collapsed; -1 for a server row.
+    int ImageIndex() const { return data(ColServer, ServerListModel::GlyphRole).toInt(); }
+    TItem *item() const { return ItemOf(object); }
+    TGroupItem *group() const { return GroupOf(object); }
+};
+
+// The manager's list, its model, and the row at an index of the model.
+inline TServerListView *ListView(QWidget *form)
+{
+    return form->findChild<TServerListView *>(QStringLiteral("lvSvr"));
+}
+inline ServerListModel *ListModel(QWidget *form)
+{
+    return ListView(form)->List();
+}
+inline ListRow RowAt(QWidget *form, int index)
+{
+    return ListRow{ListModel(form), ListModel(form)->RowObject(index)};
+}
+
+// A report of the server's poller, as it reaches the list: through the channel
+// that all the list's pollers report through.
+inline void Report(ServerListModel *list, TItem *item, HostStatus status)
+{
+    emit list->Reports()->statusReported(item, status);
+}
 
 // A manager window over a catalogue file of the test's own.
 struct ManagerFixture {
@@ -43,34 +83,37 @@ struct ManagerFixture {
 
     // The list as text: group rows as their glyph, "-" expanded or "+" collapsed,
     // and name; server rows as "  address|user|description".
+    TServerListView *view() const { return ListView(form.get()); }
+    ServerListModel *list() const { return ListModel(form.get()); }
+
     QStringList rows() const
     {
         QStringList out;
-        for (int i = 0; i < form->lvSvr->topLevelItemCount(); ++i) {
-            TListItem *row = RowAt(form->lvSvr, i);
-            if (GroupOf(row))
-                out << (row->ImageIndex() == 0 ? QStringLiteral("-") : QStringLiteral("+")) + row->text(0);
+        for (int i = 0; i < list()->RowCount(); ++i) {
+            const ListRow row = RowAt(form.get(), i);
+            if (row.group())
+                out << (row.ImageIndex() == 0 ? QStringLiteral("-") : QStringLiteral("+")) + row.text(0);
             else
-                out << QStringLiteral("  %1|%2|%3").arg(row->text(0), row->text(1), row->text(3));
+                out << QStringLiteral("  %1|%2|%3").arg(row.text(0), row.text(1), row.text(3));
         }
         return out;
     }
 
     int indexOf(const QString &caption) const
     {
-        for (int i = 0; i < form->lvSvr->topLevelItemCount(); ++i)
-            if (RowAt(form->lvSvr, i)->text(0) == caption)
+        for (int i = 0; i < list()->RowCount(); ++i)
+            if (RowAt(form.get(), i).text(0) == caption)
                 return i;
         return -1;
     }
 
-    TListItem *row(const QString &caption) const { return RowAt(form->lvSvr, indexOf(caption)); }
+    ListRow row(const QString &caption) const { return RowAt(form.get(), indexOf(caption)); }
 
     void select(const QString &caption) const
     {
-        form->lvSvr->clearSelection();
-        if (TListItem *r = row(caption))
-            r->setSelected(true);
+        view()->clearSelection();
+        if (const ListRow r = row(caption))
+            view()->SelectRow(r.object);
     }
 
     // Lets the application fall idle, as between two gestures of the user.
@@ -84,8 +127,8 @@ struct ManagerFixture {
     QStringList comboEntries() const
     {
         QStringList out;
-        for (int i = 0; i < form->cbbGrp->count(); ++i)
-            out << form->cbbGrp->itemText(i);
+        for (int i = 0; i < Child<QComboBox>(form, "cbbGrp")->count(); ++i)
+            out << Child<QComboBox>(form, "cbbGrp")->itemText(i);
         return out;
     }
 };

@@ -90,7 +90,7 @@ private slots:
         MessageBoxAnswers boxes;
         DialogAnswers dialogs;
         TickGaps gaps;
-        f.form->FTransfer->ImportFiles({rdg, confCons, fifo, zero}, QStringLiteral("DB"));
+        Child<TServerTransfer>(f.form)->ImportFiles({rdg, confCons, fifo, zero}, QStringLiteral("DB"));
         const qint64 longest = gaps.Longest();
         qInfo("longest gap of the 20 ms timer: %lld ms", longest);
         QVERIFY2(longest < 200, qPrintable(QString::number(longest)));
@@ -131,7 +131,7 @@ private slots:
             QTest::keyClicks(field, typed);
             QTest::keyClick(field, Qt::Key_Return);
         });
-        f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("数据库.rdp"))}, QStringLiteral("DB"));
+        Child<TServerTransfer>(f.form)->ImportFiles({dataFile(QStringLiteral("数据库.rdp"))}, QStringLiteral("DB"));
         QCOMPARE(dialogs.answered(), 1);
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("已导入 1 台服务器到组“%1”。").arg(group)), qPrintable(boxes.texts[0]));
@@ -146,7 +146,7 @@ private slots:
         MessageBoxAnswers boxes;
         {
             DialogAnswers dialogs(answerImport(QStringLiteral("DB"), true, QString()));
-            f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("datacentre.rdg"))}, QStringLiteral("DB"));
+            Child<TServerTransfer>(f.form)->ImportFiles({dataFile(QStringLiteral("datacentre.rdg"))}, QStringLiteral("DB"));
             QCOMPARE(dialogs.answered(), 1);
         }
         QCOMPARE(boxes.texts.size(), 1);
@@ -163,7 +163,7 @@ private slots:
 
         boxes.Clear();
         DialogAnswers none;
-        f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("datacentre.rdg"))}, QStringLiteral("DB"));
+        Child<TServerTransfer>(f.form)->ImportFiles({dataFile(QStringLiteral("datacentre.rdg"))}, QStringLiteral("DB"));
         QCOMPARE(none.unanswered(), 0);
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("文件中的服务器都已在列表中，没有导入新的服务器。\n未导入 4 项：")), qPrintable(boxes.texts[0]));
@@ -179,7 +179,7 @@ private slots:
         QString firstOffer, secondOffer;
         DialogAnswers dialogs({answerImport(QStringLiteral("DB"), true, QStringLiteral("wrong"), &firstOffer),
                                answerImport(QStringLiteral("DB"), true, QStringLiteral("Kelp-42"), &secondOffer)});
-        f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("confCons-custom-master.xml"))}, QStringLiteral("DB"));
+        Child<TServerTransfer>(f.form)->ImportFiles({dataFile(QStringLiteral("confCons-custom-master.xml"))}, QStringLiteral("DB"));
         QCOMPARE(dialogs.answered(), 2);
         QVERIFY2(firstOffer.startsWith(QStringLiteral("有 2 个密码用 mRemoteNG 的自定义主密码加密")), qPrintable(firstOffer));
         QCOMPARE(secondOffer, firstOffer);
@@ -197,7 +197,7 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         MessageBoxAnswers boxes;
         DialogAnswers dialogs(answerImport(QStringLiteral("DB"), false, QString()));
-        f.form->FTransfer->ImportFiles({dataFile(QStringLiteral("confCons-custom-master.xml"))}, QStringLiteral("DB"));
+        Child<TServerTransfer>(f.form)->ImportFiles({dataFile(QStringLiteral("confCons-custom-master.xml"))}, QStringLiteral("DB"));
         QCOMPARE(dialogs.answered(), 1);
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("已导入 2 台服务器到组“DB”。")), qPrintable(boxes.texts[0]));

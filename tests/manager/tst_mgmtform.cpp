@@ -60,9 +60,9 @@ bool dragAccepted(TServerListView *list, const QMimeData *data, const QPoint &at
     return move.isAccepted();
 }
 
-QPoint centreOf(TServerListView *list, TListItem *row)
+QPoint centreOf(TServerListView *list, const ListRow &row)
 {
-    return list->visualItemRect(row).center();
+    return list->RowRect(row.object).center();
 }
 
 } // namespace
@@ -99,8 +99,8 @@ private slots:
                                QStringLiteral("  127.0.0.14|root|"),
                            }));
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("生产服务器"), QStringLiteral("测试环境"), QStringLiteral("数据库")}));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
-        QCOMPARE(f.form->lvSvr->headerItem()->text(2), QStringLiteral("状态"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), 0);
+        QCOMPARE(f.view()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("状态"));
         // The status bar tells which server list file is in use.
         QCOMPARE(f.form->findChild<QLabel *>(QStringLiteral("stat1File"))->text(),
                  QStringLiteral("服务器列表文件：") + f.file);
@@ -110,11 +110,11 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         // Loopback answers: the real poller writes "Online" within a few cycles.
-        QTRY_COMPARE_WITH_TIMEOUT(f.row(QStringLiteral("127.0.0.1"))->text(ColStatus), QStringLiteral("Online"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.row(QStringLiteral("127.0.0.1")).text(ColStatus), QStringLiteral("Online"), 15000);
         f.select(QStringLiteral("127.0.0.1"));
-        QCOMPARE(f.form->stat1Panel0->text(), QStringLiteral("Online"));
+        QCOMPARE(Child<QLabel>(f.form, "stat1Panel0")->text(), QStringLiteral("Online"));
         f.select(QStringLiteral("Web"));
-        QCOMPARE(f.form->stat1Panel0->text(), QString());
+        QCOMPARE(Child<QLabel>(f.form, "stat1Panel0")->text(), QString());
     }
 
     // The poller's report sets the row's status; every cell's colours follow it.
@@ -136,73 +136,62 @@ private slots:
         QFETCH(QColor, rowBackground);
         QFETCH(QColor, statusText);
         ManagerFixture f(SmallCatalogue());
-        TListItem *row = f.row(QStringLiteral("127.0.0.3"));
+        const ListRow row = f.row(QStringLiteral("127.0.0.3"));
         const auto colour = [row](int column, int role) {
-            const QVariant value = row->data(column, role);
+            const QVariant value = row.data(column, role);
             return value.isValid() ? value.value<QBrush>().color() : QColor();
         };
-        QCOMPARE(row->text(ColStatus), QString()); // drawn normally before the first report
+        QCOMPARE(row.text(ColStatus), QString()); // drawn normally before the first report
         for (int column = 0; column < ColumnCount; ++column)
             QCOMPARE(colour(column, Qt::BackgroundRole), QColor());
 
-        TPingThread *poller = ItemOf(row)->PingThd();
+        TPingThread *poller = row.item()->PingThd();
         poller->Suspend(); // only the test's report reaches the row
-        poller->ListItem()->showStatus(status);
-        QCOMPARE(row->Status(), status);
-        QCOMPARE(row->text(ColStatus), text);
+        Report(f.list(), row.item(), status);
+        QCOMPARE(row.Status(), status);
+        QCOMPARE(row.text(ColStatus), text);
         for (int column = 0; column < ColumnCount; ++column)
             QCOMPARE(colour(column, Qt::BackgroundRole), rowBackground);
         QCOMPARE(colour(ColStatus, Qt::ForegroundRole), statusText);
         QCOMPARE(colour(ColUser, Qt::ForegroundRole), QColor());
-        QVERIFY(!row->data(ColServer, Qt::FontRole).value<QFont>().bold());
-        QVERIFY(f.row(QStringLiteral("DB"))->data(ColServer, Qt::FontRole).value<QFont>().bold());
+        QVERIFY(!row.data(ColServer, Qt::FontRole).value<QFont>().bold());
+        QVERIFY(f.row(QStringLiteral("DB")).data(ColServer, Qt::FontRole).value<QFont>().bold());
     }
 
     // A change of status repaints the whole row, not the status cell alone.
     void statusChangeRepaintsTheWholeRow()
     {
         ManagerFixture f(SmallCatalogue());
-        TListItem *row = f.row(QStringLiteral("127.0.0.3"));
-        TPingThread *poller = ItemOf(row)->PingThd();
+        const ListRow row = f.row(QStringLiteral("127.0.0.3"));
+        TPingThread *poller = row.item()->PingThd();
         poller->Suspend();
-        QSignalSpy changed(f.form->lvSvr->model(), &QAbstractItemModel::dataChanged);
-        poller->ListItem()->showStatus(HostStatus::Offline);
+        QSignalSpy changed(f.view()->model(), &QAbstractItemModel::dataChanged);
+        Report(f.list(), row.item(), HostStatus::Offline);
         QCOMPARE(changed.count(), 1);
         const auto left = changed.at(0).at(0).value<QModelIndex>();
         const auto right = changed.at(0).at(1).value<QModelIndex>();
         QCOMPARE(left.row(), f.indexOf(QStringLiteral("127.0.0.3")));
         QCOMPARE(left.column(), 0);
         QCOMPARE(right.column(), ColumnCount - 1);
-        poller->ListItem()->showStatus(HostStatus::Offline); // no change, nothing to repaint
+        Report(f.list(), row.item(), HostStatus::Offline); // no change, nothing to repaint
         QCOMPARE(changed.count(), 1);
-    }
-
-    // A row with fewer than two texts after its caption has no status column.
-    void rowWithoutStatusColumnShowsNoStatus()
-    {
-        TListItem row;
-        row.setText(ColServer, QStringLiteral("127.0.0.1"));
-        row.setSubItems({QStringLiteral("user")});
-        row.setStatus(HostStatus::Online);
-        QCOMPARE(row.Status(), HostStatus::Unknown);
-        QCOMPARE(row.text(ColStatus), QString());
     }
 
     void collapseAndExpand()
     {
         ManagerFixture f(SmallCatalogue());
         QCOMPARE(f.rows(), SmallCatalogueRows());
-        TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd();
+        TPingThread *poller = f.row(QStringLiteral("127.0.0.1")).item()->PingThd();
         f.select(QStringLiteral("Web"));
         f.form->lvSvrDblClick();
         QCOMPARE(f.rows(), (Rows{QStringLiteral("+Web"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||")}));
         QCOMPARE(poller->state(), TPingThread::State::Paused);
-        FindGroupRow(f.form->lvSvr, 1)->Collapse();  // collapsing twice changes nothing
-        FindGroupRow(f.form->lvSvr, -1)->Collapse(); // the last group: stops at the end of the list
+        FindGroupRow(f.list(), 1)->Collapse();  // collapsing twice changes nothing
+        FindGroupRow(f.list(), -1)->Collapse(); // the last group: stops at the end of the list
         QCOMPARE(f.rows(), (Rows{QStringLiteral("+Web"), QStringLiteral("-DB"), QStringLiteral("  127.0.0.3|db|"), QStringLiteral("+未分组")}));
         f.select(QStringLiteral("Web"));
         f.form->lvSvrDblClick();
-        FindGroupRow(f.form->lvSvr, 1)->Expand();
+        FindGroupRow(f.list(), 1)->Expand();
         QCOMPARE(f.rows(), (Rows{
                                QStringLiteral("-Web"),
                                QStringLiteral("  127.0.0.1|web1|first"),
@@ -212,8 +201,8 @@ private slots:
                                QStringLiteral("+未分组"),
                            }));
         QCOMPARE(poller->state(), TPingThread::State::Running);
-        QCOMPARE(poller->ListItem(), static_cast<PingTarget *>(f.row(QStringLiteral("127.0.0.1"))));
-        QCOMPARE(f.row(QStringLiteral("127.0.0.1"))->text(ColStatus), QString());
+        QCOMPARE(poller->ListItem(), static_cast<PingTarget *>(f.row(QStringLiteral("127.0.0.1")).item()));
+        QCOMPARE(f.row(QStringLiteral("127.0.0.1")).text(ColStatus), QString());
     }
 
     void idleRulesEnableTheCommands_data()
@@ -233,23 +222,23 @@ private slots:
         QFETCH(bool, rename);
         ManagerFixture f(SmallCatalogue());
         f.select(selected);
-        f.form->actOpen->setEnabled(!serverCommands); // stale until the application falls idle
+        Child<QAction>(f.form, "actOpen")->setEnabled(!serverCommands); // stale until the application falls idle
         f.idle();
-        for (QAction *a : {f.form->actOpen, f.form->actConnect, f.form->actDelete})
+        for (QAction *a : {Child<QAction>(f.form, "actOpen"), Child<QAction>(f.form, "actConnect"), Child<QAction>(f.form, "actDelete")})
             QCOMPARE(a->isEnabled(), serverCommands);
-        QCOMPARE(f.form->btnOpen->isEnabled(), serverCommands);
-        QVERIFY(f.form->actAdd->isEnabled());
-        QCOMPARE(f.form->actRenameGrp->isEnabled(), rename);
-        QCOMPARE(f.form->actRenameGrp->isVisible(), rename);
-        QCOMPARE(f.form->N2->isVisible(), rename);
-        QCOMPARE(f.form->actOpen->shortcut(), QKeySequence(Qt::Key_F2));
-        QCOMPARE(f.form->btnConnect->text(), QStringLiteral("连接(&C)"));
+        QCOMPARE(Child<QPushButton>(f.form, "btnOpen")->isEnabled(), serverCommands);
+        QVERIFY(Child<QAction>(f.form, "actAdd")->isEnabled());
+        QCOMPARE(Child<QAction>(f.form, "actRenameGrp")->isEnabled(), rename);
+        QCOMPARE(Child<QAction>(f.form, "actRenameGrp")->isVisible(), rename);
+        QCOMPARE(Child<QAction>(f.form, "N2")->isVisible(), rename);
+        QCOMPARE(Child<QAction>(f.form, "actOpen")->shortcut(), QKeySequence(Qt::Key_F2));
+        QCOMPARE(Child<QPushButton>(f.form, "btnConnect")->text(), QStringLiteral("连接(&C)"));
     }
 
     void dragMovesAServerToAnotherGroup()
     {
         ManagerFixture f(SmallCatalogue());
-        TServerListView *list = f.form->lvSvr;
+        TServerListView *list = f.view();
         f.select(QStringLiteral("Web"));
         QVERIFY2(!list->beginDrag(), "a group row is not dragged");
         f.select(QStringLiteral("127.0.0.1"));
@@ -276,10 +265,10 @@ private slots:
                                QStringLiteral("-未分组"),
                                QStringLiteral("  127.0.0.4||"),
                            }));
-        QVERIFY(list->selectedItems().isEmpty());
+        QVERIFY(!list->Selected());
         QCOMPARE(GetSvrItem(1)->Group, (TSvrGroup{2, QStringLiteral("DB")}));
         QVERIFY(f.fileText().contains("[ServerItem1]\nGroupId=2\n"));
-        QCOMPARE(ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd()->state(), TPingThread::State::Running);
+        QCOMPARE(f.row(QStringLiteral("127.0.0.1")).item()->PingThd()->state(), TPingThread::State::Running);
     }
 
     void addEditAndDeleteServers()
@@ -288,7 +277,7 @@ private slots:
         f.select(QStringLiteral("Web"));
         {
             DialogAnswers answer(fillSettings(QStringLiteral("127.0.0.9"), QStringLiteral("  new user "), QStringLiteral(" pw "), QStringLiteral("added")));
-            f.form->actAdd->trigger();
+            Child<QAction>(f.form, "actAdd")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(f.rows().mid(5), (Rows{QStringLiteral("-未分组"), QStringLiteral("  127.0.0.4||"), QStringLiteral("  127.0.0.9|new user|added")}));
@@ -297,11 +286,11 @@ private slots:
 
         // Editing pauses the row's poller while the dialog is open.
         f.select(QStringLiteral("127.0.0.2"));
-        TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.2")))->PingThd();
+        TPingThread *poller = f.row(QStringLiteral("127.0.0.2")).item()->PingThd();
         TPingThread::State during{};
         QString caption;
         const int editedRow = f.indexOf(QStringLiteral("127.0.0.2"));
-        QSignalSpy changed(f.form->lvSvr->model(), &QAbstractItemModel::dataChanged);
+        QSignalSpy changed(f.view()->model(), &QAbstractItemModel::dataChanged);
         {
             DialogAnswers answer([&](QDialog *w) {
                 during = poller->state();
@@ -333,14 +322,14 @@ private slots:
         f.select(QStringLiteral("127.0.0.1"));
         {
             MessageBoxAnswers boxes(QMessageBox::No);
-            f.form->actDelete->trigger();
+            Child<QAction>(f.form, "actDelete")->trigger();
             QCOMPARE(boxes.questions, QStringList{QStringLiteral("确定删除?")});
             QCOMPARE(boxes.questionIcons, QList{QMessageBox::Warning});
         }
         QVERIFY(f.row(QStringLiteral("127.0.0.1")));
         {
             MessageBoxAnswers boxes(QMessageBox::Yes);
-            f.form->actDelete->trigger();
+            Child<QAction>(f.form, "actDelete")->trigger();
         }
         QVERIFY(!f.row(QStringLiteral("127.0.0.1")));
         QVERIFY(!GetSvrItem(1));
@@ -348,7 +337,7 @@ private slots:
         f.select(QStringLiteral("127.0.0.22"));
         {
             MessageBoxAnswers boxes(QMessageBox::Yes);
-            f.form->actDelete->trigger();
+            Child<QAction>(f.form, "actDelete")->trigger();
         }
         QCOMPARE(f.rows().first(), QStringLiteral("-Web")); // the emptied group keeps its row
         QCOMPARE(f.rows().at(1), QStringLiteral("-DB"));
@@ -371,7 +360,7 @@ private slots:
         QFETCH(int, tab);
         ManagerFixture f(SmallCatalogue());
         f.select(QStringLiteral("127.0.0.1"));
-        TPingThread *poller = ItemOf(f.row(QStringLiteral("127.0.0.1")))->PingThd();
+        TPingThread *poller = f.row(QStringLiteral("127.0.0.1")).item()->PingThd();
         QStringList shown;
         QString kept;
         int tabAfter = -1;
@@ -390,7 +379,7 @@ private slots:
                 kept = dialog->edtUser->text();
                 dialog->reject();
             });
-            f.form->actOpen->trigger();
+            Child<QAction>(f.form, "actOpen")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(shown, QStringList{message});
@@ -431,7 +420,7 @@ private slots:
         record->ClntSett.Password = password;
         {
             MessageBoxAnswers boxes;
-            f.form->actConnect->trigger();
+            Child<QAction>(f.form, "actConnect")->trigger();
             QCOMPARE(boxes.texts, QStringList{message});
         }
         QCOMPARE(f.form->OpenClients().size(), 0);
@@ -446,8 +435,8 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(2)->ClntSett.Port = silent.serverPort();
         f.select(QStringLiteral("127.0.0.2"));
-        f.form->actConnect->trigger();
-        f.form->actConnect->trigger();
+        Child<QAction>(f.form, "actConnect")->trigger();
+        Child<QAction>(f.form, "actConnect")->trigger();
         QCOMPARE(f.form->OpenClients().size(), 2);
         QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
         QVERIFY(f.form->OpenClients().first()->isWindow());
@@ -478,23 +467,23 @@ private slots:
         // A name the combo holds already, in any letter case, is ignored.
         {
             DialogAnswers answer(typeGroupName(QStringLiteral("web")));
-            QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(f.form, "btnNewGrp"), Qt::LeftButton);
         }
         QCOMPARE(GetSvrGroups().Count(), 3);
         {
             DialogAnswers answer(typeGroupName(QStringLiteral("Ops")));
-            QTest::mouseClick(f.form->btnNewGrp, Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(f.form, "btnNewGrp"), Qt::LeftButton);
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("Ops"));
         QCOMPARE(f.rows().last(), QStringLiteral("-Ops"));
         QVERIFY(f.fileText().contains("[GroupItem4]\nGroupName=Ops\n"));
 
         // Rename through the combo's button.
-        f.form->cbbGrp->setCurrentIndex(0);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(0);
         {
             DialogAnswers answer(typeGroupName(QStringLiteral("Front")));
-            QTest::mouseClick(f.form->btnEditGrp, Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(f.form, "btnEditGrp"), Qt::LeftButton);
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Front"), QStringLiteral("DB"), QStringLiteral("Empty"), QStringLiteral("Ops")}));
         QCOMPARE(f.rows().first(), QStringLiteral("-Front"));
@@ -503,9 +492,9 @@ private slots:
 
         // Move a server into the combo's group: the list is rebuilt.
         f.select(QStringLiteral("127.0.0.4"));
-        f.form->cbbGrp->setCurrentIndex(2);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(2);
         f.idle();
-        QTest::mouseClick(f.form->btnSetGrp, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(f.form, "btnSetGrp"), Qt::LeftButton);
         QVERIFY(f.fileText().contains("[ServerItem4]\nGroupId=3\n"));
         QCOMPARE(f.rows(), (Rows{
                                QStringLiteral("-Front"),
@@ -516,28 +505,28 @@ private slots:
                                QStringLiteral("-Empty"),
                                QStringLiteral("  127.0.0.4||"),
                            }));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), 0);
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), 0);
 
         // A group with servers is not deleted.
-        f.form->cbbGrp->setCurrentIndex(1);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(1);
         {
             MessageBoxAnswers boxes;
-            f.form->actDelGrp->trigger();
+            Child<QAction>(f.form, "actDelGrp")->trigger();
             QCOMPARE(boxes.texts, QStringList{QStringLiteral("无法删除，请先删除服务器")});
         }
         QCOMPARE(GetSvrGroups().Count(), 4);
 
         // An empty one is, and the combo is left without a selection.
-        f.form->cbbGrp->setCurrentIndex(3);
+        Child<QComboBox>(f.form, "cbbGrp")->setCurrentIndex(3);
         f.idle();
-        f.form->actDelGrp->trigger();
+        Child<QAction>(f.form, "actDelGrp")->trigger();
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Front"), QStringLiteral("DB"), QStringLiteral("Empty")}));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), -1);
         QVERIFY(!f.fileText().contains("[GroupItem4]"));
         f.idle();
-        QVERIFY(!f.form->actDelGrp->isEnabled());
-        QVERIFY(!f.form->btnEditGrp->isEnabled());
-        QVERIFY(!f.form->btnSetGrp->isEnabled());
+        QVERIFY(!Child<QAction>(f.form, "actDelGrp")->isEnabled());
+        QVERIFY(!Child<QPushButton>(f.form, "btnEditGrp")->isEnabled());
+        QVERIFY(!Child<QPushButton>(f.form, "btnSetGrp")->isEnabled());
     }
 
     void renameFromThePopupMenu()
@@ -545,19 +534,19 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         f.select(QStringLiteral("DB"));
         f.idle();
-        QVERIFY(f.form->actRenameGrp->isVisible());
+        QVERIFY(Child<QAction>(f.form, "actRenameGrp")->isVisible());
         {
             DialogAnswers answer(typeGroupName(QStringLiteral("EMPTY"))); // another group's name: ignored
-            f.form->actRenameGrp->trigger();
+            Child<QAction>(f.form, "actRenameGrp")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("DB"), QStringLiteral("Empty")}));
         {
             DialogAnswers answer(typeGroupName(QStringLiteral("数据库")));
-            f.form->actRenameGrp->trigger();
+            Child<QAction>(f.form, "actRenameGrp")->trigger();
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("数据库"), QStringLiteral("Empty")}));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("数据库"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("数据库"));
         QVERIFY(f.row(QStringLiteral("数据库")));
         QCOMPARE(GetSvrItem(3)->Group.GroupName, QStringLiteral("数据库"));
         ReloadCatalogueCheck(f.file, 2, QStringLiteral("数据库"));
@@ -567,11 +556,11 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         f.select(QStringLiteral("127.0.0.3"));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("DB"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("DB"));
         f.select(QStringLiteral("127.0.0.4")); // ungrouped: no entry
-        QCOMPARE(f.form->cbbGrp->currentIndex(), -1);
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), -1);
         f.idle();
-        QVERIFY(!f.form->btnSetGrp->isEnabled());
+        QVERIFY(!Child<QPushButton>(f.form, "btnSetGrp")->isEnabled());
     }
 
     // A failed write is shown in an error box and changes nothing.
@@ -590,7 +579,7 @@ private slots:
                 keptTyping = edit->isVisible() && edit->edtSvr->text() == QStringLiteral("127.0.0.8");
                 QTest::mouseClick(edit->btnCancel, Qt::LeftButton);
             });
-            f.form->actAdd->trigger();
+            Child<QAction>(f.form, "actAdd")->trigger();
             QVERIFY(dialog.answered());
             QVERIFY(keptTyping);
             QCOMPARE(boxes.texts, QStringList{QStringLiteral("Unable to write to %1\n原因：文件为只读。").arg(f.file)});
@@ -609,7 +598,7 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(1)->ClntSett.Port = silent.serverPort();
-        TServerListView *list = f.form->lvSvr;
+        TServerListView *list = f.view();
         const auto focusList = [&] {
             f.form->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
@@ -660,7 +649,7 @@ private slots:
             QTest::keyClick(list, step.key, step.modifiers);
             const QString what = QStringLiteral("%1 on %2").arg(QKeySequence(step.key | step.modifiers).toString(), QString::fromUtf8(step.selected));
             QVERIFY2(f.rows().first() == QLatin1String(step.webRow), qPrintable(what));
-            QVERIFY2(list->Selected() && list->Selected()->text(0) == QLatin1String(step.selectedAfter), qPrintable(what));
+            QVERIFY2(list->Selected() && list->Selected() == f.row(QString::fromUtf8(step.selectedAfter)).object, qPrintable(what));
         }
         QCOMPARE(f.rows(), SmallCatalogueRows());
         QCOMPARE(f.form->OpenClients().size(), 0);
@@ -670,9 +659,9 @@ private slots:
     void clickOnTheGlyphTogglesTheGroup()
     {
         ManagerFixture f(SmallCatalogue());
-        TServerListView *list = f.form->lvSvr;
+        TServerListView *list = f.view();
         QTRY_VERIFY(list->viewport()->isVisible());
-        const QRect rowRect = list->visualItemRect(f.row(QStringLiteral("DB")));
+        const QRect rowRect = list->RowRect(f.row(QStringLiteral("DB")).object);
         // Find the glyph where it is drawn: its grey outline.
         const QImage image = list->viewport()->grab().toImage();
         QRect outline;
@@ -683,7 +672,7 @@ private slots:
                     == QColor(128, 128, 128))
                     outline |= QRect(x, y, 1, 1);
         QVERIFY2(outline.width() >= 8 && outline.height() >= 8, "the glyph is drawn");
-        QVERIFY(list->GlyphRect(f.row(QStringLiteral("DB"))).contains(outline));
+        QVERIFY(list->GlyphRect(f.row(QStringLiteral("DB")).object).contains(outline));
         const QPoint glyph = outline.center();
         const QPoint caption(outline.right() + 30, glyph.y());
 
@@ -698,7 +687,7 @@ private slots:
                            }));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, caption);
         QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
-        QCOMPARE(list->Selected(), f.row(QStringLiteral("DB")));
+        QCOMPARE(list->Selected(), f.row(QStringLiteral("DB")).object);
         QTest::qWait(QApplication::doubleClickInterval() + 50); // the next click is a click of its own
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, glyph);
         QCOMPARE(f.rows(), SmallCatalogueRows());
@@ -712,7 +701,7 @@ private slots:
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, caption);
         QCOMPARE(f.rows().at(3), QStringLiteral("+DB"));
         // A server row has no glyph.
-        QVERIFY(list->GlyphRect(f.row(QStringLiteral("127.0.0.3"))).isEmpty());
+        QVERIFY(list->GlyphRect(f.row(QStringLiteral("127.0.0.3")).object).isEmpty());
     }
 
     // The tooltip of a server row tells two servers on one host apart.
@@ -722,21 +711,21 @@ private slots:
                                     "[ServerItem1]\nGroupId=1\nServer=127.0.0.1\nPort=3390\nUser=admin\nDomain=CORP\n"
                                     "Description=主站\n"
                                     "[ServerItem2]\nGroupId=1\nServer=127.0.0.1\nUser=ops\n"));
-        TServerListView *list = f.form->lvSvr;
-        TListItem *first = RowAt(list, 1);
-        TListItem *second = RowAt(list, 2);
-        QCOMPARE(first->data(ColUser, Qt::ToolTipRole).toString(),
+        TServerListView *list = f.view();
+        const ListRow first = RowAt(f.form.get(), 1);
+        const ListRow second = RowAt(f.form.get(), 2);
+        QCOMPARE(first.data(ColUser, Qt::ToolTipRole).toString(),
                  QStringLiteral("127.0.0.1:3390\n用户名: admin\n域: CORP\n备注: 主站"));
-        QCOMPARE(second->data(ColServer, Qt::ToolTipRole).toString(), QStringLiteral("127.0.0.1:3389\n用户名: ops"));
-        QCOMPARE(RowAt(list, 0)->data(ColServer, Qt::ToolTipRole).toString(), QString());
-        ItemOf(second)->PingThd()->Suspend();
-        ItemOf(second)->PingThd()->ListItem()->showStatus(HostStatus::NotFound);
-        QVERIFY(second->data(ColServer, Qt::ToolTipRole).toString().endsWith(QStringLiteral("\n找不到主机")));
+        QCOMPARE(second.data(ColServer, Qt::ToolTipRole).toString(), QStringLiteral("127.0.0.1:3389\n用户名: ops"));
+        QCOMPARE(RowAt(f.form.get(), 0).data(ColServer, Qt::ToolTipRole).toString(), QString());
+        second.item()->PingThd()->Suspend();
+        Report(f.list(), second.item(), HostStatus::NotFound);
+        QVERIFY(second.data(ColServer, Qt::ToolTipRole).toString().endsWith(QStringLiteral("\n找不到主机")));
 
         // Hovering shows it.
         f.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
-        const QPoint at = list->visualItemRect(first).center();
+        const QPoint at = list->RowRect(first.object).center();
         QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
         QApplication::sendEvent(list->viewport(), &help);
         QTRY_VERIFY(QToolTip::isVisible());
@@ -784,7 +773,7 @@ private slots:
         f.idle();
         f.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
-        f.form->btnConnect->setFocus();
+        Child<QPushButton>(f.form, "btnConnect")->setFocus();
         QStringList order;
         for (int i = 0; i < 14; ++i) {
             QWidget *focus = QApplication::focusWidget();
@@ -819,14 +808,14 @@ private slots:
                                     "[ServerItem1]\nGroupId=1\nServer=127.0.0.1\n[ServerItem2]\nGroupId=2\nServer=127.0.0.2\n"));
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("web")}));
         f.select(QStringLiteral("web"));
-        QCOMPARE(f.form->cbbGrp->currentIndex(), 1); // the entry spelt as the row
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentIndex(), 1); // the entry spelt as the row
         {
             DialogAnswers answer(typeGroupName(QStringLiteral("Ops")));
-            f.form->actRenameGrp->trigger();
+            Child<QAction>(f.form, "actRenameGrp")->trigger();
             QVERIFY(answer.answered());
         }
         QCOMPARE(f.comboEntries(), (QStringList{QStringLiteral("Web"), QStringLiteral("Ops")}));
-        QCOMPARE(f.form->cbbGrp->currentText(), QStringLiteral("Ops"));
+        QCOMPARE(Child<QComboBox>(f.form, "cbbGrp")->currentText(), QStringLiteral("Ops"));
         QCOMPARE(GetGroup(2).GroupName, QStringLiteral("Ops"));
         QCOMPARE(GetGroup(1).GroupName, QStringLiteral("Web"));
     }
@@ -834,14 +823,14 @@ private slots:
     void rightButtonNeverReachesTheBanner()
     {
         ManagerFixture f(SmallCatalogue());
-        auto *inner = new QWidget(f.form->WebBrowser1);
+        auto *inner = new QWidget(Child<QWidget>(f.form, "WebBrowser1"));
         QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::RightButton, Qt::RightButton,
                           Qt::NoModifier);
         QMouseEvent left(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
                          Qt::NoModifier);
         QVERIFY(f.form->ApplicationEvents1MessageMessage(inner, &press));
         QVERIFY(!f.form->ApplicationEvents1MessageMessage(inner, &left));
-        QVERIFY(!f.form->ApplicationEvents1MessageMessage(f.form->lvSvr, &press));
+        QVERIFY(!f.form->ApplicationEvents1MessageMessage(f.view(), &press));
     }
 };
 

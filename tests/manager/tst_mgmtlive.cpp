@@ -6,10 +6,13 @@
 #include "DatabaseTransfer.h"
 #include "EditForm.h"
 #include "GroupListItems.h"
+#include "FormChild.h"
 #include "MgmtForm.h"
 #include "MessageBoxAnswers.h"
 #include "DialogAnswers.h"
 #include "RdpCommon.h"
+#include "ServerListModel.h"
+#include "ServerListView.h"
 #include "catalogue/PgServer.h"
 
 #include <QComboBox>
@@ -32,15 +35,22 @@ class TestMgmtLive : public QObject {
     QStringList rows() const
     {
         QStringList out;
-        for (int i = 0; i < form->lvSvr->topLevelItemCount(); ++i) {
-            TListItem *row = RowAt(form->lvSvr, i);
-            out << (GroupOf(row) ? QStringLiteral("-") + row->text(ColServer)
-                                 : QStringLiteral("  %1|%2").arg(row->text(ColServer), row->text(ColDescription)));
+        ServerListModel *list = form->findChild<TServerListView *>(QStringLiteral("lvSvr"))->List();
+        for (int i = 0; i < list->RowCount(); ++i) {
+            const auto text = [&](int column) { return list->index(i, column).data().toString(); };
+            out << (GroupOf(list->RowObject(i)) ? QStringLiteral("-") + text(ColServer)
+                                                : QStringLiteral("  %1|%2").arg(text(ColServer), text(ColDescription)));
         }
         return out;
     }
 
-    QString statusText() const { return form->stat1->findChild<QLabel *>(QStringLiteral("stat1File"))->text(); }
+    void selectRow(int index) const
+    {
+        auto *view = form->findChild<TServerListView *>(QStringLiteral("lvSvr"));
+        view->SelectRow(view->List()->RowObject(index));
+    }
+
+    QString statusText() const { return Child<QStatusBar>(form, "stat1")->findChild<QLabel *>(QStringLiteral("stat1File"))->text(); }
 
     bool colleague(const QString &sql) const { return server->sql(database, sql); }
 
@@ -84,12 +94,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-机房"), QStringLiteral("  127.0.0.5|b"), QStringLiteral("-未分组")}), 1000);
         QVERIFY(colleague(QStringLiteral("UPDATE catalogue_group SET name = '新机房'")));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-新机房"), QStringLiteral("  127.0.0.5|b"), QStringLiteral("-未分组")}), 1000);
-        QCOMPARE(form->cbbGrp->itemText(0), QStringLiteral("新机房"));
+        QCOMPARE(Child<QComboBox>(form, "cbbGrp")->itemText(0), QStringLiteral("新机房"));
         QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_server")));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), (QStringList{QStringLiteral("-新机房"), QStringLiteral("-未分组")}), 1000);
         QVERIFY(colleague(QStringLiteral("DELETE FROM catalogue_group")));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringList{QStringLiteral("-未分组")}, 1000);
-        QCOMPARE(form->cbbGrp->count(), 0);
+        QCOMPARE(Child<QComboBox>(form, "cbbGrp")->count(), 0);
 
         // The database server goes away and comes back: the status bar says so.
         QVERIFY(server->stop());
@@ -106,8 +116,7 @@ private slots:
         openManager();
         QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.6', 'old')")));
         QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
-        form->lvSvr->clearSelection();
-        RowAt(form->lvSvr, 1)->setSelected(true);
+        selectRow(1);
         MessageBoxAnswers boxes;
         {
             DialogAnswers answer([&](QDialog *w) {
@@ -148,8 +157,7 @@ private slots:
         openManager();
         QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.6', 'old')")));
         QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
-        form->lvSvr->clearSelection();
-        RowAt(form->lvSvr, 1)->setSelected(true);
+        selectRow(1);
         MessageBoxAnswers boxes(keepMine ? QMessageBox::Yes : QMessageBox::No);
         {
             DialogAnswers answer([&](QDialog *w) {
@@ -185,8 +193,7 @@ private slots:
         QVERIFY(colleague(QStringLiteral("INSERT INTO catalogue_server (address, description) VALUES ('127.0.0.7', 'old')")));
         QVERIFY(colleague(QStringLiteral("ALTER TABLE catalogue_server ADD CONSTRAINT not_refused CHECK (description <> 'refused')")));
         QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 1000);
-        form->lvSvr->clearSelection();
-        RowAt(form->lvSvr, 1)->setSelected(true);
+        selectRow(1);
         MessageBoxAnswers boxes;
         bool stayedOpen = false;
         {

@@ -24,7 +24,7 @@ class TestMgmtPaint : public QObject {
     // The colour the X server holds at a point of the list's viewport.
     static QColor shownAt(TfrmMgmt *form, const QPoint &inViewport)
     {
-        const QPoint at = form->lvSvr->viewport()->mapTo(form, inViewport);
+        const QPoint at = ListView(form)->viewport()->mapTo(form, inViewport);
         const QImage image = form->screen()->grabWindow(form->winId(), at.x(), at.y(), 1, 1).toImage();
         return image.isNull() ? QColor() : image.pixelColor(0, 0);
     }
@@ -45,14 +45,14 @@ private slots:
         TfrmMgmt *form = f.form.get();
         form->resize(640, 400);
         QVERIFY(QTest::qWaitForWindowExposed(form));
-        TListItem *row = f.row(QStringLiteral("127.0.0.1"));
-        TPingThread *poller = ItemOf(row)->PingThd();
+        const ListRow row = f.row(QStringLiteral("127.0.0.1"));
+        TPingThread *poller = row.item()->PingThd();
         poller->Suspend();
-        poller->ListItem()->showStatus(HostStatus::Offline);
+        Report(f.list(), row.item(), HostStatus::Offline);
 
         // A point of the user cell, clear of its text, and one of the status cell's.
-        QHeaderView *header = form->lvSvr->header();
-        const int y = form->lvSvr->visualItemRect(row).center().y();
+        QHeaderView *header = f.view()->header();
+        const int y = f.view()->RowRect(row.object).center().y();
         const QPoint userCell(header->sectionViewportPosition(ColUser) + header->sectionSize(ColUser) - 4, y);
         const QPoint statusCell(header->sectionViewportPosition(ColStatus) + header->sectionSize(ColStatus) - 4, y);
         QTRY_COMPARE_WITH_TIMEOUT(shownAt(form, userCell), kGrey, 3000);
@@ -60,8 +60,8 @@ private slots:
 
         // The real poller finds loopback answering.
         poller->Resume();
-        QTRY_COMPARE_WITH_TIMEOUT(row->Status(), HostStatus::Online, 10000);
-        const QColor base = form->lvSvr->palette().color(QPalette::Base);
+        QTRY_COMPARE_WITH_TIMEOUT(row.Status(), HostStatus::Online, 10000);
+        const QColor base = f.view()->palette().color(QPalette::Base);
         QTRY_COMPARE_WITH_TIMEOUT(shownAt(form, statusCell), base, 3000);
         QTest::qWait(200); // every paint that was coming has come
         QCOMPARE(shownAt(form, userCell), base);

@@ -57,14 +57,14 @@ private slots:
         QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('\n'))));
         QVERIFY(!QApplication::activeModalWidget());
 
-        TProbeNotice *bar = fixture.form->FProbeNotice;
+        TProbeNotice *bar = Child<TProbeNotice>(fixture.form);
         QVERIFY(bar->isVisible());
         const QString text = bar->lblNotice->text();
         QCOMPARE(text, PingEngine::shared()->notice());
         QVERIFY2(text.contains(QLatin1String("ping_group_range")) && text.contains(QStringLiteral("TCP")), qPrintable(text));
         // Above the list, inside the manager: it pushes the list down, it covers nothing.
-        QVERIFY(bar->geometry().bottom() < fixture.form->lvSvr->geometry().top());
-        QLabel *probe = fixture.form->stat1Probe;
+        QVERIFY(bar->geometry().bottom() < ListView(fixture.form.get())->geometry().top());
+        QLabel *probe = Child<QLabel>(fixture.form, "stat1Probe");
         QVERIFY(probe->isVisible());
         QCOMPARE(probe->text(), QStringLiteral("状态检测：TCP 端口"));
         QCOMPARE(probe->toolTip(), text);
@@ -82,16 +82,16 @@ private slots:
         {
             ManagerFixture fixture(SmallCatalogue());
             QVERIFY(QTest::qWaitForWindowExposed(fixture.form.get()));
-            QVERIFY(fixture.form->FProbeNotice->isVisible());
-            QTest::mouseClick(fixture.form->FProbeNotice->btnNeverAgain, Qt::LeftButton);
-            QVERIFY(!fixture.form->FProbeNotice->isVisible());
+            QVERIFY(Child<TProbeNotice>(fixture.form)->isVisible());
+            QTest::mouseClick(Child<TProbeNotice>(fixture.form)->btnNeverAgain, Qt::LeftButton);
+            QVERIFY(!Child<TProbeNotice>(fixture.form)->isVisible());
             QVERIFY(TProbeNotice::Silenced());
         }
         ManagerFixture again(SmallCatalogue());
         QVERIFY(QTest::qWaitForWindowExposed(again.form.get()));
         ManagerFixture::idle();
-        QVERIFY(!again.form->FProbeNotice->isVisible());
-        QVERIFY(again.form->stat1Probe->isVisible());
+        QVERIFY(!Child<TProbeNotice>(again.form)->isVisible());
+        QVERIFY(Child<QLabel>(again.form, "stat1Probe")->isVisible());
         QVERIFY(boxes.texts.isEmpty());
         TProbeNotice::SetSilenced(false);
     }

@@ -32,7 +32,7 @@ Rows shownRows(const ManagerFixture &f)
     Rows all = f.rows();
     Rows out;
     for (int i = 0; i < all.size(); ++i)
-        if (!f.form->lvSvr->isRowHidden(i, QModelIndex()))
+        if (f.view()->ShownIndex(f.list()->RowObject(i)).isValid())
             out << all[i];
     return out;
 }
@@ -126,15 +126,15 @@ private slots:
         // Ctrl+F from the list puts the cursor into the box.
         f.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
-        f.form->lvSvr->setFocus();
-        QTest::keyClick(f.form->lvSvr, Qt::Key_F, Qt::ControlModifier);
-        QTRY_VERIFY(f.form->FFind->edtFind->hasFocus());
-        typeText(f.form->FFind->edtFind, typed);
+        f.view()->setFocus();
+        QTest::keyClick(f.view(), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(Child<TServerFind>(f.form)->edtFind->hasFocus());
+        typeText(Child<TServerFind>(f.form)->edtFind, typed);
         QCOMPARE(shownRows(f), shown);
-        QVERIFY(!f.form->FFind->btnQuickConnect->isVisible());
+        QVERIFY(!Child<TServerFind>(f.form)->btnQuickConnect->isVisible());
         // Esc empties the box and every row shows again.
-        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Escape);
-        QCOMPARE(f.form->FFind->edtFind->text(), QString());
+        QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Escape);
+        QCOMPARE(Child<TServerFind>(f.form)->edtFind->text(), QString());
         QCOMPARE(shownRows(f), SmallCatalogueRows());
     }
 
@@ -142,13 +142,13 @@ private slots:
     void filtersNewRows()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("web"));
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("web"));
         TClientSettings other;
         other.Server = QStringLiteral("127.0.0.9");
-        AddServerRow(f.form->lvSvr, AddSvrItem(other, UngroupedId, QStringLiteral("mail")));
+        AddServerRow(f.list(), AddSvrItem(other, UngroupedId, QStringLiteral("mail")));
         TClientSettings matching;
         matching.Server = QStringLiteral("127.0.0.10");
-        AddServerRow(f.form->lvSvr, AddSvrItem(matching, UngroupedId, QStringLiteral("webmail")));
+        AddServerRow(f.list(), AddSvrItem(matching, UngroupedId, QStringLiteral("webmail")));
         QTRY_COMPARE(shownRows(f), (Rows{
                                        QStringLiteral("-Web"),
                                        QStringLiteral("  127.0.0.1|web1|first"),
@@ -165,12 +165,12 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         ManagerFixture f(SmallCatalogue());
         GetSvrItem(2)->ClntSett.Port = silent.serverPort();
-        FindGroupRow(f.form->lvSvr, 1)->Collapse();
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("second"));
+        FindGroupRow(f.list(), 1)->Collapse();
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("second"));
         QCOMPARE(shownRows(f), Rows{QStringLiteral("+Web")});
-        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+        QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
         QCOMPARE(shownRows(f), (Rows{QStringLiteral("-Web"), QStringLiteral("  127.0.0.2|web2|second")}));
-        QCOMPARE(f.form->lvSvr->Selected(), f.row(QStringLiteral("127.0.0.2")));
+        QCOMPARE(f.view()->Selected(), f.row(QStringLiteral("127.0.0.2")).object);
         QCOMPARE(f.form->OpenClients().size(), 1);
         QCOMPARE(f.form->OpenClients().first()->windowTitle(), QStringLiteral("127.0.0.2 - Remote Desktop"));
     }
@@ -179,10 +179,10 @@ private slots:
     void enterChecksLikeConnect()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("127.0.0.4"));
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("127.0.0.4"));
         {
             MessageBoxAnswers boxes;
-            QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+            QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
             QCOMPARE(boxes.texts, QStringList{QStringLiteral("请输入用户名")});
         }
         QCOMPARE(f.form->OpenClients().size(), 0);
@@ -205,15 +205,15 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         const QByteArray fileBefore = f.fileText();
         const QString typed = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
-        typeText(f.form->FFind->edtFind, typed);
+        typeText(Child<TServerFind>(f.form)->edtFind, typed);
         QCOMPARE(shownRows(f), Rows{});
-        QVERIFY(f.form->FFind->btnQuickConnect->isVisible());
-        QCOMPARE(f.form->FFind->btnQuickConnect->text(), QStringLiteral("快速连接 %1 … (Enter)").arg(typed));
+        QVERIFY(Child<TServerFind>(f.form)->btnQuickConnect->isVisible());
+        QCOMPARE(Child<TServerFind>(f.form)->btnQuickConnect->text(), QStringLiteral("快速连接 %1 … (Enter)").arg(typed));
 
         QString shown;
         {
             DialogAnswers answers(answerQuickConnect(QStringLiteral("admin"), QStringLiteral("pw"), add, &shown));
-            QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+            QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
             QCOMPARE(answers.answered(), 1);
         }
         QCOMPARE(shown, typed);
@@ -239,9 +239,9 @@ private slots:
     void noQuickConnectForText()
     {
         ManagerFixture f(SmallCatalogue());
-        QTest::keyClicks(f.form->FFind->edtFind, QStringLiteral("no such server"));
-        QVERIFY(!f.form->FFind->btnQuickConnect->isVisible());
-        QTest::keyClick(f.form->FFind->edtFind, Qt::Key_Return);
+        QTest::keyClicks(Child<TServerFind>(f.form)->edtFind, QStringLiteral("no such server"));
+        QVERIFY(!Child<TServerFind>(f.form)->btnQuickConnect->isVisible());
+        QTest::keyClick(Child<TServerFind>(f.form)->edtFind, Qt::Key_Return);
         QCOMPARE(f.form->OpenClients().size(), 0);
     }
 
@@ -256,8 +256,8 @@ private slots:
             dataFile(QStringLiteral("web.remmina")),
             dataFile(QStringLiteral("truncated.rdg")),
         }));
-        QWidget *viewport = f.form->lvSvr->viewport();
-        const QPoint onDb = f.form->lvSvr->visualItemRect(f.row(QStringLiteral("DB"))).center();
+        QWidget *viewport = f.view()->viewport();
+        const QPoint onDb = f.view()->RowRect(f.row(QStringLiteral("DB")).object).center();
         QVERIFY(dragAccepted(viewport, data.get(), onDb));
 
         QString offered, found;
@@ -296,7 +296,7 @@ private slots:
     {
         ManagerFixture f(SmallCatalogue());
         const std::unique_ptr<QMimeData> data(fileDrag({dataFile(QStringLiteral("confCons.xml"))}));
-        QWidget *viewport = f.form->lvSvr->viewport();
+        QWidget *viewport = f.view()->viewport();
         const QPoint below(5, viewport->height() - 5);
         QVERIFY(dragAccepted(viewport, data.get(), below));
         QString offered, found;
@@ -327,13 +327,13 @@ private slots:
     void importCommand()
     {
         ManagerFixture f(SmallCatalogue());
-        QVERIFY(f.form->pmLv->actions().contains(f.form->FTransfer->actImport));
+        QVERIFY(Child<QMenu>(f.form, "pmLv")->actions().contains(Child<TServerTransfer>(f.form)->actImport));
         f.select(QStringLiteral("未分组"));
         QString offered, found;
         MessageBoxAnswers boxes;
         FileDialog::SetNextFileNames({dataFile(QStringLiteral("old-layout.rdg"))});
         DialogAnswers answers(importInto(UngroupedName(), &offered, &found));
-        f.form->FTransfer->actImport->trigger();
+        Child<TServerTransfer>(f.form)->actImport->trigger();
         const QList<FileDialog::Request> asked = FileDialog::TakeAnsweredRequests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].kind, FileDialog::Kind::OpenFiles);
@@ -352,11 +352,11 @@ private slots:
         ManagerFixture f(SmallCatalogue());
         QTemporaryDir out;
         f.select(QStringLiteral("127.0.0.2"));
-        f.form->FTransfer->UpdateActions();
-        QVERIFY(f.form->FTransfer->actExport->isEnabled());
+        Child<TServerTransfer>(f.form)->UpdateActions();
+        QVERIFY(Child<TServerTransfer>(f.form)->actExport->isEnabled());
         const QString path = out.filePath(QStringLiteral("one.rdp"));
         FileDialog::SetNextFileName(path);
-        f.form->FTransfer->actExport->trigger();
+        Child<TServerTransfer>(f.form)->actExport->trigger();
         QList<FileDialog::Request> asked = FileDialog::TakeAnsweredRequests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].kind, FileDialog::Kind::SaveFile);
@@ -368,13 +368,13 @@ private slots:
         QCOMPARE(one.Records[0].Settings.Password, QString());
 
         f.select(QStringLiteral("Web"));
-        f.form->FTransfer->UpdateActions();
-        QVERIFY(!f.form->FTransfer->actExport->isEnabled());
+        Child<TServerTransfer>(f.form)->UpdateActions();
+        QVERIFY(!Child<TServerTransfer>(f.form)->actExport->isEnabled());
         QString summary;
         {
             MessageBoxAnswers boxes;
             FileDialog::SetNextFileName(out.path());
-            f.form->FTransfer->actExportGrp->trigger();
+            Child<TServerTransfer>(f.form)->actExportGrp->trigger();
             asked = FileDialog::TakeAnsweredRequests();
             QCOMPARE(asked.size(), 1);
             QCOMPARE(asked[0].kind, FileDialog::Kind::Folder);

@@ -161,9 +161,8 @@ private slots:
         for (const QList<QVariant> &report : reports)
             QCOMPARE(report.at(0).value<HostStatus>(), HostStatus::Online);
         QCOMPARE(row.history, QStringList{QStringLiteral("Online")});
-        // Each result is shown in the row by the poller itself, before it is reported.
-        QCOMPARE(row.shown.size(), reports.count());
-        QVERIFY(std::all_of(row.shown.begin(), row.shown.end(), [](HostStatus s) { return s == HostStatus::Online; }));
+        // The row learns of every result through the signal, and of nothing else.
+        QCOMPARE(row.taken, reports.count());
         poller->Terminate();
     }
 
@@ -199,6 +198,30 @@ private slots:
         QVERIFY(history.track(11)->counts(now - 60, now).up >= 1);
         QCOMPARE(history.track(12)->counts(now - 60, now).up, 0);
         QVERIFY(!std::isnan(history.summary(11, 1).latencyMs.back()));
+    }
+
+    // Pollers that share a channel report there too, naming their row; a poller
+    // paused by a receiver of its own report says nothing more.
+    void aSharedChannelTakesTheReportsOfMany()
+    {
+        PingReports channel;
+        TestRow first(QStringLiteral("127.0.0.2"));
+        TestRow second(QStringLiteral("127.0.0.3"));
+        QPointer<TPingThread> a = startPoller(&first);
+        QPointer<TPingThread> b = startPoller(&second);
+        a->setReports(&channel);
+        b->setReports(&channel);
+        QList<PingTarget *> named;
+        connect(&channel, &PingReports::statusReported, this, [&](PingTarget *target, HostStatus status) {
+            QCOMPARE(status, HostStatus::Online);
+            named << target;
+        });
+        connect(b.data(), &TPingThread::statusReported, this, [&] { b->Suspend(); });
+        QVERIFY(waitCycles(a, 3));
+        QVERIFY(named.count(&first) >= 3);
+        QCOMPARE(named.count(&second), 0);
+        a->Terminate();
+        b->Terminate();
     }
 
     void resumeEndsAnUnboundOrStoppedPoller_data()

@@ -5,6 +5,7 @@
 #include "ManagerHost.h"
 #include "MgmtForm.h"
 #include "DialogAnswers.h"
+#include "manager/FormChild.h"
 #include "PageControl.h"
 #include "PageDialog.h"
 #include "PageServer.h"
@@ -139,7 +140,7 @@ void TestFirstStart::keysStartInTheServerList()
     server_->titled(QStringLiteral("/a"), QStringLiteral("Alpha"));
     start(server_->url(QStringLiteral("/a")));
     QCOMPARE(tabs()->currentIndex(), 0);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(mgmt_->lvSvr));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(Child<QWidget>(mgmt_, "lvSvr")));
 
     // Typing lands in the list, not in the address box.
     const QString shown = address()->text();
@@ -147,19 +148,19 @@ void TestFirstStart::keysStartInTheServerList()
     QCOMPARE(address()->text(), shown);
 
     // The find box's hint names Ctrl+F, and Ctrl+F goes there.
-    QVERIFY(mgmt_->FFind->edtFind->placeholderText().contains(QStringLiteral("Ctrl+F")));
+    QVERIFY(Child<TServerFind>(mgmt_)->edtFind->placeholderText().contains(QStringLiteral("Ctrl+F")));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(mgmt_->FFind->edtFind));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(Child<TServerFind>(mgmt_)->edtFind));
 
     // Ctrl+N adds a server: its dialog opens (and is cancelled here).
-    mgmt_->lvSvr->setFocus();
+    Child<QWidget>(mgmt_, "lvSvr")->setFocus();
     QString opened;
     DialogAnswers cancel([&opened](QDialog *dialog) {
         opened = QString::fromLatin1(dialog->metaObject()->className());
         if (auto *d = qobject_cast<QDialog *>(dialog))
             d->reject();
     });
-    QTest::keyClick(mgmt_->lvSvr, Qt::Key_N, Qt::ControlModifier);
+    QTest::keyClick(Child<QWidget>(mgmt_, "lvSvr"), Qt::Key_N, Qt::ControlModifier);
     QTRY_COMPARE(cancel.answered(), 1);
     QCOMPARE(opened, QStringLiteral("TfrmEdit"));
 }
@@ -173,9 +174,9 @@ void TestFirstStart::managerTabTakesTheKeysBack()
     address()->setFocus();
     press(0);
     QCOMPARE(tabs()->currentIndex(), 0);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(mgmt_->lvSvr));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(Child<QWidget>(mgmt_, "lvSvr")));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(mgmt_->FFind->edtFind));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(Child<TServerFind>(mgmt_)->edtFind));
 }
 
 void TestFirstStart::ctrlTEmptiesTheAddressBox()
@@ -185,7 +186,7 @@ void TestFirstStart::ctrlTEmptiesTheAddressBox()
     QSignalSpy completed(browserAt(1), &WebBrowser::DocumentComplete);
     QVERIFY(completed.wait(10000));
     QCOMPARE(address()->text(), server_->url(QStringLiteral("/a")));
-    for (QWidget *from : {static_cast<QWidget *>(mgmt_->lvSvr), static_cast<QWidget *>(address())}) {
+    for (QWidget *from : {static_cast<QWidget *>(Child<QWidget>(mgmt_, "lvSvr")), static_cast<QWidget *>(address())}) {
         address()->setText(server_->url(QStringLiteral("/a")));
         from->setFocus();
         const int before = tabs()->count();
@@ -210,11 +211,11 @@ void TestFirstStart::alertHoldsItsTabOnly()
         // It waits with its tab: the manager's tab is current, and usable.
         QCOMPARE(tabs()->currentIndex(), 0);
         QVERIFY(!box->isVisible());
-        mgmt_->lvSvr->setFocus();
-        QTest::keyClick(mgmt_->lvSvr, Qt::Key_F, Qt::ControlModifier);
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(mgmt_->FFind->edtFind));
-        QTest::keyClicks(mgmt_->FFind->edtFind, QStringLiteral("web1"));
-        QCOMPARE(mgmt_->FFind->edtFind->text(), QStringLiteral("web1"));
+        Child<QWidget>(mgmt_, "lvSvr")->setFocus();
+        QTest::keyClick(Child<QWidget>(mgmt_, "lvSvr"), Qt::Key_F, Qt::ControlModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(Child<TServerFind>(mgmt_)->edtFind));
+        QTest::keyClicks(Child<TServerFind>(mgmt_)->edtFind, QStringLiteral("web1"));
+        QCOMPARE(Child<TServerFind>(mgmt_)->edtFind->text(), QStringLiteral("web1"));
         // Shown with its tab, and back to the manager and again.
         press(1);
         QTRY_VERIFY(box->isVisible());
