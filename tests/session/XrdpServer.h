@@ -210,8 +210,12 @@ public:
     ~Server() { Stop(); }
 
     // Port on 127.0.0.1, 0 for one of 33900-33999 picked from the process id.
-    bool Start(QString *error, int port = 0)
+    // With logOnByItself, xrdp logs the test user on without asking the client
+    // for credentials (autorun with the user's name and password in its
+    // configuration): a client started with an address alone gets the session.
+    bool Start(QString *error, int port = 0, bool logOnByItself = false)
     {
+        logOnByItself_ = logOnByItself;
         if (const QString why = WhyNotRunnable(); !why.isEmpty()) {
             *error = why;
             return false;
@@ -350,6 +354,12 @@ private:
             {QStringLiteral("LogFile=xrdp.log"), QStringLiteral("LogFile=%1/xrdp.log").arg(dir)},
             {QStringLiteral("EnableSyslog=true"), QStringLiteral("EnableSyslog=false")},
         };
+        // The first session type, Xorg, is the one autorun starts.
+        const QList<std::pair<QString, QString>> logOnChanges{
+            {QStringLiteral("autorun="), QStringLiteral("autorun=Xorg")},
+            {QStringLiteral("username=ask"), QStringLiteral("username=%1").arg(UserName())},
+            {QStringLiteral("password=ask"), QStringLiteral("password=%1").arg(Password())},
+        };
         const QList<std::pair<QString, QString>> sesmanChanges{
             {QStringLiteral("X11DisplayOffset=10"), QStringLiteral("X11DisplayOffset=%1").arg(displayOffset)},
             {QStringLiteral("LogFile=xrdp-sesman.log"), QStringLiteral("LogFile=%1/sesman.log").arg(dir)},
@@ -358,7 +368,8 @@ private:
             // dbus-launch would leave daemons of its own.
             {QStringLiteral("[SessionVariables]"), QStringLiteral("[SessionVariables]\nDBUS_SESSION_BUS_ADDRESS=disabled:")},
         };
-        return Rewrite(QStringLiteral("/etc/xrdp/xrdp.ini"), dir + QStringLiteral("/xrdp.ini"), xrdpChanges, error)
+        return Rewrite(QStringLiteral("/etc/xrdp/xrdp.ini"), dir + QStringLiteral("/xrdp.ini"),
+                       logOnByItself_ ? xrdpChanges + logOnChanges : xrdpChanges, error)
             && Rewrite(QStringLiteral("/etc/xrdp/sesman.ini"), dir + QStringLiteral("/sesman.ini"), sesmanChanges, error);
     }
 
@@ -469,6 +480,7 @@ private:
     QProcess sesman_;
     QProcess xrdp_;
     int port_ = 0;
+    bool logOnByItself_ = false;
 };
 
 } // namespace XrdpTest
