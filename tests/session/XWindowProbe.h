@@ -46,9 +46,12 @@ public:
         return 0;
     }
 
-    // Presses and releases Return in the window: a box's default button.
+    // Gives the window the keyboard, as a window manager does for the window
+    // clicked, then presses and releases Return in it (a box's default button).
     void PressReturn(Window window)
     {
+        XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+        XSync(display_, False);
         XEvent event{};
         event.xkey.display = display_;
         event.xkey.window = window;

@@ -210,12 +210,12 @@ public:
     ~Server() { Stop(); }
 
     // Port on 127.0.0.1, 0 for one of 33900-33999 picked from the process id.
-    // With logOnByItself, xrdp logs the test user on without asking the client
-    // for credentials (autorun with the user's name and password in its
-    // configuration): a client started with an address alone gets the session.
-    bool Start(QString *error, int port = 0, bool logOnByItself = false)
+    // With credentialsInServer, the test user's name and password are in the
+    // configuration of xrdp's session type: its login screen asks for nothing,
+    // and Return there logs the user on, for a client that sends no credentials.
+    bool Start(QString *error, int port = 0, bool credentialsInServer = false)
     {
-        logOnByItself_ = logOnByItself;
+        credentialsInServer_ = credentialsInServer;
         if (const QString why = WhyNotRunnable(); !why.isEmpty()) {
             *error = why;
             return false;
@@ -354,9 +354,8 @@ private:
             {QStringLiteral("LogFile=xrdp.log"), QStringLiteral("LogFile=%1/xrdp.log").arg(dir)},
             {QStringLiteral("EnableSyslog=true"), QStringLiteral("EnableSyslog=false")},
         };
-        // The first session type, Xorg, is the one autorun starts.
+        // Those of the first session type, Xorg, the login screen's choice.
         const QList<std::pair<QString, QString>> logOnChanges{
-            {QStringLiteral("autorun="), QStringLiteral("autorun=Xorg")},
             {QStringLiteral("username=ask"), QStringLiteral("username=%1").arg(UserName())},
             {QStringLiteral("password=ask"), QStringLiteral("password=%1").arg(Password())},
         };
@@ -369,7 +368,7 @@ private:
             {QStringLiteral("[SessionVariables]"), QStringLiteral("[SessionVariables]\nDBUS_SESSION_BUS_ADDRESS=disabled:")},
         };
         return Rewrite(QStringLiteral("/etc/xrdp/xrdp.ini"), dir + QStringLiteral("/xrdp.ini"),
-                       logOnByItself_ ? xrdpChanges + logOnChanges : xrdpChanges, error)
+                       credentialsInServer_ ? xrdpChanges + logOnChanges : xrdpChanges, error)
             && Rewrite(QStringLiteral("/etc/xrdp/sesman.ini"), dir + QStringLiteral("/sesman.ini"), sesmanChanges, error);
     }
 
@@ -480,7 +479,7 @@ private:
     QProcess sesman_;
     QProcess xrdp_;
     int port_ = 0;
-    bool logOnByItself_ = false;
+    bool credentialsInServer_ = false;
 };
 
 } // namespace XrdpTest
