@@ -97,8 +97,7 @@ bool SetImportAddress(TClientSettings &settings, const QString &address, int por
         skipped.push_back({entry, ImportText::NoAddress()});
         return false;
     }
-    // The check every address passes wherever it comes in, then the file's own form.
-    const auto hostPort = IsServerAddress(address.trimmed()) ? ParseHostPort(address) : std::nullopt;
+    const auto hostPort = ParseHostPort(address);
     if (!hostPort) {
         skipped.push_back({entry, ImportText::BadAddress(address)});
         return false;
