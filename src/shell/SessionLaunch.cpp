@@ -6,6 +6,7 @@
 #include "HostPort.h"
 #include "ImportFileBytes.h"
 #include "MsgBox.h"
+#include "RdpBackendLoader.h"
 #include "RdpFile.h"
 #include "ServerAddress.h"
 #include "Translations.h"
@@ -131,6 +132,8 @@ int RunCommandLineSession(int argc, char *argv[], const ServerListOptions &optio
     } catch (const AppError &error) {
         return TellRefusal(argc, argv, error.message());
     }
+    // The client library loads while the window is made.
+    PreloadRdpBackend();
     RasterOnly raster;
     QApplication app(argc, argv);
     raster.Release();
