@@ -136,6 +136,9 @@ public:
         if (!display_.Start(&error))
             return;
         QProcessEnvironment environment = display_.Environment();
+        // No session bus here: Qt would start one for each of our processes (and
+        // leave it running), which a desktop has already.
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
         QStringList arguments;
         if (ours) {
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));

@@ -85,6 +85,8 @@ void TestSessionLaunch::Start(QProcess &program, const QStringList &arguments)
     environment.insert(QStringLiteral("HOME"), folder_.path());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder_.filePath(QStringLiteral("config")));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder_.path());
+    // No session bus: Qt would start one, which would outlive the test.
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(BRENNIC_PROGRAM), arguments);
     QVERIFY(program.waitForStarted(5000));
