@@ -10,6 +10,10 @@ if(TARGET brennic)
 endif()
 install(FILES ${_pkg}/brennic.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
         RENAME ${BRENNIC_APP_ID}.desktop)
+# The type of .rdp files, which Debian's shared-mime-info does not define; its
+# trigger rebuilds the database when the package is installed.
+install(FILES ${_pkg}/brennic-rdp.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME ${BRENNIC_APP_ID}.xml)
 # The metadata carries the build's version and the day of its release.
 configure_file(${_pkg}/brennic.metainfo.xml ${CMAKE_BINARY_DIR}/packaging/${BRENNIC_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/${BRENNIC_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -1,5 +1,7 @@
 #include "HostPort.h"
 
+#include "ServerAddress.h"
+
 #include <arpa/inet.h>
 
 namespace {
@@ -40,7 +42,8 @@ std::optional<int> parsePort(const QString &text)
 std::optional<THostPort> ParseHostPort(const QString &text)
 {
     const QString t = text.trimmed();
-    if (t.isEmpty())
+    // The check every address passes wherever it comes in, then this form's own.
+    if (!IsServerAddress(t))
         return std::nullopt;
     if (t.startsWith(u'[')) {
         const qsizetype close = t.indexOf(u']');

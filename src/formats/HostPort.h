@@ -11,8 +11,9 @@ struct THostPort {
     int Port = 0; // 0 when the text names no port
 };
 
-// The host and port of the text, trimmed; none when the text is no address
-// (empty, blanks inside, characters no host name has, a port outside 1..65535).
+// The host and port of the text, trimmed; none when the text is no address: one
+// that IsServerAddress refuses (empty, blanks or control characters inside, a
+// leading "|" or "/"), characters no host name has, a port outside 1..65535.
 std::optional<THostPort> ParseHostPort(const QString &text);
 // The text to put back into such a file: IPv6 in brackets; ":port" only when the
 // port differs from `defaultPort`.

@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "HostPort.h"
 #include "RdpConst.h"
+#include "ServerAddress.h"
 
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -26,7 +27,10 @@ QString NoAddress()
 
 QString BadAddress(const QString &address)
 {
-    return QStringLiteral("服务器地址“%1”无效").arg(address);
+    const QString why = ServerAddressFault(address);
+    if (why.isEmpty())
+        return QStringLiteral("服务器地址“%1”无效").arg(address);
+    return QStringLiteral("服务器地址“%1”无效：%2").arg(VisibleAddress(address), why);
 }
 
 QString ColorDepthChanged(int depth, int used)

@@ -11,11 +11,27 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace {
 
 std::atomic<RdpBackend *> g_backend{nullptr};
 QStringList g_folders; // set by a test; GUI thread only
+std::mutex g_opening;  // the preloading thread and the GUI thread
+
+// Loads the module on a thread of its own while the program sets up its
+// windows; whoever needs the backend next waits for it. Joined at exit at the latest.
+struct Preloader {
+    std::thread thread;
+    ~Preloader() { Finish(); }
+    void Finish()
+    {
+        if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
+            thread.join();
+    }
+};
+Preloader g_preloader;
 
 QString ExecutableFolder()
 {
@@ -50,6 +66,42 @@ RdpBackend *Open(const QString &path, QString &error)
     return backend;
 }
 
+// The first connection of a process has the library measure its pixel routines
+// to choose the fastest (some 0.2-0.3 s); done here, it is over before the connection starts.
+void WarmPixelRoutines()
+{
+    void *library = dlopen("libfreerdp2.so.2", RTLD_NOW | RTLD_NOLOAD);
+    if (!library)
+        return;
+    using PrimitivesGet = void *(*)();
+    if (auto primitivesGet = reinterpret_cast<PrimitivesGet>(dlsym(library, "primitives_get")))
+        primitivesGet();
+    dlclose(library); // only the reference taken here: the module keeps it loaded
+}
+
+// Where the module is: the first folder that holds it decides; where none does,
+// the first place looked in, for the loader's words that it is missing.
+QString ModulePath()
+{
+    QStringList paths;
+    for (const QString &folder : RdpBackendFolders())
+        paths.append(QDir(folder).filePath(RdpBackendFileName()));
+    for (const QString &candidate : std::as_const(paths))
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    return paths.value(0);
+}
+
+RdpBackend *OpenOnce(const QString &path, QString &why)
+{
+    std::lock_guard guard(g_opening);
+    if (RdpBackend *loaded = g_backend.load())
+        return loaded;
+    RdpBackend *backend = Open(path, why);
+    g_backend = backend;
+    return backend;
+}
+
 } // namespace
 
 QString RdpBackendFileName()
@@ -78,26 +130,24 @@ RdpBackend *LoadedRdpBackend()
 
 RdpBackend *LoadRdpBackend(QString *error)
 {
+    g_preloader.Finish();
     if (RdpBackend *loaded = g_backend.load())
         return loaded;
-    // The first folder that holds the module decides; where none does, the
-    // loader's words for the first place looked in tell that it is missing.
-    QStringList paths;
-    for (const QString &folder : RdpBackendFolders())
-        paths.append(QDir(folder).filePath(RdpBackendFileName()));
-    QString path = paths.value(0);
-    for (const QString &candidate : std::as_const(paths))
-        if (QFileInfo::exists(candidate)) {
-            path = candidate;
-            break;
-        }
     QString why;
-    RdpBackend *backend = Open(path, why);
-    if (!backend) {
-        if (error)
-            *error = QStringLiteral("无法加载远程桌面组件 %1: %2").arg(RdpBackendFileName(), why);
-        return nullptr;
-    }
-    g_backend = backend;
+    RdpBackend *backend = OpenOnce(ModulePath(), why);
+    if (!backend && error)
+        *error = QStringLiteral("无法加载远程桌面组件 %1: %2").arg(RdpBackendFileName(), why);
     return backend;
+}
+
+void PreloadRdpBackend()
+{
+    if (g_backend.load() || g_preloader.thread.joinable())
+        return;
+    // The path is found here: the thread touches nothing of the program's but the module.
+    g_preloader.thread = std::thread([path = ModulePath()] {
+        QString why;
+        if (OpenOnce(path, why))
+            WarmPixelRoutines();
+    });
 }

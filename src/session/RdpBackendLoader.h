@@ -16,6 +16,11 @@ class RdpBackend;
 RdpBackend *LoadRdpBackend(QString *error);
 // The backend if it has been loaded, else nullptr; never loads it.
 RdpBackend *LoadedRdpBackend();
+// Starts loading the module, and the library's one-off measuring of its pixel
+// routines, on a thread of its own, for a session that is about to be opened
+// while the program still sets up its windows. The next LoadRdpBackend waits for
+// it; a module that cannot be loaded is reported by that call as ever.
+void PreloadRdpBackend();
 
 // The file name of the module.
 QString RdpBackendFileName();

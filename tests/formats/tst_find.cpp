@@ -135,6 +135,12 @@ private slots:
         QTest::newRow("port too large") << "127.0.0.1:65536" << false << "" << 0;
         QTest::newRow("port not a number") << "127.0.0.1:rdp" << false << "" << 0;
         QTest::newRow("blank inside") << "web server" << false << "" << 0;
+        QTest::newRow("blank before the port") << "127.0.0.1: 3390" << false << "" << 0;
+        QTest::newRow("tab before the port") << "127.0.0.1:\t3390" << false << "" << 0;
+        QTest::newRow("control character") << "web\x01"
+                                              "1"
+                                           << false << "" << 0;
+        QTest::newRow("zero-width joiner") << QStringLiteral("web\u200d1") << false << "" << 0;
         QTest::newRow("empty") << "  " << false << "" << 0;
         QTest::newRow("bad IPv6 in brackets") << "[web]:3389" << false << "" << 0;
         QTest::newRow("stray characters") << "web*1" << false << "" << 0;

@@ -3,7 +3,10 @@
 #include "AppError.h"
 #include "GroupPaths.h"
 #include "IniDocument.h"
+#include "ConfConsFile.h"
+#include "RdgFile.h"
 #include "RdpFile.h"
+#include "RemminaFile.h"
 #include "ServerExport.h"
 #include "ServerImport.h"
 
@@ -201,6 +204,72 @@ private slots:
         } catch (const AppError &error) {
             QVERIFY2(error.message().startsWith(message), qPrintable(error.message()));
         }
+    }
+
+    // An address no connection could use is refused in every format, with the
+    // reason the connection itself would give; the entry is not imported.
+    void refusesAddressesNoSessionTakes_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("skipped"); // empty: imported
+        const QString blank = QStringLiteral("地址中不能有空格或控制字符");
+        const QString pipe = QStringLiteral("地址不能以 \"|\" 或 \"/\" 开头");
+        const QStringList formats{QStringLiteral("rdp"), QStringLiteral("remmina"), QStringLiteral("rdg"), QStringLiteral("xml")};
+        for (const QString &format : formats) {
+            const auto row = [&](const char *name) -> QTestData & { return QTest::newRow(qPrintable(format + QStringLiteral(": ") + QLatin1String(name))); };
+            row("plain") << format << QStringLiteral("127.0.0.7") << QString();
+            row("blanks around") << format << QStringLiteral("  127.0.0.7 ") << QString();
+            row("blank inside, port after it") << format << QStringLiteral("127.0.0.1:33890 x") << blank;
+            row("tab inside") << format << QStringLiteral("host\tname") << blank;
+            // XML 1.0 has no control characters but tab, line feed and carriage return.
+            if (format == QStringLiteral("rdp") || format == QStringLiteral("remmina"))
+                row("control character") << format << QStringLiteral("host\x01name") << blank;
+            row("zero-width space") << format << QStringLiteral("host\u200bname") << blank;
+            row("file descriptor") << format << QStringLiteral("|3") << pipe;
+            row("socket path") << format << QStringLiteral("/tmp/socket") << pipe;
+        }
+    }
+
+    void refusesAddressesNoSessionTakes()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, address);
+        QFETCH(QString, skipped);
+        QString escaped = address;
+        escaped.replace(u'&', QStringLiteral("&amp;")).replace(u'<', QStringLiteral("&lt;")).replace(u'"', QStringLiteral("&quot;"));
+        escaped.replace(u'\t', QStringLiteral("&#9;"));
+        TImportResult result;
+        if (format == QStringLiteral("rdp")) {
+            result = ReadRdpFile(QStringLiteral("full address:s:%1\nusername:s:u\n").arg(address).toUtf8(), QStringLiteral("e.rdp"));
+        } else if (format == QStringLiteral("remmina")) {
+            result = ReadRemminaFile(QStringLiteral("[remmina]\nname=e\nprotocol=RDP\nserver=%1\n").arg(address).toUtf8(),
+                                     QStringLiteral("e.remmina"));
+        } else if (format == QStringLiteral("rdg")) {
+            result = ReadRdgFile(QStringLiteral("<?xml version=\"1.0\"?><RDCMan programVersion=\"2.7\" schemaVersion=\"3\"><file>"
+                                                "<properties><name>f</name></properties><server><properties><name>%1</name>"
+                                                "<displayName>e</displayName></properties></server></file></RDCMan>")
+                                     .arg(escaped)
+                                     .toUtf8(),
+                                 QStringLiteral("e.rdg"));
+        } else {
+            result = ReadConfConsFile(QStringLiteral("<?xml version=\"1.0\"?><Connections Name=\"c\" ConfVersion=\"2.6\">"
+                                                     "<Node Name=\"e\" Type=\"Connection\" Protocol=\"RDP\" Hostname=\"%1\" Port=\"3389\"/>"
+                                                     "</Connections>")
+                                          .arg(escaped)
+                                          .toUtf8(),
+                                      QStringLiteral("e.xml"));
+        }
+        if (skipped.isEmpty()) {
+            QCOMPARE(result.Records.size(), size_t(1));
+            QCOMPARE(result.Records.front().Settings.Server, QStringLiteral("127.0.0.7"));
+            QVERIFY(result.Skipped.empty());
+            return;
+        }
+        QVERIFY2(result.Records.empty(), qPrintable(recordLines(result).join(u'\n')));
+        QCOMPARE(result.Skipped.size(), size_t(1));
+        QVERIFY2(result.Skipped.front().Text.endsWith(skipped), qPrintable(result.Skipped.front().Text));
+        QVERIFY2(!result.Skipped.front().Text.contains(u'\x01'), "the reason shows the control character as a mark");
     }
 
     // Files of other names are told by what they hold.

@@ -38,6 +38,7 @@ dpkg-deb -x "$deb" "$work/root"
 root=$work/root
 appid=invalid.brennic.Brennic
 for f in usr/bin/brennic usr/share/applications/$appid.desktop usr/share/metainfo/$appid.metainfo.xml \
+         usr/share/mime/packages/$appid.xml \
          usr/share/icons/hicolor/scalable/apps/brennic.svg usr/share/icons/hicolor/48x48/apps/brennic.png \
          usr/share/doc/brennic/copyright usr/share/doc/brennic/changelog.Debian.gz usr/share/man/man1/brennic.1.gz; do
   [ -e "$root/$f" ] || fail "$f is missing from the package"
@@ -48,6 +49,10 @@ module=$(find "$root/usr/lib" -path '*/brennic/libbrennic_rdp_freerdp2.so' -type
 [ -n "$module" ] || fail "the RDP backend module is missing from the package"
 if ldd "$module" | grep -q 'not found'; then ldd "$module"; fail "the RDP backend module misses libraries"; fi
 if ldd "$root/usr/bin/brennic" | grep -q -E 'freerdp|winpr'; then fail "the program links the RDP client library"; fi
+# A double click on an .rdp file opens it: the entry takes the file, and the type is known.
+grep -qx 'Exec=brennic %f' "$root/usr/share/applications/$appid.desktop" || fail "the desktop entry takes no file"
+grep -q '^MimeType=.*application/x-rdp;' "$root/usr/share/applications/$appid.desktop" || fail "the desktop entry declares no .rdp type"
+grep -q '<glob pattern="\*.rdp"/>' "$root/usr/share/mime/packages/$appid.xml" || fail "the .rdp type has no file pattern"
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/$appid.desktop" || fail "desktop entry"
 fi

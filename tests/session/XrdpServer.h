@@ -210,8 +210,12 @@ public:
     ~Server() { Stop(); }
 
     // Port on 127.0.0.1, 0 for one of 33900-33999 picked from the process id.
-    bool Start(QString *error, int port = 0)
+    // With credentialsInServer, the test user's name and password are in the
+    // configuration of xrdp's session type: its login screen asks for nothing,
+    // and Return there logs the user on, for a client that sends no credentials.
+    bool Start(QString *error, int port = 0, bool credentialsInServer = false)
     {
+        credentialsInServer_ = credentialsInServer;
         if (const QString why = WhyNotRunnable(); !why.isEmpty()) {
             *error = why;
             return false;
@@ -350,6 +354,11 @@ private:
             {QStringLiteral("LogFile=xrdp.log"), QStringLiteral("LogFile=%1/xrdp.log").arg(dir)},
             {QStringLiteral("EnableSyslog=true"), QStringLiteral("EnableSyslog=false")},
         };
+        // Those of the first session type, Xorg, the login screen's choice.
+        const QList<std::pair<QString, QString>> logOnChanges{
+            {QStringLiteral("username=ask"), QStringLiteral("username=%1").arg(UserName())},
+            {QStringLiteral("password=ask"), QStringLiteral("password=%1").arg(Password())},
+        };
         const QList<std::pair<QString, QString>> sesmanChanges{
             {QStringLiteral("X11DisplayOffset=10"), QStringLiteral("X11DisplayOffset=%1").arg(displayOffset)},
             {QStringLiteral("LogFile=xrdp-sesman.log"), QStringLiteral("LogFile=%1/sesman.log").arg(dir)},
@@ -358,7 +367,8 @@ private:
             // dbus-launch would leave daemons of its own.
             {QStringLiteral("[SessionVariables]"), QStringLiteral("[SessionVariables]\nDBUS_SESSION_BUS_ADDRESS=disabled:")},
         };
-        return Rewrite(QStringLiteral("/etc/xrdp/xrdp.ini"), dir + QStringLiteral("/xrdp.ini"), xrdpChanges, error)
+        return Rewrite(QStringLiteral("/etc/xrdp/xrdp.ini"), dir + QStringLiteral("/xrdp.ini"),
+                       credentialsInServer_ ? xrdpChanges + logOnChanges : xrdpChanges, error)
             && Rewrite(QStringLiteral("/etc/xrdp/sesman.ini"), dir + QStringLiteral("/sesman.ini"), sesmanChanges, error);
     }
 
@@ -469,6 +479,7 @@ private:
     QProcess sesman_;
     QProcess xrdp_;
     int port_ = 0;
+    bool credentialsInServer_ = false;
 };
 
 } // namespace XrdpTest

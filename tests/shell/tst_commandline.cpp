@@ -1,5 +1,7 @@
 #include "CommandLine.h"
+#include "AppError.h"
 #include "RdpCommon.h"
+#include "SessionLaunch.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,6 +70,93 @@ private slots:
         QCOMPARE(options.help, help);
         QCOMPARE(options.version, version);
         QCOMPARE(!options.error.isEmpty(), mistake);
+    }
+
+    // A session to open: an address, or a connection file; one of them, and not with an import.
+    void sessionOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("connect");
+        QTest::addColumn<QString>("rdpFile");
+        QTest::addColumn<bool>("mistake");
+        const QString b = QStringLiteral("brennic");
+        const QString here = QDir::currentPath();
+        QTest::newRow("--connect") << QStringList{b, QStringLiteral("--connect"), QStringLiteral("h:3390")} << QStringLiteral("h:3390") << QString() << false;
+        QTest::newRow("--connect=") << QStringList{b, QStringLiteral("--connect=[::1]:3390")} << QStringLiteral("[::1]:3390") << QString() << false;
+        QTest::newRow("file") << QStringList{b, QStringLiteral("/srv/a b.rdp")} << QString() << QStringLiteral("/srv/a b.rdp") << false;
+        QTest::newRow("relative file, any case") << QStringList{b, QStringLiteral("x.RDP")} << QString() << here + QStringLiteral("/x.RDP") << false;
+        QTest::newRow("toolkit arguments around a file")
+            << QStringList{b, QStringLiteral("-platform"), QStringLiteral("xcb"), QStringLiteral("/a.rdp")} << QString() << QStringLiteral("/a.rdp") << false;
+        QTest::newRow("not a connection file") << QStringList{b, QStringLiteral("/a.txt")} << QString() << QString() << false;
+        QTest::newRow("--connect without an address") << QStringList{b, QStringLiteral("--connect")} << QString() << QString() << true;
+        QTest::newRow("--connect of blanks") << QStringList{b, QStringLiteral("--connect= ")} << QString() << QString() << true;
+        QTest::newRow("two files") << QStringList{b, QStringLiteral("/a.rdp"), QStringLiteral("/b.rdp")} << QString() << QStringLiteral("/a.rdp") << true;
+        QTest::newRow("file and --connect") << QStringList{b, QStringLiteral("/a.rdp"), QStringLiteral("--connect=h")} << QStringLiteral("h") << QStringLiteral("/a.rdp") << true;
+        QTest::newRow("with --import") << QStringList{b, QStringLiteral("--connect=h"), QStringLiteral("--import=/x.ini")} << QStringLiteral("h") << QString() << true;
+    }
+    void sessionOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, connect);
+        QFETCH(QString, rdpFile);
+        QFETCH(bool, mistake);
+        const ServerListOptions options = ParseServerListOptions(arguments);
+        QCOMPARE(!options.error.isEmpty(), mistake);
+        if (mistake)
+            return;
+        QCOMPARE(options.connect, connect);
+        QCOMPARE(options.rdpFile, rdpFile);
+        QCOMPARE(options.OpensSession(), !connect.isEmpty() || !rdpFile.isEmpty());
+    }
+
+    // What an address or a connection file gives a session; what cannot be used is refused with why.
+    void sessionSettings_data()
+    {
+        QTest::addColumn<QString>("address"); // used when content is null
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("settings"); // server|port|user|WxH|bpp, or the start of the refusal
+        QTest::newRow("host") << QStringLiteral(" rdp.example.test ") << QByteArray() << QStringLiteral("rdp.example.test|3389||1024x768|24");
+        QTest::newRow("host:port") << QStringLiteral("127.0.0.1:3390") << QByteArray() << QStringLiteral("127.0.0.1|3390||1024x768|24");
+        QTest::newRow("IPv6 with port") << QStringLiteral("[::1]:3391") << QByteArray() << QStringLiteral("::1|3391||1024x768|24");
+        QTest::newRow("blank before a port") << QStringLiteral("127.0.0.1:33890 x") << QByteArray() << QStringLiteral("无效的服务器地址: 127.0.0.1:33890 x\n地址中不能有空格");
+        QTest::newRow("descriptor") << QStringLiteral("|0") << QByteArray() << QStringLiteral("无效的服务器地址: |0\n地址不能以");
+        QTest::newRow("port 0") << QStringLiteral("h:0") << QByteArray() << QStringLiteral("无效的服务器地址: h:0\n请写成");
+        QTest::newRow("empty host") << QStringLiteral(":3389") << QByteArray() << QStringLiteral("无效的服务器地址: :3389\n请写成");
+        QTest::newRow("file") << QString() << QByteArray("full address:s:h:3392\nusername:s:D\\u\ndesktopwidth:i:1280\ndesktopheight:i:1024\nsession bpp:i:16\n")
+                              << QStringLiteral("h|3392|u|1280x1024|16");
+        QTest::newRow("file, sizes brought within") << QString() << QByteArray("full address:s:h\ndesktopwidth:i:100000\ndesktopheight:i:10\n")
+                                                    << QStringLiteral("h|3389||8192x200|24");
+        QTest::newRow("file, no address") << QString() << QByteArray("username:s:u\n") << QStringLiteral("无法打开连接文件 FILE\n没有服务器地址");
+        QTest::newRow("file, blank in the address") << QString() << QByteArray("full address:s:h x\n")
+                                                    << QStringLiteral("无法打开连接文件 FILE\n服务器地址“h x”无效：地址中不能有空格");
+        QTest::newRow("file, no settings") << QString() << QByteArray("hello\n") << QStringLiteral("无法打开连接文件 FILE\n");
+        QTest::newRow("file, too large") << QString() << QByteArray(MaxSessionFileSize + 1, '\n') << QStringLiteral("无法打开连接文件 FILE\n");
+    }
+    void sessionSettings()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, settings);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("s.rdp"));
+        QString got;
+        try {
+            TClientSettings s;
+            if (content.isNull()) {
+                s = SessionFromAddress(address);
+            } else {
+                QFile out(file);
+                QVERIFY(out.open(QIODevice::WriteOnly));
+                out.write(content);
+                out.close();
+                s = SessionFromRdpFile(file);
+            }
+            got = QStringLiteral("%1|%2|%3|%4x%5|%6").arg(s.Server).arg(s.Port).arg(s.User).arg(s.Width).arg(s.Height).arg(s.ColorDepth);
+        } catch (const AppError &error) {
+            got = error.message();
+        }
+        settings.replace(QStringLiteral("FILE"), file);
+        QVERIFY2(got.startsWith(settings), qPrintable(got));
     }
 
     // The file chosen on the command line is the one in use and the one shown.

@@ -24,6 +24,12 @@ inline bool IsServerAddress(QStringView address)
     return true;
 }
 
+// Why the address (blanks around it dropped) is none, in a few words; empty when
+// it may be connected to, and for an empty one (the caller's to refuse).
+QString ServerAddressFault(const QString &server);
+// The address as the user can read it: control characters shown as a mark.
+QString VisibleAddress(const QString &server);
+
 // Each returns the message that tells the user why, empty when the value can be
 // connected to (an empty server is the caller's to refuse).
 QString ServerFieldProblem(const QString &server);
