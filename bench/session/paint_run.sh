@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs session_paint_bench against the shadow server on loopback: one Xvfb for
 # the server, whose screen alternates two colours, one for the client's window.
-#   bench/sessionpaint/run.sh BUILD_DIR [SECONDS] [RATE] [gfx|bitmap]
+#   bench/session/paint_run.sh BUILD_DIR [SECONDS] [RATE] [gfx|bitmap]
 set -euo pipefail
 build=${1:?build directory}; seconds=${2:-20}; rate=${3:-30}; mode=${4:-gfx}
 work=$(mktemp -d); pids=()
@@ -13,4 +13,4 @@ sleep 1
 DISPLAY=:91 "$build/tests/session/x11_target" --color 336699 --animate "$rate" --other CC6633 >/dev/null & pids+=($!)
 HOME=$work DISPLAY=:91 freerdp-shadow-cli /bind-address:127.0.0.1 /port:13391 -auth >"$work/server.log" 2>&1 & pids+=($!)
 sleep 1.5
-DISPLAY=:92 "$build/bench/sessionpaint/session_paint_bench" 13391 "$seconds" "$rate" "$xserver" "$mode"
+DISPLAY=:92 "$build/bench/session/session_paint_bench" 13391 "$seconds" "$rate" "$xserver" "$mode"
