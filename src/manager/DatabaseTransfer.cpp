@@ -72,7 +72,7 @@ QString TDatabaseTransfer::Copy(bool importing, const QString &file, const QStri
 void TDatabaseTransfer::actDbImportExecute()
 {
     const QString file = FileDialog::GetOpenFileName(window_, QStringLiteral("导入数据库的服务器列表文件"), QString(),
-                                                      QStringLiteral("服务器列表文件 (*.ini);;所有文件 (*)"));
+                                                     QStringLiteral("服务器列表文件 (*.ini);;所有文件 (*)"));
     if (!file.isEmpty())
         run(true, file);
 }
@@ -80,8 +80,8 @@ void TDatabaseTransfer::actDbImportExecute()
 void TDatabaseTransfer::actDbExportExecute()
 {
     const QString file = FileDialog::GetSaveFileName(window_, QStringLiteral("把数据库导出为服务器列表文件"),
-                                                      QStringLiteral("SvrList.ini"),
-                                                      QStringLiteral("服务器列表文件 (*.ini)"));
+                                                     QStringLiteral("SvrList.ini"),
+                                                     QStringLiteral("服务器列表文件 (*.ini)"));
     if (!file.isEmpty())
         run(false, file);
 }

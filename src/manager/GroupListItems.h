@@ -24,7 +24,10 @@ enum ServerListColumn {
     ColUser = 1,
     ColStatus = 2,
     ColDescription = 3,
-    ColumnCount = 4
+    ColumnCount = 4,
+    // The narrow column of the server's latency over the last half hour, when
+    // the list shows it: past the four that every list has.
+    ColLatency = ColumnCount
 };
 
 // The object attached to a row: a group or a server.

@@ -1,6 +1,8 @@
 // The server and group commands of the manager window.
 #include "MgmtForm.h"
 
+#include "ServerHistory.h"
+
 #include "ClientForm.h"
 #include "CatalogueConflict.h"
 #include "EditConflict.h"
@@ -167,6 +169,7 @@ void TfrmMgmt::actDeleteExecute()
     if (GetSvrItem(id) != server || FindServerItem(model_, server) != item)
         return;
     DeleteSvrItem(server);
+    history_->Forget(id);
     item->Grp()->DeleteItem(item);
 }
 

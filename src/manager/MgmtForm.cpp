@@ -4,12 +4,16 @@
 
 #include "AppError.h"
 #include "ClientForm.h"
+#include "Clock.h"
+#include "HistoryStore.h"
 #include "IcmpPing.h"
+#include "LatencyColumnOption.h"
 #include "MsgBox.h"
 #include "PingEngine.h"
 #include "ProbeNotice.h"
 #include "ServerFilterModel.h"
 #include "ServerFind.h"
+#include "ServerHistory.h"
 #include "ServerListModel.h"
 #include "DatabaseTransfer.h"
 #include "KeyringCommands.h"
@@ -306,6 +310,22 @@ void TfrmMgmt::buildList()
     N1->setObjectName(QStringLiteral("N1"));
     pmLv->addAction(actAdd);
     pmLv->addAction(actDelete);
+
+    // The history of the servers' reachability, and the column that draws it.
+    history_ = std::make_unique<ServerHistory>(Clock::system());
+    connect(history_.get(), &ServerHistory::historyReplaced, model_, &ServerListModel::SetHistory);
+    model_->SetLatencyColumn(LatencyColumnShown());
+    pmLv->addSeparator();
+    actLatencyColumn = pmLv->addAction(QStringLiteral("显示延迟走势列"));
+    actLatencyColumn->setObjectName(QStringLiteral("actLatencyColumn"));
+    actLatencyColumn->setCheckable(true);
+    actLatencyColumn->setChecked(model_->LatencyColumn());
+    connect(actLatencyColumn, &QAction::toggled, this, [this](bool on) {
+        Guard([&] {
+            SetLatencyColumnShown(on);
+            model_->SetLatencyColumn(on);
+        });
+    });
     lvSvr->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvSvr, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
         Guard([&] {
@@ -392,6 +412,8 @@ void TfrmMgmt::tellLoadProblems()
 void TfrmMgmt::FormDestroy()
 {
     ClearServerRows(model_);
+    // Written at the end; the write is over before the history goes.
+    history_.reset();
     FPing.reset();
     FOpenClients.clear();
 }
@@ -438,6 +460,19 @@ void TfrmMgmt::RefreshSvrList()
     ClearServerRows(model_);
     FillServerRows(model_, GetSvrList());
     lvSvr->setUpdatesEnabled(true);
+    useHistory();
+}
+
+void TfrmMgmt::useHistory()
+{
+    // A file is known by its path; a shared catalogue by the database's address
+    // (without password), which the window knows without asking the store's thread.
+    const QString where = ServerListFilePath();
+    const QString identity = CatalogueInDatabase() ? HistoryStore::sharedIdentity(where) : HistoryStore::iniIdentity(where);
+    QSet<int> ids;
+    for (const auto &server : GetSvrList())
+        ids.insert(server->Id);
+    history_->Use(identity, ids);
 }
 
 // ---- list events

@@ -17,6 +17,7 @@ class QStatusBar;
 class TProbeNotice;
 class TServerFind;
 class ServerFilterModel;
+class ServerHistory;
 class ServerListModel;
 class TDatabaseTransfer;
 class TKeyringCommands;
@@ -163,9 +164,13 @@ private:
     void keepEditsOfDeletedServer(const TClientSettings &settings, const QString &description, int groupId);
     // Loads the catalogue; when its database cannot be reached, offers the local file.
     void loadCatalogue();
+    // Takes up the history of the installed catalogue's servers.
+    void useHistory();
 
-    ServerListModel *model_ = nullptr;    // the rows of the list
-    ServerFilterModel *filter_ = nullptr; // ... as the find box leaves them
+    ServerListModel *model_ = nullptr;       // the rows of the list
+    ServerFilterModel *filter_ = nullptr;    // ... as the find box leaves them
+    std::unique_ptr<ServerHistory> history_; // each server's reachability, kept between runs
+    QAction *actLatencyColumn = nullptr;     // the list's column of latency sparklines, on or off
     std::unique_ptr<TPing> FPing;
     QList<TfrmClient *> FOpenClients;
     bool fShown = false;

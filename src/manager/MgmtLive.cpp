@@ -4,6 +4,7 @@
 
 #include "CatalogueEvents.h"
 #include "MsgBox.h"
+#include "ServerHistory.h"
 #include "ServerListLocation.h"
 #include "ServerListModel.h"
 
@@ -83,6 +84,7 @@ void TfrmMgmt::CatalogueServerDeleting(PSvrItem server)
 {
     if (server->Id == fEditingId)
         fEditedGone = true;
+    history_->Forget(server->Id);
     if (TItem *item = FindServerItem(model_, server))
         item->Grp()->DeleteItem(item);
 }

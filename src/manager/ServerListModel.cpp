@@ -1,5 +1,7 @@
 #include "ServerListModel.h"
 
+#include "HistoryToolTip.h"
+#include "ReachabilityHistory.h"
 #include "RowLook.h"
 
 #include <QFont>
@@ -20,7 +22,7 @@ const QFont &boldFont()
 
 // Address and port, then the user, domain and description where there are
 // any: what tells two servers on one host apart.
-QString toolTipOf(const TItem *item)
+QString serverToolTip(const TItem *item)
 {
     const TClientSettings &settings = item->Server()->ClntSett;
     QStringList lines{QStringLiteral("%1:%2").arg(settings.Server).arg(settings.Port)};
@@ -42,6 +44,7 @@ ServerListModel::ServerListModel(QObject *parent) : QAbstractItemModel(parent)
 {
     // One connection for all the pollers: one per poller would cost more than the row itself.
     connect(&reports_, &PingReports::statusReported, this, &ServerListModel::takeStatus);
+    connect(&reports_, &PingReports::resultReported, this, &ServerListModel::takeResult);
 }
 
 ServerListModel::~ServerListModel()
@@ -54,7 +57,7 @@ ServerListModel::~ServerListModel()
 
 QModelIndex ServerListModel::index(int row, int column, const QModelIndex &parent) const
 {
-    if (parent.isValid() || row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount)
+    if (parent.isValid() || row < 0 || row >= RowCount() || column < 0 || column >= columns())
         return QModelIndex();
     return createIndex(row, column);
 }
@@ -71,7 +74,7 @@ int ServerListModel::rowCount(const QModelIndex &parent) const
 
 int ServerListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : columns();
 }
 
 QVariant ServerListModel::data(const QModelIndex &index, int role) const
@@ -108,6 +111,8 @@ QVariant ServerListModel::serverData(const TItem *item, int column, int role) co
         return column == ColStatus ? StatusForeground(item->Status()) : QVariant();
     case Qt::ToolTipRole:
         return toolTipOf(item);
+    case LatencyRole:
+        return column == ColLatency && latencyColumn_ ? latencyOf(item) : QVariant();
     case StatusRole:
         return QVariant::fromValue(item->Status());
     case GlyphRole:
@@ -146,6 +151,8 @@ QVariant ServerListModel::headerData(int section, Qt::Orientation orientation, i
         return QStringLiteral("状态");
     case ColDescription:
         return QStringLiteral("备注");
+    case ColLatency:
+        return latencyColumn_ ? QVariant(QStringLiteral("延迟走势")) : QVariant();
     default:
         return QVariant();
     }
@@ -189,7 +196,7 @@ void ServerListModel::numberFrom(int first)
 void ServerListModel::rowChanged(const TRowObject *object, const QList<int> &roles)
 {
     if (const QModelIndex left = IndexOf(object); left.isValid())
-        emit dataChanged(left, index(left.row(), ColumnCount - 1), roles);
+        emit dataChanged(left, index(left.row(), columns() - 1), roles);
 }
 
 void ServerListModel::AppendGroup(std::unique_ptr<TGroupItem> group)
@@ -334,13 +341,79 @@ TPingThread *ServerListModel::makePoller()
     return poller;
 }
 
-void ServerListModel::takeStatus(PingTarget *target, HostStatus status)
+TItem *ServerListModel::reportingItem(PingTarget *target)
 {
     // A report names the row object its poller is bound to; only the poller the
     // object holds speaks for it.
     auto *item = dynamic_cast<TItem *>(target);
-    if (item && item->PingThd() && item->PingThd()->ListItem() == target)
+    return item && item->PingThd() && item->PingThd()->ListItem() == target ? item : nullptr;
+}
+
+void ServerListModel::takeStatus(PingTarget *target, HostStatus status)
+{
+    if (TItem *item = reportingItem(target))
         SetStatus(item, status);
+}
+
+void ServerListModel::takeResult(PingTarget *target, HostStatus status, qint64 latencyUs)
+{
+    if (TItem *item = reportingItem(target))
+        TakeResult(item, status, latencyUs);
+}
+
+void ServerListModel::TakeResult(TItem *item, HostStatus status, qint64 latencyUs)
+{
+    if (!history_ || !item || !item->Server())
+        return;
+    history_->record(item->Server()->Id, status == HostStatus::Online, latencyUs);
+    // The tooltip is made when it is asked for; the sparkline is drawn from the model.
+    if (latencyColumn_) {
+        if (const QModelIndex cell = IndexOf(item, ColLatency); cell.isValid())
+            emit dataChanged(cell, cell, {LatencyRole});
+    }
+}
+
+QString ServerListModel::toolTipOf(const TItem *item) const
+{
+    QString text = serverToolTip(item);
+    if (history_ && history_->contains(item->Server()->Id)) {
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(history_->nowSecond());
+        if (const QString past = historyToolTip(history_->summary(item->Server()->Id), now); !past.isEmpty())
+            text += QLatin1Char('\n') + past;
+    }
+    return text;
+}
+
+QVariant ServerListModel::latencyOf(const TItem *item) const
+{
+    if (!history_ || !history_->contains(item->Server()->Id))
+        return QVariant();
+    const ReachabilityHistory::Summary summary = history_->summary(item->Server()->Id, LatencyMinutes);
+    return QVariant::fromValue(QList<double>(summary.latencyMs.cbegin(), summary.latencyMs.cend()));
+}
+
+void ServerListModel::SetHistory(ReachabilityHistory *history)
+{
+    if (history_ == history)
+        return;
+    history_ = history;
+    if (RowCount() > 0)
+        emit dataChanged(index(0, 0), index(RowCount() - 1, columns() - 1), {Qt::ToolTipRole, LatencyRole});
+}
+
+void ServerListModel::SetLatencyColumn(bool shown)
+{
+    if (latencyColumn_ == shown)
+        return;
+    if (shown) {
+        beginInsertColumns(QModelIndex(), ColLatency, ColLatency);
+        latencyColumn_ = true;
+        endInsertColumns();
+    } else {
+        beginRemoveColumns(QModelIndex(), ColLatency, ColLatency);
+        latencyColumn_ = false;
+        endRemoveColumns();
+    }
 }
 
 void ServerListModel::SetStatus(TItem *item, HostStatus status)

@@ -2,8 +2,10 @@
 
 #include "GroupListItems.h"
 #include "PingReports.h"
+#include "ReachabilityHistory.h"
 
 #include <QAbstractItemModel>
+#include <QPointer>
 #include <memory>
 #include <vector>
 
@@ -17,13 +19,19 @@
 // "Offline", empty before the first probe) and "备注". Group rows show the +/-
 // glyph and are bold; an offline server row is medium grey with a red status,
 // an online one has a green status.
+//
+// With a reachability history, a server row's tooltip also tells the server's
+// recent past, each result its poller reports goes into the history, and the
+// list may show a fifth column, "延迟走势", of the latency of the last half hour.
 class ServerListModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     enum Role {
         StatusRole = Qt::UserRole + 1, // a server row's HostStatus
         GlyphRole,                     // a group row's glyph: 0 expanded, 1 collapsed; -1 for a server row
+        LatencyRole,                   // ColLatency: a QList<double> of ms a minute, oldest first, NaN where none
     };
+    static constexpr int LatencyMinutes = 30;
 
     explicit ServerListModel(QObject *parent = nullptr);
     ~ServerListModel() override;
@@ -60,6 +68,15 @@ public:
     // The channel through which the pollers of this list's rows report.
     PingReports *Reports() { return &reports_; }
 
+    // The history that the rows' results go into and their tooltips tell of; none by default.
+    void SetHistory(ReachabilityHistory *history);
+    ReachabilityHistory *History() const { return history_; }
+    // Whether the list has its fifth column, ColLatency.
+    void SetLatencyColumn(bool shown);
+    bool LatencyColumn() const { return latencyColumn_; }
+    // A result of the server's poller, as it reaches the list.
+    void TakeResult(TItem *item, HostStatus status, qint64 latencyUs);
+
 signals:
     // The list was filled afresh or emptied; also announced as a model reset.
     void filled();
@@ -75,10 +92,18 @@ private:
     void rowChanged(const TRowObject *object, const QList<int> &roles = {});
     void numberFrom(int first);
     void takeStatus(PingTarget *target, HostStatus status);
+    void takeResult(PingTarget *target, HostStatus status, qint64 latencyUs);
+    // The server row whose poller speaks for target; none for a stale report.
+    static TItem *reportingItem(PingTarget *target);
+    int columns() const { return latencyColumn_ ? ColumnCount + 1 : ColumnCount; }
+    QString toolTipOf(const TItem *item) const;
+    QVariant latencyOf(const TItem *item) const;
     QVariant serverData(const TItem *item, int column, int role) const;
     QVariant groupData(const TGroupItem *group, int column, int role) const;
 
     PingReports reports_;
+    QPointer<ReachabilityHistory> history_;
+    bool latencyColumn_ = false;
     std::vector<TRowObject *> rows_;
     std::vector<std::unique_ptr<TGroupItem>> groups_; // every group with a row, in no order
 };

@@ -1,6 +1,7 @@
 #include "ServerListView.h"
 
 #include "ServerListModel.h"
+#include "SparklineDelegate.h"
 
 #include <QAbstractProxyModel>
 
@@ -49,6 +50,7 @@ TServerListView::TServerListView(TServerListEvents *events, QWidget *parent)
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     setItemDelegate(fDelegate);
+    setItemDelegateForColumn(ColLatency, new SparklineDelegate(this, ServerListModel::LatencyRole));
 }
 
 void TServerListView::SetModels(ServerListModel *list, QAbstractProxyModel *shown)
@@ -60,6 +62,17 @@ void TServerListView::SetModels(ServerListModel *list, QAbstractProxyModel *show
     setColumnWidth(ColUser, 100);
     setColumnWidth(ColStatus, 80);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { emit rowSelected(Selected()); });
+    connect(model(), &QAbstractItemModel::columnsInserted, this, &TServerListView::placeLatencyColumn);
+    placeLatencyColumn();
+}
+
+void TServerListView::placeLatencyColumn()
+{
+    if (!model() || model()->columnCount() <= ColLatency)
+        return;
+    // Narrow, right after the status; the description stays last and takes the room left.
+    header()->moveSection(header()->visualIndex(ColLatency), header()->visualIndex(ColStatus) + 1);
+    setColumnWidth(ColLatency, SparklineDelegate::Width);
 }
 
 TRowObject *TServerListView::ObjectAt(const QModelIndex &shownIndex) const
@@ -93,7 +106,10 @@ QRect TServerListView::RowRect(const TRowObject *object) const
     const QModelIndex first = ShownIndex(object, ColServer);
     if (!first.isValid())
         return QRect();
-    return visualRect(first) | visualRect(first.siblingAtColumn(ColumnCount - 1));
+    QRect rect;
+    for (int column = 0; column < model()->columnCount(); ++column)
+        rect |= visualRect(first.siblingAtColumn(column));
+    return rect;
 }
 
 void TServerListView::SelectRow(const TRowObject *object)

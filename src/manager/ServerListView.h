@@ -68,6 +68,7 @@ protected:
 
 private:
     TRowObject *glyphAt(const QMouseEvent *event) const;
+    void placeLatencyColumn();
 
     TServerListEvents *fEvents;
     TGlyphDelegate *fDelegate;

@@ -238,8 +238,8 @@ void TServerTransfer::actExportExecute()
     if (!item)
         return;
     const QString path = FileDialog::GetSaveFileName(window_, QStringLiteral("导出为 .rdp 文件"),
-                                                      RdpFileNameFor(*item->Server()),
-                                                      QStringLiteral("远程桌面连接 (*.rdp)"));
+                                                     RdpFileNameFor(*item->Server()),
+                                                     QStringLiteral("远程桌面连接 (*.rdp)"));
     if (!path.isEmpty())
         ExportServer(*item->Server(), path);
 }

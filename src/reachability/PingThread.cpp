@@ -145,7 +145,10 @@ void TPingThread::UpdateStatus()
     emit resultReported(status, fLatencyUs);
     emit statusReported(status);
     // A receiver may have paused, stopped or unbound the poller meanwhile.
-    if (fReports && !fTerminated && fState == State::Running && FListItem)
+    const auto reporting = [this] { return fReports && !fTerminated && fState == State::Running && FListItem; };
+    if (reporting())
+        emit fReports->resultReported(FListItem, status, fLatencyUs);
+    if (reporting())
         emit fReports->statusReported(FListItem, status);
     if (!fTerminated && fState == State::Running)
         emit statusUpdated(fRet);

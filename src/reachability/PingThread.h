@@ -73,7 +73,8 @@ public:
 
 signals:
     // After each result that reached a running, bound poller (and then on its
-    // shared channel, if it has one and was not paused or stopped meanwhile):
+    // shared channel, result then status, if it has one and was not paused or
+    // stopped meanwhile):
     // the status it means, then (unless a receiver paused or stopped
     // the poller) the raw result.
     void statusReported(HostStatus status);

@@ -60,6 +60,11 @@ struct ManagerFixture {
 
     explicit ManagerFixture(const QByteArray &catalogue)
     {
+        // The window keeps its servers' history in the state folder: the test's
+        // own, never the user's, unless the test chose one.
+        static QTemporaryDir state;
+        if (qEnvironmentVariableIsEmpty("XDG_STATE_HOME"))
+            qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
         file = dir.filePath(QStringLiteral("SvrList.ini"));
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly) || out.write(catalogue) != catalogue.size())
