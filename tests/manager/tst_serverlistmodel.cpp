@@ -5,7 +5,9 @@
 #include "AppError.h"
 #include "MgmtForm.h"
 #include "MsgBox.h"
+#include "Clock.h"
 #include "PingThread.h"
+#include "ReachabilityHistory.h"
 #include "RdpCommon.h"
 #include "ServerFilterModel.h"
 #include "ServerListModel.h"
@@ -214,6 +216,37 @@ private slots:
         FindGroupRow(&list, 1)->Collapse();
         FindGroupRow(&list, 1)->Expand();
         QCOMPARE(list.IndexOf(FindServerItem(&list, GetSvrItem(1)), ColStatus).data().toString(), QString());
+    }
+
+    // Results that real pollers report go into the list's history, which the
+    // row's tooltip and the latency column, put in and taken out, then show.
+    void pollersFeedTheHistory()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("SvrList.ini"));
+        writeFile(file, kCatalogue);
+        UseIniFile(file);
+        LoadGroups();
+        LoadServers();
+        ReachabilityHistory history(Clock::system());
+        ServerListModel list;
+        QAbstractItemModelTester listTester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ServerFilterModel filter(&list);
+        QAbstractItemModelTester filterTester(&filter, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list.SetHistory(&history);
+        FillServerRows(&list, GetSvrList());
+        list.SetLatencyColumn(true);
+        QCOMPARE(list.columnCount(), ColumnCount + 1);
+        QCOMPARE(filter.columnCount(), ColumnCount + 1);
+        TItem *item = FindServerItem(&list, GetSvrItem(1));
+        QTRY_VERIFY_WITH_TIMEOUT(history.contains(1), 15000);
+        QVERIFY(list.IndexOf(item).data(Qt::ToolTipRole).toString().contains(QStringLiteral("可用率 1 小时：")));
+        const QList<double> series = list.IndexOf(item, ColLatency).data(ServerListModel::LatencyRole).value<QList<double>>();
+        QCOMPARE(series.size(), ServerListModel::LatencyMinutes);
+        list.SetLatencyColumn(false);
+        QCOMPARE(list.columnCount(), int(ColumnCount));
+        QCOMPARE(filter.columnCount(), int(ColumnCount));
+        QVERIFY(!list.index(item->Row(), ColLatency).isValid());
     }
 
     // What other administrators change in a shared catalogue reaches the model row

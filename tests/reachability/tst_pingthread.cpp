@@ -200,8 +200,9 @@ private slots:
         QVERIFY(!std::isnan(history.summary(11, 1).latencyMs.back()));
     }
 
-    // Pollers that share a channel report there too, naming their row; a poller
-    // paused by a receiver of its own report says nothing more.
+    // Pollers that share a channel report there too, naming their row, each
+    // result (with its round trip) before its status; a poller paused by a
+    // receiver of its own report says nothing more.
     void aSharedChannelTakesTheReportsOfMany()
     {
         PingReports channel;
@@ -216,10 +217,28 @@ private slots:
             QCOMPARE(status, HostStatus::Online);
             named << target;
         });
+        QStringList firstReports; // "result" and "status", in the order they came
+        int secondResults = 0;
+        connect(&channel, &PingReports::resultReported, this, [&](PingTarget *target, HostStatus status, qint64 latencyUs) {
+            QCOMPARE(status, HostStatus::Online);
+            QVERIFY(latencyUs >= 0);
+            if (target == &second)
+                ++secondResults;
+            else if (target == &first)
+                firstReports << QStringLiteral("result");
+        });
+        connect(&channel, &PingReports::statusReported, this, [&](PingTarget *target) {
+            if (target == &first)
+                firstReports << QStringLiteral("status");
+        });
         connect(b.data(), &TPingThread::statusReported, this, [&] { b->Suspend(); });
         QVERIFY(waitCycles(a, 3));
         QVERIFY(named.count(&first) >= 3);
         QCOMPARE(named.count(&second), 0);
+        QCOMPARE(secondResults, 0);
+        QVERIFY(firstReports.size() >= 6);
+        for (int i = 0; i < firstReports.size(); ++i)
+            QCOMPARE(firstReports.at(i), i % 2 == 0 ? QStringLiteral("result") : QStringLiteral("status"));
         a->Terminate();
         b->Terminate();
     }
