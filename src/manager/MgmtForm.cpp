@@ -469,6 +469,11 @@ void TfrmMgmt::useHistory()
     // (without password), which the window knows without asking the store's thread.
     const QString where = ServerListFilePath();
     const QString identity = CatalogueInDatabase() ? HistoryStore::sharedIdentity(where) : HistoryStore::iniIdentity(where);
+    // A database not reached yet has sent no servers: none leaves the history for that.
+    if (CatalogueInDatabase() && !CatalogueEvents::Instance().Online()) {
+        history_->Use(identity, std::nullopt);
+        return;
+    }
     QSet<int> ids;
     for (const auto &server : GetSvrList())
         ids.insert(server->Id);

@@ -20,10 +20,11 @@ void ServerHistory::close()
     history_.reset();
 }
 
-void ServerHistory::Use(const QString &identity, const QSet<int> &ids)
+void ServerHistory::Use(const QString &identity, const std::optional<QSet<int>> &ids)
 {
     if (history_ && identity == identity_) {
-        history_->keepOnly(ids);
+        if (ids)
+            history_->keepOnly(*ids);
         return;
     }
     close();
@@ -32,8 +33,8 @@ void ServerHistory::Use(const QString &identity, const QSet<int> &ids)
     if (!identity.isEmpty()) {
         store_ = std::make_unique<HistoryStore>(*history_, clock_, identity);
         // A file written before servers left the catalogue still holds them.
-        if (store_->load())
-            history_->keepOnly(ids);
+        if (store_->load() && ids)
+            history_->keepOnly(*ids);
     }
     emit historyReplaced(history_.get());
 }

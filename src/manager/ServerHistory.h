@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class Clock;
 class HistoryStore;
@@ -23,9 +24,9 @@ public:
     // Takes up the catalogue named identity (HistoryStore::iniIdentity,
     // sharedIdentity) with the servers of ids. The catalogue in use already
     // keeps its history, less the servers no longer in ids; another one's is
-    // read back from its file. An empty identity keeps a history that is
-    // never saved.
-    void Use(const QString &identity, const QSet<int> &ids);
+    // read back from its file. Without ids (a catalogue not read yet) no server
+    // is left out. An empty identity keeps a history that is never saved.
+    void Use(const QString &identity, const std::optional<QSet<int>> &ids);
     QString Identity() const { return identity_; }
 
     // The history of the catalogue in use; none before the first Use.

@@ -7,6 +7,8 @@
 #include "ManagerFixture.h"
 #include "MessageBoxAnswers.h"
 #include "ReachabilityHistory.h"
+#include "ServerHistory.h"
+#include "Clock.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -189,6 +191,28 @@ private slots:
         QVERIFY(!history->contains(99));
         QVERIFY2(toolTip(f.row(QStringLiteral("127.0.0.1"))).contains(QStringLiteral("可用率 1 小时：100%")),
                  qPrintable(toolTip(f.row(QStringLiteral("127.0.0.1")))));
+    }
+
+    // A catalogue not read yet (a database not reached) leaves no server out of
+    // the history read back; once read, those it lacks go.
+    void unreadCatalogueLeavesNoServerOut()
+    {
+        const QString identity = HistoryStore::sharedIdentity(QStringLiteral("postgresql://ops@db.example/catalogue"));
+        {
+            ServerHistory first(Clock::system());
+            first.Use(identity, QSet<int>{});
+            first.History()->record(1, true, 1000);
+            first.History()->record(2, false);
+        }
+        QVERIFY(QFileInfo(HistoryStore::fileFor(identity)).size() > 0);
+        ServerHistory next(Clock::system());
+        next.Use(identity, std::nullopt);
+        QCOMPARE(next.History()->size(), 2);
+        ReachabilityHistory *history = next.History();
+        next.Use(identity, QSet<int>{1});
+        QCOMPARE(next.History(), history);
+        QVERIFY(history->contains(1));
+        QVERIFY(!history->contains(2));
     }
 
     void anotherCatalogueHasItsOwnHistory()
