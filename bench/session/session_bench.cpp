@@ -22,6 +22,7 @@
 //   session_bench [runs] [seconds] [servers]   (default 5 runs, 10 s of changes, "shadow,xrdp")
 
 #include "PrivateNetwork.h"
+#include "ProcessCpu.h"
 #include "RdpTestServer.h"
 #include "XrdpServer.h"
 
@@ -55,16 +56,6 @@ bool Near(QRgb a, QRgb b)
 {
     return std::abs(qRed(a) - qRed(b)) <= 16 && std::abs(qGreen(a) - qGreen(b)) <= 16
         && std::abs(qBlue(a) - qBlue(b)) <= 16;
-}
-
-double ProcessCpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
 double PssMb(qint64 pid)

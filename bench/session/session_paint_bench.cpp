@@ -6,6 +6,7 @@
 //   session_paint_bench PORT SECONDS CHANGES_PER_SECOND XSERVER_PID [gfx|bitmap]
 
 #include "MsRdpClient5.h"
+#include "ProcessCpu.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,16 +25,6 @@
 #include <cstdio>
 
 namespace {
-
-double ProcessCpuSeconds(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
 
 double PssMb()
 {
