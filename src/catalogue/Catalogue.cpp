@@ -26,28 +26,28 @@ public:
     {
         if (text.isEmpty())
             return;
-        const auto found = fTexts.constFind(text);
-        if (found == fTexts.constEnd())
-            fTexts.insert(text);
+        const auto found = texts_.constFind(text);
+        if (found == texts_.constEnd())
+            texts_.insert(text);
         else
             text = *found;
     }
 
 private:
-    QSet<QString> fTexts;
+    QSet<QString> texts_;
 };
 
 } // namespace
 
 Catalogue::Catalogue(std::unique_ptr<CatalogueStore> store)
-    : fEvents(std::make_unique<CatalogueEvents>(this)), fStore(std::move(store))
+    : events_(std::make_unique<CatalogueEvents>(this)), store_(std::move(store))
 {
-    fEvents->Watch(*fStore);
+    events_->Watch(*store_);
 }
 
 Catalogue::~Catalogue()
 {
-    fStore.reset();
+    store_.reset();
     SvrGroups.reset();
     SvrList.reset();
 }
@@ -82,12 +82,12 @@ void Catalogue::ReleaseCurrent()
 
 QString Catalogue::Location() const
 {
-    return fStore->location();
+    return store_->location();
 }
 
 bool Catalogue::Shared() const
 {
-    return fStore->shared();
+    return store_->shared();
 }
 
 TSvrGroup *Catalogue::FindGroup(int groupId)
@@ -108,7 +108,7 @@ void Catalogue::LoadGroups()
 {
     if (!SvrGroups)
         SvrGroups = std::make_unique<TSvrGroups>();
-    for (TSvrGroup &group : fStore->readGroups(MaxGroupID))
+    for (TSvrGroup &group : store_->readGroups(MaxGroupID))
         SvrGroups->Add(std::make_unique<TSvrGroup>(std::move(group)));
 }
 
@@ -116,8 +116,8 @@ void Catalogue::LoadServers()
 {
     if (!SvrList)
         SvrList = std::make_unique<TSvrList>();
-    std::vector<TSvrItem> servers = fStore->readServers(MaxServerId);
-    fLoadProblems += fStore->takeLoadProblems();
+    std::vector<TSvrItem> servers = store_->readServers(MaxServerId);
+    loadProblems_ += store_->takeLoadProblems();
     // The name of each loaded group by its id, the first group of an id winning as in GetGroup.
     QHash<int, QString> names;
     for (const auto &group : GetSvrGroups())
@@ -150,17 +150,17 @@ TSvrList &Catalogue::GetSvrList()
 
 QString Catalogue::TakeLoadWarning()
 {
-    if (fLoadProblems.isEmpty())
+    if (loadProblems_.isEmpty())
         return {};
     const QString text = QStringLiteral("以下服务器保存的密码无法读取，已按空密码载入，请重新设置密码：\n%1")
-                             .arg(fLoadProblems.join(QLatin1Char('\n')));
-    fLoadProblems.clear();
+                             .arg(loadProblems_.join(QLatin1Char('\n')));
+    loadProblems_.clear();
     return text;
 }
 
 void Catalogue::WriteSvrItem(const TSvrItem &item)
 {
-    if (!fStore->writeServer(item))
+    if (!store_->writeServer(item))
         throw EServerGone(item.Id);
 }
 
@@ -183,7 +183,7 @@ int Catalogue::GetGroupIdByName(const QString &name)
 int Catalogue::AddGroup(const QString &name)
 {
     TSvrGroups &groups = GetSvrGroups();
-    const int id = fStore->addGroup(name, MaxGroupID);
+    const int id = store_->addGroup(name, MaxGroupID);
     MaxGroupID = std::max(MaxGroupID, id);
     groups.Add(std::make_unique<TSvrGroup>(TSvrGroup{id, name}));
     return id;
@@ -192,7 +192,7 @@ int Catalogue::AddGroup(const QString &name)
 int Catalogue::RegisterGroup(const TSvrGroup &group)
 {
     TSvrGroups &groups = GetSvrGroups();
-    MaxGroupID = fStore->registerGroup(group, MaxGroupID);
+    MaxGroupID = store_->registerGroup(group, MaxGroupID);
     groups.Add(std::make_unique<TSvrGroup>(group));
     return MaxGroupID;
 }
@@ -203,7 +203,7 @@ void Catalogue::RenameGroup(int groupId, const QString &name)
     TSvrGroup *group = FindGroup(groupId);
     if (!group)
         return;
-    fStore->renameGroup(group->GroupId, name);
+    store_->renameGroup(group->GroupId, name);
     group->GroupName = name;
 }
 
@@ -212,18 +212,18 @@ void Catalogue::RenameGroup(int groupId, const QString &name, int version)
     TSvrGroup *group = FindGroup(groupId);
     if (!group)
         return;
-    fStore->renameGroupChecked(group->GroupId, name, version);
+    store_->renameGroupChecked(group->GroupId, name, version);
     group->GroupName = name;
 }
 
 int Catalogue::GroupVersion(int groupId)
 {
-    return fStore->recordVersion(CatalogueKind::Group, groupId);
+    return store_->recordVersion(CatalogueKind::Group, groupId);
 }
 
 int Catalogue::SvrItemVersion(int serverId)
 {
-    return fStore->recordVersion(CatalogueKind::Server, serverId);
+    return store_->recordVersion(CatalogueKind::Server, serverId);
 }
 
 bool Catalogue::GroupHasServers(int groupId)
@@ -235,7 +235,7 @@ bool Catalogue::GroupHasServers(int groupId)
 void Catalogue::DeleteGroup(int groupId)
 {
     TSvrGroups &groups = GetSvrGroups();
-    fStore->deleteGroup(groupId);
+    store_->deleteGroup(groupId);
     groups.Remove(FindGroup(groupId));
 }
 
@@ -263,7 +263,7 @@ std::vector<PSvrItem> Catalogue::AddSvrItemsToGroups(std::span<const TSvrItem> s
     std::vector<TSvrItem> made(servers.begin(), servers.end());
     for (TSvrItem &item : made)
         item.Group = GetGroup(item.Group.GroupId);
-    const std::vector<int> ids = fStore->addServers(made, MaxServerId);
+    const std::vector<int> ids = store_->addServers(made, MaxServerId);
     std::vector<PSvrItem> added;
     added.reserve(made.size());
     QList<int> withPassword;
@@ -275,7 +275,7 @@ std::vector<PSvrItem> Catalogue::AddSvrItemsToGroups(std::span<const TSvrItem> s
         added.push_back(list.Add(std::make_unique<TSvrItem>(std::move(made[i]))));
     }
     if (!withPassword.isEmpty())
-        emit fEvents->PasswordsStored(withPassword);
+        emit events_->PasswordsStored(withPassword);
     return added;
 }
 
@@ -301,7 +301,7 @@ void Catalogue::UpdateSvrItem(int serverId, const TClientSettings &settings, con
     changed.ClntSett = settings;
     changed.Description = description;
     try {
-        if (!fStore->writeServerChecked(changed, version))
+        if (!store_->writeServerChecked(changed, version))
             throw EServerGone(serverId);
     } catch (EServerChanged &conflict) {
         conflict.Theirs().Group.GroupName = GetGroup(conflict.Theirs().Group.GroupId).GroupName;
@@ -309,7 +309,7 @@ void Catalogue::UpdateSvrItem(int serverId, const TClientSettings &settings, con
     }
     *server = std::move(changed);
     if (!server->ClntSett.Password.isEmpty())
-        emit fEvents->PasswordsStored({serverId});
+        emit events_->PasswordsStored({serverId});
 }
 
 void Catalogue::SetSvrGroup(int serverId, const QString &groupName)
@@ -322,7 +322,7 @@ void Catalogue::MoveSvrItem(PSvrItem server, const QString &groupName)
     if (!server)
         return;
     const int groupId = GetGroupIdByName(groupName);
-    fStore->setServerGroup(server->Id, groupId);
+    store_->setServerGroup(server->Id, groupId);
     server->Group = TSvrGroup{groupId, groupName};
 }
 
@@ -331,6 +331,6 @@ void Catalogue::DeleteSvrItem(PSvrItem server)
     if (!server)
         return;
     TSvrList &servers = GetSvrList();
-    fStore->deleteServer(server->Id);
+    store_->deleteServer(server->Id);
     servers.Remove(server);
 }

@@ -31,14 +31,14 @@ public:
     // Releases the installed catalogue, as a process exit would.
     static void ReleaseCurrent();
 
-    CatalogueStore &Store() { return *fStore; }
-    CatalogueEvents &Events() { return *fEvents; }
+    CatalogueStore &Store() { return *store_; }
+    CatalogueEvents &Events() { return *events_; }
     QString Location() const;
     bool Shared() const;
     // The address a database catalogue was opened with (password included), for
     // copying it whole; empty for a file.
-    const QString &DatabaseAddress() const { return fDatabaseAddress; }
-    void SetDatabaseAddress(const QString &address) { fDatabaseAddress = address; }
+    const QString &DatabaseAddress() const { return databaseAddress_; }
+    void SetDatabaseAddress(const QString &address) { databaseAddress_ = address; }
 
     std::unique_ptr<TSvrList> SvrList;
     std::unique_ptr<TSvrGroups> SvrGroups;
@@ -79,10 +79,10 @@ public:
     QString GroupNameOf(int groupId);
 
 private:
-    std::unique_ptr<CatalogueEvents> fEvents;
-    std::unique_ptr<CatalogueStore> fStore;
-    QStringList fLoadProblems;
-    QString fDatabaseAddress;
+    std::unique_ptr<CatalogueEvents> events_;
+    std::unique_ptr<CatalogueStore> store_;
+    QStringList loadProblems_;
+    QString databaseAddress_;
 };
 
 // Made by the catalogue's set-up (CatalogueSetup) for a program that installed none.

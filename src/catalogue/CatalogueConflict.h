@@ -9,28 +9,28 @@
 class EServerChanged : public AppError {
 public:
     EServerChanged(TSvrItem theirs, int version)
-        : AppError(QStringLiteral("其他管理员在您编辑期间修改了这台服务器。")), fTheirs(std::move(theirs)), fVersion(version)
+        : AppError(QStringLiteral("其他管理员在您编辑期间修改了这台服务器。")), theirs_(std::move(theirs)), version_(version)
     {
     }
-    const TSvrItem &Theirs() const { return fTheirs; }
-    TSvrItem &Theirs() { return fTheirs; }
-    int Version() const { return fVersion; }
+    const TSvrItem &Theirs() const { return theirs_; }
+    TSvrItem &Theirs() { return theirs_; }
+    int Version() const { return version_; }
 
 private:
-    TSvrItem fTheirs;
-    int fVersion;
+    TSvrItem theirs_;
+    int version_;
 };
 
 class EGroupChanged : public AppError {
 public:
     EGroupChanged(TSvrGroup theirs, int version)
-        : AppError(QStringLiteral("其他管理员在您编辑期间修改了这个组。")), fTheirs(std::move(theirs)), fVersion(version)
+        : AppError(QStringLiteral("其他管理员在您编辑期间修改了这个组。")), theirs_(std::move(theirs)), version_(version)
     {
     }
-    const TSvrGroup &Theirs() const { return fTheirs; }
-    int Version() const { return fVersion; }
+    const TSvrGroup &Theirs() const { return theirs_; }
+    int Version() const { return version_; }
 
 private:
-    TSvrGroup fTheirs;
-    int fVersion;
+    TSvrGroup theirs_;
+    int version_;
 };

@@ -29,10 +29,10 @@ QList<int> absentFrom(const std::vector<Record> &records, const QList<int> &ids,
 } // namespace
 
 CatalogueEvents::CatalogueEvents(Catalogue *catalogue)
-    : fCatalogue(catalogue)
+    : catalogue_(catalogue)
 {
-    fRetry.setSingleShot(true);
-    fRetry.setInterval(kRetryMs);
+    retry_.setSingleShot(true);
+    retry_.setInterval(kRetryMs);
 }
 
 CatalogueEvents &CatalogueEvents::Instance()
@@ -43,8 +43,8 @@ CatalogueEvents &CatalogueEvents::Instance()
 
 void CatalogueEvents::RelayTo(CatalogueEvents &relay)
 {
-    relay.fOnline = fOnline;
-    relay.fReason = fReason;
+    relay.online_ = online_;
+    relay.reason_ = reason_;
     connect(this, &CatalogueEvents::GroupAdded, &relay, &CatalogueEvents::GroupAdded);
     connect(this, &CatalogueEvents::GroupRenamed, &relay, &CatalogueEvents::GroupRenamed);
     connect(this, &CatalogueEvents::GroupDeleted, &relay, &CatalogueEvents::GroupDeleted);
@@ -55,8 +55,8 @@ void CatalogueEvents::RelayTo(CatalogueEvents &relay)
     connect(this, &CatalogueEvents::Waiting, &relay, &CatalogueEvents::Waiting);
     connect(this, &CatalogueEvents::PasswordsStored, &relay, &CatalogueEvents::PasswordsStored);
     connect(this, &CatalogueEvents::Availability, &relay, [&relay](bool online, const QString &reason) {
-        relay.fOnline = online;
-        relay.fReason = reason;
+        relay.online_ = online;
+        relay.reason_ = reason;
         emit relay.Availability(online, reason);
     });
 }
@@ -68,28 +68,28 @@ void CatalogueEvents::Watch(CatalogueStore &store)
                 try {
                     apply(store, kind, verb, ids);
                 } catch (const std::exception &) {
-                    fRetry.start(); // whatever the change was, a catch-up brings it
+                    retry_.start(); // whatever the change was, a catch-up brings it
                 }
             });
     connect(&store, &CatalogueStore::availability, this, [this](bool online, const QString &reason) {
-        const bool back = online && !fOnline;
-        fOnline = online;
-        fReason = reason;
+        const bool back = online && !online_;
+        online_ = online;
+        reason_ = reason;
         if (back)
-            fRetry.start(0);
+            retry_.start(0);
         else if (!online)
-            fRetry.stop(); // the store's return brings the catch-up
+            retry_.stop(); // the store's return brings the catch-up
         emit Availability(online, reason);
     });
-    connect(&store, &CatalogueStore::changedUnseen, this, [this] { fRetry.start(0); });
+    connect(&store, &CatalogueStore::changedUnseen, this, [this] { retry_.start(0); });
     connect(&store, &CatalogueStore::waiting, this, &CatalogueEvents::Waiting);
-    connect(&fRetry, &QTimer::timeout, this, [this, &store] {
-        if (!fOnline)
+    connect(&retry_, &QTimer::timeout, this, [this, &store] {
+        if (!online_)
             return;
         try {
             catchUp(store);
         } catch (const std::exception &) {
-            fRetry.start(kRetryMs);
+            retry_.start(kRetryMs);
         }
     });
 }
@@ -99,7 +99,7 @@ void CatalogueEvents::Watch(CatalogueStore &store)
 // moved or deleted.
 void CatalogueEvents::apply(CatalogueStore &store, CatalogueKind kind, CatalogueVerb, const QList<int> &ids)
 {
-    if (!fCatalogue->SvrGroups || !fCatalogue->SvrList) // not loaded yet: the load will read the store as it stands
+    if (!catalogue_->SvrGroups || !catalogue_->SvrList) // not loaded yet: the load will read the store as it stands
         return;
     // What the announcement says is only a hint: the rows are read again, those the
     // store has are shown as they are, and only ids it no longer has are deleted. A
@@ -120,21 +120,21 @@ void CatalogueEvents::applyGroups(const std::vector<TSvrGroup> &fetched, Catalog
 {
     if (verb == CatalogueVerb::Deleted) {
         for (int id : ids)
-            if (TSvrGroup *group = fCatalogue->FindGroup(id)) {
-                fCatalogue->SvrGroups->Remove(group);
+            if (TSvrGroup *group = catalogue_->FindGroup(id)) {
+                catalogue_->SvrGroups->Remove(group);
                 emit GroupDeleted(id);
             }
         return;
     }
     for (const TSvrGroup &fresh : fetched) {
-        TSvrGroup *group = fCatalogue->FindGroup(fresh.GroupId);
+        TSvrGroup *group = catalogue_->FindGroup(fresh.GroupId);
         if (!group) {
-            fCatalogue->SvrGroups->Add(std::make_unique<TSvrGroup>(fresh));
-            fCatalogue->MaxGroupID = std::max(fCatalogue->MaxGroupID, fresh.GroupId);
+            catalogue_->SvrGroups->Add(std::make_unique<TSvrGroup>(fresh));
+            catalogue_->MaxGroupID = std::max(catalogue_->MaxGroupID, fresh.GroupId);
             emit GroupAdded(fresh.GroupId);
         } else if (group->GroupName != fresh.GroupName) {
             group->GroupName = fresh.GroupName;
-            for (const auto &server : *fCatalogue->SvrList)
+            for (const auto &server : *catalogue_->SvrList)
                 if (server->Group.GroupId == fresh.GroupId)
                     server->Group.GroupName = fresh.GroupName;
             emit GroupRenamed(fresh.GroupId, fresh.GroupName);
@@ -146,16 +146,16 @@ void CatalogueEvents::applyServers(const std::vector<TSvrItem> &fetched, Catalog
 {
     if (verb == CatalogueVerb::Deleted) {
         for (int id : ids)
-            deleteServer(fCatalogue->GetSvrItem(id));
+            deleteServer(catalogue_->GetSvrItem(id));
         return;
     }
     for (const TSvrItem &fresh : fetched) {
-        PSvrItem server = fCatalogue->GetSvrItem(fresh.Id);
+        PSvrItem server = catalogue_->GetSvrItem(fresh.Id);
         if (!server) {
             auto made = std::make_unique<TSvrItem>(fresh);
-            made->Group.GroupName = fCatalogue->GroupNameOf(fresh.Group.GroupId);
-            fCatalogue->MaxServerId = std::max(fCatalogue->MaxServerId, fresh.Id);
-            emit ServerAdded(fCatalogue->SvrList->Add(std::move(made)));
+            made->Group.GroupName = catalogue_->GroupNameOf(fresh.Group.GroupId);
+            catalogue_->MaxServerId = std::max(catalogue_->MaxServerId, fresh.Id);
+            emit ServerAdded(catalogue_->SvrList->Add(std::move(made)));
             continue;
         }
         const int oldGroup = server->Group.GroupId;
@@ -163,7 +163,7 @@ void CatalogueEvents::applyServers(const std::vector<TSvrItem> &fetched, Catalog
         server->ClntSett = fresh.ClntSett;
         server->Description = fresh.Description;
         if (oldGroup != fresh.Group.GroupId) {
-            server->Group = TSvrGroup{fresh.Group.GroupId, fCatalogue->GroupNameOf(fresh.Group.GroupId)};
+            server->Group = TSvrGroup{fresh.Group.GroupId, catalogue_->GroupNameOf(fresh.Group.GroupId)};
             emit ServerMoved(server, oldGroup);
         }
         if (changed)
@@ -176,12 +176,12 @@ void CatalogueEvents::deleteServer(PSvrItem server)
     if (!server)
         return;
     emit ServerDeleting(server);
-    fCatalogue->SvrList->Remove(server);
+    catalogue_->SvrList->Remove(server);
 }
 
 void CatalogueEvents::catchUp(CatalogueStore &store)
 {
-    if (!fCatalogue->SvrGroups || !fCatalogue->SvrList)
+    if (!catalogue_->SvrGroups || !catalogue_->SvrList)
         return;
     int counter = 0;
     const std::vector<TSvrGroup> groups = store.readGroups(counter);
@@ -189,7 +189,7 @@ void CatalogueEvents::catchUp(CatalogueStore &store)
     for (const TSvrGroup &group : groups)
         present.insert(group.GroupId);
     QList<int> gone;
-    for (const auto &group : *fCatalogue->SvrGroups)
+    for (const auto &group : *catalogue_->SvrGroups)
         if (!present.contains(group->GroupId))
             gone << group->GroupId;
     applyGroups({}, CatalogueVerb::Deleted, gone);
@@ -200,7 +200,7 @@ void CatalogueEvents::catchUp(CatalogueStore &store)
     for (const TSvrItem &server : servers)
         present.insert(server.Id);
     gone.clear();
-    for (const auto &server : *fCatalogue->SvrList)
+    for (const auto &server : *catalogue_->SvrList)
         if (!present.contains(server->Id))
             gone << server->Id;
     applyServers({}, CatalogueVerb::Deleted, gone);

@@ -23,8 +23,8 @@ public:
     void Watch(CatalogueStore &store);
 
     // Whether the catalogue can be changed now; false while a shared store is lost.
-    bool Online() const { return fOnline; }
-    const QString &OfflineReason() const { return fReason; }
+    bool Online() const { return online_; }
+    const QString &OfflineReason() const { return reason_; }
 
 signals:
     void GroupAdded(int groupId);
@@ -49,8 +49,8 @@ private:
     // in step with the store, row by row.
     void catchUp(CatalogueStore &store);
 
-    Catalogue *fCatalogue;
-    QTimer fRetry; // the next catch-up
-    bool fOnline = true;
-    QString fReason;
+    Catalogue *catalogue_;
+    QTimer retry_; // the next catch-up
+    bool online_ = true;
+    QString reason_;
 };

@@ -129,13 +129,13 @@ bool CatalogueInDatabase();
 class EServerGone : public AppError {
 public:
     explicit EServerGone(int serverId)
-        : AppError(QStringLiteral("这台服务器已被其他管理员删除。")), fServerId(serverId)
+        : AppError(QStringLiteral("这台服务器已被其他管理员删除。")), serverId_(serverId)
     {
     }
-    int ServerId() const { return fServerId; }
+    int ServerId() const { return serverId_; }
 
 private:
-    int fServerId;
+    int serverId_;
 };
 
 // The server list file: DefaultServerListFile for the executable's folder unless

@@ -40,31 +40,31 @@ struct StoreThread::Call {
 };
 
 StoreThread::StoreThread(Factory makeStore, QString location, int deadlineMs)
-    : fLocation(std::move(location)), fDeadlineMs(deadlineMs)
+    : location_(std::move(location)), deadlineMs_(deadlineMs)
 {
-    fThread.setObjectName(QStringLiteral("catalogue store"));
-    fContext = new QObject; // owned by its thread from here on; released as the thread ends
-    fContext->moveToThread(&fThread);
-    fFlush.setSingleShot(true);
-    fFlush.setInterval(0);
-    connect(&fFlush, &QTimer::timeout, this, &StoreThread::flushAnnouncements);
-    fThread.start();
-    QMetaObject::invokeMethod(fContext, [this, makeStore = std::move(makeStore)] {
+    thread_.setObjectName(QStringLiteral("catalogue store"));
+    context_ = new QObject; // owned by its thread from here on; released as the thread ends
+    context_->moveToThread(&thread_);
+    flush_.setSingleShot(true);
+    flush_.setInterval(0);
+    connect(&flush_, &QTimer::timeout, this, &StoreThread::flushAnnouncements);
+    thread_.start();
+    QMetaObject::invokeMethod(context_, [this, makeStore = std::move(makeStore)] {
         try {
             std::unique_ptr<CatalogueStore> store = makeStore();
-            store->setParent(fContext);
-            fStore = store.release();
+            store->setParent(context_);
+            store_ = store.release();
         } catch (const std::exception &) {
             return; // every call then says the store could not be made
         }
-        connect(fStore, &CatalogueStore::changedElsewhere, this,
+        connect(store_, &CatalogueStore::changedElsewhere, this,
                 [this](CatalogueKind kind, CatalogueVerb verb, const QList<int> &ids) {
                     deliver([this, kind, verb, ids] { emit changedElsewhere(kind, verb, ids); });
                 });
-        connect(fStore, &CatalogueStore::availability, this, [this](bool online, const QString &reason) {
+        connect(store_, &CatalogueStore::availability, this, [this](bool online, const QString &reason) {
             deliver([this, online, reason] { emit availability(online, reason); });
         });
-        connect(fStore, &CatalogueStore::changedUnseen, this, [this] { deliver([this] { emit changedUnseen(); }); });
+        connect(store_, &CatalogueStore::changedUnseen, this, [this] { deliver([this] { emit changedUnseen(); }); });
         // Registered once the store has set up its connection, so that it runs before Qt SQL's own.
         QMetaObject::invokeMethod(this, [] {
             static bool registered = false;
@@ -85,30 +85,30 @@ void StoreThread::EndStore()
 {
     // The store goes on its own thread, which then ends. A call still running there
     // is bounded by the store's own time limits.
-    if (!fThread.isRunning())
+    if (!thread_.isRunning())
         return;
     QMetaObject::invokeMethod(
-        fContext,
+        context_,
         [this] {
-            fStore = nullptr;
-            std::unique_ptr<QObject>(std::exchange(fContext, nullptr)).reset();
+            store_ = nullptr;
+            std::unique_ptr<QObject>(std::exchange(context_, nullptr)).reset();
         },
         Qt::BlockingQueuedConnection);
-    fThread.quit();
-    fThread.wait();
+    thread_.quit();
+    thread_.wait();
 }
 
 void StoreThread::run(std::function<void(CatalogueStore &)> work)
 {
-    if (!fThread.isRunning())
-        throw AppError(QStringLiteral("服务器目录 %1 已关闭。").arg(fLocation));
+    if (!thread_.isRunning())
+        throw AppError(QStringLiteral("服务器目录 %1 已关闭。").arg(location_));
     auto call = std::make_shared<Call>();
     call->work = std::move(work);
-    QMetaObject::invokeMethod(fContext, [this, call] {
+    QMetaObject::invokeMethod(context_, [this, call] {
         try {
-            if (!fStore)
-                throw AppError(QStringLiteral("无法使用服务器目录 %1。").arg(fLocation));
-            call->work(*fStore);
+            if (!store_)
+                throw AppError(QStringLiteral("无法使用服务器目录 %1。").arg(location_));
+            call->work(*store_);
         } catch (...) {
             call->error = std::current_exception();
         }
@@ -121,29 +121,29 @@ void StoreThread::run(std::function<void(CatalogueStore &)> work)
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    deadline.start(fDeadlineMs);
+    deadline.start(deadlineMs_);
     QTimer showWaiting;
     showWaiting.setSingleShot(true);
     connect(&showWaiting, &QTimer::timeout, this, [this] { emit waiting(true); });
     showWaiting.start(kShowWaitingMs);
 
-    ++fBusy;
+    ++busy_;
     if (!call->done)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    --fBusy;
+    --busy_;
     call->loop = nullptr;
     call->abandoned = !call->done;
     if (!showWaiting.isActive())
         emit waiting(false);
-    if (!fBusy && !fHeld.isEmpty())
-        fFlush.start();
+    if (!busy_ && !fHeld.isEmpty())
+        flush_.start();
 
     if (!call->done) {
         if (deadline.isActive()) // the application is ending
-            throw AppError(QStringLiteral("程序正在退出，这次更改可能没有保存到 %1。").arg(fLocation));
+            throw AppError(QStringLiteral("程序正在退出，这次更改可能没有保存到 %1。").arg(location_));
         throw AppError(QStringLiteral("服务器目录 %1 在 %2 秒内没有答复，这次更改没有完成。\n请检查网络后再试。")
-                           .arg(fLocation)
-                           .arg(fDeadlineMs / 1000));
+                           .arg(location_)
+                           .arg(deadlineMs_ / 1000));
     }
     if (call->error)
         std::rethrow_exception(call->error);
@@ -162,7 +162,7 @@ void StoreThread::finished(const std::shared_ptr<Call> &call)
 
 void StoreThread::deliver(std::function<void()> announcement)
 {
-    if (fBusy) {
+    if (busy_) {
         fHeld.append(std::move(announcement));
         return;
     }
@@ -171,7 +171,7 @@ void StoreThread::deliver(std::function<void()> announcement)
 
 void StoreThread::flushAnnouncements()
 {
-    while (!fHeld.isEmpty() && !fBusy)
+    while (!fHeld.isEmpty() && !busy_)
         fHeld.takeFirst()();
 }
 

@@ -30,7 +30,7 @@ public:
     StoreThread(Factory makeStore, QString location, int deadlineMs = 9000);
     ~StoreThread() override;
 
-    QString location() const override { return fLocation; }
+    QString location() const override { return location_; }
     bool shared() const override { return true; }
     QString passwordFile() override;
 
@@ -72,7 +72,7 @@ public:
     void EndStore();
 
     // Whether a call is under way.
-    bool busy() const { return fBusy > 0; }
+    bool busy() const { return busy_ > 0; }
 
 private:
     struct Call;
@@ -82,12 +82,12 @@ private:
     void deliver(std::function<void()> announcement);
     void flushAnnouncements();
 
-    QString fLocation;
-    int fDeadlineMs;
-    QThread fThread;
-    QObject *fContext = nullptr;      // lives on fThread, parent of the store
-    CatalogueStore *fStore = nullptr; // used on fThread only
-    int fBusy = 0;
+    QString location_;
+    int deadlineMs_;
+    QThread thread_;
+    QObject *context_ = nullptr;      // lives on thread_, parent of the store
+    CatalogueStore *store_ = nullptr; // used on thread_ only
+    int busy_ = 0;
     QList<std::function<void()>> fHeld;
-    QTimer fFlush;
+    QTimer flush_;
 };

@@ -25,18 +25,18 @@ public:
     TBackgroundTask &operator=(const TBackgroundTask &) = delete;
 
     void Start();
-    void Cancel() { fCancelled = true; }
-    bool IsCancelled() const { return fCancelled; }
-    bool IsFinished() const { return fFinished; }
+    void Cancel() { cancelled_ = true; }
+    bool IsCancelled() const { return cancelled_; }
+    bool IsFinished() const { return finished_; }
 
 signals:
     void Progress(int done, int total);
     void Finished();
 
 private:
-    Work fWork;
-    std::unique_ptr<QThread> fThread;
-    std::atomic<bool> fCancelled = false;
-    std::atomic<bool> fWorkDone = false;
-    bool fFinished = false; // on the task's thread
+    Work work_;
+    std::unique_ptr<QThread> thread_;
+    std::atomic<bool> cancelled_ = false;
+    std::atomic<bool> workDone_ = false;
+    bool finished_ = false; // on the task's thread
 };

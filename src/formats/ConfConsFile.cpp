@@ -57,20 +57,20 @@ struct Protection {
 class ConfConsReader {
 public:
     ConfConsReader(TImportXml &xml, TImportResult &result, Protection protection)
-        : fXml(xml), fResult(result), fProtection(std::move(protection))
+        : xml_(xml), result_(result), protection_(std::move(protection))
     {
     }
 
     void read()
     {
-        while (fXml.Next()) {
-            if (fXml.IsEnd()) {
-                if (!fLevels.empty())
-                    fLevels.pop_back();
+        while (xml_.Next()) {
+            if (xml_.IsEnd()) {
+                if (!levels_.empty())
+                    levels_.pop_back();
                 continue;
             }
-            if (fXml.Name() != QLatin1String("Node")) {
-                fXml.SkipElement();
+            if (xml_.Name() != QLatin1String("Node")) {
+                xml_.SkipElement();
                 continue;
             }
             readNode();
@@ -84,19 +84,19 @@ private:
     {
         const QString inherit = QStringLiteral("Inherit") + name;
         for (qsizetype i = index; i >= 0; --i)
-            if (i == 0 || !isTrue(AttributeValue(fLevels[i].attributes, inherit)))
-                return AttributeValue(fLevels[i].attributes, name).trimmed();
+            if (i == 0 || !isTrue(AttributeValue(levels_[i].attributes, inherit)))
+                return AttributeValue(levels_[i].attributes, name).trimmed();
         return {};
     }
 
     QString own(qsizetype index, QStringView name) const
     {
-        return AttributeValue(fLevels[index].attributes, name).trimmed();
+        return AttributeValue(levels_[index].attributes, name).trimmed();
     }
 
     QString folderPath() const
     {
-        for (auto it = fLevels.rbegin(); it != fLevels.rend(); ++it)
+        for (auto it = levels_.rbegin(); it != levels_.rend(); ++it)
             if (it->folder)
                 return it->path;
         return {};
@@ -104,17 +104,17 @@ private:
 
     void readNode()
     {
-        if (fLevels.size() >= size_t(MaxGroupDepth))
-            ThrowUnreadable(fXml.FileName(), ImportText::TooDeep(MaxGroupDepth));
-        NodeLevel level{fXml.Attributes(), {}, false};
+        if (levels_.size() >= size_t(MaxGroupDepth))
+            ThrowUnreadable(xml_.FileName(), ImportText::TooDeep(MaxGroupDepth));
+        NodeLevel level{xml_.Attributes(), {}, false};
         const QString type = AttributeValue(level.attributes, u"Type").trimmed();
         if (type == QLatin1String("Container")) {
             level.folder = true;
-            level.path = fPaths.Claim(folderPath(), AttributeValue(level.attributes, u"Name"));
+            level.path = paths_.Claim(folderPath(), AttributeValue(level.attributes, u"Name"));
         }
-        fLevels.push_back(std::move(level));
+        levels_.push_back(std::move(level));
         if (type == QLatin1String("Connection"))
-            readConnection(qsizetype(fLevels.size()) - 1);
+            readConnection(qsizetype(levels_.size()) - 1);
     }
 
     void readConnection(qsizetype node)
@@ -124,52 +124,52 @@ private:
         const QString name = ownName.isEmpty() ? address : ownName;
         const QString protocol = value(node, QStringLiteral("Protocol"));
         if (protocol.compare(QLatin1String("RDP"), Qt::CaseInsensitive) != 0) {
-            fResult.Skipped.push_back({name, ImportText::NotRdp(protocol)});
+            result_.Skipped.push_back({name, ImportText::NotRdp(protocol)});
             return;
         }
         TImportRecord record;
         TClientSettings &s = record.Settings;
-        if (!SetImportAddress(s, address, value(node, QStringLiteral("Port")).toInt(), name, fResult.Skipped))
+        if (!SetImportAddress(s, address, value(node, QStringLiteral("Port")).toInt(), name, result_.Skipped))
             return;
         s.User = value(node, QStringLiteral("Username"));
         s.Domain = value(node, QStringLiteral("Domain"));
         readResolution(value(node, QStringLiteral("Resolution")), s);
-        s.ColorDepth = ImportColorDepth(colorDepthOf(value(node, QStringLiteral("Colors"))), name, fResult.Notes);
+        s.ColorDepth = ImportColorDepth(colorDepthOf(value(node, QStringLiteral("Colors"))), name, result_.Notes);
         readPassword(value(node, QStringLiteral("Password")), name, record);
-        record.Description = ImportDescription(ownName, own(node, u"Descr"), name, fResult.Notes);
+        record.Description = ImportDescription(ownName, own(node, u"Descr"), name, result_.Notes);
         record.Group = folderPath();
-        fResult.Records.push_back(record);
+        result_.Records.push_back(record);
     }
 
     void readPassword(const QString &sealed, const QString &name, TImportRecord &record)
     {
         if (sealed.isEmpty())
             return;
-        const int iterations = fProtection.iterations;
+        const int iterations = protection_.iterations;
         const bool wellFormed = MRemotePasswords::LooksSealed(sealed) && iterations >= MRemotePasswords::MinIterations
             && iterations <= MRemotePasswords::MaxIterations;
         if (!wellFormed) {
-            fResult.Notes.push_back({name, ImportText::DamagedPassword()});
+            result_.Notes.push_back({name, ImportText::DamagedPassword()});
             return;
         }
-        if (fKeyWork + iterations > kKeyWorkBudget) {
-            fResult.Notes.push_back({name, QStringLiteral("文件中的加密密码太多，此后的密码未导入")});
+        if (keyWork_ + iterations > kKeyWorkBudget) {
+            result_.Notes.push_back({name, QStringLiteral("文件中的加密密码太多，此后的密码未导入")});
             return;
         }
-        fKeyWork += iterations;
+        keyWork_ += iterations;
         if (const auto clear = MRemotePasswords::Open(sealed, MRemotePasswords::DefaultMaster(), iterations)) {
             record.Settings.Password = *clear;
             return;
         }
-        record.Sealed = {sealed, iterations, fProtection.check};
+        record.Sealed = {sealed, iterations, protection_.check};
     }
 
-    TImportXml &fXml;
-    TImportResult &fResult;
-    Protection fProtection;
-    std::vector<NodeLevel> fLevels;
-    TGroupPaths fPaths;
-    qint64 fKeyWork = 0;
+    TImportXml &xml_;
+    TImportResult &result_;
+    Protection protection_;
+    std::vector<NodeLevel> levels_;
+    TGroupPaths paths_;
+    qint64 keyWork_ = 0;
 };
 
 } // namespace

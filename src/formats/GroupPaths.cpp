@@ -24,10 +24,10 @@ QString TGroupPaths::Claim(const QString &parent, const QString &name)
         own = unnamed();
     const QString path = cut(parent.isEmpty() ? own : parent + Separator() + own, MaxLength);
     QString claimed = path;
-    for (int n = 2; fTaken.contains(claimed.toCaseFolded()); ++n) {
+    for (int n = 2; taken_.contains(claimed.toCaseFolded()); ++n) {
         const QString suffix = QStringLiteral(" (%1)").arg(n);
         claimed = cut(path, MaxLength - suffix.size()) + suffix;
     }
-    fTaken.insert(claimed.toCaseFolded());
+    taken_.insert(claimed.toCaseFolded());
     return claimed;
 }

@@ -19,5 +19,5 @@ public:
     static QString Separator() { return QStringLiteral(" / "); }
 
 private:
-    QSet<QString> fTaken; // case-folded
+    QSet<QString> taken_; // case-folded
 };

@@ -15,18 +15,18 @@ namespace {
 // Closes the descriptor when it goes.
 class Descriptor {
 public:
-    explicit Descriptor(int fd) : fFd(fd) {}
+    explicit Descriptor(int fd) : fd_(fd) {}
     ~Descriptor()
     {
-        if (fFd >= 0)
-            ::close(fFd);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fFd; }
+    int get() const { return fd_; }
 
 private:
-    int fFd;
+    int fd_;
 };
 
 QString systemError(int error)

@@ -71,24 +71,24 @@ bool isTrue(const QString &text)
 
 class RdgReader {
 public:
-    RdgReader(TImportXml &xml, TImportResult &result) : fXml(xml), fResult(result) {}
+    RdgReader(TImportXml &xml, TImportResult &result) : xml_(xml), result_(result) {}
 
     // Reads the document's elements up to its end; true when it had a file element.
     bool read()
     {
         bool sawFile = false;
-        while (fXml.Next()) {
-            if (fXml.IsEnd()) {
-                if (!fLevels.empty())
-                    fLevels.pop_back();
+        while (xml_.Next()) {
+            if (xml_.IsEnd()) {
+                if (!levels_.empty())
+                    levels_.pop_back();
                 continue;
             }
-            if (fLevels.empty()) {
-                if (fXml.Name() == QLatin1String("file")) {
+            if (levels_.empty()) {
+                if (xml_.Name() == QLatin1String("file")) {
                     sawFile = true;
-                    fLevels.push_back(Level{{}, {}, {}, true, true, {}});
+                    levels_.push_back(Level{{}, {}, {}, true, true, {}});
                 } else {
-                    fXml.SkipElement();
+                    xml_.SkipElement();
                 }
                 continue;
             }
@@ -100,44 +100,44 @@ public:
 private:
     void readInGroup()
     {
-        const QStringView name = fXml.Name();
+        const QStringView name = xml_.Name();
         if (name == QLatin1String("group"))
             return enterGroup();
         if (name == QLatin1String("server"))
-            return readServer(fXml.ReadElement());
+            return readServer(xml_.ReadElement());
         if (name == QLatin1String("properties")) {
-            const TXmlElement properties = fXml.ReadElement();
-            fLevels.back().name = properties.ChildText(u"name");
+            const TXmlElement properties = xml_.ReadElement();
+            levels_.back().name = properties.ChildText(u"name");
             // The older layout keeps a group's settings among its properties.
             for (const TXmlElement &child : properties.Children)
                 applySettings(child);
             return;
         }
         if (name == QLatin1String("credentialsProfiles"))
-            return readProfiles(fXml.ReadElement());
+            return readProfiles(xml_.ReadElement());
         if (name == QLatin1String("logonCredentials") || name == QLatin1String("connectionSettings")
             || name == QLatin1String("remoteDesktop"))
-            return applySettings(fXml.ReadElement());
-        fXml.SkipElement();
+            return applySettings(xml_.ReadElement());
+        xml_.SkipElement();
     }
 
     void enterGroup()
     {
         // The file's own level does not count as a group.
-        if (int(fLevels.size()) > MaxGroupDepth)
-            ThrowUnreadable(fXml.FileName(), ImportText::TooDeep(MaxGroupDepth));
-        Level &parent = fLevels.back();
+        if (int(levels_.size()) > MaxGroupDepth)
+            ThrowUnreadable(xml_.FileName(), ImportText::TooDeep(MaxGroupDepth));
+        Level &parent = levels_.back();
         Level inner;
         inner.here = parent.here;
         inner.parentPath = pathOf(parent);
-        fLevels.push_back(std::move(inner));
+        levels_.push_back(std::move(inner));
     }
 
     // A group's name in the catalogue, fixed when it is first needed: its name comes before its servers.
     QString pathOf(Level &level)
     {
         if (!level.claimed) {
-            level.path = fPaths.Claim(level.parentPath, level.name);
+            level.path = paths_.Claim(level.parentPath, level.name);
             level.claimed = true;
         }
         return level.path;
@@ -147,7 +147,7 @@ private:
     {
         if (inheritsFromParent(settings))
             return;
-        Inherited &here = fLevels.back().here;
+        Inherited &here = levels_.back().here;
         auto shared = std::make_shared<const TXmlElement>(settings);
         if (settings.Name == QLatin1String("logonCredentials"))
             here.credentials = shared;
@@ -162,7 +162,7 @@ private:
     {
         for (const TXmlElement &p : profiles.Children)
             if (p.Name == QLatin1String("credentialsProfile"))
-                fProfiles.insert(p.ChildText(u"profileName"), p);
+                profiles_.insert(p.ChildText(u"profileName"), p);
     }
 
     // Credentials that name a profile of the file carry no user of their own.
@@ -170,8 +170,8 @@ private:
     {
         if (!credentials || credentials->Child(u"userName"))
             return credentials;
-        const auto it = fProfiles.constFind(credentials->ChildText(u"profileName"));
-        return it == fProfiles.cend() ? credentials : &*it;
+        const auto it = profiles_.constFind(credentials->ChildText(u"profileName"));
+        return it == profiles_.cend() ? credentials : &*it;
     }
 
     void readCredentials(const TXmlElement *credentials, const QString &name, TClientSettings &s)
@@ -185,7 +185,7 @@ private:
         if (isTrue(password->Attribute(u"storeAsClearText")))
             s.Password = password->Text;
         else
-            fResult.Notes.push_back({name, ImportText::EncryptedPassword()});
+            result_.Notes.push_back({name, ImportText::EncryptedPassword()});
     }
 
     void readDisplay(const TXmlElement *display, const QString &name, TClientSettings &s)
@@ -197,32 +197,32 @@ private:
         if (m.hasMatch())
             SetImportSize(s, m.captured(1).toInt(), m.captured(2).toInt());
         s.FullScreen = isTrue(display->ChildText(u"fullScreen"));
-        s.ColorDepth = ImportColorDepth(display->ChildText(u"colorDepth").toInt(), name, fResult.Notes);
+        s.ColorDepth = ImportColorDepth(display->ChildText(u"colorDepth").toInt(), name, result_.Notes);
     }
 
     void readServer(const TXmlElement &server)
     {
-        Level &level = fLevels.back();
+        Level &level = levels_.back();
         const QString address = nodeText(server, u"name");
         const QString displayName = nodeText(server, u"displayName");
         const QString name = displayName.isEmpty() ? address : displayName;
         TImportRecord record;
         TClientSettings &s = record.Settings;
         const TXmlElement *connection = ownOrInherited(server, u"connectionSettings", level.here.connection);
-        if (!SetImportAddress(s, address, childText(connection, u"port").toInt(), name, fResult.Skipped))
+        if (!SetImportAddress(s, address, childText(connection, u"port").toInt(), name, result_.Skipped))
             return;
         readCredentials(ownOrInherited(server, u"logonCredentials", level.here.credentials), name, s);
         readDisplay(ownOrInherited(server, u"remoteDesktop", level.here.display), name, s);
-        record.Description = ImportDescription(displayName, nodeText(server, u"comment"), name, fResult.Notes);
+        record.Description = ImportDescription(displayName, nodeText(server, u"comment"), name, result_.Notes);
         record.Group = pathOf(level);
-        fResult.Records.push_back(record);
+        result_.Records.push_back(record);
     }
 
-    TImportXml &fXml;
-    TImportResult &fResult;
-    std::vector<Level> fLevels;
-    TGroupPaths fPaths;
-    QHash<QString, TXmlElement> fProfiles;
+    TImportXml &xml_;
+    TImportResult &result_;
+    std::vector<Level> levels_;
+    TGroupPaths paths_;
+    QHash<QString, TXmlElement> profiles_;
 };
 
 void throwNotRdg(const QString &fileName)

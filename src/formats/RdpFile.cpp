@@ -32,7 +32,7 @@ bool splitLine(const QString &line, QString &name, QChar &type, QString &value)
 
 class RdpReader {
 public:
-    RdpReader(const QString &text, const QString &fileName) : fFileName(fileName)
+    RdpReader(const QString &text, const QString &fileName) : fileName_(fileName)
     {
         const QStringList lines = text.split(u'\n');
         for (int i = 0; i < lines.size(); ++i) {
@@ -41,31 +41,31 @@ public:
             if (!splitLine(lines[i].trimmed(), name, type, value))
                 continue;
             // Where a name stands twice the Windows client takes the last one.
-            fSettings.insert(name, RdpSetting{type, value.trimmed(), i + 1});
+            settings_.insert(name, RdpSetting{type, value.trimmed(), i + 1});
         }
-        if (fSettings.isEmpty())
+        if (settings_.isEmpty())
             ThrowUnreadable(fileName, QStringLiteral("不是远程桌面连接文件（.rdp），其中没有任何设置"));
     }
 
-    bool has(const QString &name) const { return fSettings.contains(name); }
-    QString text(const QString &name) const { return fSettings.value(name).value; }
+    bool has(const QString &name) const { return settings_.contains(name); }
+    QString text(const QString &name) const { return settings_.value(name).value; }
 
     // The integer, or `fallback` when the file has none; a damaged one makes the file unreadable.
     int integer(const QString &name, int fallback) const
     {
-        const auto it = fSettings.constFind(name);
-        if (it == fSettings.cend() || it->value.isEmpty())
+        const auto it = settings_.constFind(name);
+        if (it == settings_.cend() || it->value.isEmpty())
             return fallback;
         bool ok = false;
         const int value = it->value.toInt(&ok);
         if (!ok || it->type != u'i')
-            ThrowUnreadable(fFileName, QStringLiteral("第 %1 行“%2”的值“%3”不是整数").arg(it->line).arg(name, it->value));
+            ThrowUnreadable(fileName_, QStringLiteral("第 %1 行“%2”的值“%3”不是整数").arg(it->line).arg(name, it->value));
         return value;
     }
 
 private:
-    QString fFileName;
-    QHash<QString, RdpSetting> fSettings;
+    QString fileName_;
+    QHash<QString, RdpSetting> settings_;
 };
 
 void readUser(const RdpReader &rdp, TClientSettings &s)

@@ -30,9 +30,9 @@ QString unescape(const QString &value)
 
 class Profile {
 public:
-    Profile(const IniDocument &doc, const QString &fileName) : fDoc(doc), fFileName(fileName) {}
+    Profile(const IniDocument &doc, const QString &fileName) : doc_(doc), fileName_(fileName) {}
 
-    QString text(const char *key) const { return unescape(fDoc.readString(kSection, QLatin1String(key), {})); }
+    QString text(const char *key) const { return unescape(doc_.readString(kSection, QLatin1String(key), {})); }
     int integer(const char *key, int fallback) const
     {
         const QString value = text(key).trimmed();
@@ -41,13 +41,13 @@ public:
         bool ok = false;
         const int n = value.toInt(&ok);
         if (!ok)
-            ThrowUnreadable(fFileName, QStringLiteral("“%1”的值“%2”不是整数").arg(QLatin1String(key), value));
+            ThrowUnreadable(fileName_, QStringLiteral("“%1”的值“%2”不是整数").arg(QLatin1String(key), value));
         return n;
     }
 
 private:
-    const IniDocument &fDoc;
-    QString fFileName;
+    const IniDocument &doc_;
+    QString fileName_;
 };
 
 // Remmina nests groups with "/" in the name.

@@ -32,7 +32,7 @@ TFindQuery::TFindQuery(const QString &typed)
 {
     // Folded first, so that an ideographic (full-width) space also parts words.
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    fWords = FoldForFind(typed).split(blanks, Qt::SkipEmptyParts);
+    words_ = FoldForFind(typed).split(blanks, Qt::SkipEmptyParts);
 }
 
 bool TServerFilter::isCurrent(const Entry &entry, const TSvrItem &server)
@@ -43,7 +43,7 @@ bool TServerFilter::isCurrent(const Entry &entry, const TSvrItem &server)
 
 const TServerFilter::Entry &TServerFilter::entryFor(const TSvrItem &server)
 {
-    Entry &entry = fEntries[&server];
+    Entry &entry = entries_[&server];
     if (!entry.folded.isEmpty() && isCurrent(entry, server))
         return entry;
     entry.server = server.ClntSett.Server;
@@ -77,8 +77,8 @@ std::vector<PSvrItem> TServerFilter::Match(const TSvrList &servers, const TFindQ
 {
     // Entries of servers that have gone are dropped now and then; a record made
     // later at the same address is told apart by its texts.
-    if (fEntries.size() > 2 * qsizetype(servers.Count()) + 64)
-        fEntries.clear();
+    if (entries_.size() > 2 * qsizetype(servers.Count()) + 64)
+        entries_.clear();
     std::vector<PSvrItem> found;
     for (const auto &server : servers)
         if (Matches(*server, query))

@@ -18,11 +18,11 @@ QString FoldForFind(const QString &text);
 class TFindQuery {
 public:
     explicit TFindQuery(const QString &typed);
-    bool IsEmpty() const { return fWords.isEmpty(); }
-    const QStringList &Words() const { return fWords; }
+    bool IsEmpty() const { return words_.isEmpty(); }
+    const QStringList &Words() const { return words_; }
 
 private:
-    QStringList fWords;
+    QStringList words_;
 };
 
 // Answers find queries over the catalogue's servers. The folded texts of each
@@ -47,5 +47,5 @@ private:
     const Entry &entryFor(const TSvrItem &server);
     static bool isCurrent(const Entry &entry, const TSvrItem &server);
 
-    QHash<const TSvrItem *, Entry> fEntries;
+    QHash<const TSvrItem *, Entry> entries_;
 };

@@ -32,29 +32,29 @@ QString TXmlElement::ChildText(QStringView name) const
     return child ? child->Text.trimmed() : QString();
 }
 
-TImportXml::TImportXml(const QByteArray &bytes, const QString &fileName) : fXml(bytes), fFileName(fileName) {}
+TImportXml::TImportXml(const QByteArray &bytes, const QString &fileName) : xml_(bytes), fileName_(fileName) {}
 
 void TImportXml::step()
 {
-    fXml.readNext();
-    if (fXml.hasError()) {
+    xml_.readNext();
+    if (xml_.hasError()) {
         const QString where = QStringLiteral("XML 在第 %1 行第 %2 列有误（%3），")
-                                  .arg(fXml.lineNumber())
-                                  .arg(fXml.columnNumber())
-                                  .arg(fXml.errorString());
-        ThrowUnreadable(fFileName, where + QStringLiteral("文件可能已损坏或不完整"));
+                                  .arg(xml_.lineNumber())
+                                  .arg(xml_.columnNumber())
+                                  .arg(xml_.errorString());
+        ThrowUnreadable(fileName_, where + QStringLiteral("文件可能已损坏或不完整"));
     }
-    if (fXml.isStartElement() && ++fDepth > MaxXmlDepth)
-        ThrowUnreadable(fFileName, QStringLiteral("XML 元素嵌套超过 %1 层，不予导入（文件可能已损坏或是恶意构造的）").arg(MaxXmlDepth));
-    if (fXml.isEndElement())
-        --fDepth;
+    if (xml_.isStartElement() && ++depth_ > MaxXmlDepth)
+        ThrowUnreadable(fileName_, QStringLiteral("XML 元素嵌套超过 %1 层，不予导入（文件可能已损坏或是恶意构造的）").arg(MaxXmlDepth));
+    if (xml_.isEndElement())
+        --depth_;
 }
 
 bool TImportXml::Next()
 {
-    while (!fXml.atEnd()) {
+    while (!xml_.atEnd()) {
         step();
-        if (fXml.isStartElement() || fXml.isEndElement())
+        if (xml_.isStartElement() || xml_.isEndElement())
             return true;
     }
     return false;
@@ -63,16 +63,16 @@ bool TImportXml::Next()
 TXmlElement TImportXml::ReadElement()
 {
     std::vector<TXmlElement> open;
-    open.push_back({fXml.name().toString(), fXml.attributes(), {}, {}});
+    open.push_back({xml_.name().toString(), xml_.attributes(), {}, {}});
     while (!open.empty()) {
         step();
-        if (fXml.atEnd())
+        if (xml_.atEnd())
             break;
-        if (fXml.isStartElement()) {
-            open.push_back({fXml.name().toString(), fXml.attributes(), {}, {}});
-        } else if (fXml.isCharacters()) {
-            open.back().Text += fXml.text();
-        } else if (fXml.isEndElement()) {
+        if (xml_.isStartElement()) {
+            open.push_back({xml_.name().toString(), xml_.attributes(), {}, {}});
+        } else if (xml_.isCharacters()) {
+            open.back().Text += xml_.text();
+        } else if (xml_.isEndElement()) {
             TXmlElement done = std::move(open.back());
             open.pop_back();
             if (open.empty())
@@ -81,16 +81,16 @@ TXmlElement TImportXml::ReadElement()
         }
     }
     // The document ended inside the element: the reader has reported it above.
-    ThrowUnreadable(fFileName, QStringLiteral("文件不完整"));
+    ThrowUnreadable(fileName_, QStringLiteral("文件不完整"));
 }
 
 void TImportXml::SkipElement()
 {
-    for (int depth = 1; depth > 0 && !fXml.atEnd();) {
+    for (int depth = 1; depth > 0 && !xml_.atEnd();) {
         step();
-        if (fXml.isStartElement())
+        if (xml_.isStartElement())
             ++depth;
-        else if (fXml.isEndElement())
+        else if (xml_.isEndElement())
             --depth;
     }
 }

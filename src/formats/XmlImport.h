@@ -42,20 +42,20 @@ public:
     // document. Throws an AppError with the place of the fault when the XML is
     // damaged or cut off, or nested deeper than MaxXmlDepth.
     bool Next();
-    bool IsStart() const { return fXml.isStartElement(); }
-    bool IsEnd() const { return fXml.isEndElement(); }
-    QStringView Name() const { return fXml.name(); }
-    QXmlStreamAttributes Attributes() const { return fXml.attributes(); }
+    bool IsStart() const { return xml_.isStartElement(); }
+    bool IsEnd() const { return xml_.isEndElement(); }
+    QStringView Name() const { return xml_.name(); }
+    QXmlStreamAttributes Attributes() const { return xml_.attributes(); }
     // Reads the element that has just started, with everything in it, and stands at its end.
     TXmlElement ReadElement();
     // Passes over the element that has just started, and stands at its end.
     void SkipElement();
-    const QString &FileName() const { return fFileName; }
+    const QString &FileName() const { return fileName_; }
 
 private:
     void step();
 
-    QXmlStreamReader fXml;
-    QString fFileName;
-    int fDepth = 0;
+    QXmlStreamReader xml_;
+    QString fileName_;
+    int depth_ = 0;
 };

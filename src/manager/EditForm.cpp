@@ -194,13 +194,13 @@ void TfrmEdit::done(int result)
 
 void TfrmEdit::SetSaver(Saver saver, TClientSettings base)
 {
-    fSaver = std::move(saver);
-    fBase = std::move(base);
+    saver_ = std::move(saver);
+    base_ = std::move(base);
 }
 
 TClientSettings TfrmEdit::TypedSettings() const
 {
-    TClientSettings settings = fBase;
+    TClientSettings settings = base_;
     settings.Server = edtSvr->text();
     settings.Port = wholeNumber(edtPort).value_or(settings.Port);
     settings.User = edtUser->text().trimmed();
@@ -216,7 +216,7 @@ TClientSettings TfrmEdit::TypedSettings() const
 
 bool TfrmEdit::save()
 {
-    if (!fSaver)
+    if (!saver_)
         return true;
     btnOK->setEnabled(false);
     btnCancel->setEnabled(false);
@@ -227,7 +227,7 @@ bool TfrmEdit::save()
         btnOK->setEnabled(true);
         btnCancel->setEnabled(true);
     });
-    fSaver(TypedSettings(), edtDesc->text());
+    saver_(TypedSettings(), edtDesc->text());
     return true;
 }
 

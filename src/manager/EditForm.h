@@ -65,8 +65,8 @@ private:
     bool refuse(const QString &message, int tab, QLineEdit *field);
     bool save();
 
-    Saver fSaver;
-    TClientSettings fBase;
+    Saver saver_;
+    TClientSettings base_;
 };
 
 // Runs the dialog over `settings` and `description` (filled in from them when

@@ -20,19 +20,19 @@ namespace {
 // Resumes a paused poller when the command ends, however it ends.
 class ResumeOnExit {
 public:
-    explicit ResumeOnExit(TPingThread *poller) : fPoller(poller) {}
+    explicit ResumeOnExit(TPingThread *poller) : poller_(poller) {}
     ~ResumeOnExit()
     {
-        if (fPoller)
-            fPoller->Resume();
+        if (poller_)
+            poller_->Resume();
     }
     // The row went with its poller: nothing to resume.
-    void Dismiss() { fPoller.clear(); }
+    void Dismiss() { poller_.clear(); }
     ResumeOnExit(const ResumeOnExit &) = delete;
     ResumeOnExit &operator=(const ResumeOnExit &) = delete;
 
 private:
-    QPointer<TPingThread> fPoller;
+    QPointer<TPingThread> poller_;
 };
 
 int findEntry(const QComboBox *combo, const QString &name)
@@ -75,15 +75,15 @@ void TfrmMgmt::actOpenExecute()
     // In a shared catalogue another administrator may delete the server while the
     // dialog (or the question about a colleague's change) is open; the row and the
     // record are then gone when it closes.
-    fEditingId = id;
-    fEditedGone = false;
+    editingId_ = id;
+    editedGone_ = false;
     bool saved = false;
     bool goneOnSave = false;
     // The record takes the new settings once they are stored; the dialog stays open
     // with everything typed while the store refuses. A colleague who saved the server
     // meanwhile is shown, and the user keeps their edits over it or takes it.
     const auto save = [&](const TClientSettings &typed, const QString &text) {
-        if (fEditedGone)
+        if (editedGone_)
             return;
         TClientSettings mine = typed;
         QString myText = text;
@@ -108,8 +108,8 @@ void TfrmMgmt::actOpenExecute()
         }
     };
     const bool confirmed = EditServerSettings(this, settings, description, save);
-    fEditingId = -1;
-    if (fEditedGone) {
+    editingId_ = -1;
+    if (editedGone_) {
         resume.Dismiss();
         if (confirmed)
             keepEditsOfDeletedServer(settings, description, groupId);

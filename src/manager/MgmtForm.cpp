@@ -377,9 +377,9 @@ void TfrmMgmt::FormCreate()
 void TfrmMgmt::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (fShown)
+    if (shown_)
         return;
-    fShown = true;
+    shown_ = true;
     Guard([&] { FormShow(); });
 }
 

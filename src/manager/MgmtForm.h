@@ -173,7 +173,7 @@ private:
     QAction *actLatencyColumn = nullptr;     // the list's column of latency sparklines, on or off
     std::unique_ptr<TPing> FPing;
     QList<TfrmClient *> FOpenClients;
-    bool fShown = false;
-    int fEditingId = -1;      // the server whose settings dialog is open
-    bool fEditedGone = false; // ... and another administrator deleted it meanwhile
+    bool shown_ = false;
+    int editingId_ = -1;      // the server whose settings dialog is open
+    bool editedGone_ = false; // ... and another administrator deleted it meanwhile
 };

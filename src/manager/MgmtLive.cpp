@@ -82,8 +82,8 @@ void TfrmMgmt::CatalogueServerMoved(PSvrItem server, int)
 
 void TfrmMgmt::CatalogueServerDeleting(PSvrItem server)
 {
-    if (server->Id == fEditingId)
-        fEditedGone = true;
+    if (server->Id == editingId_)
+        editedGone_ = true;
     history_->Forget(server->Id);
     if (TItem *item = FindServerItem(model_, server))
         item->Grp()->DeleteItem(item);

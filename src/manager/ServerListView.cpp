@@ -34,7 +34,7 @@ public:
 };
 
 TServerListView::TServerListView(TServerListEvents *events, QWidget *parent)
-    : QTreeView(parent), fEvents(events), fDelegate(new TGlyphDelegate(this))
+    : QTreeView(parent), events_(events), delegate_(new TGlyphDelegate(this))
 {
     header()->setStretchLastSection(true);
     setRootIsDecorated(false);
@@ -49,7 +49,7 @@ TServerListView::TServerListView(TServerListEvents *events, QWidget *parent)
     setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
-    setItemDelegate(fDelegate);
+    setItemDelegate(delegate_);
     setItemDelegateForColumn(ColLatency, new SparklineDelegate(this, ServerListModel::LatencyRole));
 }
 
@@ -132,7 +132,7 @@ QRect TServerListView::GlyphRect(const TRowObject *row) const
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     option.rect = visualRect(index);
-    return fDelegate->glyphRect(option, index, this);
+    return delegate_->glyphRect(option, index, this);
 }
 
 TRowObject *TServerListView::glyphAt(const QMouseEvent *event) const
@@ -165,26 +165,26 @@ void TServerListView::mouseDoubleClickEvent(QMouseEvent *event)
 
 QMimeData *TServerListView::beginDrag()
 {
-    fDrag = fEvents->lvSvrStartDrag();
-    if (!fDrag)
+    drag_ = events_->lvSvrStartDrag();
+    if (!drag_)
         return nullptr;
-    fDragToken = QByteArray::number(quintptr(fDrag.get()), 16);
+    dragToken_ = QByteArray::number(quintptr(drag_.get()), 16);
     auto *mimeData = new QMimeData;
-    mimeData->setData(kDragFormat, fDragToken);
+    mimeData->setData(kDragFormat, dragToken_);
     return mimeData;
 }
 
 void TServerListView::endDrag()
 {
-    fDrag.reset();
-    fDragToken.clear();
+    drag_.reset();
+    dragToken_.clear();
 }
 
 TDragItem *TServerListView::dragSource(const QMimeData *mimeData) const
 {
-    if (!fDrag || !mimeData || mimeData->data(kDragFormat) != fDragToken)
+    if (!drag_ || !mimeData || mimeData->data(kDragFormat) != dragToken_)
         return nullptr;
-    return fDrag.get();
+    return drag_.get();
 }
 
 void TServerListView::startDrag(Qt::DropActions)
@@ -208,7 +208,7 @@ void TServerListView::dragEnterEvent(QDragEnterEvent *event)
 
 void TServerListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (fEvents->lvSvrDragOver(dragSource(event->mimeData()), event->position().toPoint()))
+    if (events_->lvSvrDragOver(dragSource(event->mimeData()), event->position().toPoint()))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -216,7 +216,7 @@ void TServerListView::dragMoveEvent(QDragMoveEvent *event)
 
 void TServerListView::dropEvent(QDropEvent *event)
 {
-    fEvents->lvSvrDragDrop(dragSource(event->mimeData()), event->position().toPoint());
+    events_->lvSvrDragDrop(dragSource(event->mimeData()), event->position().toPoint());
     event->setDropAction(Qt::IgnoreAction); // the rows are moved by the window, not by the list
     event->accept();
 }

@@ -70,10 +70,10 @@ private:
     TRowObject *glyphAt(const QMouseEvent *event) const;
     void placeLatencyColumn();
 
-    TServerListEvents *fEvents;
-    TGlyphDelegate *fDelegate;
+    TServerListEvents *events_;
+    TGlyphDelegate *delegate_;
     ServerListModel *list_ = nullptr;
     QAbstractProxyModel *shown_ = nullptr;
-    std::unique_ptr<TDragItem> fDrag;
-    QByteArray fDragToken;
+    std::unique_ptr<TDragItem> drag_;
+    QByteArray dragToken_;
 };

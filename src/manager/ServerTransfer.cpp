@@ -93,7 +93,7 @@ void TServerTransfer::UpdateActions()
     TRowObject *row = list_->Selected();
     actExport->setEnabled(ItemOf(row) != nullptr);
     actExportGrp->setEnabled(row != nullptr);
-    actImport->setEnabled(!fBusy);
+    actImport->setEnabled(!busy_);
 }
 
 QString TServerTransfer::groupOfRow(TRowObject *row) const
@@ -202,12 +202,12 @@ bool TServerTransfer::askTarget(TImportBatch &batch, int fileCount, const QStrin
 
 void TServerTransfer::ImportFiles(const QStringList &paths, const QString &group)
 {
-    if (fBusy)
+    if (busy_)
         return;
-    fBusy = true;
+    busy_ = true;
     UpdateActions();
     const auto done = qScopeGuard([this] {
-        fBusy = false;
+        busy_ = false;
         UpdateActions();
     });
     TImportBatch batch;

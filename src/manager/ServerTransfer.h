@@ -39,7 +39,7 @@ public:
     // opened, on a thread of their own while the window goes on; a progress
     // window shows for a long batch. A call while one runs is refused.
     void ImportFiles(const QStringList &paths, const QString &group);
-    bool IsImporting() const { return fBusy; }
+    bool IsImporting() const { return busy_; }
     // The group chosen in the window, offered for servers dropped where no row is;
     // empty when none is chosen.
     void SetChosenGroup(const QString &name) { chosenGroup_ = name; }
@@ -71,5 +71,5 @@ private:
     TServerListView *list_;
     QWidget *window_;
     QString chosenGroup_;
-    bool fBusy = false;
+    bool busy_ = false;
 };

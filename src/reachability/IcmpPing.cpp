@@ -23,20 +23,20 @@ TPing::TPing()
 }
 
 TPing::TPing(Clock &clock)
-    : fClock(clock)
+    : clock_(clock)
 {
     QString why;
-    fV4 = IcmpSocket::open(AF_INET, &why);
-    if (!fV4)
+    v4_ = IcmpSocket::open(AF_INET, &why);
+    if (!v4_)
         throw AppError(unavailableText(why));
-    fSequence = static_cast<unsigned short>(QRandomGenerator::global()->generate());
-    fWake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    sequence_ = static_cast<unsigned short>(QRandomGenerator::global()->generate());
+    wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 TPing::~TPing()
 {
-    if (fWake >= 0)
-        ::close(fWake);
+    if (wake_ >= 0)
+        ::close(wake_);
 }
 
 QString TPing::unavailableText(const QString &cause)
@@ -50,10 +50,10 @@ QString TPing::unavailableText(const QString &cause)
 IcmpSocket *TPing::socketFor(int family)
 {
     if (family == AF_INET)
-        return fV4.get();
-    if (!fV6)
-        fV6 = IcmpSocket::open(AF_INET6, nullptr);
-    return fV6.get();
+        return v4_.get();
+    if (!v6_)
+        v6_ = IcmpSocket::open(AF_INET6, nullptr);
+    return v6_.get();
 }
 
 int TPing::PingHost(const QByteArray &aHostStr, QString &aRev, QString &aIP, int &aRetTime)
@@ -73,13 +73,13 @@ int TPing::PingHost(const QByteArray &aHostStr, QString &aRev, QString &aIP, int
         return 0;
     const QByteArray request = EchoRequest::data();
     const auto *requestBytes = reinterpret_cast<const unsigned char *>(request.constData());
-    const unsigned short sequence = ++fSequence;
+    const unsigned short sequence = ++sequence_;
     // The wait is the clock's from before the request leaves.
-    Clock::Sleeper sleeper(fClock, [this] {
+    Clock::Sleeper sleeper(clock_, [this] {
         const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = ::write(fWake, &one, sizeof one);
+        [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof one);
     });
-    const Clock::time_point sent = fClock.now();
+    const Clock::time_point sent = clock_.now();
     if (socket->send(*address, sequence, requestBytes, request.size()) != 0)
         return 0;
 
@@ -100,20 +100,20 @@ int TPing::PingHost(const QByteArray &aHostStr, QString &aRev, QString &aIP, int
             if (ours) {
                 aRev = EchoRequest::replyText();
                 aIP = reply.from.toString();
-                aRetTime = int(std::chrono::duration_cast<std::chrono::milliseconds>(fClock.now() - sent).count());
+                aRetTime = int(std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - sent).count());
                 return 1;
             }
             continue;
         }
         if (read == IcmpSocket::Read::Other)
             continue;
-        if (fClock.now() >= deadline)
+        if (clock_.now() >= deadline)
             break;
-        pollfd waiting[2] = {{socket->handle(), POLLIN, 0}, {fWake, POLLIN, 0}};
-        ::poll(waiting, fWake >= 0 ? 2 : 1, sleeper.blockMs(deadline));
+        pollfd waiting[2] = {{socket->handle(), POLLIN, 0}, {wake_, POLLIN, 0}};
+        ::poll(waiting, wake_ >= 0 ? 2 : 1, sleeper.blockMs(deadline));
         sleeper.awake();
         std::uint64_t drained = 0;
-        [[maybe_unused]] ssize_t got = ::read(fWake, &drained, sizeof drained);
+        [[maybe_unused]] ssize_t got = ::read(wake_, &drained, sizeof drained);
     }
     return 0;
 }

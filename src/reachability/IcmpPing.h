@@ -36,9 +36,9 @@ public:
 private:
     IcmpSocket *socketFor(int family);
 
-    Clock &fClock;
-    int fWake = -1; // an eventfd: the clock's moving on ends a wait
-    std::unique_ptr<IcmpSocket> fV4;
-    std::unique_ptr<IcmpSocket> fV6;
-    unsigned short fSequence = 0;
+    Clock &clock_;
+    int wake_ = -1; // an eventfd: the clock's moving on ends a wait
+    std::unique_ptr<IcmpSocket> v4_;
+    std::unique_ptr<IcmpSocket> v6_;
+    unsigned short sequence_ = 0;
 };

@@ -48,22 +48,22 @@ TPingThread::TPingThread(bool CreateSuspended, QObject *parent)
 }
 
 TPingThread::TPingThread(bool CreateSuspended, PingEngine *engine, QObject *parent)
-    : QObject(parent), fEngine(engine)
+    : QObject(parent), engine_(engine)
 {
     if (!engine)
         throw AppError(QStringLiteral("状态检测没有可用的探测引擎。"));
     // Without an owner of its own, a poller belongs to its engine and ends with it.
     if (!parent)
         setParent(engine);
-    fHandle = engine->attach(this);
+    handle_ = engine->attach(this);
     if (!CreateSuspended)
         Resume();
 }
 
 TPingThread::~TPingThread()
 {
-    if (fEngine)
-        fEngine->detach(fHandle);
+    if (engine_)
+        engine_->detach(handle_);
 }
 
 void TPingThread::setListItem(PingTarget *row)
@@ -72,20 +72,20 @@ void TPingThread::setListItem(PingTarget *row)
         return;
     FListItem = row;
     // A running poller probes the new row's address from its next cycle on.
-    if (fState == State::Running && row && !fTerminated)
+    if (state_ == State::Running && row && !terminated_)
         startProbing();
 }
 
 void TPingThread::Resume()
 {
-    switch (fState) {
+    switch (state_) {
     case State::Made:
     case State::Paused:
-        if (!FListItem || fTerminated) {
+        if (!FListItem || terminated_) {
             end();
             return;
         }
-        fState = State::Running;
+        state_ = State::Running;
         startProbing();
         return;
     case State::Running:
@@ -96,60 +96,60 @@ void TPingThread::Resume()
 
 void TPingThread::Suspend()
 {
-    if (fState != State::Running)
+    if (state_ != State::Running)
         return;
-    fState = State::Paused;
-    if (fEngine)
-        fEngine->stop(fHandle);
+    state_ = State::Paused;
+    if (engine_)
+        engine_->stop(handle_);
 }
 
 void TPingThread::Terminate()
 {
-    fTerminated = true;
+    terminated_ = true;
     end();
 }
 
 void TPingThread::startProbing()
 {
-    if (fEngine)
-        fEngine->start(fHandle, hostBytes(FListItem->address()), FListItem->port(), fTiming);
+    if (engine_)
+        engine_->start(handle_, hostBytes(FListItem->address()), FListItem->port(), timing_);
 }
 
 void TPingThread::end()
 {
-    if (fState == State::Ended)
+    if (state_ == State::Ended)
         return;
-    fState = State::Ended;
-    if (fEngine)
-        fEngine->stop(fHandle);
+    state_ = State::Ended;
+    if (engine_)
+        engine_->stop(handle_);
     deleteLater();
 }
 
 void TPingThread::pingResult(int iRet, qint64 latencyUs)
 {
-    fRet = iRet;
-    fLatencyUs = latencyUs;
-    ++fCycles;
+    ret_ = iRet;
+    latencyUs_ = latencyUs;
+    ++cycles_;
     UpdateStatus();
 }
 
 void TPingThread::UpdateStatus()
 {
-    if (fTerminated || fState != State::Running)
+    if (terminated_ || state_ != State::Running)
         return;
     if (!FListItem) {
         Suspend();
         return;
     }
-    const HostStatus status = StatusOf(fRet);
-    emit resultReported(status, fLatencyUs);
+    const HostStatus status = StatusOf(ret_);
+    emit resultReported(status, latencyUs_);
     emit statusReported(status);
     // A receiver may have paused, stopped or unbound the poller meanwhile.
-    const auto reporting = [this] { return fReports && !fTerminated && fState == State::Running && FListItem; };
+    const auto reporting = [this] { return reports_ && !terminated_ && state_ == State::Running && FListItem; };
     if (reporting())
-        emit fReports->resultReported(FListItem, status, fLatencyUs);
+        emit reports_->resultReported(FListItem, status, latencyUs_);
     if (reporting())
-        emit fReports->statusReported(FListItem, status);
-    if (!fTerminated && fState == State::Running)
-        emit statusUpdated(fRet);
+        emit reports_->statusReported(FListItem, status);
+    if (!terminated_ && state_ == State::Running)
+        emit statusUpdated(ret_);
 }

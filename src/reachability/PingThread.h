@@ -54,22 +54,22 @@ public:
 
     // Also reports each status through a channel shared with other pollers
     // (none by default); the channel must outlive the poller's reports.
-    void setReports(PingReports *reports) { fReports = reports; }
+    void setReports(PingReports *reports) { reports_ = reports; }
 
     // The cycle's times (1000 ms of waiting, 3000 ms for an answer unless
     // set otherwise); they take effect when the poller next starts probing.
-    void setTiming(const PingEngine::Timing &timing) { fTiming = timing; }
+    void setTiming(const PingEngine::Timing &timing) { timing_ = timing; }
 
     void Resume();
     void Suspend();
     void Terminate();
 
-    State state() const { return fState; }
-    bool Terminated() const { return fTerminated; }
+    State state() const { return state_; }
+    bool Terminated() const { return terminated_; }
     // The result of the last probe: -1, 0, or the number of replies.
-    int iRet() const { return fRet; }
+    int iRet() const { return ret_; }
     // How many results have reached UpdateStatus.
-    int cycles() const { return fCycles; }
+    int cycles() const { return cycles_; }
 
 signals:
     // After each result that reached a running, bound poller (and then on its
@@ -90,13 +90,13 @@ private:
     void end();
 
     PingTarget *FListItem = nullptr;
-    QPointer<PingReports> fReports;
-    QPointer<PingEngine> fEngine;
-    PingEngine::Handle fHandle;
-    PingEngine::Timing fTiming;
-    State fState = State::Made;
-    bool fTerminated = false;
-    int fRet = 0;
-    qint64 fLatencyUs = -1;
-    int fCycles = 0;
+    QPointer<PingReports> reports_;
+    QPointer<PingEngine> engine_;
+    PingEngine::Handle handle_;
+    PingEngine::Timing timing_;
+    State state_ = State::Made;
+    bool terminated_ = false;
+    int ret_ = 0;
+    qint64 latencyUs_ = -1;
+    int cycles_ = 0;
 };

@@ -11,9 +11,9 @@ TFullScreenHint::TFullScreenHint(QWidget *parent) : QLabel(parent)
     setStyleSheet(QStringLiteral("QLabel { background: rgba(30, 30, 30, 215); color: white;"
                                  " border-radius: 6px; padding: 10px 18px; font-size: 15px; }"));
     hide();
-    fHide.setSingleShot(true);
-    fHide.setInterval(ShownMs);
-    connect(&fHide, &QTimer::timeout, this, &QWidget::hide);
+    hide_.setSingleShot(true);
+    hide_.setInterval(ShownMs);
+    connect(&hide_, &QTimer::timeout, this, &QWidget::hide);
     // The window grows to the screen after the hint has shown: it follows.
     if (parent)
         parent->installEventFilter(this);
@@ -31,12 +31,12 @@ void TFullScreenHint::Popup()
     Place();
     show();
     raise();
-    fHide.start();
+    hide_.start();
 }
 
 void TFullScreenHint::Dismiss()
 {
-    fHide.stop();
+    hide_.stop();
     hide();
 }
 

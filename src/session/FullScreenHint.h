@@ -22,5 +22,5 @@ protected:
 private:
     void Place();
 
-    QTimer fHide;
+    QTimer hide_;
 };

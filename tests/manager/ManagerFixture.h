@@ -60,11 +60,15 @@ struct ManagerFixture {
 
     explicit ManagerFixture(const QByteArray &catalogue)
     {
-        // The window keeps its servers' history in the state folder: the test's
-        // own, never the user's, unless the test chose one.
+        // The window keeps its servers' history in the state folder and its options
+        // in the settings folder: the test's own, never the user's, unless the test
+        // chose them.
         static QTemporaryDir state;
+        static QTemporaryDir config;
         if (qEnvironmentVariableIsEmpty("XDG_STATE_HOME"))
             qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         file = dir.filePath(QStringLiteral("SvrList.ini"));
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly) || out.write(catalogue) != catalogue.size())
