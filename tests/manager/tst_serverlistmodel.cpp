@@ -61,6 +61,16 @@ const QByteArray kCatalogue("[MISC]\nMaxGroupID=3\nMaxServerId=5\n"
                             "[ServerItem4]\nGroupId=-1\nServer=127.0.0.4\n"
                             "[ServerItem5]\nGroupId=9\nServer=127.0.0.5\nDescription=lost group\n");
 
+// The small catalogue above, read from a file in dir.
+void loadCatalogue(const QTemporaryDir &dir)
+{
+    const QString file = dir.filePath(QStringLiteral("SvrList.ini"));
+    writeFile(file, kCatalogue);
+    UseIniFile(file);
+    LoadGroups();
+    LoadServers();
+}
+
 } // namespace
 
 class TestServerListModel : public QObject {
@@ -83,11 +93,7 @@ private slots:
     void rowsChangeAsTheModelTesterExpects()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("SvrList.ini"));
-        writeFile(file, kCatalogue);
-        UseIniFile(file);
-        LoadGroups();
-        LoadServers();
+        loadCatalogue(dir);
 
         ServerListModel list;
         QAbstractItemModelTester listTester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -202,11 +208,7 @@ private slots:
     void pollersReportIntoTheirRows()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("SvrList.ini"));
-        writeFile(file, kCatalogue);
-        UseIniFile(file);
-        LoadGroups();
-        LoadServers();
+        loadCatalogue(dir);
         ServerListModel list;
         QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
         FillServerRows(&list, GetSvrList());
@@ -223,11 +225,7 @@ private slots:
     void pollersFeedTheHistory()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("SvrList.ini"));
-        writeFile(file, kCatalogue);
-        UseIniFile(file);
-        LoadGroups();
-        LoadServers();
+        loadCatalogue(dir);
         ReachabilityHistory history(Clock::system());
         ServerListModel list;
         QAbstractItemModelTester listTester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
