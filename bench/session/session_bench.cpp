@@ -20,6 +20,7 @@
 // (xrdp logs its test user on by itself).
 //
 //   session_bench [runs] [seconds] [servers]   (default 5 runs, 10 s of changes, "shadow,xrdp")
+//   BRENNIC_BENCH_PROGRAM=PATH session_bench ...  runs that build of ours instead
 
 #include "PrivateNetwork.h"
 #include "ProcessCpu.h"
@@ -78,6 +79,15 @@ double Median(std::vector<double> values)
 }
 
 // ---- the two clients -----------------------------------------------------------------
+
+// Ours: the program of this build, or another build of it that
+// BRENNIC_BENCH_PROGRAM names (to compare two builds on the same machine, in
+// alternating runs).
+QString OurProgram()
+{
+    const QString chosen = qEnvironmentVariable("BRENNIC_BENCH_PROGRAM");
+    return chosen.isEmpty() ? QStringLiteral(BRENNIC_PROGRAM) : chosen;
+}
 
 // How a client is started for one codec: our program's arguments (FILE stands
 // for a connection file with `rdpFile` in it) and xfreerdp's options.
@@ -155,7 +165,7 @@ public:
         process_.setStandardErrorFile(QProcess::nullDevice());
         sampler_ = std::make_unique<RdpTest::ScreenSampler>(display_.Name());
         clock_.start();
-        process_.start(ours ? QStringLiteral(BRENNIC_PROGRAM) : QStringLiteral("xfreerdp"), arguments);
+        process_.start(ours ? OurProgram() : QStringLiteral("xfreerdp"), arguments);
         process_.waitForStarted(5000);
     }
     ~Client() { TestDisplay::StopProcess(process_); }

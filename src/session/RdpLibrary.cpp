@@ -50,13 +50,20 @@ BOOL OnLogMessage(const wLogMessage *msg)
     return TRUE;
 }
 
-// The names of the library's loggers are string constants in its files.
+// The names of the library's loggers are string constants in its files. The
+// files are mapped, not read: together they are some 8 MB, and a heap block of
+// that size, once freed, would raise the allocator's threshold for handing large
+// blocks back to the system for the rest of the process (frame buffers among them).
 void CollectLoggerNames(const QString &path, QSet<QByteArray> &names)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() <= 0)
         return;
-    const QByteArray data = file.readAll();
+    const uchar *mapped = file.map(0, file.size());
+    if (!mapped)
+        return;
+    // Unmapped when the file closes, at the end of this function.
+    const QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size());
     for (const QByteArray &prefix : {QByteArrayLiteral("com.freerdp."), QByteArrayLiteral("com.winpr.")}) {
         for (qsizetype at = data.indexOf(prefix); at >= 0; at = data.indexOf(prefix, at + 1)) {
             if (at > 0 && data[at - 1] != '\0')
@@ -64,7 +71,7 @@ void CollectLoggerNames(const QString &path, QSet<QByteArray> &names)
             qsizetype end = at;
             while (end < data.size() && data[end] != '\0')
                 ++end;
-            const QByteArray name = data.mid(at, end - at);
+            const QByteArray name(data.constData() + at, end - at); // a copy: the mapping goes
             const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
                 return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.'
                     || c == '_' || c == '-';

@@ -11,8 +11,16 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 int main(int argc, char *argv[])
 {
+    // Blocks of 256 KiB and more (a session's frame buffers and decoded pictures)
+    // come from the system and go back to it when freed. Left to itself the
+    // allocator raises that threshold to the largest block freed so far, after
+    // which such buffers stay in the threads' heaps, and are kept there, freed
+    // or not, for the rest of the process. Before any thread starts.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     // The command line may choose the server list file, or ask for help.
     if (const std::optional<int> exitCode = ApplyServerListOptions(argc, argv))
         return *exitCode;
