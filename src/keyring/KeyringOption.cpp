@@ -10,12 +10,10 @@ const QString kKey = QStringLiteral("Passwords/InKeyring");
 
 bool PasswordsInKeyring()
 {
-    return ProgramSettings().value(kKey, false).toBool();
+    return ProgramFlag(kKey);
 }
 
 void SetPasswordsInKeyring(bool on)
 {
-    QSettings settings = ProgramSettings();
-    settings.setValue(kKey, on);
-    settings.sync();
+    SetProgramFlag(kKey, on);
 }

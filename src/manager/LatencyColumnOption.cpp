@@ -10,12 +10,10 @@ const QString kKey = QStringLiteral("List/LatencyColumn");
 
 bool LatencyColumnShown()
 {
-    return ProgramSettings().value(kKey, false).toBool();
+    return ProgramFlag(kKey);
 }
 
 void SetLatencyColumnShown(bool on)
 {
-    QSettings settings = ProgramSettings();
-    settings.setValue(kKey, on);
-    settings.sync();
+    SetProgramFlag(kKey, on);
 }
