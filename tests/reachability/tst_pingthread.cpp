@@ -32,6 +32,16 @@ constexpr int CycleLimitMs = 9000;
 // 1000 ms and 3000 ms, in a fraction of the time.
 const PingEngine::Timing Fast{200ms, 600ms};
 
+// Rewrites the test's resolver configuration (the test runs in a mount
+// namespace of its own); false when it cannot.
+bool writeConfig(const QByteArray &text)
+{
+    QFile config(QStringLiteral("/etc/resolv.conf"));
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return config.write(text) == text.size();
+}
+
 } // namespace
 
 class TstPingThread : public QObject {
@@ -580,18 +590,10 @@ private slots:
         // another keep a look-up running all the time; then the configuration
         // names a server that answers.
         REQUIRE_TEST_NAMES();
-        QFile config(QStringLiteral("/etc/resolv.conf"));
-        const auto writeConfig = [&config](const QByteArray &text) {
-            if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return false;
-            const bool written = config.write(text) == text.size();
-            config.close();
-            return written;
-        };
         constexpr const char *SilentServer = "127.0.0.54";
         if (!writeConfig(QByteArray("nameserver ") + SilentServer + "\n"))
             QSKIP("cannot change the test's resolver configuration");
-        const auto restore = qScopeGuard([&writeConfig] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
+        const auto restore = qScopeGuard([] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
         TestDns silent(SilentServer);
         TestDns working;
         if (!silent.listening() || !working.listening())
@@ -627,17 +629,9 @@ private slots:
     {
         // As on a laptop that joins another network: the name server changes.
         REQUIRE_TEST_NAMES();
-        QFile config(QStringLiteral("/etc/resolv.conf"));
-        const auto writeConfig = [&config](const QByteArray &text) {
-            if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return false;
-            const bool written = config.write(text) == text.size();
-            config.close();
-            return written;
-        };
         if (!writeConfig("nameserver 127.0.0.54\n"))
             QSKIP("cannot change the test's resolver configuration");
-        const auto restore = qScopeGuard([&writeConfig] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
+        const auto restore = qScopeGuard([] { writeConfig(QByteArray("nameserver ") + TestNetwork::TestDnsServer + "\n"); });
         TestDns dns;
         if (!dns.listening())
             QSKIP("cannot serve names on the test's name server address");
