@@ -108,7 +108,7 @@ int main(int argc, char **argv)
         timer.restart();
         cpu = threadCpuMs();
         history->snapshot(snapshot);
-        std::printf("snapshot (GUI thread)     %.1f ms, %.1f ms of processor (%s buffer)\n", double(timer.nsecsElapsed()) / 1e6, threadCpuMs() - cpu, round ? "reused" : "new");
+        std::printf("snapshot (GUI thread)     %.1f ms, %.1f ms of processor (%s)\n", double(timer.nsecsElapsed()) / 1e6, threadCpuMs() - cpu, round ? "pages ready, as the store hands it" : "fresh pages");
     }
     timer.restart();
     cpu = threadCpuMs();

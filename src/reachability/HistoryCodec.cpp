@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QtEndian>
 
+#include <array>
 #include <cstring>
 #include <unordered_set>
 
@@ -11,6 +12,7 @@ namespace {
 constexpr char Magic[4] = {'B', 'R', 'H', 'I'};
 constexpr quint16 Version = 1;
 constexpr qint64 FutureLeewaySeconds = 60;
+constexpr qint64 LatestSecond = 253402300799; // the last second of the year 9999
 
 template <typename T>
 void append(QByteArray &out, T value)
@@ -45,7 +47,9 @@ void HistoryCodec::put(QByteArray &out, const HistoryTrack &t)
     append<qint64>(out, t.lastChange_);
     append<quint8>(out, t.lastState_);
     out.append(reinterpret_cast<const char *>(t.fine_.data()), qsizetype(t.fine_.size()));
-    out.append(reinterpret_cast<const char *>(t.fineLatency_.data()), qsizetype(t.fineLatency_.size()));
+    std::array<std::uint8_t, HistoryTrack::FineSeconds> latencies;
+    t.putFineLatencies(latencies.data());
+    out.append(reinterpret_cast<const char *>(latencies.data()), qsizetype(latencies.size()));
     for (const HistoryTrack::Minute &m : t.minutes_) {
         append<quint8>(out, m.up);
         append<quint8>(out, m.down);
@@ -65,8 +69,8 @@ bool HistoryCodec::take(const char *in, HistoryTrack &t)
     t.lastState_ = read<quint8>(in);
     std::memcpy(t.fine_.data(), in, t.fine_.size());
     in += t.fine_.size();
-    std::memcpy(t.fineLatency_.data(), in, t.fineLatency_.size());
-    in += t.fineLatency_.size();
+    const auto *latencies = reinterpret_cast<const std::uint8_t *>(in);
+    in += HistoryTrack::FineSeconds;
     for (HistoryTrack::Minute &m : t.minutes_) {
         m.up = read<quint8>(in);
         m.down = read<quint8>(in);
@@ -93,6 +97,9 @@ bool HistoryCodec::take(const char *in, HistoryTrack &t)
         return false;
     if (t.minuteHead_ > t.fineHead_ / 60 || t.tenHead_ > t.minuteHead_ / 10 || t.lastChange_ > t.fineHead_)
         return false;
+    if (t.fineHead_ > LatestSecond)
+        return false;
+    t.takeFineLatencies(latencies);
     return true;
 }
 

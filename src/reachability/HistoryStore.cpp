@@ -119,13 +119,49 @@ void HistoryStore::tick()
 
 void HistoryStore::saveNow()
 {
-    startWrite();
+    if (inFlight_)
+        return;
+    // A copy whose memory is still being made ready waits no longer.
+    preparing_ = false;
+    lastWrite_ = clock_.now();
+    writeCopy(std::make_shared<HistoryCodec::Tracks>());
 }
 
 void HistoryStore::startWrite()
 {
-    if (inFlight_)
+    if (inFlight_ || preparing_)
         return;
+    lastWrite_ = clock_.now();
+    if (history_.size() < PrepareFromServers) {
+        writeCopy(std::make_shared<HistoryCodec::Tracks>());
+        return;
+    }
+    // With many servers the copy is megabytes, and taking fresh pages is most
+    // of its cost: the writer's thread makes them ready (and touches them), the
+    // copy here is then a plain memory copy of fixed-size records, and the
+    // memory goes with the write rather than staying for good.
+    preparing_ = true;
+    const size_t count = size_t(history_.size());
+    QMetaObject::invokeMethod(
+        writer(),
+        [this, count] {
+            auto tracks = std::make_shared<HistoryCodec::Tracks>(count);
+            QMetaObject::invokeMethod(
+                this, [this, tracks = std::move(tracks)]() mutable { copyPrepared(std::move(tracks)); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void HistoryStore::copyPrepared(std::shared_ptr<HistoryCodec::Tracks> tracks)
+{
+    if (!preparing_ || inFlight_)
+        return; // saveNow wrote meanwhile
+    preparing_ = false;
+    writeCopy(std::move(tracks));
+}
+
+QObject *HistoryStore::writer()
+{
     // The writer's thread starts with the first write: a store that only reads
     // (or finds nothing new) runs none.
     if (!worker_) {
@@ -135,18 +171,21 @@ void HistoryStore::startWrite()
         thread_.setObjectName(QStringLiteral("history-writer"));
         thread_.start(QThread::LowPriority);
     }
+    return worker_;
+}
+
+void HistoryStore::writeCopy(std::shared_ptr<HistoryCodec::Tracks> tracks)
+{
     inFlight_ = true;
-    lastWrite_ = clock_.now();
     savedRevision_ = history_.revision();
-    // The copy is a memory copy of fixed-size records; packing, hashing and
-    // writing happen on the writer's thread.
-    if (!copy_)
-        copy_ = std::make_shared<HistoryCodec::Tracks>();
-    history_.snapshot(*copy_);
+    history_.snapshot(*tracks);
     const qint64 savedAt = history_.nowSecond();
+    // Packing, hashing and writing happen on the writer's thread.
     QMetaObject::invokeMethod(
-        worker_, [this, tracks = copy_, savedAt, path = path_, key = key_] {
+        writer(),
+        [this, tracks = std::move(tracks), savedAt, path = path_, key = key_]() mutable {
             const bool ok = writeFile(path, HistoryCodec::encode(*tracks, key, savedAt));
+            tracks.reset();
             QMetaObject::invokeMethod(
                 this, [this, ok] { finishWrite(ok); }, Qt::QueuedConnection);
         },

@@ -26,6 +26,9 @@ class HistoryStore : public QObject {
     Q_OBJECT
 public:
     static constexpr std::chrono::seconds SaveInterval{60};
+    // From this many servers on, the writer's thread makes the copy's memory
+    // ready before the copy is taken; below it the copy is taken at once.
+    static constexpr int PrepareFromServers = 256;
 
     // identity names the catalogue (iniIdentity, sharedIdentity); the file is
     // fileFor(identity) unless path is given.
@@ -47,7 +50,7 @@ public:
     bool load();
     // Writes the history now (at the program's end), unless a write is in flight.
     void saveNow();
-    bool writing() const { return inFlight_; }
+    bool writing() const { return inFlight_ || preparing_; }
 
 signals:
     // After each write, on the thread of the store.
@@ -56,6 +59,9 @@ signals:
 private:
     void tick();
     void startWrite();
+    QObject *writer();
+    void copyPrepared(std::shared_ptr<std::vector<std::pair<int, HistoryTrack>>> tracks);
+    void writeCopy(std::shared_ptr<std::vector<std::pair<int, HistoryTrack>>> tracks);
     void finishWrite(bool ok);
 
     ReachabilityHistory &history_;
@@ -65,10 +71,8 @@ private:
     ClockTimer timer_;
     QThread thread_;
     QObject *worker_ = nullptr; // lives on thread_, from the first write on
-    bool inFlight_ = false;
+    bool preparing_ = false;    // the writer makes a copy's memory ready
+    bool inFlight_ = false;     // a copy was handed to the writer
     quint64 savedRevision_ = 0;
     std::optional<Clock::time_point> lastWrite_;
-    // The copy that the writer reads: filled on this thread only while no write
-    // is in flight, and kept for the next.
-    std::shared_ptr<std::vector<std::pair<int, HistoryTrack>>> copy_;
 };

@@ -60,13 +60,31 @@ bool HistoryTrack::fineChange(qint64 s) const
     return (fine_[size_t(slot / 2)] >> (slot % 2 * 4)) & 0x4;
 }
 
-void HistoryTrack::setFine(qint64 s, State state, bool change, std::uint8_t latency)
+void HistoryTrack::setFine(qint64 s, State state, bool change)
 {
     const int slot = slotOf(s, FineSeconds);
     const int shift = slot % 2 * 4;
     std::uint8_t &byte = fine_[size_t(slot / 2)];
     byte = std::uint8_t((byte & ~(0xf << shift)) | ((state | (change ? 0x4 : 0)) << shift));
-    fineLatency_[size_t(slot)] = latency;
+}
+
+// Only the newest second's minute keeps a latency per second; a result is
+// always recorded there.
+void HistoryTrack::setLatency(qint64 s, std::uint8_t latency)
+{
+    if (s / 60 == fineHead_ / 60)
+        headLatency_[size_t(s % 60)] = latency;
+}
+
+std::uint8_t HistoryTrack::latencyAt(qint64 s) const
+{
+    return s / 60 == fineHead_ / 60 ? headLatency_[size_t(s % 60)] : 0;
+}
+
+// The newest second's minute has ended: its median is all the ring keeps of it.
+void HistoryTrack::closeMinute()
+{
+    fineMedian_[size_t(slotOf(fineHead_ / 60, FineMinutes))] = fineMedian(fineHead_ / 60);
 }
 
 void HistoryTrack::record(qint64 s, State state, std::uint8_t latency)
@@ -76,7 +94,8 @@ void HistoryTrack::record(qint64 s, State state, std::uint8_t latency)
     if (s == fineHead_) {
         // A second result within one second: the later one stands.
         const bool change = fineChange(s) || (state != lastState_ && lastState_ != Unknown);
-        setFine(s, state, change, latency);
+        setFine(s, state, change);
+        setLatency(s, latency);
         if (state != lastState_ && lastState_ != Unknown)
             lastChange_ = s;
         lastState_ = state;
@@ -90,7 +109,8 @@ void HistoryTrack::record(qint64 s, State state, std::uint8_t latency)
     continuous_ = true;
     const bool change = lastState_ != Unknown && state != lastState_;
     for (qint64 x = first; x <= s; ++x)
-        setFine(x, state, change && x == first, x == s ? latency : 0);
+        setFine(x, state, change && x == first);
+    setLatency(s, latency);
     if (change)
         lastChange_ = first;
     lastState_ = state;
@@ -102,15 +122,26 @@ void HistoryTrack::moveFineTo(qint64 s)
         fineHead_ = s;
         return;
     }
+    const qint64 oldMinute = fineHead_ / 60;
+    const qint64 newMinute = s / 60;
+    if (newMinute > oldMinute)
+        closeMinute();
     // Every second that leaves the ring goes into its minute, oldest first.
     const qint64 leaveFrom = fineHead_ - FineSeconds + 1;
     const qint64 leaveTo = std::min(s - FineSeconds, fineHead_);
     for (qint64 x = std::max<qint64>(leaveFrom, 0); x <= leaveTo; ++x) {
         evictSecond(x);
-        setFine(x, Unknown, false, 0);
+        setFine(x, Unknown, false);
     }
     for (qint64 x = std::max(fineHead_ + 1, s - FineSeconds + 1); x <= s; ++x)
-        setFine(x, Unknown, false, 0);
+        setFine(x, Unknown, false);
+    if (newMinute > oldMinute) {
+        // The minutes passed over had no result; their slots may still hold
+        // minutes that left the ring just now, so they are cleared only now.
+        for (qint64 k = std::max(oldMinute + 1, newMinute - FineMinutes + 1); k <= newMinute; ++k)
+            fineMedian_[size_t(slotOf(k, FineMinutes))] = 0;
+        headLatency_.fill(0);
+    }
     fineHead_ = s;
 }
 
@@ -132,14 +163,45 @@ void HistoryTrack::evictSecond(qint64 s)
         ++minute.changes;
 }
 
-std::uint8_t HistoryTrack::fineMedian(qint64 minute) const
+void HistoryTrack::putFineLatencies(std::uint8_t *slots) const
 {
+    std::fill(slots, slots + FineSeconds, std::uint8_t(0));
+    if (fineHead_ < 0)
+        return;
+    const qint64 headMinute = fineHead_ / 60;
+    for (qint64 x = std::max<qint64>(fineHead_ - FineSeconds + 1, 0); x <= fineHead_; ++x) {
+        if (x / 60 == headMinute)
+            slots[slotOf(x, FineSeconds)] = headLatency_[size_t(x % 60)];
+        else if (x % 60 == 59)
+            slots[slotOf(x, FineSeconds)] = fineMedian_[size_t(slotOf(x / 60, FineMinutes))];
+    }
+}
+
+void HistoryTrack::takeFineLatencies(const std::uint8_t *slots)
+{
+    headLatency_.fill(0);
+    fineMedian_.fill(0);
+    if (fineHead_ < 0)
+        return;
+    const qint64 headMinute = fineHead_ / 60;
+    const qint64 from = std::max<qint64>(fineHead_ - FineSeconds + 1, 0);
     std::vector<std::uint8_t> codes;
     codes.reserve(60);
-    const qint64 from = std::max(minute * 60, fineHead_ - FineSeconds + 1);
-    const qint64 to = std::min(minute * 60 + 59, fineHead_);
-    for (qint64 x = from; x <= to; ++x)
-        codes.push_back(fineLatency_[size_t(slotOf(x, FineSeconds))]);
+    for (qint64 m = from / 60; m < headMinute; ++m) {
+        codes.clear();
+        for (qint64 x = std::max(m * 60, from); x <= m * 60 + 59; ++x)
+            codes.push_back(slots[slotOf(x, FineSeconds)]);
+        fineMedian_[size_t(slotOf(m, FineMinutes))] = medianCode(codes);
+    }
+    for (qint64 x = std::max(headMinute * 60, from); x <= fineHead_; ++x)
+        headLatency_[size_t(x % 60)] = slots[slotOf(x, FineSeconds)];
+}
+
+std::uint8_t HistoryTrack::fineMedian(qint64 minute) const
+{
+    if (minute != fineHead_ / 60)
+        return fineMedian_[size_t(slotOf(minute, FineMinutes))];
+    std::vector<std::uint8_t> codes(headLatency_.begin(), headLatency_.end());
     return medianCode(codes);
 }
 

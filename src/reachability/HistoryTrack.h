@@ -7,9 +7,10 @@
 #include <vector>
 
 // One server's probe results over the last day, in three rings of fixed size:
-// every second of the last 10 minutes (its state, a change mark and the
-// latency), then per-minute counts for the hour before, then per-ten-minute
-// counts for the day. A second leaves the first ring into its minute, a minute
+// every second of the last 10 minutes (its state and a change mark; the latency
+// of each second of the current minute, and the median of each minute before),
+// then per-minute counts for the hour before, then per-ten-minute counts for
+// the day. A second leaves the first ring into its minute, a minute
 // leaves the second ring into its ten minutes; so the rings never overlap and
 // sums over them are exact. Times are whole seconds of the wall clock.
 //
@@ -23,6 +24,8 @@ public:
         Down = 2
     };
     static constexpr int FineSeconds = 600;
+    // The minutes that a second of the first ring may fall in.
+    static constexpr int FineMinutes = FineSeconds / 60 + 1;
     static constexpr int MinuteSlots = 60;
     static constexpr int TenSlots = 144; // 24 hours of ten minutes
     static constexpr int TenSeconds = 600;
@@ -80,7 +83,15 @@ private:
     friend class HistoryCodec;
     std::uint8_t fineState(qint64 s) const;
     bool fineChange(qint64 s) const;
-    void setFine(qint64 s, State state, bool change, std::uint8_t latency);
+    void setFine(qint64 s, State state, bool change);
+    void setLatency(qint64 s, std::uint8_t latency);
+    std::uint8_t latencyAt(qint64 s) const;
+    void closeMinute();
+    // The first ring's latencies one byte a second, by slot, as files hold them:
+    // an ended minute's median stands at its last second the ring holds, its
+    // other seconds hold none; and the same taken back.
+    void putFineLatencies(std::uint8_t *slots) const;
+    void takeFineLatencies(const std::uint8_t *slots);
     void moveFineTo(qint64 s);
     void evictSecond(qint64 s);
     void moveMinuteTo(qint64 m);
@@ -96,7 +107,10 @@ private:
     bool continuous_ = true; // the last result was taken while the program ran
     // Two seconds a byte, a nibble each: state (2 bits), change (bit 2).
     std::array<std::uint8_t, FineSeconds / 2> fine_{};
-    std::array<std::uint8_t, FineSeconds> fineLatency_{};
+    // The latency codes of the seconds of the newest second's minute, and the
+    // median of each earlier minute the first ring holds (taken when it ended).
+    std::array<std::uint8_t, 60> headLatency_{};
+    std::array<std::uint8_t, FineMinutes> fineMedian_{};
     std::array<Minute, MinuteSlots> minutes_{};
     std::array<Ten, TenSlots> tens_{};
 };

@@ -21,7 +21,7 @@ class TPingThread;
 // clock's time once, when the history is made, so that what is saved and read
 // back at the next start lines up; seconds without a result (the program not
 // running, a paused poller) count as unknown, never as down.
-// Lives on the GUI thread; about 1.8 kB a server.
+// Lives on the GUI thread; about 1.3 kB a server.
 class ReachabilityHistory : public QObject {
     Q_OBJECT
 public:
@@ -65,10 +65,9 @@ public:
     // Changes with every result recorded; the saver writes only when it moved.
     quint64 revision() const { return revision_; }
 
-    // Every server's track, for saving; and taking saved ones back (each
-    // replaces what the history holds for its id).
-    // into keeps its room from one copy to the next: a copy is then a plain
-    // memory copy of fixed-size records, without new pages to touch.
+    // Every server's track, for saving (a plain memory copy of fixed-size
+    // records); and taking saved ones back (each replaces what the history
+    // holds for its id).
     void snapshot(std::vector<std::pair<int, HistoryTrack>> &into) const;
     void restore(std::vector<std::pair<int, HistoryTrack>> &&tracks);
 

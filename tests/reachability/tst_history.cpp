@@ -2,13 +2,17 @@
 // flapping, long outages seen over an hour and a day as the results move
 // through the rings and the rings wrap, silences that stay unknown, and the
 // latency of each minute.
+#include "HistoryCodec.h"
 #include "HistoryTrack.h"
 #include "ManualClock.h"
 #include "ReachabilityHistory.h"
 
 #include <QTest>
 
+#include <QRandomGenerator>
+
 #include <cmath>
+#include <map>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -270,6 +274,50 @@ private slots:
         QCOMPARE(after.latencyMs[0], HistoryTrack::latencyMs(HistoryTrack::latencyCode(79 % 7 * 1000 + 1000)));
         QVERIFY(std::isnan(after.latencyMs[1]));
         QVERIFY(std::isnan(after.latencyMs[2]));
+    }
+
+    // A minute's latency is the median of every result recorded in it, whichever
+    // ring holds the minute by now: checked against that plain definition over
+    // hours of irregular results (pauses of a few seconds up to a quarter of an
+    // hour, repeated seconds, replies and none), with the track written to a
+    // file's form and read back now and then on the way.
+    void minuteLatencyIsTheMedianOfItsResults()
+    {
+        QRandomGenerator random(20261211);
+        HistoryTrack track;
+        std::map<qint64, std::vector<std::uint8_t>> results; // minute -> codes, a second's last one
+        std::map<qint64, std::uint8_t> bySecond;
+        const QByteArray key = QByteArray(32, 'k');
+        qint64 s = Start;
+        for (int step = 0; step < 12000; ++step) {
+            const quint32 pause = random.bounded(1000);
+            s += pause < 20 ? 0 : pause < 985 ? 1 + random.bounded(4)
+                : pause < 998                 ? 20 + random.bounded(60)
+                                              : 300 + random.bounded(600);
+            const bool up = random.bounded(10) != 0;
+            const std::uint8_t code = up && random.bounded(8) != 0 ? std::uint8_t(1 + random.bounded(255)) : 0;
+            track.record(s, up ? HistoryTrack::Up : HistoryTrack::Down, code);
+            bySecond[s] = code;
+            if (step % 997 == 0) {
+                const QByteArray bytes = HistoryCodec::encode({{1, track}}, key, s);
+                const std::optional<HistoryCodec::Decoded> back = HistoryCodec::decode(bytes, key, s, nullptr);
+                QVERIFY(back && back->tracks.size() == 1);
+                track = back->tracks[0].second;
+            }
+        }
+        for (const auto &[second, code] : bySecond)
+            results[second / 60].push_back(code);
+        const std::vector<std::uint8_t> series = track.minuteLatencies(s, 70);
+        QCOMPARE(int(series.size()), 70);
+        int withLatency = 0;
+        for (int i = 0; i < 70; ++i) {
+            const qint64 minute = s / 60 - 69 + i;
+            std::vector<std::uint8_t> codes = results.count(minute) ? results[minute] : std::vector<std::uint8_t>{};
+            const std::uint8_t expected = HistoryTrack::medianCode(codes);
+            withLatency += expected != 0;
+            QVERIFY2(series[size_t(i)] == expected, qPrintable(QStringLiteral("minute %1 of 70: %2, expected %3").arg(i).arg(series[size_t(i)]).arg(expected)));
+        }
+        QVERIFY(withLatency > 20);
     }
 
     void forgettingAServerKeepsTheOthers()

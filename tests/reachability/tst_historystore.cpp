@@ -283,6 +283,58 @@ private slots:
         QCOMPARE(savedAt.back(), Start + 300);
     }
 
+    // A history of many servers is copied into memory the writer made ready:
+    // written by the minute as a small one is, the file holds every server as it
+    // was; the save at the program's end takes what the history holds then.
+    void manyServersAreWrittenWhole()
+    {
+        const QString path = file(QStringLiteral("many.bin"));
+        const int servers = HistoryStore::PrepareFromServers * 4;
+        TestClock clock;
+        ReachabilityHistory history(clock, Start * 1000);
+        std::vector<qint64> savedAt;
+        {
+            HistoryStore store(history, clock, Identity, path);
+            connect(&store, &HistoryStore::written, this, [&](bool ok) {
+                QVERIFY(ok);
+                savedAt.push_back(history.nowSecond());
+            });
+            for (int s = 0; s < 61; ++s) {
+                for (int id = 1; id <= servers; ++id)
+                    history.record(id, (id + s / 20) % 3 != 0, 300 + id);
+                clock.advance(1s);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!savedAt.empty() && !store.writing(), 10000);
+            const qint64 firstWritten = savedAt.back();
+            // More results within the minute, then the end.
+            for (int s = 0; s < 30; ++s) {
+                for (int id = 1; id <= servers; ++id)
+                    history.record(id, id % 5 != 0, 900);
+                clock.advance(1s);
+            }
+            QCOMPARE(int(savedAt.size()), 1);
+            store.saveNow();
+            QTRY_VERIFY_WITH_TIMEOUT(!store.writing(), 10000);
+            QCOMPARE(int(savedAt.size()), 2);
+            QVERIFY(savedAt.back() >= firstWritten + 30);
+        }
+        ManualClock later;
+        ReachabilityHistory back(later, history.nowSecond() * 1000);
+        HistoryStore reader(back, later, Identity, path);
+        QVERIFY(reader.load());
+        QCOMPARE(back.size(), servers);
+        for (const int id : {1, 2, 3, servers / 2, servers}) {
+            const ReachabilityHistory::Summary a = history.summary(id, 5);
+            const ReachabilityHistory::Summary b = back.summary(id, 5);
+            QCOMPARE(b.lastChange, a.lastChange);
+            QCOMPARE(b.availabilityHour, a.availabilityHour);
+            QCOMPARE(b.changesHour, a.changesHour);
+            QCOMPARE(b.latencyMs.size(), a.latencyMs.size());
+            for (size_t i = 0; i < a.latencyMs.size(); ++i)
+                QVERIFY(b.latencyMs[i] == a.latencyMs[i] || (std::isnan(a.latencyMs[i]) && std::isnan(b.latencyMs[i])));
+        }
+    }
+
     void aFileOfItsOwnPerCatalogueInTheStateFolder()
     {
         const QByteArray saved = qgetenv("XDG_STATE_HOME");
