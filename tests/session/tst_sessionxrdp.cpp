@@ -97,6 +97,9 @@ private:
     QProcess xclip_;
 };
 
+// A key the tests type: its key code, Qt key and text.
+using TypedKey = std::tuple<uint, int, QString>;
+
 } // namespace
 
 class TestSessionXrdp : public QObject {
@@ -326,19 +329,36 @@ private slots:
         QCOMPARE(boxes_->texts, QStringList());
     }
 
-    // With a German layout, AltGr characters arrive as typed: through the
-    // level-3 key (key code 92, ISO_Level3_Shift) and through the right Alt key.
-    // An xterm in the session writes what it is typed into a file.
+    // With a German and a French layout, AltGr characters arrive as typed:
+    // through the level-3 key (key code 92, ISO_Level3_Shift) and through the
+    // right Alt key. An xterm in the session writes what it is typed into a file.
     void altGrCharactersArrive_data()
     {
         QTest::addColumn<uint>("altGrKeycode");
-        QTest::newRow("level-3 key, key code 92") << 92u;
-        QTest::newRow("AltGr key, key code 108") << 108u;
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<QList<TypedKey>>("keys");
+        // E, Q, 7, 8 with AltGr on a German layout.
+        const QList<TypedKey> german{{26, int(Qt::Key_E), QStringLiteral("€")},
+                                     {24, int(Qt::Key_At), QStringLiteral("@")},
+                                     {16, int(Qt::Key_BraceLeft), QStringLiteral("{")},
+                                     {17, int(Qt::Key_BracketLeft), QStringLiteral("[")}};
+        // E, à, ', (, " with AltGr on a French layout.
+        const QList<TypedKey> french{{26, int(Qt::Key_E), QStringLiteral("€")},
+                                     {19, int(Qt::Key_At), QStringLiteral("@")},
+                                     {13, int(Qt::Key_BraceLeft), QStringLiteral("{")},
+                                     {14, int(Qt::Key_BracketLeft), QStringLiteral("[")},
+                                     {12, int(Qt::Key_NumberSign), QStringLiteral("#")}};
+        QTest::newRow("German, level-3 key, key code 92") << 92u << 0x407 << german;
+        QTest::newRow("German, AltGr key, key code 108") << 108u << 0x407 << german;
+        QTest::newRow("French, level-3 key, key code 92") << 92u << 0x40C << french;
+        QTest::newRow("French, AltGr key, key code 108") << 108u << 0x40C << french;
     }
 
     void altGrCharactersArrive()
     {
         QFETCH(uint, altGrKeycode);
+        QFETCH(int, layout);
+        QFETCH(QList<TypedKey>, keys);
         QTemporaryDir folder;
         QVERIFY(folder.isValid());
         const QString typed = folder.filePath(QStringLiteral("typed"));
@@ -349,7 +369,7 @@ private slots:
         control->AdvancedSettings2()->SetRDPPort(server_.Port());
         control->SetUserName(XrdpTest::UserName());
         control->AdvancedSettings2()->SetClearTextPassword(XrdpTest::Password());
-        control->AdvancedSettings2()->SetKeyboardLayout(0x407); // German
+        control->AdvancedSettings2()->SetKeyboardLayout(layout);
         control->show();
         control->Connect();
         QVERIFY(WaitUntil([&] { return control->Connected() > 0; }, TfrmClient::TimeOutMs));
@@ -374,12 +394,9 @@ private slots:
         };
         const int altGrKey = Qt::Key_AltGr;
         send(QEvent::KeyPress, altGrKeycode, altGrKey, Qt::NoModifier, {});
-        // E, Q, 7, 8 with AltGr on a German layout.
-        const QList<std::tuple<uint, int, QString>> keys{{26, int(Qt::Key_E), QStringLiteral("€")},
-                                                         {24, int(Qt::Key_At), QStringLiteral("@")},
-                                                         {16, int(Qt::Key_BraceLeft), QStringLiteral("{")},
-                                                         {17, int(Qt::Key_BracketLeft), QStringLiteral("[")}};
+        QString expected;
         for (const auto &[keycode, key, text] : keys) {
+            expected += text;
             send(QEvent::KeyPress, keycode, key, Qt::GroupSwitchModifier, text);
             send(QEvent::KeyRelease, keycode, key, Qt::GroupSwitchModifier, text);
         }
@@ -393,7 +410,7 @@ private slots:
             return content.endsWith(QLatin1Char('\n'));
         };
         QVERIFY2(WaitUntil(read, 5000), qPrintable(content));
-        QCOMPARE(content, QStringLiteral("€@{[\n"));
+        QCOMPARE(content, expected + QLatin1Char('\n'));
         QVERIFY(control->Connected() > 0);
     }
 
