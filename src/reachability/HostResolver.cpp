@@ -117,6 +117,12 @@ HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, u
     return Lookup{};
 }
 
+std::vector<IpAddress> HostResolver::addresses(const QByteArray &host) const
+{
+    const auto it = entries_.constFind(host);
+    return it == entries_.cend() || !it->known ? std::vector<IpAddress>() : it->all;
+}
+
 void HostResolver::start(const QByteArray &host, Entry &entry, Clock::time_point now)
 {
     entry.inFlight = true;
@@ -147,9 +153,9 @@ void HostResolver::answered(void *data, int status, int, ares_addrinfo *result)
 void HostResolver::settle(const QByteArray &host, unsigned lookUp, int status, ares_addrinfo *result)
 {
     std::optional<IpAddress> address;
+    std::vector<IpAddress> addresses;
     int ttl = 0;
     if (status == ARES_SUCCESS && result) {
-        std::vector<IpAddress> addresses;
         ttl = result->nodes ? result->nodes->ai_ttl : 0;
         for (const ares_addrinfo_node *node = result->nodes; node; node = node->ai_next) {
             addresses.push_back(IpAddress::fromSockaddr(node->ai_addr));
@@ -173,6 +179,7 @@ void HostResolver::settle(const QByteArray &host, unsigned lookUp, int status, a
     }
     entry.known = true;
     entry.address = address;
+    entry.all = address ? std::move(addresses) : std::vector<IpAddress>();
     entry.expires = now + std::clamp<Clock::duration>(std::chrono::seconds(std::max(ttl, 0)), MinTtl, MaxTtl);
     const std::vector<std::pair<unsigned, unsigned>> waiters = std::move(entry.waiters);
     entry.waiters.clear();

@@ -59,6 +59,9 @@ public:
     // its time is up); otherwise starts or joins the name's look-up, and Done
     // reports it for (slot, serial).
     Lookup find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now);
+    // Every address of the name's last answer, in the order it gave them (for
+    // a caller that tries the next when one does not answer); empty if none.
+    std::vector<IpAddress> addresses(const QByteArray &host) const;
 
     // An epoll event on one of the resolver's sockets.
     void process(int fd, std::uint32_t events);
@@ -76,6 +79,7 @@ public:
 private:
     struct Entry {
         std::optional<IpAddress> address;
+        std::vector<IpAddress> all; // the answer's addresses, address among them
         bool known = false;
         bool inFlight = false;
         unsigned lookUp = 0; // the serial of the running look-up
