@@ -42,6 +42,8 @@ std::shared_ptr<RdpRelayLoop> RdpRelayLoop::Shared()
     if (!loop->Ready())
         return nullptr;
     loop->thread_ = std::thread(&RdpRelayLoop::Run, loop.get());
+    // Named before anyone can look: for the process's thread list.
+    pthread_setname_np(loop->thread_.native_handle(), "rdp-relay");
     current = loop;
     return loop;
 }
@@ -127,7 +129,6 @@ void RdpRelayLoop::Post(std::function<void()> command)
 
 void RdpRelayLoop::Run()
 {
-    pthread_setname_np(pthread_self(), "rdp-relay"); // for the process's thread list
     // Signals are for other threads; a write to a closed connection reports
     // EPIPE here instead of ending the process.
     sigset_t all;
