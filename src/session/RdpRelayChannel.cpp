@@ -137,7 +137,7 @@ void RdpRelayChannel::Handle(int fd, std::uint32_t events)
     } else if (fd == client_ && phase_ == Phase::Request) {
         ReadRequest();
     } else if (phase_ == Phase::Pumping) {
-        Pump();
+        Pump(fd == client_ ? events : 0, fd == server_ ? events : 0);
     } else if (fd == server_ && phase_ == Phase::Connecting) {
         int error = 0;
         socklen_t size = sizeof error;
@@ -274,12 +274,13 @@ void RdpRelayChannel::Connected()
     }
     phase_ = Phase::Pumping;
     serverEnded_ = false;
-    Pump();
+    // The reply goes out at once; both sides are read when they have something.
+    Pump(EPOLLOUT, 0);
 }
 
-void RdpRelayChannel::Pump()
+void RdpRelayChannel::Pump(std::uint32_t clientEvents, std::uint32_t serverEvents)
 {
-    const RdpRelayPump::Outcome outcome = pump_->Move();
+    const RdpRelayPump::Outcome outcome = pump_->Move(clientEvents, serverEvents);
     if (pump_->ServerEnded() && !serverEnded_) {
         serverEnded_ = true;
         state_->link = RdpLinkEnd::Closed;

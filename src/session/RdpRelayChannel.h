@@ -49,7 +49,7 @@ private:
     void TryNextAddress();
     void Connected();
     void ConnectFailed(int error);
-    void Pump();
+    void Pump(std::uint32_t clientEvents, std::uint32_t serverEvents);
     void Refuse();
     void EndConnection();
     void WatchListener();

@@ -61,15 +61,20 @@ void RdpRelayPump::Close(Way &way)
     }
 }
 
-RdpRelayPump::Outcome RdpRelayPump::Move()
+RdpRelayPump::Outcome RdpRelayPump::Move(std::uint32_t clientEvents, std::uint32_t serverEvents)
 {
+    // An error or hang-up shows when the socket is read or written.
+    const auto readable = [](std::uint32_t events) { return (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0; };
+    const auto writable = [](std::uint32_t events) { return (events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) != 0; };
     for (Way *way : {&fromServer_, &fromClient_}) {
+        const bool fromServer = way == &fromServer_;
+        const std::uint32_t fromEvents = fromServer ? serverEvents : clientEvents;
+        const std::uint32_t toEvents = fromServer ? clientEvents : serverEvents;
         bool fromFailed = false;
-        const int error = Flow(*way, fromFailed);
+        const int error = Flow(*way, readable(fromEvents), writable(toEvents), fromFailed);
         if (error == 0)
             continue;
-        const bool serverSide = (way == &fromServer_) == fromFailed;
-        if (!serverSide)
+        if (fromServer != fromFailed)
             return Outcome::ClientFailed;
         serverError_ = error;
         return Outcome::ServerFailed;
@@ -78,12 +83,12 @@ RdpRelayPump::Outcome RdpRelayPump::Move()
     return done ? Outcome::Finished : Outcome::Flowing;
 }
 
-int RdpRelayPump::Flow(Way &way, bool &fromFailed)
+int RdpRelayPump::Flow(Way &way, bool readable, bool writable, bool &fromFailed)
 {
     constexpr unsigned flags = SPLICE_F_MOVE | SPLICE_F_NONBLOCK;
     for (int move = 0; move < MovesPerCall; ++move) {
         bool progress = false;
-        if (way.held > 0) {
+        if (way.held > 0 && writable) {
             const ssize_t n = ::splice(way.pipe[0], nullptr, way.to, nullptr, way.held, flags);
             if (n > 0) {
                 way.held -= size_t(n);
@@ -92,16 +97,25 @@ int RdpRelayPump::Flow(Way &way, bool &fromFailed)
                 fromFailed = false;
                 return errno;
             }
+            // What is left waits until the side can take more.
+            writable = way.held == 0;
         }
-        if (!way.ended && way.held < way.capacity) {
-            const ssize_t n = ::splice(way.from, nullptr, way.pipe[1], nullptr, way.capacity - way.held, flags);
+        if (!way.ended && readable && way.held < way.capacity) {
+            const size_t room = way.capacity - way.held;
+            const ssize_t n = ::splice(way.from, nullptr, way.pipe[1], nullptr, room, flags);
             if (n > 0) {
                 way.held += size_t(n);
+                // Less than there was room for: most likely all there was;
+                // the socket's next event tells of more.
+                readable = size_t(n) == room;
+                writable = true;
                 progress = true;
             } else if (n == 0) {
                 way.ended = true;
                 progress = true;
-            } else if (errno != EAGAIN && errno != EINTR) {
+            } else if (errno == EAGAIN) {
+                readable = false;
+            } else if (errno != EINTR) {
                 fromFailed = true;
                 return errno;
             }

@@ -29,8 +29,10 @@ public:
 
     // False when the system had no pipes to spare.
     bool Ready() const { return ready_; }
-    // Moves what can be moved now; after each event on either socket.
-    Outcome Move();
+    // Moves what the sockets' epoll events (0 for a socket without one) let
+    // move now: a side is read only when it has something, and written when
+    // it can take more or something has just come for it.
+    Outcome Move(std::uint32_t clientEvents, std::uint32_t serverEvents);
     // The epoll events each socket is to be watched for now (0: none).
     std::uint32_t ClientEvents() const;
     std::uint32_t ServerEvents() const;
@@ -49,7 +51,7 @@ private:
         bool passedOn = false;
     };
     // Moves one way; the errno of a failure, and on which side, or 0.
-    int Flow(Way &way, bool &fromFailed);
+    int Flow(Way &way, bool readable, bool writable, bool &fromFailed);
     static bool Open(Way &way);
     static void Close(Way &way);
 
