@@ -104,11 +104,12 @@ void RdpRelayLoop::Cancel(std::uint64_t relay)
 
 void RdpRelayLoop::Remove(std::uint64_t relay)
 {
-    std::promise<void> removed;
-    std::future<void> done = removed.get_future();
-    Post([this, relay, &removed] {
+    // Shared with the command: the waiter may go as soon as the value is set.
+    auto removed = std::make_shared<std::promise<void>>();
+    std::future<void> done = removed->get_future();
+    Post([this, relay, removed] {
         relays_.erase(relay);
-        removed.set_value();
+        removed->set_value();
     });
     done.wait();
 }

@@ -5,9 +5,7 @@
 #include "RdpRelayState.h"
 
 #include <QByteArray>
-#include <QHash>
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -52,11 +50,12 @@ public:
     // The addresses of a name (empty: not found), now, or later through the
     // relay's Resolved(); false when the answer is to come.
     bool Resolve(const QByteArray &host, std::uint64_t relay, std::vector<IpAddress> &addresses);
-    bool OnLoopThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
 private:
     RdpRelayLoop();
-    bool Ready() const { return epoll_ >= 0 && wake_ >= 0 && resolver_ && resolver_->usable(); }
+    // Without a usable resolver (no configuration) names are not found, and
+    // addresses still served.
+    bool Ready() const { return epoll_ >= 0 && wake_ >= 0 && resolver_; }
     void Post(std::function<void()> command);
     void Run();
     void RunCommands();

@@ -11,9 +11,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -229,6 +232,46 @@ private slots:
         QCOMPARE(echo.Accepted(), 1);
         QVERIFY(flows.Echo(256 * 1024, 3000, 9));
         QCOMPARE(Threads("rdp-relay"), 1);
+    }
+
+    // Cancel and new attempts from other threads while relays start, serve
+    // and stop: each relay ends cut, and nothing is left behind.
+    void ordersFromOtherThreads()
+    {
+        EchoServer echo;
+        for (int round = 0; round < 10; ++round) {
+            std::vector<std::unique_ptr<RdpRelay>> relays(3);
+            for (auto &relay : relays)
+                relay = std::make_unique<RdpRelay>();
+            std::atomic<bool> go{false};
+            std::vector<std::thread> others;
+            for (size_t i = 0; i < relays.size(); ++i)
+                others.emplace_back([&go, relay = relays[i].get(), i] {
+                    while (!go) {
+                        relay->BeginAttempt(5000, 5000);
+                        relay->EndAttempt();
+                        std::this_thread::yield();
+                    }
+                    if (i != 1)
+                        relay->Cancel();
+                });
+            for (auto &relay : relays)
+                QVERIFY(relay->Start());
+            RelayClient client(relays[1]->SocketPath());
+            QVERIFY(client.Ask(Target("127.0.0.1", echo.Port())));
+            QVERIFY(client.Reply(3000).startsWith("HTTP/1.1 200"));
+            go = true;
+            for (auto &thread : others)
+                thread.join();
+            QVERIFY(client.Echo(10000, 3000, unsigned(round)));
+            for (size_t i = 0; i < relays.size(); ++i) {
+                const QString folder = QFileInfo(QFile::decodeName(relays[i]->SocketPath())).path();
+                relays[i]->Stop();
+                QVERIFY(!QFileInfo::exists(folder));
+            }
+            QVERIFY(client.Closed(CutMs));
+        }
+        QCOMPARE(Threads("rdp-relay"), 0);
     }
 
     // Stop from another thread while the loop serves the relay.
