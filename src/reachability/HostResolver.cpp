@@ -97,7 +97,8 @@ HostResolver::~HostResolver()
         ares_destroy(channel_);
 }
 
-HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now)
+HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now,
+                                        NotFoundDue notFoundDue)
 {
     reopenIfConfigChanged(now);
     if (!channel_ || !IpAddress::canBeName(host))
@@ -107,9 +108,13 @@ HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, u
     entry.lastUsed = now;
     if (entry.known) {
         // Due again: look it up in the background, and use the last answer meanwhile.
-        if (now >= entry.expires && !entry.inFlight)
+        const bool due = now >= entry.expires;
+        if (due && !entry.inFlight)
             start(host, entry, now);
-        return entry.address ? Lookup{Answer::Known, *entry.address} : Lookup{Answer::NotFound, IpAddress()};
+        if (entry.address)
+            return Lookup{Answer::Known, *entry.address};
+        if (!due || notFoundDue == NotFoundDue::Use)
+            return Lookup{Answer::NotFound, IpAddress()};
     }
     entry.waiters.emplace_back(slot, serial);
     if (!entry.inFlight)

@@ -55,10 +55,17 @@ public:
         Answer answer = Answer::Pending;
         IpAddress address;
     };
+    // Whether a "not found" whose time is up still answers while the name is
+    // looked up again, or the caller waits for the new answer.
+    enum class NotFoundDue {
+        Use,
+        Wait
+    };
     // The name's address if one is known (refreshing it in the background when
     // its time is up); otherwise starts or joins the name's look-up, and Done
     // reports it for (slot, serial).
-    Lookup find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now);
+    Lookup find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now,
+                NotFoundDue notFoundDue = NotFoundDue::Use);
     // Every address of the name's last answer, in the order it gave them (for
     // a caller that tries the next when one does not answer); empty if none.
     std::vector<IpAddress> addresses(const QByteArray &host) const;

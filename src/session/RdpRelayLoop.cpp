@@ -212,7 +212,9 @@ bool RdpRelayLoop::Resolve(const QByteArray &host, std::uint64_t relay, std::vec
 {
     const unsigned slot = ++nextSlot_;
     asked_[slot] = Asked{relay, host};
-    const HostResolver::Lookup lookup = resolver_->find(host, slot, 0, Clock::system().now());
+    // A connection asked for by a user (or a reconnect) does not fail on an old
+    // "not found" whose time is up: the name may have come back since.
+    const HostResolver::Lookup lookup = resolver_->find(host, slot, 0, Clock::system().now(), HostResolver::NotFoundDue::Wait);
     std::optional<IpAddress> address;
     if (lookup.answer == HostResolver::Answer::Known) {
         address = lookup.address;

@@ -3,6 +3,7 @@
 // flowing, a name whose look-up hangs holds up no other relay and is cut by
 // Cancel at once, no relay brings a thread of its own, and the one thread goes
 // with the last relay.
+#include "HostResolver.h"
 #include "RdpRelay.h"
 #include "RelayPeers.h"
 #include "reachability/TestDns.h"
@@ -201,6 +202,32 @@ private slots:
         QCOMPARE(relay.Failure(), served ? RdpConnectFailure::None : RdpConnectFailure::NameNotFound);
         if (served)
             QVERIFY(client.Echo(10000, 3000));
+    }
+
+    // A name that was not found and then is: once the old answer's time is
+    // up, a new connection waits for the new look-up instead of failing on it.
+    void nameFoundAgain()
+    {
+        REQUIRE_TEST_NAMES();
+        TestDns dns;
+        if (!dns.listening())
+            QSKIP("cannot serve names on the test's name server address");
+        EchoServer echo;
+        RdpRelay relay;
+        QVERIFY(relay.Start());
+        {
+            RelayClient client(relay.SocketPath());
+            QVERIFY(client.Ask(Target("later.test", echo.Port())));
+            QCOMPARE(client.Reply(3000), QByteArray("HTTP/1.1 502 Bad Gateway\r\n\r\n"));
+            QCOMPARE(relay.Failure(), RdpConnectFailure::NameNotFound);
+        }
+        dns.answer("later.test", "127.0.0.1", 300);
+        QTest::qWait(int(std::chrono::duration_cast<std::chrono::milliseconds>(HostResolver::MinTtl).count()) + 200);
+        RelayClient client(relay.SocketPath());
+        QVERIFY(client.Ask(Target("later.test", echo.Port())));
+        QVERIFY(client.Reply(3000).startsWith("HTTP/1.1 200"));
+        QCOMPARE(relay.Failure(), RdpConnectFailure::None);
+        QCOMPARE(dns.questions("later.test"), 2);
     }
 
     // A name whose server never answers: the relays beside it go on, and
