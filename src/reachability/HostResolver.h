@@ -16,7 +16,8 @@
 struct ares_addrinfo;
 struct ares_channeldata;
 
-// Name look-ups for the ping loop, which must never wait for one. Every look-up
+// Name look-ups for an epoll loop that must never wait for one: the ping loop's,
+// and the sessions' relay loop (each has its own resolver). Every look-up
 // runs at the same time as all others on the loop's own thread (c-ares, its
 // sockets watched by the loop's epoll), so a name whose server is slow holds up
 // no other name. Answers are kept for their time to live (within MinTtl and
