@@ -97,7 +97,8 @@ HostResolver::~HostResolver()
         ares_destroy(channel_);
 }
 
-HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now)
+HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now,
+                                        NotFoundDue notFoundDue)
 {
     reopenIfConfigChanged(now);
     if (!channel_ || !IpAddress::canBeName(host))
@@ -107,14 +108,24 @@ HostResolver::Lookup HostResolver::find(const QByteArray &host, unsigned slot, u
     entry.lastUsed = now;
     if (entry.known) {
         // Due again: look it up in the background, and use the last answer meanwhile.
-        if (now >= entry.expires && !entry.inFlight)
+        const bool due = now >= entry.expires;
+        if (due && !entry.inFlight)
             start(host, entry, now);
-        return entry.address ? Lookup{Answer::Known, *entry.address} : Lookup{Answer::NotFound, IpAddress()};
+        if (entry.address)
+            return Lookup{Answer::Known, *entry.address};
+        if (!due || notFoundDue == NotFoundDue::Use)
+            return Lookup{Answer::NotFound, IpAddress()};
     }
     entry.waiters.emplace_back(slot, serial);
     if (!entry.inFlight)
         start(host, entry, now); // a name from the hosts file is answered at once, through Done
     return Lookup{};
+}
+
+std::vector<IpAddress> HostResolver::addresses(const QByteArray &host) const
+{
+    const auto it = entries_.constFind(host);
+    return it == entries_.cend() || !it->known ? std::vector<IpAddress>() : it->all;
 }
 
 void HostResolver::start(const QByteArray &host, Entry &entry, Clock::time_point now)
@@ -147,9 +158,9 @@ void HostResolver::answered(void *data, int status, int, ares_addrinfo *result)
 void HostResolver::settle(const QByteArray &host, unsigned lookUp, int status, ares_addrinfo *result)
 {
     std::optional<IpAddress> address;
+    std::vector<IpAddress> addresses;
     int ttl = 0;
     if (status == ARES_SUCCESS && result) {
-        std::vector<IpAddress> addresses;
         ttl = result->nodes ? result->nodes->ai_ttl : 0;
         for (const ares_addrinfo_node *node = result->nodes; node; node = node->ai_next) {
             addresses.push_back(IpAddress::fromSockaddr(node->ai_addr));
@@ -173,6 +184,7 @@ void HostResolver::settle(const QByteArray &host, unsigned lookUp, int status, a
     }
     entry.known = true;
     entry.address = address;
+    entry.all = address ? std::move(addresses) : std::vector<IpAddress>();
     entry.expires = now + std::clamp<Clock::duration>(std::chrono::seconds(std::max(ttl, 0)), MinTtl, MaxTtl);
     const std::vector<std::pair<unsigned, unsigned>> waiters = std::move(entry.waiters);
     entry.waiters.clear();

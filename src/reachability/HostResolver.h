@@ -16,7 +16,8 @@
 struct ares_addrinfo;
 struct ares_channeldata;
 
-// Name look-ups for the ping loop, which must never wait for one. Every look-up
+// Name look-ups for an epoll loop that must never wait for one: the ping loop's,
+// and the sessions' relay loop (each has its own resolver). Every look-up
 // runs at the same time as all others on the loop's own thread (c-ares, its
 // sockets watched by the loop's epoll), so a name whose server is slow holds up
 // no other name. Answers are kept for their time to live (within MinTtl and
@@ -55,10 +56,20 @@ public:
         Answer answer = Answer::Pending;
         IpAddress address;
     };
+    // Whether a "not found" whose time is up still answers while the name is
+    // looked up again, or the caller waits for the new answer.
+    enum class NotFoundDue {
+        Use,
+        Wait
+    };
     // The name's address if one is known (refreshing it in the background when
     // its time is up); otherwise starts or joins the name's look-up, and Done
     // reports it for (slot, serial).
-    Lookup find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now);
+    Lookup find(const QByteArray &host, unsigned slot, unsigned serial, Clock::time_point now,
+                NotFoundDue notFoundDue = NotFoundDue::Use);
+    // Every address of the name's last answer, in the order it gave them (for
+    // a caller that tries the next when one does not answer); empty if none.
+    std::vector<IpAddress> addresses(const QByteArray &host) const;
 
     // An epoll event on one of the resolver's sockets.
     void process(int fd, std::uint32_t events);
@@ -76,6 +87,7 @@ public:
 private:
     struct Entry {
         std::optional<IpAddress> address;
+        std::vector<IpAddress> all; // the answer's addresses, address among them
         bool known = false;
         bool inFlight = false;
         unsigned lookUp = 0; // the serial of the running look-up

@@ -5,10 +5,12 @@
 #include <QByteArray>
 #include <QString>
 
-#include <atomic>
+#include <cstdint>
+#include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
+
+class RdpRelayLoop;
+struct RdpRelayState;
 
 // The connection to the server, made by the program itself so that it can be
 // cut at any moment: while the name is looked up, while the server is being
@@ -18,6 +20,9 @@
 // address); the relay connects to the server and passes the bytes both ways.
 // Only this program may use it: the socket lives in a private folder and the
 // peer's process is checked.
+//
+// The relays of all sessions run on one thread of the process, RdpRelayLoop's;
+// a relay is this program's registration with it.
 class RdpRelay {
 public:
     RdpRelay();
@@ -32,14 +37,14 @@ public:
     QByteArray SocketPath() const { return path_; }
     // Cuts every connection and refuses new ones; from any thread.
     void Cancel();
-    // Cancels and waits for the relay's thread.
+    // Cancels and waits until the loop has let go of the relay.
     void Stop();
     // How the last attempt to reach the server went.
-    RdpConnectFailure Failure() const { return failure_; }
+    RdpConnectFailure Failure() const;
     // How the last connection to the server ended.
-    RdpLinkEnd LinkEnd() const { return link_; }
+    RdpLinkEnd LinkEnd() const;
     // Requests for a server the library has made through the relay so far.
-    int Requests() const { return requests_; }
+    int Requests() const;
 
     // Removes the folders that relays of processes gone left behind (killed,
     // they had no chance to); on the GUI thread before the first relay starts.
@@ -48,7 +53,7 @@ public:
 
     // A connection to the server whose host leaves what is sent unanswered for
     // this long counts as lost and is cut; before Start. 0: the system's own.
-    void SetLossDetection(int milliseconds) { lossDetectMs_ = milliseconds; }
+    void SetLossDetection(int milliseconds);
     // From now on until EndAttempt, what the library does through the relay is
     // cut once its time is up: reaching the server gets reachMs, the handshake
     // after that handshakeMs. The outcome starts afresh. From any thread.
@@ -56,36 +61,12 @@ public:
     void EndAttempt();
 
 private:
-    void Run();
-    void Serve();
-    void Serve(int client);
-    bool ReadRequest(int client, QByteArray &host, int &port);
-    int ConnectServer(const QByteArray &host, int port);
-    int ConnectAddress(const struct addrinfo *address, int limitMs);
-    void Pump(int client, int server);
-    // Waits for fd (events) or the cancel; true when fd is ready.
-    // Within the attempt's time unless told otherwise.
-    bool WaitFor(int fd, short events, int timeoutMs = -1, bool withinAttempt = true);
-    // The time a wait of timeoutMs may take within the attempt's limit; -1 for no end.
-    int WithinAttempt(int timeoutMs) const;
-    bool AttemptOver() const;
-    void DetectLoss(int fd) const;
-    void NoteServerError(int error);
-    void Track(int fd);
-    void Close(int &fd);
+    int Listen();
 
+    const std::shared_ptr<RdpRelayState> state_;
     QByteArray dir_;
     QByteArray path_;
-    int cancelFd_ = -1;
-    int listenFd_ = -1;
-    std::atomic<bool> cancelled_{false};
-    std::atomic<RdpConnectFailure> failure_{RdpConnectFailure::None};
-    std::atomic<RdpLinkEnd> link_{RdpLinkEnd::Open};
-    std::atomic<int> requests_{0};
-    std::atomic<qint64> attemptEnd_{0}; // steady-clock milliseconds; 0 while no attempt is limited
-    std::atomic<int> handshakeMs_{0};
-    int lossDetectMs_ = 0;
-    std::mutex fdLock_; // guards open_ against Cancel
-    std::vector<int> open_;
-    std::thread thread_;
+    std::mutex lock_; // guards loop_ and id_ against Cancel from other threads
+    std::shared_ptr<RdpRelayLoop> loop_;
+    std::uint64_t id_ = 0;
 };
