@@ -77,7 +77,7 @@ void TestFirstStart::init()
 
 void TestFirstStart::cleanup()
 {
-    WebEngineBrowser::ReleasePages();
+    ReleaseWebPages();
     manager_.reset();
     window_.reset();
     ReleaseCatalogue();

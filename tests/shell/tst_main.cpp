@@ -194,7 +194,7 @@ void TestMain::init()
 
 void TestMain::cleanup()
 {
-    WebEngineBrowser::ReleasePages(); // a failed test leaves nothing held for the next one
+    ReleaseWebPages(); // a failed test leaves nothing held for the next one
     // The manager goes first, as in the program: it is the window's child by then.
     manager_.reset();
     window_.reset();
