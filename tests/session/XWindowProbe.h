@@ -80,6 +80,26 @@ public:
         XFlush(display_);
     }
 
+    // The process that owns the window, as it tells on the window (_NET_WM_PID); 0 when it does not.
+    qint64 Pid(Window window)
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char *data = nullptr;
+        const Atom pid = XInternAtom(display_, "_NET_WM_PID", False);
+        qint64 owner = 0;
+        if (XGetWindowProperty(display_, window, pid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data)
+                == Success
+            && data) {
+            if (format == 32 && count == 1)
+                owner = qint64(*reinterpret_cast<const unsigned long *>(data));
+            XFree(data);
+        }
+        return owner;
+    }
+
 private:
     QString Title(Window window)
     {
