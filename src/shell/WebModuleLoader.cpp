@@ -11,6 +11,7 @@
 namespace {
 
 const WebModule *g_module = nullptr;
+QString g_failure;     // why the module could not be loaded
 QStringList g_folders; // set by a test
 
 QString ExecutableFolder()
@@ -78,6 +79,7 @@ QStringList WebModuleFolders()
 void SetWebModuleFolders(const QStringList &folders)
 {
     g_folders = folders;
+    g_failure.clear();
 }
 
 const WebModule *LoadedWebModule()
@@ -87,11 +89,13 @@ const WebModule *LoadedWebModule()
 
 const WebModule *LoadWebModule(QString *error)
 {
-    if (g_module)
-        return g_module;
-    QString why;
-    g_module = Open(ModulePath(), why);
+    if (!g_module && g_failure.isEmpty()) {
+        QString why;
+        g_module = Open(ModulePath(), why);
+        if (!g_module)
+            g_failure = QStringLiteral("无法加载网页组件 %1: %2").arg(WebModuleFileName(), why);
+    }
     if (!g_module && error)
-        *error = QStringLiteral("无法加载网页组件 %1: %2").arg(WebModuleFileName(), why);
+        *error = g_failure;
     return g_module;
 }

@@ -13,7 +13,8 @@ struct WebModule;
 //
 // The module, loaded now if it was not yet; nullptr when it cannot be loaded, with
 // error saying which module and why (the dynamic loader's words). A failed load is
-// tried again by the next call. GUI thread, or before the application object exists.
+// not tried again: the engine is set up before the application object exists, or
+// not at all. GUI thread, or before the application object exists.
 const WebModule *LoadWebModule(QString *error);
 // The module if it has been loaded, else nullptr; never loads it.
 const WebModule *LoadedWebModule();
@@ -23,4 +24,5 @@ QString WebModuleFileName();
 // The folders the module is looked for in, in order.
 QStringList WebModuleFolders();
 // Puts other folders in their place, for a test; an empty list restores them.
+// A failed load may be tried again after it.
 void SetWebModuleFolders(const QStringList &folders);

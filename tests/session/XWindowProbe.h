@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <cstdio>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -16,7 +18,10 @@ namespace RdpTest {
 
 class WindowProbe {
 public:
-    explicit WindowProbe(const QString &display) : display_(XOpenDisplay(display.toLatin1().constData())) {}
+    explicit WindowProbe(const QString &display) : display_(XOpenDisplay(display.toLatin1().constData()))
+    {
+        XSetErrorHandler(IgnoreGoneWindows);
+    }
     ~WindowProbe()
     {
         if (display_)
@@ -101,6 +106,18 @@ public:
     }
 
 private:
+    // A window can go between the look at the tree and the look at the window:
+    // Xlib's own handler would end the process for that.
+    static int IgnoreGoneWindows(::Display *display, XErrorEvent *error)
+    {
+        if (error->error_code != BadWindow) {
+            char text[256] = {};
+            XGetErrorText(display, error->error_code, text, sizeof text);
+            std::fprintf(stderr, "X error: %s (request %d)\n", text, int(error->request_code));
+        }
+        return 0;
+    }
+
     QString Title(Window window)
     {
         Atom type = 0;

@@ -123,6 +123,7 @@ void TestWebModule::pagePlaceSaysWhy()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(module);
     }
+    SetWebModuleFolders({ModuleFolder().path()});
     QString error;
     QVERIFY(!LoadWebModule(&error));
     QVERIFY2(error.contains(WebModuleFileName()) && error.contains(why), qPrintable(error));
