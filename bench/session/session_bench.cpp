@@ -11,7 +11,10 @@
 //   codec on both: H.264 (AVC420) through the graphics pipeline, and bitmap
 //   updates without it;
 // - memory: the proportional set size (PSS) of the client's process for one
-//   session, and the sum over five processes of five sessions at once.
+//   session, and of five sessions at once, each client opening them its own way:
+//   ours in one process ("brennic --connect A --connect A ...", as the manager
+//   holds any number of sessions in its one process), xfreerdp in five processes
+//   (one per session, the only way it has), their PSS added up.
 //
 // Every client process runs on an Xvfb of its own, 1024 x 768, which its window
 // fills: the centre of the screen shows the remote desktop for both clients.
@@ -128,10 +131,10 @@ struct OurPlace {
 };
 
 // One client process on an X display of its own. The clock starts right before
-// the process does.
+// the process does. Ours opens `sessions` sessions in that process, a window each.
 class Client {
 public:
-    Client(bool ours, const Mode &mode, const OurPlace &place)
+    Client(bool ours, const Mode &mode, const OurPlace &place, int sessions = 1)
     {
         QString error;
         if (!display_.Start(&error))
@@ -155,6 +158,9 @@ public:
                     out.write(mode.rdpFile);
                 arguments.replace(arguments.indexOf(QStringLiteral("FILE")), file);
             }
+            const QStringList one = arguments;
+            for (int i = 1; i < sessions; ++i)
+                arguments += one;
         } else {
             arguments = QStringList{QStringLiteral("/v:") + mode.address, QStringLiteral("/cert:ignore"),
                                     QStringLiteral("/size:1024x768"), QStringLiteral("-grab-keyboard")}
@@ -337,14 +343,37 @@ void MeasureChanges(const QString &server, const Mode &mode, const OurPlace &pla
         Add(server, QStringLiteral("PSS of one session, MB (%1)").arg(QLatin1String(mode.name)), {ours.pssMb, theirs.pssMb});
 }
 
-// Five client processes at once, each with its session shown: the sum of their PSS.
+// How many session windows (titled "ADDRESS - Remote Desktop") are mapped on the display.
+int SessionWindows(const QString &display)
+{
+    RdpTest::WindowProbe probe(display);
+    int count = 0;
+    for (const auto &[window, title] : probe.MappedTitles())
+        count += title.endsWith(QStringLiteral(" - Remote Desktop"));
+    return count;
+}
+
+// Five sessions at once, each shown; the PSS of the processes that hold them,
+// added up. Ours: one process with five session windows; xfreerdp: five processes.
 double FiveSessionsPss(bool ours, const Mode &mode, const OurPlace &place, QRgb colour)
 {
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < SessionsAtOnce; ++i) {
-        clients.push_back(std::make_unique<Client>(ours, mode, place));
+    if (ours) {
+        clients.push_back(std::make_unique<Client>(true, mode, place, SessionsAtOnce));
         if (!clients.back()->WaitForColour(colour))
             return -1;
+        QElapsedTimer waited;
+        waited.start();
+        while (SessionWindows(clients.back()->DisplayName()) < SessionsAtOnce && waited.elapsed() < FirstFrameLimitMs)
+            QThread::msleep(20);
+        if (SessionWindows(clients.back()->DisplayName()) < SessionsAtOnce)
+            return -1;
+    } else {
+        for (int i = 0; i < SessionsAtOnce; ++i) {
+            clients.push_back(std::make_unique<Client>(false, mode, place));
+            if (!clients.back()->WaitForColour(colour))
+                return -1;
+        }
     }
     QThread::msleep(2000);
     double sum = 0;
@@ -376,7 +405,7 @@ void BenchShadow(const RdpTest::Display &serverDisplay, const OurPlace &place, i
         FirstFrames(pipeline, place, ColorA, runs));
     Add(name, QStringLiteral("first frame, ms, median of %1 (%2)").arg(runs).arg(QLatin1String(bitmaps.name)),
         FirstFrames(bitmaps, place, ColorA, runs));
-    Add(name, QStringLiteral("PSS of %1 sessions at once, MB").arg(SessionsAtOnce),
+    Add(name, QStringLiteral("PSS of %1 sessions at once, MB (ours: 1 process; xfreerdp: %1)").arg(SessionsAtOnce),
         {FiveSessionsPss(true, pipeline, place, ColorA), FiveSessionsPss(false, pipeline, place, ColorA)});
 
     still.Stop();

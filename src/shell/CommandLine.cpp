@@ -60,17 +60,15 @@ ServerListOptions ParseServerListOptions(const QStringList &arguments)
                 options.error = QStringLiteral("选项 --connect 后面需要服务器地址，形如 主机 或 主机:端口。");
                 return options;
             }
-            options.connect = *address;
+            options.sessions.append({SessionRequest::Kind::Address, *address});
         } else if (!argument.startsWith(u'-') && argument.endsWith(QLatin1String(".rdp"), Qt::CaseInsensitive)) {
-            if (!options.rdpFile.isEmpty()) {
-                options.error = QStringLiteral("一次只能打开一个远程桌面连接文件（.rdp）。");
-                return options;
-            }
-            options.rdpFile = QFileInfo(argument).absoluteFilePath();
+            options.sessions.append({SessionRequest::Kind::File, QFileInfo(argument).absoluteFilePath()});
+        }
+        if (options.sessions.size() > MaxCommandLineSessions) {
+            options.error = QStringLiteral("一次最多打开 %1 个会话。").arg(MaxCommandLineSessions);
+            return options;
         }
     }
-    if (!options.connect.isEmpty() && !options.rdpFile.isEmpty())
-        options.error = QStringLiteral("选项 --connect 和连接文件（.rdp）只能选一个。");
     if (options.OpensSession() && !(options.importFile.isEmpty() && options.exportFile.isEmpty()))
         options.error = QStringLiteral("打开会话时不能同时使用 --import 或 --export。");
     if ((!options.importFile.isEmpty() || !options.exportFile.isEmpty()) && !options.file.isEmpty())
@@ -116,7 +114,7 @@ std::unique_ptr<Catalogue> MakeChosenCatalogue(const ServerListOptions &options)
 QString ServerListUsage(const QString &program)
 {
     return QStringLiteral("用法：%1 [--file 文件 | --database 地址]\n"
-                          "      %1 连接文件.rdp | --connect 主机[:端口]\n"
+                          "      %1 连接文件.rdp... | --connect 主机[:端口]...\n"
                           "  --file 文件  使用这个服务器列表文件，而不是默认的 SvrList.ini\n"
                           "  --database 地址  使用团队共享的 PostgreSQL 数据库中的服务器目录，\n"
                           "                   地址形如 postgresql://用户@主机:端口/数据库\n"
@@ -124,13 +122,16 @@ QString ServerListUsage(const QString &program)
                           "  --import 文件    把这个服务器列表文件复制到数据库中（编号空闲时保留），然后退出\n"
                           "  --export 文件    把数据库中的服务器目录写入这个新的服务器列表文件，然后退出\n"
                           "  连接文件.rdp       只打开这个远程桌面连接文件中的服务器的会话窗口，不打开管理器；\n"
-                          "                     会话窗口关闭时程序随之结束\n"
-                          "  --connect 主机[:端口]  同上，连接这个地址（IPv6 地址写成 [地址]:端口）\n"
+                          "                     可给出多个文件，每个一个窗口，都在同一个程序中；\n"
+                          "                     最后一个会话窗口关闭时程序随之结束\n"
+                          "  --connect 主机[:端口]  同上，连接这个地址（IPv6 地址写成 [地址]:端口）；\n"
+                          "                     可重复，也可与连接文件混用，一次最多 %2 个会话；\n"
+                          "                     其中任何一个无法使用时，一个窗口也不打开\n"
                           "  --help, -h   显示本说明，然后退出\n"
                           "  --version, -v  显示版本号，然后退出\n"
                           "默认的服务器列表文件：$XDG_CONFIG_HOME/brennic/SvrList.ini（未设置时为 ~/.config），\n"
                           "程序目录下已有 SvrList.ini 时则用那一个。\n")
-        .arg(program);
+        .arg(program, QString::number(MaxCommandLineSessions));
 }
 
 std::optional<int> ApplyServerListOptions(int argc, char *argv[])

@@ -1,11 +1,26 @@
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <memory>
 #include <optional>
 
 class Catalogue;
+
+// One session the command line asks for: "--connect ADDRESS" or a connection file.
+struct SessionRequest {
+    enum class Kind {
+        Address,
+        File
+    };
+    Kind kind = Kind::Address;
+    QString value; // the address as given, or the file as an absolute path
+    bool operator==(const SessionRequest &) const = default;
+};
+
+// The most sessions one command line opens.
+inline constexpr int MaxCommandLineSessions = 64;
 
 // What the command line asks of the server list file.
 struct ServerListOptions {
@@ -13,17 +28,18 @@ struct ServerListOptions {
     QString database;   // "--database postgresql://...": a catalogue shared in a database
     QString importFile; // "--import FILE": copy this server list file into the database, then end
     QString exportFile; // "--export FILE": write the database's catalogue into this new file, then end
-    QString connect;    // "--connect HOST[:PORT]": open a session with this server and nothing else
-    QString rdpFile;    // "FILE.rdp": open a session with the server of this connection file, as an absolute path
+    // "--connect HOST[:PORT]" and "FILE.rdp", each as often as wanted, in their order:
+    // open a session window with each of these servers and nothing else
+    QList<SessionRequest> sessions;
     bool help = false;
     bool version = false; // "--version": print the program's version, then end
     QString error;        // the command line's mistake, for the user
 
-    // True when the program is to open one session window and no manager.
-    bool OpensSession() const { return !connect.isEmpty() || !rdpFile.isEmpty(); }
+    // True when the program is to open session windows and no manager.
+    bool OpensSession() const { return !sessions.isEmpty(); }
 };
-// Reads "--file PATH", "--database ADDRESS", "--connect ADDRESS" (each also with "="), a
-// connection file (an argument ending in ".rdp"), "--help" and "--version" from the program's
+// Reads "--file PATH", "--database ADDRESS", "--connect ADDRESS" (each also with "="),
+// connection files (arguments ending in ".rdp"), "--help" and "--version" from the program's
 // arguments (the first is the program itself); any other argument is left to the toolkit.
 ServerListOptions ParseServerListOptions(const QStringList &arguments);
 QString ServerListUsage(const QString &program);

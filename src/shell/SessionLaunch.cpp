@@ -13,10 +13,12 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -124,22 +126,42 @@ TClientSettings SessionFromRdpFile(const QString &path)
     return settings;
 }
 
+TClientSettings SessionFromRequest(const SessionRequest &request)
+{
+    return request.kind == SessionRequest::Kind::File ? SessionFromRdpFile(request.value)
+                                                      : SessionFromAddress(request.value);
+}
+
 int RunCommandLineSession(int argc, char *argv[], const ServerListOptions &options)
 {
-    TClientSettings settings;
-    try {
-        settings = options.rdpFile.isEmpty() ? SessionFromAddress(options.connect) : SessionFromRdpFile(options.rdpFile);
-    } catch (const AppError &error) {
-        return TellRefusal(argc, argv, error.message());
+    // Every request is checked before any window opens: one that cannot be used
+    // refuses the whole command line, with the reasons of all that cannot.
+    std::vector<TClientSettings> sessions;
+    QStringList refusals;
+    for (const SessionRequest &request : options.sessions) {
+        try {
+            sessions.push_back(SessionFromRequest(request));
+        } catch (const AppError &error) {
+            refusals.append(error.message());
+        }
     }
-    // The client library loads while the window is made.
+    if (!refusals.isEmpty())
+        return TellRefusal(argc, argv, refusals.join(QStringLiteral("\n\n")));
+    // The client library loads while the windows are made.
     PreloadRdpBackend();
+    int open = 0; // outlives the application object and the windows' ends it counts
     RasterOnly raster;
     QApplication app(argc, argv);
     raster.Release();
     PrepareApplication(app);
-    // No manager owns the window: the program lives as long as it does.
-    TfrmClient *window = OpenClientWindow(nullptr, settings);
-    QObject::connect(window, &QObject::destroyed, &app, [] { QCoreApplication::quit(); });
+    // No manager owns the windows: the program lives as long as any of them does.
+    for (const TClientSettings &settings : sessions) {
+        TfrmClient *window = OpenClientWindow(nullptr, settings);
+        ++open;
+        QObject::connect(window, &QObject::destroyed, &app, [&open] {
+            if (--open == 0)
+                QCoreApplication::quit();
+        });
+    }
     return app.exec();
 }

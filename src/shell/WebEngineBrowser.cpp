@@ -79,11 +79,6 @@ HeldPages &Held()
 
 } // namespace
 
-WebBrowser *CreateWebBrowser(QWidget *parent)
-{
-    return new WebEngineBrowser(parent);
-}
-
 void WebEngineBrowser::HoldPages()
 {
     Held().held = true;

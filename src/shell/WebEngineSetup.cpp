@@ -1,17 +1,19 @@
 #include "WebEngineSetup.h"
 
-#include "WebEngineBrowser.h"
+#include "AppError.h"
+#include "WebModule.h"
+#include "WebModuleLoader.h"
+#include "WebPageUnavailable.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
-#include <QQuickWindow>
-#include <QSGRendererInterface>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <QtGlobal>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -82,16 +84,42 @@ private:
 
     void Release()
     {
-        WebEngineBrowser::ReleasePages();
+        ReleaseWebPages();
         deleteLater();
     }
 };
 
+// Without the module the program works on without pages; its user is told why
+// once, in a box over the window that would have shown them.
+void TellPagesUnavailable(const QString &why)
+{
+    static bool told = false;
+    if (std::exchange(told, true))
+        return;
+    QTimer::singleShot(0, QCoreApplication::instance(), [why] { PresentAppError(why); });
+}
+
 } // namespace
+
+WebBrowser *CreateWebBrowser(QWidget *parent)
+{
+    QString why;
+    if (const WebModule *module = LoadWebModule(&why))
+        return module->CreateBrowser(parent);
+    TellPagesUnavailable(why);
+    return new WebPageUnavailable(why, parent);
+}
 
 void HoldWebPages()
 {
-    WebEngineBrowser::HoldPages();
+    if (const WebModule *module = LoadWebModule(nullptr))
+        module->HoldPages();
+}
+
+void ReleaseWebPages()
+{
+    if (const WebModule *module = LoadedWebModule())
+        module->ReleasePages();
 }
 
 void ReleaseWebPagesOncePainted(QWidget *window)
@@ -115,12 +143,13 @@ WebEngineArguments::WebEngineArguments(int argc, char **argv, const std::vector<
 
 WebEngineArguments PrepareWebEngine(int argc, char **argv)
 {
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    const WebModule *module = LoadWebModule(nullptr);
+    if (module)
+        module->Prepare();
     if (!qEnvironmentVariableIsSet(kXcbGl)) {
         qputenv(kXcbGl, "none");
         xcbGlSetHere = true;
         qAddPreRoutine(RestoreOnceRunning);
     }
-    return WebEngineArguments(argc, argv, EngineSwitches());
+    return WebEngineArguments(argc, argv, module ? EngineSwitches() : std::vector<QByteArray>());
 }

@@ -25,8 +25,10 @@ private:
     int count_ = 0;
 };
 
-// Prepares the web engine; call before the application object exists, and make
-// that object with the arguments returned.
+// Loads the web engine module and prepares the engine; call before the application
+// object exists, and make that object with the arguments returned. A module that
+// cannot be loaded leaves the program without web pages: their controls then say
+// why, and a message box tells it once (CreateWebBrowser).
 // - As root Chromium refuses to start with its sandbox on, so "--no-sandbox" is
 //   passed to the engine then (on its command line; the environment stays clean),
 //   and "--no-zygote": without a sandbox the two zygote processes only cost memory
@@ -52,3 +54,5 @@ WebEngineArguments PrepareWebEngine(int argc, char **argv);
 // loop) paints the window too.
 void HoldWebPages();
 void ReleaseWebPagesOncePainted(QWidget *window);
+// Releases the held pages at once (a test that ends with pages held).
+void ReleaseWebPages();

@@ -49,6 +49,11 @@ module=$(find "$root/usr/lib" -path '*/brennic/libbrennic_rdp_freerdp2.so' -type
 [ -n "$module" ] || fail "the RDP backend module is missing from the package"
 if ldd "$module" | grep -q 'not found'; then ldd "$module"; fail "the RDP backend module misses libraries"; fi
 if ldd "$root/usr/bin/brennic" | grep -q -E 'freerdp|winpr'; then fail "the program links the RDP client library"; fi
+# The web engine comes with its module, loaded only when the main window is shown.
+webmodule=$(find "$root/usr/lib" -path '*/brennic/libbrennic_web_webengine.so' -type f | head -n 1)
+[ -n "$webmodule" ] || fail "the web engine module is missing from the package"
+if ldd "$webmodule" | grep -q 'not found'; then ldd "$webmodule"; fail "the web engine module misses libraries"; fi
+if ldd "$root/usr/bin/brennic" | grep -q -E 'WebEngine|Quick|Qml|nss3'; then fail "the program links the web engine"; fi
 # A double click on an .rdp file opens it: the entry takes the file, and the type is known.
 grep -qx 'Exec=brennic %f' "$root/usr/share/applications/$appid.desktop" || fail "the desktop entry takes no file"
 grep -q '^MimeType=.*application/x-rdp;' "$root/usr/share/applications/$appid.desktop" || fail "the desktop entry declares no .rdp type"

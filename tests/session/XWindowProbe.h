@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <cstdio>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -16,7 +18,10 @@ namespace RdpTest {
 
 class WindowProbe {
 public:
-    explicit WindowProbe(const QString &display) : display_(XOpenDisplay(display.toLatin1().constData())) {}
+    explicit WindowProbe(const QString &display) : display_(XOpenDisplay(display.toLatin1().constData()))
+    {
+        XSetErrorHandler(IgnoreGoneWindows);
+    }
     ~WindowProbe()
     {
         if (display_)
@@ -80,7 +85,39 @@ public:
         XFlush(display_);
     }
 
+    // The process that owns the window, as it tells on the window (_NET_WM_PID); 0 when it does not.
+    qint64 Pid(Window window)
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char *data = nullptr;
+        const Atom pid = XInternAtom(display_, "_NET_WM_PID", False);
+        qint64 owner = 0;
+        if (XGetWindowProperty(display_, window, pid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data)
+                == Success
+            && data) {
+            if (format == 32 && count == 1)
+                owner = qint64(*reinterpret_cast<const unsigned long *>(data));
+            XFree(data);
+        }
+        return owner;
+    }
+
 private:
+    // A window can go between the look at the tree and the look at the window:
+    // Xlib's own handler would end the process for that.
+    static int IgnoreGoneWindows(::Display *display, XErrorEvent *error)
+    {
+        if (error->error_code != BadWindow) {
+            char text[256] = {};
+            XGetErrorText(display, error->error_code, text, sizeof text);
+            std::fprintf(stderr, "X error: %s (request %d)\n", text, int(error->request_code));
+        }
+        return 0;
+    }
+
     QString Title(Window window)
     {
         Atom type = 0;

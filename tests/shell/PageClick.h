@@ -1,7 +1,7 @@
 #pragma once
 
 #include "WebBrowser.h"
-#include "WebEngineBrowser.h"
+#include "PageView.h"
 
 #include <QTest>
 #include <QWebEngineView>
@@ -12,7 +12,7 @@
 inline bool ClickPageUntil(WebBrowser *browser, Qt::MouseButton button, const std::function<bool()> &done,
                            QPoint at = QPoint())
 {
-    QWidget *target = static_cast<WebEngineBrowser *>(browser)->View()->focusProxy();
+    QWidget *target = PageView(browser)->focusProxy();
     if (!target)
         return false;
     for (int attempt = 0; attempt < 30 && !done(); ++attempt) {

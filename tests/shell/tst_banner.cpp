@@ -14,7 +14,7 @@
 #include "ShellPages.h"
 #include "ShellSettings.h"
 #include "WebBrowser.h"
-#include "WebEngineBrowser.h"
+#include "PageView.h"
 #include "WebTestMain.h"
 
 #include <QDesktopServices>
@@ -131,7 +131,7 @@ void TestBanner::rightClick()
     QVERIFY(QTest::qWaitForWindowExposed(host.get()));
     QVERIFY(completed.wait(10000));
 
-    QWebEngineView *view = static_cast<WebEngineBrowser *>(browser)->View();
+    QWebEngineView *view = PageView(browser);
     // The page sees the right click in both cases.
     QVERIFY(clickUntil(browser, Qt::RightButton, [view] { return view->title().startsWith(QStringLiteral("right")); }));
     if (menuShown) {

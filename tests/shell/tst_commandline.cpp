@@ -72,41 +72,55 @@ private slots:
         QCOMPARE(!options.error.isEmpty(), mistake);
     }
 
-    // A session to open: an address, or a connection file; one of them, and not with an import.
+    // Sessions to open: addresses and connection files, any number of each in their
+    // order, up to a bound, and not with an import. "a:" marks an address, "f:" a file.
     void sessionOptions_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("connect");
-        QTest::addColumn<QString>("rdpFile");
+        QTest::addColumn<QStringList>("sessions");
         QTest::addColumn<bool>("mistake");
         const QString b = QStringLiteral("brennic");
         const QString here = QDir::currentPath();
-        QTest::newRow("--connect") << QStringList{b, QStringLiteral("--connect"), QStringLiteral("h:3390")} << QStringLiteral("h:3390") << QString() << false;
-        QTest::newRow("--connect=") << QStringList{b, QStringLiteral("--connect=[::1]:3390")} << QStringLiteral("[::1]:3390") << QString() << false;
-        QTest::newRow("file") << QStringList{b, QStringLiteral("/srv/a b.rdp")} << QString() << QStringLiteral("/srv/a b.rdp") << false;
-        QTest::newRow("relative file, any case") << QStringList{b, QStringLiteral("x.RDP")} << QString() << here + QStringLiteral("/x.RDP") << false;
+        QTest::newRow("--connect") << QStringList{b, QStringLiteral("--connect"), QStringLiteral("h:3390")} << QStringList{QStringLiteral("a:h:3390")} << false;
+        QTest::newRow("--connect=") << QStringList{b, QStringLiteral("--connect=[::1]:3390")} << QStringList{QStringLiteral("a:[::1]:3390")} << false;
+        QTest::newRow("file") << QStringList{b, QStringLiteral("/srv/a b.rdp")} << QStringList{QStringLiteral("f:/srv/a b.rdp")} << false;
+        QTest::newRow("relative file, any case") << QStringList{b, QStringLiteral("x.RDP")} << QStringList{QStringLiteral("f:") + here + QStringLiteral("/x.RDP")} << false;
         QTest::newRow("toolkit arguments around a file")
-            << QStringList{b, QStringLiteral("-platform"), QStringLiteral("xcb"), QStringLiteral("/a.rdp")} << QString() << QStringLiteral("/a.rdp") << false;
-        QTest::newRow("not a connection file") << QStringList{b, QStringLiteral("/a.txt")} << QString() << QString() << false;
-        QTest::newRow("--connect without an address") << QStringList{b, QStringLiteral("--connect")} << QString() << QString() << true;
-        QTest::newRow("--connect of blanks") << QStringList{b, QStringLiteral("--connect= ")} << QString() << QString() << true;
-        QTest::newRow("two files") << QStringList{b, QStringLiteral("/a.rdp"), QStringLiteral("/b.rdp")} << QString() << QStringLiteral("/a.rdp") << true;
-        QTest::newRow("file and --connect") << QStringList{b, QStringLiteral("/a.rdp"), QStringLiteral("--connect=h")} << QStringLiteral("h") << QStringLiteral("/a.rdp") << true;
-        QTest::newRow("with --import") << QStringList{b, QStringLiteral("--connect=h"), QStringLiteral("--import=/x.ini")} << QStringLiteral("h") << QString() << true;
+            << QStringList{b, QStringLiteral("-platform"), QStringLiteral("xcb"), QStringLiteral("/a.rdp")} << QStringList{QStringLiteral("f:/a.rdp")} << false;
+        QTest::newRow("not a connection file") << QStringList{b, QStringLiteral("/a.txt")} << QStringList() << false;
+        QTest::newRow("two files") << QStringList{b, QStringLiteral("/a.rdp"), QStringLiteral("/b.rdp")} << QStringList{QStringLiteral("f:/a.rdp"), QStringLiteral("f:/b.rdp")} << false;
+        QTest::newRow("the same address twice")
+            << QStringList{b, QStringLiteral("--connect=h"), QStringLiteral("--connect"), QStringLiteral("h")} << QStringList{QStringLiteral("a:h"), QStringLiteral("a:h")} << false;
+        QTest::newRow("files and addresses mixed, in order")
+            << QStringList{b, QStringLiteral("/a.rdp"), QStringLiteral("--connect=h"), QStringLiteral("/b.rdp"), QStringLiteral("--connect"), QStringLiteral("g:1")}
+            << QStringList{QStringLiteral("f:/a.rdp"), QStringLiteral("a:h"), QStringLiteral("f:/b.rdp"), QStringLiteral("a:g:1")} << false;
+        QStringList most{b};
+        QStringList mostSessions;
+        for (int i = 0; i < MaxCommandLineSessions; ++i) {
+            most << QStringLiteral("--connect=h%1").arg(i);
+            mostSessions << QStringLiteral("a:h%1").arg(i);
+        }
+        QTest::newRow("the most sessions") << most << mostSessions << false;
+        QTest::newRow("one session too many") << (QStringList(most) << QStringLiteral("/z.rdp")) << QStringList() << true;
+        QTest::newRow("--connect without an address") << QStringList{b, QStringLiteral("--connect")} << QStringList() << true;
+        QTest::newRow("--connect of blanks") << QStringList{b, QStringLiteral("--connect= ")} << QStringList() << true;
+        QTest::newRow("a second --connect without an address") << QStringList{b, QStringLiteral("--connect=h"), QStringLiteral("--connect")} << QStringList() << true;
+        QTest::newRow("with --import") << QStringList{b, QStringLiteral("--connect=h"), QStringLiteral("--import=/x.ini")} << QStringList() << true;
     }
     void sessionOptions()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(QString, connect);
-        QFETCH(QString, rdpFile);
+        QFETCH(QStringList, sessions);
         QFETCH(bool, mistake);
         const ServerListOptions options = ParseServerListOptions(arguments);
         QCOMPARE(!options.error.isEmpty(), mistake);
         if (mistake)
             return;
-        QCOMPARE(options.connect, connect);
-        QCOMPARE(options.rdpFile, rdpFile);
-        QCOMPARE(options.OpensSession(), !connect.isEmpty() || !rdpFile.isEmpty());
+        QStringList read;
+        for (const SessionRequest &request : options.sessions)
+            read << (request.kind == SessionRequest::Kind::File ? QStringLiteral("f:") : QStringLiteral("a:")) + request.value;
+        QCOMPARE(read, sessions);
+        QCOMPARE(options.OpensSession(), !sessions.isEmpty());
     }
 
     // What an address or a connection file gives a session; what cannot be used is refused with why.

@@ -14,7 +14,7 @@
 #include "ShellSettings.h"
 #include "TabSheet.h"
 #include "WebBrowser.h"
-#include "WebEngineBrowser.h"
+#include "PageView.h"
 #include "WebTestMain.h"
 
 #include <QDialog>
@@ -77,7 +77,7 @@ void TestFirstStart::init()
 
 void TestFirstStart::cleanup()
 {
-    WebEngineBrowser::ReleasePages();
+    ReleaseWebPages();
     manager_.reset();
     window_.reset();
     ReleaseCatalogue();
@@ -207,7 +207,7 @@ void TestFirstStart::alertHoldsItsTabOnly()
         QVERIFY(!box->isWindow());
         QVERIFY(browserAt(1)->isAncestorOf(box));
         QVERIFY(!QApplication::activeModalWidget());
-        QVERIFY(!static_cast<WebEngineBrowser *>(browserAt(1))->View()->isEnabled());
+        QVERIFY(!PageView(browserAt(1))->isEnabled());
         // It waits with its tab: the manager's tab is current, and usable.
         QCOMPARE(tabs()->currentIndex(), 0);
         QVERIFY(!box->isVisible());
@@ -230,7 +230,7 @@ void TestFirstStart::alertHoldsItsTabOnly()
     QVERIFY(answered);
     // Answered, the page goes on.
     QTRY_COMPARE_WITH_TIMEOUT(tabs()->tabText(1), QStringLiteral("After"), 10000);
-    QVERIFY(static_cast<WebEngineBrowser *>(browserAt(1))->View()->isEnabled());
+    QVERIFY(PageView(browserAt(1))->isEnabled());
     QVERIFY(!openBox());
 }
 

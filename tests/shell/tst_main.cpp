@@ -15,6 +15,7 @@
 #include "ShellSettings.h"
 #include "TabSheet.h"
 #include "WebBrowser.h"
+#include "PageView.h"
 #include "WebEngineBrowser.h"
 #include "WebEngineSetup.h"
 #include "WebTestMain.h"
@@ -194,7 +195,7 @@ void TestMain::init()
 
 void TestMain::cleanup()
 {
-    WebEngineBrowser::ReleasePages(); // a failed test leaves nothing held for the next one
+    ReleaseWebPages(); // a failed test leaves nothing held for the next one
     // The manager goes first, as in the program: it is the window's child by then.
     manager_.reset();
     window_.reset();
@@ -292,8 +293,8 @@ void TestMain::pagesHeldUntilTheWindowHasPainted()
 {
     HoldWebPages();
     window_ = std::make_unique<TFormMain>();
-    auto *browser = static_cast<WebEngineBrowser *>(browserAt(1));
-    QVERIFY(!browser->View());
+    WebBrowser *browser = browserAt(1);
+    QVERIFY(!PageView(browser));
     QCOMPARE(browser->LocationURL(), DefaultPageUrl());
     QCOMPARE(captions(), (QStringList{MainCaption, QStringLiteral("默认网页"), QStringLiteral("   +")}));
     QCOMPARE(tabs()->currentIndex(), 1);
@@ -303,14 +304,14 @@ void TestMain::pagesHeldUntilTheWindowHasPainted()
     QCOMPARE(tabs()->currentIndex(), 0);
     QCOMPARE(window_->windowTitle(), MainCaption);
     waitComplete(browser, QStringLiteral("Brennic 默认网页"));
-    QVERIFY(browser->View());
+    QVERIFY(PageView(browser));
     QCOMPARE(window_->EditUrl->text(), DefaultPageUrl());
     QCOMPARE(tabs()->currentIndex(), 0);
     QCOMPARE(window_->windowTitle(), MainCaption);
 
     // A control made after the release has its page at once.
     pressPlus();
-    QVERIFY(static_cast<WebEngineBrowser *>(browserAt(2))->View());
+    QVERIFY(PageView(browserAt(2)));
 }
 
 // The program's own pages run in one renderer process; a page of another site
@@ -328,7 +329,7 @@ void TestMain::ownPagesShareARendererOtherSitesHaveTheirOwn()
     QVERIFY(bannerComplete.count() > 0 || bannerComplete.wait(10000));
 
     const auto rendererOf = [](WebBrowser *browser) {
-        return static_cast<WebEngineBrowser *>(browser)->View()->page()->renderProcessPid();
+        return PageView(browser)->page()->renderProcessPid();
     };
     const qint64 ownPages = rendererOf(browserAt(1));
     QVERIFY(ownPages > 0);
@@ -606,7 +607,7 @@ void TestMain::scriptOpensNoTabWithoutAGesture()
                                                                                            "setTimeout(function () { document.title = 'Ran'; }, 300);</script>"));
     server_->titled(QStringLiteral("/child"), QStringLiteral("Child"));
     open(server_->url(QStringLiteral("/opener")));
-    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    auto *view = PageView(browserAt(1));
     QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("Ran"), 10000);
     QTest::qWait(200);
     QCOMPARE(tabs()->count(), 3);
@@ -627,7 +628,7 @@ void TestMain::pageThatTriesToOpenAHundredTabsAndChainBoxes()
                              "  + prompt('name?', 'x');</script>"));
     PageDialogDriver dialogs(2);
     open(server_->url(QStringLiteral("/storm")));
-    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    auto *view = PageView(browserAt(1));
     // Two boxes: the user stops the page's boxes at the second; confirm and
     // prompt then answer as cancelled without a box.
     QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("Asked no null"), 15000);
@@ -653,7 +654,7 @@ void TestMain::pageThatTriesToOpenAHundredTabsAndChainBoxes()
     for (int click = 0; click < 3; ++click) {
         press(1);
         QTest::qWait(150);
-        QWidget *page = static_cast<WebEngineBrowser *>(browserAt(1))->View()->focusProxy();
+        QWidget *page = PageView(browserAt(1))->focusProxy();
         QTest::mouseClick(page, Qt::LeftButton, {}, page->rect().center());
         QTest::qWait(200);
     }
@@ -714,7 +715,7 @@ void TestMain::userClosesATab()
         QTest::mouseClick(bar, Qt::MiddleButton, {}, bar->tabRect(2).center());
     } else if (how.startsWith(QStringLiteral("ctrl+w"))) {
         QWidget *focus = how.endsWith(QStringLiteral("page"))
-            ? static_cast<WebEngineBrowser *>(browserAt(2))->View()->focusProxy()
+            ? PageView(browserAt(2))->focusProxy()
             : static_cast<QWidget *>(window_->EditUrl);
         focus->setFocus();
         QTRY_VERIFY(focus->hasFocus());
@@ -819,7 +820,7 @@ void TestMain::newTabPutsTheCursorInTheAddressBox()
         QWidget *focus = window_->PanelMain;
         if (how.endsWith(QStringLiteral("page"))) {
             press(1);
-            focus = static_cast<WebEngineBrowser *>(browserAt(1))->View()->focusProxy();
+            focus = PageView(browserAt(1))->focusProxy();
         }
         focus->setFocus();
         QTest::keyClick(focus, Qt::Key_T, Qt::ControlModifier);
@@ -923,7 +924,7 @@ void TestMain::defaultPageSaysWhatTheProgramDoes()
     window_ = std::make_unique<TFormMain>();
     window_->show();
     waitComplete(browserAt(1), QStringLiteral("Brennic 默认网页"));
-    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    auto *view = PageView(browserAt(1));
     QString text;
     bool answered = false;
     view->page()->toPlainText([&](const QString &plain) {
@@ -1035,7 +1036,7 @@ void TestMain::escAndF5()
     press(1);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    auto *view = PageView(browserAt(1));
     QWidget *focus = inAddressBox ? static_cast<QWidget *>(window_->EditUrl) : view->focusProxy();
     QVERIFY(focus);
     focus->setFocus();
@@ -1124,7 +1125,7 @@ void TestMain::noTabWhileTheWindowCloses()
     QVERIFY(window_->close());
     QVERIFY(window_->m_Existed);
 
-    auto *view = static_cast<WebEngineBrowser *>(browserAt(1))->View();
+    auto *view = PageView(browserAt(1));
     view->page()->runJavaScript(QStringLiteral("window.open('/child');"));
     browserAt(1)->Navigate(server_->url(QStringLiteral("/b")));
     QSignalSpy completed(browserAt(1), &WebBrowser::DocumentComplete);

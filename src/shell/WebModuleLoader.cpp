@@ -1,0 +1,101 @@
+#include "WebModuleLoader.h"
+
+#include "WebModule.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <dlfcn.h>
+
+namespace {
+
+const WebModule *g_module = nullptr;
+QString g_failure;     // why the module could not be loaded
+QStringList g_folders; // set by a test
+
+QString ExecutableFolder()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+}
+
+QString LastLoaderError()
+{
+    const char *text = dlerror();
+    return text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
+}
+
+// Where the module is: the first folder that holds it decides; where none does,
+// the first place looked in, for the loader's words that it is missing.
+QString ModulePath()
+{
+    QStringList paths;
+    for (const QString &folder : WebModuleFolders())
+        paths.append(QDir(folder).filePath(WebModuleFileName()));
+    for (const QString &candidate : std::as_const(paths))
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    return paths.value(0);
+}
+
+// The module at path, loaded and asked for its table; nullptr with error set when it fails.
+const WebModule *Open(const QString &path, QString &error)
+{
+    // Loaded for good: the engine keeps threads and helper processes until the program ends.
+    void *module = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        error = LastLoaderError();
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<WebModuleEntry>(dlsym(module, WebModuleEntryPoint));
+    if (!entry) {
+        error = LastLoaderError();
+        return nullptr;
+    }
+    const WebModule *table = entry(WebModuleInterfaceVersion);
+    if (!table)
+        error = QStringLiteral("%1: built for another version of this program").arg(path);
+    return table;
+}
+
+} // namespace
+
+QString WebModuleFileName()
+{
+    return QStringLiteral(BRENNIC_WEB_MODULE_FILE);
+}
+
+QStringList WebModuleFolders()
+{
+    if (!g_folders.isEmpty())
+        return g_folders;
+    const QString beside = ExecutableFolder();
+    return {beside, QDir::cleanPath(beside + QStringLiteral("/" BRENNIC_WEB_MODULE_INSTALLED)),
+            QStringLiteral(BRENNIC_WEB_MODULE_BUILT)};
+}
+
+void SetWebModuleFolders(const QStringList &folders)
+{
+    g_folders = folders;
+    g_failure.clear();
+}
+
+const WebModule *LoadedWebModule()
+{
+    return g_module;
+}
+
+const WebModule *LoadWebModule(QString *error)
+{
+    if (!g_module && g_failure.isEmpty()) {
+        QString why;
+        g_module = Open(ModulePath(), why);
+        if (!g_module)
+            g_failure = QStringLiteral("无法加载网页组件 %1: %2").arg(WebModuleFileName(), why);
+    }
+    if (!g_module && error)
+        *error = g_failure;
+    return g_module;
+}
