@@ -181,7 +181,7 @@ void RdpView::PresentAll()
 {
     // The toolkit has just put its own copy of the view there, which the
     // picture put straight on the window has long left behind.
-    if (presenter_ && !Scaled() && remoteSize_.isValid())
+    if (presenter_ && watchedWindow_ && watchedWindow_->isExposed() && !Scaled() && remoteSize_.isValid())
         update(QRegion(rect()) - Present(rect()));
 }
 

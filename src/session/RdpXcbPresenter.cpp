@@ -120,7 +120,8 @@ bool RdpXcbPresenter::UseWindow(xcb_window_t window)
     if (!geometry || !attributes)
         return false;
     const xcb_setup_t *setup = xcb_get_setup(connection_);
-    if ((geometry->depth != 24 && geometry->depth != 32) || !FourBytesLittleEndian(setup, geometry->depth)
+    // Depth 24 only: in a window with alpha the picture's unused byte would be its opacity.
+    if (geometry->depth != 24 || !FourBytesLittleEndian(setup, geometry->depth)
         || !RgbVisual(setup, attributes->visual))
         return false;
     depth_ = geometry->depth;

@@ -13,7 +13,7 @@
 // rectangles from the library's own buffer, a shared memory segment, so that
 // nothing in this process copies them. Only for an X server on this machine
 // (a segment id means nothing elsewhere) that offers the extension, and for
-// windows whose pixels are laid out as the picture's (32-bit BGRX).
+// windows whose pixels are laid out as the picture's (depth 24 in 32-bit BGRX).
 class RdpXcbPresenter final : public RdpPresenter {
 public:
     // Null when the view's display cannot take the picture this way.
