@@ -14,9 +14,28 @@
 
 namespace RdpTest {
 
+// Windows come and go while the probe looks: one gone between listing and
+// looking at it is no fault, where Xlib's own handler would end the process.
+inline XErrorHandler &OtherErrorHandler()
+{
+    static XErrorHandler other = nullptr;
+    return other;
+}
+
+inline int IgnoreVanishedWindows(::Display *display, XErrorEvent *error)
+{
+    if (error->error_code == BadWindow || error->error_code == BadDrawable)
+        return 0;
+    return OtherErrorHandler() ? OtherErrorHandler()(display, error) : 0;
+}
+
 class WindowProbe {
 public:
-    explicit WindowProbe(const QString &display) : display_(XOpenDisplay(display.toLatin1().constData())) {}
+    explicit WindowProbe(const QString &display) : display_(XOpenDisplay(display.toLatin1().constData()))
+    {
+        if (const XErrorHandler before = XSetErrorHandler(IgnoreVanishedWindows); before != IgnoreVanishedWindows)
+            OtherErrorHandler() = before;
+    }
     ~WindowProbe()
     {
         if (display_)
