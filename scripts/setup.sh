@@ -12,6 +12,8 @@ program=(
   # Qt 6 widgets, network and web engine, and the platform plugins that show the windows
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev qt6-webengine-dev-tools
   libgl-dev libxkbcommon-dev qt6-qpa-plugins
+  # a session's picture put on its X window from shared memory (MIT-SHM)
+  libxcb-shm0-dev
   # the toolkit's own Chinese texts (standard buttons and dialogs)
   qt6-translations-l10n
   # the RDP client library

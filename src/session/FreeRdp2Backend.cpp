@@ -54,6 +54,10 @@ public:
     void Cancel() override { core_->Cancel(); }
 
     void ReadFrame(const std::function<void(const QImage &)> &read) const override { core_->frame.Read(read); }
+    void ReadFrameWithSegment(const std::function<void(const QImage &, int)> &read) const override
+    {
+        core_->frame.ReadWithSegment(read);
+    }
 
     void AnswerCertificate(RdpCertificateAnswer answer) override { core_->AnswerCertificate(answer); }
 

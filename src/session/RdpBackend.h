@@ -123,6 +123,9 @@ public:
     // on the calling thread, while the library draws nothing: the image is valid
     // only during the call.
     virtual void ReadFrame(const std::function<void(const QImage &)> &read) const = 0;
+    // The same, with the System V shared memory segment whose start the image
+    // is, or -1: a display server on this machine can take the picture from it.
+    virtual void ReadFrameWithSegment(const std::function<void(const QImage &, int segment)> &read) const = 0;
     virtual void AnswerCertificate(RdpCertificateAnswer answer) = 0;
     virtual void SetLocalClipboard(const QString &text, const QImage &image) = 0;
     virtual void WithdrawLocalClipboard() = 0;
@@ -151,6 +154,6 @@ public:
 
 // The one symbol a backend module exports: its backend, or nullptr when the
 // module was built against another version of this interface.
-inline constexpr int RdpBackendInterfaceVersion = 4;
+inline constexpr int RdpBackendInterfaceVersion = 5;
 inline constexpr char RdpBackendEntryPoint[] = "BrennicRdpBackend";
 using RdpBackendEntry = RdpBackend *(*)(int interfaceVersion);

@@ -20,12 +20,13 @@ bool RdpFrame::EndDrawing(const QRegion &changed)
     return report;
 }
 
-void RdpFrame::SetBuffer(uchar *pixels, QSize size, int stride)
+void RdpFrame::SetBuffer(uchar *pixels, QSize size, int stride, int segment)
 {
     std::lock_guard guard(lock_);
     pixels_ = pixels;
     size_ = pixels ? size : QSize();
     stride_ = stride;
+    segment_ = pixels ? segment : -1;
     drawn_ = false;
     kept_ = QImage();
     changed_ = QRegion();
@@ -34,12 +35,19 @@ void RdpFrame::SetBuffer(uchar *pixels, QSize size, int stride)
             std::memset(pixels + size_t(y) * size_t(stride), 0, size_t(size.width()) * 4);
 }
 
+int RdpFrame::Segment() const
+{
+    std::lock_guard guard(lock_);
+    return segment_;
+}
+
 void RdpFrame::KeepLastPicture()
 {
     std::lock_guard guard(lock_);
     if (pixels_ && drawn_)
         kept_ = QImage(pixels_, size_.width(), size_.height(), stride_, QImage::Format_RGB32).copy();
     pixels_ = nullptr;
+    segment_ = -1;
     changed_ = QRegion();
 }
 
@@ -54,13 +62,18 @@ std::pair<QRegion, QSize> RdpFrame::TakeChanged()
 
 void RdpFrame::Read(const std::function<void(const QImage &)> &read) const
 {
+    ReadWithSegment([&](const QImage &image, int) { read(image); });
+}
+
+void RdpFrame::ReadWithSegment(const std::function<void(const QImage &, int segment)> &read) const
+{
     std::lock_guard guard(lock_);
     if (pixels_ && drawn_) {
         // BGRX in memory is this format's layout: painting it converts nothing.
         const QImage image(static_cast<const uchar *>(pixels_), size_.width(), size_.height(), stride_,
                            QImage::Format_RGB32);
-        read(image);
+        read(image, segment_);
     } else {
-        read(kept_);
+        read(kept_, -1);
     }
 }

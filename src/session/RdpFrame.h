@@ -23,8 +23,11 @@ public:
     bool EndDrawing(const QRegion &changed);
 
     // The library's buffer, made or made anew at another size (called while
-    // drawing, or before the first): black, and no picture until drawn.
-    void SetBuffer(uchar *pixels, QSize size, int stride);
+    // drawing, or before the first): black, and no picture until drawn. Its
+    // shared memory segment, when it starts one (RdpSharedBuffer), else -1.
+    void SetBuffer(uchar *pixels, QSize size, int stride, int segment = -1);
+    // The segment given with the buffer now shown, -1 for none.
+    int Segment() const;
     // The library frees its buffer: the last picture is kept as a copy.
     void KeepLastPicture();
 
@@ -33,12 +36,16 @@ public:
     // Runs read with the picture (null when there is none), under the lock: the
     // image wraps the library's buffer and is valid only during the call.
     void Read(const std::function<void(const QImage &)> &read) const;
+    // The same, with the shared memory segment that the picture starts, or -1
+    // (no segment, or the kept copy).
+    void ReadWithSegment(const std::function<void(const QImage &, int segment)> &read) const;
 
 private:
     mutable std::recursive_mutex lock_;
     uchar *pixels_ = nullptr;
     QSize size_;
     int stride_ = 0;
+    int segment_ = -1;
     bool drawn_ = false;
     QImage kept_; // the last picture once the library's buffer is gone
     QRegion changed_;

@@ -111,6 +111,14 @@ void RdpSession::ReadFrame(const std::function<void(const QImage &)> &read) cons
         read(QImage());
 }
 
+void RdpSession::ReadFrameWithSegment(const std::function<void(const QImage &, int)> &read) const
+{
+    if (connection_)
+        connection_->ReadFrameWithSegment(read);
+    else
+        read(QImage(), -1);
+}
+
 uint32_t RdpSession::ScanCode(const QKeyEvent *event) const
 {
     return backend_ ? backend_->ScanCode(event->nativeScanCode(), event->key()) : 0;

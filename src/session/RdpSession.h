@@ -44,6 +44,8 @@ public:
     // the image is valid only during the call, and the library draws nothing
     // meanwhile, so read is quick.
     void ReadFrame(const std::function<void(const QImage &)> &read) const;
+    // The same, with the shared memory segment the picture starts (RdpConnection).
+    void ReadFrameWithSegment(const std::function<void(const QImage &, int segment)> &read) const;
     // The scan code of a key for the remote keyboard (PC/AT set 1, extended keys
     // with 0x100), 0 when it has none or the session has not started.
     uint32_t ScanCode(const QKeyEvent *event) const;

@@ -1,5 +1,6 @@
 #include "RdpView.h"
 
+#include "RdpPresenter.h"
 #include "RdpSession.h"
 
 #include <QGuiApplication>
@@ -7,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -46,9 +48,23 @@ RdpView::RdpView(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_NoMousePropagation);
 }
 
+RdpView::~RdpView() = default;
+
 void RdpView::SetSession(RdpSession *session)
 {
     session_ = session;
+    QPointer<RdpSession> from(session);
+    SetPictureSource([from](const std::function<void(const QImage &, int)> &read) {
+        if (from)
+            from->ReadFrameWithSegment(read);
+        else
+            read(QImage(), -1);
+    });
+}
+
+void RdpView::SetPictureSource(PictureSource source)
+{
+    picture_ = std::move(source);
     update();
 }
 
@@ -123,13 +139,16 @@ QRect RdpView::ViewRect(const QRect &remote) const
 
 void RdpView::FrameUpdated(const QRegion &changed, QSize size)
 {
-    if (size != remoteSize_) {
-        remoteSize_ = size;
-        update();
+    const bool newSize = size != remoteSize_;
+    remoteSize_ = size;
+    if (!Scaled()) {
+        const QRegion region = newSize ? QRegion(rect()) : changed;
+        update(region - Present(region));
         return;
     }
-    if (!Scaled()) {
-        update(changed);
+    presented_ = false;
+    if (newSize) {
+        update();
         return;
     }
     QRegion region;
@@ -144,12 +163,73 @@ void RdpView::DesktopResized(int width, int height)
     update();
 }
 
+QRegion RdpView::Present(const QRegion &parts)
+{
+    presented_ = false;
+    if (!presenter_ || !picture_ || !isVisible())
+        return {};
+    const QRegion uncovered = parts & Uncovered();
+    if (uncovered.isEmpty())
+        return {};
+    picture_([&](const QImage &image, int segment) {
+        presented_ = image.size() == size() && presenter_->Present(image, segment, uncovered);
+    });
+    return presented_ ? uncovered : QRegion();
+}
+
+void RdpView::PresentAll()
+{
+    // The toolkit has just put its own copy of the view there, which the
+    // picture put straight on the window has long left behind.
+    if (presenter_ && watchedWindow_ && watchedWindow_->isExposed() && !Scaled() && remoteSize_.isValid())
+        update(QRegion(rect()) - Present(rect()));
+}
+
+QRegion RdpView::Uncovered() const
+{
+    // The widgets laid over the picture (the reconnect panel, hints, prompts)
+    // are painted by the toolkit, with the picture beneath them.
+    QRegion region = visibleRegion();
+    for (const QObject *child : children())
+        if (const auto *w = qobject_cast<const QWidget *>(child); w && !w->isWindow() && w->isVisible())
+            region -= w->geometry();
+    for (const QWidget *w = this; !w->isWindow() && w->parentWidget(); w = w->parentWidget()) {
+        const QWidget *parent = w->parentWidget();
+        const QObjectList &siblings = parent->children(); // in stacking order, the topmost last
+        for (qsizetype i = siblings.indexOf(const_cast<QWidget *>(w)) + 1; i < siblings.size(); ++i)
+            if (const auto *s = qobject_cast<const QWidget *>(siblings.at(i)); s && !s->isWindow() && s->isVisible())
+                region -= QRect(mapFrom(parent, s->pos()), s->size());
+    }
+    return region;
+}
+
+// Uncovering the window makes the toolkit put back its own copy of the view.
+void RdpView::WatchWindow()
+{
+    QWindow *current = window()->windowHandle();
+    if (current == watchedWindow_)
+        return;
+    if (watchedWindow_)
+        watchedWindow_->removeEventFilter(this);
+    watchedWindow_ = current;
+    if (current)
+        current->installEventFilter(this);
+}
+
+bool RdpView::eventFilter(QObject *watched, QEvent *event)
+{
+    // After the toolkit has handled the exposure: its copy goes first.
+    if (watched == watchedWindow_ && event->type() == QEvent::Expose && presenter_)
+        QMetaObject::invokeMethod(this, &RdpView::PresentAll, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
+}
+
 void RdpView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     bool shown = false;
-    if (session_) {
-        session_->ReadFrame([&](const QImage &image) {
+    if (picture_) {
+        picture_([&](const QImage &image, int) {
             if (image.isNull())
                 return;
             shown = true;
@@ -266,6 +346,11 @@ void RdpView::focusOutEvent(QFocusEvent *event)
 void RdpView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (!presenterSought_) {
+        presenterSought_ = true;
+        presenter_ = RdpPresenter::For(this);
+    }
+    WatchWindow();
     UpdateGrab();
 }
 

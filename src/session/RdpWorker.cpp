@@ -6,6 +6,7 @@
 #include "RdpEndCause.h"
 #include "RdpLibrary.h"
 #include "RdpReconnectPolicy.h"
+#include "RdpSharedBuffer.h"
 #include "ServerAddress.h"
 
 #include <freerdp/client.h>
@@ -128,9 +129,41 @@ BOOL OnEndPaint(rdpContext *context)
     return TRUE;
 }
 
-void ShowBuffer(RdpCore &core, const rdpGdi *gdi)
+// The library draws into a buffer of ours in shared memory, which the X server
+// can show without a copy; where the system gives no segment, into its own.
+// The picture's sides are the server's to choose: beyond these no segment is made.
+constexpr UINT32 MaxSharedSide = 8192;
+
+struct DrawingBuffer {
+    RdpSharedBuffer::Buffer shared;
+    UINT32 stride = 0;
+};
+
+DrawingBuffer NewDrawingBuffer(UINT32 width, UINT32 height)
 {
-    core.frame.SetBuffer(gdi->primary_buffer, QSize(int(gdi->width), int(gdi->height)), int(gdi->stride));
+    if (width == 0 || height == 0 || width > MaxSharedSide || height > MaxSharedSide)
+        return {};
+    const UINT32 stride = width * 4;
+    return {RdpSharedBuffer::Allocate(std::size_t(stride) * height), stride};
+}
+
+void ShowBuffer(RdpCore &core, const rdpGdi *gdi, int segment)
+{
+    core.frame.SetBuffer(gdi->primary_buffer, QSize(int(gdi->width), int(gdi->height)), int(gdi->stride),
+                         segment);
+}
+
+// A new size gets a new buffer; the library frees the old one with its bitmap.
+bool ResizeDrawing(rdpGdi *gdi, UINT32 width, UINT32 height, int *segment)
+{
+    if (UINT32(gdi->width) == width && UINT32(gdi->height) == height)
+        return gdi_resize(gdi, width, height);
+    const DrawingBuffer buffer = NewDrawingBuffer(width, height);
+    *segment = buffer.shared.segment;
+    if (!buffer.shared.pixels)
+        return gdi_resize(gdi, width, height);
+    return gdi_resize_ex(gdi, width, height, buffer.stride, gdi->dstFormat, buffer.shared.pixels,
+                         RdpSharedBuffer::Free);
 }
 
 BOOL OnDesktopResize(rdpContext *context)
@@ -141,8 +174,9 @@ BOOL OnDesktopResize(rdpContext *context)
     RdpCore &core = CoreOf(context);
     // The buffer is made anew: nothing may show it meanwhile.
     core.frame.BeginDrawing();
-    const bool resized = gdi_resize(context->gdi, UINT32(width), UINT32(height));
-    ShowBuffer(core, context->gdi);
+    int segment = core.frame.Segment();
+    const bool resized = ResizeDrawing(context->gdi, UINT32(width), UINT32(height), &segment);
+    ShowBuffer(core, context->gdi, resized ? segment : -1);
     core.frame.EndDrawing({});
     if (!resized)
         return FALSE;
@@ -215,9 +249,16 @@ BOOL OnPreConnect(freerdp *instance)
 
 BOOL OnPostConnect(freerdp *instance)
 {
-    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
+    const rdpSettings *settings = instance->settings;
+    const DrawingBuffer buffer = NewDrawingBuffer(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth),
+                                                  freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
+    if (buffer.shared.pixels) {
+        if (!gdi_init_ex(instance, PIXEL_FORMAT_BGRX32, buffer.stride, buffer.shared.pixels, RdpSharedBuffer::Free))
+            return FALSE;
+    } else if (!gdi_init(instance, PIXEL_FORMAT_BGRX32)) {
         return FALSE;
-    ShowBuffer(CoreOf(instance), instance->context->gdi);
+    }
+    ShowBuffer(CoreOf(instance), instance->context->gdi, buffer.shared.segment);
     reinterpret_cast<ClientContext *>(instance->context)->gdiBeginPaint = instance->update->BeginPaint;
     instance->update->BeginPaint = OnBeginPaint;
     instance->update->EndPaint = OnEndPaint;

@@ -8,7 +8,6 @@
 #include <QList>
 #include <QString>
 
-#include <cstdio>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -16,11 +15,27 @@
 
 namespace RdpTest {
 
+// Windows come and go while the probe looks: one gone between listing and
+// looking at it is no fault, where Xlib's own handler would end the process.
+inline XErrorHandler &OtherErrorHandler()
+{
+    static XErrorHandler other = nullptr;
+    return other;
+}
+
+inline int IgnoreVanishedWindows(::Display *display, XErrorEvent *error)
+{
+    if (error->error_code == BadWindow || error->error_code == BadDrawable)
+        return 0;
+    return OtherErrorHandler() ? OtherErrorHandler()(display, error) : 0;
+}
+
 class WindowProbe {
 public:
     explicit WindowProbe(const QString &display) : display_(XOpenDisplay(display.toLatin1().constData()))
     {
-        XSetErrorHandler(IgnoreGoneWindows);
+        if (const XErrorHandler before = XSetErrorHandler(IgnoreVanishedWindows); before != IgnoreVanishedWindows)
+            OtherErrorHandler() = before;
     }
     ~WindowProbe()
     {
@@ -106,18 +121,6 @@ public:
     }
 
 private:
-    // A window can go between the look at the tree and the look at the window:
-    // Xlib's own handler would end the process for that.
-    static int IgnoreGoneWindows(::Display *display, XErrorEvent *error)
-    {
-        if (error->error_code != BadWindow) {
-            char text[256] = {};
-            XGetErrorText(display, error->error_code, text, sizeof text);
-            std::fprintf(stderr, "X error: %s (request %d)\n", text, int(error->request_code));
-        }
-        return 0;
-    }
-
     QString Title(Window window)
     {
         Atom type = 0;

@@ -3,11 +3,14 @@
 
 #include "RdpCommands.h"
 #include "RdpFrame.h"
+#include "RdpSharedBuffer.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
 #include <winpr/synch.h>
+
+#include <sys/shm.h>
 
 #include <atomic>
 #include <thread>
@@ -136,6 +139,55 @@ private slots:
         QCOMPARE(kept.size(), QSize(16, 16));
         QCOMPARE(kept.pixel(8, 8), 0xFFCC6633u);
         QCOMPARE(frame.TakeChanged().second, QSize(16, 16));
+    }
+
+    // The shared memory segment goes with the picture it starts: none before
+    // the server drew, none for the copy kept once the library freed its buffer.
+    void segmentGoesWithThePicture()
+    {
+        Buffer buffer(16, 16);
+        RdpFrame frame;
+        const auto segmentRead = [&] {
+            int seen = -2;
+            frame.ReadWithSegment([&](const QImage &, int segment) { seen = segment; });
+            return seen;
+        };
+        QCOMPARE(segmentRead(), -1);
+        frame.SetBuffer(buffer.Pixels(), buffer.size, buffer.stride, 42);
+        QCOMPARE(frame.Segment(), 42);
+        QCOMPARE(segmentRead(), -1); // nothing drawn yet
+        frame.BeginDrawing();
+        frame.EndDrawing(QRect(0, 0, 16, 16));
+        QCOMPARE(segmentRead(), 42);
+        frame.KeepLastPicture();
+        QCOMPARE(segmentRead(), -1);
+        QCOMPARE(frame.Segment(), -1);
+        frame.SetBuffer(buffer.Pixels(), buffer.size, buffer.stride); // the library's own memory
+        frame.BeginDrawing();
+        frame.EndDrawing(QRect(0, 0, 16, 16));
+        QCOMPARE(segmentRead(), -1);
+    }
+
+    // The library's buffer in shared memory: zeroed, writable, and marked for
+    // removal from the start, so that it goes with its last user whatever
+    // happens to the process; freed, it is gone.
+    void sharedBufferLeavesNothingBehind()
+    {
+        const RdpSharedBuffer::Buffer buffer = RdpSharedBuffer::Allocate(640 * 480 * 4);
+        if (!buffer.pixels)
+            QSKIP("the system gives no System V shared memory");
+        QVERIFY(buffer.segment >= 0);
+        QCOMPARE(buffer.pixels[0], uchar(0));
+        QCOMPARE(buffer.pixels[640 * 480 * 4 - 1], uchar(0));
+        buffer.pixels[12345] = 0x7F;
+        shmid_ds state{};
+        QCOMPARE(shmctl(buffer.segment, IPC_STAT, &state), 0);
+        QVERIFY(state.shm_perm.mode & SHM_DEST);
+        QCOMPARE(state.shm_perm.mode & 0777, 0600u);
+        QCOMPARE(state.shm_nattch, shmatt_t(1));
+        RdpSharedBuffer::Free(buffer.pixels);
+        QCOMPARE(shmctl(buffer.segment, IPC_STAT, &state), -1);
+        QVERIFY(!RdpSharedBuffer::Allocate(0).pixels);
     }
 
     // A reader never sees half a drawing: the library's thread draws whole
