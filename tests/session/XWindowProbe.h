@@ -8,7 +8,6 @@
 #include <QList>
 #include <QString>
 
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
