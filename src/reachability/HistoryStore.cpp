@@ -145,7 +145,11 @@ void HistoryStore::startWrite()
     QMetaObject::invokeMethod(
         writer(),
         [this, count] {
-            auto tracks = std::make_shared<HistoryCodec::Tracks>(count);
+            std::shared_ptr<HistoryCodec::Tracks> tracks;
+            {
+                const std::lock_guard lock(handOver_);
+                tracks = std::make_shared<HistoryCodec::Tracks>(count);
+            }
             QMetaObject::invokeMethod(
                 this, [this, tracks = std::move(tracks)]() mutable { copyPrepared(std::move(tracks)); }, Qt::QueuedConnection);
         },
@@ -178,14 +182,22 @@ void HistoryStore::writeCopy(std::shared_ptr<HistoryCodec::Tracks> tracks)
 {
     inFlight_ = true;
     savedRevision_ = history_.revision();
-    history_.snapshot(*tracks);
+    {
+        const std::lock_guard lock(handOver_);
+        history_.snapshot(*tracks);
+    }
     const qint64 savedAt = history_.nowSecond();
     // Packing, hashing and writing happen on the writer's thread.
     QMetaObject::invokeMethod(
         writer(),
         [this, tracks = std::move(tracks), savedAt, path = path_, key = key_]() mutable {
-            const bool ok = writeFile(path, HistoryCodec::encode(*tracks, key, savedAt));
-            tracks.reset();
+            QByteArray bytes;
+            {
+                const std::lock_guard lock(handOver_);
+                bytes = HistoryCodec::encode(*tracks, key, savedAt);
+                tracks.reset();
+            }
+            const bool ok = writeFile(path, bytes);
             QMetaObject::invokeMethod(
                 this, [this, ok] { finishWrite(ok); }, Qt::QueuedConnection);
         },

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -71,8 +72,12 @@ private:
     ClockTimer timer_;
     QThread thread_;
     QObject *worker_ = nullptr; // lives on thread_, from the first write on
-    bool preparing_ = false;    // the writer makes a copy's memory ready
-    bool inFlight_ = false;     // a copy was handed to the writer
+    // Qt's queue already orders each hand-over of a copy between this thread and
+    // the writer's; taking this lock on both sides shows that order to the
+    // thread checker, which cannot see inside Qt.
+    std::mutex handOver_;
+    bool preparing_ = false; // the writer makes a copy's memory ready
+    bool inFlight_ = false;  // a copy was handed to the writer
     quint64 savedRevision_ = 0;
     std::optional<Clock::time_point> lastWrite_;
 };
