@@ -2,11 +2,11 @@
 // that opens no session never maps the client library and its codecs.
 #include "RdpBackendLoader.h"
 
+#include "ModuleFile.h"
 #include "RdpBackend.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <dlfcn.h>
 
@@ -33,33 +33,13 @@ struct Preloader {
 };
 Preloader g_preloader;
 
-QString ExecutableFolder()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-}
-
-QString LastLoaderError()
-{
-    const char *text = dlerror();
-    return text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
-}
-
 // The module at path, loaded and asked for its backend; nullptr with error set when it fails.
 RdpBackend *Open(const QString &path, QString &error)
 {
     // Loaded for good: a worker may still be inside the library when the program ends.
-    void *module = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        error = LastLoaderError();
+    auto entry = reinterpret_cast<RdpBackendEntry>(OpenModuleEntry(path, RdpBackendEntryPoint, error));
+    if (!entry)
         return nullptr;
-    }
-    auto entry = reinterpret_cast<RdpBackendEntry>(dlsym(module, RdpBackendEntryPoint));
-    if (!entry) {
-        error = LastLoaderError();
-        return nullptr;
-    }
     RdpBackend *backend = entry(RdpBackendInterfaceVersion);
     if (!backend)
         error = QStringLiteral("%1: built for another version of this program").arg(path);
@@ -79,17 +59,9 @@ void WarmPixelRoutines()
     dlclose(library); // only the reference taken here: the module keeps it loaded
 }
 
-// Where the module is: the first folder that holds it decides; where none does,
-// the first place looked in, for the loader's words that it is missing.
 QString ModulePath()
 {
-    QStringList paths;
-    for (const QString &folder : RdpBackendFolders())
-        paths.append(QDir(folder).filePath(RdpBackendFileName()));
-    for (const QString &candidate : std::as_const(paths))
-        if (QFileInfo::exists(candidate))
-            return candidate;
-    return paths.value(0);
+    return FirstModulePath(RdpBackendFolders(), RdpBackendFileName());
 }
 
 RdpBackend *OpenOnce(const QString &path, QString &why)

@@ -1,10 +1,10 @@
 #include "WebModuleLoader.h"
 
+#include "ModuleFile.h"
 #include "WebModule.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <dlfcn.h>
 
@@ -14,46 +14,18 @@ const WebModule *g_module = nullptr;
 QString g_failure;     // why the module could not be loaded
 QStringList g_folders; // set by a test
 
-QString ExecutableFolder()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-}
-
-QString LastLoaderError()
-{
-    const char *text = dlerror();
-    return text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
-}
-
-// Where the module is: the first folder that holds it decides; where none does,
-// the first place looked in, for the loader's words that it is missing.
 QString ModulePath()
 {
-    QStringList paths;
-    for (const QString &folder : WebModuleFolders())
-        paths.append(QDir(folder).filePath(WebModuleFileName()));
-    for (const QString &candidate : std::as_const(paths))
-        if (QFileInfo::exists(candidate))
-            return candidate;
-    return paths.value(0);
+    return FirstModulePath(WebModuleFolders(), WebModuleFileName());
 }
 
 // The module at path, loaded and asked for its table; nullptr with error set when it fails.
 const WebModule *Open(const QString &path, QString &error)
 {
     // Loaded for good: the engine keeps threads and helper processes until the program ends.
-    void *module = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        error = LastLoaderError();
+    auto entry = reinterpret_cast<WebModuleEntry>(OpenModuleEntry(path, WebModuleEntryPoint, error));
+    if (!entry)
         return nullptr;
-    }
-    auto entry = reinterpret_cast<WebModuleEntry>(dlsym(module, WebModuleEntryPoint));
-    if (!entry) {
-        error = LastLoaderError();
-        return nullptr;
-    }
     const WebModule *table = entry(WebModuleInterfaceVersion);
     if (!table)
         error = QStringLiteral("%1: built for another version of this program").arg(path);

@@ -102,41 +102,38 @@ public:
     // The process that owns the window, as it tells on the window (_NET_WM_PID); 0 when it does not.
     qint64 Pid(Window window)
     {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char *data = nullptr;
-        const Atom pid = XInternAtom(display_, "_NET_WM_PID", False);
-        qint64 owner = 0;
-        if (XGetWindowProperty(display_, window, pid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data)
-                == Success
-            && data) {
-            if (format == 32 && count == 1)
-                owner = qint64(*reinterpret_cast<const unsigned long *>(data));
-            XFree(data);
-        }
-        return owner;
+        const Property pid(display_, window, "_NET_WM_PID", XA_CARDINAL, 1);
+        return pid.format == 32 && pid.count == 1 ? qint64(*reinterpret_cast<const unsigned long *>(pid.data)) : 0;
     }
 
 private:
-    QString Title(Window window)
-    {
-        Atom type = 0;
+    // One property of a window, as the server gives it; freed with the value.
+    struct Property {
+        unsigned char *data = nullptr;
         int format = 0;
         unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char *data = nullptr;
-        const Atom name = XInternAtom(display_, "_NET_WM_NAME", False);
-        const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
-        QString title;
-        if (XGetWindowProperty(display_, window, name, 0, 1024, False, utf8, &type, &format, &count, &after, &data)
-                == Success
-            && data) {
-            title = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(count));
-            XFree(data);
+        Property(::Display *display, Window window, const char *name, Atom type, long length)
+        {
+            Atom actualType = 0;
+            unsigned long after = 0;
+            if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, length, False, type,
+                                   &actualType, &format, &count, &after, &data)
+                != Success)
+                data = nullptr;
         }
-        return title;
+        Property(const Property &) = delete;
+        Property &operator=(const Property &) = delete;
+        ~Property()
+        {
+            if (data)
+                XFree(data);
+        }
+    };
+
+    QString Title(Window window)
+    {
+        const Property name(display_, window, "_NET_WM_NAME", XInternAtom(display_, "UTF8_STRING", False), 1024);
+        return name.data ? QString::fromUtf8(reinterpret_cast<const char *>(name.data), qsizetype(name.count)) : QString();
     }
 
     void Collect(Window parent, int depth, QList<QPair<Window, QString>> &found)
