@@ -28,6 +28,17 @@ namespace {
 
 constexpr char FolderPrefix[] = "brennic-rdp-";
 
+// The address of the socket at path; false when the path does not fit.
+bool UnixAddress(const QByteArray &path, sockaddr_un &address)
+{
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    return true;
+}
+
 // A folder of a relay that can no longer serve: its process (named in the folder's
 // name) is gone; or, named without one, nobody listens on its socket and it is
 // not new.
@@ -41,12 +52,9 @@ bool IsStale(const QFileInfo &folder)
         return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
     if (folder.lastModified().secsTo(QDateTime::currentDateTime()) < 60)
         return false;
-    const QByteArray socketPath = QFile::encodeName(folder.filePath() + QStringLiteral("/s"));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (size_t(socketPath.size()) >= sizeof address.sun_path)
+    sockaddr_un address;
+    if (!UnixAddress(QFile::encodeName(folder.filePath() + QStringLiteral("/s")), address))
         return false;
-    std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const bool listening = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     if (fd >= 0)
@@ -94,11 +102,9 @@ bool RdpRelay::Start()
 
 int RdpRelay::Listen()
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (size_t(path_.size()) >= sizeof address.sun_path)
+    sockaddr_un address;
+    if (!UnixAddress(path_, address))
         return -1;
-    std::memcpy(address.sun_path, path_.constData(), size_t(path_.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;

@@ -139,11 +139,11 @@ public:
 
     // Sends size bytes and reads them back through an echo server, both at
     // once; true when all came back unchanged within the time.
-    bool Echo(int size, int ms, unsigned seed = 1)
+    bool Echo(int size, int ms, unsigned pattern = 1)
     {
         QByteArray sent(size, Qt::Uninitialized);
         for (int i = 0; i < size; ++i)
-            sent[i] = char((i * 131 + seed * 7) >> 3);
+            sent[i] = char((i * 131 + pattern * 7) >> 3);
         QByteArray got;
         qsizetype offset = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

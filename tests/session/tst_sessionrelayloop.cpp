@@ -116,9 +116,9 @@ private slots:
             QVERIFY(clients[i]->Ask(Target("127.0.0.1", waits ? silent.Port() : echo.Port())));
             QVERIFY(clients[i]->Reply(3000).startsWith("HTTP/1.1 200"));
         }
-        const auto othersFlow = [&](int bytes, unsigned seed) {
+        const auto othersFlow = [&](int bytes, unsigned pattern) {
             for (size_t i = 0; i < clients.size(); ++i)
-                if (i != Cancelled && i != TimedOut && !clients[i]->Echo(bytes, 5000, seed + unsigned(i)))
+                if (i != Cancelled && i != TimedOut && !clients[i]->Echo(bytes, 5000, pattern + unsigned(i)))
                     return false;
             return true;
         };
