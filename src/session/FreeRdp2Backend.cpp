@@ -3,6 +3,7 @@
 #include "RdpBackend.h"
 #include "RdpKeyboard.h"
 #include "RdpLibrary.h"
+#include "RdpPixelRoutines.h"
 #include "RdpWorker.h"
 #include "RdpWorkers.h"
 
@@ -104,6 +105,9 @@ extern "C" Q_DECL_EXPORT RdpBackend *BrennicRdpBackend(int interfaceVersion)
     if (interfaceVersion != RdpBackendInterfaceVersion)
         return nullptr;
     // Never destroyed, like the library's own state: workers may outlive main.
-    static RdpBackend *backend = new FreeRdp2Backend;
+    static RdpBackend *backend = [] {
+        ChooseRdpPixelRoutines();
+        return new FreeRdp2Backend;
+    }();
     return backend;
 }

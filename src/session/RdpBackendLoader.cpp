@@ -46,8 +46,8 @@ RdpBackend *Open(const QString &path, QString &error)
     return backend;
 }
 
-// The first connection of a process has the library measure its pixel routines
-// to choose the fastest (some 0.2-0.3 s); done here, it is over before the connection starts.
+// The library sets up its pixel routines at their first use, measuring them
+// where it has a choice to make; done here, that is over before the connection starts.
 void WarmPixelRoutines()
 {
     void *library = dlopen("libfreerdp2.so.2", RTLD_NOW | RTLD_NOLOAD);
