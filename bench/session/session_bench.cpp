@@ -9,9 +9,9 @@
 //   time of the client's process and of the X server that shows its window (an
 //   Xvfb of its own), over the changes that reached that X server; with the same
 //   codec on both: H.264 (AVC420) through the graphics pipeline, and bitmap
-//   updates without it;
+//   updates without it; median of several runs, the two clients taking turns;
 // - memory: the proportional set size (PSS) of the client's process for one
-//   session, and of five sessions at once, each client opening them its own way:
+//   session (median of the same runs), and of five sessions at once, each client opening them its own way:
 //   ours in one process ("brennic --connect A --connect A ...", as the manager
 //   holds any number of sessions in its one process), xfreerdp in five processes
 //   (one per session, the only way it has), their PSS added up.
@@ -331,16 +331,30 @@ Activity WatchChanges(bool ours, const Mode &mode, const OurPlace &place, int se
     return {1000 * cpu / std::max(1, changes), changes / double(seconds), PssMb(client.Pid())};
 }
 
-void MeasureChanges(const QString &server, const Mode &mode, const OurPlace &place, int seconds, bool withMemory,
-                    bool logOn = false)
+// The two clients take turns, `runs` times each: CPU per change and PSS are
+// the medians over the runs (a run's figures move with what else the machine does).
+void MeasureChanges(const QString &server, const Mode &mode, const OurPlace &place, int runs, int seconds,
+                    bool withMemory, bool logOn = false)
 {
-    const Activity ours = WatchChanges(true, mode, place, seconds, logOn);
-    const Activity theirs = WatchChanges(false, mode, place, seconds, logOn);
-    Add(server, QStringLiteral("CPU ms per change seen, client + X server, %1").arg(QLatin1String(mode.name)),
-        {ours.cpuMsPerChange, theirs.cpuMsPerChange},
-        QStringLiteral("%1 / %2 changes/s seen").arg(ours.changesPerSecond, 0, 'f', 1).arg(theirs.changesPerSecond, 0, 'f', 1));
+    std::vector<double> cpu[2], rate[2], pss[2];
+    for (int run = 0; run < runs; ++run)
+        for (const int who : {0, 1}) {
+            const Activity seen = WatchChanges(who == 0, mode, place, seconds, logOn);
+            if (seen.cpuMsPerChange < 0)
+                continue;
+            cpu[who].push_back(seen.cpuMsPerChange);
+            rate[who].push_back(seen.changesPerSecond);
+            pss[who].push_back(seen.pssMb);
+        }
+    Add(server,
+        QStringLiteral("CPU ms per change seen, client + X server, %1, median of %2")
+            .arg(QLatin1String(mode.name))
+            .arg(runs),
+        {Median(cpu[0]), Median(cpu[1])},
+        QStringLiteral("%1 / %2 changes/s seen").arg(Median(rate[0]), 0, 'f', 1).arg(Median(rate[1]), 0, 'f', 1));
     if (withMemory)
-        Add(server, QStringLiteral("PSS of one session, MB (%1)").arg(QLatin1String(mode.name)), {ours.pssMb, theirs.pssMb});
+        Add(server, QStringLiteral("PSS of one session, MB (%1), median of %2").arg(QLatin1String(mode.name)).arg(runs),
+            {Median(pss[0]), Median(pss[1])});
 }
 
 // How many session windows (titled "ADDRESS - Remote Desktop") are mapped on the display.
@@ -415,8 +429,8 @@ void BenchShadow(const RdpTest::Display &serverDisplay, const OurPlace &place, i
         std::fprintf(stderr, "shadow server: the painter did not start\n");
         return;
     }
-    MeasureChanges(name, pipeline, place, seconds, true);
-    MeasureChanges(name, bitmaps, place, seconds, false);
+    MeasureChanges(name, pipeline, place, runs, seconds, true);
+    MeasureChanges(name, bitmaps, place, runs, seconds, false);
 }
 
 void BenchXrdp(const OurPlace &place, int runs, int seconds)
@@ -459,8 +473,8 @@ void BenchXrdp(const OurPlace &place, int runs, int seconds)
     }
     Mode bitmaps32 = pipeline;
     bitmaps32.name = "bitmaps, 32 bpp (pipeline offered, not taken)";
-    MeasureChanges(name, bitmaps32, place, seconds, true, true);
-    MeasureChanges(name, bitmaps, place, seconds, false, true);
+    MeasureChanges(name, bitmaps32, place, runs, seconds, true, true);
+    MeasureChanges(name, bitmaps, place, runs, seconds, false, true);
     TestDisplay::StopProcess(painter);
 }
 

@@ -1,5 +1,7 @@
 #include "RdpGraphics.h"
 
+#include "RdpChangedTiles.h"
+
 #include <freerdp/channels/rdpgfx.h>
 #include <freerdp/client/rdpgfx.h>
 #include <freerdp/constants.h>
@@ -9,7 +11,9 @@
 #include <freerdp/settings.h>
 #include <freerdp/update.h>
 
+#include <cstdlib>
 #include <iterator>
+#include <vector>
 
 enum RdpGraphics::Codec : uint32_t {
     Bitmap,
@@ -52,6 +56,47 @@ const char *const CodecNames[] = {
     "other",
 };
 
+// Narrows what a surface marks for the screen to the tiles that differ from
+// the picture shown, when the surface goes to the screen pixel for pixel in
+// the picture's own format; anything else is left for the GDI as it is.
+void KeepChangedParts(const rdpGdi *gdi, gdiGfxSurface *surface)
+{
+    if (!surface->outputMapped || gdi->suppressOutput || !gdi->primary_buffer || !surface->data
+        || surface->format != gdi->dstFormat || GetBytesPerPixel(surface->format) != 4
+        || surface->outputTargetWidth != surface->mappedWidth
+        || surface->outputTargetHeight != surface->mappedHeight)
+        return;
+    UINT32 count = 0;
+    const RECTANGLE_16 *rects = region16_rects(&surface->invalidRegion, &count);
+    if (!rects || count == 0)
+        return;
+    const QRect mapped = QRect(0, 0, int(surface->mappedWidth), int(surface->mappedHeight))
+                             .intersected(QRect(0, 0, int(surface->width), int(surface->height)));
+    const QRect screen(0, 0, gdi->width, gdi->height);
+    const QPoint origin(int(surface->outputOriginX), int(surface->outputOriginY));
+    std::vector<RECTANGLE_16> kept;
+    for (UINT32 i = 0; i < count; ++i) {
+        const QRect r = QRect(QPoint(rects[i].left, rects[i].top), QPoint(rects[i].right - 1, rects[i].bottom - 1))
+                            .intersected(mapped);
+        if (r.isEmpty())
+            continue;
+        if (!screen.contains(r.translated(origin))) {
+            kept.push_back(rects[i]);
+            continue;
+        }
+        const QPoint at = r.topLeft() + origin;
+        const QRegion changed = ChangedTiles(
+            surface->data + size_t(r.top()) * surface->scanline + size_t(r.left()) * 4, int(surface->scanline),
+            gdi->primary_buffer + size_t(at.y()) * gdi->stride + size_t(at.x()) * 4, int(gdi->stride), r.width(),
+            r.height());
+        for (const QRect &c : changed.translated(r.topLeft()))
+            kept.push_back({UINT16(c.left()), UINT16(c.top()), UINT16(c.right() + 1), UINT16(c.bottom() + 1)});
+    }
+    region16_clear(&surface->invalidRegion);
+    for (const RECTANGLE_16 &r : kept)
+        region16_union_rect(&surface->invalidRegion, &surface->invalidRegion, &r);
+}
+
 } // namespace
 
 bool RdpGraphics::Apply(rdpSettings *s, bool pipeline, bool avc444, int colorDepth)
@@ -90,6 +135,8 @@ void RdpGraphics::Attach(rdpContext *context, RdpgfxClientContext *channel)
         return;
     gdiSurfaceCommand_ = channel->SurfaceCommand;
     channel->SurfaceCommand = OnSurfaceCommand;
+    gdiUpdateSurfaces_ = channel->UpdateSurfaces;
+    channel->UpdateSurfaces = OnUpdateSurfaces;
     open_ = true;
 }
 
@@ -148,4 +195,20 @@ int RdpGraphics::OnBitmapUpdate(rdpContext *context, const BITMAP_UPDATE *bitmap
     RdpGraphics &self = GraphicsOf(context);
     self.Seen(Bitmap);
     return self.gdiBitmapUpdate_(context, bitmap);
+}
+
+unsigned RdpGraphics::OnUpdateSurfaces(RdpgfxClientContext *channel)
+{
+    auto *gdi = static_cast<rdpGdi *>(channel->custom);
+    RdpGraphics &self = GraphicsOf(gdi->context);
+    EnterCriticalSection(&channel->mux);
+    UINT16 *ids = nullptr;
+    UINT16 count = 0;
+    if (channel->GetSurfaceIds(channel, &ids, &count) == CHANNEL_RC_OK)
+        for (UINT16 i = 0; i < count; ++i)
+            if (auto *surface = static_cast<gdiGfxSurface *>(channel->GetSurfaceData(channel, ids[i])))
+                KeepChangedParts(gdi, surface);
+    std::free(ids);
+    LeaveCriticalSection(&channel->mux);
+    return self.gdiUpdateSurfaces_(channel);
 }

@@ -17,7 +17,8 @@ struct _BITMAP_UPDATE;
 // and planar) when the server offers it, else bitmap updates and surface bits.
 // Either way the library's GDI draws them into one picture; this class turns the
 // pipeline on, hands the channel to the GDI and notes which codecs the pictures
-// came in. Attach and Detach run on the channel's thread, Hook on the worker's,
+// came in; of what a surface's drawing marks for the screen, it passes on only
+// what differs from the picture shown. Attach and Detach run on the channel's thread, Hook on the worker's,
 // the drawing callbacks on whichever thread the library draws on; Codecs from
 // any thread.
 class RdpGraphics {
@@ -47,6 +48,7 @@ private:
     static unsigned OnSurfaceCommand(RdpgfxClientContext *channel, const _RDPGFX_SURFACE_COMMAND *command);
     static int OnSurfaceBits(rdpContext *context, const _SURFACE_BITS_COMMAND *command);
     static int OnBitmapUpdate(rdpContext *context, const _BITMAP_UPDATE *bitmap);
+    static unsigned OnUpdateSurfaces(RdpgfxClientContext *channel);
 
     std::atomic<uint32_t> seen_{0};
     std::atomic<bool> open_{false};
@@ -54,6 +56,7 @@ private:
     unsigned (*gdiSurfaceCommand_)(RdpgfxClientContext *, const _RDPGFX_SURFACE_COMMAND *) = nullptr;
     int (*gdiSurfaceBits_)(rdpContext *, const _SURFACE_BITS_COMMAND *) = nullptr;
     int (*gdiBitmapUpdate_)(rdpContext *, const _BITMAP_UPDATE *) = nullptr;
+    unsigned (*gdiUpdateSurfaces_)(RdpgfxClientContext *) = nullptr;
 };
 
 // The session's graphics state, for the library's callbacks: defined by the worker.
