@@ -19,9 +19,10 @@ public:
     // Puts these parts of the picture straight on the view's window, each at
     // the same place in the view, which shows the picture at its own size. The
     // picture is the start of the given shared memory segment (-1 for none).
-    // Called while the frame is read: when it returns, the picture has been
-    // taken and the library may draw again. False when this picture cannot go
-    // this way; the view then paints it.
+    // Called while the frame is read. The display may take the picture a little
+    // later, while the library draws again: whatever the library draws is
+    // reported and put again, so the screen ends on the picture as drawn. False
+    // when this picture cannot go this way; the view then paints it.
     virtual bool Present(const QImage &picture, int segment, const QRegion &parts) = 0;
 
     // A presenter for this view (shown, so that it has its window), or null:
