@@ -105,7 +105,6 @@ TMsRdpClient5::TMsRdpClient5(QWidget *parent) : QWidget(parent)
     connect(view_, &RdpView::FullScreenKey, this, &TMsRdpClient5::ToggleFullScreen);
     follower_ = new DesktopSizeFollower(this, [this] { return view_->RemoteSize(); });
     clipboard_ = new RdpClipboardBridge(this);
-    fullScreenHint_ = new TFullScreenHint(this);
     certificatePrompt_ = new RdpCertificatePrompt(this);
     connect(certificatePrompt_, &RdpCertificatePrompt::Answered, this, &TMsRdpClient5::CertificateDecided);
 }
@@ -476,6 +475,10 @@ void TMsRdpClient5::EnterFullScreen()
     QWidget *top = window();
     top->setWindowState(top->windowState() | Qt::WindowFullScreen);
     UpdateKeyboardGrab();
+    // Made at its first use: a label's text and style sheet load fonts, which
+    // a session that never goes full screen does without.
+    if (!fullScreenHint_)
+        fullScreenHint_ = new TFullScreenHint(this);
     fullScreenHint_->Popup();
 }
 
@@ -486,7 +489,8 @@ void TMsRdpClient5::LeaveFullScreen()
     fullScreen_ = false;
     QWidget *top = window();
     top->setWindowState(top->windowState() & ~Qt::WindowFullScreen);
-    fullScreenHint_->Dismiss();
+    if (fullScreenHint_)
+        fullScreenHint_->Dismiss();
     follower_->LeftFullScreen();
     UpdateKeyboardGrab();
     emit OnLeaveFullScreenMode();
