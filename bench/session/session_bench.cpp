@@ -11,10 +11,11 @@
 //   codec on both: H.264 (AVC420) through the graphics pipeline, and bitmap
 //   updates without it; median of several runs, the two clients taking turns;
 // - memory: the proportional set size (PSS) of the client's process for one
-//   session (median of the same runs), and of five sessions at once, each client opening them its own way:
-//   ours in one process ("brennic --connect A --connect A ...", as the manager
-//   holds any number of sessions in its one process), xfreerdp in five processes
-//   (one per session, the only way it has), their PSS added up.
+//   session (median of the same runs), and of five sessions at once, each
+//   client opening them its own way: ours in one process ("brennic --connect
+//   A --connect A ...", as the manager holds any number of sessions in its one
+//   process), xfreerdp in five processes (one per session, the only way it
+//   has), their PSS added up.
 //
 // Every client process runs on an Xvfb of its own, 1024 x 768, which its window
 // fills: the centre of the screen shows the remote desktop for both clients.
