@@ -54,7 +54,6 @@ public:
     void Disconnect() override { core_->Disconnect(); }
     void Cancel() override { core_->Cancel(); }
 
-    void ReadFrame(const std::function<void(const QImage &)> &read) const override { core_->frame.Read(read); }
     void ReadFrameWithSegment(const std::function<void(const QImage &, int)> &read) const override
     {
         core_->frame.ReadWithSegment(read);

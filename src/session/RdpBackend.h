@@ -119,12 +119,11 @@ public:
     virtual void GiveUpReconnect() = 0;
     virtual void Disconnect() = 0;
     virtual void Cancel() = 0;
-    // Runs read with the remote desktop's picture (null before the server drew),
+    // Runs read with the remote desktop's picture (null before the server drew)
+    // and the System V shared memory segment whose start the image is, or -1 (a
+    // display server on this machine can take the picture from the segment);
     // on the calling thread, while the library draws nothing: the image is valid
     // only during the call.
-    virtual void ReadFrame(const std::function<void(const QImage &)> &read) const = 0;
-    // The same, with the System V shared memory segment whose start the image
-    // is, or -1: a display server on this machine can take the picture from it.
     virtual void ReadFrameWithSegment(const std::function<void(const QImage &, int segment)> &read) const = 0;
     virtual void AnswerCertificate(RdpCertificateAnswer answer) = 0;
     virtual void SetLocalClipboard(const QString &text, const QImage &image) = 0;
@@ -154,6 +153,6 @@ public:
 
 // The one symbol a backend module exports: its backend, or nullptr when the
 // module was built against another version of this interface.
-inline constexpr int RdpBackendInterfaceVersion = 5;
+inline constexpr int RdpBackendInterfaceVersion = 6;
 inline constexpr char RdpBackendEntryPoint[] = "BrennicRdpBackend";
 using RdpBackendEntry = RdpBackend *(*)(int interfaceVersion);

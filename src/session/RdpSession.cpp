@@ -105,10 +105,7 @@ void RdpSession::Cancel()
 
 void RdpSession::ReadFrame(const std::function<void(const QImage &)> &read) const
 {
-    if (connection_)
-        connection_->ReadFrame(read);
-    else
-        read(QImage());
+    ReadFrameWithSegment([&](const QImage &image, int) { read(image); });
 }
 
 void RdpSession::ReadFrameWithSegment(const std::function<void(const QImage &, int)> &read) const
